@@ -1,0 +1,44 @@
+# make run   - install what is missing, build, start the window
+# make test  - install what is missing, build, run every test (SANITIZE=1: ASan + UBSan)
+# make bench - benchmarks against prips / shuf (bench/run.sh)
+# make fuzz  - long fuzzing sessions with libFuzzer (clang 14)
+
+SANITIZE ?= 0
+JOBS ?= $(shell nproc)
+ifeq ($(SANITIZE),1)
+BUILD ?= build-san
+CMAKE_FLAGS += -DZARVO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+else
+BUILD ?= build
+CMAKE_FLAGS += -DCMAKE_BUILD_TYPE=RelWithDebInfo
+endif
+
+.PHONY: all deps build test run bench fuzz clean
+
+all: build
+
+deps:
+	@scripts/deps.sh build test app
+
+$(BUILD)/build.ninja:
+	@cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) >/dev/null
+
+build: deps $(BUILD)/build.ninja
+	@cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+run: build
+	@scripts/run-app.sh $(BUILD)
+
+bench:
+	@scripts/deps.sh build bench
+	@bench/run.sh
+
+fuzz:
+	@scripts/deps.sh build fuzz
+	@fuzz/run.sh $(FUZZ_SECONDS)
+
+clean:
+	rm -rf build build-san build-fuzz

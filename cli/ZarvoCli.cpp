@@ -1,0 +1,42 @@
+#include "cli/ZarvoCli.h"
+
+#include <iostream>
+
+namespace zarvo::cli {
+
+namespace {
+
+const TCommand kCommands[] = {
+    {"generate", "turn IP ranges into address lines", &RunGenerate},
+};
+
+void PrintUsage(std::ostream& os) {
+    os << "Usage: zarvo-cli COMMAND [OPTIONS]\n\nCommands:\n";
+    for (const TCommand& c : kCommands) os << "  " << c.Name << std::string(12 - std::string(c.Name).size(), ' ') << c.Summary << "\n";
+    os << "\nRun 'zarvo-cli COMMAND --help' for the options of a command.\n"
+       << "Version " << ZARVO_VERSION << "\n";
+}
+
+} // namespace
+
+int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
+    if (args.empty()) {
+        PrintUsage(err);
+        return 2;
+    }
+    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        PrintUsage(out);
+        return 0;
+    }
+    if (args[0] == "--version") {
+        out << "zarvo-cli " << ZARVO_VERSION << "\n";
+        return 0;
+    }
+    for (const TCommand& c : kCommands)
+        if (args[0] == c.Name) return c.Run(std::vector<std::string>(args.begin() + 1, args.end()), in, out, err);
+    err << "zarvo-cli: unknown command '" << args[0] << "'\n\n";
+    PrintUsage(err);
+    return 2;
+}
+
+} // namespace zarvo::cli

@@ -1,0 +1,70 @@
+// One IPv4 and one IPv6 address value, with their text parsers and formatters.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "support/ZarvoText.h"
+
+namespace zarvo {
+
+static_assert(std::endian::native == std::endian::little,
+              "the address views below rely on a little-endian layout");
+
+using TIPv4ByteArray = uint8_t[4];
+using TIPv6WordArray = uint16_t[8];
+using TIPv6CardinalArray = uint32_t[4];
+
+// Three views of the same 32 bits: the named octets (A is written first), Groups
+// (element 0 is D, the last written part) and the numeric Value.
+union TIPv4 {
+    struct {
+        uint8_t D, C, B, A;
+    };
+    TIPv4ByteArray Groups;
+    uint32_t Value;
+};
+static_assert(sizeof(TIPv4) == 4);
+
+// Three views of the same 128 bits: the named groups (A is written first), Groups
+// (element 0 is H) and Values (element k holds Groups 2k and 2k+1).
+union TIPv6 {
+    struct {
+        uint16_t H, G, F, E, D, C, B, A;
+    };
+    TIPv6WordArray Groups;
+    TIPv6CardinalArray Values;
+};
+static_assert(sizeof(TIPv6) == 16);
+
+class EIPv4Error : public Exception {
+public:
+    using Exception::Exception;
+};
+class EIPv6Error : public Exception {
+public:
+    using Exception::Exception;
+};
+
+TIPv4 ParseIPv4(std::string_view text, bool raiseOnError, bool& valid);
+TIPv4 StrToIPv4(std::string_view text);
+std::string IPv4ToStr(const TIPv4& ip);
+
+TIPv6 ParseIPv6(std::string_view text, bool raiseOnError, bool& valid);
+TIPv6 StrToIPv6(std::string_view text);
+std::string IPv6ToStr(const TIPv6& ip);
+
+// Allocation-free formatters for the hot path: write the text at out and return
+// the end. out needs room for 15 (IPv4) or 39 (IPv6) characters.
+char* IPv4ToChars(const TIPv4& ip, char* out);
+char* IPv6ToChars(const TIPv6& ip, char* out);
+
+inline TIPv4 MakeIPv4(uint32_t value) {
+    TIPv4 r;
+    r.Value = value;
+    return r;
+}
+
+} // namespace zarvo

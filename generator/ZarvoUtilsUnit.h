@@ -1,0 +1,103 @@
+// The generation engine: turns range lines into per-range plans, enumerates them
+// and composes the output lines.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "generator/uIntList.h"
+#include "generator/uZarvo.h"
+#include "support/StringList.h"
+#include "support/uProgress.h"
+
+namespace zarvo {
+
+// Gives the two-letter country code of an address, or "" when the database has
+// none. One is opened per run, before any address is enumerated.
+class TCountryColumn {
+public:
+    virtual ~TCountryColumn() = default;
+    virtual std::string CountryCode(const TIPAddr& addr) = 0;
+};
+// Opens the database at path; raises the reader's errors.
+std::unique_ptr<TCountryColumn> OpenCountryColumn(const std::string& path);
+
+// The most output lines one run may produce when ports multiply the addresses.
+constexpr int64_t kMaxOutputLines = 10000000;
+
+class TZarvoUtils {
+public:
+    explicit TZarvoUtils(TProgress* progress);
+    TZarvoUtils(const TZarvoUtils&) = delete;
+    TZarvoUtils& operator=(const TZarvoUtils&) = delete;
+
+    // Runs on the worker thread. Returns true when the run finished; failures are
+    // raised with their message, and FIPList may then hold a partial list.
+    bool PerformGenerateIPList(const void* thread, std::string& resultText);
+
+    static int BitsForCount(int64_t n);
+
+    // Options, set by the caller before a run; the engine only reads them.
+    TGenerateCounts FGenerateCountMode = gcAllCount;
+    int32_t FGenerateCount = 0;
+    bool FGenerateNames = false;
+    std::string FNameTemplate;
+    std::string FCounterSymbol;
+    int32_t FFirstCounter = 0;
+    int32_t FCounterStep = 0;
+    int32_t FCounterDigits = 0;
+    std::string FNameDelimiter;
+    bool FAddPortNumbers = false;
+    std::string FPortNumbers;
+    std::vector<std::string> FIPRanges;
+    bool FUsableHostIPAddresses = false;
+    bool FDoExclude = false;
+    std::vector<std::string> FExcludeMasks;
+    bool FAppend = false;
+    bool FEscapeIPv6 = false;
+    bool FRandomOrder = false;
+    TStringList FIPList; // the output
+    int32_t FMaxIPs = 1000000;
+    bool FResolveIPCountry = false;
+    std::string FMMDBFilePath;
+    // A fixed seed makes a run reproducible; without it the clock seeds each run.
+    std::optional<uint64_t> FRandomSeed;
+
+    // Port suffixes (":" and the port) for a list such as "80,3128-3130".
+    static std::vector<std::string> ParsePortNumbers(const std::string& text);
+
+private:
+    struct TRangePlans {
+        std::vector<std::string> Sources;
+        TIPAddrList Addresses, Masks;
+        TIntList StepBits, RandomBits;
+    };
+    struct TNameSettings {
+        std::string Template, Symbol, Delimiter;
+        int32_t First = 1, Step = 1, Digits = 1;
+    };
+    struct TCandidate {
+        TIPAddr Addr;
+        int32_t Range;
+    };
+    using TPorts = std::vector<std::string>;
+
+    void GenerateIPList(bool append, TGenerateCounts mode, int64_t count, bool randomOrder,
+                        const TRangePlans& plans, bool usableHosts, const TExcludeList& excludes,
+                        bool escapeIPv6, const TPorts* ports, bool generateNames, const TNameSettings& names,
+                        bool resolveCountry, const std::string& mmdbFilePath);
+    void CopyLines(std::vector<uint32_t>& source, TStringList& target, int64_t n, const TPorts* ports,
+                   bool escapeIPv6);
+    void CopyRandomLines(std::vector<uint32_t>& source, TStringList& target, int64_t n, const TPorts* ports,
+                         bool escapeIPv6);
+    void AddLine(uint32_t candidate, TStringList& target, const TPorts* ports, bool escapeIPv6);
+
+    TProgress* FProgress;
+    const void* FThread = nullptr;
+    std::vector<TCandidate> FCandidates; // working data of one run
+};
+
+} // namespace zarvo

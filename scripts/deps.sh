@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that a make target needs, only when some are missing.
+# Usage: scripts/deps.sh GROUP...   (groups: build test app bench fuzz)
+set -euo pipefail
+
+declare -A GROUP=(
+    [build]="cmake ninja-build g++ make"
+    [test]="libgtest-dev libgmock-dev python3 mmdb-bin python3-maxminddb libmaxmind-db-writer-perl dnsmasq"
+    [app]="qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth"
+    [bench]="libbenchmark-dev prips hyperfine coreutils npm libmaxminddb-dev time"
+    [fuzz]="clang-14 libclang-rt-14-dev"
+)
+
+want=()
+for g in "$@"; do
+    for p in ${GROUP[$g]:?unknown group $g}; do want+=("$p"); done
+done
+
+missing=()
+for p in "${want[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,55 @@
+// Every option of the main window as plain values, in the form the controls hold
+// them (texts as typed, list positions). The window copies its controls into one
+// of these; the settings file and the command line read and write the same.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "generator/ZarvoUtilsUnit.h"
+
+namespace zarvo {
+
+struct TZarvoOptions {
+    std::vector<std::string> IPRanges;     // ranges, one line each
+    bool UsableHosts = false;              // "Usable host IP addresses"
+    bool Exclude = false;                  // "Exclude (example: *.0):"
+    std::vector<std::string> ExcludeMasks; // one mask a line
+    bool EscapeIPv6 = false;
+    bool AddPort = false;
+    std::string Ports = "80";
+    bool GenerateNames = false;
+    std::string NameTemplate = "mail#.example.com";
+    std::string CounterSymbol = "#";
+    std::string FirstCounter = "1", CounterStep = "1", CounterDigits = "1";
+    int NameDelimiter = 0; // 0 Whitespace, 1 Tab, 2 Comma, 3 Semicolon, 4 Custom
+    std::string NameCustomDelimiter = "|";
+    int Mode = 0; // 0 All IPs, 1 Total Count, 2 For Each Range
+    std::string TotalCount = "10", EachCount = "10";
+    bool Random = false;
+    bool Append = false;
+    bool ResolveCountry = false;
+    std::string MMDBFilePath;
+    int IPDelimiter = 0; // 0 End-Of-Line, 1 Comma, 2 Semicolon
+    int ResolvedDelimiter = 0, UnresolvedDelimiter = 0;
+    std::vector<std::string> DNSServers = {"8.8.8.8", "8.8.4.4"};
+};
+
+// A required value is empty; the window shows "Please, enter %s" with Caption.
+class EOptionMissing : public Exception {
+public:
+    explicit EOptionMissing(std::string caption)
+        : Exception(Format("Please, enter %s", caption.c_str())), Caption(std::move(caption)) {}
+    std::string Caption;
+};
+
+// The name delimiter chosen by list position: 1 tab, 2 ",", 3 ";", 4 the custom
+// text, anything else one blank.
+std::string NameDelimiterText(int position, const std::string& custom);
+
+// Copies the options into the engine in the window's order. Raises EOptionMissing
+// for a missing database path and "'%s' is not a valid integer value" for a count
+// or counter field that is not an integer; the options copied before stay.
+void ApplyOptionsToEngine(const TZarvoOptions& o, TZarvoUtils& u);
+
+} // namespace zarvo
