@@ -38,11 +38,11 @@ std::string TArgParser::Value() {
     return FArgs[++FIndex];
 }
 
-int32_t TArgParser::IntValue() {
+std::string TArgParser::IntText() {
     const std::string name = FName;
     const std::string v = Value();
-    if (auto n = TryStrToInt(v)) return *n;
-    throw TUsageError(Format("'%s' is not a valid integer value", v.c_str()) + " (" + name + ")");
+    if (!TryStrToInt(v)) throw TUsageError(Format("'%s' is not a valid integer value", v.c_str()) + " (" + name + ")");
+    return v;
 }
 
 uint64_t TArgParser::UIntValue() {

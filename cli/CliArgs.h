@@ -28,8 +28,8 @@ public:
     bool IsOption() const { return FIsOption; }
     const std::string& Arg() const { return FArgs[FIndex]; }
     std::string Value();
-    // Integer options follow the integer-text rule.
-    int32_t IntValue();
+    // The value as typed, once checked by the integer-text rule.
+    std::string IntText();
     uint64_t UIntValue();
 
 private:

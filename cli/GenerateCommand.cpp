@@ -7,6 +7,8 @@
 #include "cli/ZarvoCli.h"
 #include "generator/ZarvoUtilsUnit.h"
 #include "support/ListFile.h"
+#include "support/ZarvoOptions.h"
+#include "support/ZarvoSettings.h"
 
 namespace zarvo::cli {
 
@@ -42,6 +44,12 @@ Line layout:
       --digits N           minimum counter digits, zero-padded (default 1)
       --delimiter D        between name and address: whitespace (default), tab,
                            comma, semicolon, or any other text (--delimiter ' | ')
+Country and settings:
+      --country FILE.mmdb  add the country code of each address from a MaxMind DB
+                           (GeoIP2/GeoLite2 country or city database)
+      --settings FILE      take the options of a settings file (zarvo2.ini);
+                           options given here override them
+      --set NAME           with --settings: the options of the named set NAME
 Output:
   -o, --output FILE        write the lines to FILE instead of standard output
       --list-delimiter D   in FILE, between lines: eol (CR LF, default), comma,
@@ -56,15 +64,9 @@ Examples:
   zarvo-cli generate --total 1000 --random 10.0.0.0/8 > targets.txt
   zarvo-cli generate --usable --ports 22,80 -o hosts.csv --list-delimiter comma 10.1.0.0/24
   echo 'A=192.168.1.100/16/24' | zarvo-cli generate --names 'gw-%s-#' --digits 3
+  zarvo-cli generate --country GeoLite2-Country.mmdb --total 10 --random 2a02::/16
+  zarvo-cli generate --settings ~/.config/Zarvo2/zarvo2.ini --set "web servers"
 )";
-
-std::string NameDelimiter(const std::string& d) {
-    if (d == "whitespace") return " ";
-    if (d == "tab") return "\t";
-    if (d == "comma") return ",";
-    if (d == "semicolon") return ";";
-    return d;
-}
 
 void ReadLines(std::istream& is, std::vector<std::string>& lines) {
     std::string line;
@@ -74,14 +76,15 @@ void ReadLines(std::istream& is, std::vector<std::string>& lines) {
 } // namespace
 
 int RunGenerate(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
-    TProgress progress;
-    TZarvoUtils utils(&progress);
-    std::vector<std::string> rangeFiles;
+    // The command line builds the same option set as the window and copies it into
+    // the engine through the same checks; a settings file, when given, is the base.
+    TZarvoOptions opt;
+    std::optional<std::string> settingsFile, setName, country, names, symbol, first, step, digits, delimiter;
+    std::optional<std::string> totalText, eachText, ports;
+    std::vector<std::string> ranges, rangeFiles, excludes;
+    std::optional<uint64_t> seed;
+    bool random = false, usable = false, escape = false;
     std::string output, listDelimiter = "eol";
-    bool haveCount = false, haveRangesArg = false;
-    std::string symbol = "#", delimiter = "whitespace";
-    int32_t first = 1, step = 1, digits = 1;
-    std::optional<std::string> names;
 
     TArgParser p(args, "generate");
     try {
@@ -91,37 +94,42 @@ int RunGenerate(const std::vector<std::string>& args, std::istream& in, std::ost
                 return 0;
             } else if (p.Is("-r", "--ranges")) {
                 rangeFiles.push_back(p.Value());
-            } else if (p.Is("--total") || p.Is("--each")) {
-                if (haveCount) throw TUsageError("give only one of --total and --each");
-                haveCount = true;
-                utils.FGenerateCountMode = p.Is("--total") ? gcTotalCount : gcForEach;
-                utils.FGenerateCount = p.IntValue();
+            } else if (p.Is("--total")) {
+                if (eachText) throw TUsageError("give only one of --total and --each");
+                totalText = p.IntText();
+            } else if (p.Is("--each")) {
+                if (totalText) throw TUsageError("give only one of --total and --each");
+                eachText = p.IntText();
             } else if (p.Is("--random")) {
-                utils.FRandomOrder = true;
+                random = true;
             } else if (p.Is("--seed")) {
-                utils.FRandomSeed = p.UIntValue();
+                seed = p.UIntValue();
             } else if (p.Is("--usable")) {
-                utils.FUsableHostIPAddresses = true;
+                usable = true;
             } else if (p.Is("--exclude")) {
-                utils.FDoExclude = true;
-                utils.FExcludeMasks.push_back(p.Value());
+                excludes.push_back(p.Value());
             } else if (p.Is("--escape-ipv6")) {
-                utils.FEscapeIPv6 = true;
+                escape = true;
             } else if (p.Is("--ports")) {
-                utils.FAddPortNumbers = true;
-                utils.FPortNumbers = p.Value();
+                ports = p.Value();
             } else if (p.Is("--names")) {
                 names = p.Value();
             } else if (p.Is("--counter-symbol")) {
                 symbol = p.Value();
             } else if (p.Is("--first")) {
-                first = p.IntValue();
+                first = p.IntText();
             } else if (p.Is("--step")) {
-                step = p.IntValue();
+                step = p.IntText();
             } else if (p.Is("--digits")) {
-                digits = p.IntValue();
+                digits = p.IntText();
             } else if (p.Is("--delimiter")) {
                 delimiter = p.Value();
+            } else if (p.Is("--country")) {
+                country = p.Value();
+            } else if (p.Is("--settings")) {
+                settingsFile = p.Value();
+            } else if (p.Is("--set")) {
+                setName = p.Value();
             } else if (p.Is("-o", "--output")) {
                 output = p.Value();
             } else if (p.Is("--list-delimiter")) {
@@ -131,28 +139,67 @@ int RunGenerate(const std::vector<std::string>& args, std::istream& in, std::ost
             } else if (p.IsOption()) {
                 throw TUsageError("unknown option '" + p.Arg() + "'");
             } else {
-                haveRangesArg = true;
-                utils.FIPRanges.push_back(p.Arg());
+                ranges.push_back(p.Arg());
             }
         }
+        if (setName && !settingsFile) throw TUsageError("--set needs --settings FILE");
     } catch (const TUsageError& e) {
         err << "zarvo-cli generate: " << e.what() << "\nRun 'zarvo-cli generate --help' for the options.\n";
         return 2;
     }
 
-    if (names) {
-        utils.FGenerateNames = true;
-        utils.FNameTemplate = *names;
-        utils.FCounterSymbol = symbol;
-        utils.FFirstCounter = first;
-        utils.FCounterStep = step;
-        utils.FCounterDigits = digits;
-        utils.FNameDelimiter = NameDelimiter(delimiter);
+    try {
+        if (settingsFile) LoadOptionsFromSettingsFile(*settingsFile, setName.value_or(""), opt);
+    } catch (const std::exception& e) {
+        err << PlainMessage(e.what()) << "\n";
+        return 1;
     }
+    // Flags given on the command line override the file's values.
+    if (totalText) {
+        opt.Mode = 1;
+        opt.TotalCount = *totalText;
+    } else if (eachText) {
+        opt.Mode = 2;
+        opt.EachCount = *eachText;
+    } else if (!settingsFile) {
+        opt.Mode = 0;
+    }
+    opt.Random |= random;
+    opt.UsableHosts |= usable;
+    opt.EscapeIPv6 |= escape;
+    if (!excludes.empty()) {
+        opt.Exclude = true;
+        opt.ExcludeMasks = excludes;
+    }
+    if (ports) {
+        opt.AddPort = true;
+        opt.Ports = *ports;
+    }
+    if (names) {
+        opt.GenerateNames = true;
+        opt.NameTemplate = *names;
+    }
+    if (symbol) opt.CounterSymbol = *symbol;
+    if (first) opt.FirstCounter = *first;
+    if (step) opt.CounterStep = *step;
+    if (digits) opt.CounterDigits = *digits;
+    if (delimiter) {
+        static const char* const kNames[] = {"whitespace", "tab", "comma", "semicolon"};
+        opt.NameDelimiter = 4;
+        opt.NameCustomDelimiter = *delimiter;
+        for (int i = 0; i < 4; ++i)
+            if (*delimiter == kNames[i]) opt.NameDelimiter = i;
+    }
+    if (country) {
+        opt.ResolveCountry = true;
+        opt.MMDBFilePath = *country;
+    }
+    opt.Append = false;
 
+    if (!ranges.empty() || !rangeFiles.empty()) opt.IPRanges = ranges;
     for (const std::string& f : rangeFiles) {
         if (f == "-") {
-            ReadLines(in, utils.FIPRanges);
+            ReadLines(in, opt.IPRanges);
             continue;
         }
         std::ifstream file(f, std::ios::binary);
@@ -160,12 +207,16 @@ int RunGenerate(const std::vector<std::string>& args, std::istream& in, std::ost
             err << "zarvo-cli generate: cannot read range file '" << f << "'\n";
             return 1;
         }
-        ReadLines(file, utils.FIPRanges);
+        ReadLines(file, opt.IPRanges);
     }
-    if (!haveRangesArg && rangeFiles.empty()) ReadLines(in, utils.FIPRanges);
+    if (ranges.empty() && rangeFiles.empty() && opt.IPRanges.empty()) ReadLines(in, opt.IPRanges);
 
+    TProgress progress;
+    TZarvoUtils utils(&progress);
+    utils.FRandomSeed = seed;
     std::string result;
     try {
+        ApplyOptionsToEngine(opt, utils);
         utils.PerformGenerateIPList(nullptr, result);
         if (!output.empty()) {
             SaveListToFile(utils.FIPList, output,

@@ -99,6 +99,8 @@ bool ParseIPv6Impl(std::string_view text, TIPv6& r) {
         if (!ParseGroup(g, r.Groups[7 - filled])) return false;
         ++filled;
     }
+    // Eight groups before "::" leave it nothing to stand for.
+    if (filled >= 8) return false;
     if (text.size() > dc + 2) {
         uint16_t after[8];
         int n = 0;

@@ -1,0 +1,173 @@
+// The command line, run in-process: options, streams, files and exit codes.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "cli/ZarvoCli.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct CliResult {
+    int code;
+    std::string out, err;
+};
+
+CliResult Cli(std::vector<std::string> args, const std::string& input = "") {
+    std::istringstream in(input);
+    std::ostringstream out, err;
+    const int code = zarvo::cli::RunCli(args, in, out, err);
+    return {code, out.str(), err.str()};
+}
+
+std::string ReadFile(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+class CliFiles : public ::testing::Test {
+protected:
+    fs::path dir;
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("zarvo-cli-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+};
+
+TEST(Cli, GenerateToStandardOutput) {
+    const CliResult r = Cli({"generate", "192.168.1.0/30", "::1/128"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "192.168.1.0\n192.168.1.1\n192.168.1.2\n192.168.1.3\n::1\n");
+    EXPECT_EQ(r.err, "5 IPs generated.\n");
+}
+
+TEST(Cli, RangesFromStandardInput) {
+    const CliResult r = Cli({"generate", "--usable"}, "; comment\r\nA=10.0.0.0/30\n\n");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "10.0.0.1\n10.0.0.2\n");
+}
+
+TEST(Cli, OptionsMeanWhatTheWindowsOptionsMean) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string out;
+    };
+    const Case cases[] = {
+        {{"--total", "3", "10.0.0.0/24", "10.1.0.0/24"}, "10.0.0.0\n10.0.0.1\n10.0.0.2\n"},
+        {{"--each=1", "10.0.0.0/24", "10.1.0.0/24"}, "10.0.0.0\n10.1.0.0\n"},
+        {{"--exclude", "*.0", "--exclude", "*.3", "10.0.0.0/30"}, "10.0.0.1\n10.0.0.2\n"},
+        {{"--escape-ipv6", "--ports", "80", "::1"}, "[::1]:80\n"},
+        {{"--ports", "22,80", "10.0.0.1"}, "10.0.0.1:22\n10.0.0.1:80\n"},
+        {{"--names", "mail#.example", "--digits", "3", "10.0.0.0/31"},
+         "mail001.example 10.0.0.0\nmail002.example 10.0.0.1\n"},
+        {{"--names", "h@", "--counter-symbol", "@", "--first", "10", "--step", "-5", "--delimiter", "comma",
+          "10.0.0.0/31"},
+         "h10,10.0.0.0\nh5,10.0.0.1\n"},
+        {{"--names", "%s-%4", "--delimiter", "tab", "web=10.0.0.9"}, "web-9\t10.0.0.9\n"},
+        {{"--names", "x", "--delimiter", "semicolon", "10.0.0.9"}, "x;10.0.0.9\n"},
+        {{"--names", "x", "--delimiter", " | ", "10.0.0.9"}, "x | 10.0.0.9\n"},
+        {{"--first", "5", "10.0.0.9"}, "10.0.0.9\n"}, // counter options do nothing without names
+        {{"--", "-10.0.0.1"}, "0.0.0.1\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args{"generate"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const CliResult r = Cli(args);
+        SCOPED_TRACE(args[1]);
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.out, c.out);
+    }
+}
+
+TEST(Cli, SeedMakesRandomRunsRepeatable) {
+    const std::vector<std::string> args{"generate", "--random", "--total", "20", "--seed", "7", "fd00::/64"};
+    const CliResult a = Cli(args), b = Cli(args);
+    EXPECT_EQ(a.code, 0);
+    EXPECT_EQ(a.out, b.out);
+    EXPECT_EQ(std::count(a.out.begin(), a.out.end(), '\n'), 20);
+    const CliResult c = Cli({"generate", "--random", "--total", "20", "--seed", "8", "fd00::/64"});
+    EXPECT_NE(a.out, c.out);
+}
+
+TEST(Cli, Errors) {
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string errStart;
+    };
+    const Case cases[] = {
+        {{}, 2, "Usage: zarvo-cli"},
+        {{"frobnicate"}, 2, "zarvo-cli: unknown command 'frobnicate'"},
+        {{"generate", "--bogus"}, 2, "zarvo-cli generate: unknown option '--bogus'"},
+        {{"generate", "--total", "ten", "10.0.0.0/24"}, 2, "zarvo-cli generate: 'ten' is not a valid integer value"},
+        {{"generate", "--total", "1", "--each", "1"}, 2, "zarvo-cli generate: give only one of --total and --each"},
+        {{"generate", "--ports"}, 2, "zarvo-cli generate: option '--ports' needs a value"},
+        {{"generate", "--set", "x", "10.0.0.1"}, 2, "zarvo-cli generate: --set needs --settings FILE"},
+        {{"generate", "--list-delimiter", "pipe"}, 2, "zarvo-cli generate: --list-delimiter takes"},
+        {{"generate", "10.0.0.0/8"}, 1, "Too many IPs (2^24)\nMax. IP count: 1000000\n"},
+        {{"generate", "--exclude", "[", "10.0.0.1"}, 1, "'[' is an invalid mask at (2)\n"},
+        {{"generate", "--country", "/nonexistent.mmdb", "10.0.0.1"}, 1, "MMDB File not found\n"},
+        {{"generate", "--country", "", "10.0.0.1"}, 1, "Please, enter GeoIP2 MMDB File Path\n"},
+        {{"generate", "-r", "/nonexistent/ranges.txt"}, 1, "zarvo-cli generate: cannot read range file"},
+    };
+    for (const auto& c : cases) {
+        const CliResult r = Cli(c.args);
+        SCOPED_TRACE(c.args.empty() ? "(none)" : c.args.back());
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(r.err.substr(0, c.errStart.size()), c.errStart);
+        if (c.code == 1) EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST(Cli, HelpDocumentsEveryOptionWithAnExample) {
+    const CliResult r = Cli({"generate", "--help"});
+    EXPECT_EQ(r.code, 0);
+    for (const char* opt : {"--ranges", "--total", "--each", "--random", "--seed", "--usable", "--exclude",
+                            "--escape-ipv6", "--ports", "--names", "--counter-symbol", "--first", "--step",
+                            "--digits", "--delimiter", "--output", "--list-delimiter", "--country", "--settings",
+                            "--set", "Examples:"})
+        EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
+    EXPECT_EQ(Cli({"--help"}).code, 0);
+}
+
+TEST_F(CliFiles, RangeFileAndSavedListBytes) {
+    std::ofstream(dir / "ranges.txt") << "10.0.0.0/31\n\xEF\xBB\xBF\n10.0.0.5\n";
+    struct Case {
+        const char* delimiter;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"eol", "10.0.0.0\r\n10.0.0.1\r\n10.0.0.5"},
+        {"comma", "10.0.0.0,10.0.0.1,10.0.0.5"},
+        {"semicolon", "10.0.0.0;10.0.0.1;10.0.0.5"},
+    };
+    for (const auto& c : cases) {
+        const fs::path out = dir / (std::string(c.delimiter) + ".txt");
+        const CliResult r = Cli({"generate", "-r", (dir / "ranges.txt").string(), "-o", out.string(),
+                                 "--list-delimiter", c.delimiter});
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "3 IPs generated.\n");
+        EXPECT_EQ(ReadFile(out), c.bytes) << c.delimiter;
+    }
+    // An empty list writes an empty file; a name template keeps its UTF-8 bytes.
+    const fs::path empty = dir / "empty.txt";
+    EXPECT_EQ(Cli({"generate", "-o", empty.string(), "bad"}).code, 0);
+    EXPECT_TRUE(fs::exists(empty));
+    EXPECT_EQ(ReadFile(empty), "");
+    const fs::path utf8 = dir / "utf8.txt";
+    EXPECT_EQ(Cli({"generate", "--names", "h\xC3\xA9te#", "-o", utf8.string(), "10.0.0.1"}).code, 0);
+    EXPECT_EQ(ReadFile(utf8), "h\xC3\xA9te1 10.0.0.1");
+
+    const CliResult bad = Cli({"generate", "-o", (dir / "no/such/dir/x.txt").string(), "10.0.0.1"});
+    EXPECT_EQ(bad.code, 1);
+    EXPECT_EQ(bad.err.rfind("Cannot create file \"" + (dir / "no/such/dir/x.txt").string() + "\". ", 0), 0u);
+}
+
+} // namespace

@@ -1,0 +1,344 @@
+// The generation engine: range syntax, plans, limits, enumeration and line layout.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "generator/ZarvoUtilsUnit.h"
+
+using namespace zarvo;
+
+namespace {
+
+struct RunResult {
+    std::vector<std::string> lines;
+    std::string result;
+};
+
+class Engine : public ::testing::Test {
+protected:
+    TProgress progress;
+    TZarvoUtils u{&progress};
+
+    RunResult Generate(std::vector<std::string> ranges) {
+        u.FIPRanges = std::move(ranges);
+        RunResult r;
+        EXPECT_TRUE(u.PerformGenerateIPList(nullptr, r.result));
+        for (size_t i = 0; i < u.FIPList.Count(); ++i) r.lines.emplace_back(u.FIPList[i]);
+        return r;
+    }
+    std::string Fails(std::vector<std::string> ranges) {
+        u.FIPRanges = std::move(ranges);
+        std::string result;
+        try {
+            u.PerformGenerateIPList(nullptr, result);
+        } catch (const Exception& e) {
+            return e.what();
+        }
+        return "(no error)";
+    }
+    void Names(const std::string& tmpl, const std::string& delim = " ", int first = 1, int step = 1, int digits = 1) {
+        u.FGenerateNames = true;
+        u.FNameTemplate = tmpl;
+        u.FCounterSymbol = "#";
+        u.FFirstCounter = first;
+        u.FCounterStep = step;
+        u.FCounterDigits = digits;
+        u.FNameDelimiter = delim;
+    }
+};
+
+using Lines = std::vector<std::string>;
+
+TEST_F(Engine, RangeSyntax) {
+    struct Case {
+        const char* line;
+        size_t count;
+        const char* firstLine;
+        const char* lastLine;
+    };
+    const Case cases[] = {
+        {"127.0.0.1/24", 256, "127.0.0.0", "127.0.0.255"},
+        {"A=192.168.1.100/16/24", 256, "192.168.0.100", "192.168.255.100"},
+        {"fdc7:200d:3e17::/120", 256, "FDC7:200D:3E17::", "FDC7:200D:3E17::FF"},
+        {"B=fdc7:200d:3e17::fb05/48/60", 4096, "FDC7:200D:3E17::FB05", "FDC7:200D:3E17:FFF0::FB05"},
+        {"10.0.0.1", 1, "10.0.0.1", "10.0.0.1"},
+        {"  10.0.0.0/ ", 1, "10.0.0.0", "10.0.0.0"},
+        {"10.0.0.0/8/8", 1, "10.0.0.0", "10.0.0.0"},
+        {";label=10.0.0.0/31", 2, "10.0.0.0", "10.0.0.1"},
+        {"x = 10.0.0.4/30", 4, "10.0.0.4", "10.0.0.7"},
+        {"10.0.0.0/0x1E", 4, "10.0.0.0", "10.0.0.3"},
+        {"0.0.0.0/32/32", 1, "0.0.0.0", "0.0.0.0"},
+        {"255.255.255.254/31", 2, "255.255.255.254", "255.255.255.255"},
+        {"FFFF:FFFF:FFFF:FFFF:FFFF:FFFF:FFFF:FFFE/127", 2, "FFFF:FFFF:FFFF:FFFF:FFFF:FFFF:FFFF:FFFE",
+         "FFFF:FFFF:FFFF:FFFF:FFFF:FFFF:FFFF:FFFF"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        const RunResult r = Generate({c.line});
+        ASSERT_EQ(r.lines.size(), c.count);
+        EXPECT_EQ(r.lines.front(), c.firstLine);
+        EXPECT_EQ(r.lines.back(), c.lastLine);
+        EXPECT_EQ(r.result, std::to_string(c.count) + " IPs generated.");
+    }
+}
+
+TEST_F(Engine, SkippedLines) {
+    const char* skipped[] = {"",          "   ",         "; 10.0.0.0/24", "10.0.0.0/33",  "::/129",
+                             "10.0.0.0/24/16", "10.0.0.0/abc", "10.0.0.0//24", "1.2.3/24", "A=",
+                             "A= ;10.0.0.0", "10.0.0.0/-1", "10.0.0.0/24 x", "/24", "1::2::3/64"};
+    for (const char* line : skipped) {
+        SCOPED_TRACE(line);
+        const RunResult r = Generate({line});
+        EXPECT_TRUE(r.lines.empty());
+        EXPECT_EQ(r.result, "0 IPs generated.");
+    }
+}
+
+TEST_F(Engine, Limits) {
+    EXPECT_EQ(Fails({"10.0.0.0/8"}), "Too many IPs (2^24)\r\nMax. IP count: 1000000");
+    EXPECT_EQ(Generate({"10.0.0.0/12"}).lines.size(), 1048576u);
+    // Per range: two full ranges together above the maximum still pass.
+    EXPECT_EQ(Generate({"10.0.0.0/12", "11.0.0.0/12"}).lines.size(), 2097152u);
+
+    u.FGenerateCountMode = gcTotalCount;
+    u.FGenerateCount = 2000000;
+    EXPECT_EQ(Fails({"not a range"}), "Too many IPs (2000000)\r\nMax. IP count: 1000000");
+
+    u.FGenerateCountMode = gcForEach;
+    u.FGenerateCount = 400000;
+    EXPECT_EQ(Fails({"10.0.0.0/8", "bad", "11.0.0.0/8", "12.0.0.0/8"}),
+              "Too many IPs (1200000)\r\nMax. IP count: 1000000");
+}
+
+TEST_F(Engine, PortsAreBoundedUpFront) {
+    u.FAddPortNumbers = true;
+    u.FPortNumbers = "1-65535";
+    EXPECT_EQ(Generate({"10.0.0.1"}).lines.size(), 65535u);
+    EXPECT_EQ(Fails({"10.0.0.0/24"}), "Too many lines (256 IPs x 65535 ports)\r\nMax. line count: 10000000");
+    // A count bounds the lines by itself.
+    u.FGenerateCountMode = gcTotalCount;
+    u.FGenerateCount = 20;
+    EXPECT_EQ(Generate({"10.0.0.0/8"}).lines.size(), 1310700u);
+    u.FGenerateCountMode = gcForEach;
+    u.FGenerateCount = 100;
+    EXPECT_EQ(Fails({"10.0.0.0/8", "11.0.0.0/8"}),
+              "Too many lines (200 IPs x 65535 ports)\r\nMax. line count: 10000000");
+}
+
+TEST_F(Engine, UsableHostsAndExclusions) {
+    EXPECT_EQ(Generate({"192.168.1.0/30"}).lines, (Lines{"192.168.1.0", "192.168.1.1", "192.168.1.2", "192.168.1.3"}));
+    u.FUsableHostIPAddresses = true;
+    EXPECT_EQ(Generate({"192.168.1.0/30"}).lines, (Lines{"192.168.1.1", "192.168.1.2"}));
+    EXPECT_TRUE(Generate({"10.0.0.1/32", "10.0.0.0/31", "::1/128"}).lines.empty());
+    // With a sub-prefix the first and last sub-network positions are dropped.
+    EXPECT_EQ(Generate({"10.0.0.7/22/24"}).lines, (Lines{"10.0.1.7", "10.0.2.7"}));
+    EXPECT_EQ(Generate({"fd00::/126"}).lines, (Lines{"FD00::1", "FD00::2"}));
+
+    u.FUsableHostIPAddresses = false;
+    u.FDoExclude = true;
+    u.FExcludeMasks = {"*.0", ""};
+    const RunResult r = Generate({"10.0.0.0/23"});
+    EXPECT_EQ(r.lines.size(), 510u);
+    EXPECT_EQ(std::count(r.lines.begin(), r.lines.end(), "10.0.1.0"), 0);
+    // Excluded candidates do not count toward the count.
+    u.FGenerateCountMode = gcTotalCount;
+    u.FGenerateCount = 2;
+    EXPECT_EQ(Generate({"10.0.0.0/23"}).lines, (Lines{"10.0.0.1", "10.0.0.2"}));
+    u.FExcludeMasks = {"[oops"};
+    EXPECT_EQ(Fails({"10.0.0.0/30"}), "'[oops' is an invalid mask at (6)");
+}
+
+TEST_F(Engine, Counts) {
+    u.FGenerateCountMode = gcForEach;
+    u.FGenerateCount = 2;
+    EXPECT_EQ(Generate({"10.0.0.0/24", "10.1.0.0/24"}).lines, (Lines{"10.0.0.0", "10.0.0.1", "10.1.0.0", "10.1.0.1"}));
+    u.FGenerateCountMode = gcTotalCount;
+    u.FGenerateCount = 3;
+    EXPECT_EQ(Generate({"10.0.0.0/24", "10.1.0.0/24"}).lines, (Lines{"10.0.0.0", "10.0.0.1", "10.0.0.2"}));
+    u.FGenerateCount = 5;
+    EXPECT_EQ(Generate({"10.0.0.0/30", "10.1.0.0/24"}).lines,
+              (Lines{"10.0.0.0", "10.0.0.1", "10.0.0.2", "10.0.0.3", "10.1.0.0"}));
+    for (int count : {0, -5}) {
+        u.FGenerateCount = count;
+        EXPECT_TRUE(Generate({"10.0.0.0/24"}).lines.empty());
+        u.FRandomOrder = true;
+        EXPECT_TRUE(Generate({"10.0.0.0/24"}).lines.empty());
+        u.FRandomOrder = false;
+    }
+}
+
+TEST_F(Engine, RandomOrder) {
+    u.FRandomOrder = true;
+    // All: a permutation of the whole field.
+    RunResult r = Generate({"10.0.0.0/24"});
+    Lines sorted = r.lines;
+    std::sort(sorted.begin(), sorted.end());
+    u.FRandomOrder = false;
+    Lines plain = Generate({"10.0.0.0/24"}).lines;
+    std::sort(plain.begin(), plain.end());
+    EXPECT_EQ(sorted, plain);
+    u.FRandomOrder = true;
+
+    // A total from a huge range: distinct addresses, all inside it, typed 1 bits kept.
+    u.FGenerateCountMode = gcTotalCount;
+    u.FGenerateCount = 100;
+    r = Generate({"10.0.0.1/8"});
+    ASSERT_EQ(r.lines.size(), 100u);
+    std::set<std::string> distinct(r.lines.begin(), r.lines.end());
+    EXPECT_EQ(distinct.size(), 100u);
+    for (const auto& l : r.lines) {
+        const TIPv4 ip = StrToIPv4(l);
+        EXPECT_EQ(ip.A, 10);
+        EXPECT_EQ(ip.D & 1, 1);
+    }
+
+    // Each range: Count from each, and a range smaller than the count gives all it has.
+    u.FGenerateCountMode = gcForEach;
+    u.FGenerateCount = 3;
+    r = Generate({"a=10.0.0.0/8", "b=fd00::/16", "c=192.168.0.0/31"});
+    ASSERT_EQ(r.lines.size(), 8u);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(r.lines[i].rfind("10.", 0), 0u);
+    for (int i = 3; i < 6; ++i) EXPECT_EQ(r.lines[i].rfind("FD00:", 0), 0u);
+    std::set<std::string> last(r.lines.begin() + 6, r.lines.end());
+    EXPECT_EQ(last, (std::set<std::string>{"192.168.0.0", "192.168.0.1"}));
+}
+
+TEST_F(Engine, SeededRunsRepeatAndUnseededDiffer) {
+    u.FRandomOrder = true;
+    u.FGenerateCountMode = gcTotalCount;
+    u.FGenerateCount = 50;
+    u.FRandomSeed = 99;
+    const Lines a = Generate({"fd00::/32"}).lines;
+    EXPECT_EQ(Generate({"fd00::/32"}).lines, a);
+    u.FRandomSeed.reset();
+    EXPECT_NE(Generate({"fd00::/32"}).lines, Generate({"fd00::/32"}).lines);
+}
+
+TEST_F(Engine, RandomSelectionIsUniform) {
+    // Picking 1 of 4 addresses many times: each must come up about equally often.
+    u.FRandomOrder = true;
+    u.FGenerateCountMode = gcTotalCount;
+    u.FGenerateCount = 1;
+    std::map<std::string, int> seen;
+    for (int i = 0; i < 4000; ++i) {
+        u.FRandomSeed = static_cast<uint64_t>(i);
+        ++seen[Generate({"10.0.0.0/30"}).lines.at(0)];
+    }
+    ASSERT_EQ(seen.size(), 4u);
+    for (const auto& [addr, n] : seen) EXPECT_NEAR(n, 1000, 150) << addr;
+}
+
+TEST_F(Engine, PortsLayout) {
+    u.FAddPortNumbers = true;
+    u.FPortNumbers = "80,443";
+    const RunResult r = Generate({"192.168.1.0/30"});
+    ASSERT_EQ(r.lines.size(), 8u);
+    EXPECT_EQ(r.lines[0], "192.168.1.0:80");
+    EXPECT_EQ(r.lines[1], "192.168.1.0:443");
+    EXPECT_EQ(r.lines[7], "192.168.1.3:443");
+    EXPECT_EQ(r.result, "8 IPs generated.");
+
+    u.FPortNumbers = "80";
+    EXPECT_EQ(Generate({"::1/128"}).lines, (Lines{"::1:80"}));
+    u.FEscapeIPv6 = true;
+    EXPECT_EQ(Generate({"::1/128"}).lines, (Lines{"[::1]:80"}));
+    u.FPortNumbers = "0;70000,abc";
+    EXPECT_TRUE(Generate({"10.0.0.0/30"}).lines.empty());
+}
+
+TEST(PortList, Parsing) {
+    struct Case {
+        const char* text;
+        Lines ports;
+    };
+    const Case cases[] = {
+        {"80,3128-3130", {":80", ":3128", ":3129", ":3130"}},
+        {"3130-3128", {":3128", ":3129", ":3130"}},
+        {" 22 ; 80 ,,", {":22", ":80"}},
+        {"80,80", {":80", ":80"}},
+        {"0", {}},
+        {"70000", {}},
+        {"abc", {}},
+        {"0-2", {":1", ":2"}},
+        {"65534-70000", {":65534", ":65535"}},
+        {"-5", {}},
+        {"$50", {":80"}},
+        {"1 - 2", {":1", ":2"}},
+        {"", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(TZarvoUtils::ParsePortNumbers(c.text), c.ports);
+    }
+    EXPECT_EQ(TZarvoUtils::ParsePortNumbers("1-65535").size(), 65535u);
+}
+
+TEST_F(Engine, HostNames) {
+    Names("mail#.example", " ", 1, 1, 3);
+    EXPECT_EQ(Generate({"10.0.0.0/31"}).lines, (Lines{"mail001.example 10.0.0.0", "mail002.example 10.0.0.1"}));
+    Names("host-%4");
+    EXPECT_EQ(Generate({"10.0.0.7/32"}).lines, (Lines{"host-7 10.0.0.7"}));
+    Names("%1-%2-%8-%s", ",");
+    EXPECT_EQ(Generate({"A=2001:db8::1/128", "10.1.2.3"}).lines,
+              (Lines{"2001-db8-1-A,2001:DB8::1", "10-1--10.1.2.3,10.1.2.3"}));
+    // The counter runs across every port line; negative values pad in front of the sign.
+    Names("h#", "\t", -1, 1, 3);
+    u.FAddPortNumbers = true;
+    u.FPortNumbers = "1,2";
+    EXPECT_EQ(Generate({"10.0.0.0/31"}).lines,
+              (Lines{"h0-1\t10.0.0.0:1", "h000\t10.0.0.0:2", "h001\t10.0.0.1:1", "h002\t10.0.0.1:2"}));
+    u.FAddPortNumbers = false;
+    // No symbol in the template: no counter; an empty symbol never counts.
+    Names("fixed");
+    EXPECT_EQ(Generate({"10.0.0.0/31"}).lines, (Lines{"fixed 10.0.0.0", "fixed 10.0.0.1"}));
+    Names("a#b");
+    u.FCounterSymbol = "";
+    EXPECT_EQ(Generate({"10.0.0.5"}).lines, (Lines{"a#b 10.0.0.5"}));
+}
+
+TEST_F(Engine, CounterWrapsAt32Bits) {
+    Names("n#", " ", INT32_MAX, 1, 1);
+    EXPECT_EQ(Generate({"10.0.0.0/31"}).lines, (Lines{"n2147483647 10.0.0.0", "n-2147483648 10.0.0.1"}));
+    Names("n#", " ", INT32_MIN, -1, 1);
+    EXPECT_EQ(Generate({"10.0.0.0/31"}).lines, (Lines{"n-2147483648 10.0.0.0", "n2147483647 10.0.0.1"}));
+}
+
+TEST_F(Engine, AppendKeepsTheListAndCountsIt) {
+    u.FIPList.Add("kept line");
+    u.FAppend = true;
+    const RunResult r = Generate({"10.0.0.0/31"});
+    EXPECT_EQ(r.lines, (Lines{"kept line", "10.0.0.0", "10.0.0.1"}));
+    EXPECT_EQ(r.result, "3 IPs generated.");
+    EXPECT_EQ(Generate({"junk"}).result, "3 IPs generated.");
+    u.FAppend = false;
+    EXPECT_EQ(Generate({"junk"}).result, "0 IPs generated.");
+}
+
+TEST_F(Engine, CountryColumnChecksComeFirst) {
+    u.FResolveIPCountry = true;
+    u.FIPList.Add("old");
+    u.FMMDBFilePath = "";
+    EXPECT_EQ(Fails({"10.0.0.1"}), "Invalid arguments");
+    u.FMMDBFilePath = "/nonexistent/file.mmdb";
+    EXPECT_EQ(Fails({"10.0.0.1"}), "MMDB File not found");
+    EXPECT_EQ(u.FIPList.Count(), 1u); // untouched by the argument checks
+}
+
+TEST_F(Engine, ProgressCountsCandidates) {
+    u.FUsableHostIPAddresses = true;
+    Generate({"10.0.0.0/24"});
+    EXPECT_EQ(progress.Max(), 256);
+    EXPECT_EQ(progress.Processed(), 254);
+    EXPECT_EQ(progress.Position(), 256);
+    EXPECT_EQ(progress.Status(), "Action: Generate IP List");
+}
+
+TEST(Engine_, BitsForCount) {
+    const std::pair<int64_t, int> cases[] = {{-1, 0}, {0, 0}, {1, 0}, {2, 1}, {3, 2}, {4, 2},
+                                             {5, 3}, {100, 7}, {1000000, 20}, {1048576, 20}, {1048577, 21}};
+    for (auto [n, bits] : cases) EXPECT_EQ(TZarvoUtils::BitsForCount(n), bits) << n;
+}
+
+} // namespace
