@@ -8,6 +8,8 @@ namespace {
 
 const TCommand kCommands[] = {
     {"generate", "turn IP ranges into address lines", &RunGenerate},
+    {"mmdb", "print a MaxMind DB file as metadata and CSV rows", &RunMmdb},
+    {"lookup", "look addresses up in a MaxMind DB file", &RunLookup},
 };
 
 void PrintUsage(std::ostream& os) {

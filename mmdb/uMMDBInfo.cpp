@@ -1,0 +1,252 @@
+#include "mmdb/uMMDBInfo.h"
+
+#include <charconv>
+
+namespace zarvo {
+
+#define F ZARVO_MMDB_FIELD
+
+const TMMDBKeyTable& TMMDBContinentInfo::Table() {
+    using C = TMMDBContinentInfo;
+    static const TMMDBKeyTable t =
+        MMDBKeys({F(C, _code, "code", mkString), F(C, _geoname_id, "geoname_id", mkInt64)});
+    return t;
+}
+
+const TMMDBKeyTable& TMMDBContinentInfoEx::Table() {
+    using C = TMMDBContinentInfoEx;
+    static const TMMDBKeyTable t =
+        MMDBKeys({F(C, _names, "names", mkDictionary)}, TMMDBContinentInfo::Table());
+    return t;
+}
+
+const TMMDBKeyTable& TMMDBCountryInfo::Table() {
+    using C = TMMDBCountryInfo;
+    static const TMMDBKeyTable t =
+        MMDBKeys({F(C, _geoname_id, "geoname_id", mkInt64), F(C, _iso_code, "iso_code", mkString),
+                  F(C, _is_in_european_union, "is_in_european_union", mkBoolean)});
+    return t;
+}
+
+const TMMDBKeyTable& TMMDBRepresentedCountryInfo::Table() {
+    using C = TMMDBRepresentedCountryInfo;
+    static const TMMDBKeyTable t = MMDBKeys({F(C, _type, "type", mkString)}, TMMDBCountryInfo::Table());
+    return t;
+}
+
+const TMMDBKeyTable& TMMDBCountryInfoEx::Table() {
+    using C = TMMDBCountryInfoEx;
+    static const TMMDBKeyTable t = MMDBKeys({F(C, _names, "names", mkDictionary)}, TMMDBCountryInfo::Table());
+    return t;
+}
+
+const TMMDBKeyTable& TMMDBRepresentedCountryInfoEx::Table() {
+    using C = TMMDBRepresentedCountryInfoEx;
+    static const TMMDBKeyTable t = MMDBKeys({F(C, _type, "type", mkString)}, TMMDBCountryInfoEx::Table());
+    return t;
+}
+
+const TMMDBKeyTable& TMMDBSubdivisionEx::Table() {
+    return TMMDBCountryInfoEx::Table();
+}
+
+const TMMDBKeyTable& TMMDBTraitsInfo::Table() {
+    using C = TMMDBTraitsInfo;
+    static const TMMDBKeyTable t =
+        MMDBKeys({F(C, _is_anonymous_proxy, "is_anonymous_proxy", mkBoolean),
+                  F(C, _is_satellite_provider, "is_satellite_provider", mkBoolean)});
+    return t;
+}
+
+const TMMDBKeyTable& TMMDBCityInfo::Table() {
+    using C = TMMDBCityInfo;
+    static const TMMDBKeyTable t = MMDBKeys({F(C, _geoname_id, "geoname_id", mkInt64)});
+    return t;
+}
+
+const TMMDBKeyTable& TMMDBCityInfoEx::Table() {
+    using C = TMMDBCityInfoEx;
+    static const TMMDBKeyTable t = MMDBKeys({F(C, _names, "names", mkDictionary)}, TMMDBCityInfo::Table());
+    return t;
+}
+
+const TMMDBKeyTable& TMMDBLocation::Table() {
+    using C = TMMDBLocation;
+    static const TMMDBKeyTable t =
+        MMDBKeys({F(C, _accuracy_radius, "accuracy_radius", mkInteger), F(C, _latitude, "latitude", mkDouble),
+                  F(C, _longitude, "longitude", mkDouble), F(C, _metro_code, "metro_code", mkInteger),
+                  F(C, _time_zone, "time_zone", mkString)});
+    return t;
+}
+
+const TMMDBKeyTable& TMMDBPostal::Table() {
+    using C = TMMDBPostal;
+    static const TMMDBKeyTable t = MMDBKeys({F(C, _code, "code", mkString)});
+    return t;
+}
+
+const TMMDBKeyTable& TMMDBIPCountryInfo::Table() {
+    using C = TMMDBIPCountryInfo;
+    static const TMMDBKeyTable t = MMDBKeys(
+        {F(C, _continent, "continent", mkRecord), F(C, _country, "country", mkRecord),
+         F(C, _registered_country, "registered_country", mkRecord),
+         F(C, _represented_country, "represented_country", mkRecord), F(C, _traits, "traits", mkRecord)});
+    return t;
+}
+
+const TMMDBKeyTable& TMMDBIPCountryInfoEx::Table() {
+    using C = TMMDBIPCountryInfoEx;
+    static const TMMDBKeyTable t = MMDBKeys(
+        {F(C, _continent, "continent", mkRecord), F(C, _country, "country", mkRecord),
+         F(C, _registered_country, "registered_country", mkRecord),
+         F(C, _represented_country, "represented_country", mkRecord), F(C, _traits, "traits", mkRecord)});
+    return t;
+}
+
+const TMMDBKeyTable& TMMDBIPCountryCityInfoEx::Table() {
+    using C = TMMDBIPCountryCityInfoEx;
+    static const TMMDBKeyTable t =
+        MMDBKeys({F(C, _city, "city", mkRecord), F(C, _location, "location", mkRecord),
+                  F(C, _postal, "postal", mkRecord), F(C, _subdivisions, "subdivisions", mkRecordList)},
+                 TMMDBIPCountryInfoEx::Table());
+    return t;
+}
+
+#undef F
+
+bool IsCityDatabaseType(const std::string& databaseType) {
+    return EndsWithText(databaseType, "-city");
+}
+
+namespace {
+
+void JsonString(std::string& out, std::string_view s) {
+    out += '"';
+    for (unsigned char c : s) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20)
+                out += Format("\\u%04x", c);
+            else
+                out += static_cast<char>(c);
+        }
+    }
+    out += '"';
+}
+
+template <class N> void JsonNumber(std::string& out, N v) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, r.ptr);
+}
+
+void JsonRecord(std::string& out, TMMDBRecord& rec);
+
+void JsonValue(std::string& out, TMMDBKind kind, void* p) {
+    switch (kind) {
+    case mkInteger:
+        JsonNumber(out, *static_cast<int32_t*>(p));
+        break;
+    case mkInt64:
+        JsonNumber(out, *static_cast<int64_t*>(p));
+        break;
+    case mkUInt64:
+        JsonNumber(out, *static_cast<uint64_t*>(p));
+        break;
+    case mkDouble:
+        JsonNumber(out, *static_cast<double*>(p));
+        break;
+    case mkSingle:
+        JsonNumber(out, *static_cast<float*>(p));
+        break;
+    case mkBoolean:
+        out += *static_cast<bool*>(p) ? "true" : "false";
+        break;
+    case mkString:
+        JsonString(out, *static_cast<std::string*>(p));
+        break;
+    case mkBytes: {
+        out += '[';
+        const auto& b = *static_cast<std::vector<uint8_t>*>(p);
+        for (size_t i = 0; i < b.size(); ++i) {
+            if (i) out += ',';
+            JsonNumber(out, b[i]);
+        }
+        out += ']';
+        break;
+    }
+    case mkRecord:
+        JsonRecord(out, *static_cast<TMMDBRecord*>(p));
+        break;
+    case mkDictionary: {
+        const auto& d = *static_cast<TMMDBStringDictionary*>(p);
+        out += '{';
+        for (size_t i = 0; i < d.Count(); ++i) {
+            if (i) out += ',';
+            JsonString(out, d.Key(i));
+            out += ':';
+            JsonString(out, d.Value(i));
+        }
+        out += '}';
+        break;
+    }
+    case mkStringList: {
+        const auto& l = *static_cast<TMMDBStringList*>(p);
+        out += '[';
+        for (size_t i = 0; i < l.size(); ++i) {
+            if (i) out += ',';
+            JsonString(out, l[i]);
+        }
+        out += ']';
+        break;
+    }
+    case mkRecordList: {
+        const auto& l = *static_cast<TMMDBRecordList*>(p);
+        out += '[';
+        for (size_t i = 0; i < l.Count(); ++i) {
+            if (i) out += ',';
+            JsonRecord(out, l.Item(i));
+        }
+        out += ']';
+        break;
+    }
+    }
+}
+
+void JsonRecord(std::string& out, TMMDBRecord& rec) {
+    out += '{';
+    bool first = true;
+    for (const TMMDBField& f : rec.KeyTable()) {
+        if (!first) out += ',';
+        first = false;
+        JsonString(out, f.Key);
+        out += ':';
+        JsonValue(out, f.Kind, f.Get(rec));
+    }
+    out += '}';
+}
+
+} // namespace
+
+std::string MMDBRecordToJson(TMMDBRecord& record) {
+    std::string out;
+    JsonRecord(out, record);
+    return out;
+}
+
+} // namespace zarvo

@@ -1,0 +1,774 @@
+#include "mmdb/uMMDBReader.h"
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace zarvo {
+
+namespace {
+
+const char* const kBadPointer =
+    "The MaxMind DB file's data section contains bad data: pointer larger than the database.";
+const char* const kBadPayload =
+    "The MaxMind DB file's data section contains bad data: value runs past the end of the database.";
+const char* const kBadContainer =
+    "The MaxMind DB file's data section contains bad data: map or array larger than the remaining data.";
+const char* const kTooDeep =
+    "The MaxMind DB file's data section contains bad data: pointers or nesting deeper than "
+    "512 levels.";
+const char* const kTreeCorrupt =
+    "The MaxMind Db file's search tree is corrupt: contains pointer larger than the database.";
+const char* const kTreeTooLarge =
+    "The MaxMind Db file's search tree is corrupt: the search tree is larger than the database.";
+
+// The kind names the conversion check compares and quotes.
+const char* KindName(TMMDBKind k) {
+    switch (k) {
+    case mkInteger:
+        return "Integer";
+    case mkInt64:
+        return "Int64";
+    case mkUInt64:
+        return "UInt64";
+    case mkDouble:
+        return "Double";
+    case mkSingle:
+        return "Single";
+    case mkBoolean:
+        return "Boolean";
+    case mkString:
+        return "string";
+    case mkBytes:
+        return "TArray<System.Byte>";
+    case mkDictionary:
+        return TMMDBStringDictionary::kClassName;
+    case mkStringList:
+        return TMMDBStringList::kClassName;
+    default:
+        return "";
+    }
+}
+
+std::string TargetName(TMMDBKind k, void* target) {
+    if (k == mkRecord) return static_cast<TMMDBRecord*>(target)->ClassName();
+    if (k == mkRecordList) return static_cast<TMMDBRecordList*>(target)->ClassName();
+    return KindName(k);
+}
+
+// The kind a stored scalar type produces, or nullptr for the others.
+const char* ProducedKind(int32_t type, TMMDBKind* kind) {
+    switch (type) {
+    case 2:
+        *kind = mkString;
+        return "string";
+    case 3:
+        *kind = mkDouble;
+        return "Double";
+    case 4:
+        *kind = mkBytes;
+        return "TArray<System.Byte>";
+    case 5:
+    case 8:
+        *kind = mkInteger;
+        return "Integer";
+    case 6:
+        *kind = mkInt64;
+        return "Int64";
+    case 9:
+        *kind = mkUInt64;
+        return "UInt64";
+    case 14:
+        *kind = mkBoolean;
+        return "Boolean";
+    case 15:
+        *kind = mkSingle;
+        return "Single";
+    default:
+        return nullptr;
+    }
+}
+
+[[noreturn]] void ConvertError(const char* produced, TMMDBKind kind, void* target) {
+    throw Exception(Format("Could not convert '%s' to '%s'.", produced, TargetName(kind, target).c_str()));
+}
+
+} // namespace
+
+const std::array<uint8_t, 14> kMMDBMetadataMarker = {0xAB, 0xCD, 0xEF, 'M', 'a', 'x', 'M',
+                                                     'i',  'n',  'd',  '.', 'c', 'o', 'm'};
+
+// ---------------------------------------------------------------------------
+
+TMMDBKeyTable MMDBKeys(std::initializer_list<TMMDBField> own, const TMMDBKeyTable& base) {
+    TMMDBKeyTable t(own);
+    t.insert(t.end(), base.begin(), base.end());
+    return t;
+}
+
+const TMMDBField* TMMDBRecord::FindField(std::string_view key) const {
+    for (const TMMDBField& f : KeyTable())
+        if (SameText(f.Key, key)) return &f;
+    return nullptr;
+}
+
+void TMMDBRecord::Clear() {
+    for (const TMMDBField& f : KeyTable()) {
+        void* p = f.Get(*this);
+        switch (f.Kind) {
+        case mkInteger:
+            *static_cast<int32_t*>(p) = 0;
+            break;
+        case mkInt64:
+            *static_cast<int64_t*>(p) = 0;
+            break;
+        case mkUInt64:
+            *static_cast<uint64_t*>(p) = 0;
+            break;
+        case mkDouble:
+            *static_cast<double*>(p) = 0;
+            break;
+        case mkSingle:
+            *static_cast<float*>(p) = 0;
+            break;
+        case mkBoolean:
+            *static_cast<bool*>(p) = false;
+            break;
+        case mkString:
+            static_cast<std::string*>(p)->clear();
+            break;
+        case mkBytes:
+            static_cast<std::vector<uint8_t>*>(p)->clear();
+            break;
+        case mkRecord:
+            static_cast<TMMDBRecord*>(p)->Clear();
+            break;
+        case mkDictionary:
+            static_cast<TMMDBStringDictionary*>(p)->Clear();
+            break;
+        case mkStringList:
+            static_cast<TMMDBStringList*>(p)->clear();
+            break;
+        case mkRecordList:
+            static_cast<TMMDBRecordList*>(p)->Clear();
+            break;
+        }
+    }
+}
+
+const std::string* TMMDBStringDictionary::Find(std::string_view key) const {
+    for (size_t i = 0; i < FCount; ++i)
+        if (FItems[i].first == key) return &FItems[i].second;
+    return nullptr;
+}
+
+void TMMDBStringDictionary::Add(std::string_view key, std::string_view value) {
+    if (ContainsKey(key)) throw Exception("Duplicates not allowed");
+    if (FCount == FItems.size()) FItems.emplace_back();
+    FItems[FCount].first.assign(key);
+    FItems[FCount].second.assign(value);
+    ++FCount;
+}
+
+// ---------------------------------------------------------------------------
+
+int32_t TMMDBBuffer::ReadInteger(int32_t val, int64_t offset, int32_t size) const {
+    uint32_t v = static_cast<uint32_t>(val);
+    for (int32_t i = 0; i < size; ++i) v = (v << 8) | ReadOne(offset + i);
+    return static_cast<int32_t>(v);
+}
+
+int64_t TMMDBBuffer::ReadLong(int64_t offset, int32_t size) const {
+    return static_cast<int64_t>(ReadULong(offset, size));
+}
+
+uint64_t TMMDBBuffer::ReadULong(int64_t offset, int32_t size) const {
+    uint64_t v = 0;
+    for (int32_t i = 0; i < size; ++i) v = (v << 8) | ReadOne(offset + i);
+    return v;
+}
+
+double TMMDBBuffer::ReadDouble(int64_t offset) const {
+    return std::bit_cast<double>(ReadULong(offset, 8));
+}
+
+float TMMDBBuffer::ReadFloat(int64_t offset) const {
+    return std::bit_cast<float>(static_cast<uint32_t>(ReadULong(offset, 4)));
+}
+
+TMMDBArrayBuffer::TMMDBArrayBuffer(const std::string& filename) {
+    std::FILE* f = std::fopen(filename.c_str(), "rb");
+    if (!f) throw Exception(Format("Cannot open file \"%s\". %s", filename.c_str(), std::strerror(errno)));
+    struct Closer {
+        std::FILE* f;
+        ~Closer() { std::fclose(f); }
+    } closer{f};
+    if (std::fseek(f, 0, SEEK_END) != 0)
+        throw Exception(Format("Cannot read file \"%s\". %s", filename.c_str(), std::strerror(errno)));
+    const long size = std::ftell(f);
+    if (size < 0)
+        throw Exception(Format("Cannot read file \"%s\". %s", filename.c_str(), std::strerror(errno)));
+    // Offsets and lengths are signed 32-bit quantities throughout the format's readers.
+    if (size > INT32_MAX)
+        throw Exception(
+            Format("The file \"%s\" is too large for a MaxMind Db file: %ld bytes, at most 2147483647 "
+                   "are supported.",
+                   filename.c_str(), size));
+    std::fseek(f, 0, SEEK_SET);
+    _fileBytes.resize(static_cast<size_t>(size));
+    if (size > 0 && std::fread(_fileBytes.data(), 1, _fileBytes.size(), f) != _fileBytes.size())
+        throw Exception(Format("Cannot read file \"%s\". %s", filename.c_str(),
+                               std::ferror(f) ? std::strerror(errno) : "Unexpected end of file"));
+    _Length = static_cast<int32_t>(size);
+}
+
+TMMDBArrayBuffer::TMMDBArrayBuffer(std::vector<uint8_t> bytes) : _fileBytes(std::move(bytes)) {
+    if (_fileBytes.size() > static_cast<size_t>(INT32_MAX))
+        throw Exception(
+            "The image is too large for a MaxMind Db file: at most 2147483647 bytes are supported.");
+    _Length = static_cast<int32_t>(_fileBytes.size());
+}
+
+void TMMDBArrayBuffer::OutOfRange(int64_t offset, int64_t count) const {
+    throw Exception(
+        Format("The MaxMind DB file's data section contains bad data: %lld bytes at offset %lld lie "
+               "outside the database (%d bytes).",
+               static_cast<long long>(count), static_cast<long long>(offset), _Length));
+}
+
+std::vector<uint8_t> TMMDBArrayBuffer::Read(int64_t offset, int32_t count) const {
+    const uint8_t* p = Data(offset, count);
+    return std::vector<uint8_t>(p, p + count);
+}
+
+std::string TMMDBArrayBuffer::ReadString(int64_t offset, int32_t count) const {
+    return std::string(View(offset, count));
+}
+
+void TMMDBArrayBuffer::Copy(int64_t offset, uint8_t* arr, size_t count) const {
+    if (count) std::memcpy(arr, Data(offset, static_cast<int64_t>(count)), count);
+}
+
+// ---------------------------------------------------------------------------
+
+const TMMDBKeyTable& TMMDBMetadata::KeyTable() const {
+    using M = TMMDBMetadata;
+    static const TMMDBKeyTable t = MMDBKeys({
+        ZARVO_MMDB_FIELD(M, _BinaryFormatMajorVersion, "binary_format_major_version", mkInteger),
+        ZARVO_MMDB_FIELD(M, _BinaryFormatMinorVersion, "binary_format_minor_version", mkInteger),
+        ZARVO_MMDB_FIELD(M, _BuildEpoch, "build_epoch", mkUInt64),
+        ZARVO_MMDB_FIELD(M, _DatabaseType, "database_type", mkString),
+        ZARVO_MMDB_FIELD(M, _Description, "description", mkDictionary),
+        ZARVO_MMDB_FIELD(M, _IPVersion, "ip_version", mkInteger),
+        ZARVO_MMDB_FIELD(M, _Languages, "languages", mkStringList),
+        ZARVO_MMDB_FIELD(M, _NodeCount, "node_count", mkInt64),
+        ZARVO_MMDB_FIELD(M, _RecordSize, "record_size", mkInteger),
+    });
+    return t;
+}
+
+// ---------------------------------------------------------------------------
+
+TMMDBDecoder::TMMDBDecoder(std::vector<std::unique_ptr<TMMDBRecord>>* ownerObjects,
+                           const TMMDBArrayBuffer* database, int64_t pointerBase, bool followPointers)
+    : FOwnerObjects(ownerObjects), _database(database), _pointerBase(pointerBase),
+      _followPointers(followPointers) {}
+
+TMMDBDecoder::TControl TMMDBDecoder::ReadControl(int64_t offset) const {
+    const int64_t len = _database->Length();
+    if (offset < 0 || offset >= len) throw Exception(kBadPointer);
+    const uint8_t* img = _database->Data(0, len);
+    TControl c;
+    const uint8_t cb = img[offset];
+    int64_t pos = offset + 1;
+    c.Type = cb >> 5;
+    if (c.Type == 0) {
+        if (pos >= len) throw Exception(kBadPointer);
+        c.Type = img[pos] + 7;
+        ++pos;
+        if (c.Type < 8)
+            throw Exception(Format("Something went horribly wrong in the decoder. An extended type resolved "
+                                   "to a type number < 8 (%d)",
+                                   c.Type));
+    }
+    c.Size = cb & 31;
+    if (c.Type != 1 && c.Size >= 29) {
+        const int n = static_cast<int>(c.Size) - 28;
+        if (n > len - pos) throw Exception(kBadPointer);
+        uint32_t v = 0;
+        for (int i = 0; i < n; ++i) v = (v << 8) | img[pos + i];
+        pos += n;
+        c.Size = (n == 1 ? 29u : n == 2 ? 285u : 65821u) + v;
+    }
+    c.Payload = pos;
+    return c;
+}
+
+std::pair<int64_t, int64_t> TMMDBDecoder::PointerTarget(uint32_t bits, int64_t position) const {
+    const int p = static_cast<int>((bits >> 3) & 3) + 1;
+    if (p > _database->Length() - position) throw Exception(kBadPointer);
+    const int32_t start = p == 4 ? 0 : static_cast<int32_t>(bits & 7);
+    const uint32_t v = static_cast<uint32_t>(_database->ReadInteger(start, position, p));
+    static const int64_t kBias[4] = {0, 2048, 526336, 0};
+    return {_pointerBase + static_cast<int64_t>(v) + kBias[p - 1], position + p};
+}
+
+void TMMDBDecoder::CheckPayload(int64_t payload, uint32_t size) const {
+    if (static_cast<int64_t>(size) > _database->Length() - payload) throw Exception(kBadPayload);
+}
+
+void TMMDBDecoder::CheckContainer(const TControl& c) const {
+    // Every key and every value takes at least one byte.
+    const uint64_t need = c.Type == 7 ? 2ull * c.Size : c.Size;
+    if (need > static_cast<uint64_t>(_database->Length() - c.Payload)) throw Exception(kBadContainer);
+}
+
+int64_t TMMDBDecoder::DecodeInto(TMMDBRecord& target, int64_t offset) {
+    return DecodeAt(mkRecord, &target, offset, 0);
+}
+
+int64_t TMMDBDecoder::DecodeInto(TMMDBKind kind, void* target, int64_t offset) {
+    return DecodeAt(kind, target, offset, 0);
+}
+
+int64_t TMMDBDecoder::DecodeAt(TMMDBKind kind, void* target, int64_t offset, int depth) {
+    return DecodeValue(ReadControl(offset), kind, target, depth);
+}
+
+int64_t TMMDBDecoder::DecodeValue(const TControl& c, TMMDBKind kind, void* target, int depth) {
+    if (depth > kMaxDepth) throw Exception(kTooDeep);
+    switch (c.Type) {
+    case 1: {
+        const auto [to, behind] = PointerTarget(c.Size, c.Payload);
+        if (_followPointers) DecodeAt(kind, target, to, depth + 1);
+        return behind;
+    }
+    case 7:
+        CheckContainer(c);
+        switch (kind) {
+        case mkRecord:
+            return FillRecord(*static_cast<TMMDBRecord*>(target), c.Payload, c.Size, depth + 1);
+        case mkDictionary:
+            return FillDictionary(*static_cast<TMMDBStringDictionary*>(target), c.Payload, c.Size, depth + 1);
+        default:
+            ConvertError("map", kind, target);
+        }
+    case 11:
+        CheckContainer(c);
+        switch (kind) {
+        case mkStringList:
+            return FillStringList(*static_cast<TMMDBStringList*>(target), c.Payload, c.Size, depth + 1);
+        case mkRecordList:
+            return FillRecordList(*static_cast<TMMDBRecordList*>(target), c.Payload, c.Size, depth + 1);
+        default:
+            ConvertError("array", kind, target);
+        }
+    case 10:
+        throw Exception("Unsupported method: DecodeBigInteger");
+    default:
+        break;
+    }
+    TMMDBKind produced;
+    const char* producedName = ProducedKind(c.Type, &produced);
+    if (!producedName) throw Exception(Format("Unable to handle type:%d", c.Type));
+    if (produced != kind) ConvertError(producedName, kind, target);
+
+    const int64_t p = c.Payload;
+    const uint32_t n = c.Size;
+    switch (c.Type) {
+    case 2:
+        CheckPayload(p, n);
+        static_cast<std::string*>(target)->assign(_database->View(p, n));
+        return p + n;
+    case 3:
+        if (n != 8)
+            throw Exception("The MaxMind DB file's data section contains bad data: invalid size of double.");
+        CheckPayload(p, n);
+        *static_cast<double*>(target) = _database->ReadDouble(p);
+        return p + n;
+    case 4: {
+        CheckPayload(p, n);
+        const uint8_t* b = _database->Data(p, n);
+        static_cast<std::vector<uint8_t>*>(target)->assign(b, b + n);
+        return p + n;
+    }
+    case 5:
+    case 8: {
+        // Accumulated in 32 bits: only the last four bytes can survive the shifts.
+        CheckPayload(p, n);
+        const uint32_t keep = std::min<uint32_t>(n, 4);
+        *static_cast<int32_t*>(target) = _database->ReadInteger(0, p + n - keep, static_cast<int32_t>(keep));
+        return p + n;
+    }
+    case 6:
+    case 9: {
+        CheckPayload(p, n);
+        const uint32_t keep = std::min<uint32_t>(n, 8);
+        const uint64_t v = _database->ReadULong(p + n - keep, static_cast<int32_t>(keep));
+        if (c.Type == 6)
+            *static_cast<int64_t*>(target) = static_cast<int64_t>(v);
+        else
+            *static_cast<uint64_t*>(target) = v;
+        return p + n;
+    }
+    case 14:
+        if (n > 1)
+            throw Exception("The MaxMind DB file's data section contains bad data: invalid size of boolean.");
+        *static_cast<bool*>(target) = n == 1;
+        return p;
+    case 15:
+        if (n != 4)
+            throw Exception("The MaxMind DB file's data section contains bad data: invalid size of float.");
+        CheckPayload(p, n);
+        *static_cast<float*>(target) = _database->ReadFloat(p);
+        return p + n;
+    }
+    throw Exception(Format("Unable to handle type:%d", c.Type));
+}
+
+bool TMMDBDecoder::ReadStringAt(int64_t offset, int depth, int64_t* behind, std::string_view& text,
+                                int32_t& type) const {
+    for (;;) {
+        if (depth > kMaxDepth) throw Exception(kTooDeep);
+        const TControl c = ReadControl(offset);
+        if (c.Type == 1) {
+            const auto [to, after] = PointerTarget(c.Size, c.Payload);
+            if (behind) *behind = after;
+            behind = nullptr; // the caller continues behind the first pointer
+            offset = to;
+            ++depth;
+            continue;
+        }
+        type = c.Type;
+        if (c.Type != 2) return false; // reported by the caller
+        CheckPayload(c.Payload, c.Size);
+        if (behind) *behind = c.Payload + c.Size;
+        text = _database->View(c.Payload, c.Size);
+        return true;
+    }
+}
+
+std::pair<std::string_view, int64_t> TMMDBDecoder::ReadMapKey(int64_t position, int depth) const {
+    int64_t behind = 0;
+    std::string_view key;
+    int32_t type = 0;
+    if (!ReadStringAt(position, depth, &behind, key, type))
+        throw Exception(Format("Database contains a non-string as map key: %d", type));
+    return {key, behind};
+}
+
+int64_t TMMDBDecoder::FillRecord(TMMDBRecord& rec, int64_t position, uint32_t count, int depth) {
+    for (uint32_t i = 0; i < count; ++i) {
+        const auto [key, valuePos] = ReadMapKey(position, depth);
+        if (const TMMDBField* f = rec.FindField(key))
+            position = DecodeAt(f->Kind, f->Get(rec), valuePos, depth);
+        else
+            position = SkipValues(valuePos, 1);
+    }
+    return position;
+}
+
+int64_t TMMDBDecoder::FillDictionary(TMMDBStringDictionary& dict, int64_t position, uint32_t count,
+                                     int depth) {
+    dict.Clear();
+    for (uint32_t i = 0; i < count; ++i) {
+        const auto [key, valuePos] = ReadMapKey(position, depth);
+        int64_t behind = 0;
+        std::string_view value;
+        int32_t type = 0;
+        if (!ReadStringAt(valuePos, depth, &behind, value, type)) {
+            TMMDBKind k;
+            if (type == 7 || type == 11) ConvertError(type == 7 ? "map" : "array", mkString, nullptr);
+            if (type == 10) throw Exception("Unsupported method: DecodeBigInteger");
+            const char* produced = ProducedKind(type, &k);
+            if (!produced) throw Exception(Format("Unable to handle type:%d", type));
+            ConvertError(produced, mkString, nullptr);
+        }
+        dict.Add(key, value);
+        position = behind;
+    }
+    return position;
+}
+
+int64_t TMMDBDecoder::FillStringList(TMMDBStringList& list, int64_t position, uint32_t count, int depth) {
+    list.clear();
+    for (uint32_t i = 0; i < count; ++i) {
+        std::string s;
+        position = DecodeAt(mkString, &s, position, depth);
+        list.push_back(std::move(s));
+    }
+    return position;
+}
+
+int64_t TMMDBDecoder::FillRecordList(TMMDBRecordList& list, int64_t position, uint32_t count, int depth) {
+    list.Clear();
+    for (uint32_t i = 0; i < count; ++i) {
+        std::unique_ptr<TMMDBRecord> item = list.NewItem();
+        position = DecodeAt(mkRecord, item.get(), position, depth);
+        list.Add(std::move(item));
+    }
+    return position;
+}
+
+int64_t TMMDBDecoder::SkipValues(int64_t position, uint64_t n) const {
+    // Each step consumes at least one byte, so the loop ends within the image.
+    while (n > 0) {
+        const TControl c = ReadControl(position);
+        switch (c.Type) {
+        case 1:
+            position = c.Payload + (((c.Size >> 3) & 3) + 1);
+            break;
+        case 7:
+            CheckContainer(c);
+            n += 2ull * c.Size;
+            position = c.Payload;
+            break;
+        case 11:
+            CheckContainer(c);
+            n += c.Size;
+            position = c.Payload;
+            break;
+        case 14:
+            position = c.Payload;
+            break;
+        default:
+            CheckPayload(c.Payload, c.Size);
+            position = c.Payload + c.Size;
+            break;
+        }
+        --n;
+    }
+    return position;
+}
+
+// ---------------------------------------------------------------------------
+
+TMMDBIPAddress::TMMDBIPAddress(const uint8_t* bytes, size_t count) : _v6(false), _ipv6{} {
+    if (count == 4) {
+        _ipv4.Value =
+            (uint32_t(bytes[0]) << 24) | (uint32_t(bytes[1]) << 16) | (uint32_t(bytes[2]) << 8) | bytes[3];
+    } else if (count == 16) {
+        _v6 = true;
+        for (int g = 0; g < 8; ++g)
+            _ipv6.Groups[7 - g] = static_cast<uint16_t>((bytes[2 * g] << 8) | bytes[2 * g + 1]);
+    } else {
+        throw Exception(Format("Bad address size: %d.", static_cast<int>(count)));
+    }
+}
+
+int TMMDBIPAddress::GetAddressBytes(uint8_t* out) const {
+    if (!_v6) {
+        out[0] = _ipv4.A;
+        out[1] = _ipv4.B;
+        out[2] = _ipv4.C;
+        out[3] = _ipv4.D;
+        return 4;
+    }
+    for (int g = 0; g < 8; ++g) {
+        out[2 * g] = static_cast<uint8_t>(_ipv6.Groups[7 - g] >> 8);
+        out[2 * g + 1] = static_cast<uint8_t>(_ipv6.Groups[7 - g]);
+    }
+    return 16;
+}
+
+std::vector<uint8_t> TMMDBIPAddress::GetAddressBytes() const {
+    uint8_t b[16];
+    const int n = GetAddressBytes(b);
+    return std::vector<uint8_t>(b, b + n);
+}
+
+std::string TMMDBIPAddress::ToString() const {
+    if (!_v6) return IPv4ToStr(_ipv4);
+    std::string s = IPv6ToStr(_ipv6);
+    for (char& ch : s) ch = AsciiLower(ch);
+    return s;
+}
+
+// ---------------------------------------------------------------------------
+
+TMMDBReader::TMMDBReader(const std::string& Filename) : _fileName(Filename) {
+    _database = std::make_unique<TMMDBArrayBuffer>(Filename);
+    Open();
+}
+
+TMMDBReader::TMMDBReader(std::vector<uint8_t> image, const std::string& name) : _fileName(name) {
+    _database = std::make_unique<TMMDBArrayBuffer>(std::move(image));
+    Open();
+}
+
+TMMDBReader::~TMMDBReader() {
+    FDecoder.reset();
+    FMetadata.reset();
+    FMetaOwnerObjects.clear();
+    FFindOwnerObjects.clear();
+    _database.reset();
+}
+
+int64_t TMMDBReader::LocateMetadata() const {
+    const int64_t len = _database->Length();
+    if (len >= 14) {
+        const uint8_t* img = _database->Data(0, len);
+        for (int64_t i = len - 14; i >= 0; --i)
+            if (img[i] == kMMDBMetadataMarker[0] &&
+                std::memcmp(img + i, kMMDBMetadataMarker.data(), kMMDBMetadataMarker.size()) == 0)
+                return i + 14;
+    }
+    throw Exception(
+        Format("Could not find a MaxMind Db metadata marker in this file (%s). Is this a valid MaxMind Db "
+               "file?",
+               _fileName.c_str()));
+}
+
+void TMMDBReader::Open() {
+    const int64_t metaStart = LocateMetadata();
+    FMetadata = std::make_unique<TMMDBMetadata>();
+    {
+        TMMDBDecoder metaDecoder(&FMetaOwnerObjects, _database.get(), metaStart, true);
+        metaDecoder.DecodeInto(*FMetadata, metaStart);
+    }
+    const TMMDBMetadata& m = *FMetadata;
+    // The tree must lie before the data section's marker; node numbers then stay
+    // within the image, and the walk never reads outside it.
+    if (m.NodeCount() < 0 || m.NodeByteSize() < 0 || m.NodeCount() > INT32_MAX ||
+        m.SearchTreeSize() + 16 > metaStart - 14)
+        throw Exception(kTreeTooLarge);
+    FNodeCount = m.NodeCount();
+    FRecordSize = m.RecordSize();
+    FNodeByteSize = static_cast<int32_t>(m.NodeByteSize());
+    FDecoder =
+        std::make_unique<TMMDBDecoder>(&FFindOwnerObjects, _database.get(), m.SearchTreeSize() + 16, true);
+}
+
+int64_t TMMDBReader::ReadNodeRecord(int64_t node, int side) const {
+    switch (FRecordSize) {
+    case 24: {
+        const uint8_t* b = _database->Data(node * 6 + side * 3, 3);
+        return (int64_t(b[0]) << 16) | (int64_t(b[1]) << 8) | b[2];
+    }
+    case 28: {
+        const uint8_t* b = _database->Data(node * 7, 7);
+        if (side == 0)
+            return (int64_t(b[3] & 0xF0) << 20) | (int64_t(b[0]) << 16) | (int64_t(b[1]) << 8) | b[2];
+        return (int64_t(b[3] & 0x0F) << 24) | (int64_t(b[4]) << 16) | (int64_t(b[5]) << 8) | b[6];
+    }
+    case 32: {
+        const uint8_t* b = _database->Data(node * 8 + side * 4, 4);
+        return (int64_t(b[0]) << 24) | (int64_t(b[1]) << 16) | (int64_t(b[2]) << 8) | b[3];
+    }
+    default:
+        throw Exception(Format("Unknown record size: %d", FRecordSize));
+    }
+}
+
+int64_t TMMDBReader::IPv4Root() {
+    if (_IPv4Start != 0 || FMetadata->IPVersion() == 4) return _IPv4Start;
+    int64_t node = 0;
+    for (int i = 0; i < 96 && node < FNodeCount; ++i) node = ReadNodeRecord(node, 0);
+    _IPv4Start = node;
+    return node;
+}
+
+int64_t TMMDBReader::TreeStartNode(int bitCount) {
+    return FMetadata->IPVersion() == 6 && bitCount == 32 ? IPv4Root() : 0;
+}
+
+int64_t TMMDBReader::WalkTree(const TMMDBIPAddress& address, int32_t& prefixLength) {
+    uint8_t bytes[16];
+    const int bitCount = address.GetAddressBytes(bytes) * 8;
+    int64_t node = TreeStartNode(bitCount);
+    int i = 0;
+    while (i < bitCount && node < FNodeCount) {
+        const int bit = (bytes[i >> 3] >> (7 - (i & 7))) & 1;
+        node = ReadNodeRecord(node, bit);
+        ++i;
+    }
+    prefixLength = i;
+    if (node == FNodeCount) return 0;
+    if (node > FNodeCount) return node;
+    throw Exception("Something bad happened");
+}
+
+int64_t TMMDBReader::RecordOffset(int64_t r) const {
+    const int64_t offset = FMetadata->SearchTreeSize() + r - FNodeCount;
+    if (r <= FNodeCount || offset >= _database->Length()) throw Exception(kTreeCorrupt);
+    return offset;
+}
+
+void TMMDBReader::LoadRecordInto(int64_t r, TMMDBRecord& result) {
+    const int64_t offset = RecordOffset(r);
+    // A refilled record must not keep fields of an earlier record that this one lacks.
+    result.Clear();
+    FDecoder->DecodeInto(result, offset);
+}
+
+bool TMMDBReader::Lookup(const TMMDBIPAddress& address, int32_t& prefixLength, TMMDBRecord& result) {
+    const int64_t r = WalkTree(address, prefixLength);
+    if (r == 0) return false;
+    LoadRecordInto(r, result);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+
+TMMDBEnumeratorBase::TMMDBEnumeratorBase(TMMDBReader& reader, bool IPv4Only)
+    : _reader(reader), byteCount(reader.Metadata().IPVersion() != 6 || IPv4Only ? 4 : 16) {
+    // A sound tree is visited once, aliased subtrees a few times more; a tree whose
+    // branches meet again and again would otherwise keep the walk going for ages.
+    FVisitLimit = 8 * reader.Metadata().NodeCount() + 1024;
+    Reset();
+}
+
+void TMMDBEnumeratorBase::Reset() {
+    FHaveNode = false;
+    nodes.clear();
+    FVisited = 0;
+    TMMDBNetNode start;
+    start.Pointer = _reader.TreeStartNode(byteCount * 8);
+    nodes.push_back(start);
+}
+
+void TMMDBEnumeratorBase::SetNetwork(const TMMDBNetNode& n) {
+    bool v4 = byteCount == 4;
+    if (!v4 && n.Bit >= 96)
+        v4 = std::all_of(n.IPBytes.begin(), n.IPBytes.begin() + 12, [](uint8_t b) { return b == 0; });
+    if (v4) {
+        FStart = TMMDBIPAddress(n.IPBytes.data() + byteCount - 4, 4);
+        FPrefix = byteCount == 4 ? n.Bit : n.Bit - 96;
+    } else {
+        FStart = TMMDBIPAddress(n.IPBytes.data(), 16);
+        FPrefix = n.Bit;
+    }
+}
+
+bool TMMDBEnumeratorBase::MoveNext() {
+    FHaveNode = false;
+    const int64_t nodeCount = _reader.Metadata().NodeCount();
+    while (!nodes.empty()) {
+        node = nodes.back();
+        nodes.pop_back();
+        while (node.Pointer < nodeCount) {
+            if (node.Bit / 8 >= byteCount)
+                throw Exception(Format("Invalid search tree, bad bit %d", node.Bit));
+            if (++FVisited > FVisitLimit)
+                throw Exception(Format("Invalid search tree, more than %lld nodes visited",
+                                       static_cast<long long>(FVisitLimit)));
+            TMMDBNetNode right = node;
+            right.IPBytes[node.Bit / 8] |= static_cast<uint8_t>(1u << (7 - node.Bit % 8));
+            right.Pointer = _reader.ReadNodeRecord(node.Pointer, 1);
+            ++right.Bit;
+            node.Pointer = _reader.ReadNodeRecord(node.Pointer, 0);
+            ++node.Bit;
+            nodes.push_back(right);
+        }
+        if (node.Pointer == nodeCount) continue;
+        SetNetwork(node);
+        LoadData(node.Pointer);
+        FHaveNode = true;
+        return true;
+    }
+    return false;
+}
+
+} // namespace zarvo
