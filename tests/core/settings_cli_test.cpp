@@ -1,0 +1,83 @@
+// zarvo-cli generate --settings FILE [--set NAME]: a window's settings replayed.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "cli/ZarvoCli.h"
+#include "support/ZarvoSettings.h"
+
+namespace fs = std::filesystem;
+using namespace zarvo;
+
+namespace {
+
+class SettingsCli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string tmpl = (fs::temp_directory_path() / "zarvo-settings-cli-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+        dir = tmpl;
+        file = dir + "/zarvo2.ini";
+
+        TZarvoOptions current;
+        current.IPRanges = {"192.168.1.0/30"};
+        TStoredSettingsList sets;
+        TZarvoOptions web;
+        web.IPRanges = {"10.0.0.0/29"};
+        web.UsableHosts = true;
+        web.AddPort = true;
+        web.Ports = "80,443";
+        web.Mode = 1;
+        web.TotalCount = "3";
+        SaveNamedSettings(sets, "web servers", web);
+        SaveSettingsFile(file, current, sets);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+    int Run(std::vector<std::string> args) {
+        std::istringstream in;
+        out.str("");
+        err.str("");
+        return cli::RunCli(args, in, out, err);
+    }
+    std::string dir, file;
+    std::ostringstream out, err;
+};
+
+} // namespace
+
+TEST_F(SettingsCli, TheFilesCurrentOptions) {
+    ASSERT_EQ(Run({"generate", "--settings", file}), 0) << err.str();
+    EXPECT_EQ(out.str(), "192.168.1.0\n192.168.1.1\n192.168.1.2\n192.168.1.3\n");
+    EXPECT_EQ(err.str(), "4 IPs generated.\n");
+}
+
+TEST_F(SettingsCli, ANamedSet) {
+    ASSERT_EQ(Run({"generate", "--settings", file, "--set", "Web Servers"}), 0) << err.str();
+    // usable hosts of 10.0.0.0/29, the first three in order, each with both ports
+    EXPECT_EQ(out.str(), "10.0.0.1:80\n10.0.0.1:443\n10.0.0.2:80\n10.0.0.2:443\n10.0.0.3:80\n10.0.0.3:443\n");
+}
+
+TEST_F(SettingsCli, CommandLineFlagsOverrideTheFile) {
+    ASSERT_EQ(Run({"generate", "--settings", file, "--set", "web servers", "--total", "1", "--ports", "22",
+                   "172.16.0.0/30"}),
+              0)
+        << err.str();
+    EXPECT_EQ(out.str(), "172.16.0.1:22\n");
+}
+
+TEST_F(SettingsCli, FailuresAreReported) {
+    EXPECT_EQ(Run({"generate", "--settings", file, "--set", "office"}), 1);
+    EXPECT_EQ(err.str(), "Settings \"office\" not found\n");
+    EXPECT_TRUE(out.str().empty());
+
+    EXPECT_EQ(Run({"generate", "--settings", dir + "/missing.ini"}), 1);
+    EXPECT_EQ(err.str().rfind("Cannot open file \"" + dir + "/missing.ini\". ", 0), 0u) << err.str();
+
+    EXPECT_EQ(Run({"generate", "--set", "web servers", "10.0.0.0/30"}), 2);
+}

@@ -1,0 +1,316 @@
+// The settings file: a round trip of every option and set, the encodings it is
+// read in, garbled files, and writes that fail without harming the old file.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <tuple>
+
+#include "support/ZarvoSettings.h"
+
+namespace fs = std::filesystem;
+using namespace zarvo;
+
+namespace {
+
+class SettingsFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string tmpl = (fs::temp_directory_path() / "zarvo-settings-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+        dir = tmpl;
+        path = (fs::path(dir) / "zarvo2.ini").string();
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(dir, ec);
+    }
+    void WriteBytes(const std::string& bytes) const {
+        std::ofstream f(path, std::ios::binary | std::ios::trunc);
+        f << bytes;
+    }
+    std::string ReadBytes() const {
+        std::ifstream f(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    }
+    std::vector<std::string> Entries() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    std::string dir, path;
+};
+
+auto Fields(const TZarvoOptions& o) {
+    return std::tie(o.IPRanges, o.UsableHosts, o.Exclude, o.ExcludeMasks, o.EscapeIPv6, o.AddPort, o.Ports,
+                    o.GenerateNames, o.NameTemplate, o.CounterSymbol, o.FirstCounter, o.CounterStep,
+                    o.CounterDigits, o.NameDelimiter, o.NameCustomDelimiter, o.Mode, o.TotalCount,
+                    o.EachCount, o.Random, o.Append, o.ResolveCountry, o.MMDBFilePath, o.IPDelimiter,
+                    o.ResolvedDelimiter, o.UnresolvedDelimiter, o.DNSServers);
+}
+
+TZarvoOptions Changed() {
+    TZarvoOptions o;
+    o.IPRanges = {"A=192.168.1.100/16/24", "2001:db8::/126"};
+    o.UsableHosts = o.Exclude = o.EscapeIPv6 = o.AddPort = o.GenerateNames = o.Random = o.Append = true;
+    o.ResolveCountry = true;
+    o.ExcludeMasks = {"*.0"};
+    o.Ports = "22,80";
+    o.NameTemplate = "h\xC3\xB4st-\xE2\x82\xAC-#"; // "hôst-€-#"
+    o.CounterSymbol = "@";
+    o.FirstCounter = "9";
+    o.CounterStep = "3";
+    o.CounterDigits = "4";
+    o.NameDelimiter = 4;
+    o.NameCustomDelimiter = ";;";
+    o.Mode = 1;
+    o.TotalCount = "50";
+    o.EachCount = "5";
+    o.MMDBFilePath = "/srv/geo/City.mmdb";
+    o.IPDelimiter = 2;
+    o.ResolvedDelimiter = 1;
+    o.UnresolvedDelimiter = 2;
+    o.DNSServers = {"127.0.0.1", "9.9.9.9"};
+    return o;
+}
+
+std::string Utf16(std::u16string_view s, bool bigEndian) {
+    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char16_t c : s) {
+        const char hi = static_cast<char>(c >> 8), lo = static_cast<char>(c & 0xFF);
+        out += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(SettingsFile, EveryOptionAndSetSurvivesTheFile) {
+    const TZarvoOptions current = Changed();
+    TStoredSettingsList sets;
+    TZarvoOptions officeOptions;
+    officeOptions.IPRanges = {"10.0.0.0/30"};
+    SaveNamedSettings(sets, "office", officeOptions);
+    SaveNamedSettings(sets, "web servers", current);
+    SaveSettingsFile(path, current, sets);
+
+    const std::string bytes = ReadBytes();
+    EXPECT_EQ(bytes.rfind("ResolveCountry=1\r\n", 0), 0u); // no byte-order mark
+    EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
+    EXPECT_NE(bytes.find("\r\nStoredListN=2\r\nStoredList1.Name=office\r\n"), std::string::npos);
+    EXPECT_NE(bytes.find("\r\nStoredList2.Setting2=MMDBFilePath=/srv/geo/City.mmdb\r\n"), std::string::npos);
+
+    TZarvoOptions back;
+    TStoredSettingsList backSets;
+    ASSERT_TRUE(LoadSettingsFile(path, back, backSets));
+    EXPECT_TRUE(Fields(back) == Fields(current));
+    ASSERT_EQ(backSets.Count(), 2u);
+    EXPECT_EQ(backSets.GetSettings(1).Name(), "web servers");
+    TZarvoOptions fromSet;
+    ASSERT_TRUE(LoadNamedSettings(backSets, "Web Servers", fromSet));
+    EXPECT_TRUE(Fields(fromSet) == Fields(current));
+    ASSERT_TRUE(LoadNamedSettings(backSets, "office", fromSet));
+    EXPECT_TRUE(Fields(fromSet) == Fields(officeOptions));
+
+    // Saving again what was loaded gives the same file.
+    SaveSettingsFile(path, back, backSets);
+    EXPECT_EQ(ReadBytes(), bytes);
+}
+
+TEST_F(SettingsFile, NoFileChangesNothing) {
+    TZarvoOptions o = Changed();
+    TStoredSettingsList sets;
+    SaveNamedSettings(sets, "keep", o);
+    EXPECT_FALSE(LoadSettingsFile(path, o, sets));
+    EXPECT_TRUE(Fields(o) == Fields(Changed()));
+    EXPECT_EQ(sets.Count(), 1u);
+}
+
+TEST_F(SettingsFile, ReadInEveryEncodingItMayCarry) {
+    // "NameTemplate=hôst-€-😀" and a count, in each form a file may take.
+    const std::string utf8 = "NameTemplate=h\xC3\xB4st-\xE2\x82\xAC-\xF0\x9F\x98\x80\r\nTotalCount=7\r\n";
+    const std::u16string u16 = u"NameTemplate=h\u00F4st-\u20AC-\U0001F600\r\nTotalCount=7\r\n";
+    struct Case {
+        const char* what;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"UTF-8", utf8},
+        {"UTF-8 with a byte-order mark", "\xEF\xBB\xBF" + utf8},
+        {"UTF-16 LE", Utf16(u16, false)},
+        {"UTF-16 BE", Utf16(u16, true)},
+        {"LF line ends", "NameTemplate=h\xC3\xB4st-\xE2\x82\xAC-\xF0\x9F\x98\x80\nTotalCount=7"},
+        {"CR line ends", "NameTemplate=h\xC3\xB4st-\xE2\x82\xAC-\xF0\x9F\x98\x80\rTotalCount=7\r"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteBytes(c.bytes);
+        TZarvoOptions o;
+        TStoredSettingsList sets;
+        ASSERT_TRUE(LoadSettingsFile(path, o, sets));
+        EXPECT_EQ(o.NameTemplate, "h\xC3\xB4st-\xE2\x82\xAC-\xF0\x9F\x98\x80");
+        EXPECT_EQ(o.TotalCount, "7");
+    }
+}
+
+TEST(SettingsText, MalformedTextBecomesReplacementCharacters) {
+    const std::string fffd = "\xEF\xBF\xBD";
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {"a stray continuation byte", "A=\x80x", {"A=" + fffd + "x"}},
+        {"a truncated sequence at the end", "A=\xE2\x82", {"A=" + fffd}},
+        {"an overlong encoding", "A=\xC0\xAF", {"A=" + fffd + fffd}},
+        {"an encoded surrogate", "A=\xED\xA0\x80", {"A=" + fffd}},
+        {"beyond U+10FFFF", "A=\xF4\x90\x80\x80", {"A=" + fffd}},
+        {"Latin-1 text", "A=caf\xE9\r\nB=1", {"A=caf" + fffd, "B=1"}},
+        {"UTF-16 LE with a lone surrogate",
+         std::string("\xFF\xFE"
+                     "A\0=\0\x00\xD8x\0",
+                     10),
+         {"A=" + fffd + "x"}},
+        {"UTF-16 BE with an odd byte count", std::string("\xFE\xFF\0A\0=\0x\0", 9), {"A=x" + fffd}},
+        {"only a byte-order mark", "\xEF\xBB\xBF", {}},
+        {"NUL bytes stay characters", std::string("A=\0b", 4), {std::string("A=\0b", 4)}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(SettingsTextToLines(c.bytes), c.lines);
+    }
+}
+
+TEST_F(SettingsFile, GarbledFilesLoadWhatTheyCan) {
+    // Random bytes with good lines and a line far too long for any setting between them.
+    std::mt19937 rng(5);
+    std::string bytes;
+    for (int i = 0; i < 2000; ++i) bytes.push_back(static_cast<char>(rng()));
+    bytes += "\r\nPorts=8080\r\n";
+    bytes += "NameTemplate=" + std::string(kMaxSettingsLine + 10, 'x') + "\r\n";
+    for (int i = 0; i < 2000; ++i) bytes.push_back(static_cast<char>(rng()));
+    bytes += "\nStoredListN=999999999\nStoredList1.Name=ok\nStoredList1.Count=2000000000\n"
+             "StoredList1.Setting1=Random=1\nIPRangeN=2147483647\nIPRange1=10.0.0.0/30\n";
+    WriteBytes(bytes);
+
+    TZarvoOptions o;
+    TStoredSettingsList sets;
+    ASSERT_TRUE(LoadSettingsFile(path, o, sets));
+    EXPECT_EQ(o.Ports, "8080");
+    EXPECT_EQ(o.NameTemplate, TZarvoOptions().NameTemplate); // the huge line was dropped
+    EXPECT_EQ(o.IPRanges, (std::vector<std::string>{"10.0.0.0/30"}));
+    ASSERT_EQ(sets.Count(), 1u);
+    EXPECT_EQ(sets.GetSettings(0).Settings().Lines(), (std::vector<std::string>{"Random=1"}));
+}
+
+TEST_F(SettingsFile, RandomBytesNeverBreakTheReader) {
+    std::mt19937 rng(11);
+    for (int round = 0; round < 200; ++round) {
+        std::string bytes;
+        const size_t n = rng() % 600;
+        // A few known prefixes make the decoders and the key readers take every path.
+        static const char* const kHeads[] = {"", "\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF", "IPRangeN=3\n"};
+        bytes += kHeads[round % 5];
+        for (size_t i = 0; i < n; ++i) bytes.push_back(static_cast<char>(rng() % 4 ? rng() % 128 : rng()));
+        TZarvoOptions o;
+        TStoredSettingsList sets;
+        SettingsFromList(SettingsTextToLines(bytes), o);
+        TVHashedStringList l(256);
+        l.Assign(SettingsTextToLines(bytes));
+        sets.LoadFromList(l, kStoredListPrefix, kStoredSettingPrefix);
+        // Whatever was read is written back as whole lines.
+        for (const std::string& line : SettingsToList(o))
+            EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos);
+    }
+}
+
+TEST_F(SettingsFile, AnUnreadableFileIsReported) {
+    fs::create_directory(path); // a folder where the file should be
+    TZarvoOptions o;
+    TStoredSettingsList sets;
+    try {
+        LoadSettingsFile(path, o, sets);
+        FAIL() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("Cannot open file \"" + path + "\". ", 0), 0u) << e.what();
+    }
+    EXPECT_THROW(LoadOptionsFromSettingsFile((fs::path(dir) / "none.ini").string(), "", o), Exception);
+}
+
+TEST_F(SettingsFile, AWriteThatFailsMidwayLeavesTheOldFileWhole) {
+    TStoredSettingsList sets;
+    SaveSettingsFile(path, TZarvoOptions(), sets);
+    const std::string old = ReadBytes();
+
+    // A file size limit makes the write fail part way, as a full disk would.
+    TZarvoOptions big;
+    for (int i = 0; i < 2000; ++i) big.IPRanges.push_back("10.0." + std::to_string(i % 256) + ".0/24");
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit small = saved;
+    small.rlim_cur = 4096;
+    void (*oldHandler)(int) = ::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string message;
+    try {
+        SaveSettingsFile(path, big, sets);
+    } catch (const Exception& e) {
+        message = e.what();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(message.rfind("Cannot create file \"" + path + "\". ", 0), 0u) << message;
+    EXPECT_EQ(ReadBytes(), old);
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"zarvo2.ini"})); // no temporary file left
+    SaveSettingsFile(path, big, sets);                              // and the next save works
+    EXPECT_GT(ReadBytes().size(), 4096u);
+}
+
+TEST_F(SettingsFile, AWriteToAReadOnlyFolderFailsAndKeepsTheFile) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+    TStoredSettingsList sets;
+    SaveSettingsFile(path, TZarvoOptions(), sets);
+    const std::string old = ReadBytes();
+    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_THROW(SaveSettingsFile(path, Changed(), sets), Exception);
+    fs::permissions(dir, fs::perms::owner_all);
+    EXPECT_EQ(ReadBytes(), old);
+}
+
+TEST_F(SettingsFile, AFolderInThePlaceOfTheFileIsReportedAndLeftAlone) {
+    fs::create_directory(path);
+    fs::create_directory(fs::path(path) / "inside");
+    TStoredSettingsList sets;
+    EXPECT_THROW(SaveSettingsFile(path, TZarvoOptions(), sets), Exception);
+    EXPECT_TRUE(fs::is_directory(fs::path(path) / "inside"));
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"zarvo2.ini"}));
+    EXPECT_THROW(SaveSettingsFile((fs::path(dir) / "no" / "zarvo2.ini").string(), TZarvoOptions(), sets),
+                 Exception);
+}
+
+TEST_F(SettingsFile, ReplacingKeepsPermissionsAndLinks) {
+    const std::string real = (fs::path(dir) / "real.ini").string();
+    TStoredSettingsList sets;
+    SaveSettingsFile(real, TZarvoOptions(), sets);
+    ASSERT_EQ(::chmod(real.c_str(), 0600), 0);
+    fs::create_symlink("real.ini", path);
+
+    SaveSettingsFile(path, Changed(), sets);
+    EXPECT_TRUE(fs::is_symlink(path));
+    struct stat st {};
+    ASSERT_EQ(::stat(real.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    TZarvoOptions back;
+    ASSERT_TRUE(LoadSettingsFile(real, back, sets));
+    EXPECT_TRUE(Fields(back) == Fields(Changed()));
+}

@@ -1,0 +1,273 @@
+// Options written as settings keys and read back, each by its own rule.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <tuple>
+
+#include "support/ZarvoSettings.h"
+
+using namespace zarvo;
+
+namespace {
+
+auto Fields(const TZarvoOptions& o) {
+    return std::tie(o.IPRanges, o.UsableHosts, o.Exclude, o.ExcludeMasks, o.EscapeIPv6, o.AddPort, o.Ports,
+                    o.GenerateNames, o.NameTemplate, o.CounterSymbol, o.FirstCounter, o.CounterStep,
+                    o.CounterDigits, o.NameDelimiter, o.NameCustomDelimiter, o.Mode, o.TotalCount,
+                    o.EachCount, o.Random, o.Append, o.ResolveCountry, o.MMDBFilePath, o.IPDelimiter,
+                    o.ResolvedDelimiter, o.UnresolvedDelimiter, o.DNSServers);
+}
+
+// Every option away from its initial value.
+TZarvoOptions Changed() {
+    TZarvoOptions o;
+    o.IPRanges = {"A=192.168.1.100/16/24", "  ", "2001:db8::/126 ; comment"};
+    o.UsableHosts = true;
+    o.Exclude = true;
+    o.ExcludeMasks = {"*.0", "*.255"};
+    o.EscapeIPv6 = true;
+    o.AddPort = true;
+    o.Ports = "80,3128-3130";
+    o.GenerateNames = true;
+    o.NameTemplate = "host-%3-@.example.com";
+    o.CounterSymbol = "@";
+    o.FirstCounter = "5";
+    o.CounterStep = "-2";
+    o.CounterDigits = "3";
+    o.NameDelimiter = 4;
+    o.NameCustomDelimiter = " | ";
+    o.Mode = 2;
+    o.TotalCount = "123";
+    o.EachCount = "7";
+    o.Random = true;
+    o.Append = true;
+    o.ResolveCountry = true;
+    o.MMDBFilePath = "/data/GeoLite2-Country.mmdb";
+    o.IPDelimiter = 1;
+    o.ResolvedDelimiter = 2;
+    o.UnresolvedDelimiter = 1;
+    o.DNSServers = {"1.1.1.1"};
+    return o;
+}
+
+TZarvoOptions FromLines(std::vector<std::string> lines, TZarvoOptions o = {}) {
+    SettingsFromList(lines, o);
+    return o;
+}
+
+} // namespace
+
+TEST(SettingsKeys, WrittenInTheirFixedOrder) {
+    TZarvoOptions o;
+    o.IPRanges = {"10.0.0.0/8", "", "A=192.168.1.100/16/24"};
+    EXPECT_EQ(SettingsToList(o), (std::vector<std::string>{
+                                     "ResolveCountry=0",
+                                     "Append=0",
+                                     "IPRange1=10.0.0.0/8",
+                                     "IPRange2=A=192.168.1.100/16/24",
+                                     "IPRangeN=2",
+                                     "UsableHostIPAddresses=0",
+                                     "Exclude=0",
+                                     "ExcludeN=0",
+                                     "DNS1=8.8.8.8",
+                                     "DNS2=8.8.4.4",
+                                     "DNSN=2",
+                                     "Mode=0",
+                                     "TotalCount=10",
+                                     "EachCount=10",
+                                     "Random=0",
+                                     "EscapeIPv6=0",
+                                     "AddPort=0",
+                                     "Ports=80",
+                                     "GenerateNames=0",
+                                     "NameTemplate=mail#.example.com",
+                                     "CounterSymbol=#",
+                                     "FirstCounter=1",
+                                     "CounterStep=1",
+                                     "CounterDigits=1",
+                                     "NameDelimiter=0",
+                                     "NameCustomDelimiter=|",
+                                     "IPDelimiter=0",
+                                     "ResolvedDelimiter=0",
+                                     "UnresolvedDelimiter=0",
+                                 }));
+}
+
+TEST(SettingsKeys, EveryOptionReadsBackAsWritten) {
+    const TZarvoOptions o = Changed();
+    const TZarvoOptions back = FromLines(SettingsToList(o));
+    EXPECT_TRUE(Fields(back) == Fields(o));
+    // and the initial values too, read over changed ones
+    const TZarvoOptions initial;
+    EXPECT_TRUE(Fields(FromLines(SettingsToList(initial), o)) == Fields(initial));
+}
+
+TEST(SettingsKeys, ReadBackRules) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> lines;
+        void (*check)(const TZarvoOptions& o, const TZarvoOptions& before);
+    };
+    const Case cases[] = {
+        {"Mode=7 selects All IPs", {"Mode=7"}, [](auto& o, auto&) { EXPECT_EQ(o.Mode, 0); }},
+        {"Mode=1", {"Mode=1"}, [](auto& o, auto&) { EXPECT_EQ(o.Mode, 1); }},
+        {"Mode absent", {}, [](auto& o, auto&) { EXPECT_EQ(o.Mode, 0); }},
+        {"TotalCount=abc", {"TotalCount=abc"}, [](auto& o, auto&) { EXPECT_EQ(o.TotalCount, "10"); }},
+        {"TotalCount=007", {"TotalCount=007"}, [](auto& o, auto&) { EXPECT_EQ(o.TotalCount, "7"); }},
+        {"TotalCount in hexadecimal",
+         {"TotalCount=$10"},
+         [](auto& o, auto&) { EXPECT_EQ(o.TotalCount, "16"); }},
+        {"TotalCount absent", {}, [](auto& o, auto&) { EXPECT_EQ(o.TotalCount, "10"); }},
+        {"EachCount=-5", {"EachCount=-5"}, [](auto& o, auto&) { EXPECT_EQ(o.EachCount, "-5"); }},
+        {"EachCount with a trailing blank",
+         {"EachCount=5 "},
+         [](auto& o, auto&) { EXPECT_EQ(o.EachCount, "10"); }},
+        {"flag is set only by 1",
+         {"Random=yes", "Append=1", "EscapeIPv6=01"},
+         [](auto& o, auto&) {
+             EXPECT_FALSE(o.Random);
+             EXPECT_TRUE(o.Append);
+             EXPECT_FALSE(o.EscapeIPv6);
+         }},
+        {"absent flags clear", {}, [](auto& o, auto&) { EXPECT_FALSE(o.GenerateNames); }},
+        {"NameDelimiter=9 leaves the list",
+         {"NameDelimiter=9"},
+         [](auto& o, auto& b) { EXPECT_EQ(o.NameDelimiter, b.NameDelimiter); }},
+        {"NameDelimiter=-1 leaves the list",
+         {"NameDelimiter=-1"},
+         [](auto& o, auto& b) { EXPECT_EQ(o.NameDelimiter, b.NameDelimiter); }},
+        {"NameDelimiter absent reads 0", {}, [](auto& o, auto&) { EXPECT_EQ(o.NameDelimiter, 0); }},
+        {"NameDelimiter=3", {"NameDelimiter=3"}, [](auto& o, auto&) { EXPECT_EQ(o.NameDelimiter, 3); }},
+        {"IPDelimiter=3 leaves the list",
+         {"IPDelimiter=3", "ResolvedDelimiter=2", "UnresolvedDelimiter=x"},
+         [](auto& o, auto& b) {
+             EXPECT_EQ(o.IPDelimiter, b.IPDelimiter);
+             EXPECT_EQ(o.ResolvedDelimiter, 2);
+             EXPECT_EQ(o.UnresolvedDelimiter, 0);
+         }},
+        {"IPRangeN=0 empties the ranges",
+         {"IPRangeN=0", "IPRange1=10.0.0.0/8"},
+         [](auto& o, auto&) { EXPECT_TRUE(o.IPRanges.empty()); }},
+        {"no IPRangeN leaves the ranges",
+         {"IPRange1=10.0.0.0/8"},
+         [](auto& o, auto& b) { EXPECT_EQ(o.IPRanges, b.IPRanges); }},
+        {"IPRangeN not a number leaves the ranges",
+         {"IPRangeN=two", "IPRange1=10.0.0.0/8"},
+         [](auto& o, auto& b) { EXPECT_EQ(o.IPRanges, b.IPRanges); }},
+        {"missing and empty numbered lines are skipped",
+         {"ExcludeN=4", "Exclude1=*.0", "Exclude3=", "Exclude4=*.255", "Exclude5=*.1"},
+         [](auto& o, auto&) {
+             EXPECT_EQ(o.ExcludeMasks, (std::vector<std::string>{"*.0", "*.255"}));
+         }},
+        {"a huge count from a garbled file",
+         {"DNSN=2147483647", "DNS1=9.9.9.9"},
+         [](auto& o, auto&) { EXPECT_EQ(o.DNSServers, (std::vector<std::string>{"9.9.9.9"})); }},
+        {"keys read only when present",
+         {},
+         [](auto& o, auto& b) {
+             EXPECT_EQ(o.Ports, b.Ports);
+             EXPECT_EQ(o.NameTemplate, b.NameTemplate);
+             EXPECT_EQ(o.CounterSymbol, b.CounterSymbol);
+             EXPECT_EQ(o.FirstCounter, b.FirstCounter);
+             EXPECT_EQ(o.CounterStep, b.CounterStep);
+             EXPECT_EQ(o.CounterDigits, b.CounterDigits);
+             EXPECT_EQ(o.NameCustomDelimiter, b.NameCustomDelimiter);
+         }},
+        {"a present key with an empty value is taken",
+         {"Ports=", "CounterSymbol="},
+         [](auto& o, auto&) {
+             EXPECT_EQ(o.Ports, "");
+             EXPECT_EQ(o.CounterSymbol, "");
+         }},
+        {"the database path reads empty when absent",
+         {},
+         [](auto& o, auto&) { EXPECT_EQ(o.MMDBFilePath, ""); }},
+        {"keys ignore case and values keep their = signs",
+         {"ipRANGEn=1", "iprange1=A=10.0.0.0/8/16"},
+         [](auto& o, auto&) { EXPECT_EQ(o.IPRanges, (std::vector<std::string>{"A=10.0.0.0/8/16"})); }},
+    };
+    const TZarvoOptions before = Changed();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.check(FromLines(c.lines, before), before);
+    }
+}
+
+TEST(SettingsKeys, EmptyValuesAreNotWrittenAndReadBackAsInitial) {
+    TZarvoOptions o;
+    o.Ports.clear();
+    o.NameCustomDelimiter.clear();
+    o.TotalCount.clear();
+    const std::vector<std::string> lines = SettingsToList(o);
+    for (const std::string& l : lines) {
+        EXPECT_NE(l.rfind("Ports=", 0), 0u) << l;
+        EXPECT_NE(l.back(), '=') << l;
+    }
+    const TZarvoOptions fresh = FromLines(lines); // as after the next start
+    EXPECT_EQ(fresh.Ports, "80");
+    EXPECT_EQ(fresh.NameCustomDelimiter, "|");
+    EXPECT_EQ(fresh.TotalCount, "10");
+}
+
+TEST(SettingsKeys, WritingIntoExistingLinesRewritesThemInPlace) {
+    TZarvoOptions o = Changed();
+    o.IPRanges = {"10.0.0.0/8", "10.1.0.0/16", "10.2.0.0/16"};
+    TVHashedStringList l(256);
+    SettingsToList(o, l);
+    const std::vector<std::string> first = l.Lines();
+
+    o.IPRanges = {"192.168.0.0/24"};
+    o.Ports.clear();
+    o.Random = false;
+    SettingsToList(o, l);
+    EXPECT_EQ(l.Count(), first.size() - 1); // Ports removed; nothing else added or moved
+    EXPECT_EQ(l.IndexOfName("Ports"), -1);
+    EXPECT_EQ(l.IndexOfName("Random"), std::find(first.begin(), first.end(), "Random=1") - first.begin());
+    EXPECT_EQ(l.GetValue("IPRange1"), "192.168.0.0/24");
+    EXPECT_EQ(l.GetValue("IPRange3"), "10.2.0.0/16"); // above the count: stays, never read
+    EXPECT_EQ(l.GetValue("IPRangeN"), "1");
+    TZarvoOptions back = Changed();
+    SettingsFromList(l, back);
+    EXPECT_EQ(back.IPRanges, (std::vector<std::string>{"192.168.0.0/24"}));
+    EXPECT_EQ(back.Ports, Changed().Ports); // absent: left as it was
+}
+
+TEST(SettingsKeys, LineBreaksInsideValuesCannotForgeKeys) {
+    TZarvoOptions o;
+    o.Ports = "80\r\nStoredListN=5";
+    o.IPRanges = {"10.0.0.0/8\r", "10.1.0.0/16\n10.2.0.0/16"};
+    const std::vector<std::string> lines = SettingsToList(o);
+    for (const std::string& l : lines) EXPECT_EQ(l.find_first_of("\r\n"), std::string::npos) << l;
+    const TZarvoOptions back = FromLines(lines);
+    EXPECT_EQ(back.Ports, "80  StoredListN=5");
+    EXPECT_EQ(back.IPRanges, (std::vector<std::string>{"10.0.0.0/8", "10.1.0.0/16", "10.2.0.0/16"}));
+}
+
+TEST(NamedSettings, SaveLoadAndDelete) {
+    TStoredSettingsList sets;
+    TZarvoOptions o = Changed();
+    EXPECT_FALSE(SaveNamedSettings(sets, "", o));
+    EXPECT_EQ(sets.Count(), 0u);
+    EXPECT_TRUE(SaveNamedSettings(sets, "Office", o));
+
+    TZarvoOptions other;
+    other.Ports = "443";
+    EXPECT_FALSE(SaveNamedSettings(sets, "office", other)); // overwrites Office
+    ASSERT_EQ(sets.Count(), 1u);
+    EXPECT_EQ(sets.GetSettings(0).Name(), "Office");
+    EXPECT_EQ(sets.GetSettings(0).Settings().GetValue("Ports"), "443");
+
+    TZarvoOptions loaded = Changed();
+    EXPECT_TRUE(LoadNamedSettings(sets, "OFFICE", loaded));
+    EXPECT_TRUE(Fields(loaded) == Fields(other));
+
+    TZarvoOptions untouched = Changed();
+    EXPECT_FALSE(LoadNamedSettings(sets, "home", untouched));
+    EXPECT_TRUE(Fields(untouched) == Fields(Changed()));
+    EXPECT_EQ(SettingsNotFoundMessage("home"), "Settings \"home\" not found");
+
+    EXPECT_FALSE(DeleteNamedSettings(sets, "home"));
+    EXPECT_EQ(sets.Count(), 1u);
+    EXPECT_TRUE(DeleteNamedSettings(sets, "Office"));
+    EXPECT_EQ(sets.Count(), 0u);
+}
