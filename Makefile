@@ -34,7 +34,8 @@ run: build
 
 bench:
 	@scripts/deps.sh build bench
-	@bench/run.sh
+	@cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null && cmake --build build -j $(JOBS)
+	@bench/run.sh build
 
 fuzz:
 	@scripts/deps.sh build fuzz

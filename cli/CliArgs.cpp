@@ -56,17 +56,7 @@ uint64_t TArgParser::UIntValue() {
 }
 
 void WriteLines(const TStringList& lines, std::ostream& out) {
-    std::string buf;
-    buf.reserve(1 << 20);
-    for (size_t i = 0; i < lines.Count(); ++i) {
-        buf.append(lines[i]);
-        buf.push_back('\n');
-        if (buf.size() >= (1 << 20) - 4096) {
-            out.write(buf.data(), static_cast<std::streamsize>(buf.size()));
-            buf.clear();
-        }
-    }
-    out.write(buf.data(), static_cast<std::streamsize>(buf.size()));
+    lines.ForEachLineRun([&](const char* data, size_t size) { out.write(data, static_cast<std::streamsize>(size)); });
     out.flush();
 }
 

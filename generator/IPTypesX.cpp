@@ -115,17 +115,6 @@ bool ParseIPv6Impl(std::string_view text, TIPv6& r) {
     return true;
 }
 
-char* WriteDec(uint32_t v, char* out) {
-    char tmp[10];
-    int n = 0;
-    do {
-        tmp[n++] = static_cast<char>('0' + v % 10);
-        v /= 10;
-    } while (v);
-    while (n) *out++ = tmp[--n];
-    return out;
-}
-
 char* WriteHex(uint16_t v, char* out) {
     static const char digits[] = "0123456789ABCDEF";
     bool started = false;
@@ -174,14 +163,37 @@ TIPv6 StrToIPv6(std::string_view text) {
     return ParseIPv6(text, true, valid);
 }
 
+namespace {
+// The decimal text of every octet: up to three digits and their count in byte 3.
+struct TOctetTable {
+    char text[256][4];
+    constexpr TOctetTable() : text() {
+        for (int v = 0; v < 256; ++v) {
+            int n = 0;
+            if (v >= 100) text[v][n++] = static_cast<char>('0' + v / 100);
+            if (v >= 10) text[v][n++] = static_cast<char>('0' + v / 10 % 10);
+            text[v][n++] = static_cast<char>('0' + v % 10);
+            text[v][3] = static_cast<char>(n);
+        }
+    }
+};
+constexpr TOctetTable kOctets;
+
+inline char* WriteOctet(uint8_t v, char* out) {
+    const char* t = kOctets.text[v];
+    std::memcpy(out, t, 3); // may write past the digits; the caller's room covers it
+    return out + t[3];
+}
+} // namespace
+
 char* IPv4ToChars(const TIPv4& ip, char* out) {
-    out = WriteDec(ip.A, out);
+    out = WriteOctet(ip.A, out);
     *out++ = '.';
-    out = WriteDec(ip.B, out);
+    out = WriteOctet(ip.B, out);
     *out++ = '.';
-    out = WriteDec(ip.C, out);
+    out = WriteOctet(ip.C, out);
     *out++ = '.';
-    return WriteDec(ip.D, out);
+    return WriteOctet(ip.D, out);
 }
 
 char* IPv6ToChars(const TIPv6& ip, char* out) {
@@ -209,12 +221,12 @@ char* IPv6ToChars(const TIPv6& ip, char* out) {
 }
 
 std::string IPv4ToStr(const TIPv4& ip) {
-    char buf[16];
+    char buf[kIPv4TextRoom];
     return std::string(buf, IPv4ToChars(ip, buf));
 }
 
 std::string IPv6ToStr(const TIPv6& ip) {
-    char buf[40];
+    char buf[kIPv6TextRoom];
     return std::string(buf, IPv6ToChars(ip, buf));
 }
 

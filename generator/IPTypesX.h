@@ -57,7 +57,10 @@ TIPv6 StrToIPv6(std::string_view text);
 std::string IPv6ToStr(const TIPv6& ip);
 
 // Allocation-free formatters for the hot path: write the text at out and return
-// the end. out needs room for 15 (IPv4) or 39 (IPv6) characters.
+// the end. out needs the room below (the IPv4 writer may scribble two bytes past
+// the text it returns).
+constexpr size_t kIPv4TextRoom = 17;
+constexpr size_t kIPv6TextRoom = 39;
 char* IPv4ToChars(const TIPv4& ip, char* out);
 char* IPv6ToChars(const TIPv6& ip, char* out);
 

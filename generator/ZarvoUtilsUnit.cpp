@@ -1,6 +1,8 @@
 #include "generator/ZarvoUtilsUnit.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <filesystem>
 
 #include "support/ZarvoRandom.h"
@@ -173,11 +175,11 @@ bool TZarvoUtils::PerformGenerateIPList(const void* thread, std::string& resultT
         for (const std::string& m : FExcludeMasks)
             if (!m.empty()) excludes.Add(m);
 
+    if (FGenerateCountMode == gcAllCount) selectedBound = fieldSum;
+    else if (FGenerateCountMode == gcTotalCount) selectedBound = std::max<int64_t>(0, std::min(count, fieldSum));
     // Ports multiply the output: refuse a run whose lines could not be held, before
     // anything is enumerated.
     if (ports && !ports->empty()) {
-        if (FGenerateCountMode == gcAllCount) selectedBound = fieldSum;
-        else if (FGenerateCountMode == gcTotalCount) selectedBound = std::max<int64_t>(0, std::min(count, fieldSum));
         const int64_t nPorts = static_cast<int64_t>(ports->size());
         if (selectedBound > kMaxOutputLines / nPorts)
             throw Exception(Format(kTooManyLines, static_cast<long long>(selectedBound),
@@ -188,60 +190,203 @@ bool TZarvoUtils::PerformGenerateIPList(const void* thread, std::string& resultT
     progress->SetPosition(0);
     progress->SetProcessed(0);
 
+    const int64_t expectedLines = ports ? selectedBound * static_cast<int64_t>(ports->size()) : selectedBound;
     GenerateIPList(FAppend, FGenerateCountMode, count, FRandomOrder, plans, FUsableHostIPAddresses, excludes,
                    FEscapeIPv6, ports ? &*ports : nullptr, FGenerateNames, names, FResolveIPCountry,
-                   FMMDBFilePath);
+                   FMMDBFilePath, expectedLines);
 
     resultText = Format("%d IPs generated.", static_cast<int>(FIPList.Count()));
     progress->SetPosition(progress->Max());
     return true;
 }
 
-void TZarvoUtils::AddLine(uint32_t candidate, TStringList& target, const TPorts* ports, bool escapeIPv6) {
-    char buf[48];
-    const char* end = IPAddrToChars(FCandidates[candidate].Addr, escapeIPv6, buf);
-    const size_t n = static_cast<size_t>(end - buf);
-    if (!ports) {
-        target.Add(std::string_view(buf, n), static_cast<int32_t>(candidate));
-        return;
+// Composes the finished lines of a run into FIPList: [name, delimiter] address
+// [":" port] [delimiter, country code], one line per port.
+class TZarvoUtils::TLineComposer {
+public:
+    TLineComposer(TStringList& target, bool escapeIPv6, const TPorts* ports, bool generateNames,
+                  const TNameSettings& names, TCountryColumn* country, const std::vector<std::string>& sources)
+        : FTarget(target), FEscape(escapeIPv6), FPorts(ports), FNamesOn(generateNames), FNames(names),
+          FCountry(country), FSources(sources), FCounter(static_cast<uint32_t>(names.First)) {
+        FCounterOn = !names.Symbol.empty() && names.Template.find(names.Symbol) != std::string::npos;
+        for (int k = 1; k <= 8; ++k) FQuadOn[k] = names.Template.find("%" + std::to_string(k)) != std::string::npos;
+        FSourceOn = names.Template.find("%s") != std::string::npos;
     }
-    for (const std::string& suffix : *ports) {
-        char* p = target.AddRaw(n + suffix.size(), static_cast<int32_t>(candidate));
-        std::copy(buf, buf + n, p);
-        std::copy(suffix.begin(), suffix.end(), p + n);
+
+    void Emit(const TCandidate& c) {
+        if (!FNamesOn && !FCountry && !FPorts) {
+            // The common case: the address text straight into the list.
+            char* p = FTarget.AddRaw(kIPAddrTextRoom);
+            FTarget.ShrinkLast(static_cast<size_t>(IPAddrToChars(c.Addr, FEscape, p) - p));
+            return;
+        }
+        char buf[kIPAddrTextRoom];
+        const size_t n = static_cast<size_t>(IPAddrToChars(c.Addr, FEscape, buf) - buf);
+        if (!FNamesOn && !FCountry) {
+            for (const std::string& suffix : *FPorts) {
+                char* p = FTarget.AddRaw(n + suffix.size());
+                std::memcpy(p, buf, n);
+                std::memcpy(p + n, suffix.data(), suffix.size());
+            }
+            return;
+        }
+        const std::string code = FCountry ? FCountry->CountryCode(c.Addr) : std::string();
+        const std::string_view addr(buf, n);
+        if (!FPorts) {
+            EmitComposed(c, addr, {}, code);
+            return;
+        }
+        for (const std::string& suffix : *FPorts) EmitComposed(c, addr, suffix, code);
     }
+
+private:
+    void EmitComposed(const TCandidate& c, std::string_view addr, std::string_view suffix, const std::string& code) {
+        FLine.clear();
+        if (FNamesOn) {
+            FLine = FNames.Template;
+            if (FCounterOn) {
+                std::string text = std::to_string(static_cast<int32_t>(FCounter));
+                if (static_cast<int64_t>(text.size()) < FNames.Digits)
+                    text.insert(0, static_cast<size_t>(FNames.Digits) - text.size(), '0');
+                ReplaceAll(FLine, FNames.Symbol, text);
+                FCounter += static_cast<uint32_t>(FNames.Step); // wraps at 32 bits
+            }
+            for (int k = 1; k <= 8; ++k)
+                if (FQuadOn[k]) ReplaceAll(FLine, "%" + std::to_string(k), IPAddrQuadrant(c.Addr, k));
+            if (FSourceOn) ReplaceAll(FLine, "%s", FSources[static_cast<size_t>(c.Range)]);
+            FLine += FNames.Delimiter;
+        }
+        FLine.append(addr);
+        FLine.append(suffix);
+        if (FCountry) {
+            FLine += FNames.Delimiter;
+            FLine += code;
+        }
+        FTarget.Add(FLine);
+    }
+
+    TStringList& FTarget;
+    bool FEscape;
+    const TPorts* FPorts;
+    bool FNamesOn;
+    const TNameSettings& FNames;
+    TCountryColumn* FCountry;
+    const std::vector<std::string>& FSources;
+    uint32_t FCounter;
+    bool FCounterOn = false, FSourceOn = false;
+    bool FQuadOn[9] = {};
+    std::string FLine;
+};
+
+// Builds candidate k of a plan and decides whether it survives the usable-host
+// rule and the exclusion masks.
+class TZarvoUtils::TCandidateFilter {
+public:
+    TCandidateFilter(bool usableHosts, const TExcludeList& excludes, bool escapeIPv6)
+        : FUsable(usableHosts), FExcludes(excludes), FTestExcludes(excludes.Count() > 0), FEscape(escapeIPv6) {}
+
+    bool Make(const TPlanWalk& w, int32_t range, uint64_t k, TCandidate& c) const {
+        c.Addr = w.First;
+        c.Range = range;
+        // The field bits of First are 0, so placing k there is an OR.
+        if (c.Addr.ip_family == IPv4) {
+            c.Addr.IPv4.Value |= static_cast<uint32_t>(k << w.StepBits);
+        } else if (k) {
+            unsigned __int128 v = 0;
+            for (int i = 3; i >= 0; --i) v = (v << 32) | c.Addr.IPv6.Values[i];
+            v |= static_cast<unsigned __int128>(k) << w.StepBits;
+            for (int i = 0; i < 4; ++i, v >>= 32) c.Addr.IPv6.Values[i] = static_cast<uint32_t>(v);
+        }
+        if (w.RandomBits > 0) IPAddrRandomBits(c.Addr, w.StepBits - w.RandomBits, w.RandomBits);
+        if (FUsable && (IPAddrEqual(c.Addr, w.First) || IPAddrEqual(c.Addr, w.Last))) return false;
+        if (FTestExcludes) {
+            char buf[kIPAddrTextRoom];
+            const char* end = IPAddrToChars(c.Addr, FEscape, buf);
+            if (FExcludes.Excludes(std::string_view(buf, static_cast<size_t>(end - buf)))) return false;
+        }
+        return true;
+    }
+
+private:
+    bool FUsable;
+    const TExcludeList& FExcludes;
+    bool FTestExcludes;
+    bool FEscape;
+};
+
+int64_t TZarvoUtils::CopyLines(const std::vector<TPlanWalk>& walks, int32_t from, int32_t to,
+                               const TCandidateFilter& filter, TLineComposer& target, int64_t n) {
+    TProgressBatch progress(FProgress);
+    int64_t found = 0;
+    TCandidate c;
+    for (int32_t i = from; i < to; ++i) {
+        const TPlanWalk& w = walks[static_cast<size_t>(i)];
+        for (uint64_t k = 0; k < w.Positions; ++k) {
+            if (!filter.Make(w, i, k, c)) continue;
+            progress.Inc();
+            ++found;
+            // A count of 0 or less still visits one candidate, but takes none.
+            if (found <= n) target.Emit(c);
+            if (found >= n) return found;
+        }
+    }
+    return found;
 }
 
-void TZarvoUtils::CopyLines(std::vector<uint32_t>& source, TStringList& target, int64_t n, const TPorts* ports,
-                            bool escapeIPv6) {
-    const size_t m = n <= 0 ? 0 : std::min<size_t>(static_cast<size_t>(n), source.size());
-    for (size_t i = 0; i < m; ++i) AddLine(source[i], target, ports, escapeIPv6);
-}
+int64_t TZarvoUtils::CopyRandomLines(const std::vector<TPlanWalk>& walks, int32_t from, int32_t to,
+                                     const TCandidateFilter& filter, TLineComposer& target, int64_t n) {
+    // A Fisher-Yates walk over the positions of all the plans, consumed lazily: each
+    // step takes a uniformly chosen position not taken before, builds its candidate
+    // (random bits included) and keeps it when it survives the filters. The first n
+    // kept form a selection without repetition in random order, just as picking n
+    // from the full candidate list would; only a 4-byte index per position is held.
+    std::vector<uint64_t> starts; // first global index of each plan
+    uint64_t total = 0;
+    for (int32_t i = from; i < to; ++i) {
+        starts.push_back(total);
+        total += walks[static_cast<size_t>(i)].Positions;
+    }
+    if (n <= 0 || total == 0) return 0;
+    if (total > UINT32_MAX) throw Exception(Format(kTooManyIPs, static_cast<long long>(total), FMaxIPs));
+    std::vector<uint32_t> order(total);
+    for (uint64_t i = 0; i < total; ++i) order[i] = static_cast<uint32_t>(i);
 
-void TZarvoUtils::CopyRandomLines(std::vector<uint32_t>& source, TStringList& target, int64_t n,
-                                  const TPorts* ports, bool escapeIPv6) {
-    size_t remaining = source.size();
-    const size_t m = n <= 0 ? 0 : std::min<size_t>(static_cast<size_t>(n), remaining);
-    // Pick first, then format: the picks touch only the small index array, and the
-    // formatting pass can prefetch the candidates it is about to read.
-    std::vector<uint32_t> picked(m);
-    for (size_t i = 0; i < m; ++i) {
-        const size_t k = static_cast<size_t>(RandomBelow(remaining));
-        picked[i] = source[k];
-        --remaining;
-        if (k < remaining) source[k] = source[remaining];
+    TProgressBatch progress(FProgress);
+    int64_t taken = 0;
+    TCandidate c;
+    // The swap partners are drawn kAhead steps early (the same draws, in the same
+    // order) so that their slots can be prefetched: the walk's cost is otherwise
+    // one cache miss per position.
+    constexpr uint64_t kAhead = 32;
+    uint64_t partner[kAhead];
+    for (uint64_t j = 0; j < kAhead && j < total; ++j) {
+        partner[j] = j + RandomBelow(total - j);
+        __builtin_prefetch(&order[partner[j]]);
     }
-    constexpr size_t kAhead = 16;
-    for (size_t i = 0; i < m; ++i) {
-        if (i + kAhead < m) __builtin_prefetch(&FCandidates[picked[i + kAhead]]);
-        AddLine(picked[i], target, ports, escapeIPv6);
+    for (uint64_t i = 0; i < total && taken < n; ++i) {
+        const uint64_t k = partner[i % kAhead];
+        if (i + kAhead < total) {
+            const uint64_t next = i + kAhead + RandomBelow(total - i - kAhead);
+            partner[i % kAhead] = next;
+            __builtin_prefetch(&order[next]);
+        }
+        std::swap(order[i], order[k]);
+        const uint64_t id = order[i];
+        const size_t plan = static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), id) - starts.begin()) - 1;
+        const int32_t range = from + static_cast<int32_t>(plan);
+        if (!filter.Make(walks[static_cast<size_t>(range)], range, id - starts[plan], c)) continue;
+        progress.Inc();
+        target.Emit(c);
+        ++taken;
     }
+    return taken;
 }
 
 void TZarvoUtils::GenerateIPList(bool append, TGenerateCounts mode, int64_t count, bool randomOrder,
                                  const TRangePlans& plans, bool usableHosts, const TExcludeList& excludes,
                                  bool escapeIPv6, const TPorts* ports, bool generateNames,
-                                 const TNameSettings& names, bool resolveCountry, const std::string& mmdbFilePath) {
+                                 const TNameSettings& names, bool resolveCountry, const std::string& mmdbFilePath,
+                                 int64_t expectedLines) {
     const int32_t nPlans = plans.Addresses.Count();
     if (plans.Masks.Count() != nPlans || plans.StepBits.Count() != nPlans) throw Exception("Invalid arguments");
     if (resolveCountry) {
@@ -258,110 +403,59 @@ void TZarvoUtils::GenerateIPList(bool append, TGenerateCounts mode, int64_t coun
     std::unique_ptr<TCountryColumn> country;
     if (resolveCountry) country = OpenCountryColumn(mmdbFilePath);
 
-    FCandidates.clear();
-    std::vector<uint32_t> lines; // candidate indexes, in the order found
-    TStringList output;
-    const bool limited = mode == gcTotalCount || mode == gcForEach;
-    const bool testExcludes = excludes.Count() > 0;
-    TProgressBatch progress(FProgress);
-
-    auto moveCandidates = [&](int64_t n) {
-        if (randomOrder) CopyRandomLines(lines, output, n, ports, escapeIPv6);
-        else CopyLines(lines, output, n, ports, escapeIPv6);
-    };
-
+    // Each plan's field: the typed address with the field 0 (First) and all ones
+    // (Last); stepping 2^StepBits from First visits 2^(field width) positions
+    // before the carry leaves the field or the address space wraps around.
+    std::vector<TPlanWalk> walks;
+    bool allIPv4 = true;
     for (int32_t i = 0; i < nPlans; ++i) {
         const TIPAddr& mask = plans.Masks.Data()[i];
-        const int stepBits = plans.StepBits.Data()[i];
-        const int randomBits = plans.RandomBits.Data()[i];
-        TIPAddr cur = plans.Addresses.Data()[i];
-        IPAddrAnd(cur, mask);
-        const TIPAddr first = cur;
-        TIPAddr last = first, notMask = mask;
+        TPlanWalk w;
+        w.First = plans.Addresses.Data()[i];
+        IPAddrAnd(w.First, mask);
+        TIPAddr notMask = mask;
         IPAddrNot(notMask);
-        IPAddrOr(last, notMask);
-
-        while (IPAddrMaskedEqual(cur, first, mask)) {
-            TIPAddr candidate = cur;
-            if (randomBits > 0) IPAddrRandomBits(candidate, stepBits - randomBits, randomBits);
-            bool keep = !(usableHosts && (IPAddrEqual(candidate, first) || IPAddrEqual(candidate, last)));
-            if (keep && testExcludes) {
-                char buf[48];
-                const char* end = IPAddrToChars(candidate, escapeIPv6, buf);
-                keep = !excludes.Excludes(std::string_view(buf, static_cast<size_t>(end - buf)));
-            }
-            if (keep) {
-                if (FCandidates.size() >= static_cast<size_t>(INT32_MAX))
-                    throw Exception(Format(kTooManyIPs, static_cast<long long>(FCandidates.size()), FMaxIPs));
-                lines.push_back(static_cast<uint32_t>(FCandidates.size()));
-                FCandidates.push_back(TCandidate{candidate, i});
-                progress.Inc();
-                if (!randomOrder && limited && static_cast<int64_t>(lines.size()) >= count) break;
-            }
-            IPAddrAddBit(cur, stepBits);
-            if (IPAddrEqual(cur, first)) break; // the address space wrapped around
-        }
-        progress.Flush();
-
-        if (mode == gcForEach) {
-            moveCandidates(count);
-            lines.clear();
-        } else if (mode == gcTotalCount && !randomOrder && static_cast<int64_t>(lines.size()) >= count) {
-            break;
-        }
-    }
-    if (mode == gcTotalCount) moveCandidates(count);
-    else if (mode == gcAllCount) moveCandidates(static_cast<int64_t>(lines.size()));
-    std::vector<uint32_t>().swap(lines);
-
-    if (!country && !generateNames) {
-        if (FIPList.Empty()) FIPList.swap(output);
-        else FIPList.AddAll(output);
-        FCandidates.clear();
-        return;
+        w.Last = w.First;
+        IPAddrOr(w.Last, notMask);
+        w.StepBits = plans.StepBits.Data()[i];
+        w.RandomBits = plans.RandomBits.Data()[i];
+        // The field is where the mask has zeros.
+        int fieldBits = 0;
+        if (mask.ip_family == IPv4) fieldBits = std::popcount(~mask.IPv4.Value);
+        else
+            for (uint32_t v : mask.IPv6.Values) fieldBits += std::popcount(~v);
+        w.Positions = uint64_t{1} << std::min(fieldBits, 63);
+        walks.push_back(w);
+        allIPv4 = allIPv4 && w.First.ip_family == IPv4;
     }
 
-    // Country column, then the host name in front; the object stays with each line.
     const size_t kept = FIPList.Count();
+    // Room for the expected lines up front: no regrowth copies on the hot path.
+    const size_t reserveLines = static_cast<size_t>(std::min<int64_t>(expectedLines, int64_t{1} << 24));
+    if (!generateNames && !country)
+        FIPList.Reserve(kept + reserveLines, reserveLines * (allIPv4 ? 16 : 42) + (ports ? reserveLines * 6 : 0));
+    else
+        FIPList.Reserve(kept + reserveLines, 0);
+
+    TLineComposer composer(FIPList, escapeIPv6, ports, generateNames, names, country.get(), plans.Sources);
+    const TCandidateFilter filter(usableHosts, excludes, escapeIPv6);
+    const int64_t all = INT64_MAX;
     try {
-        const bool counterOn = !names.Symbol.empty() && names.Template.find(names.Symbol) != std::string::npos;
-        bool quadOn[9] = {};
-        for (int k = 1; k <= 8; ++k) quadOn[k] = names.Template.find("%" + std::to_string(k)) != std::string::npos;
-        const bool sourceOn = names.Template.find("%s") != std::string::npos;
-        uint32_t counter = static_cast<uint32_t>(names.First);
-        std::string line, name;
-        for (size_t j = 0; j < output.Count(); ++j) {
-            const int32_t obj = output.Object(j);
-            const TCandidate& cand = FCandidates[static_cast<size_t>(obj)];
-            line.assign(output[j]);
-            if (country) {
-                line += names.Delimiter;
-                line += country->CountryCode(cand.Addr);
+        if (mode == gcForEach) {
+            for (int32_t i = 0; i < nPlans; ++i) {
+                if (randomOrder) CopyRandomLines(walks, i, i + 1, filter, composer, count);
+                else CopyLines(walks, i, i + 1, filter, composer, count);
             }
-            if (generateNames) {
-                name = names.Template;
-                if (counterOn) {
-                    std::string text = std::to_string(static_cast<int32_t>(counter));
-                    if (static_cast<int64_t>(text.size()) < names.Digits)
-                        text.insert(0, static_cast<size_t>(names.Digits) - text.size(), '0');
-                    ReplaceAll(name, names.Symbol, text);
-                    // The counter wraps at 32 bits.
-                    counter += static_cast<uint32_t>(names.Step);
-                }
-                for (int k = 1; k <= 8; ++k)
-                    if (quadOn[k]) ReplaceAll(name, "%" + std::to_string(k), IPAddrQuadrant(cand.Addr, k));
-                if (sourceOn) ReplaceAll(name, "%s", plans.Sources[static_cast<size_t>(cand.Range)]);
-                name += names.Delimiter;
-                line.insert(0, name);
-            }
-            FIPList.Add(line, obj);
+        } else {
+            const int64_t n = mode == gcTotalCount ? count : all;
+            if (randomOrder) CopyRandomLines(walks, 0, nPlans, filter, composer, n);
+            else CopyLines(walks, 0, nPlans, filter, composer, n);
         }
     } catch (...) {
+        // A failed run keeps only the lines that were there before it.
         FIPList.Truncate(kept);
-        FCandidates.clear();
         throw;
     }
-    FCandidates.clear();
 }
 
 } // namespace zarvo

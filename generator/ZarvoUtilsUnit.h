@@ -83,21 +83,30 @@ private:
         TIPAddr Addr;
         int32_t Range;
     };
+    // One range's enumerated field: position k is First with k in the field bits
+    // and, below them, RandomBits bits drawn at random.
+    struct TPlanWalk {
+        TIPAddr First, Last;
+        int StepBits, RandomBits;
+        uint64_t Positions;
+    };
     using TPorts = std::vector<std::string>;
+    class TLineComposer;
+    class TCandidateFilter;
 
     void GenerateIPList(bool append, TGenerateCounts mode, int64_t count, bool randomOrder,
                         const TRangePlans& plans, bool usableHosts, const TExcludeList& excludes,
                         bool escapeIPv6, const TPorts* ports, bool generateNames, const TNameSettings& names,
-                        bool resolveCountry, const std::string& mmdbFilePath);
-    void CopyLines(std::vector<uint32_t>& source, TStringList& target, int64_t n, const TPorts* ports,
-                   bool escapeIPv6);
-    void CopyRandomLines(std::vector<uint32_t>& source, TStringList& target, int64_t n, const TPorts* ports,
-                         bool escapeIPv6);
-    void AddLine(uint32_t candidate, TStringList& target, const TPorts* ports, bool escapeIPv6);
+                        bool resolveCountry, const std::string& mmdbFilePath, int64_t expectedLines);
+    // Take the first n candidates of the plans [from, to) in order, or n of them at
+    // random without repetition, in random order. Return how many were found.
+    int64_t CopyLines(const std::vector<TPlanWalk>& walks, int32_t from, int32_t to, const TCandidateFilter& filter,
+                      TLineComposer& target, int64_t n);
+    int64_t CopyRandomLines(const std::vector<TPlanWalk>& walks, int32_t from, int32_t to,
+                            const TCandidateFilter& filter, TLineComposer& target, int64_t n);
 
     TProgress* FProgress;
     const void* FThread = nullptr;
-    std::vector<TCandidate> FCandidates; // working data of one run
 };
 
 } // namespace zarvo

@@ -49,7 +49,7 @@ char* IPAddrToChars(const TIPAddr& addr, bool escapeIPv6, char* out) {
 }
 
 std::string IPAddrToStr(const TIPAddr& addr, bool escapeIPv6) {
-    char buf[48];
+    char buf[kIPAddrTextRoom];
     return std::string(buf, IPAddrToChars(addr, escapeIPv6, buf));
 }
 

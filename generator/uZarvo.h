@@ -41,7 +41,8 @@ public:
 TIPAddr StrToIPAddr(std::string_view text);
 bool TryStrToIPAddr(std::string_view text, TIPAddr& addr);
 std::string IPAddrToStr(const TIPAddr& addr, bool escapeIPv6);
-// Writes the text at out (room for 41 characters) and returns the end.
+// Writes the text at out (room for kIPAddrTextRoom characters) and returns the end.
+constexpr size_t kIPAddrTextRoom = kIPv6TextRoom + 2;
 char* IPAddrToChars(const TIPAddr& addr, bool escapeIPv6, char* out);
 std::string IPAddrQuadrant(const TIPAddr& addr, int n);
 

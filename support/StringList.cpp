@@ -1,44 +1,78 @@
 #include "support/StringList.h"
 
+#include <cstring>
+#include <new>
+
 #include "support/ZarvoRandom.h"
 #include "support/ZarvoText.h"
 
 namespace zarvo {
+
+TStringList::TStringList(const TStringList& other) {
+    Reserve(other.Count(), other.FSize);
+    for (size_t i = 0; i < other.Count(); ++i) Add(other[i]);
+}
+
+TStringList& TStringList::operator=(const TStringList& other) {
+    if (this != &other) {
+        TStringList copy(other);
+        swap(copy);
+    }
+    return *this;
+}
 
 std::string_view TStringList::Get(size_t i) const {
     if (i >= FEntries.size()) throw Exception(Format("List index out of bounds (%d)", static_cast<int>(i)));
     return (*this)[i];
 }
 
-void TStringList::Add(std::string_view s, int32_t obj) {
-    char* p = AddRaw(s.size(), obj);
-    if (!s.empty()) s.copy(p, s.size());
+void TStringList::GrowText(size_t need) {
+    size_t cap = FCapacity ? FCapacity : 4096;
+    while (cap < need) cap += cap / 2;
+    char* p = static_cast<char*>(std::realloc(FText, cap));
+    if (!p) throw std::bad_alloc();
+    FText = p;
+    FCapacity = cap;
 }
 
-char* TStringList::AddRaw(size_t n, int32_t obj) {
-    const size_t off = FText.size();
-    FText.resize(off + n);
-    FEntries.push_back(Entry{off, static_cast<uint32_t>(n), obj});
-    return FText.data() + off;
+char* TStringList::AddRaw(size_t n) {
+    if (n > kLenMask) throw Exception(Format("Line too long (%zu characters)", n));
+    if (FSize + n + 1 > FCapacity) GrowText(FSize + n + 1);
+    FEntries.push_back(static_cast<uint64_t>(FSize) << kLenBits | n);
+    char* p = FText + FSize;
+    p[n] = '\n';
+    FSize += n + 1;
+    return p;
+}
+
+void TStringList::ShrinkLast(size_t m) {
+    uint64_t& e = FEntries.back();
+    const size_t off = static_cast<size_t>(e >> kLenBits);
+    e = static_cast<uint64_t>(off) << kLenBits | m;
+    FText[off + m] = '\n';
+    FSize = off + m + 1;
+}
+
+void TStringList::Add(std::string_view s) {
+    char* p = AddRaw(s.size());
+    if (!s.empty()) std::memcpy(p, s.data(), s.size());
 }
 
 void TStringList::AddAll(const TStringList& other) {
-    if (FEntries.empty()) {
-        *this = other;
-        return;
-    }
-    Reserve(FEntries.size() + other.Count(), FText.size() + other.FText.size());
-    for (size_t i = 0; i < other.Count(); ++i) Add(other[i], other.Object(i));
+    Reserve(Count() + other.Count(), FSize + other.FSize);
+    for (size_t i = 0; i < other.Count(); ++i) Add(other[i]);
 }
 
 void TStringList::Clear() {
-    std::string().swap(FText);
-    std::vector<Entry>().swap(FEntries);
+    std::free(FText);
+    FText = nullptr;
+    FSize = FCapacity = 0;
+    std::vector<uint64_t>().swap(FEntries);
 }
 
 void TStringList::Reserve(size_t lines, size_t chars) {
     FEntries.reserve(lines);
-    FText.reserve(chars);
+    if (chars > FCapacity) GrowText(chars);
 }
 
 void TStringList::Shuffle() {
@@ -52,7 +86,7 @@ TStringList TStringList::FromText(std::string_view text) {
     TStringList r;
     size_t pos = 0;
     while (pos < text.size()) {
-        size_t end = text.find_first_of("\r\n", pos);
+        const size_t end = text.find_first_of("\r\n", pos);
         if (end == std::string_view::npos) {
             r.Add(text.substr(pos));
             break;
@@ -66,7 +100,7 @@ TStringList TStringList::FromText(std::string_view text) {
 std::string TStringList::Join(std::string_view delim) const {
     std::string out;
     if (FEntries.empty()) return out;
-    out.reserve(FText.size() + (FEntries.size() - 1) * delim.size());
+    out.reserve(FSize + (FEntries.size() - 1) * delim.size());
     for (size_t i = 0; i < FEntries.size(); ++i) {
         if (i) out.append(delim);
         out.append((*this)[i]);

@@ -121,7 +121,9 @@ TEST(Cli, Errors) {
         SCOPED_TRACE(c.args.empty() ? "(none)" : c.args.back());
         EXPECT_EQ(r.code, c.code);
         EXPECT_EQ(r.err.substr(0, c.errStart.size()), c.errStart);
-        if (c.code == 1) EXPECT_EQ(r.out, "");
+        if (c.code == 1) {
+            EXPECT_EQ(r.out, "");
+        }
     }
 }
 
