@@ -1,0 +1,735 @@
+#include "app/Unit1.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDate>
+#include <QFile>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSplitter>
+#include <QSysInfo>
+#include <QUrl>
+#include <QUrlQuery>
+#include <QVBoxLayout>
+
+#include "support/ListFile.h"
+#include "support/ZarvoRandom.h"
+#include "support/ZarvoText.h"
+
+using namespace zarvo;
+using namespace zarvo::qt;
+
+namespace {
+
+const char* const kNotice = "Freeware. Copyright (c) 2013-20%.2d Zarvo developers.";
+const char* const kMakerName = "Zarvo developers";
+const char* const kMakerUrl = "https://zarvo.example.org/";
+
+// The CPU the program was built for, as the caption shows it.
+QString BuildArch() {
+    const QString a = QSysInfo::buildCpuArchitecture();
+    if (a == QLatin1String("x86_64")) return QStringLiteral("x64");
+    if (a == QLatin1String("i386")) return QStringLiteral("x86");
+    return a;
+}
+
+std::vector<std::string> MemoLines(const QPlainTextEdit* memo) {
+    const QByteArray text = memo->toPlainText().toUtf8();
+    const TStringList lines = TStringList::FromText(std::string_view(text.constData(), size_t(text.size())));
+    std::vector<std::string> out;
+    out.reserve(lines.Count());
+    for (size_t i = 0; i < lines.Count(); ++i) out.emplace_back(lines[i]);
+    return out;
+}
+
+void SetMemoLines(QPlainTextEdit* memo, const std::vector<std::string>& lines) {
+    QStringList list;
+    for (const std::string& l : lines) list << QString::fromStdString(l);
+    memo->setPlainText(list.join(QLatin1Char('\n')));
+}
+
+std::string Std(const QString& s) {
+    return s.toStdString();
+}
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- the worker
+
+TZarvoThread::TZarvoThread(TForm1& form) : FForm(form) {
+    FForm.OnStartThread();
+    FThread = std::thread([this] { FForm.DoProcess(this); });
+}
+
+TZarvoThread::~TZarvoThread() {
+    if (FThread.joinable()) FThread.join();
+}
+
+// ---------------------------------------------------------------- creation
+
+TForm1::TForm1(QWidget* parent) : TVForm(parent) {
+    BuildControls();
+
+    // Caption from the build's four-part version.
+    const QString version = QStringLiteral(ZARVO_VERSION);
+    fAppVer = ShortVersion(version);
+    setWindowTitle(MakeCaption(QString::fromLatin1(kApplicationTitle), version, BuildArch()));
+
+    FProgress = std::make_unique<TProgress>();
+    FProgress->SetUpdatePeriod(1000);
+    FProgress->OnStart = [this](TProgress&) { OnStartProcess(); };
+    FActiveThreads = 0;
+    FProgressBinding = std::make_unique<TProgressBinding>(*FProgress);
+    FProgressBinding->SetProgressBar(TotalProgressBar);
+    FProgressBinding->SetBreakButton(BreakButton);
+    FProgressBinding->SetStartButton(StartButton);
+    FProgressBinding->SetProgressLabel(ProgressLabel);
+    FProgressBinding->SetElapsedLabel(ElapsedLabel);
+    FProgressBinding->SetElapsedTitleLabel(ElapsedTitleLabel);
+    FProgressBinding->SetStatusLabel(StatusLabel);
+    FProgressBinding->SetMainWindow(this);
+    FProgress->BeforeStart = [this](TProgress&, bool& allow, bool& clearLog) {
+        ProgressBeforeStart(allow, clearLog);
+    };
+    FProgress->AfterStop = [this](TProgress&) { ProgressAfterStop(); };
+    // The tracker shows its empty status at binding; the window starts with its caption.
+    StatusLabel->setText(QStringLiteral("Status"));
+
+    FUtils = std::make_unique<TZarvoUtils>(FProgress.get());
+
+    Button11->SetBrowse(Edit9, &MMDBOpenDialog);
+
+    LoadSettings();
+}
+
+TForm1::~TForm1() {
+    SaveSettings();
+    // A run still going: it cannot be cut short, so wait for it before the engine goes.
+    if (FThread) {
+        FProgress->BreakButtonClick();
+        FThread.reset();
+    }
+    FProgressBinding.reset();
+    FUtils.reset();
+    FProgress.reset();
+}
+
+QString TForm1::ShortVersion(const QString& version) {
+    return version.section(QLatin1Char('.'), 0, 1);
+}
+
+QString TForm1::MakeCaption(const QString& title, const QString& version, const QString& arch) {
+    QString build = version.section(QLatin1Char('.'), 3, 3);
+    if (build.isEmpty()) build = QStringLiteral("0");
+    return title + QLatin1Char(' ') + ShortVersion(version) + QStringLiteral(" [") + arch +
+           QStringLiteral("] (build ") + build + QLatin1Char(')');
+}
+
+QString TForm1::FormatYearNotice(const QString& notice, int year) {
+    QString out = notice;
+    return out.replace(QLatin1String("%.2d"), QString::asprintf("%.2d", year - 2000));
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    TVForm::showEvent(event);
+    if (!FShown) {
+        FShown = true;
+        FormShow();
+    }
+}
+
+void TForm1::FormShow() {
+    Label14->setText(FormatYearNotice(Label14->text(), QDate::currentDate().year()));
+    Label22->setText(sizeof(void*) == 8 ? QStringLiteral("64-Bit Edition")
+                                        : QStringLiteral("32-Bit Edition"));
+}
+
+void TForm1::LoadSettings() {}
+
+void TForm1::SaveSettings() {}
+
+// ---------------------------------------------------------------- controls
+
+namespace {
+
+template <class W> W* Named(W* w, const char* name) {
+    w->setObjectName(QString::fromLatin1(name));
+    return w;
+}
+
+QPlainTextEdit* NewMemo(QWidget* parent, const char* name) {
+    auto* m = Named(new QPlainTextEdit(parent), name);
+    m->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m->setTabChangesFocus(true);
+    return m;
+}
+
+QComboBox* NewCombo(QWidget* parent, const char* name, const QStringList& items, bool editable = false) {
+    auto* c = Named(new QComboBox(parent), name);
+    c->setEditable(editable);
+    c->addItems(items);
+    return c;
+}
+
+const QStringList kListDelimiters = {QStringLiteral("End-Of-Line"), QStringLiteral("Comma"),
+                                     QStringLiteral("Semicolon")};
+
+} // namespace
+
+void TForm1::BuildControls() {
+    setObjectName(QStringLiteral("Form1"));
+    resize(1047, 686);
+    auto* outer = new QHBoxLayout(this);
+    outer->setContentsMargins(8, 8, 8, 8);
+    Splitter1 = Named(new QSplitter(Qt::Horizontal, this), "Splitter1");
+    outer->addWidget(Splitter1);
+    auto* left = Named(new QWidget(Splitter1), "LeftPanel");
+    auto* right = Named(new QWidget(Splitter1), "RightPanel");
+    Splitter1->addWidget(left);
+    Splitter1->addWidget(right);
+    Splitter1->setChildrenCollapsible(false);
+    Splitter1->setStretchFactor(0, 1);
+    Splitter1->setStretchFactor(1, 0);
+    Splitter1->setSizes({633, 1047 - 16 - 633});
+
+    auto label = [](QWidget* p, const char* name, const QString& text) {
+        return Named(new TLabelEx(text, p), name);
+    };
+    auto button = [](QWidget* p, const char* name, const QString& text) {
+        return Named(new TButtonEx(text, p), name);
+    };
+    auto check = [](QWidget* p, const char* name, const QString& text) {
+        return Named(new QCheckBox(text, p), name);
+    };
+    auto edit = [](QWidget* p, const char* name, const QString& text) {
+        return Named(new QLineEdit(text, p), name);
+    };
+
+    auto* leftRow = new QHBoxLayout(left);
+    leftRow->setContentsMargins(0, 0, 0, 0);
+
+    // Input column.
+    auto* in = new QVBoxLayout;
+    leftRow->addLayout(in, 0);
+    Label1 = label(left, "Label1", QStringLiteral("IP Ranges (CIDR notation):"));
+    Memo1 = NewMemo(left, "Memo1");
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setMinimumWidth(200);
+    in->addWidget(Label1);
+    in->addWidget(Memo1, 1);
+    Label8 = label(left, "Label8", QStringLiteral("Ex.:"));
+    Memo7 = NewMemo(left, "Memo7");
+    Memo7->setReadOnly(true);
+    Memo7->setPlainText(QStringLiteral("127.0.0.1/24\nA=192.168.1.100/16/24\nfdc7:200d:3e17::/120\n"
+                                       "B=fdc7:200d:3e17::fb05/48/60"));
+    Memo7->setFixedHeight(Memo7->fontMetrics().lineSpacing() * 4 + 12);
+    Memo7->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* exRow = new QHBoxLayout;
+    exRow->addWidget(Label8, 0, Qt::AlignTop);
+    exRow->addWidget(Memo7, 1);
+    in->addLayout(exRow);
+    CheckBox8 = check(left, "CheckBox8", QStringLiteral("Usable host IP addresses"));
+    CheckBox4 = check(left, "CheckBox4", QStringLiteral("Exclude (example: *.0):"));
+    Memo6 = NewMemo(left, "Memo6");
+    Memo6->setFixedHeight(Memo6->fontMetrics().lineSpacing() * 3 + 12);
+    CheckBox6 = check(left, "CheckBox6", QStringLiteral("Escape IPv6 with square brackets"));
+    in->addWidget(CheckBox8);
+    in->addWidget(CheckBox4);
+    in->addWidget(Memo6);
+    in->addWidget(CheckBox6);
+    CheckBox2 = check(left, "CheckBox2", QStringLiteral("Add Port Numbers:"));
+    Edit3 = edit(left, "Edit3", QStringLiteral("80"));
+    auto* portRow = new QHBoxLayout;
+    portRow->addWidget(CheckBox2);
+    portRow->addWidget(Edit3, 1);
+    in->addLayout(portRow);
+    Label9 = label(left, "Label9", QStringLiteral("Example: 80,3128-3130"));
+    in->addWidget(Label9);
+    CheckBox3 = check(left, "CheckBox3", QStringLiteral("Generate Names using template:"));
+    Edit4 = edit(left, "Edit4", QString());
+    in->addWidget(CheckBox3);
+    in->addWidget(Edit4);
+    Label12 = label(left, "Label12", QStringLiteral("IP quadrants: %1,%2,  ..."));
+    Label10 = label(left, "Label10", QStringLiteral("Source range: %s"));
+    in->addWidget(Label12);
+    in->addWidget(Label10);
+    auto* nameGrid = new QGridLayout;
+    Label11 = label(left, "Label11", QStringLiteral("Counter Symbol:"));
+    ComboBox1 = NewCombo(left, "ComboBox1", {QStringLiteral("#"), QStringLiteral("@")}, true);
+    Label13 = label(left, "Label13", QStringLiteral("First Number:"));
+    Edit5 = edit(left, "Edit5", QStringLiteral("1"));
+    Label16 = label(left, "Label16", QStringLiteral("Step:"));
+    Edit6 = edit(left, "Edit6", QStringLiteral("1"));
+    Label17 = label(left, "Label17", QStringLiteral("Min. Digits:"));
+    Edit7 = edit(left, "Edit7", QStringLiteral("1"));
+    Label21 = label(left, "Label21", QStringLiteral("Delimiter:"));
+    ComboBox5 = NewCombo(left, "ComboBox5",
+                         {QStringLiteral("Whitespace"), QStringLiteral("Tab"), QStringLiteral("Comma"),
+                          QStringLiteral("Semicolon"), QStringLiteral("Custom")});
+    Edit8 = edit(left, "Edit8", QStringLiteral("|"));
+    Edit8->setMaximumWidth(40);
+    Edit8->setVisible(false);
+    nameGrid->addWidget(Label11, 0, 0);
+    nameGrid->addWidget(ComboBox1, 0, 1);
+    nameGrid->addWidget(Label13, 1, 0);
+    nameGrid->addWidget(Edit5, 1, 1);
+    nameGrid->addWidget(Label16, 2, 0);
+    nameGrid->addWidget(Edit6, 2, 1);
+    nameGrid->addWidget(Label17, 3, 0);
+    nameGrid->addWidget(Edit7, 3, 1);
+    nameGrid->addWidget(Label21, 4, 0);
+    nameGrid->addWidget(ComboBox5, 4, 1);
+    nameGrid->addWidget(Edit8, 4, 2);
+    nameGrid->setColumnStretch(1, 1);
+    in->addLayout(nameGrid);
+
+    // Middle column.
+    auto* mid = new QVBoxLayout;
+    leftRow->addLayout(mid, 0);
+    GroupBox1 = Named(new QGroupBox(QStringLiteral("Count"), left), "GroupBox1");
+    auto* countGrid = new QGridLayout(GroupBox1);
+    RadioButton1 = Named(new QRadioButton(QStringLiteral("All IPs"), GroupBox1), "RadioButton1");
+    RadioButton2 = Named(new QRadioButton(QStringLiteral("Total Count:"), GroupBox1), "RadioButton2");
+    RadioButton3 = Named(new QRadioButton(QStringLiteral("For Each Range:"), GroupBox1), "RadioButton3");
+    RadioButton1->setChecked(true);
+    Edit1 = edit(GroupBox1, "Edit1", QStringLiteral("10"));
+    Edit2 = edit(GroupBox1, "Edit2", QStringLiteral("10"));
+    Edit1->setMaximumWidth(80);
+    Edit2->setMaximumWidth(80);
+    countGrid->addWidget(RadioButton1, 0, 0, 1, 2);
+    countGrid->addWidget(RadioButton2, 1, 0);
+    countGrid->addWidget(Edit1, 1, 1);
+    countGrid->addWidget(RadioButton3, 2, 0);
+    countGrid->addWidget(Edit2, 2, 1);
+    mid->addWidget(GroupBox1);
+    CheckBox1 = check(left, "CheckBox1", QStringLiteral("Random Order"));
+    CheckBox5 = check(left, "CheckBox5", QStringLiteral("Append"));
+    CheckBox7 = check(left, "CheckBox7", QStringLiteral("Resolve IP country"));
+    mid->addWidget(CheckBox1);
+    mid->addWidget(CheckBox5);
+    mid->addWidget(CheckBox7);
+    Label3 = label(left, "Label3", QStringLiteral("GeipIP2 MMDB File:"));
+    Edit9 = edit(left, "Edit9", QString());
+    Button4 = button(left, "Button4", QStringLiteral("View..."));
+    Button11 = button(left, "Button11", QStringLiteral("Browse..."));
+    mid->addWidget(Label3);
+    mid->addWidget(Edit9);
+    auto* dbRow = new QHBoxLayout;
+    dbRow->addWidget(Button4);
+    dbRow->addWidget(Button11);
+    mid->addLayout(dbRow);
+    StartButton = button(left, "StartButton", QStringLiteral("Generate IPs"));
+    BreakButton = button(left, "BreakButton", QStringLiteral("Break"));
+    BreakButton->setEnabled(false);
+    StartButton->setMinimumHeight(32);
+    mid->addWidget(StartButton);
+    mid->addWidget(BreakButton);
+    TotalProgressBar = Named(new QProgressBar(left), "TotalProgressBar");
+    TotalProgressBar->setRange(0, 100);
+    TotalProgressBar->setValue(0);
+    TotalProgressBar->setTextVisible(false);
+    ProgressLabel = label(left, "ProgressLabel", QStringLiteral("0 %"));
+    auto* barRow = new QHBoxLayout;
+    barRow->addWidget(TotalProgressBar, 1);
+    barRow->addWidget(ProgressLabel);
+    mid->addLayout(barRow);
+    ElapsedTitleLabel = label(left, "ElapsedTitleLabel", QStringLiteral("Elapsed:"));
+    ElapsedLabel = label(left, "ElapsedLabel", QStringLiteral("0:00:00"));
+    ElapsedLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    auto* elapsedRow = new QHBoxLayout;
+    elapsedRow->addWidget(ElapsedTitleLabel);
+    elapsedRow->addWidget(ElapsedLabel, 1);
+    mid->addLayout(elapsedRow);
+    StatusLabel = label(left, "StatusLabel", QStringLiteral("Status"));
+    StatusLabel->setWordWrap(true);
+    StatusLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    StatusLabel->setMinimumHeight(StatusLabel->fontMetrics().lineSpacing() * 3);
+    mid->addWidget(StatusLabel);
+    mid->addStretch(1);
+    Label24 = label(left, "Label24", QStringLiteral("Save, Load or Delete stored IP Generation Settings."));
+    Label24->setWordWrap(true);
+    SettingsListBox = Named(new TVirtualListBox(left), "SettingsListBox");
+    SettingsListBox->setMaximumHeight(110);
+    SettingsNameEdit = edit(left, "SettingsNameEdit", QString());
+    SettingsSaveButton = button(left, "SettingsSaveButton", QStringLiteral("Save"));
+    SettingsLoadButton = button(left, "SettingsLoadButton", QStringLiteral("Load"));
+    SettingsDeleteButton = button(left, "SettingsDeleteButton", QStringLiteral("Delete"));
+    for (auto* b : {SettingsSaveButton, SettingsLoadButton, SettingsDeleteButton}) b->setEnabled(false);
+    mid->addWidget(Label24);
+    mid->addWidget(SettingsListBox);
+    mid->addWidget(SettingsNameEdit);
+    auto* setRow = new QHBoxLayout;
+    setRow->addWidget(SettingsSaveButton);
+    setRow->addWidget(SettingsLoadButton);
+    setRow->addWidget(SettingsDeleteButton);
+    mid->addLayout(setRow);
+    GroupBox1->setMaximumWidth(230);
+    for (QWidget* w : {static_cast<QWidget*>(Edit9), static_cast<QWidget*>(SettingsListBox)})
+        w->setMinimumWidth(150);
+
+    // Output column.
+    auto* out = new QVBoxLayout;
+    leftRow->addLayout(out, 1);
+    Label2 = label(left, "Label2", QStringLiteral("IPs (0):"));
+    Memo2 = Named(new TLinesView(left), "Memo2");
+    Memo2->setMinimumWidth(150);
+    out->addWidget(Label2);
+    out->addWidget(Memo2, 1);
+    Button2 = button(left, "Button2", QStringLiteral("Clear"));
+    Button10 = button(left, "Button10", QStringLiteral("Shuffle"));
+    Button3 = button(left, "Button3", QStringLiteral("Save to file..."));
+    auto* paneRow = new QHBoxLayout;
+    paneRow->addWidget(Button2);
+    paneRow->addWidget(Button10);
+    out->addLayout(paneRow);
+    out->addWidget(Button3);
+    Label18 = label(left, "Label18", QStringLiteral("Delimiter:"));
+    ComboBox2 = NewCombo(left, "ComboBox2", kListDelimiters);
+    auto* delimRow = new QHBoxLayout;
+    delimRow->addWidget(Label18);
+    delimRow->addWidget(ComboBox2, 1);
+    out->addLayout(delimRow);
+
+    // Right panel: the reverse DNS lookup and the notices.
+    auto* r = new QVBoxLayout(right);
+    r->setContentsMargins(0, 0, 0, 0);
+    Button5 = button(right, "Button5", QStringLiteral("Reverse DNS Lookup >>"));
+    r->addWidget(Button5);
+    ProgressBar1 = Named(new QProgressBar(right), "ProgressBar1");
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    Label7 = label(right, "Label7", QStringLiteral("0"));
+    auto* dnsBar = new QHBoxLayout;
+    dnsBar->addWidget(ProgressBar1, 1);
+    dnsBar->addWidget(Label7);
+    r->addLayout(dnsBar);
+    Button9 = button(right, "Button9", QStringLiteral("Break DNS Lookup"));
+    Button8 = button(right, "Button8", QStringLiteral("Clear DNS Lookup Results"));
+    r->addWidget(Button9);
+    r->addWidget(Button8);
+    Label6 = label(right, "Label6", QStringLiteral("DNS Servers:"));
+    Memo5 = NewMemo(right, "Memo5");
+    Memo5->setPlainText(QStringLiteral("8.8.8.8\n8.8.4.4"));
+    Memo5->setFixedHeight(Memo5->fontMetrics().lineSpacing() * 3 + 12);
+    r->addWidget(Label6);
+    r->addWidget(Memo5);
+    Button1 = button(right, "Button1", QStringLiteral("Use Google Public DNS Servers:"));
+    Memo8 = NewMemo(right, "Memo8");
+    Memo8->setReadOnly(true);
+    Memo8->setFrameShape(QFrame::NoFrame);
+    Memo8->setBackgroundRole(QPalette::Window);
+    Memo8->viewport()->setAutoFillBackground(false);
+    Memo8->setPlainText(QStringLiteral("8.8.8.8\n8.8.4.4"));
+    Memo8->setFixedHeight(Memo8->fontMetrics().lineSpacing() * 2 + 10);
+    Memo8->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    r->addWidget(Button1);
+    r->addWidget(Memo8);
+    Label4 = label(right, "Label4", QStringLiteral("Resolved IPs - IP,Domain (0):"));
+    Memo3 = NewMemo(right, "Memo3");
+    Button6 = button(right, "Button6", QStringLiteral("Save to file..."));
+    Label19 = label(right, "Label19", QStringLiteral("Delimiter:"));
+    ComboBox3 = NewCombo(right, "ComboBox3", kListDelimiters);
+    r->addWidget(Label4);
+    r->addWidget(Memo3, 1);
+    auto* resRow = new QHBoxLayout;
+    resRow->addWidget(Button6);
+    resRow->addWidget(Label19);
+    resRow->addWidget(ComboBox3, 1);
+    r->addLayout(resRow);
+    Label5 = label(right, "Label5", QStringLiteral("Unresolved IPs (0):"));
+    Memo4 = NewMemo(right, "Memo4");
+    Button7 = button(right, "Button7", QStringLiteral("Save to file..."));
+    Label20 = label(right, "Label20", QStringLiteral("Delimiter:"));
+    ComboBox4 = NewCombo(right, "ComboBox4", kListDelimiters);
+    r->addWidget(Label5);
+    r->addWidget(Memo4, 1);
+    auto* unresRow = new QHBoxLayout;
+    unresRow->addWidget(Button7);
+    unresRow->addWidget(Label20);
+    unresRow->addWidget(ComboBox4, 1);
+    r->addLayout(unresRow);
+    Label14 = label(right, "Label14", QString::fromLatin1(kNotice));
+    Label14->setAlignment(Qt::AlignCenter);
+    Label14->setWordWrap(true);
+    Label15 = label(right, "Label15", QString::fromLatin1(kMakerName));
+    Label15->setAlignment(Qt::AlignCenter);
+    Label15->SetLink([this] { Label15Click(); });
+    Label22 = label(right, "Label22", QStringLiteral("Edition"));
+    Label22->setAlignment(Qt::AlignCenter);
+    Button12 = button(right, "Button12", QStringLiteral("Close"));
+    r->addWidget(Label14);
+    r->addWidget(Label15);
+    r->addWidget(Label22);
+    r->addWidget(Button12, 0, Qt::AlignHCenter);
+    right->setMinimumWidth(220);
+
+    // Dialogs.
+    SaveDialog1.Save = true;
+    SaveDialog1.DefaultExt = QStringLiteral(".txt");
+    SaveDialog1.Filter = QStringLiteral("Text files (*.txt)|*.txt|All files (*.*)|*.*");
+    SaveDialog1.OverwritePrompt = true;
+    MMDBOpenDialog.Filter = QStringLiteral("MMDB files (*.mmdb)|*.mmdb|All files (*.*)|*.*");
+    MMDBOpenDialog.FileMustExist = true;
+
+    // The initial options.
+    WriteOptions(TZarvoOptions{});
+
+    // Event bindings.
+    connect(Memo2, &TLinesView::Changed, this, &TForm1::UpdateIPCountLabel);
+    connect(CheckBox3, &QCheckBox::toggled, this, &TForm1::UpdateIPCountLabel);
+    connect(ComboBox5, &QComboBox::currentIndexChanged, this, [this](int i) { Edit8->setVisible(i == 4); });
+    connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+    connect(Button10, &QPushButton::clicked, this, &TForm1::Button10Click);
+    connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+    connect(Button12, &QPushButton::clicked, this, &QWidget::close);
+
+    SetAccessibleNames();
+
+    // Centred on the screen.
+    if (QScreen* screen = this->screen()) {
+        const QRect avail = screen->availableGeometry();
+        move(avail.center() - rect().center());
+    }
+}
+
+void TForm1::SetAccessibleNames() {
+    // An edit or list reads its label; every other control without a caption reads its name.
+    const std::pair<TLabelEx*, QWidget*> buddies[] = {
+        {Label1, Memo1},  {Label8, Memo7},      {Label11, ComboBox1}, {Label13, Edit5},     {Label16, Edit6},
+        {Label17, Edit7}, {Label21, ComboBox5}, {Label3, Edit9},      {Label18, ComboBox2}, {Label6, Memo5},
+        {Label4, Memo3},  {Label19, ComboBox3}, {Label5, Memo4},      {Label20, ComboBox4}};
+    for (const auto& [label, control] : buddies) {
+        label->setBuddy(control);
+        control->setAccessibleName(label->text());
+    }
+    for (QWidget* w : findChildren<QWidget*>()) {
+        if (w->objectName().isEmpty() || !w->accessibleName().isEmpty()) continue;
+        QString name;
+        if (auto* b = qobject_cast<QAbstractButton*>(w))
+            name = b->text().remove(QLatin1Char('&'));
+        else if (auto* l = qobject_cast<QLabel*>(w))
+            name = l->text();
+        else if (auto* g = qobject_cast<QGroupBox*>(w))
+            name = g->title();
+        if (name.isEmpty()) name = w->objectName();
+        w->setAccessibleName(name);
+    }
+}
+
+// ---------------------------------------------------------------- options
+
+TZarvoOptions TForm1::ReadOptions() const {
+    TZarvoOptions o;
+    o.IPRanges = MemoLines(Memo1);
+    o.UsableHosts = CheckBox8->isChecked();
+    o.Exclude = CheckBox4->isChecked();
+    o.ExcludeMasks = MemoLines(Memo6);
+    o.EscapeIPv6 = CheckBox6->isChecked();
+    o.AddPort = CheckBox2->isChecked();
+    o.Ports = Std(Edit3->text());
+    o.GenerateNames = CheckBox3->isChecked();
+    o.NameTemplate = Std(Edit4->text());
+    o.CounterSymbol = Std(ComboBox1->currentText());
+    o.FirstCounter = Std(Edit5->text());
+    o.CounterStep = Std(Edit6->text());
+    o.CounterDigits = Std(Edit7->text());
+    o.NameDelimiter = ComboBox5->currentIndex();
+    o.NameCustomDelimiter = Std(Edit8->text());
+    o.Mode = RadioButton2->isChecked() ? 1 : RadioButton3->isChecked() ? 2 : 0;
+    o.TotalCount = Std(Edit1->text());
+    o.EachCount = Std(Edit2->text());
+    o.Random = CheckBox1->isChecked();
+    o.Append = CheckBox5->isChecked();
+    o.ResolveCountry = CheckBox7->isChecked();
+    o.MMDBFilePath = Std(Edit9->text());
+    o.IPDelimiter = ComboBox2->currentIndex();
+    o.ResolvedDelimiter = ComboBox3->currentIndex();
+    o.UnresolvedDelimiter = ComboBox4->currentIndex();
+    o.DNSServers = MemoLines(Memo5);
+    return o;
+}
+
+void TForm1::WriteOptions(const TZarvoOptions& o) {
+    auto setIndex = [](QComboBox* c, int i) {
+        if (i >= 0 && i < c->count()) c->setCurrentIndex(i);
+    };
+    SetMemoLines(Memo1, o.IPRanges);
+    CheckBox8->setChecked(o.UsableHosts);
+    CheckBox4->setChecked(o.Exclude);
+    SetMemoLines(Memo6, o.ExcludeMasks);
+    CheckBox6->setChecked(o.EscapeIPv6);
+    CheckBox2->setChecked(o.AddPort);
+    Edit3->setText(Q(o.Ports));
+    CheckBox3->setChecked(o.GenerateNames);
+    Edit4->setText(Q(o.NameTemplate));
+    ComboBox1->setCurrentText(Q(o.CounterSymbol));
+    Edit5->setText(Q(o.FirstCounter));
+    Edit6->setText(Q(o.CounterStep));
+    Edit7->setText(Q(o.CounterDigits));
+    setIndex(ComboBox5, o.NameDelimiter);
+    Edit8->setVisible(ComboBox5->currentIndex() == 4);
+    Edit8->setText(Q(o.NameCustomDelimiter));
+    (o.Mode == 1 ? RadioButton2 : o.Mode == 2 ? RadioButton3 : RadioButton1)->setChecked(true);
+    Edit1->setText(Q(o.TotalCount));
+    Edit2->setText(Q(o.EachCount));
+    CheckBox1->setChecked(o.Random);
+    CheckBox5->setChecked(o.Append);
+    CheckBox7->setChecked(o.ResolveCountry);
+    Edit9->setText(Q(o.MMDBFilePath));
+    setIndex(ComboBox2, o.IPDelimiter);
+    setIndex(ComboBox3, o.ResolvedDelimiter);
+    setIndex(ComboBox4, o.UnresolvedDelimiter);
+    SetMemoLines(Memo5, o.DNSServers);
+    UpdateIPCountLabel();
+}
+
+bool TForm1::ApplyOptionsToEngine() {
+    try {
+        zarvo::ApplyOptionsToEngine(ReadOptions(), *FUtils);
+        return true;
+    } catch (const EOptionMissing& e) {
+        CheckNotEmpty(Edit9->text(), Q(e.Caption));
+        Edit9->setFocus();
+    } catch (const std::exception& e) {
+        ErrorMessage(QString::fromUtf8(e.what()));
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------- the run
+
+void TForm1::SetRunningButtons(bool running) {
+    StartButton->setEnabled(!running);
+    BreakButton->setEnabled(running);
+}
+
+void TForm1::ProgressBeforeStart(bool& allow, bool& /*clearLog*/) {
+    allow = ApplyOptionsToEngine();
+    if (!allow) return;
+    SaveSettings();
+    SetRunningButtons(true);
+    if (!CheckBox5->isChecked()) Memo2->Clear();
+    FUtils->FIPList = Memo2->Lines();
+}
+
+void TForm1::OnStartProcess() {
+    FThread = std::make_unique<TZarvoThread>(*this);
+}
+
+void TForm1::DoProcess(TZarvoThread* thread) {
+    // Runs on the worker. The outcome crosses to the window's thread as values.
+    std::string text;
+    bool failed = false, ok = false;
+    try {
+        ok = FUtils->PerformGenerateIPList(thread, text);
+    } catch (const std::exception& e) {
+        failed = true;
+        text = e.what();
+    } catch (...) {
+        failed = true;
+        text.clear();
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, failed, ok, text = std::move(text)]() mutable { ThreadDone(failed, ok, std::move(text)); },
+        Qt::QueuedConnection);
+}
+
+void TForm1::ThreadDone(bool failed, bool ok, std::string text) {
+    FThread.reset(); // the worker has posted its last word; this only joins it
+    FActionResult = std::move(text);
+    const bool terminated = FProgress->Terminated();
+    if (failed) {
+        ShowFailed();
+        if (terminated) ShowTerminated();
+    } else if (terminated) {
+        ShowTerminated();
+    } else if (ok) {
+        ShowResult();
+    } else {
+        ShowFailed();
+    }
+    OnEndThread();
+}
+
+void TForm1::OnEndThread() {
+    if (--FActiveThreads == 0) FProgress->EndProgress();
+}
+
+void TForm1::ShowResult() {
+    FProgress->SetStatus(FActionResult);
+}
+
+void TForm1::ShowFailed() {
+    const std::string status = FActionResult.empty() ? std::string("Failed.") : FActionResult;
+    FProgress->SetStatus(status);
+    ErrorMessage(Q(status));
+}
+
+void TForm1::ShowTerminated() {
+    FProgress->SetStatus("Terminated.");
+}
+
+void TForm1::ProgressAfterStop() {
+    Memo2->SetLines(FUtils->FIPList);
+    SetRunningButtons(false);
+}
+
+void TForm1::UpdateIPCountLabel() {
+    const QString n = QString::number(Memo2->LineCount());
+    Label2->setText(CheckBox3->isChecked() ? QStringLiteral("Name IPs (") + n + QStringLiteral("):")
+                                           : QStringLiteral("IPs (") + n + QStringLiteral("):"));
+}
+
+// ---------------------------------------------------------------- the pane
+
+void TForm1::Button2Click() {
+    Memo2->Clear();
+    UpdateIPCountLabel();
+}
+
+void TForm1::ShuffleLines(TStringList& lines) {
+    Randomize();
+    lines.Shuffle();
+}
+
+void TForm1::Button10Click() {
+    TStringList lines = Memo2->Lines();
+    ShuffleLines(lines);
+    Memo2->SetLines(std::move(lines));
+}
+
+std::string TForm1::GetListDelimiter(const QComboBox* combo) {
+    return ListDelimiter(combo->currentIndex());
+}
+
+void TForm1::SaveListToFile(const TStringList& lines, const QString& fileName, const std::string& delimiter) {
+    zarvo::SaveListToFile(lines, QFile::encodeName(fileName).toStdString(), delimiter);
+}
+
+void TForm1::Button3Click() {
+    SaveDialog1.FileName.clear();
+    if (!SaveDialog1.Execute(this)) return;
+    try {
+        SaveListToFile(Memo2->Lines(), SaveDialog1.FileName, GetListDelimiter(ComboBox2));
+    } catch (const std::exception& e) {
+        ErrorMessage(QString::fromUtf8(e.what()));
+    }
+}
+
+void TForm1::Label15Click() {
+    QUrl url(QString::fromLatin1(kMakerUrl));
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("ver"), fAppVer);
+    url.setQuery(query);
+    Dialogs().OpenUrl(url);
+}

@@ -1,0 +1,153 @@
+// The main window: the generation options, the run on a worker thread, the output
+// pane and the controls around it.
+#pragma once
+
+#include <QPointer>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "generator/ZarvoUtilsUnit.h"
+#include "support/ZarvoOptions.h"
+#include "support/qt/ButtonExUnit.h"
+#include "support/qt/LabelExUnit.h"
+#include "support/qt/LinesViewUnit.h"
+#include "support/qt/ProgressBinding.h"
+#include "support/qt/VFormUnit.h"
+#include "support/qt/VirtualListUnit.h"
+#include "support/uProgress.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QRadioButton;
+class QSplitter;
+
+inline constexpr char kApplicationTitle[] = "Zarvo";
+
+class TForm1;
+
+// One generation run on its own thread. The window's thread creates it, and frees
+// it when the run's outcome has arrived there.
+class TZarvoThread {
+public:
+    explicit TZarvoThread(TForm1& form);
+    ~TZarvoThread(); // waits for the run to end
+    TZarvoThread(const TZarvoThread&) = delete;
+    TZarvoThread& operator=(const TZarvoThread&) = delete;
+
+private:
+    TForm1& FForm;
+    std::thread FThread;
+};
+
+class TForm1 : public zarvo::qt::TVForm {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // "Zarvo 2.13 [x64] (build 92)" for the version 2.13.0.92.
+    static QString MakeCaption(const QString& title, const QString& version, const QString& arch);
+    // The version cut to major.minor.
+    static QString ShortVersion(const QString& version);
+    // The notice with "%.2d" replaced by the year's last two digits.
+    static QString FormatYearNotice(const QString& notice, int year);
+
+    // Controls <-> options, as the settings file and the named settings use them.
+    zarvo::TZarvoOptions ReadOptions() const;
+    void WriteOptions(const zarvo::TZarvoOptions& o);
+
+    bool ApplyOptionsToEngine();
+    void UpdateIPCountLabel();
+    void SetRunningButtons(bool running);
+    static std::string GetListDelimiter(const QComboBox* combo);
+    // Raises "Cannot create file ..." when the file cannot be written.
+    static void SaveListToFile(const zarvo::TStringList& lines, const QString& fileName,
+                               const std::string& delimiter);
+    static void ShuffleLines(zarvo::TStringList& lines);
+
+    zarvo::TProgress& Progress() { return *FProgress; }
+    zarvo::TZarvoUtils& Utils() { return *FUtils; }
+    zarvo::qt::TProgressBinding& ProgressBinding() { return *FProgressBinding; }
+    int ActiveThreads() const { return FActiveThreads; }
+    const std::string& ActionResult() const { return FActionResult; }
+    const QString& AppVer() const { return fAppVer; }
+
+    // Left panel, input column.
+    zarvo::qt::TLabelEx *Label1, *Label8, *Label9, *Label10, *Label11, *Label12, *Label13, *Label16, *Label17,
+        *Label21;
+    QPlainTextEdit *Memo1, *Memo7, *Memo6;
+    QCheckBox *CheckBox8, *CheckBox4, *CheckBox6, *CheckBox2, *CheckBox3;
+    QLineEdit *Edit3, *Edit4, *Edit5, *Edit6, *Edit7, *Edit8;
+    QComboBox *ComboBox1, *ComboBox5;
+    // Left panel, middle column.
+    QGroupBox* GroupBox1;
+    QRadioButton *RadioButton1, *RadioButton2, *RadioButton3;
+    QLineEdit *Edit1, *Edit2, *Edit9, *SettingsNameEdit;
+    QCheckBox *CheckBox1, *CheckBox5, *CheckBox7;
+    zarvo::qt::TLabelEx *Label3, *ProgressLabel, *ElapsedTitleLabel, *ElapsedLabel, *StatusLabel, *Label24;
+    zarvo::qt::TButtonEx *Button4, *Button11, *StartButton, *BreakButton, *SettingsSaveButton,
+        *SettingsLoadButton, *SettingsDeleteButton;
+    QProgressBar* TotalProgressBar;
+    zarvo::qt::TVirtualListBox* SettingsListBox;
+    // Left panel, output column.
+    zarvo::qt::TLabelEx *Label2, *Label18;
+    zarvo::qt::TLinesView* Memo2;
+    zarvo::qt::TButtonEx *Button2, *Button10, *Button3;
+    QComboBox* ComboBox2;
+    // Right panel.
+    zarvo::qt::TButtonEx *Button5, *Button9, *Button8, *Button1, *Button6, *Button7, *Button12;
+    QProgressBar* ProgressBar1;
+    zarvo::qt::TLabelEx *Label7, *Label6, *Label4, *Label19, *Label5, *Label20, *Label14, *Label15, *Label22;
+    QPlainTextEdit *Memo5, *Memo8, *Memo3, *Memo4;
+    QComboBox *ComboBox3, *ComboBox4;
+    QSplitter* Splitter1;
+
+    zarvo::qt::TFileDialog SaveDialog1, MMDBOpenDialog;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    friend class TZarvoThread;
+
+    void BuildControls();
+    void SetAccessibleNames();
+    void FormShow();
+
+    // Settings file: read at the end of creation, written at destruction and before
+    // each accepted run. The settings unit fills these in.
+    void LoadSettings();
+    void SaveSettings();
+
+    void ProgressBeforeStart(bool& allow, bool& clearLog);
+    void OnStartProcess();
+    void OnStartThread() { ++FActiveThreads; }
+    void OnEndThread();
+    void DoProcess(TZarvoThread* thread);
+    // On the window's thread: the outcome of the run that just ended.
+    void ThreadDone(bool failed, bool ok, std::string text);
+    void ShowResult();
+    void ShowFailed();
+    void ShowTerminated();
+    void ProgressAfterStop();
+
+    void Button2Click();
+    void Button10Click();
+    void Button3Click();
+    void Label15Click();
+
+    std::unique_ptr<zarvo::TProgress> FProgress;
+    int FActiveThreads = 0;
+    std::string FActionResult;
+    std::unique_ptr<zarvo::TZarvoUtils> FUtils;
+    bool fDNSBreak = false;
+    QString fAppVer;
+    std::unique_ptr<zarvo::qt::TProgressBinding> FProgressBinding;
+    std::unique_ptr<TZarvoThread> FThread;
+    bool FShown = false;
+};

@@ -1,0 +1,119 @@
+// Measures the main window with a million generated lines:
+//   QT_QPA_PLATFORM=offscreen build/bench/gui/zarvo_gui_bench [lines]
+// A 2 ms heartbeat timer records the event loop's longest stall from pressing
+// "Generate IPs" until the lines are painted; then Shuffle and Clear are timed.
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QTimer>
+#include <cstdio>
+#include <sys/resource.h>
+
+#include "app/Unit1.h"
+
+namespace {
+
+long PeakRssMb() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss / 1024;
+}
+
+// Longest gap between heartbeats while armed.
+struct THeartbeat {
+    QTimer Timer;
+    QElapsedTimer Clock;
+    qint64 Last = 0, MaxGap = 0;
+    THeartbeat() {
+        Timer.setInterval(2);
+        QObject::connect(&Timer, &QTimer::timeout, [this] { Beat(); });
+        Clock.start();
+    }
+    void Beat() {
+        const qint64 now = Clock.elapsed();
+        MaxGap = std::max(MaxGap, now - Last);
+        Last = now;
+    }
+    void Arm() {
+        Last = Clock.elapsed();
+        MaxGap = 0;
+        Timer.start();
+    }
+    qint64 Disarm() {
+        Beat();
+        Timer.stop();
+        return MaxGap;
+    }
+};
+
+// Waits in the event loop until the pane has painted after its lines changed.
+class TPaintWatch : public QObject {
+public:
+    bool Dirty = false, Painted = false;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint && Dirty) Painted = true;
+        return false;
+    }
+};
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    const int lines = argc > 1 ? std::atoi(argv[1]) : 1000000;
+    TForm1 form;
+    form.show();
+    QElapsedTimer wait;
+    wait.start();
+    while (wait.elapsed() < 300) QApplication::processEvents();
+
+    form.Memo1->setPlainText(QStringLiteral("10.0.0.0/8"));
+    form.RadioButton2->setChecked(true);
+    form.Edit1->setText(QString::number(lines));
+
+    TPaintWatch watch;
+    form.Memo2->viewport()->installEventFilter(&watch);
+    QObject::connect(form.Memo2, &zarvo::qt::TLinesView::Changed, [&] {
+        if (form.Memo2->LineCount() > 0) watch.Dirty = true;
+    });
+    QElapsedTimer clock;
+    qint64 runEnd = -1;
+    form.Progress().OnStop = [&](zarvo::TProgress&) { runEnd = clock.elapsed(); };
+
+    THeartbeat beat;
+    beat.Arm();
+    clock.start();
+    QTimer::singleShot(0, form.StartButton, &QPushButton::click);
+    while (!watch.Painted) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    const qint64 shown = clock.elapsed();
+    const qint64 stall = beat.Disarm();
+    std::printf("lines in pane            %zu\n", form.Memo2->LineCount());
+    std::printf("press to run end         %lld ms\n", static_cast<long long>(runEnd));
+    std::printf("run end to lines shown   %lld ms\n", static_cast<long long>(shown - runEnd));
+    std::printf("press to lines shown     %lld ms\n", static_cast<long long>(shown));
+    std::printf("longest event-loop stall %lld ms\n", static_cast<long long>(stall));
+    std::printf("status                   %s\n", qPrintable(form.StatusLabel->text()));
+
+    watch.Dirty = watch.Painted = false;
+    beat.Arm();
+    clock.restart();
+    form.Button10->click();
+    while (!watch.Painted) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    std::printf("shuffle to shown         %lld ms (stall %lld ms)\n", static_cast<long long>(clock.elapsed()),
+                static_cast<long long>(beat.Disarm()));
+
+    form.Memo2->selectAll();
+    clock.restart();
+    form.Memo2->CopySelection();
+    std::printf("copy all lines           %lld ms\n", static_cast<long long>(clock.elapsed()));
+
+    clock.restart();
+    form.Button2->click();
+    QApplication::processEvents();
+    std::printf("clear                    %lld ms\n", static_cast<long long>(clock.elapsed()));
+    std::printf("peak RSS                 %ld MB\n", PeakRssMb());
+    return 0;
+}
