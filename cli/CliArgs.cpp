@@ -41,7 +41,8 @@ std::string TArgParser::Value() {
 std::string TArgParser::IntText() {
     const std::string name = FName;
     const std::string v = Value();
-    if (!TryStrToInt(v)) throw TUsageError(Format("'%s' is not a valid integer value", v.c_str()) + " (" + name + ")");
+    if (!TryStrToInt(v))
+        throw TUsageError(Format("'%s' is not a valid integer value", v.c_str()) + " (" + name + ")");
     return v;
 }
 
@@ -56,7 +57,8 @@ uint64_t TArgParser::UIntValue() {
 }
 
 void WriteLines(const TStringList& lines, std::ostream& out) {
-    lines.ForEachLineRun([&](const char* data, size_t size) { out.write(data, static_cast<std::streamsize>(size)); });
+    lines.ForEachLineRun(
+        [&](const char* data, size_t size) { out.write(data, static_cast<std::streamsize>(size)); });
     out.flush();
 }
 

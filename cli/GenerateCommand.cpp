@@ -75,7 +75,8 @@ void ReadLines(std::istream& is, std::vector<std::string>& lines) {
 
 } // namespace
 
-int RunGenerate(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
+int RunGenerate(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+                std::ostream& err) {
     // The command line builds the same option set as the window and copies it into
     // the engine through the same checks; a settings file, when given, is the base.
     TZarvoOptions opt;
@@ -220,7 +221,9 @@ int RunGenerate(const std::vector<std::string>& args, std::istream& in, std::ost
         utils.PerformGenerateIPList(nullptr, result);
         if (!output.empty()) {
             SaveListToFile(utils.FIPList, output,
-                           ListDelimiter(listDelimiter == "comma" ? 1 : listDelimiter == "semicolon" ? 2 : 0));
+                           ListDelimiter(listDelimiter == "comma"       ? 1
+                                         : listDelimiter == "semicolon" ? 2
+                                                                        : 0));
         } else {
             WriteLines(utils.FIPList, out);
         }

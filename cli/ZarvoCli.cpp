@@ -14,7 +14,8 @@ const TCommand kCommands[] = {
 
 void PrintUsage(std::ostream& os) {
     os << "Usage: zarvo-cli COMMAND [OPTIONS]\n\nCommands:\n";
-    for (const TCommand& c : kCommands) os << "  " << c.Name << std::string(12 - std::string(c.Name).size(), ' ') << c.Summary << "\n";
+    for (const TCommand& c : kCommands)
+        os << "  " << c.Name << std::string(12 - std::string(c.Name).size(), ' ') << c.Summary << "\n";
     os << "\nRun 'zarvo-cli COMMAND --help' for the options of a command.\n"
        << "Version " << ZARVO_VERSION << "\n";
 }
@@ -35,7 +36,8 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
         return 0;
     }
     for (const TCommand& c : kCommands)
-        if (args[0] == c.Name) return c.Run(std::vector<std::string>(args.begin() + 1, args.end()), in, out, err);
+        if (args[0] == c.Name)
+            return c.Run(std::vector<std::string>(args.begin() + 1, args.end()), in, out, err);
     err << "zarvo-cli: unknown command '" << args[0] << "'\n\n";
     PrintUsage(err);
     return 2;

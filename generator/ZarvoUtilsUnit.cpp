@@ -36,7 +36,9 @@ private:
     int64_t FPending = 0;
 };
 
-int64_t SaturatingPow2(int bits) { return bits >= 62 ? INT64_MAX / 2 : (int64_t{1} << bits); }
+int64_t SaturatingPow2(int bits) {
+    return bits >= 62 ? INT64_MAX / 2 : (int64_t{1} << bits);
+}
 
 } // namespace
 
@@ -162,7 +164,8 @@ bool TZarvoUtils::PerformGenerateIPList(const void* thread, std::string& resultT
         }
         const int64_t positions = SaturatingPow2(span);
         fieldSum = std::min(fieldSum + positions, INT64_MAX / 2);
-        if (FGenerateCountMode == gcForEach) selectedBound += std::max<int64_t>(0, std::min(count, positions));
+        if (FGenerateCountMode == gcForEach)
+            selectedBound += std::max<int64_t>(0, std::min(count, positions));
 
         plans.Sources.emplace_back(label);
         plans.Addresses.Add(addr);
@@ -175,8 +178,10 @@ bool TZarvoUtils::PerformGenerateIPList(const void* thread, std::string& resultT
         for (const std::string& m : FExcludeMasks)
             if (!m.empty()) excludes.Add(m);
 
-    if (FGenerateCountMode == gcAllCount) selectedBound = fieldSum;
-    else if (FGenerateCountMode == gcTotalCount) selectedBound = std::max<int64_t>(0, std::min(count, fieldSum));
+    if (FGenerateCountMode == gcAllCount)
+        selectedBound = fieldSum;
+    else if (FGenerateCountMode == gcTotalCount)
+        selectedBound = std::max<int64_t>(0, std::min(count, fieldSum));
     // Ports multiply the output: refuse a run whose lines could not be held, before
     // anything is enumerated.
     if (ports && !ports->empty()) {
@@ -205,11 +210,13 @@ bool TZarvoUtils::PerformGenerateIPList(const void* thread, std::string& resultT
 class TZarvoUtils::TLineComposer {
 public:
     TLineComposer(TStringList& target, bool escapeIPv6, const TPorts* ports, bool generateNames,
-                  const TNameSettings& names, TCountryColumn* country, const std::vector<std::string>& sources)
+                  const TNameSettings& names, TCountryColumn* country,
+                  const std::vector<std::string>& sources)
         : FTarget(target), FEscape(escapeIPv6), FPorts(ports), FNamesOn(generateNames), FNames(names),
           FCountry(country), FSources(sources), FCounter(static_cast<uint32_t>(names.First)) {
         FCounterOn = !names.Symbol.empty() && names.Template.find(names.Symbol) != std::string::npos;
-        for (int k = 1; k <= 8; ++k) FQuadOn[k] = names.Template.find("%" + std::to_string(k)) != std::string::npos;
+        for (int k = 1; k <= 8; ++k)
+            FQuadOn[k] = names.Template.find("%" + std::to_string(k)) != std::string::npos;
         FSourceOn = names.Template.find("%s") != std::string::npos;
     }
 
@@ -240,7 +247,8 @@ public:
     }
 
 private:
-    void EmitComposed(const TCandidate& c, std::string_view addr, std::string_view suffix, const std::string& code) {
+    void EmitComposed(const TCandidate& c, std::string_view addr, std::string_view suffix,
+                      const std::string& code) {
         FLine.clear();
         if (FNamesOn) {
             FLine = FNames.Template;
@@ -283,7 +291,8 @@ private:
 class TZarvoUtils::TCandidateFilter {
 public:
     TCandidateFilter(bool usableHosts, const TExcludeList& excludes, bool escapeIPv6)
-        : FUsable(usableHosts), FExcludes(excludes), FTestExcludes(excludes.Count() > 0), FEscape(escapeIPv6) {}
+        : FUsable(usableHosts), FExcludes(excludes), FTestExcludes(excludes.Count() > 0),
+          FEscape(escapeIPv6) {}
 
     bool Make(const TPlanWalk& w, int32_t range, uint64_t k, TCandidate& c) const {
         c.Addr = w.First;
@@ -372,7 +381,8 @@ int64_t TZarvoUtils::CopyRandomLines(const std::vector<TPlanWalk>& walks, int32_
         }
         std::swap(order[i], order[k]);
         const uint64_t id = order[i];
-        const size_t plan = static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), id) - starts.begin()) - 1;
+        const size_t plan =
+            static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), id) - starts.begin()) - 1;
         const int32_t range = from + static_cast<int32_t>(plan);
         if (!filter.Make(walks[static_cast<size_t>(range)], range, id - starts[plan], c)) continue;
         progress.Inc();
@@ -385,10 +395,11 @@ int64_t TZarvoUtils::CopyRandomLines(const std::vector<TPlanWalk>& walks, int32_
 void TZarvoUtils::GenerateIPList(bool append, TGenerateCounts mode, int64_t count, bool randomOrder,
                                  const TRangePlans& plans, bool usableHosts, const TExcludeList& excludes,
                                  bool escapeIPv6, const TPorts* ports, bool generateNames,
-                                 const TNameSettings& names, bool resolveCountry, const std::string& mmdbFilePath,
-                                 int64_t expectedLines) {
+                                 const TNameSettings& names, bool resolveCountry,
+                                 const std::string& mmdbFilePath, int64_t expectedLines) {
     const int32_t nPlans = plans.Addresses.Count();
-    if (plans.Masks.Count() != nPlans || plans.StepBits.Count() != nPlans) throw Exception("Invalid arguments");
+    if (plans.Masks.Count() != nPlans || plans.StepBits.Count() != nPlans)
+        throw Exception("Invalid arguments");
     if (resolveCountry) {
         if (mmdbFilePath.empty()) throw Exception("Invalid arguments");
         std::error_code ec;
@@ -397,8 +408,10 @@ void TZarvoUtils::GenerateIPList(bool append, TGenerateCounts mode, int64_t coun
     if (!append) FIPList.Clear();
     if (nPlans == 0) return;
 
-    if (FRandomSeed) RandomSeed(*FRandomSeed);
-    else Randomize();
+    if (FRandomSeed)
+        RandomSeed(*FRandomSeed);
+    else
+        Randomize();
 
     std::unique_ptr<TCountryColumn> country;
     if (resolveCountry) country = OpenCountryColumn(mmdbFilePath);
@@ -421,7 +434,8 @@ void TZarvoUtils::GenerateIPList(bool append, TGenerateCounts mode, int64_t coun
         w.RandomBits = plans.RandomBits.Data()[i];
         // The field is where the mask has zeros.
         int fieldBits = 0;
-        if (mask.ip_family == IPv4) fieldBits = std::popcount(~mask.IPv4.Value);
+        if (mask.ip_family == IPv4)
+            fieldBits = std::popcount(~mask.IPv4.Value);
         else
             for (uint32_t v : mask.IPv6.Values) fieldBits += std::popcount(~v);
         w.Positions = uint64_t{1} << std::min(fieldBits, 63);
@@ -433,7 +447,8 @@ void TZarvoUtils::GenerateIPList(bool append, TGenerateCounts mode, int64_t coun
     // Room for the expected lines up front: no regrowth copies on the hot path.
     const size_t reserveLines = static_cast<size_t>(std::min<int64_t>(expectedLines, int64_t{1} << 24));
     if (!generateNames && !country)
-        FIPList.Reserve(kept + reserveLines, reserveLines * (allIPv4 ? 16 : 42) + (ports ? reserveLines * 6 : 0));
+        FIPList.Reserve(kept + reserveLines,
+                        reserveLines * (allIPv4 ? 16 : 42) + (ports ? reserveLines * 6 : 0));
     else
         FIPList.Reserve(kept + reserveLines, 0);
 
@@ -443,13 +458,17 @@ void TZarvoUtils::GenerateIPList(bool append, TGenerateCounts mode, int64_t coun
     try {
         if (mode == gcForEach) {
             for (int32_t i = 0; i < nPlans; ++i) {
-                if (randomOrder) CopyRandomLines(walks, i, i + 1, filter, composer, count);
-                else CopyLines(walks, i, i + 1, filter, composer, count);
+                if (randomOrder)
+                    CopyRandomLines(walks, i, i + 1, filter, composer, count);
+                else
+                    CopyLines(walks, i, i + 1, filter, composer, count);
             }
         } else {
             const int64_t n = mode == gcTotalCount ? count : all;
-            if (randomOrder) CopyRandomLines(walks, 0, nPlans, filter, composer, n);
-            else CopyLines(walks, 0, nPlans, filter, composer, n);
+            if (randomOrder)
+                CopyRandomLines(walks, 0, nPlans, filter, composer, n);
+            else
+                CopyLines(walks, 0, nPlans, filter, composer, n);
         }
     } catch (...) {
         // A failed run keeps only the lines that were there before it.

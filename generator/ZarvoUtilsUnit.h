@@ -100,8 +100,8 @@ private:
                         bool resolveCountry, const std::string& mmdbFilePath, int64_t expectedLines);
     // Take the first n candidates of the plans [from, to) in order, or n of them at
     // random without repetition, in random order. Return how many were found.
-    int64_t CopyLines(const std::vector<TPlanWalk>& walks, int32_t from, int32_t to, const TCandidateFilter& filter,
-                      TLineComposer& target, int64_t n);
+    int64_t CopyLines(const std::vector<TPlanWalk>& walks, int32_t from, int32_t to,
+                      const TCandidateFilter& filter, TLineComposer& target, int64_t n);
     int64_t CopyRandomLines(const std::vector<TPlanWalk>& walks, int32_t from, int32_t to,
                             const TCandidateFilter& filter, TLineComposer& target, int64_t n);
 

@@ -65,7 +65,9 @@ std::string IPAddrQuadrant(const TIPAddr& addr, int n) {
 }
 
 namespace {
-int Width(TIPAddrFamily f) { return f == IPv4 ? 32 : 128; }
+int Width(TIPAddrFamily f) {
+    return f == IPv4 ? 32 : 128;
+}
 
 // Bits are numbered from 0 (least significant); the 128-bit view works on Values.
 inline unsigned __int128 Get128(const TIPv6& v) {
@@ -94,8 +96,10 @@ TIPAddr MakeIPAddrMask(TIPAddrFamily family, int netBits, int hostFrom) {
     const unsigned __int128 m = ~LowOnes(w - net) | LowOnes(w - host);
     TIPAddr r;
     r.ip_family = family;
-    if (family == IPv4) r.IPv4.Value = static_cast<uint32_t>(m);
-    else Set128(r.IPv6, m);
+    if (family == IPv4)
+        r.IPv4.Value = static_cast<uint32_t>(m);
+    else
+        Set128(r.IPv6, m);
     return r;
 }
 
@@ -121,8 +125,10 @@ void IPAddrRandomBits(TIPAddr& addr, int firstBit, int count) {
     unsigned __int128 bits = 0;
     for (int pos = lo; pos < hi; pos += 64) bits |= static_cast<unsigned __int128>(Random64()) << pos;
     bits &= LowOnes(hi) & ~LowOnes(lo);
-    if (addr.ip_family == IPv4) addr.IPv4.Value |= static_cast<uint32_t>(bits);
-    else Set128(addr.IPv6, Get128(addr.IPv6) | bits);
+    if (addr.ip_family == IPv4)
+        addr.IPv4.Value |= static_cast<uint32_t>(bits);
+    else
+        Set128(addr.IPv6, Get128(addr.IPv6) | bits);
 }
 
 bool IPAddrEqual(const TIPAddr& a, const TIPAddr& b) {
@@ -133,20 +139,23 @@ bool IPAddrEqual(const TIPAddr& a, const TIPAddr& b) {
 
 void IPAddrAnd(TIPAddr& a, const TIPAddr& b) {
     if (a.ip_family != b.ip_family) return;
-    if (a.ip_family == IPv4) a.IPv4.Value &= b.IPv4.Value;
+    if (a.ip_family == IPv4)
+        a.IPv4.Value &= b.IPv4.Value;
     else
         for (int k = 0; k < 4; ++k) a.IPv6.Values[k] &= b.IPv6.Values[k];
 }
 
 void IPAddrOr(TIPAddr& a, const TIPAddr& b) {
     if (a.ip_family != b.ip_family) return;
-    if (a.ip_family == IPv4) a.IPv4.Value |= b.IPv4.Value;
+    if (a.ip_family == IPv4)
+        a.IPv4.Value |= b.IPv4.Value;
     else
         for (int k = 0; k < 4; ++k) a.IPv6.Values[k] |= b.IPv6.Values[k];
 }
 
 void IPAddrNot(TIPAddr& a) {
-    if (a.ip_family == IPv4) a.IPv4.Value = ~a.IPv4.Value;
+    if (a.ip_family == IPv4)
+        a.IPv4.Value = ~a.IPv4.Value;
     else
         for (auto& v : a.IPv6.Values) v = ~v;
 }
@@ -169,18 +178,22 @@ constexpr int kMaxCards = 30; // separate "*" wildcards a mask may hold
 bool TMask::Element::Matches(char c) const {
     const char u = AsciiUpper(c);
     switch (kind) {
-    case mkLiteral: return u == literal;
-    case mkAny: return true;
-    case mkSet: return set.test(static_cast<unsigned char>(u)) != negate;
-    case mkStar: break;
+    case mkLiteral:
+        return u == literal;
+    case mkAny:
+        return true;
+    case mkSet:
+        return set.test(static_cast<unsigned char>(u)) != negate;
+    case mkStar:
+        break;
     }
     return false;
 }
 
 TMask::TMask(std::string_view mask) {
     auto fail = [&](size_t pos) {
-        throw Exception(Format("'%s' is an invalid mask at (%d)", std::string(mask).c_str(),
-                               static_cast<int>(pos) + 1));
+        throw Exception(
+            Format("'%s' is an invalid mask at (%d)", std::string(mask).c_str(), static_cast<int>(pos) + 1));
     };
     bool pendingStar = false;
     int cards = 0;

@@ -68,9 +68,7 @@ protected:
     void Check(int32_t index) const {
         if (index < 0 || index >= FCount) Error(index);
     }
-    [[noreturn]] static void Error(int32_t index) {
-        throw E(Format("List index out of bounds (%d)", index));
-    }
+    [[noreturn]] static void Error(int32_t index) { throw E(Format("List index out of bounds (%d)", index)); }
     void Grow() {
         // The rule's last step would overflow near 2^31 items; cap there instead.
         const int64_t next = static_cast<int64_t>(FCapacity) + GrowDelta(FCapacity);

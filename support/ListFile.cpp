@@ -11,9 +11,12 @@ namespace zarvo {
 
 std::string ListDelimiter(int itemIndex) {
     switch (itemIndex) {
-    case 1: return ",";
-    case 2: return ";";
-    default: return "\r\n";
+    case 1:
+        return ",";
+    case 2:
+        return ";";
+    default:
+        return "\r\n";
     }
 }
 

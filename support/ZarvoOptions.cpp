@@ -4,11 +4,16 @@ namespace zarvo {
 
 std::string NameDelimiterText(int position, const std::string& custom) {
     switch (position) {
-    case 1: return "\t";
-    case 2: return ",";
-    case 3: return ";";
-    case 4: return custom;
-    default: return " ";
+    case 1:
+        return "\t";
+    case 2:
+        return ",";
+    case 3:
+        return ";";
+    case 4:
+        return custom;
+    default:
+        return " ";
     }
 }
 

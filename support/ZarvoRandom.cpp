@@ -10,7 +10,9 @@ struct Xoshiro256 {
 };
 thread_local Xoshiro256 g_rng;
 
-uint64_t Rotl(uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
+uint64_t Rotl(uint64_t x, int k) {
+    return (x << k) | (x >> (64 - k));
+}
 
 uint64_t SplitMix(uint64_t& x) {
     uint64_t z = (x += 0x9E3779B97F4A7C15ull);

@@ -64,7 +64,9 @@ std::optional<int32_t> TryStrToInt(std::string_view s) {
     return neg ? static_cast<int32_t>(-static_cast<int64_t>(v)) : static_cast<int32_t>(v);
 }
 
-int32_t StrToIntDef(std::string_view text, int32_t def) { return TryStrToInt(text).value_or(def); }
+int32_t StrToIntDef(std::string_view text, int32_t def) {
+    return TryStrToInt(text).value_or(def);
+}
 
 int32_t StrToInt(std::string_view text) {
     if (auto v = TryStrToInt(text)) return *v;
@@ -83,10 +85,16 @@ std::string_view TrimRight(std::string_view t) {
     return t.substr(0, e);
 }
 
-std::string_view Trim(std::string_view t) { return TrimRight(TrimLeft(t)); }
+std::string_view Trim(std::string_view t) {
+    return TrimRight(TrimLeft(t));
+}
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+char AsciiUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
 
 bool SameText(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;

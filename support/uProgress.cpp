@@ -100,8 +100,10 @@ void TProgress::SetTerminated(bool value) {
     if (value != FTerminated.load()) {
         FTerminated.store(value);
         if (FControls) {
-            if (!value) FControls->SetBreakEnabled(true);
-            else if (FRestartSeconds <= 0) FControls->SetBreakEnabled(false);
+            if (!value)
+                FControls->SetBreakEnabled(true);
+            else if (FRestartSeconds <= 0)
+                FControls->SetBreakEnabled(false);
         }
         if (value && FEndTime == 0) {
             // Broken off while the action still runs: Start stays disabled until it ends.
@@ -162,6 +164,11 @@ void TProgress::BreakButtonClick() {
         if (FControls) FControls->SetRestartTimer(false, 0);
         FEndTime = 0;
         SetStatus("Stopped.");
+        // Back to idle: nothing is pending any more, so Start must not stay disabled.
+        if (FControls) {
+            FControls->SetStartEnabled(true);
+            FControls->SetCloseEnabled(true);
+        }
     } else if (FTerminated.load()) {
         return;
     }

@@ -19,9 +19,9 @@ struct TProgressSnapshot {
     int64_t Percent = 0;
     std::string Status;
     int64_t Processed = 0, ProcessedGood = 0, ProcessedBad = 0;
-    bool Running = false;      // start time set, end time 0
-    int64_t ElapsedMs = 0;     // since the start, while running
-    std::string ElapsedText;   // "h:mm:ss", while running
+    bool Running = false;    // start time set, end time 0
+    int64_t ElapsedMs = 0;   // since the start, while running
+    std::string ElapsedText; // "h:mm:ss", while running
 };
 
 // What a window does with its bound controls. Every call comes on the window's thread.

@@ -105,8 +105,12 @@ TEST(Cli, Errors) {
         {{}, 2, "Usage: zarvo-cli"},
         {{"frobnicate"}, 2, "zarvo-cli: unknown command 'frobnicate'"},
         {{"generate", "--bogus"}, 2, "zarvo-cli generate: unknown option '--bogus'"},
-        {{"generate", "--total", "ten", "10.0.0.0/24"}, 2, "zarvo-cli generate: 'ten' is not a valid integer value"},
-        {{"generate", "--total", "1", "--each", "1"}, 2, "zarvo-cli generate: give only one of --total and --each"},
+        {{"generate", "--total", "ten", "10.0.0.0/24"},
+         2,
+         "zarvo-cli generate: 'ten' is not a valid integer value"},
+        {{"generate", "--total", "1", "--each", "1"},
+         2,
+         "zarvo-cli generate: give only one of --total and --each"},
         {{"generate", "--ports"}, 2, "zarvo-cli generate: option '--ports' needs a value"},
         {{"generate", "--set", "x", "10.0.0.1"}, 2, "zarvo-cli generate: --set needs --settings FILE"},
         {{"generate", "--list-delimiter", "pipe"}, 2, "zarvo-cli generate: --list-delimiter takes"},
@@ -130,10 +134,11 @@ TEST(Cli, Errors) {
 TEST(Cli, HelpDocumentsEveryOptionWithAnExample) {
     const CliResult r = Cli({"generate", "--help"});
     EXPECT_EQ(r.code, 0);
-    for (const char* opt : {"--ranges", "--total", "--each", "--random", "--seed", "--usable", "--exclude",
-                            "--escape-ipv6", "--ports", "--names", "--counter-symbol", "--first", "--step",
-                            "--digits", "--delimiter", "--output", "--list-delimiter", "--country", "--settings",
-                            "--set", "Examples:"})
+    for (const char* opt :
+         {"--ranges",   "--total",       "--each",      "--random", "--seed",           "--usable",
+          "--exclude",  "--escape-ipv6", "--ports",     "--names",  "--counter-symbol", "--first",
+          "--step",     "--digits",      "--delimiter", "--output", "--list-delimiter", "--country",
+          "--settings", "--set",         "Examples:"})
         EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
     EXPECT_EQ(Cli({"--help"}).code, 0);
 }

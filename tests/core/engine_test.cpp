@@ -38,7 +38,8 @@ protected:
         }
         return "(no error)";
     }
-    void Names(const std::string& tmpl, const std::string& delim = " ", int first = 1, int step = 1, int digits = 1) {
+    void Names(const std::string& tmpl, const std::string& delim = " ", int first = 1, int step = 1,
+               int digits = 1) {
         u.FGenerateNames = true;
         u.FNameTemplate = tmpl;
         u.FCounterSymbol = "#";
@@ -85,9 +86,21 @@ TEST_F(Engine, RangeSyntax) {
 }
 
 TEST_F(Engine, SkippedLines) {
-    const char* skipped[] = {"",          "   ",         "; 10.0.0.0/24", "10.0.0.0/33",  "::/129",
-                             "10.0.0.0/24/16", "10.0.0.0/abc", "10.0.0.0//24", "1.2.3/24", "A=",
-                             "A= ;10.0.0.0", "10.0.0.0/-1", "10.0.0.0/24 x", "/24", "1::2::3/64"};
+    const char* skipped[] = {"",
+                             "   ",
+                             "; 10.0.0.0/24",
+                             "10.0.0.0/33",
+                             "::/129",
+                             "10.0.0.0/24/16",
+                             "10.0.0.0/abc",
+                             "10.0.0.0//24",
+                             "1.2.3/24",
+                             "A=",
+                             "A= ;10.0.0.0",
+                             "10.0.0.0/-1",
+                             "10.0.0.0/24 x",
+                             "/24",
+                             "1::2::3/64"};
     for (const char* line : skipped) {
         SCOPED_TRACE(line);
         const RunResult r = Generate({line});
@@ -128,7 +141,8 @@ TEST_F(Engine, PortsAreBoundedUpFront) {
 }
 
 TEST_F(Engine, UsableHostsAndExclusions) {
-    EXPECT_EQ(Generate({"192.168.1.0/30"}).lines, (Lines{"192.168.1.0", "192.168.1.1", "192.168.1.2", "192.168.1.3"}));
+    EXPECT_EQ(Generate({"192.168.1.0/30"}).lines,
+              (Lines{"192.168.1.0", "192.168.1.1", "192.168.1.2", "192.168.1.3"}));
     u.FUsableHostIPAddresses = true;
     EXPECT_EQ(Generate({"192.168.1.0/30"}).lines, (Lines{"192.168.1.1", "192.168.1.2"}));
     EXPECT_TRUE(Generate({"10.0.0.1/32", "10.0.0.0/31", "::1/128"}).lines.empty());
@@ -153,7 +167,8 @@ TEST_F(Engine, UsableHostsAndExclusions) {
 TEST_F(Engine, Counts) {
     u.FGenerateCountMode = gcForEach;
     u.FGenerateCount = 2;
-    EXPECT_EQ(Generate({"10.0.0.0/24", "10.1.0.0/24"}).lines, (Lines{"10.0.0.0", "10.0.0.1", "10.1.0.0", "10.1.0.1"}));
+    EXPECT_EQ(Generate({"10.0.0.0/24", "10.1.0.0/24"}).lines,
+              (Lines{"10.0.0.0", "10.0.0.1", "10.1.0.0", "10.1.0.1"}));
     u.FGenerateCountMode = gcTotalCount;
     u.FGenerateCount = 3;
     EXPECT_EQ(Generate({"10.0.0.0/24", "10.1.0.0/24"}).lines, (Lines{"10.0.0.0", "10.0.0.1", "10.0.0.2"}));
@@ -277,7 +292,8 @@ TEST(PortList, Parsing) {
 
 TEST_F(Engine, HostNames) {
     Names("mail#.example", " ", 1, 1, 3);
-    EXPECT_EQ(Generate({"10.0.0.0/31"}).lines, (Lines{"mail001.example 10.0.0.0", "mail002.example 10.0.0.1"}));
+    EXPECT_EQ(Generate({"10.0.0.0/31"}).lines,
+              (Lines{"mail001.example 10.0.0.0", "mail002.example 10.0.0.1"}));
     Names("host-%4");
     EXPECT_EQ(Generate({"10.0.0.7/32"}).lines, (Lines{"host-7 10.0.0.7"}));
     Names("%1-%2-%8-%s", ",");
@@ -336,8 +352,9 @@ TEST_F(Engine, ProgressCountsCandidates) {
 }
 
 TEST(Engine_, BitsForCount) {
-    const std::pair<int64_t, int> cases[] = {{-1, 0}, {0, 0}, {1, 0}, {2, 1}, {3, 2}, {4, 2},
-                                             {5, 3}, {100, 7}, {1000000, 20}, {1048576, 20}, {1048577, 21}};
+    const std::pair<int64_t, int> cases[] = {{-1, 0},       {0, 0},        {1, 0},       {2, 1},
+                                             {3, 2},        {4, 2},        {5, 3},       {100, 7},
+                                             {1000000, 20}, {1048576, 20}, {1048577, 21}};
     for (auto [n, bits] : cases) EXPECT_EQ(TZarvoUtils::BitsForCount(n), bits) << n;
 }
 

@@ -132,7 +132,8 @@ TEST(IPv6, FormatParsesBackToSameValue) {
     // Every formatted text reads back as the same bits, whatever the zero pattern.
     for (uint32_t pattern = 0; pattern < 256; ++pattern) {
         TIPv6 ip{};
-        for (int g = 0; g < 8; ++g) ip.Groups[g] = (pattern >> g & 1) ? static_cast<uint16_t>(0x1000 * g + 0xA) : 0;
+        for (int g = 0; g < 8; ++g)
+            ip.Groups[g] = (pattern >> g & 1) ? static_cast<uint16_t>(0x1000 * g + 0xA) : 0;
         const std::string text = IPv6ToStr(ip);
         SCOPED_TRACE(text);
         const TIPv6 back = StrToIPv6(text);

@@ -11,7 +11,9 @@ using namespace zarvo;
 
 namespace {
 
-std::string S(const TIPAddr& a) { return IPAddrToStr(a, false); }
+std::string S(const TIPAddr& a) {
+    return IPAddrToStr(a, false);
+}
 
 TEST(IPAddr, ParseFormatAndQuadrants) {
     EXPECT_EQ(StrToIPAddr("10.1.2.3").ip_family, IPv4);
@@ -39,9 +41,14 @@ TEST(IPAddr, Masks) {
         const char* mask;
     };
     const Case cases[] = {
-        {IPv4, 16, 24, "255.255.0.255"}, {IPv4, 24, 32, "255.255.255.0"}, {IPv4, 8, 8, "255.255.255.255"},
-        {IPv4, 0, 32, "0.0.0.0"},        {IPv4, 0, 0, "255.255.255.255"}, {IPv4, 40, 40, "255.255.255.255"},
-        {IPv4, 1, 31, "128.0.0.1"},      {IPv6, 48, 60, "FFFF:FFFF:FFFF:F:FFFF:FFFF:FFFF:FFFF"},
+        {IPv4, 16, 24, "255.255.0.255"},
+        {IPv4, 24, 32, "255.255.255.0"},
+        {IPv4, 8, 8, "255.255.255.255"},
+        {IPv4, 0, 32, "0.0.0.0"},
+        {IPv4, 0, 0, "255.255.255.255"},
+        {IPv4, 40, 40, "255.255.255.255"},
+        {IPv4, 1, 31, "128.0.0.1"},
+        {IPv6, 48, 60, "FFFF:FFFF:FFFF:F:FFFF:FFFF:FFFF:FFFF"},
         {IPv6, 120, 128, "FFFF:FFFF:FFFF:FFFF:FFFF:FFFF:FFFF:FF00"},
         {IPv6, 0, 128, "::"},
         {IPv6, 1, 127, "8000::1"},
@@ -109,7 +116,7 @@ TEST(IPAddr, RandomBitsOnlySetBitsInTheirField) {
         seenAnd &= a.IPv4.Value;
     }
     EXPECT_EQ(seenOr, StrToIPv4("10.0.15.241").Value); // every field bit reached, nothing outside
-    EXPECT_EQ(seenAnd, StrToIPv4("10.0.0.1").Value);  // the typed 1 bits stay set
+    EXPECT_EQ(seenAnd, StrToIPv4("10.0.0.1").Value);   // the typed 1 bits stay set
 
     TIPAddr top = StrToIPAddr("::");
     for (int i = 0; i < 64; ++i) IPAddrRandomBits(top, 120, 20); // clipped at bit 127
@@ -223,7 +230,8 @@ TEST(Mask, CompileErrors) {
             TMask m(c.mask);
             ADD_FAILURE() << "compiled";
         } catch (const Exception& e) {
-            EXPECT_EQ(std::string(e.what()), "'" + c.mask + "' is an invalid mask at (" + std::to_string(c.pos) + ")");
+            EXPECT_EQ(std::string(e.what()),
+                      "'" + c.mask + "' is an invalid mask at (" + std::to_string(c.pos) + ")");
         }
     }
     EXPECT_NO_THROW(TMask m(thirty));
