@@ -34,7 +34,8 @@ Ranges and counts:
                            (--exclude '*.0' --exclude '*.255')
 Line layout:
       --escape-ipv6        write IPv6 addresses as [address]
-      --ports LIST         one line per port (--ports 80,3128-3130)
+      --ports LIST         one line per port (--ports 80,3128-3130); a run may
+                           produce at most 10000000 lines
       --names TEMPLATE     put a host name in front (--names 'mail#.example.com');
                            %1..%8 stand for the address's parts, %s for the range's
                            label (--names 'host-%3-%4')
