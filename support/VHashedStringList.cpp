@@ -60,9 +60,40 @@ uint32_t TVStringHash::HashString(std::string_view Key) const {
     return h;
 }
 
+size_t TVStringHash::Bucket(std::string_view Key, size_t buckets) const {
+    uint32_t h = HashString(Key); // final mix of MurmurHash3
+    h ^= h >> 16;
+    h *= 0x85EBCA6Bu;
+    h ^= h >> 13;
+    h *= 0xC2B2AE35u;
+    h ^= h >> 16;
+    return h % buckets;
+}
+
+void TVStringHash::Grow() {
+    std::vector<TVHashItem*> next(FBuckets.size() * 4, nullptr);
+    std::vector<TVHashItem**> tails(next.size());
+    for (size_t i = 0; i < next.size(); ++i) tails[i] = &next[i];
+    // Chains are walked in order and appended in order, so equal keys (which
+    // share a bucket) keep their newest-first order.
+    for (TVHashItem* head : FBuckets) {
+        for (TVHashItem* p = head; p;) {
+            TVHashItem* following = p->Next;
+            const size_t b = Bucket(p->Key, next.size());
+            p->Next = nullptr;
+            *tails[b] = p;
+            tails[b] = &p->Next;
+            p = following;
+        }
+    }
+    FBuckets.swap(next);
+}
+
 void TVStringHash::Add(std::string_view Key, int32_t Value) {
+    if (FCount >= FBuckets.size() * 4 && FBuckets.size() < (size_t(1) << 26)) Grow();
     TVHashItem*& head = FBuckets[Bucket(Key)];
     head = new TVHashItem{head, std::string(Key), Value};
+    ++FCount;
 }
 
 bool TVStringHash::Delete(std::string_view Key, int32_t Value) {
@@ -71,6 +102,7 @@ bool TVStringHash::Delete(std::string_view Key, int32_t Value) {
         if (p->Value == Value && p->Key == Key) {
             *link = p->Next;
             delete p;
+            --FCount;
             return true;
         }
     }
@@ -103,6 +135,7 @@ void TVStringHash::Clear() {
             head = next;
         }
     }
+    FCount = 0;
 }
 
 std::unique_ptr<TVStringHash> CreateVStringHash(uint32_t Size) {

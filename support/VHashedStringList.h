@@ -18,6 +18,9 @@ struct TVHashItem {
 };
 
 // String-keyed hash of line positions; duplicates are allowed. Owns its items.
+// Size is the initial number of buckets: a settings file with hundreds of stored
+// sets holds far more keys than 256 buckets serve well, so the buckets grow fourfold
+// when they average four items, keeping the order of equal keys.
 class TVStringHash {
 public:
     explicit TVStringHash(uint32_t Size);
@@ -42,8 +45,13 @@ public:
     uint32_t Size() const { return static_cast<uint32_t>(FBuckets.size()); }
 
 private:
-    uint32_t Bucket(std::string_view Key) const { return HashString(Key) % Size(); }
+    // The hash's low bits vary little between keys that differ only in digits
+    // ("StoredList12.Setting3"), so they are mixed before the bucket is chosen.
+    size_t Bucket(std::string_view Key, size_t buckets) const;
+    size_t Bucket(std::string_view Key) const { return Bucket(Key, FBuckets.size()); }
+    void Grow();
     std::vector<TVHashItem*> FBuckets;
+    size_t FCount = 0;
 };
 
 // Creates the index objects of a TVHashedStringList; replace it to use another hash.

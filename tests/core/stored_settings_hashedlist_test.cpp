@@ -58,6 +58,20 @@ TEST(VStringHash, ChainsKeepDuplicatesAndDeleteExactly) {
     EXPECT_EQ(h.ValueOf("K"), -1);
 }
 
+TEST(VStringHash, GrowingKeepsTheNewestOfEqualKeysFirst) {
+    TVStringHash h(2);
+    for (int i = 0; i < 3000; ++i) {
+        h.Add("K", i);
+        h.Add(Format("StoredList%d.Setting%d", i % 50, i), i);
+    }
+    EXPECT_GT(h.Size(), 2u);
+    EXPECT_EQ(h.ValueOf("K"), 2999);
+    EXPECT_TRUE(h.Delete("K", 2999));
+    EXPECT_EQ(h.ValueOf("K"), 2998);
+    EXPECT_EQ(h.ValueOf("StoredList7.Setting1757"), 1757);
+    EXPECT_EQ(h.ValueOf("StoredList8.Setting1757"), -1);
+}
+
 TEST(VHashedStringList, NamesIgnoreCaseAndTheLastDuplicateWins) {
     TVHashedStringList l = ListOf({"A=1", "a=2"});
     EXPECT_EQ(l.GetValue("A"), "2");
