@@ -93,6 +93,7 @@ private:
 
 class TMMDBStringList : public std::vector<std::string> {
 public:
+    using std::vector<std::string>::vector;
     static constexpr const char* kClassName = "TList<System.string>";
 };
 
