@@ -1,0 +1,126 @@
+// The country column of a generation run: one reader per run, city or country
+// record by the database type, and a fresh record for every address.
+#include <gtest/gtest.h>
+
+#include "generator/ZarvoUtilsUnit.h"
+#include "mmdb_builder.h"
+
+using namespace zarvo;
+using namespace mmdbtest;
+
+namespace {
+
+std::string TestDb(const std::string& name) {
+    return std::string(ZARVO_TESTDATA_DIR) + "/mmdb/" + name;
+}
+
+std::string Code(TCountryColumn& c, const char* address) {
+    return c.CountryCode(StrToIPAddr(address));
+}
+
+TEST(CountryColumn, CountryAndCityDatabases) {
+    struct Case {
+        const char* Db;
+        const char* Address;
+        const char* Code;
+    } cases[] = {
+        {"GeoIP2-Country-Test.mmdb", "81.2.69.160", "GB"},
+        {"GeoIP2-Country-Test.mmdb", "2001:218::1", "JP"},
+        {"GeoIP2-Country-Test.mmdb", "1.2.3.4", ""},
+        {"GeoIP2-City-Test.mmdb", "81.2.69.142", "GB"},
+        {"GeoIP2-City-Test.mmdb", "2.125.160.216", "GB"},
+        {"GeoLite2-City-Test.mmdb", "89.160.20.128", "SE"},
+        {"MaxMind-DB-test-ipv4-24.mmdb", "1.1.1.1", ""},
+        {"GeoIP2-Country-Test.mmdb", "::ffff:81.2.69.160", "GB"},
+    };
+    for (const Case& c : cases) {
+        auto col = OpenCountryColumn(TestDb(c.Db));
+        EXPECT_EQ(Code(*col, c.Address), c.Code) << c.Db << " " << c.Address;
+    }
+}
+
+TEST(CountryColumn, RecordWithoutCountryGivesEmptyCode) {
+    // 0.0.0.0/1 is in Germany; 128.0.0.0/1 has a continent but no country. Looked up
+    // in turn through the one record of the run, the second must not inherit "DE".
+    for (const char* type : {"Test-Country", "Test-City"}) {
+        Meta m;
+        m.NodeCount = 1;
+        m.DatabaseType = type;
+        const Bytes de = Map(1) + Str("country") + Map(1) + Str("iso_code") + Str("DE");
+        const Bytes none = Map(1) + Str("continent") + Map(1) + Str("code") + Str("EU");
+        const std::string path = WriteTemp(
+            Image(Node(24, DataRecord(m, 0), DataRecord(m, static_cast<uint32_t>(de.size()))), de + none, m),
+            std::string(type) + ".mmdb");
+        auto col = OpenCountryColumn(path);
+        EXPECT_EQ(Code(*col, "1.1.1.1"), "DE") << type;
+        EXPECT_EQ(Code(*col, "200.1.1.1"), "") << type;
+        EXPECT_EQ(Code(*col, "2.2.2.2"), "DE") << type;
+        EXPECT_EQ(Code(*col, "201.1.1.1"), "") << type;
+    }
+}
+
+TEST(CountryColumn, CityTypeInAnyCaseUsesTheCityRecord) {
+    // A city-only key with a type the country record cannot take: only the city
+    // record's conversion check sees it.
+    Meta m;
+    m.NodeCount = 1;
+    m.DatabaseType = "Some-CiTy";
+    const Bytes rec =
+        Map(2) + Str("country") + Map(1) + Str("iso_code") + Str("FR") + Str("city") + Str("Paris");
+    const std::string path = WriteTemp(Image(Node(24, DataRecord(m, 0), 1), rec, m), "mixed-case-city.mmdb");
+    auto col = OpenCountryColumn(path);
+    try {
+        Code(*col, "1.1.1.1");
+        FAIL() << "the city record should refuse a string city";
+    } catch (const Exception& e) {
+        EXPECT_STREQ(e.what(), "Could not convert 'string' to 'TMMDBCityInfoEx'.");
+    }
+}
+
+TEST(CountryColumn, OpeningErrors) {
+    try {
+        OpenCountryColumn(TestDb("README.md"));
+        FAIL();
+    } catch (const Exception& e) {
+        EXPECT_EQ(std::string(e.what()), "Could not find a MaxMind Db metadata marker in this file (" +
+                                             TestDb("README.md") + "). Is this a valid MaxMind Db file?");
+    }
+}
+
+class CountryRun : public ::testing::Test {
+protected:
+    TProgress progress;
+    TZarvoUtils u{&progress};
+    std::vector<std::string> Run(const std::vector<std::string>& ranges) {
+        u.FIPRanges = ranges;
+        u.FResolveIPCountry = true;
+        std::string result;
+        EXPECT_TRUE(u.PerformGenerateIPList(nullptr, result));
+        std::vector<std::string> lines;
+        for (size_t i = 0; i < u.FIPList.Count(); ++i) lines.emplace_back(u.FIPList[i]);
+        return lines;
+    }
+};
+
+TEST_F(CountryRun, LinesEndInTheCode) {
+    u.FMMDBFilePath = TestDb("GeoIP2-Country-Test.mmdb");
+    EXPECT_EQ(Run({"81.2.69.140/30"}),
+              (std::vector<std::string>{"81.2.69.140 ", "81.2.69.141 ", "81.2.69.142 GB", "81.2.69.143 GB"}));
+    u.FGenerateNames = true;
+    u.FNameTemplate = "name";
+    u.FCounterSymbol = "#";
+    u.FNameDelimiter = ",";
+    u.FAddPortNumbers = true;
+    u.FPortNumbers = "80";
+    EXPECT_EQ(Run({"81.2.69.160"}), (std::vector<std::string>{"name,81.2.69.160:80,GB"}));
+}
+
+TEST_F(CountryRun, NotADatabaseFailsTheRun) {
+    u.FMMDBFilePath = TestDb("README.md");
+    u.FIPRanges = {"10.0.0.0/30"};
+    u.FResolveIPCountry = true;
+    std::string result;
+    EXPECT_THROW(u.PerformGenerateIPList(nullptr, result), Exception);
+}
+
+} // namespace
