@@ -1,0 +1,163 @@
+#!/usr/bin/env python3
+"""Cross-checks `zarvo-cli lookup` and `zarvo-cli mmdb` against libmaxminddb (through
+python3-maxminddb's C extension) and the package's pure-Python reader, over the
+MaxMind DB test databases: for random and for in-network IPv4/IPv6 addresses the
+same found/not-found outcome, prefix length and country code, or an error on both
+sides for the intentionally broken files."""
+import ipaddress
+import json
+import os
+import random
+import subprocess
+import sys
+
+try:
+    import maxminddb
+except ImportError:  # a python3 outside Debian's (pyenv, venv) does not see the package
+    sys.path.append("/usr/lib/python3/dist-packages")
+    import maxminddb
+
+CLI = sys.argv[1]
+HERE = os.path.dirname(os.path.abspath(__file__))
+DATA = os.path.normpath(os.path.join(HERE, "..", "..", "..", "shared", "testdata", "mmdb"))
+rng = random.Random(20261210)
+failures = []
+
+# Seeds inside the networks of the IPv6 test trees.
+V6_SEEDS = ["::1:ffff:ffff", "::2:0:0", "::2:0:40", "::2:0:50", "::2:0:58", "2001:218::", "2001:220::",
+            "2001:230::", "2001:480::", "2a02:d3c0::", "2c0f:ff00::", "2001:1700::", "2a02:cf40::", "2a02:ec0::"]
+
+
+def readers(path):
+    out = []
+    for mode in (maxminddb.MODE_MMAP_EXT, maxminddb.MODE_MEMORY):
+        try:
+            out.append(maxminddb.open_database(path, mode))
+        except ImportError:
+            continue  # no C extension: the pure reader alone
+    return out
+
+
+def reference(rdrs, addr):
+    """(found, prefix, code) or ("error",) - the readers must agree with each other."""
+    results = set()
+    for r in rdrs:
+        try:
+            rec, prefix = r.get_with_prefix_len(addr)
+        except (maxminddb.InvalidDatabaseError, IndexError, ValueError, TypeError):
+            results.add(("error",))
+            continue
+        if rec is None:
+            results.add((False, prefix, ""))
+        else:
+            code = ""
+            if isinstance(rec, dict) and isinstance(rec.get("country"), dict):
+                code = rec["country"].get("iso_code", "")
+            results.add((True, prefix, code))
+    if len(results) != 1:
+        return None  # the references disagree: no verdict
+    return results.pop()
+
+
+def ours(db, addrs):
+    """address -> (found, prefix, code) or ("error",)"""
+    out = {}
+    for i in range(0, len(addrs), 400):
+        batch = addrs[i:i + 400]
+        p = subprocess.run([CLI, "lookup", "--json", db] + batch, capture_output=True, text=True)
+        for line in p.stdout.splitlines():
+            o = json.loads(line)
+            code = o["record"]["country"]["iso_code"] if o["found"] else ""
+            out[o["address"]] = (o["found"], o["prefix_length"], code)
+        for line in p.stderr.splitlines():
+            out[ipaddress.ip_address(line.split(": ", 1)[0]).compressed] = ("error",)
+    return out
+
+
+def networks(db):
+    p = subprocess.run([CLI, "mmdb", db], capture_output=True, text=True)
+    rows = []
+    for line in p.stdout.splitlines():
+        cell = line.split(",")
+        if "/" in cell[0] and cell[0][0].isdigit():
+            rows.append((ipaddress.ip_network(cell[0]), cell[3]))
+    return p.returncode, rows
+
+
+def random_in(net):
+    return str(net[rng.randrange(net.num_addresses)])
+
+
+def check(name):
+    db = os.path.join(DATA, name)
+    rdrs = readers(db)
+    meta = rdrs[0].metadata()
+    rc, rows = networks(db)
+    addrs = [str(ipaddress.IPv4Address(rng.getrandbits(32))) for _ in range(150)]
+    for net, code in rows:
+        a = random_in(net)
+        addrs.append(a)
+        # Rows are IPv4 networks: the reference must find the same network and code.
+        ref = reference(rdrs, a)
+        if ref not in (None, ("error",)) and (ref[1] != net.prefixlen or ref[2] != code or not ref[0]):
+            failures.append(f"{name}: row {net} {code!r}, reference {ref} for {a}")
+        if meta.ip_version == 6:
+            addrs.append("::ffff:" + a)
+            addrs.append("2002:%x:%x::1" % (int(net[0]) >> 16, int(net[0]) & 0xFFFF))
+    if meta.ip_version == 6:
+        addrs += [str(ipaddress.IPv6Address(rng.getrandbits(128))) for _ in range(100)]
+        for seed in V6_SEEDS:
+            base = int(ipaddress.IPv6Address(seed))
+            addrs += [str(ipaddress.IPv6Address(base + rng.getrandbits(rng.choice([0, 4, 16, 40, 64, 96]))))
+                      for _ in range(4)]
+    addrs = [ipaddress.ip_address(a).compressed for a in addrs]
+    got = ours(db, addrs)
+    compared = 0
+    for a in addrs:
+        ref = reference(rdrs, a)
+        if ref is None:
+            continue
+        compared += 1
+        outcomes[ref[0]] = outcomes.get(ref[0], 0) + 1
+        if got.get(a) != ref:
+            failures.append(f"{name}: {a}: zarvo {got.get(a)}, libmaxminddb {ref}")
+    return compared, len(rows)
+
+
+SKIP = {"MaxMind-DB-no-ipv4-search-tree.mmdb",  # string records: a record type cannot take them
+        "MaxMind-DB-string-value-entries.mmdb",
+        "GeoIP2-City-Test-Invalid-Node-Count.mmdb"}
+
+total = 0
+outcomes = {}
+for name in sorted(os.listdir(DATA)):
+    if not name.endswith(".mmdb") or name in SKIP:
+        continue
+    compared, rows = check(name)
+    total += compared
+    print(f"{name}: {compared} addresses, {rows} rows")
+
+# Records that are no maps: the record type refuses them with the conversion message.
+p = subprocess.run([CLI, "lookup", os.path.join(DATA, "MaxMind-DB-no-ipv4-search-tree.mmdb"), "1.2.3.4"],
+                   capture_output=True, text=True)
+if p.returncode != 1 or "Could not convert 'string' to 'TMMDBIPCountryInfoEx'." not in p.stderr:
+    failures.append(f"no-ipv4-search-tree: rc {p.returncode} {p.stderr!r}")
+# A node count larger than the file: both readers refuse to open it.
+bad = os.path.join(DATA, "GeoIP2-City-Test-Invalid-Node-Count.mmdb")
+p = subprocess.run([CLI, "lookup", bad, "1.2.3.4"], capture_output=True, text=True)
+if p.returncode != 1 or "search tree is corrupt" not in p.stderr:
+    failures.append(f"invalid node count: rc {p.returncode} {p.stderr!r}")
+try:
+    r = maxminddb.open_database(bad, maxminddb.MODE_MMAP_EXT)
+    r.get("1.2.3.4")
+    failures.append("libmaxminddb opened the invalid node count file")
+except (maxminddb.InvalidDatabaseError, ValueError, ImportError):
+    pass
+
+print(f"{total} lookups compared: {outcomes.get(True, 0)} found, {outcomes.get(False, 0)} not found, "
+      f"{outcomes.get('error', 0)} errors on both sides")
+if outcomes.get(True, 0) < 2000 or outcomes.get(False, 0) < 2000 or not outcomes.get("error"):
+    failures.append(f"too few lookups of some outcome: {outcomes}")
+for f in failures[:40]:
+    print("FAIL", f)
+sys.exit(1 if failures else 0)
