@@ -199,7 +199,7 @@ void TForm1::BuildControls() {
     Splitter1->setChildrenCollapsible(false);
     Splitter1->setStretchFactor(0, 1);
     Splitter1->setStretchFactor(1, 0);
-    Splitter1->setSizes({633, 1047 - 16 - 633});
+    Splitter1->setSizes({700, 1047 - 16 - 700});
 
     auto label = [](QWidget* p, const char* name, const QString& text) {
         return Named(new TLabelEx(text, p), name);

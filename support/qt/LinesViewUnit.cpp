@@ -253,6 +253,8 @@ void TLinesView::Paste() {
 
 void TLinesView::DeleteSelection() {
     auto ranges = SelectedRanges();
+    if (ranges.empty() && currentIndex().isValid())
+        ranges.emplace_back(currentIndex().row(), currentIndex().row());
     if (ranges.empty()) return;
     const int at = ranges.front().first;
     ReplaceRanges(ranges, {});
@@ -270,11 +272,25 @@ void TLinesView::InsertLine() {
 }
 
 void TLinesView::keyPressEvent(QKeyEvent* event) {
-    if (state() != QAbstractItemView::EditingState &&
-        (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
-        event->modifiers() == Qt::NoModifier) {
-        InsertLine();
-        return;
+    // The actions' shortcuts serve while the window is active; keys that reach the
+    // view directly do the same.
+    if (state() != QAbstractItemView::EditingState) {
+        const std::pair<QKeySequence::StandardKey, void (TLinesView::*)()> keys[] = {
+            {QKeySequence::Delete, &TLinesView::DeleteSelection},
+            {QKeySequence::Copy, &TLinesView::CopySelection},
+            {QKeySequence::Cut, &TLinesView::CutSelection},
+            {QKeySequence::Paste, &TLinesView::Paste}};
+        for (const auto& [key, slot] : keys)
+            if (event->matches(key)) {
+                (this->*slot)();
+                return;
+            }
+        if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter ||
+             event->key() == Qt::Key_Insert) &&
+            event->modifiers() == Qt::NoModifier) {
+            InsertLine();
+            return;
+        }
     }
     QListView::keyPressEvent(event);
 }

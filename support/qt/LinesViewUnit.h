@@ -48,6 +48,7 @@ public:
     QString Text() const;
     void SetText(const QString& text);
     TLinesModel* Model() const { return FModel; }
+    bool IsEditing() const { return state() == QAbstractItemView::EditingState; }
 
     // The selected lines in order, as [first, last] row ranges.
     std::vector<std::pair<int, int>> SelectedRanges() const;

@@ -1,0 +1,648 @@
+// The main window driven as a user would: controls found by object name, clicks
+// and typing through QTest, modal boxes and file dialogs answered by TFakeDialogs.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QSplitter>
+#include <QTemporaryDir>
+#include <QUrlQuery>
+#include <QtTest>
+#include <algorithm>
+#include <memory>
+
+#include "FakeDialogs.h"
+#include "app/Unit1.h"
+
+using zarvo::qt::TLinesView;
+
+namespace {
+
+QStringList PaneLines(const TLinesView* pane) {
+    QStringList out;
+    for (size_t i = 0; i < pane->LineCount(); ++i) {
+        const std::string_view l = pane->Lines()[i];
+        out << QString::fromUtf8(l.data(), qsizetype(l.size()));
+    }
+    return out;
+}
+
+} // namespace
+
+class FormTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TFakeDialogs> dialogs;
+    std::unique_ptr<TForm1> form;
+
+    template <class W> W* child(const char* name) {
+        W* w = form->findChild<W*>(QString::fromLatin1(name));
+        if (!w) qFatal("no control %s", name);
+        return w;
+    }
+    void typeInto(QWidget* w, const QString& text) {
+        if (auto* e = qobject_cast<QLineEdit*>(w)) e->clear();
+        if (auto* m = qobject_cast<QPlainTextEdit*>(w)) m->clear();
+        QTest::keyClicks(w, text);
+    }
+    void setRanges(const QString& text) {
+        auto* memo = child<QPlainTextEdit>("Memo1");
+        memo->clear();
+        const QStringList lines = text.split(QLatin1Char('\n'));
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            if (i) QTest::keyClick(memo, Qt::Key_Return);
+            QTest::keyClicks(memo, lines[i]);
+        }
+    }
+    void click(const char* name) { QTest::mouseClick(child<QAbstractButton>(name), Qt::LeftButton); }
+    // Presses "Generate IPs" and waits for the run to end.
+    void generate() {
+        click("StartButton");
+        QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>("StartButton")->isEnabled(), 30000);
+        QCOMPARE(form->ActiveThreads(), 0);
+    }
+    TLinesView* pane() { return child<TLinesView>("Memo2"); }
+
+private Q_SLOTS:
+    void init() {
+        dialogs = std::make_unique<TFakeDialogs>();
+        form = std::make_unique<TForm1>();
+    }
+    void cleanup() {
+        form.reset();
+        dialogs.reset();
+    }
+
+    void captionRule() {
+        QCOMPARE(TForm1::MakeCaption("Zarvo", "2.13.0.92", "x64"), QString("Zarvo 2.13 [x64] (build 92)"));
+        QCOMPARE(TForm1::FormatYearNotice("(c) 2013-20%.2d", 2031), QString("(c) 2013-2031"));
+        QCOMPARE(TForm1::FormatYearNotice("(c) 2013-20%.2d", 2005), QString("(c) 2013-2005"));
+        // The build's own version: 2.0.0.1.
+        QVERIFY(form->windowTitle().startsWith("Zarvo 2.0 ["));
+        QVERIFY(form->windowTitle().endsWith("] (build 1)"));
+        QCOMPARE(form->AppVer(), QString("2.0"));
+    }
+
+    void startSequence() {
+        QVERIFY(child<QLabel>("Label14")->text().contains("%.2d"));
+        QCOMPARE(child<QLabel>("Label22")->text(), QString("Edition"));
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        const QString yy = QString::asprintf("%.2d", QDate::currentDate().year() - 2000);
+        QVERIFY(child<QLabel>("Label14")->text().endsWith("-20" + yy + " Zarvo developers."));
+        QCOMPARE(child<QLabel>("Label22")->text(), QString("64-Bit Edition"));
+        auto* splitter = child<QSplitter>("Splitter1");
+        QCOMPARE(splitter->count(), 2);
+        QVERIFY(splitter->widget(0)->isAncestorOf(child<QWidget>("Memo2")));
+        QVERIFY(splitter->widget(1)->isAncestorOf(child<QWidget>("Memo3")));
+        QCOMPARE(form->width(), 1047);
+        QCOMPARE(form->height(), 686);
+    }
+
+    void initialControls_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("Label1") << "Label1"
+                                << "IP Ranges (CIDR notation):" << true;
+        QTest::newRow("CheckBox8") << "CheckBox8"
+                                   << "Usable host IP addresses" << true;
+        QTest::newRow("CheckBox4") << "CheckBox4"
+                                   << "Exclude (example: *.0):" << true;
+        QTest::newRow("CheckBox6") << "CheckBox6"
+                                   << "Escape IPv6 with square brackets" << true;
+        QTest::newRow("CheckBox2") << "CheckBox2"
+                                   << "Add Port Numbers:" << true;
+        QTest::newRow("Edit3") << "Edit3"
+                               << "80" << true;
+        QTest::newRow("Label9") << "Label9"
+                                << "Example: 80,3128-3130" << true;
+        QTest::newRow("CheckBox3") << "CheckBox3"
+                                   << "Generate Names using template:" << true;
+        QTest::newRow("Edit4") << "Edit4"
+                               << "mail#.example.com" << true;
+        QTest::newRow("Label12") << "Label12"
+                                 << "IP quadrants: %1,%2,  ..." << true;
+        QTest::newRow("Label10") << "Label10"
+                                 << "Source range: %s" << true;
+        QTest::newRow("Label11") << "Label11"
+                                 << "Counter Symbol:" << true;
+        QTest::newRow("Edit5") << "Edit5"
+                               << "1" << true;
+        QTest::newRow("Edit6") << "Edit6"
+                               << "1" << true;
+        QTest::newRow("Edit7") << "Edit7"
+                               << "1" << true;
+        QTest::newRow("Label21") << "Label21"
+                                 << "Delimiter:" << true;
+        QTest::newRow("Edit8") << "Edit8"
+                               << "|" << true;
+        QTest::newRow("RadioButton1") << "RadioButton1"
+                                      << "All IPs" << true;
+        QTest::newRow("RadioButton2") << "RadioButton2"
+                                      << "Total Count:" << true;
+        QTest::newRow("RadioButton3") << "RadioButton3"
+                                      << "For Each Range:" << true;
+        QTest::newRow("Edit1") << "Edit1"
+                               << "10" << true;
+        QTest::newRow("Edit2") << "Edit2"
+                               << "10" << true;
+        QTest::newRow("CheckBox1") << "CheckBox1"
+                                   << "Random Order" << true;
+        QTest::newRow("CheckBox5") << "CheckBox5"
+                                   << "Append" << true;
+        QTest::newRow("CheckBox7") << "CheckBox7"
+                                   << "Resolve IP country" << true;
+        QTest::newRow("Label3") << "Label3"
+                                << "GeipIP2 MMDB File:" << true;
+        QTest::newRow("Edit9") << "Edit9"
+                               << "" << true;
+        QTest::newRow("Button4") << "Button4"
+                                 << "View..." << true;
+        QTest::newRow("Button11") << "Button11"
+                                  << "Browse..." << true;
+        QTest::newRow("StartButton") << "StartButton"
+                                     << "Generate IPs" << true;
+        QTest::newRow("BreakButton") << "BreakButton"
+                                     << "Break" << false;
+        QTest::newRow("ProgressLabel") << "ProgressLabel"
+                                       << "0 %" << true;
+        QTest::newRow("ElapsedTitleLabel") << "ElapsedTitleLabel"
+                                           << "Elapsed:" << true;
+        QTest::newRow("ElapsedLabel") << "ElapsedLabel"
+                                      << "0:00:00" << true;
+        QTest::newRow("StatusLabel") << "StatusLabel"
+                                     << "Status" << true;
+        QTest::newRow("Label24") << "Label24"
+                                 << "Save, Load or Delete stored IP Generation Settings." << true;
+        QTest::newRow("SettingsNameEdit") << "SettingsNameEdit"
+                                          << "" << true;
+        QTest::newRow("SettingsSaveButton") << "SettingsSaveButton"
+                                            << "Save" << false;
+        QTest::newRow("SettingsLoadButton") << "SettingsLoadButton"
+                                            << "Load" << false;
+        QTest::newRow("SettingsDeleteButton") << "SettingsDeleteButton"
+                                              << "Delete" << false;
+        QTest::newRow("Label2") << "Label2"
+                                << "IPs (0):" << true;
+        QTest::newRow("Button2") << "Button2"
+                                 << "Clear" << true;
+        QTest::newRow("Button10") << "Button10"
+                                  << "Shuffle" << true;
+        QTest::newRow("Button3") << "Button3"
+                                 << "Save to file..." << true;
+        QTest::newRow("Label18") << "Label18"
+                                 << "Delimiter:" << true;
+        QTest::newRow("Button5") << "Button5"
+                                 << "Reverse DNS Lookup >>" << true;
+        QTest::newRow("Label7") << "Label7"
+                                << "0" << true;
+        QTest::newRow("Button9") << "Button9"
+                                 << "Break DNS Lookup" << true;
+        QTest::newRow("Button8") << "Button8"
+                                 << "Clear DNS Lookup Results" << true;
+        QTest::newRow("Label6") << "Label6"
+                                << "DNS Servers:" << true;
+        QTest::newRow("Button1") << "Button1"
+                                 << "Use Google Public DNS Servers:" << true;
+        QTest::newRow("Label4") << "Label4"
+                                << "Resolved IPs - IP,Domain (0):" << true;
+        QTest::newRow("Button6") << "Button6"
+                                 << "Save to file..." << true;
+        QTest::newRow("Label19") << "Label19"
+                                 << "Delimiter:" << true;
+        QTest::newRow("Label5") << "Label5"
+                                << "Unresolved IPs (0):" << true;
+        QTest::newRow("Button7") << "Button7"
+                                 << "Save to file..." << true;
+        QTest::newRow("Label20") << "Label20"
+                                 << "Delimiter:" << true;
+        QTest::newRow("Label15") << "Label15"
+                                 << "Zarvo developers" << true;
+        QTest::newRow("Button12") << "Button12"
+                                  << "Close" << true;
+    }
+    void initialControls() {
+        QFETCH(QString, name);
+        QFETCH(QString, text);
+        QFETCH(bool, enabled);
+        QWidget* w = form->findChild<QWidget*>(name);
+        QVERIFY2(w, qPrintable(name));
+        QString actual;
+        if (auto* b = qobject_cast<QAbstractButton*>(w))
+            actual = b->text();
+        else if (auto* l = qobject_cast<QLabel*>(w))
+            actual = l->text();
+        else if (auto* e = qobject_cast<QLineEdit*>(w))
+            actual = e->text();
+        QCOMPARE(actual, text);
+        QCOMPARE(w->isEnabled(), enabled);
+        QVERIFY2(!w->accessibleName().isEmpty(), qPrintable(name));
+    }
+
+    void initialLists() {
+        auto items = [this](const char* name) {
+            QStringList out;
+            auto* c = child<QComboBox>(name);
+            for (int i = 0; i < c->count(); ++i) out << c->itemText(i);
+            return out;
+        };
+        const QStringList listDelims = {"End-Of-Line", "Comma", "Semicolon"};
+        QCOMPARE(items("ComboBox1"), QStringList({"#", "@"}));
+        QCOMPARE(child<QComboBox>("ComboBox1")->currentText(), QString("#"));
+        QVERIFY(child<QComboBox>("ComboBox1")->isEditable());
+        QCOMPARE(items("ComboBox5"), QStringList({"Whitespace", "Tab", "Comma", "Semicolon", "Custom"}));
+        QVERIFY(!child<QComboBox>("ComboBox5")->isEditable());
+        for (const char* c : {"ComboBox2", "ComboBox3", "ComboBox4"}) {
+            QCOMPARE(items(c), listDelims);
+            QCOMPARE(child<QComboBox>(c)->currentIndex(), 0);
+        }
+        QCOMPARE(child<QComboBox>("ComboBox5")->currentIndex(), 0);
+        QVERIFY(child<QRadioButton>("RadioButton1")->isChecked());
+        QCOMPARE(child<QGroupBox>("GroupBox1")->title(), QString("Count"));
+        QVERIFY(child<QLineEdit>("Edit8")->isHidden());
+        QCOMPARE(
+            child<QPlainTextEdit>("Memo7")->toPlainText(),
+            QString(
+                "127.0.0.1/24\nA=192.168.1.100/16/24\nfdc7:200d:3e17::/120\nB=fdc7:200d:3e17::fb05/48/60"));
+        QVERIFY(child<QPlainTextEdit>("Memo7")->isReadOnly());
+        QCOMPARE(child<QPlainTextEdit>("Memo5")->toPlainText(), QString("8.8.8.8\n8.8.4.4"));
+        QCOMPARE(child<QPlainTextEdit>("Memo8")->toPlainText(), QString("8.8.8.8\n8.8.4.4"));
+        QCOMPARE(child<QPlainTextEdit>("Memo1")->lineWrapMode(), QPlainTextEdit::NoWrap);
+        QCOMPARE(child<QProgressBar>("TotalProgressBar")->value(), 0);
+        QCOMPARE(child<QProgressBar>("TotalProgressBar")->maximum(), 100);
+        QCOMPARE(child<QProgressBar>("ProgressBar1")->value(), 0);
+        QCOMPARE(pane()->LineCount(), size_t(0));
+    }
+
+    void accessibleNames() {
+        QCOMPARE(child<QWidget>("Memo1")->accessibleName(), QString("IP Ranges (CIDR notation):"));
+        QCOMPARE(child<QLabel>("Label1")->buddy(), child<QWidget>("Memo1"));
+        QCOMPARE(child<QWidget>("Edit9")->accessibleName(), QString("GeipIP2 MMDB File:"));
+        QCOMPARE(child<QWidget>("ComboBox2")->accessibleName(), QString("Delimiter:"));
+        QCOMPARE(child<QWidget>("Memo2")->accessibleName(), QString("Memo2"));
+        QCOMPARE(child<QWidget>("Edit1")->accessibleName(), QString("Edit1"));
+        QCOMPARE(child<QWidget>("StartButton")->accessibleName(), QString("Generate IPs"));
+    }
+
+    void optionCopy() {
+        setRanges("10.0.0.0/30\nB=10.1.0.0/24");
+        click("CheckBox8");
+        click("CheckBox4");
+        typeInto(child<QPlainTextEdit>("Memo6"), "*.0");
+        click("CheckBox2");
+        typeInto(child<QLineEdit>("Edit3"), "80,3128-3130");
+        click("CheckBox3");
+        typeInto(child<QLineEdit>("Edit4"), "h#.example.org");
+        child<QComboBox>("ComboBox1")->setCurrentIndex(1);
+        typeInto(child<QLineEdit>("Edit5"), "$10");
+        typeInto(child<QLineEdit>("Edit6"), "2");
+        typeInto(child<QLineEdit>("Edit7"), "3");
+        child<QComboBox>("ComboBox5")->setCurrentIndex(2);
+        click("RadioButton3");
+        typeInto(child<QLineEdit>("Edit2"), "7");
+        click("CheckBox1");
+        click("CheckBox6");
+        QVERIFY(form->ApplyOptionsToEngine());
+        const zarvo::TZarvoUtils& u = form->Utils();
+        QCOMPARE(u.FIPRanges, (std::vector<std::string>{"10.0.0.0/30", "B=10.1.0.0/24"}));
+        QVERIFY(u.FUsableHostIPAddresses);
+        QVERIFY(u.FDoExclude);
+        QCOMPARE(u.FExcludeMasks, std::vector<std::string>{"*.0"});
+        QVERIFY(u.FAddPortNumbers);
+        QCOMPARE(u.FPortNumbers, std::string("80,3128-3130"));
+        QVERIFY(u.FGenerateNames);
+        QCOMPARE(u.FNameTemplate, std::string("h#.example.org"));
+        QCOMPARE(u.FCounterSymbol, std::string("@"));
+        QCOMPARE(u.FFirstCounter, 16);
+        QCOMPARE(u.FCounterStep, 2);
+        QCOMPARE(u.FCounterDigits, 3);
+        QCOMPARE(u.FNameDelimiter, std::string(","));
+        QCOMPARE(u.FGenerateCountMode, zarvo::gcForEach);
+        QCOMPARE(u.FGenerateCount, 7);
+        QVERIFY(u.FRandomOrder);
+        QVERIFY(u.FEscapeIPv6);
+        QVERIFY(!u.FAppend);
+        QVERIFY(!u.FResolveIPCountry);
+
+        // Switched off again, the engine gets the fixed values.
+        click("CheckBox3");
+        click("CheckBox2");
+        click("CheckBox4");
+        click("RadioButton1");
+        QVERIFY(form->ApplyOptionsToEngine());
+        QVERIFY(!u.FGenerateNames);
+        QVERIFY(u.FNameTemplate.empty() && u.FCounterSymbol.empty());
+        QCOMPARE(u.FNameDelimiter, std::string(" "));
+        QCOMPARE(u.FFirstCounter, 1);
+        QVERIFY(!u.FAddPortNumbers && u.FPortNumbers.empty());
+        QVERIFY(!u.FDoExclude && u.FExcludeMasks.empty());
+        QCOMPARE(u.FGenerateCountMode, zarvo::gcAllCount);
+        QCOMPARE(u.FGenerateCount, 0);
+        QVERIFY(dialogs->Boxes.empty());
+    }
+
+    void missingDatabasePath() {
+        setRanges("10.0.0.0/30");
+        form->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        click("CheckBox7");
+        click("StartButton");
+        QCOMPARE(dialogs->Boxes.size(), size_t(1));
+        QCOMPARE(dialogs->Boxes[0].Icon, QMessageBox::Warning);
+        QCOMPARE(dialogs->Boxes[0].Title, form->windowTitle());
+        QCOMPARE(dialogs->Boxes[0].Text, QString("Please, enter GeoIP2 MMDB File Path"));
+        QVERIFY(child<QPushButton>("StartButton")->isEnabled());
+        QVERIFY(!child<QPushButton>("BreakButton")->isEnabled());
+        QCOMPARE(form->ActiveThreads(), 0);
+        QCOMPARE(child<QLabel>("StatusLabel")->text(), QString("Status"));
+        QTRY_COMPARE(QApplication::focusWidget(), child<QWidget>("Edit9"));
+        // One blank is a value: the check passes it on.
+        QTest::keyClicks(child<QLineEdit>("Edit9"), " ");
+        QVERIFY(form->ApplyOptionsToEngine());
+        QCOMPARE(form->Utils().FMMDBFilePath, std::string(" "));
+    }
+
+    void notAnInteger_data() {
+        QTest::addColumn<QString>("radio");
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("total abc") << "RadioButton2"
+                                   << "Edit1"
+                                   << "abc";
+        QTest::newRow("each with trailing blank") << "RadioButton3"
+                                                  << "Edit2"
+                                                  << "12 ";
+        QTest::newRow("total beyond 32 bits") << "RadioButton2"
+                                              << "Edit1"
+                                              << "2147483648";
+        QTest::newRow("first number") << "CheckBox3"
+                                      << "Edit5"
+                                      << "1x";
+    }
+    void notAnInteger() {
+        QFETCH(QString, radio);
+        QFETCH(QString, edit);
+        QFETCH(QString, text);
+        setRanges("10.0.0.0/30");
+        QTest::mouseClick(child<QAbstractButton>(radio.toLatin1()), Qt::LeftButton);
+        typeInto(child<QLineEdit>(edit.toLatin1()), text);
+        click("StartButton");
+        QCOMPARE(dialogs->Boxes.size(), size_t(1));
+        QCOMPARE(dialogs->Boxes[0].Icon, QMessageBox::Critical);
+        QCOMPARE(dialogs->Boxes[0].Title, form->windowTitle());
+        QCOMPARE(dialogs->Boxes[0].Text, "'" + text + "' is not a valid integer value");
+        QVERIFY(child<QPushButton>("StartButton")->isEnabled());
+        QCOMPARE(form->ActiveThreads(), 0);
+        QCOMPARE(pane()->LineCount(), size_t(0));
+    }
+
+    void runFillsPaneAndStatus() {
+        setRanges("10.0.0.0/30");
+        QSignalSpy changed(pane(), &TLinesView::Changed);
+        click("StartButton");
+        QVERIFY(!child<QPushButton>("StartButton")->isEnabled());
+        QVERIFY(child<QPushButton>("BreakButton")->isEnabled());
+        QTRY_VERIFY(child<QPushButton>("StartButton")->isEnabled());
+        QCOMPARE(PaneLines(pane()), QStringList({"10.0.0.0", "10.0.0.1", "10.0.0.2", "10.0.0.3"}));
+        QCOMPARE(child<QLabel>("Label2")->text(), QString("IPs (4):"));
+        QCOMPARE(child<QLabel>("StatusLabel")->text(), QString("4 IPs generated."));
+        QCOMPARE(child<QLabel>("ProgressLabel")->text(), QString("100 %"));
+        QCOMPARE(child<QProgressBar>("TotalProgressBar")->value(), 100);
+        QVERIFY(!child<QPushButton>("BreakButton")->isEnabled());
+        QVERIFY(!changed.isEmpty());
+        QVERIFY(dialogs->Boxes.empty());
+        QCOMPARE(form->ActionResult(), std::string("4 IPs generated."));
+    }
+
+    void appendAddsBelow() {
+        setRanges("10.0.0.0/31");
+        generate();
+        click("CheckBox5");
+        setRanges("10.0.1.0/31");
+        generate();
+        QCOMPARE(PaneLines(pane()), QStringList({"10.0.0.0", "10.0.0.1", "10.0.1.0", "10.0.1.1"}));
+        QCOMPARE(child<QLabel>("StatusLabel")->text(), QString("4 IPs generated."));
+        click("CheckBox5");
+        generate();
+        QCOMPARE(PaneLines(pane()), QStringList({"10.0.1.0", "10.0.1.1"}));
+        QCOMPARE(child<QLabel>("Label2")->text(), QString("IPs (2):"));
+    }
+
+    void breakKeepsFullList() {
+        setRanges("10.0.0.0/16");
+        click("StartButton");
+        click("BreakButton");
+        // Break greys out at once; Start waits for the run's end.
+        QVERIFY(!child<QPushButton>("BreakButton")->isEnabled());
+        QVERIFY(!child<QPushButton>("StartButton")->isEnabled());
+        QVERIFY(form->Progress().Terminated());
+        QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>("StartButton")->isEnabled(), 30000);
+        QCOMPARE(child<QLabel>("StatusLabel")->text(), QString("Terminated."));
+        QCOMPARE(pane()->LineCount(), size_t(65536));
+        QCOMPARE(child<QLabel>("Label2")->text(), QString("IPs (65536):"));
+        QCOMPARE(QString::fromUtf8(pane()->Lines()[65535].data(), 12), QString("10.0.255.255"));
+        QVERIFY(!child<QPushButton>("BreakButton")->isEnabled());
+        QVERIFY(dialogs->Boxes.empty());
+    }
+
+    void failedRun() {
+        setRanges("10.0.0.0/8");
+        click("CheckBox5");
+        pane()->SetText("kept\n");
+        generate();
+        QCOMPARE(dialogs->Boxes.size(), size_t(1));
+        QCOMPARE(dialogs->Boxes[0].Icon, QMessageBox::Critical);
+        QCOMPARE(dialogs->Boxes[0].Title, form->windowTitle());
+        QCOMPARE(dialogs->Boxes[0].Text, QString("Too many IPs (2^24)\nMax. IP count: 1000000"));
+        QCOMPARE(child<QLabel>("StatusLabel")->text(),
+                 QString("Too many IPs (2^24)\nMax. IP count: 1000000"));
+        // The pane shows what the list holds after the failure.
+        QCOMPARE(PaneLines(pane()), QStringList({"kept"}));
+        QVERIFY(!child<QPushButton>("BreakButton")->isEnabled());
+    }
+
+    void clearEmptiesPane() {
+        setRanges("10.0.0.0/29");
+        generate();
+        QCOMPARE(pane()->LineCount(), size_t(8));
+        click("Button2");
+        QCOMPARE(pane()->LineCount(), size_t(0));
+        QCOMPARE(child<QLabel>("Label2")->text(), QString("IPs (0):"));
+    }
+
+    void shuffleIsPermutation() {
+        setRanges("10.0.0.0/24");
+        generate();
+        const QStringList before = PaneLines(pane());
+        click("Button10");
+        QStringList after = PaneLines(pane());
+        QCOMPARE(after.size(), 256);
+        QVERIFY(after != before); // 1 in 256! chance of a false alarm
+        after.sort();
+        QStringList sorted = before;
+        sorted.sort();
+        QCOMPARE(after, sorted);
+        QCOMPARE(child<QLabel>("Label2")->text(), QString("IPs (256):"));
+
+        pane()->Clear();
+        click("Button10");
+        QCOMPARE(pane()->LineCount(), size_t(0));
+        pane()->SetText("only\n");
+        click("Button10");
+        QCOMPARE(PaneLines(pane()), QStringList({"only"}));
+    }
+
+    void saveWithDelimiter_data() {
+        QTest::addColumn<int>("delimiter");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("End-Of-Line") << 0 << QByteArray("a\r\nb\r\n\xC3\xBC");
+        QTest::newRow("Comma") << 1 << QByteArray("a,b,\xC3\xBC");
+        QTest::newRow("Semicolon") << 2 << QByteArray("a;b;\xC3\xBC");
+    }
+    void saveWithDelimiter() {
+        QFETCH(int, delimiter);
+        QFETCH(QByteArray, bytes);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("out.txt");
+        pane()->SetText(QString::fromUtf8("a\nb\n\xC3\xBC\n"));
+        child<QComboBox>("ComboBox2")->setCurrentIndex(delimiter);
+        dialogs->FileAnswers.push_back(QStringList{path});
+        click("Button3");
+        QCOMPARE(dialogs->FileRequests.size(), size_t(1));
+        const auto& r = dialogs->FileRequests[0];
+        QVERIFY(r.Save);
+        QVERIFY(r.OverwritePrompt);
+        QCOMPARE(r.DefaultSuffix, QString("txt"));
+        QVERIFY(r.FileName.isEmpty());
+        QCOMPARE(zarvo::qt::QtNameFilters(r.Filter), QString("Text files (*.txt);;All files (*)"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), bytes);
+        QVERIFY(dialogs->Boxes.empty());
+    }
+
+    void saveCancelledAndFailed() {
+        pane()->SetText("a\n");
+        dialogs->FileAnswers.push_back(std::nullopt);
+        click("Button3");
+        QVERIFY(dialogs->Boxes.empty());
+        QTemporaryDir dir;
+        const QString path = dir.filePath("missing/out.txt");
+        dialogs->FileAnswers.push_back(QStringList{path});
+        click("Button3");
+        QCOMPARE(dialogs->Boxes.size(), size_t(1));
+        QCOMPARE(dialogs->Boxes[0].Icon, QMessageBox::Critical);
+        QCOMPARE(dialogs->Boxes[0].Text, "Cannot create file \"" + path + "\". No such file or directory");
+        QCOMPARE(pane()->LineCount(), size_t(1));
+    }
+
+    void customDelimiterEdit() {
+        auto* combo = child<QComboBox>("ComboBox5");
+        auto* edit8 = child<QLineEdit>("Edit8");
+        for (int i = 0; i < combo->count(); ++i) {
+            combo->setCurrentIndex(i);
+            QCOMPARE(!edit8->isHidden(), i == 4);
+        }
+        combo->setCurrentIndex(4);
+        typeInto(edit8, "::");
+        click("CheckBox3");
+        setRanges("10.0.0.0/31");
+        generate();
+        QCOMPARE(PaneLines(pane()),
+                 QStringList({"mail1.example.com::10.0.0.0", "mail2.example.com::10.0.0.1"}));
+        combo->setCurrentIndex(1);
+        QVERIFY(edit8->isHidden());
+        generate();
+        QCOMPARE(PaneLines(pane()).first(), QString("mail1.example.com\t10.0.0.0"));
+    }
+
+    void countCaption() {
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        pane()->SetText("a\nb\nc\n");
+        QCOMPARE(child<QLabel>("Label2")->text(), QString("IPs (3):"));
+        click("CheckBox3");
+        QCOMPARE(child<QLabel>("Label2")->text(), QString("Name IPs (3):"));
+        // Deleting a line in the pane refreshes the caption.
+        pane()->selectionModel()->setCurrentIndex(pane()->Model()->index(1),
+                                                  QItemSelectionModel::ClearAndSelect);
+        QTest::keyClick(pane(), Qt::Key_Delete);
+        QCOMPARE(PaneLines(pane()), QStringList({"a", "c"}));
+        QCOMPARE(child<QLabel>("Label2")->text(), QString("Name IPs (2):"));
+        click("CheckBox3");
+        QCOMPARE(child<QLabel>("Label2")->text(), QString("IPs (2):"));
+    }
+
+    void dropFilesOnDatabasePath() {
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        auto* edit = child<QLineEdit>("Edit9");
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile("/data/a.mmdb"), QUrl::fromLocalFile("/data/b.mmdb"),
+                      QUrl::fromLocalFile("/data/c.mmdb")});
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(edit, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(edit, &drop);
+        QCOMPARE(edit->text(), QString("/data/c.mmdb"));
+        QCOMPARE(form->DropFileControls().size(), size_t(1));
+    }
+
+    void browseDatabasePath() {
+        QTemporaryDir dir;
+        auto* edit = child<QLineEdit>("Edit9");
+        typeInto(edit, dir.filePath("x.mmdb"));
+        dialogs->FileAnswers.push_back(std::nullopt);
+        click("Button11");
+        QCOMPARE(dialogs->FileRequests.size(), size_t(1));
+        QCOMPARE(dialogs->FileRequests[0].Directory, dir.path());
+        QCOMPARE(dialogs->FileRequests[0].FileName, dir.filePath("x.mmdb"));
+        QVERIFY(dialogs->FileRequests[0].FileMustExist);
+        QCOMPARE(zarvo::qt::QtNameFilters(dialogs->FileRequests[0].Filter),
+                 QString("MMDB files (*.mmdb);;All files (*)"));
+        QCOMPARE(edit->text(), dir.filePath("x.mmdb")); // cancelled: unchanged
+
+        typeInto(edit, dir.path());
+        dialogs->FileAnswers.push_back(QStringList{dir.filePath("GeoLite2-Country.mmdb")});
+        click("Button11");
+        QCOMPARE(dialogs->FileRequests[1].Directory, dir.path());
+        QVERIFY(dialogs->FileRequests[1].FileName.isEmpty());
+        QCOMPARE(edit->text(), dir.filePath("GeoLite2-Country.mmdb"));
+    }
+
+    void makerLink() {
+        QTest::mouseClick(child<QLabel>("Label15"), Qt::LeftButton);
+        QCOMPARE(dialogs->Opened.size(), size_t(1));
+        QCOMPARE(QUrlQuery(dialogs->Opened[0]).queryItemValue("ver"), QString("2.0"));
+        QCOMPARE(child<QLabel>("Label15")->cursor().shape(), Qt::PointingHandCursor);
+    }
+
+    void closeButtonClosesWindow() {
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        click("Button12");
+        QVERIFY(!form->isVisible());
+    }
+
+    void destroyDuringRun() {
+        setRanges("10.0.0.0/14");
+        click("StartButton");
+        form.reset(); // waits for the worker; nothing runs on the freed window
+        QCoreApplication::processEvents();
+        QVERIFY(true);
+    }
+};
+
+QTEST_MAIN(FormTest)
+#include "form_test.moc"
