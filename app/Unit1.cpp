@@ -199,7 +199,7 @@ void TForm1::BuildControls() {
     Splitter1->setChildrenCollapsible(false);
     Splitter1->setStretchFactor(0, 1);
     Splitter1->setStretchFactor(1, 0);
-    Splitter1->setSizes({700, 1047 - 16 - 700});
+    Splitter1->setSizes({770, 1047 - 16 - 770});
 
     auto label = [](QWidget* p, const char* name, const QString& text) {
         return Named(new TLabelEx(text, p), name);
@@ -218,8 +218,12 @@ void TForm1::BuildControls() {
     leftRow->setContentsMargins(0, 0, 0, 0);
 
     // Input column.
-    auto* in = new QVBoxLayout;
-    leftRow->addLayout(in, 0);
+    // The two option columns keep their width; the output column takes the rest.
+    auto* inBox = Named(new QWidget(left), "InputPanel");
+    inBox->setMaximumWidth(250);
+    auto* in = new QVBoxLayout(inBox);
+    in->setContentsMargins(0, 0, 0, 0);
+    leftRow->addWidget(inBox, 0);
     Label1 = label(left, "Label1", QStringLiteral("IP Ranges (CIDR notation):"));
     Memo1 = NewMemo(left, "Memo1");
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -293,8 +297,11 @@ void TForm1::BuildControls() {
     in->addLayout(nameGrid);
 
     // Middle column.
-    auto* mid = new QVBoxLayout;
-    leftRow->addLayout(mid, 0);
+    auto* midBox = Named(new QWidget(left), "MiddlePanel");
+    midBox->setMaximumWidth(215);
+    auto* mid = new QVBoxLayout(midBox);
+    mid->setContentsMargins(0, 0, 0, 0);
+    leftRow->addWidget(midBox, 0);
     GroupBox1 = Named(new QGroupBox(QStringLiteral("Count"), left), "GroupBox1");
     auto* countGrid = new QGridLayout(GroupBox1);
     RadioButton1 = Named(new QRadioButton(QStringLiteral("All IPs"), GroupBox1), "RadioButton1");
