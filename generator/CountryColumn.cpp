@@ -1,6 +1,7 @@
 // The country column: one database reader per run; each address is looked up in
 // the country-and-city record for a city database, else in the country record.
-#include <unordered_map>
+#include <string_view>
+#include <vector>
 
 #include "generator/ZarvoUtilsUnit.h"
 #include "mmdb/uMMDBInfo.h"
@@ -10,10 +11,71 @@ namespace zarvo {
 
 namespace {
 
+// Country codes by tree record value: an open-addressing table of record values and
+// indexes into the few distinct codes, small enough to stay in the cache.
+class TCodeMemo {
+public:
+    const std::string* Find(int64_t r) const {
+        if (FSlots.empty()) return nullptr;
+        for (size_t i = Hash(r) & FMask;; i = (i + 1) & FMask) {
+            if (FSlots[i].Record == 0) return nullptr;
+            if (FSlots[i].Record == r) return &FCodes[FSlots[i].Code];
+        }
+    }
+    void Add(int64_t r, const std::string& code) {
+        if ((FCount + 1) * 2 > FSlots.size()) Grow();
+        uint32_t index = 0;
+        while (index < FCodes.size() && FCodes[index] != code) ++index;
+        if (index == FCodes.size()) {
+            if (FCodes.size() > 4096) return; // not country codes: stop memoising new ones
+            FCodes.push_back(code);
+        }
+        Insert(r, index);
+        ++FCount;
+    }
+
+private:
+    struct Slot {
+        int64_t Record; // 0: empty (a tree record value is never 0)
+        uint32_t Code;
+    };
+    static size_t Hash(int64_t r) {
+        return static_cast<size_t>(static_cast<uint64_t>(r) * 0x9E3779B97F4A7C15ull >> 20);
+    }
+    void Insert(int64_t r, uint32_t code) {
+        size_t i = Hash(r) & FMask;
+        while (FSlots[i].Record != 0) i = (i + 1) & FMask;
+        FSlots[i] = Slot{r, code};
+    }
+    void Grow() {
+        std::vector<Slot> old(FSlots.empty() ? 0 : FSlots.size());
+        old.swap(FSlots);
+        FSlots.assign(old.empty() ? 1024 : old.size() * 2, Slot{0, 0});
+        FMask = FSlots.size() - 1;
+        for (const Slot& s : old)
+            if (s.Record != 0) Insert(s.Record, s.Code);
+    }
+    std::vector<Slot> FSlots;
+    size_t FMask = 0, FCount = 0;
+    std::vector<std::string> FCodes;
+};
+
+// The accessor of "country", shared by the country and the city record.
+void* (*CountryField())(TMMDBRecord&) {
+    for (const TMMDBField& f : TMMDBIPCountryInfoEx::Table())
+        if (std::string_view(f.Key) == "country") return f.Get;
+    return nullptr;
+}
+
 class TMMDBCountryColumn : public TCountryColumn {
 public:
     explicit TMMDBCountryColumn(const std::string& path)
-        : FReader(path), FCity(IsCityDatabaseType(FReader.Metadata().DatabaseType())) {}
+        : FReader(path), FCity(IsCityDatabaseType(FReader.Metadata().DatabaseType())),
+          FChecked(CountryField()) {
+        // Every record is still decoded in full, with every check; values that
+        // records share are checked once, and the country is always filled.
+        FReader.Decoder().SetCheckedTargets(&FChecked);
+    }
 
     std::string CountryCode(const TIPAddr& addr) override {
         const TMMDBIPAddress ip =
@@ -22,7 +84,7 @@ public:
         const int64_t r = FReader.WalkTree(ip, prefix);
         if (r == 0) return std::string();
         // Many addresses share one data record: decode each record once per run.
-        if (auto it = FCodes.find(r); it != FCodes.end()) return it->second;
+        if (const std::string* known = FCodes.Find(r)) return *known;
         // LoadRecordInto starts from an empty record, so a record without "country"
         // gives an empty code, never the code of an earlier address.
         std::string code;
@@ -33,7 +95,7 @@ public:
             FReader.LoadRecordInto(r, FCountryInfo);
             code = FCountryInfo.Country().ISOCode();
         }
-        FCodes.emplace(r, code);
+        FCodes.Add(r, code);
         return code;
     }
 
@@ -42,7 +104,8 @@ private:
     TMMDBIPCountryInfoEx FCountryInfo;
     TMMDBIPCountryCityInfoEx FCityInfo;
     bool FCity;
-    std::unordered_map<int64_t, std::string> FCodes;
+    TMMDBCheckedTargets FChecked;
+    TCodeMemo FCodes;
 };
 
 } // namespace

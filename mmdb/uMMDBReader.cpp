@@ -91,6 +91,24 @@ const char* ProducedKind(int32_t type, TMMDBKind* kind) {
     }
 }
 
+// The class a container target is checked as; nullptr for scalars, which are
+// always filled.
+const void* CheckedClass(TMMDBKind kind, void* target) {
+    static const char kDictionary = 0, kStringList = 0;
+    switch (kind) {
+    case mkRecord:
+        return &static_cast<TMMDBRecord*>(target)->KeyTable();
+    case mkRecordList:
+        return &static_cast<TMMDBRecordList*>(target)->ItemTable();
+    case mkDictionary:
+        return &kDictionary;
+    case mkStringList:
+        return &kStringList;
+    default:
+        return nullptr;
+    }
+}
+
 [[noreturn]] void ConvertError(const char* produced, TMMDBKind kind, void* target) {
     throw Exception(Format("Could not convert '%s' to '%s'.", produced, TargetName(kind, target).c_str()));
 }
@@ -105,12 +123,13 @@ const std::array<uint8_t, 14> kMMDBMetadataMarker = {0xAB, 0xCD, 0xEF, 'M', 'a',
 TMMDBKeyTable MMDBKeys(std::initializer_list<TMMDBField> own, const TMMDBKeyTable& base) {
     TMMDBKeyTable t(own);
     t.insert(t.end(), base.begin(), base.end());
+    for (TMMDBField& f : t) f.KeyLength = std::strlen(f.Key);
     return t;
 }
 
 const TMMDBField* TMMDBRecord::FindField(std::string_view key) const {
     for (const TMMDBField& f : KeyTable())
-        if (SameText(f.Key, key)) return &f;
+        if (f.KeyLength == key.size() && SameText(std::string_view(f.Key, f.KeyLength), key)) return &f;
     return nullptr;
 }
 
@@ -333,16 +352,25 @@ int64_t TMMDBDecoder::DecodeInto(TMMDBKind kind, void* target, int64_t offset) {
     return DecodeAt(kind, target, offset, 0);
 }
 
-int64_t TMMDBDecoder::DecodeAt(TMMDBKind kind, void* target, int64_t offset, int depth) {
-    return DecodeValue(ReadControl(offset), kind, target, depth);
+int64_t TMMDBDecoder::DecodeAt(TMMDBKind kind, void* target, int64_t offset, int depth, bool mayCheckOnly) {
+    return DecodeValue(ReadControl(offset), kind, target, depth, mayCheckOnly);
 }
 
-int64_t TMMDBDecoder::DecodeValue(const TControl& c, TMMDBKind kind, void* target, int depth) {
+int64_t TMMDBDecoder::DecodeValue(const TControl& c, TMMDBKind kind, void* target, int depth,
+                                  bool mayCheckOnly) {
     if (depth > kMaxDepth) throw Exception(kTooDeep);
     switch (c.Type) {
     case 1: {
         const auto [to, behind] = PointerTarget(c.Size, c.Payload);
-        if (_followPointers) DecodeAt(kind, target, to, depth + 1);
+        if (!_followPointers) return behind;
+        const void* cls = FChecked && mayCheckOnly ? CheckedClass(kind, target) : nullptr;
+        if (cls) {
+            if (FChecked->Known(to, cls, depth)) return behind;
+            DecodeAt(kind, target, to, depth + 1);
+            FChecked->Add(to, cls, depth);
+            return behind;
+        }
+        DecodeAt(kind, target, to, depth + 1);
         return behind;
     }
     case 7:
@@ -463,7 +491,8 @@ int64_t TMMDBDecoder::FillRecord(TMMDBRecord& rec, int64_t position, uint32_t co
     for (uint32_t i = 0; i < count; ++i) {
         const auto [key, valuePos] = ReadMapKey(position, depth);
         if (const TMMDBField* f = rec.FindField(key))
-            position = DecodeAt(f->Kind, f->Get(rec), valuePos, depth);
+            position =
+                DecodeAt(f->Kind, f->Get(rec), valuePos, depth, !FChecked || f->Get != FChecked->KeepField);
         else
             position = SkipValues(valuePos, 1);
     }
@@ -637,6 +666,7 @@ void TMMDBReader::Open() {
     FNodeCount = m.NodeCount();
     FRecordSize = m.RecordSize();
     FNodeByteSize = static_cast<int32_t>(m.NodeByteSize());
+    FTree = _database->Data(0, m.SearchTreeSize());
     FDecoder =
         std::make_unique<TMMDBDecoder>(&FFindOwnerObjects, _database.get(), m.SearchTreeSize() + 16, true);
 }
@@ -674,15 +704,50 @@ int64_t TMMDBReader::TreeStartNode(int bitCount) {
     return FMetadata->IPVersion() == 6 && bitCount == 32 ? IPv4Root() : 0;
 }
 
+namespace {
+
+// The walk of one address, for one record size. Only nodes below nodeCount are
+// read, and Open made sure all of them lie inside the image.
+template <int RecordSize>
+int64_t Walk(const uint8_t* tree, int64_t nodeCount, int64_t node, const uint8_t* bytes, int bitCount,
+             int& i) {
+    while (i < bitCount && node < nodeCount) {
+        const unsigned bit = (bytes[i >> 3] >> (7 - (i & 7))) & 1;
+        if constexpr (RecordSize == 24) {
+            const uint8_t* b = tree + node * 6 + bit * 3;
+            node = (int64_t(b[0]) << 16) | (int64_t(b[1]) << 8) | b[2];
+        } else if constexpr (RecordSize == 28) {
+            const uint8_t* b = tree + node * 7;
+            node = bit ? (int64_t(b[3] & 0x0F) << 24) | (int64_t(b[4]) << 16) | (int64_t(b[5]) << 8) | b[6]
+                       : (int64_t(b[3] & 0xF0) << 20) | (int64_t(b[0]) << 16) | (int64_t(b[1]) << 8) | b[2];
+        } else {
+            const uint8_t* b = tree + node * 8 + bit * 4;
+            node = (int64_t(b[0]) << 24) | (int64_t(b[1]) << 16) | (int64_t(b[2]) << 8) | b[3];
+        }
+        ++i;
+    }
+    return node;
+}
+
+} // namespace
+
 int64_t TMMDBReader::WalkTree(const TMMDBIPAddress& address, int32_t& prefixLength) {
     uint8_t bytes[16];
     const int bitCount = address.GetAddressBytes(bytes) * 8;
     int64_t node = TreeStartNode(bitCount);
     int i = 0;
-    while (i < bitCount && node < FNodeCount) {
-        const int bit = (bytes[i >> 3] >> (7 - (i & 7))) & 1;
-        node = ReadNodeRecord(node, bit);
-        ++i;
+    switch (node < FNodeCount ? FRecordSize : 24) {
+    case 24:
+        node = Walk<24>(FTree, FNodeCount, node, bytes, bitCount, i);
+        break;
+    case 28:
+        node = Walk<28>(FTree, FNodeCount, node, bytes, bitCount, i);
+        break;
+    case 32:
+        node = Walk<32>(FTree, FNodeCount, node, bytes, bitCount, i);
+        break;
+    default:
+        ReadNodeRecord(node, 0); // raises "Unknown record size"
     }
     prefixLength = i;
     if (node == FNodeCount) return 0;

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -43,6 +44,7 @@ struct TMMDBField {
     const char* Key;
     TMMDBKind Kind;
     void* (*Get)(TMMDBRecord&);
+    size_t KeyLength = 0; // set by MMDBKeys
 };
 using TMMDBKeyTable = std::vector<TMMDBField>;
 
@@ -103,6 +105,8 @@ public:
     virtual ~TMMDBRecordList() = default;
     virtual std::string ClassName() const = 0;
     virtual std::unique_ptr<TMMDBRecord> NewItem() const = 0;
+    // Identifies the item class.
+    virtual const TMMDBKeyTable& ItemTable() const = 0;
     size_t Count() const { return FItems.size(); }
     TMMDBRecord& Item(size_t i) const { return *FItems[i]; }
     void Clear() { FItems.clear(); }
@@ -118,6 +122,7 @@ public:
         return std::string("TObjectList<uMMDBInfo.") + T::kClassName + ">";
     }
     std::unique_ptr<TMMDBRecord> NewItem() const override { return std::make_unique<T>(); }
+    const TMMDBKeyTable& ItemTable() const override { return T::Table(); }
     const T& operator[](size_t i) const { return static_cast<const T&>(*FItems[i]); }
     T& operator[](size_t i) { return static_cast<T&>(*FItems[i]); }
 };
@@ -222,6 +227,38 @@ private:
 // ---------------------------------------------------------------------------
 // The data-section decoder: fills targets from the data-section encoding.
 
+// Pointer targets already decoded without error into a given class, for callers
+// that decode records only to check them (and read a few fields). A value at a
+// given offset decodes into a given class the same way every time, so a shared
+// value (a city, a country, a names map) is checked once; the record field whose
+// accessor is KeepField is always filled.
+class TMMDBCheckedTargets {
+public:
+    explicit TMMDBCheckedTargets(void* (*keepField)(TMMDBRecord&)) : KeepField(keepField) {}
+    void* (*KeepField)(TMMDBRecord&);
+    bool Known(int64_t offset, const void* cls, int depth) const {
+        const auto it = FMap.find(Key{offset, cls});
+        return it != FMap.end() && depth <= it->second;
+    }
+    void Add(int64_t offset, const void* cls, int depth) {
+        int& d = FMap.try_emplace(Key{offset, cls}, depth).first->second;
+        if (depth < d) d = depth;
+    }
+
+private:
+    struct Key {
+        int64_t Offset;
+        const void* Class;
+        bool operator==(const Key&) const = default;
+    };
+    struct Hash {
+        size_t operator()(const Key& k) const {
+            return std::hash<int64_t>()(k.Offset) * 31 + std::hash<const void*>()(k.Class);
+        }
+    };
+    std::unordered_map<Key, int, Hash> FMap;
+};
+
 class TMMDBDecoder {
 public:
     // Nesting of maps, arrays and pointers beyond this ends the decode with an error,
@@ -250,14 +287,17 @@ public:
         uint32_t Size = 0; // for a pointer: the five low control bits
         int64_t Payload = 0;
     };
+    // With a set, pointer targets it knows as checked are stepped over unfilled.
+    void SetCheckedTargets(TMMDBCheckedTargets* checked) { FChecked = checked; }
+
     TControl ReadControl(int64_t offset) const;
     // The absolute target of a pointer and the offset behind its bytes.
     std::pair<int64_t, int64_t> PointerTarget(uint32_t bits, int64_t position) const;
     int64_t SkipValues(int64_t position, uint64_t n) const;
 
 private:
-    int64_t DecodeAt(TMMDBKind kind, void* target, int64_t offset, int depth);
-    int64_t DecodeValue(const TControl& c, TMMDBKind kind, void* target, int depth);
+    int64_t DecodeAt(TMMDBKind kind, void* target, int64_t offset, int depth, bool mayCheckOnly = true);
+    int64_t DecodeValue(const TControl& c, TMMDBKind kind, void* target, int depth, bool mayCheckOnly);
     int64_t FillRecord(TMMDBRecord& rec, int64_t position, uint32_t count, int depth);
     int64_t FillDictionary(TMMDBStringDictionary& dict, int64_t position, uint32_t count, int depth);
     int64_t FillStringList(TMMDBStringList& list, int64_t position, uint32_t count, int depth);
@@ -274,6 +314,7 @@ private:
     const TMMDBArrayBuffer* _database;
     int64_t _pointerBase;
     bool _followPointers;
+    TMMDBCheckedTargets* FChecked = nullptr;
 };
 
 // ---------------------------------------------------------------------------
@@ -421,6 +462,9 @@ private:
     std::unique_ptr<TMMDBDecoder> FDecoder;
     std::vector<std::unique_ptr<TMMDBRecord>> FMetaOwnerObjects;
     std::vector<std::unique_ptr<TMMDBRecord>> FFindOwnerObjects;
+    // The search tree; Open checked that NodeCount nodes fit in the image, so every
+    // node below NodeCount is read inside it.
+    const uint8_t* FTree = nullptr;
     // Copies of the metadata the tree walk needs on every step.
     int64_t FNodeCount = 0;
     int32_t FRecordSize = 0;
