@@ -95,14 +95,14 @@ TForm1::TForm1(QWidget* parent) : TVForm(parent) {
     FProgressBinding->SetProgressLabel(ProgressLabel);
     FProgressBinding->SetElapsedLabel(ElapsedLabel);
     FProgressBinding->SetElapsedTitleLabel(ElapsedTitleLabel);
+    // Until the first run the status reads "Status"; every refresh shows the tracker's text.
+    FProgress->SetStatus("Status");
     FProgressBinding->SetStatusLabel(StatusLabel);
     FProgressBinding->SetMainWindow(this);
     FProgress->BeforeStart = [this](TProgress&, bool& allow, bool& clearLog) {
         ProgressBeforeStart(allow, clearLog);
     };
     FProgress->AfterStop = [this](TProgress&) { ProgressAfterStop(); };
-    // The tracker shows its empty status at binding; the window starts with its caption.
-    StatusLabel->setText(QStringLiteral("Status"));
 
     FUtils = std::make_unique<TZarvoUtils>(FProgress.get());
 

@@ -121,7 +121,13 @@ static QString BoxText(QString s) {
 TVForm::TVForm(QWidget* parent) : QWidget(parent) {}
 
 TVForm::~TVForm() {
-    for (QWidget* c : fActiveDropCtrls) c->removeEventFilter(this);
+    // The controls outlive this part of the form (the base class deletes them), so
+    // they must no longer reach back into it.
+    for (QWidget* c : fDropFileCtrls) disconnect(c, &QObject::destroyed, this, nullptr);
+    for (QWidget* c : fActiveDropCtrls) {
+        c->removeEventFilter(this);
+        if (auto* memo = qobject_cast<QPlainTextEdit*>(c)) memo->viewport()->removeEventFilter(this);
+    }
 }
 
 void TVForm::ErrorMessage(const QString& msg) {

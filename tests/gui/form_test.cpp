@@ -100,6 +100,11 @@ private Q_SLOTS:
         const QString yy = QString::asprintf("%.2d", QDate::currentDate().year() - 2000);
         QVERIFY(child<QLabel>("Label14")->text().endsWith("-20" + yy + " Zarvo developers."));
         QCOMPARE(child<QLabel>("Label22")->text(), QString("64-Bit Edition"));
+        // The tracker's refreshes keep the idle texts.
+        form->Progress().Display();
+        QCOMPARE(child<QLabel>("StatusLabel")->text(), QString("Status"));
+        QCOMPARE(child<QLabel>("ProgressLabel")->text(), QString("0 %"));
+        QCOMPARE(child<QLabel>("ElapsedLabel")->text(), QString("0:00:00"));
         auto* splitter = child<QSplitter>("Splitter1");
         QCOMPARE(splitter->count(), 2);
         QVERIFY(splitter->widget(0)->isAncestorOf(child<QWidget>("Memo2")));
