@@ -56,6 +56,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         TMMDBReader reader(std::vector<uint8_t>(data, data + size), "fuzz.mmdb");
         Lookups(reader, data, size);
+        // Again the way the country column looks up: shared values checked once.
+        TMMDBCheckedTargets checked(TMMDBIPCountryInfoEx::Table()[1].Get);
+        reader.Decoder().SetCheckedTargets(&checked);
+        Lookups(reader, data, size);
+        reader.Decoder().SetCheckedTargets(nullptr);
         Enumerate<TMMDBIPCountryInfo>(reader, true, &TMMDBMetaReader::RenderCountryRow);
         Enumerate<TMMDBIPCountryCityInfoEx>(reader, true, &TMMDBMetaReader::RenderCityRow);
         Enumerate<TMMDBIPCountryInfoEx>(reader, false, [](const TMMDBIPAddress&, int32_t, const auto&) {});

@@ -10,7 +10,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -237,26 +236,51 @@ public:
     explicit TMMDBCheckedTargets(void* (*keepField)(TMMDBRecord&)) : KeepField(keepField) {}
     void* (*KeepField)(TMMDBRecord&);
     bool Known(int64_t offset, const void* cls, int depth) const {
-        const auto it = FMap.find(Key{offset, cls});
-        return it != FMap.end() && depth <= it->second;
+        if (FSlots.empty()) return false;
+        for (size_t i = Hash(offset, cls) & FMask;; i = (i + 1) & FMask) {
+            const Slot& s = FSlots[i];
+            if (!s.Class) return false;
+            if (s.Offset == offset && s.Class == cls) return depth <= s.Depth;
+        }
     }
     void Add(int64_t offset, const void* cls, int depth) {
-        int& d = FMap.try_emplace(Key{offset, cls}, depth).first->second;
-        if (depth < d) d = depth;
+        if ((FCount + 1) * 2 > FSlots.size()) Grow();
+        Slot& s = Place(offset, cls);
+        if (!s.Class) {
+            s = Slot{offset, cls, depth};
+            ++FCount;
+        } else if (depth < s.Depth) {
+            s.Depth = depth;
+        }
     }
 
 private:
-    struct Key {
+    // Open addressing over one array: a lookup touches one or two cache lines.
+    struct Slot {
         int64_t Offset;
-        const void* Class;
-        bool operator==(const Key&) const = default;
+        const void* Class; // nullptr: empty
+        int Depth;
     };
-    struct Hash {
-        size_t operator()(const Key& k) const {
-            return std::hash<int64_t>()(k.Offset) * 31 + std::hash<const void*>()(k.Class);
-        }
-    };
-    std::unordered_map<Key, int, Hash> FMap;
+    static size_t Hash(int64_t offset, const void* cls) {
+        const uint64_t h = (static_cast<uint64_t>(offset) ^ (reinterpret_cast<uintptr_t>(cls) << 29)) *
+                           0x9E3779B97F4A7C15ull;
+        return static_cast<size_t>(h >> 17);
+    }
+    Slot& Place(int64_t offset, const void* cls) {
+        size_t i = Hash(offset, cls) & FMask;
+        while (FSlots[i].Class && !(FSlots[i].Offset == offset && FSlots[i].Class == cls))
+            i = (i + 1) & FMask;
+        return FSlots[i];
+    }
+    void Grow() {
+        std::vector<Slot> old(FSlots.empty() ? 4096 : FSlots.size() * 2, Slot{0, nullptr, 0});
+        old.swap(FSlots);
+        FMask = FSlots.size() - 1;
+        for (const Slot& s : old)
+            if (s.Class) Place(s.Offset, s.Class) = s;
+    }
+    std::vector<Slot> FSlots;
+    size_t FMask = 0, FCount = 0;
 };
 
 class TMMDBDecoder {

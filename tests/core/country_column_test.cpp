@@ -59,6 +59,36 @@ TEST(CountryColumn, RecordWithoutCountryGivesEmptyCode) {
     }
 }
 
+TEST(CountryColumn, SharedValuesAreFilledAndCheckedForEveryRecord) {
+    // Both halves point at one country map, first as registered_country, then as
+    // country; the second half also points at a city whose names are no strings.
+    Meta m;
+    m.NodeCount = 1;
+    m.DatabaseType = "Test-City";
+    const Bytes country = Map(1) + Str("iso_code") + Str("NZ");
+    const Bytes badCity = Map(1) + Str("names") + Map(1) + Str("en") + U16(3);
+    const uint32_t recordsAt = static_cast<uint32_t>(country.size() + badCity.size());
+    const Bytes good = Map(2) + Str("registered_country") + Ptr(0) + Str("country") + Ptr(0);
+    const Bytes bad = Map(3) + Str("registered_country") + Ptr(0) + Str("country") + Ptr(0) + Str("city") +
+                      Ptr(static_cast<uint32_t>(country.size()));
+    const std::string path =
+        WriteTemp(Image(Node(24, DataRecord(m, recordsAt),
+                             DataRecord(m, recordsAt + static_cast<uint32_t>(good.size()))),
+                        country + badCity + good + bad, m),
+                  "shared.mmdb");
+    auto col = OpenCountryColumn(path);
+    EXPECT_EQ(Code(*col, "1.1.1.1"), "NZ");
+    for (const char* address : {"200.1.1.1", "201.1.1.1"}) {
+        try {
+            Code(*col, address);
+            ADD_FAILURE() << address;
+        } catch (const Exception& e) {
+            EXPECT_STREQ(e.what(), "Could not convert 'Integer' to 'string'.");
+        }
+    }
+    EXPECT_EQ(Code(*col, "2.1.1.1"), "NZ");
+}
+
 TEST(CountryColumn, CityTypeInAnyCaseUsesTheCityRecord) {
     // A city-only key with a type the country record cannot take: only the city
     // record's conversion check sees it.
