@@ -1,5 +1,6 @@
 // Measures the main window with a million generated lines:
-//   QT_QPA_PLATFORM=offscreen build/bench/gui/zarvo_gui_bench [lines]
+//   QT_QPA_PLATFORM=offscreen build/bench/gui/zarvo_gui_bench [lines] [names]
+// ("names": random order with a host name in front of every address)
 // A 2 ms heartbeat timer records the event loop's longest stall from pressing
 // "Generate IPs" until the lines are painted; then Shuffle and Clear are timed.
 #include <QApplication>
@@ -10,6 +11,7 @@
 #include <QRadioButton>
 #include <QTimer>
 #include <cstdio>
+#include <string>
 #include <sys/resource.h>
 
 #include "app/Unit1.h"
@@ -73,6 +75,11 @@ int main(int argc, char* argv[]) {
     form.Memo1->setPlainText(QStringLiteral("10.0.0.0/8"));
     form.RadioButton2->setChecked(true);
     form.Edit1->setText(QString::number(lines));
+    if (argc > 2 && QByteArray(argv[2]) == "names") {
+        form.CheckBox1->setChecked(true);
+        form.CheckBox3->setChecked(true);
+        form.Edit4->setText(QStringLiteral("host#.branch-office.example.com"));
+    }
 
     TPaintWatch watch;
     form.Memo2->viewport()->installEventFilter(&watch);
@@ -90,12 +97,14 @@ int main(int argc, char* argv[]) {
     while (!watch.Painted) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const qint64 shown = clock.elapsed();
     const qint64 stall = beat.Disarm();
-    std::printf("lines in pane            %zu\n", form.Memo2->LineCount());
+    std::printf("lines in pane            %zu (first: %s)\n", form.Memo2->LineCount(),
+                std::string(form.Memo2->Lines()[0]).c_str());
     std::printf("press to run end         %lld ms\n", static_cast<long long>(runEnd));
     std::printf("run end to lines shown   %lld ms\n", static_cast<long long>(shown - runEnd));
     std::printf("press to lines shown     %lld ms\n", static_cast<long long>(shown));
     std::printf("longest event-loop stall %lld ms\n", static_cast<long long>(stall));
     std::printf("status                   %s\n", qPrintable(form.StatusLabel->text()));
+    std::printf("peak RSS when shown      %ld MB\n", PeakRssMb());
 
     watch.Dirty = watch.Painted = false;
     beat.Arm();
@@ -105,6 +114,7 @@ int main(int argc, char* argv[]) {
     std::printf("shuffle to shown         %lld ms (stall %lld ms)\n", static_cast<long long>(clock.elapsed()),
                 static_cast<long long>(beat.Disarm()));
 
+    std::printf("peak RSS after shuffle   %ld MB\n", PeakRssMb());
     form.Memo2->selectAll();
     clock.restart();
     form.Memo2->CopySelection();

@@ -16,7 +16,8 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationDisplayName(QString::fromLatin1(kApplicationTitle));
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshot.png");
     TForm1 form;
-    form.Memo1->setPlainText(QStringLiteral("office=192.168.10.0/24\nlab=10.20.0.0/16/24\nfdc7:200d:3e17::/120"));
+    form.Memo1->setPlainText(
+        QStringLiteral("office=192.168.10.0/24\nlab=10.20.0.0/16/24\nfdc7:200d:3e17::/120"));
     form.RadioButton3->setChecked(true);
     form.Edit2->setText(QStringLiteral("12"));
     form.CheckBox1->setChecked(true);
