@@ -50,7 +50,7 @@ inline Bytes Str(const std::string& s) {
 }
 inline Bytes BigEndian(uint64_t v, int n) {
     Bytes b;
-    for (int i = n - 1; i >= 0; --i) b.push_back(static_cast<char>(v >> (8 * i)));
+    for (int i = n - 1; i >= 0; --i) b.push_back(i < 8 ? static_cast<char>(v >> (8 * i)) : '\0');
     return b;
 }
 inline Bytes UInt(int type, uint64_t v, int n) {
