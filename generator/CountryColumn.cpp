@@ -16,13 +16,14 @@ namespace {
 class TCodeMemo {
 public:
     const std::string* Find(int64_t r) const {
-        if (FSlots.empty()) return nullptr;
+        if (FSlots.empty() || r > UINT32_MAX) return nullptr;
         for (size_t i = Hash(r) & FMask;; i = (i + 1) & FMask) {
             if (FSlots[i].Record == 0) return nullptr;
             if (FSlots[i].Record == r) return &FCodes[FSlots[i].Code];
         }
     }
     void Add(int64_t r, const std::string& code) {
+        if (r > UINT32_MAX) return;
         if ((FCount + 1) * 2 > FSlots.size()) Grow();
         uint32_t index = 0;
         while (index < FCodes.size() && FCodes[index] != code) ++index;
@@ -36,7 +37,7 @@ public:
 
 private:
     struct Slot {
-        int64_t Record; // 0: empty (a tree record value is never 0)
+        uint32_t Record; // 0: empty (a data record value is above NodeCount, never 0)
         uint32_t Code;
     };
     static size_t Hash(int64_t r) {
@@ -45,7 +46,7 @@ private:
     void Insert(int64_t r, uint32_t code) {
         size_t i = Hash(r) & FMask;
         while (FSlots[i].Record != 0) i = (i + 1) & FMask;
-        FSlots[i] = Slot{r, code};
+        FSlots[i] = Slot{static_cast<uint32_t>(r), code};
     }
     void Grow() {
         std::vector<Slot> old(FSlots.empty() ? 0 : FSlots.size());
@@ -71,11 +72,7 @@ class TMMDBCountryColumn : public TCountryColumn {
 public:
     explicit TMMDBCountryColumn(const std::string& path)
         : FReader(path), FCity(IsCityDatabaseType(FReader.Metadata().DatabaseType())),
-          FChecked(CountryField()) {
-        // Every record is still decoded in full, with every check; values that
-        // records share are checked once, and the country is always filled.
-        FReader.Decoder().SetCheckedTargets(&FChecked);
-    }
+          FCountryField(CountryField()) {}
 
     std::string CountryCode(const TIPAddr& addr) override {
         const TMMDBIPAddress ip =
@@ -87,14 +84,18 @@ public:
         if (const std::string* known = FCodes.Find(r)) return *known;
         // LoadRecordInto starts from an empty record, so a record without "country"
         // gives an empty code, never the code of an earlier address.
-        std::string code;
-        if (FCity) {
-            FReader.LoadRecordInto(r, FCityInfo);
-            code = FCityInfo.Country().ISOCode();
-        } else {
-            FReader.LoadRecordInto(r, FCountryInfo);
-            code = FCountryInfo.Country().ISOCode();
+        // Only "country" is decoded (with its checks); the rest of the record is
+        // stepped over, as the column reads nothing else.
+        TMMDBIPCountryInfoEx& rec = FCity ? FCityInfo : FCountryInfo;
+        FReader.Decoder().SetOnlyField(&rec, FCountryField);
+        try {
+            FReader.LoadRecordInto(r, rec);
+        } catch (...) {
+            FReader.Decoder().SetOnlyField(nullptr, nullptr);
+            throw;
         }
+        FReader.Decoder().SetOnlyField(nullptr, nullptr);
+        const std::string code = rec.Country().ISOCode();
         FCodes.Add(r, code);
         return code;
     }
@@ -104,7 +105,7 @@ private:
     TMMDBIPCountryInfoEx FCountryInfo;
     TMMDBIPCountryCityInfoEx FCityInfo;
     bool FCity;
-    TMMDBCheckedTargets FChecked;
+    void* (*FCountryField)(TMMDBRecord&);
     TCodeMemo FCodes;
 };
 

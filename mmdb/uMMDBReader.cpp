@@ -91,24 +91,6 @@ const char* ProducedKind(int32_t type, TMMDBKind* kind) {
     }
 }
 
-// The class a container target is checked as; nullptr for scalars, which are
-// always filled.
-const void* CheckedClass(TMMDBKind kind, void* target) {
-    static const char kDictionary = 0, kStringList = 0;
-    switch (kind) {
-    case mkRecord:
-        return &static_cast<TMMDBRecord*>(target)->KeyTable();
-    case mkRecordList:
-        return &static_cast<TMMDBRecordList*>(target)->ItemTable();
-    case mkDictionary:
-        return &kDictionary;
-    case mkStringList:
-        return &kStringList;
-    default:
-        return nullptr;
-    }
-}
-
 [[noreturn]] void ConvertError(const char* produced, TMMDBKind kind, void* target) {
     throw Exception(Format("Could not convert '%s' to '%s'.", produced, TargetName(kind, target).c_str()));
 }
@@ -236,14 +218,16 @@ TMMDBArrayBuffer::TMMDBArrayBuffer(const std::string& filename) {
                    "are supported.",
                    filename.c_str(), size));
     std::fseek(f, 0, SEEK_SET);
-    _fileBytes.resize(static_cast<size_t>(size));
-    if (size > 0 && std::fread(_fileBytes.data(), 1, _fileBytes.size(), f) != _fileBytes.size())
+    FRaw.reset(new uint8_t[static_cast<size_t>(size) + 1]);
+    FData = FRaw.get();
+    if (size > 0 && std::fread(FRaw.get(), 1, static_cast<size_t>(size), f) != static_cast<size_t>(size))
         throw Exception(Format("Cannot read file \"%s\". %s", filename.c_str(),
                                std::ferror(f) ? std::strerror(errno) : "Unexpected end of file"));
     _Length = static_cast<int32_t>(size);
 }
 
 TMMDBArrayBuffer::TMMDBArrayBuffer(std::vector<uint8_t> bytes) : _fileBytes(std::move(bytes)) {
+    FData = _fileBytes.data();
     if (_fileBytes.size() > static_cast<size_t>(INT32_MAX))
         throw Exception(
             "The image is too large for a MaxMind Db file: at most 2147483647 bytes are supported.");
@@ -352,25 +336,16 @@ int64_t TMMDBDecoder::DecodeInto(TMMDBKind kind, void* target, int64_t offset) {
     return DecodeAt(kind, target, offset, 0);
 }
 
-int64_t TMMDBDecoder::DecodeAt(TMMDBKind kind, void* target, int64_t offset, int depth, bool mayCheckOnly) {
-    return DecodeValue(ReadControl(offset), kind, target, depth, mayCheckOnly);
+int64_t TMMDBDecoder::DecodeAt(TMMDBKind kind, void* target, int64_t offset, int depth) {
+    return DecodeValue(ReadControl(offset), kind, target, depth);
 }
 
-int64_t TMMDBDecoder::DecodeValue(const TControl& c, TMMDBKind kind, void* target, int depth,
-                                  bool mayCheckOnly) {
+int64_t TMMDBDecoder::DecodeValue(const TControl& c, TMMDBKind kind, void* target, int depth) {
     if (depth > kMaxDepth) throw Exception(kTooDeep);
     switch (c.Type) {
     case 1: {
         const auto [to, behind] = PointerTarget(c.Size, c.Payload);
-        if (!_followPointers) return behind;
-        const void* cls = FChecked && mayCheckOnly ? CheckedClass(kind, target) : nullptr;
-        if (cls) {
-            if (FChecked->Known(to, cls, depth)) return behind;
-            DecodeAt(kind, target, to, depth + 1);
-            FChecked->Add(to, cls, depth);
-            return behind;
-        }
-        DecodeAt(kind, target, to, depth + 1);
+        if (_followPointers) DecodeAt(kind, target, to, depth + 1);
         return behind;
     }
     case 7:
@@ -490,9 +465,9 @@ std::pair<std::string_view, int64_t> TMMDBDecoder::ReadMapKey(int64_t position, 
 int64_t TMMDBDecoder::FillRecord(TMMDBRecord& rec, int64_t position, uint32_t count, int depth) {
     for (uint32_t i = 0; i < count; ++i) {
         const auto [key, valuePos] = ReadMapKey(position, depth);
-        if (const TMMDBField* f = rec.FindField(key))
-            position =
-                DecodeAt(f->Kind, f->Get(rec), valuePos, depth, !FChecked || f->Get != FChecked->KeepField);
+        const TMMDBField* f = rec.FindField(key);
+        if (f && (&rec != FOnlyRecord || f->Get == FOnlyField))
+            position = DecodeAt(f->Kind, f->Get(rec), valuePos, depth);
         else
             position = SkipValues(valuePos, 1);
     }

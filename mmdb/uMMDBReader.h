@@ -161,14 +161,14 @@ public:
     std::string ReadString(int64_t offset, int32_t count) const override;
     uint8_t ReadOne(int64_t offset) const override {
         Check(offset, 1);
-        return _fileBytes[static_cast<size_t>(offset)];
+        return FData[offset];
     }
     void Copy(int64_t offset, uint8_t* arr, size_t count) const override;
 
     // count bytes at offset, after the bounds check.
     const uint8_t* Data(int64_t offset, int64_t count) const {
         Check(offset, count);
-        return _fileBytes.data() + offset;
+        return FData + offset;
     }
     std::string_view View(int64_t offset, int64_t count) const {
         return std::string_view(reinterpret_cast<const char*>(Data(offset, count)),
@@ -180,7 +180,10 @@ public:
 
 private:
     [[noreturn]] void OutOfRange(int64_t offset, int64_t count) const;
+    // The image: read from the file into FRaw (not zero-filled first), or handed over.
+    std::unique_ptr<uint8_t[]> FRaw;
     std::vector<uint8_t> _fileBytes;
+    const uint8_t* FData = nullptr;
 };
 
 extern const std::array<uint8_t, 14> kMMDBMetadataMarker;
@@ -226,63 +229,6 @@ private:
 // ---------------------------------------------------------------------------
 // The data-section decoder: fills targets from the data-section encoding.
 
-// Pointer targets already decoded without error into a given class, for callers
-// that decode records only to check them (and read a few fields). A value at a
-// given offset decodes into a given class the same way every time, so a shared
-// value (a city, a country, a names map) is checked once; the record field whose
-// accessor is KeepField is always filled.
-class TMMDBCheckedTargets {
-public:
-    explicit TMMDBCheckedTargets(void* (*keepField)(TMMDBRecord&)) : KeepField(keepField) {}
-    void* (*KeepField)(TMMDBRecord&);
-    bool Known(int64_t offset, const void* cls, int depth) const {
-        if (FSlots.empty()) return false;
-        for (size_t i = Hash(offset, cls) & FMask;; i = (i + 1) & FMask) {
-            const Slot& s = FSlots[i];
-            if (!s.Class) return false;
-            if (s.Offset == offset && s.Class == cls) return depth <= s.Depth;
-        }
-    }
-    void Add(int64_t offset, const void* cls, int depth) {
-        if ((FCount + 1) * 2 > FSlots.size()) Grow();
-        Slot& s = Place(offset, cls);
-        if (!s.Class) {
-            s = Slot{offset, cls, depth};
-            ++FCount;
-        } else if (depth < s.Depth) {
-            s.Depth = depth;
-        }
-    }
-
-private:
-    // Open addressing over one array: a lookup touches one or two cache lines.
-    struct Slot {
-        int64_t Offset;
-        const void* Class; // nullptr: empty
-        int Depth;
-    };
-    static size_t Hash(int64_t offset, const void* cls) {
-        const uint64_t h = (static_cast<uint64_t>(offset) ^ (reinterpret_cast<uintptr_t>(cls) << 29)) *
-                           0x9E3779B97F4A7C15ull;
-        return static_cast<size_t>(h >> 17);
-    }
-    Slot& Place(int64_t offset, const void* cls) {
-        size_t i = Hash(offset, cls) & FMask;
-        while (FSlots[i].Class && !(FSlots[i].Offset == offset && FSlots[i].Class == cls))
-            i = (i + 1) & FMask;
-        return FSlots[i];
-    }
-    void Grow() {
-        std::vector<Slot> old(FSlots.empty() ? 4096 : FSlots.size() * 2, Slot{0, nullptr, 0});
-        old.swap(FSlots);
-        FMask = FSlots.size() - 1;
-        for (const Slot& s : old)
-            if (s.Class) Place(s.Offset, s.Class) = s;
-    }
-    std::vector<Slot> FSlots;
-    size_t FMask = 0, FCount = 0;
-};
-
 class TMMDBDecoder {
 public:
     // Nesting of maps, arrays and pointers beyond this ends the decode with an error,
@@ -311,8 +257,13 @@ public:
         uint32_t Size = 0; // for a pointer: the five low control bits
         int64_t Payload = 0;
     };
-    // With a set, pointer targets it knows as checked are stepped over unfilled.
-    void SetCheckedTargets(TMMDBCheckedTargets* checked) { FChecked = checked; }
+    // Fills only one field of one record object (its other keys are stepped over,
+    // with the same bounds checks), for callers that read a single field; nullptr
+    // restores full decoding.
+    void SetOnlyField(const TMMDBRecord* record, void* (*field)(TMMDBRecord&)) {
+        FOnlyRecord = record;
+        FOnlyField = field;
+    }
 
     TControl ReadControl(int64_t offset) const;
     // The absolute target of a pointer and the offset behind its bytes.
@@ -320,8 +271,8 @@ public:
     int64_t SkipValues(int64_t position, uint64_t n) const;
 
 private:
-    int64_t DecodeAt(TMMDBKind kind, void* target, int64_t offset, int depth, bool mayCheckOnly = true);
-    int64_t DecodeValue(const TControl& c, TMMDBKind kind, void* target, int depth, bool mayCheckOnly);
+    int64_t DecodeAt(TMMDBKind kind, void* target, int64_t offset, int depth);
+    int64_t DecodeValue(const TControl& c, TMMDBKind kind, void* target, int depth);
     int64_t FillRecord(TMMDBRecord& rec, int64_t position, uint32_t count, int depth);
     int64_t FillDictionary(TMMDBStringDictionary& dict, int64_t position, uint32_t count, int depth);
     int64_t FillStringList(TMMDBStringList& list, int64_t position, uint32_t count, int depth);
@@ -338,7 +289,8 @@ private:
     const TMMDBArrayBuffer* _database;
     int64_t _pointerBase;
     bool _followPointers;
-    TMMDBCheckedTargets* FChecked = nullptr;
+    const TMMDBRecord* FOnlyRecord = nullptr;
+    void* (*FOnlyField)(TMMDBRecord&) = nullptr;
 };
 
 // ---------------------------------------------------------------------------
