@@ -108,6 +108,17 @@ TEST(MMDBEnumeration, IPv6WalkReportsIPv4NetworksUnderTheZeroBytes) {
     EXPECT_NE(std::find(all.begin(), all.end(), "::ffff:101:101/128 "), all.end());
 }
 
+TEST(MMDBEnumeration, ShortIPv6NetworksStayIPv6) {
+    // ::/1 holds a record. Under IPv4Only the IPv4 root is that record: one network
+    // 0.0.0.0/0. In the 128-bit walk it is ::/1, not an IPv4 network of prefix -95.
+    Meta m;
+    m.NodeCount = 1;
+    m.IPVersion = 6;
+    TMMDBReader r(Image(Node(24, DataRecord(m, 0), 1), CountryRecord("DE"), m), "v6");
+    EXPECT_EQ(Networks(r, true), (std::vector<std::string>{"0.0.0.0/0 DE"}));
+    EXPECT_EQ(Networks(r, false), (std::vector<std::string>{"::/1 DE"}));
+}
+
 TEST(MMDBEnumeration, RefilledRecordForgetsTheEarlierNetwork) {
     Meta m;
     m.NodeCount = 1;
