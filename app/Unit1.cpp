@@ -17,9 +17,11 @@
 #include <QUrl>
 #include <QUrlQuery>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "support/ListFile.h"
 #include "support/ZarvoRandom.h"
+#include "support/ZarvoSettings.h"
 #include "support/ZarvoText.h"
 
 using namespace zarvo;
@@ -105,6 +107,7 @@ TForm1::TForm1(QWidget* parent) : TVForm(parent) {
     FProgress->AfterStop = [this](TProgress&) { ProgressAfterStop(); };
 
     FUtils = std::make_unique<TZarvoUtils>(FProgress.get());
+    FStoredList = std::make_unique<TStoredSettingsList>();
 
     Button11->SetBrowse(Edit9, &MMDBOpenDialog);
 
@@ -118,6 +121,7 @@ TForm1::~TForm1() {
         FProgress->BreakButtonClick();
         FThread.reset();
     }
+    FStoredList.reset();
     FProgressBinding.reset();
     FUtils.reset();
     FProgress.reset();
@@ -153,9 +157,94 @@ void TForm1::FormShow() {
                                         : QStringLiteral("32-Bit Edition"));
 }
 
-void TForm1::LoadSettings() {}
+void TForm1::LoadSettings() {
+    try {
+        TZarvoOptions o = ReadOptions();
+        if (LoadSettingsFile(SettingsFilePath(true), o, *FStoredList)) WriteOptions(o);
+    } catch (const std::exception& e) {
+        // Unreadable: the controls keep what they had and the window goes on.
+        ErrorMessage(QString::fromUtf8(e.what()));
+    }
+    UpdateSettingsListBox();
+}
 
-void TForm1::SaveSettings() {}
+void TForm1::SaveSettings() {
+    try {
+        SaveSettingsFile(SettingsFilePath(false), ReadOptions(), *FStoredList);
+    } catch (const std::exception& e) {
+        // The old file is left whole; nothing is retried.
+        ErrorMessage(QString::fromUtf8(e.what()));
+    }
+}
+
+void TForm1::SettingsToList(TVHashedStringList& List) const {
+    zarvo::SettingsToList(ReadOptions(), List);
+}
+
+void TForm1::SettingsFromList(const TVHashedStringList& List) {
+    // Keys that are absent keep the controls' values, so start from them.
+    TZarvoOptions o = ReadOptions();
+    zarvo::SettingsFromList(List, o);
+    WriteOptions(o);
+}
+
+// ---------------------------------------------------------------- named settings
+
+void TForm1::UpdateSettingsListBox() {
+    SettingsListBox->SetCount(static_cast<int>(FStoredList->Count()));
+}
+
+void TForm1::SettingsNameEditChange() {
+    const bool any = !SettingsNameEdit->text().isEmpty();
+    for (auto* b : {SettingsSaveButton, SettingsLoadButton, SettingsDeleteButton}) b->setEnabled(any);
+}
+
+QString TForm1::SettingsListBoxData(int index) const {
+    if (!FStoredList || index < 0 || static_cast<size_t>(index) >= FStoredList->Count()) return {};
+    return Q(FStoredList->GetSettings(static_cast<size_t>(index)).Name());
+}
+
+void TForm1::SettingsListBoxClick() {
+    const QModelIndexList selected = SettingsListBox->selectionModel()->selectedIndexes();
+    if (selected.isEmpty()) return;
+    const int i = selected.first().row();
+    if (i < 0 || static_cast<size_t>(i) >= FStoredList->Count()) return;
+    SettingsNameEdit->setText(SettingsListBoxData(i));
+}
+
+std::string TForm1::SettingsName() const {
+    // A pasted line break would split the name's line in the file and turn the rest
+    // of the name into a key of its own; it becomes a blank, as in option values.
+    std::string name = Std(SettingsNameEdit->text());
+    std::replace_if(
+        name.begin(), name.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    return name;
+}
+
+void TForm1::SettingsSaveButtonClick() {
+    const std::string name = SettingsName();
+    if (name.empty()) return;
+    if (SaveNamedSettings(*FStoredList, name, ReadOptions())) UpdateSettingsListBox();
+}
+
+void TForm1::SettingsLoadButtonClick() {
+    const std::string name = SettingsName();
+    TZarvoOptions o = ReadOptions();
+    if (!LoadNamedSettings(*FStoredList, name, o)) {
+        Warning(QStringLiteral("Load Settings"), Q(SettingsNotFoundMessage(name)));
+        return;
+    }
+    WriteOptions(o);
+}
+
+void TForm1::SettingsDeleteButtonClick() {
+    const std::string name = SettingsName();
+    if (!DeleteNamedSettings(*FStoredList, name)) {
+        Warning(QStringLiteral("Delete Settings"), Q(SettingsNotFoundMessage(name)));
+        return;
+    }
+    UpdateSettingsListBox();
+}
 
 // ---------------------------------------------------------------- controls
 
@@ -498,6 +587,15 @@ void TForm1::BuildControls() {
     connect(Button10, &QPushButton::clicked, this, &TForm1::Button10Click);
     connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
     connect(Button12, &QPushButton::clicked, this, &QWidget::close);
+    SettingsListBox->Model()->OnData = [this](int i) { return SettingsListBoxData(i); };
+    connect(SettingsNameEdit, &QLineEdit::textChanged, this, &TForm1::SettingsNameEditChange);
+    // A click on the chosen item, or a choice by keyboard.
+    connect(SettingsListBox, &QAbstractItemView::clicked, this, &TForm1::SettingsListBoxClick);
+    connect(SettingsListBox->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TForm1::SettingsListBoxClick);
+    connect(SettingsSaveButton, &QPushButton::clicked, this, &TForm1::SettingsSaveButtonClick);
+    connect(SettingsLoadButton, &QPushButton::clicked, this, &TForm1::SettingsLoadButtonClick);
+    connect(SettingsDeleteButton, &QPushButton::clicked, this, &TForm1::SettingsDeleteButtonClick);
 
     SetAccessibleNames();
 

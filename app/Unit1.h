@@ -16,6 +16,7 @@
 #include "support/qt/VFormUnit.h"
 #include "support/qt/VirtualListUnit.h"
 #include "support/uProgress.h"
+#include "support/uStoredSettings.h"
 
 class QCheckBox;
 class QComboBox;
@@ -60,6 +61,12 @@ public:
     // Controls <-> options, as the settings file and the named settings use them.
     zarvo::TZarvoOptions ReadOptions() const;
     void WriteOptions(const zarvo::TZarvoOptions& o);
+
+    // Every option into a name=value list (keys already there are replaced where they
+    // stand), and the controls from one, each key by its own read-back rule.
+    void SettingsToList(zarvo::TVHashedStringList& List) const;
+    void SettingsFromList(const zarvo::TVHashedStringList& List);
+    zarvo::TStoredSettingsList& StoredList() { return *FStoredList; }
 
     bool ApplyOptionsToEngine();
     void UpdateIPCountLabel();
@@ -120,9 +127,21 @@ private:
     void FormShow();
 
     // Settings file: read at the end of creation, written at destruction and before
-    // each accepted run. The settings unit fills these in.
+    // each accepted run. A file that cannot be read or written is reported and the
+    // window goes on.
     void LoadSettings();
     void SaveSettings();
+
+    // The named-settings group.
+    void SettingsNameEditChange();
+    // The name edit's text as a set's name.
+    std::string SettingsName() const;
+    QString SettingsListBoxData(int index) const;
+    void SettingsListBoxClick();
+    void SettingsSaveButtonClick();
+    void SettingsLoadButtonClick();
+    void SettingsDeleteButtonClick();
+    void UpdateSettingsListBox();
 
     void ProgressBeforeStart(bool& allow, bool& clearLog);
     void OnStartProcess();
@@ -145,6 +164,7 @@ private:
     int FActiveThreads = 0;
     std::string FActionResult;
     std::unique_ptr<zarvo::TZarvoUtils> FUtils;
+    std::unique_ptr<zarvo::TStoredSettingsList> FStoredList;
     bool fDNSBreak = false;
     QString fAppVer;
     std::unique_ptr<zarvo::qt::TProgressBinding> FProgressBinding;

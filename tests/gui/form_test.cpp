@@ -22,6 +22,7 @@
 
 #include "FakeDialogs.h"
 #include "app/Unit1.h"
+#include "support/uAppFolder.h"
 
 using zarvo::qt::TLinesView;
 
@@ -42,6 +43,7 @@ class FormTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<TFakeDialogs> dialogs;
+    std::unique_ptr<QTemporaryDir> settingsDir;
     std::unique_ptr<TForm1> form;
 
     template <class W> W* child(const char* name) {
@@ -75,10 +77,14 @@ class FormTest : public QObject {
 private Q_SLOTS:
     void init() {
         dialogs = std::make_unique<TFakeDialogs>();
+        // Every test starts from the initial options: a fresh settings folder each.
+        settingsDir = std::make_unique<QTemporaryDir>();
+        zarvo::SetAppFolder({{"-settingsdir", settingsDir->path().toStdString()}, {}, {}, {}});
         form = std::make_unique<TForm1>();
     }
     void cleanup() {
         form.reset();
+        settingsDir.reset();
         dialogs.reset();
     }
 
