@@ -4,6 +4,9 @@
 // A 2 ms heartbeat timer records the event loop's longest stall from pressing
 // "Generate IPs" until the lines are painted; then Shuffle and Clear are timed.
 #include <QApplication>
+#include <QTemporaryDir>
+
+#include "support/uAppFolder.h"
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -66,6 +69,9 @@ public:
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     const int lines = argc > 1 ? std::atoi(argv[1]) : 1000000;
+    // Keep the user's own settings out of it: a throwaway settings folder.
+    QTemporaryDir settingsDir;
+    zarvo::SetAppFolder({{"-settingsdir", settingsDir.path().toStdString()}, {}, {}, {}});
     TForm1 form;
     form.show();
     QElapsedTimer wait;

@@ -1,6 +1,9 @@
 // Takes the README's picture of the main window with real generated output:
 //   xvfb-run -s "-screen 0 1280x800x24" build/bench/gui/zarvo_screenshot docs/screenshot.png
 #include <QApplication>
+#include <QTemporaryDir>
+
+#include "support/uAppFolder.h"
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -15,6 +18,9 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName(QString::fromLatin1(kApplicationTitle));
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshot.png");
+    // Keep the user's own settings out of it: a throwaway settings folder.
+    QTemporaryDir settingsDir;
+    zarvo::SetAppFolder({{"-settingsdir", settingsDir.path().toStdString()}, {}, {}, {}});
     TForm1 form;
     form.Memo1->setPlainText(
         QStringLiteral("office=192.168.10.0/24\nlab=10.20.0.0/16/24\nfdc7:200d:3e17::/120"));
