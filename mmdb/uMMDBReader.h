@@ -430,6 +430,13 @@ public:
 private:
     void Open();
     int64_t LocateMetadata() const;
+    void FillPrefixTable(int64_t node, int depth, uint32_t prefix);
+
+    static constexpr int kPrefixBits = 16;
+    // Node (or record) and depth reached by each 16-bit IPv4 prefix; built after
+    // some IPv4 walks, so single lookups do not pay for it.
+    std::vector<uint64_t> FPrefixTable;
+    int FIPv4Walks = 0;
 
     std::unique_ptr<TMMDBArrayBuffer> _database;
     std::string _fileName;

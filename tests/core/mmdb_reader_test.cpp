@@ -270,6 +270,36 @@ TEST(MMDBReader, CorruptTreesEndInErrors) {
     EXPECT_TRUE(pointers.Lookup(V4("1.1.1.1"), prefix, rec));
 }
 
+TEST(MMDBReader, ManyIPv4WalksGiveTheSameAnswers) {
+    // After some walks the reader takes the first 16 steps from a table; the answers
+    // must be those of a fresh reader, for records above and below depth 16.
+    const Bytes a = Map(0), b = Map(1) + Str("x") + Str("y");
+    Meta m;
+    m.NodeCount = 3; // 0.0.0.0/2 and 64.0.0.0/2 records, 128.0.0.0/1 empty below node 2
+    const std::vector<uint8_t> shallow =
+        Image(Node(24, 1, 2) + Node(24, DataRecord(m, 0), DataRecord(m, 1)) + Node(24, 3, 3), a + b, m);
+    for (const std::string& db : {TestDb("GeoIP2-City-Test.mmdb"), TestDb("MaxMind-DB-test-mixed-28.mmdb"),
+                                  TestDb("MaxMind-DB-test-ipv4-32.mmdb"), std::string()}) {
+        auto open = [&] { return db.empty() ? TMMDBReader(shallow, "shallow") : TMMDBReader(db); };
+        TMMDBReader warm = open();
+        uint32_t x = 12345;
+        std::vector<uint32_t> addrs;
+        for (int k = 0; k < 600; ++k) {
+            x = x * 1103515245u + 12345u;
+            // Half of them near the networks of the test databases.
+            addrs.push_back(k % 2 ? x : (k % 4 ? 0x01010100u : 0x51024500u) | (x >> 24));
+        }
+        for (uint32_t v : addrs) {
+            int32_t warmPrefix = -1, freshPrefix = -1;
+            const int64_t warmRecord = warm.WalkTree(TMMDBIPAddress(MakeIPv4(v)), warmPrefix);
+            TMMDBReader fresh = open();
+            const int64_t freshRecord = fresh.WalkTree(TMMDBIPAddress(MakeIPv4(v)), freshPrefix);
+            ASSERT_EQ(warmRecord, freshRecord) << db << " " << IPv4ToStr(MakeIPv4(v));
+            ASSERT_EQ(warmPrefix, freshPrefix) << db << " " << IPv4ToStr(MakeIPv4(v));
+        }
+    }
+}
+
 TEST(MMDBIPAddress, BytesAndText) {
     const TMMDBIPAddress a = V4("1.2.3.4");
     EXPECT_EQ(a.GetAddressBytes(), (std::vector<uint8_t>{1, 2, 3, 4}));
