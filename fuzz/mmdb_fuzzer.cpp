@@ -60,6 +60,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Lookups(reader, data, size);
         // Again the way the country column looks up: only "country" decoded.
         Lookups(reader, data, size, true);
+        // Enough IPv4 walks for the reader to build its prefix table, then more.
+        uint32_t v = size ? data[0] : 0;
+        for (int i = 0; i < 300; ++i) {
+            v = v * 1103515245u + 12345u;
+            try {
+                int32_t prefix = 0;
+                reader.WalkTree(TMMDBIPAddress(MakeIPv4(v)), prefix);
+            } catch (const Exception&) {
+            }
+        }
         Enumerate<TMMDBIPCountryInfo>(reader, true, &TMMDBMetaReader::RenderCountryRow);
         Enumerate<TMMDBIPCountryCityInfoEx>(reader, true, &TMMDBMetaReader::RenderCityRow);
         Enumerate<TMMDBIPCountryInfoEx>(reader, false, [](const TMMDBIPAddress&, int32_t, const auto&) {});
