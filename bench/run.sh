@@ -49,5 +49,5 @@ echo "   lines: $(wc -l < "$OUT/v6.txt"), distinct: $(sort -u "$OUT/v6.txt" | wc
 
 if [ -x bench/mmdb/run.sh ]; then
     echo
-    bench/mmdb/run.sh "$BUILD"
+    bench/mmdb/run.sh
 fi

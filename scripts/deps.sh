@@ -18,6 +18,8 @@ done
 
 missing=()
 for p in "${want[@]}"; do
+    # npm may come with a nodejs build that is not Debian's (and conflicts with Debian's npm).
+    [ "$p" = npm ] && command -v npm >/dev/null && continue
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0

@@ -41,6 +41,8 @@ struct ScalarCase {
     int64_t Behind;    // offset behind the value
     const char* Error; // the message, or ""
 };
+// Test names and failure output show the case's name, not its bytes.
+void PrintTo(const ScalarCase& c, std::ostream* os) { *os << c.Name; }
 
 Value DecodeScalar(TMMDBDecoder& d, TMMDBKind kind, int64_t& behind) {
     switch (kind) {

@@ -49,6 +49,9 @@ protected:
 struct PercentCase {
     int64_t min, max, position, percent;
 };
+void PrintTo(const PercentCase& c, std::ostream* os) {
+    *os << "min " << c.min << " max " << c.max << " position " << c.position;
+}
 
 class PercentTest : public ::testing::TestWithParam<PercentCase> {};
 
