@@ -219,14 +219,34 @@ int RunGenerate(const std::vector<std::string>& args, std::istream& in, std::ost
     std::string result;
     try {
         ApplyOptionsToEngine(opt, utils);
+        // Lines are written as they are made. With the country column a run can fail
+        // part-way on a bad database, so its lines are held until the run is complete.
+        // The file is created with the first lines, so a run refused up front (a
+        // limit, a bad mask) leaves an existing file as it was.
+        std::unique_ptr<TListFileWriter> file;
+        auto openFile = [&] {
+            if (!file)
+                file = std::make_unique<TListFileWriter>(output,
+                                                         ListDelimiter(listDelimiter == "comma"       ? 1
+                                                                       : listDelimiter == "semicolon" ? 2
+                                                                                                      : 0));
+        };
+        auto write = [&](const TStringList& lines) {
+            if (output.empty()) {
+                WriteLines(lines, out);
+                return;
+            }
+            openFile();
+            file->Write(lines);
+        };
+        if (!opt.ResolveCountry) utils.FLineSink = write;
         utils.PerformGenerateIPList(nullptr, result);
-        if (!output.empty()) {
-            SaveListToFile(utils.FIPList, output,
-                           ListDelimiter(listDelimiter == "comma"       ? 1
-                                         : listDelimiter == "semicolon" ? 2
-                                                                        : 0));
+        if (opt.ResolveCountry) write(utils.FIPList);
+        if (output.empty()) {
+            out.flush();
         } else {
-            WriteLines(utils.FIPList, out);
+            openFile();
+            file->Close();
         }
     } catch (const std::exception& e) {
         err << PlainMessage(e.what()) << "\n";

@@ -200,7 +200,7 @@ bool TZarvoUtils::PerformGenerateIPList(const void* thread, std::string& resultT
                    FEscapeIPv6, ports ? &*ports : nullptr, FGenerateNames, names, FResolveIPCountry,
                    FMMDBFilePath, expectedLines);
 
-    resultText = Format("%d IPs generated.", static_cast<int>(FIPList.Count()));
+    resultText = Format("%d IPs generated.", static_cast<int>(FLineSink ? FSinkLines : FIPList.Count()));
     progress->SetPosition(progress->Max());
     return true;
 }
@@ -209,11 +209,11 @@ bool TZarvoUtils::PerformGenerateIPList(const void* thread, std::string& resultT
 // [":" port] [delimiter, country code], one line per port.
 class TZarvoUtils::TLineComposer {
 public:
-    TLineComposer(TStringList& target, bool escapeIPv6, const TPorts* ports, bool generateNames,
-                  const TNameSettings& names, TCountryColumn* country,
+    TLineComposer(TStringList& target, const TLineSink* sink, bool escapeIPv6, const TPorts* ports,
+                  bool generateNames, const TNameSettings& names, TCountryColumn* country,
                   const std::vector<std::string>& sources)
-        : FTarget(target), FEscape(escapeIPv6), FPorts(ports), FNamesOn(generateNames), FNames(names),
-          FCountry(country), FSources(sources), FCounter(static_cast<uint32_t>(names.First)) {
+        : FTarget(target), FSink(sink), FEscape(escapeIPv6), FPorts(ports), FNamesOn(generateNames),
+          FNames(names), FCountry(country), FSources(sources), FCounter(static_cast<uint32_t>(names.First)) {
         FCounterOn = !names.Symbol.empty() && names.Template.find(names.Symbol) != std::string::npos;
         for (int k = 1; k <= 8; ++k)
             FQuadOn[k] = names.Template.find("%" + std::to_string(k)) != std::string::npos;
@@ -221,6 +221,22 @@ public:
     }
 
     void Emit(const TCandidate& c) {
+        EmitLines(c);
+        if (FSink && FTarget.Count() >= kChunkLines) Flush();
+    }
+
+    // Hands the lines composed so far to the sink.
+    void Flush() {
+        if (!FSink || FTarget.Empty()) return;
+        (*FSink)(FTarget);
+        FFlushed += FTarget.Count();
+        FTarget.ClearKeepCapacity();
+    }
+    size_t Flushed() const { return FFlushed; }
+    static constexpr size_t kChunkLines = 65536;
+
+private:
+    void EmitLines(const TCandidate& c) {
         if (!FNamesOn && !FCountry && !FPorts) {
             // The common case: the address text straight into the list.
             char* p = FTarget.AddRaw(kIPAddrTextRoom);
@@ -246,7 +262,6 @@ public:
         for (const std::string& suffix : *FPorts) EmitComposed(c, addr, suffix, code);
     }
 
-private:
     void EmitComposed(const TCandidate& c, std::string_view addr, std::string_view suffix,
                       const std::string& code) {
         FLine.clear();
@@ -274,6 +289,8 @@ private:
     }
 
     TStringList& FTarget;
+    const TLineSink* FSink;
+    size_t FFlushed = 0;
     bool FEscape;
     const TPorts* FPorts;
     bool FNamesOn;
@@ -405,7 +422,8 @@ void TZarvoUtils::GenerateIPList(bool append, TGenerateCounts mode, int64_t coun
         std::error_code ec;
         if (!std::filesystem::is_regular_file(mmdbFilePath, ec)) throw Exception("MMDB File not found");
     }
-    if (!append) FIPList.Clear();
+    FSinkLines = 0;
+    if (!append && !FLineSink) FIPList.Clear();
     if (nPlans == 0) return;
 
     if (FRandomSeed)
@@ -443,16 +461,21 @@ void TZarvoUtils::GenerateIPList(bool append, TGenerateCounts mode, int64_t coun
         allIPv4 = allIPv4 && w.First.ip_family == IPv4;
     }
 
-    const size_t kept = FIPList.Count();
-    // Room for the expected lines up front: no regrowth copies on the hot path.
-    const size_t reserveLines = static_cast<size_t>(std::min<int64_t>(expectedLines, int64_t{1} << 24));
+    // With a sink the lines pass through one reused chunk; otherwise they go
+    // straight into FIPList, with room for the expected lines made up front.
+    TStringList chunk;
+    TStringList& target = FLineSink ? chunk : FIPList;
+    const size_t kept = target.Count();
+    const size_t reserveLines = static_cast<size_t>(std::min<int64_t>(
+        expectedLines, FLineSink ? int64_t{TLineComposer::kChunkLines} + 1 : int64_t{1} << 24));
     if (!generateNames && !country)
-        FIPList.Reserve(kept + reserveLines,
-                        reserveLines * (allIPv4 ? 16 : 42) + (ports ? reserveLines * 6 : 0));
+        target.Reserve(kept + reserveLines,
+                       reserveLines * (allIPv4 ? 16 : 42) + (ports ? reserveLines * 6 : 0));
     else
-        FIPList.Reserve(kept + reserveLines, 0);
+        target.Reserve(kept + reserveLines, 0);
 
-    TLineComposer composer(FIPList, escapeIPv6, ports, generateNames, names, country.get(), plans.Sources);
+    TLineComposer composer(target, FLineSink ? &FLineSink : nullptr, escapeIPv6, ports, generateNames, names,
+                           country.get(), plans.Sources);
     const TCandidateFilter filter(usableHosts, excludes, escapeIPv6);
     const int64_t all = INT64_MAX;
     try {
@@ -470,6 +493,8 @@ void TZarvoUtils::GenerateIPList(bool append, TGenerateCounts mode, int64_t coun
             else
                 CopyLines(walks, 0, nPlans, filter, composer, n);
         }
+        composer.Flush();
+        FSinkLines = composer.Flushed();
     } catch (...) {
         // A failed run keeps only the lines that were there before it.
         FIPList.Truncate(kept);

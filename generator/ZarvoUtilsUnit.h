@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -65,6 +66,12 @@ public:
     std::string FMMDBFilePath;
     // A fixed seed makes a run reproducible; without it the clock seeds each run.
     std::optional<uint64_t> FRandomSeed;
+    // When set, the finished lines go to the sink in chunks, in order, instead of
+    // into FIPList (which the run then leaves alone), so that a writer can stream a
+    // run of any size without holding it. Chunks handed over before a failure stay
+    // handed over.
+    using TLineSink = std::function<void(const TStringList&)>;
+    TLineSink FLineSink;
 
     // Port suffixes (":" and the port) for a list such as "80,3128-3130".
     static std::vector<std::string> ParsePortNumbers(const std::string& text);
@@ -107,6 +114,7 @@ private:
 
     TProgress* FProgress;
     const void* FThread = nullptr;
+    size_t FSinkLines = 0; // lines handed to FLineSink by the last run
 };
 
 } // namespace zarvo

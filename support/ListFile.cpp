@@ -1,13 +1,15 @@
 #include "support/ListFile.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "support/ZarvoText.h"
 
 namespace zarvo {
+
+namespace {
+constexpr size_t kChunk = 1 << 20; // one write call per megabyte, not per line
+}
 
 std::string ListDelimiter(int itemIndex) {
     switch (itemIndex) {
@@ -20,26 +22,40 @@ std::string ListDelimiter(int itemIndex) {
     }
 }
 
-void SaveListToFile(const TStringList& lines, const std::string& fileName, std::string_view delimiter) {
-    auto fail = [&](int err) {
-        throw Exception(Format("Cannot create file \"%s\". %s", fileName.c_str(), std::strerror(err)));
-    };
-    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(fileName.c_str(), "wb"), &std::fclose);
-    if (!f) fail(errno);
-    // Large chunks: one write call per few hundred kilobytes, not per line.
-    std::string buf;
-    buf.reserve(1 << 20);
+TListFileWriter::TListFileWriter(const std::string& fileName, std::string_view delimiter)
+    : FFileName(fileName), FDelimiter(delimiter), FFile(std::fopen(fileName.c_str(), "wb"), &std::fclose) {
+    if (!FFile) Fail(errno);
+    FBuffer.reserve(kChunk + 4096);
+}
+
+void TListFileWriter::Fail(int err) const {
+    throw Exception(Format("Cannot create file \"%s\". %s", FFileName.c_str(), std::strerror(err)));
+}
+
+void TListFileWriter::Flush() {
+    if (!FBuffer.empty() && std::fwrite(FBuffer.data(), 1, FBuffer.size(), FFile.get()) != FBuffer.size())
+        Fail(errno);
+    FBuffer.clear();
+}
+
+void TListFileWriter::Write(const TStringList& lines) {
     for (size_t i = 0; i < lines.Count(); ++i) {
-        if (i) buf.append(delimiter);
-        buf.append(lines[i]);
-        if (buf.size() >= (1 << 20) - 4096) {
-            if (std::fwrite(buf.data(), 1, buf.size(), f.get()) != buf.size()) fail(errno);
-            buf.clear();
-        }
+        if (!FFirst) FBuffer.append(FDelimiter);
+        FFirst = false;
+        FBuffer.append(lines[i]);
+        if (FBuffer.size() >= kChunk) Flush();
     }
-    if (!buf.empty() && std::fwrite(buf.data(), 1, buf.size(), f.get()) != buf.size()) fail(errno);
-    FILE* raw = f.release();
-    if (std::fclose(raw) != 0) fail(errno);
+}
+
+void TListFileWriter::Close() {
+    Flush();
+    if (std::fclose(FFile.release()) != 0) Fail(errno);
+}
+
+void SaveListToFile(const TStringList& lines, const std::string& fileName, std::string_view delimiter) {
+    TListFileWriter writer(fileName, delimiter);
+    writer.Write(lines);
+    writer.Close();
 }
 
 } // namespace zarvo

@@ -1,6 +1,8 @@
 // Writing a list of lines to a text file, as "Save to file" does.
 #pragma once
 
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -11,9 +13,26 @@ namespace zarvo {
 // The list delimiter chosen by position: 1 gives ",", 2 gives ";", anything else CR LF.
 std::string ListDelimiter(int itemIndex);
 
-// Creates or replaces the file and writes the lines (UTF-8, no byte-order mark)
-// with the delimiter between them and nothing after the last one. Raises
-// "Cannot create file "NAME". REASON" when the file cannot be created or written.
+// Writes lines with the delimiter between them and nothing after the last one,
+// in UTF-8 without a byte-order mark; the lines may arrive in several pieces.
+// Raises "Cannot create file "NAME". REASON" when the file cannot be created or
+// written.
+class TListFileWriter {
+public:
+    TListFileWriter(const std::string& fileName, std::string_view delimiter);
+    void Write(const TStringList& lines);
+    void Close();
+
+private:
+    [[noreturn]] void Fail(int err) const;
+    void Flush();
+
+    std::string FFileName, FDelimiter, FBuffer;
+    std::unique_ptr<FILE, int (*)(FILE*)> FFile;
+    bool FFirst = true;
+};
+
+// Creates or replaces the file and writes the lines, as TListFileWriter does.
 void SaveListToFile(const TStringList& lines, const std::string& fileName, std::string_view delimiter);
 
 } // namespace zarvo

@@ -40,6 +40,11 @@ public:
     void ShrinkLast(size_t m);
     void AddAll(const TStringList& other);
     void Clear();
+    // Empties the list but keeps its memory for the next lines.
+    void ClearKeepCapacity() {
+        FEntries.clear();
+        FSize = 0;
+    }
     void Reserve(size_t lines, size_t chars);
     void Exchange(size_t i, size_t j) { std::swap(FEntries[i], FEntries[j]); }
     // Drops the lines from count on (their text stays allocated until Clear).

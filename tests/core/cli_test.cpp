@@ -172,6 +172,12 @@ TEST_F(CliFiles, RangeFileAndSavedListBytes) {
     EXPECT_EQ(Cli({"generate", "--names", "h\xC3\xA9te#", "-o", utf8.string(), "10.0.0.1"}).code, 0);
     EXPECT_EQ(ReadFile(utf8), "h\xC3\xA9te1 10.0.0.1");
 
+    // A run refused up front leaves an existing file as it was.
+    const fs::path keep = dir / "keep.txt";
+    std::ofstream(keep) << "old";
+    EXPECT_EQ(Cli({"generate", "-o", keep.string(), "10.0.0.0/8"}).code, 1);
+    EXPECT_EQ(ReadFile(keep), "old");
+
     const CliResult bad = Cli({"generate", "-o", (dir / "no/such/dir/x.txt").string(), "10.0.0.1"});
     EXPECT_EQ(bad.code, 1);
     EXPECT_EQ(bad.err.rfind("Cannot create file \"" + (dir / "no/such/dir/x.txt").string() + "\". ", 0), 0u);

@@ -359,3 +359,26 @@ TEST(Engine_, BitsForCount) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Engine, SinkReceivesTheSameLinesInChunks) {
+    u.FRandomOrder = true;
+    u.FRandomSeed = 5;
+    const Lines held = Generate({"10.0.0.0/15"}).lines; // 131072 lines: more than one chunk
+    Lines streamed;
+    size_t chunks = 0;
+    u.FLineSink = [&](const TStringList& chunk) {
+        ++chunks;
+        for (size_t i = 0; i < chunk.Count(); ++i) streamed.emplace_back(chunk[i]);
+    };
+    u.FIPList.Clear();
+    u.FIPList.Add("left alone");
+    const RunResult r = Generate({"10.0.0.0/15"});
+    EXPECT_EQ(streamed, held);
+    EXPECT_GT(chunks, 1u);
+    EXPECT_EQ(r.lines, (Lines{"left alone"}));
+    EXPECT_EQ(r.result, "131072 IPs generated.");
+}
+
+} // namespace
