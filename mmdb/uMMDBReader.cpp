@@ -9,6 +9,11 @@
 namespace zarvo {
 
 namespace {
+const char* const kBadDouble =
+    "The MaxMind DB file's data section contains bad data: invalid size of double.";
+const char* const kBadFloat = "The MaxMind DB file's data section contains bad data: invalid size of float.";
+const char* const kBadBoolean =
+    "The MaxMind DB file's data section contains bad data: invalid size of boolean.";
 
 const char* const kBadPointer =
     "The MaxMind DB file's data section contains bad data: pointer larger than the database.";
@@ -386,8 +391,7 @@ int64_t TMMDBDecoder::DecodeValue(const TControl& c, TMMDBKind kind, void* targe
         static_cast<std::string*>(target)->assign(_database->View(p, n));
         return p + n;
     case 3:
-        if (n != 8)
-            throw Exception("The MaxMind DB file's data section contains bad data: invalid size of double.");
+        if (n != 8) throw Exception(kBadDouble);
         CheckPayload(p, n);
         *static_cast<double*>(target) = _database->ReadDouble(p);
         return p + n;
@@ -417,13 +421,11 @@ int64_t TMMDBDecoder::DecodeValue(const TControl& c, TMMDBKind kind, void* targe
         return p + n;
     }
     case 14:
-        if (n > 1)
-            throw Exception("The MaxMind DB file's data section contains bad data: invalid size of boolean.");
+        if (n > 1) throw Exception(kBadBoolean);
         *static_cast<bool*>(target) = n == 1;
         return p;
     case 15:
-        if (n != 4)
-            throw Exception("The MaxMind DB file's data section contains bad data: invalid size of float.");
+        if (n != 4) throw Exception(kBadFloat);
         CheckPayload(p, n);
         *static_cast<float*>(target) = _database->ReadFloat(p);
         return p + n;
@@ -469,7 +471,9 @@ int64_t TMMDBDecoder::FillRecord(TMMDBRecord& rec, int64_t position, uint32_t co
         if (f && (&rec != FOnlyRecord || f->Get == FOnlyField))
             position = DecodeAt(f->Kind, f->Get(rec), valuePos, depth);
         else
-            position = SkipValues(valuePos, 1);
+            // A field the record maps but the caller does not read is stepped over
+            // with the size checks its decoding would make, so bad data still fails.
+            position = SkipValues(valuePos, 1, f != nullptr);
     }
     return position;
 }
@@ -516,7 +520,7 @@ int64_t TMMDBDecoder::FillRecordList(TMMDBRecordList& list, int64_t position, ui
     return position;
 }
 
-int64_t TMMDBDecoder::SkipValues(int64_t position, uint64_t n) const {
+int64_t TMMDBDecoder::SkipValues(int64_t position, uint64_t n, bool checkSizes) const {
     // Each step consumes at least one byte, so the loop ends within the image.
     while (n > 0) {
         const TControl c = ReadControl(position);
@@ -535,9 +539,12 @@ int64_t TMMDBDecoder::SkipValues(int64_t position, uint64_t n) const {
             position = c.Payload;
             break;
         case 14:
+            if (checkSizes && c.Size > 1) throw Exception(kBadBoolean);
             position = c.Payload;
             break;
         default:
+            if (checkSizes && c.Type == 3 && c.Size != 8) throw Exception(kBadDouble);
+            if (checkSizes && c.Type == 15 && c.Size != 4) throw Exception(kBadFloat);
             CheckPayload(c.Payload, c.Size);
             position = c.Payload + c.Size;
             break;

@@ -268,7 +268,9 @@ public:
     TControl ReadControl(int64_t offset) const;
     // The absolute target of a pointer and the offset behind its bytes.
     std::pair<int64_t, int64_t> PointerTarget(uint32_t bits, int64_t position) const;
-    int64_t SkipValues(int64_t position, uint64_t n) const;
+    // Steps over n values without following pointers; with checkSizes the doubles,
+    // floats and booleans met on the way must have their type's size.
+    int64_t SkipValues(int64_t position, uint64_t n, bool checkSizes = false) const;
 
 private:
     int64_t DecodeAt(TMMDBKind kind, void* target, int64_t offset, int depth);

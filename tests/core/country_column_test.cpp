@@ -138,6 +138,23 @@ TEST_F(CountryRun, LinesEndInTheCode) {
     EXPECT_EQ(Run({"81.2.69.160"}), (std::vector<std::string>{"name,81.2.69.160:80,GB"}));
 }
 
+TEST_F(CountryRun, BadDataInTheRecordFailsTheRun) {
+    // The record's location holds a double of the wrong size: not a country field,
+    // but the data is broken, and the run says so instead of giving codes.
+    u.FMMDBFilePath = TestDb("GeoIP2-City-Test-Broken-Double-Format.mmdb");
+    u.FIPRanges = {"2.125.160.216"};
+    u.FResolveIPCountry = true;
+    std::string result;
+    try {
+        u.PerformGenerateIPList(nullptr, result);
+        ADD_FAILURE() << "the run must fail";
+    } catch (const Exception& e) {
+        EXPECT_STREQ(e.what(),
+                     "The MaxMind DB file's data section contains bad data: invalid size of double.");
+    }
+    EXPECT_EQ(u.FIPList.Count(), 0u);
+}
+
 TEST_F(CountryRun, NotADatabaseFailsTheRun) {
     u.FMMDBFilePath = TestDb("README.md");
     u.FIPRanges = {"10.0.0.0/30"};
