@@ -12,10 +12,6 @@ using namespace mmdbtest;
 
 namespace {
 
-std::string TestDb(const std::string& name) {
-    return std::string(ZARVO_TESTDATA_DIR) + "/mmdb/" + name;
-}
-
 std::string Code(TCountryColumn& c, const char* address) {
     return c.CountryCode(StrToIPAddr(address));
 }

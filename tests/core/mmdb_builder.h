@@ -5,12 +5,29 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "mmdb/uMMDBReader.h"
+#include "support/ZarvoText.h"
 
 namespace mmdbtest {
+
+// A database of the format's own test set.
+inline std::string TestDb(const std::string& name) {
+    return std::string(ZARVO_TESTDATA_DIR) + "/mmdb/" + name;
+}
+
+// The message of what f raises, or "" when it raises nothing.
+inline std::string ErrorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const zarvo::Exception& e) {
+        return e.what();
+    }
+    return "";
+}
 
 using Bytes = std::string;
 

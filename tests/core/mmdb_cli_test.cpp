@@ -4,6 +4,9 @@
 #include <sstream>
 
 #include "cli/ZarvoCli.h"
+#include "mmdb_builder.h"
+
+using mmdbtest::TestDb;
 
 namespace {
 
@@ -17,10 +20,6 @@ CliRun Cli(const std::vector<std::string>& args) {
     std::ostringstream out, err;
     const int code = zarvo::cli::RunCli(args, in, out, err);
     return {code, out.str(), err.str()};
-}
-
-std::string TestDb(const std::string& name) {
-    return std::string(ZARVO_TESTDATA_DIR) + "/mmdb/" + name;
 }
 
 TEST(MmdbCli, LookupLines) {

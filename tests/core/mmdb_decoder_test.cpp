@@ -21,15 +21,6 @@ struct DecodeFixture {
     TMMDBDecoder Decoder;
 };
 
-std::string ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "";
-}
-
 using Value =
     std::variant<int32_t, int64_t, uint64_t, double, float, bool, std::string, std::vector<uint8_t>>;
 
@@ -42,7 +33,9 @@ struct ScalarCase {
     const char* Error; // the message, or ""
 };
 // Test names and failure output show the case's name, not its bytes.
-void PrintTo(const ScalarCase& c, std::ostream* os) { *os << c.Name; }
+void PrintTo(const ScalarCase& c, std::ostream* os) {
+    *os << c.Name;
+}
 
 Value DecodeScalar(TMMDBDecoder& d, TMMDBKind kind, int64_t& behind) {
     switch (kind) {

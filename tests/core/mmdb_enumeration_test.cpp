@@ -13,19 +13,6 @@ using namespace mmdbtest;
 
 namespace {
 
-std::string TestDb(const std::string& name) {
-    return std::string(ZARVO_TESTDATA_DIR) + "/mmdb/" + name;
-}
-
-std::string ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "";
-}
-
 Bytes CountryRecord(const std::string& iso) {
     return Map(1) + Str("country") + Map(2) + Str("iso_code") + Str(iso) + Str("geoname_id") + U32(7);
 }

@@ -14,19 +14,6 @@ using namespace mmdbtest;
 
 namespace {
 
-std::string TestDb(const std::string& name) {
-    return std::string(ZARVO_TESTDATA_DIR) + "/mmdb/" + name;
-}
-
-std::string ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "";
-}
-
 TMMDBIPAddress V4(const char* s) {
     return TMMDBIPAddress(StrToIPv4(s));
 }
