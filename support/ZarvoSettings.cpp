@@ -426,10 +426,9 @@ std::string SettingsNotFoundMessage(const std::string& name) {
 
 void LoadOptionsFromSettingsFile(const std::string& path, const std::string& setName, TZarvoOptions& o) {
     const TVHashedStringList l = ReadSettingsList(path);
-    if (setName.empty()) {
-        SettingsFromList(l, o);
-        return;
-    }
+    // As in the window: the file's options first, then the named set over them.
+    SettingsFromList(l, o);
+    if (setName.empty()) return;
     TStoredSettingsList sets;
     sets.LoadFromList(l, kStoredListPrefix, kStoredSettingPrefix);
     if (!LoadNamedSettings(sets, setName, o)) throw Exception(SettingsNotFoundMessage(setName));

@@ -109,7 +109,8 @@ bool DeleteNamedSettings(TStoredSettingsList& sets, const std::string& name);
 std::string SettingsNotFoundMessage(const std::string& name);
 
 // Reads the settings file at path into o (keys that are absent leave o's values);
-// with a set name, the options of that named set instead. Raises the file's error,
+// with a set name, that named set is then applied over them, as the window loads
+// a set over the options the file gave it. Raises the file's error,
 // or "Settings "%s" not found" for a set name the file does not hold.
 void LoadOptionsFromSettingsFile(const std::string& path, const std::string& setName, TZarvoOptions& o);
 

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "cli/ZarvoCli.h"
@@ -80,4 +81,15 @@ TEST_F(SettingsCli, FailuresAreReported) {
     EXPECT_EQ(err.str().rfind("Cannot open file \"" + dir + "/missing.ini\". ", 0), 0u) << err.str();
 
     EXPECT_EQ(Run({"generate", "--set", "web servers", "10.0.0.0/30"}), 2);
+}
+
+TEST_F(SettingsCli, ASetWithoutSomeKeysKeepsTheFilesOptions) {
+    // A set written by hand may lack keys: the ranges then come from the file, as in
+    // the window, where a set is loaded over the options the file gave at start.
+    std::ofstream(file, std::ios::binary)
+        << "IPRange1=10.9.0.0/31\r\nIPRangeN=1\r\n"
+           "StoredListN=1\r\nStoredList1.Name=ports\r\nStoredList1.Count=2\r\n"
+           "StoredList1.Setting1=AddPort=1\r\nStoredList1.Setting2=Ports=22\r\n";
+    ASSERT_EQ(Run({"generate", "--settings", file, "--set", "ports"}), 0) << err.str();
+    EXPECT_EQ(out.str(), "10.9.0.0:22\n10.9.0.1:22\n");
 }
