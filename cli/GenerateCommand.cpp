@@ -163,8 +163,6 @@ int RunGenerate(const std::vector<std::string>& args, std::istream& in, std::ost
     } else if (eachText) {
         opt.Mode = 2;
         opt.EachCount = *eachText;
-    } else if (!settingsFile) {
-        opt.Mode = 0;
     }
     opt.Random |= random;
     opt.UsableHosts |= usable;

@@ -45,14 +45,7 @@ int64_t SaturatingPow2(int bits) {
 TZarvoUtils::TZarvoUtils(TProgress* progress) : FProgress(progress) {}
 
 int TZarvoUtils::BitsForCount(int64_t n) {
-    if (n <= 1) return 0;
-    uint64_t v = static_cast<uint64_t>(n - 1);
-    int bits = 0;
-    while (v) {
-        ++bits;
-        v >>= 1;
-    }
-    return bits;
+    return n <= 1 ? 0 : std::bit_width(static_cast<uint64_t>(n - 1));
 }
 
 std::vector<std::string> TZarvoUtils::ParsePortNumbers(const std::string& text) {
@@ -315,14 +308,7 @@ public:
         c.Addr = w.First;
         c.Range = range;
         // The field bits of First are 0, so placing k there is an OR.
-        if (c.Addr.ip_family == IPv4) {
-            c.Addr.IPv4.Value |= static_cast<uint32_t>(k << w.StepBits);
-        } else if (k) {
-            unsigned __int128 v = 0;
-            for (int i = 3; i >= 0; --i) v = (v << 32) | c.Addr.IPv6.Values[i];
-            v |= static_cast<unsigned __int128>(k) << w.StepBits;
-            for (int i = 0; i < 4; ++i, v >>= 32) c.Addr.IPv6.Values[i] = static_cast<uint32_t>(v);
-        }
+        IPAddrOrBits(c.Addr, k, w.StepBits);
         if (w.RandomBits > 0) IPAddrRandomBits(c.Addr, w.StepBits - w.RandomBits, w.RandomBits);
         if (FUsable && (IPAddrEqual(c.Addr, w.First) || IPAddrEqual(c.Addr, w.Last))) return false;
         if (FTestExcludes) {

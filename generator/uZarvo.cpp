@@ -131,6 +131,14 @@ void IPAddrRandomBits(TIPAddr& addr, int firstBit, int count) {
         Set128(addr.IPv6, Get128(addr.IPv6) | bits);
 }
 
+void IPAddrOrBits(TIPAddr& addr, uint64_t value, int shift) {
+    if (value == 0 || shift < 0 || shift >= Width(addr.ip_family)) return;
+    if (addr.ip_family == IPv4)
+        addr.IPv4.Value |= static_cast<uint32_t>(value << shift);
+    else
+        Set128(addr.IPv6, Get128(addr.IPv6) | static_cast<unsigned __int128>(value) << shift);
+}
+
 bool IPAddrEqual(const TIPAddr& a, const TIPAddr& b) {
     if (a.ip_family != b.ip_family) return false;
     if (a.ip_family == IPv4) return a.IPv4.Value == b.IPv4.Value;

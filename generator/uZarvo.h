@@ -49,6 +49,8 @@ std::string IPAddrQuadrant(const TIPAddr& addr, int n);
 TIPAddr MakeIPAddrMask(TIPAddrFamily family, int netBits, int hostFrom);
 void IPAddrAddBit(TIPAddr& addr, int bit);
 void IPAddrRandomBits(TIPAddr& addr, int firstBit, int count);
+// ORs value, shifted up by shift bits, into the address; bits beyond the width are dropped.
+void IPAddrOrBits(TIPAddr& addr, uint64_t value, int shift);
 bool IPAddrEqual(const TIPAddr& a, const TIPAddr& b);
 void IPAddrAnd(TIPAddr& a, const TIPAddr& b);
 void IPAddrOr(TIPAddr& a, const TIPAddr& b);

@@ -58,11 +58,6 @@ void TStringList::Add(std::string_view s) {
     if (!s.empty()) std::memcpy(p, s.data(), s.size());
 }
 
-void TStringList::AddAll(const TStringList& other) {
-    Reserve(Count() + other.Count(), FSize + other.FSize);
-    for (size_t i = 0; i < other.Count(); ++i) Add(other[i]);
-}
-
 void TStringList::Clear() {
     std::free(FText);
     FText = nullptr;

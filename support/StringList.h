@@ -38,7 +38,6 @@ public:
     // the next addition). ShrinkLast then cuts the last line to m <= n characters.
     char* AddRaw(size_t n);
     void ShrinkLast(size_t m);
-    void AddAll(const TStringList& other);
     void Clear();
     // Empties the list but keeps its memory for the next lines.
     void ClearKeepCapacity() {

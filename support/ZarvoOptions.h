@@ -33,6 +33,8 @@ struct TZarvoOptions {
     int IPDelimiter = 0; // 0 End-Of-Line, 1 Comma, 2 Semicolon
     int ResolvedDelimiter = 0, UnresolvedDelimiter = 0;
     std::vector<std::string> DNSServers = {"8.8.8.8", "8.8.4.4"};
+
+    bool operator==(const TZarvoOptions&) const = default;
 };
 
 // A required value is empty; the window shows "Please, enter %s" with Caption.
