@@ -21,7 +21,7 @@
 
 #include "support/ListFile.h"
 #include "support/ZarvoRandom.h"
-#include "support/ZarvoSettings.h"
+#include "options/ZarvoSettings.h"
 #include "support/ZarvoText.h"
 
 using namespace zarvo;

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "generator/ZarvoUtilsUnit.h"
-#include "support/ZarvoOptions.h"
+#include "options/ZarvoOptions.h"
 #include "support/qt/ButtonExUnit.h"
 #include "support/qt/LabelExUnit.h"
 #include "support/qt/LinesViewUnit.h"

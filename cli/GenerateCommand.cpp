@@ -7,8 +7,8 @@
 #include "cli/ZarvoCli.h"
 #include "generator/ZarvoUtilsUnit.h"
 #include "support/ListFile.h"
-#include "support/ZarvoOptions.h"
-#include "support/ZarvoSettings.h"
+#include "options/ZarvoOptions.h"
+#include "options/ZarvoSettings.h"
 
 namespace zarvo::cli {
 

@@ -3,7 +3,7 @@
 
 #include "cli/CliArgs.h"
 #include "cli/ZarvoCli.h"
-#include "generator/uZarvo.h"
+#include "net/uZarvo.h"
 #include "mmdb/uMMDBInfo.h"
 #include "mmdb/uMMDBLineReader.h"
 #include "mmdb/uMMDBReader.h"

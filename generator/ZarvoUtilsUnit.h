@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "generator/uIntList.h"
-#include "generator/uZarvo.h"
+#include "net/uIntList.h"
+#include "net/uZarvo.h"
 #include "support/StringList.h"
 #include "support/uProgress.h"
 

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "generator/IPTypesX.h"
+#include "net/IPTypesX.h"
 #include "support/ZarvoText.h"
 
 namespace zarvo {

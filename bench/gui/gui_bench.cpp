@@ -6,7 +6,7 @@
 #include <QApplication>
 #include <QTemporaryDir>
 
-#include "support/uAppFolder.h"
+#include "options/uAppFolder.h"
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLineEdit>

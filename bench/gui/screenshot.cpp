@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QTemporaryDir>
 
-#include "support/uAppFolder.h"
+#include "options/uAppFolder.h"
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "support/ZarvoSettings.h"
-#include "support/uAppFolder.h"
+#include "options/ZarvoSettings.h"
+#include "options/uAppFolder.h"
 
 namespace fs = std::filesystem;
 using namespace zarvo;

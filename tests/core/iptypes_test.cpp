@@ -1,7 +1,7 @@
 // Address values: parsing, formatting and the agreement of the three views.
 #include <gtest/gtest.h>
 
-#include "generator/IPTypesX.h"
+#include "net/IPTypesX.h"
 
 using namespace zarvo;
 

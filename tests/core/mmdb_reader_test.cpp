@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "generator/IPTypesX.h"
+#include "net/IPTypesX.h"
 #include "mmdb/uMMDBInfo.h"
 #include "mmdb/uMMDBReader.h"
 #include "mmdb_builder.h"

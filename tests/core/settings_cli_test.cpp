@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "cli/ZarvoCli.h"
-#include "support/ZarvoSettings.h"
+#include "options/ZarvoSettings.h"
 
 namespace fs = std::filesystem;
 using namespace zarvo;

@@ -11,7 +11,7 @@
 #include <fstream>
 #include <random>
 
-#include "support/ZarvoSettings.h"
+#include "options/ZarvoSettings.h"
 
 namespace fs = std::filesystem;
 using namespace zarvo;

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "support/ZarvoSettings.h"
+#include "options/ZarvoSettings.h"
 
 using namespace zarvo;
 

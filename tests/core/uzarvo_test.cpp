@@ -3,8 +3,8 @@
 
 #include <set>
 
-#include "generator/uIntList.h"
-#include "generator/uZarvo.h"
+#include "net/uIntList.h"
+#include "net/uZarvo.h"
 #include "support/ZarvoRandom.h"
 
 using namespace zarvo;

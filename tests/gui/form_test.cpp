@@ -22,7 +22,7 @@
 
 #include "FakeDialogs.h"
 #include "app/Unit1.h"
-#include "support/uAppFolder.h"
+#include "options/uAppFolder.h"
 
 using zarvo::qt::TLinesView;
 

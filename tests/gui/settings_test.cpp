@@ -19,7 +19,7 @@
 
 #include "FakeDialogs.h"
 #include "app/Unit1.h"
-#include "support/uAppFolder.h"
+#include "options/uAppFolder.h"
 
 using zarvo::qt::TVirtualListBox;
 

@@ -19,7 +19,7 @@ except ImportError:  # a python3 outside Debian's (pyenv, venv) does not see the
 
 CLI = sys.argv[1]
 HERE = os.path.dirname(os.path.abspath(__file__))
-DATA = os.path.normpath(os.path.join(HERE, "..", "..", "..", "shared", "testdata", "mmdb"))
+DATA = os.path.normpath(os.path.join(HERE, "..", "data", "mmdb"))
 rng = random.Random(20261210)
 failures = []
 

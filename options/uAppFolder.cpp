@@ -1,4 +1,4 @@
-#include "support/uAppFolder.h"
+#include "options/uAppFolder.h"
 
 #include <cstdlib>
 #include <filesystem>

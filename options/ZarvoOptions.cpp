@@ -1,4 +1,4 @@
-#include "support/ZarvoOptions.h"
+#include "options/ZarvoOptions.h"
 
 namespace zarvo {
 

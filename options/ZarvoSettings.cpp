@@ -1,4 +1,4 @@
-#include "support/ZarvoSettings.h"
+#include "options/ZarvoSettings.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "support/ZarvoText.h"
-#include "support/uAppFolder.h"
+#include "options/uAppFolder.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "generator/uZarvo.h"
+#include "net/uZarvo.h"
 
 #include <cstdio>
 #include <cstring>

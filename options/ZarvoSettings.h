@@ -45,7 +45,7 @@
 #include <vector>
 
 #include "support/VHashedStringList.h"
-#include "support/ZarvoOptions.h"
+#include "options/ZarvoOptions.h"
 #include "support/uStoredSettings.h"
 
 namespace zarvo {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "generator/IPTypesX.h"
+#include "net/IPTypesX.h"
 #include "support/GrowList.h"
 
 namespace zarvo {

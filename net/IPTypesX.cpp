@@ -1,4 +1,4 @@
-#include "generator/IPTypesX.h"
+#include "net/IPTypesX.h"
 
 #include <cstring>
 
