@@ -158,10 +158,10 @@ int RunGenerate(const std::vector<std::string>& args, std::istream& in, std::ost
     }
     // Flags given on the command line override the file's values.
     if (totalText) {
-        opt.Mode = 1;
+        opt.Mode = gcTotalCount;
         opt.TotalCount = *totalText;
     } else if (eachText) {
-        opt.Mode = 2;
+        opt.Mode = gcForEach;
         opt.EachCount = *eachText;
     }
     opt.Random |= random;
@@ -185,10 +185,10 @@ int RunGenerate(const std::vector<std::string>& args, std::istream& in, std::ost
     if (digits) opt.CounterDigits = *digits;
     if (delimiter) {
         static const char* const kNames[] = {"whitespace", "tab", "comma", "semicolon"};
-        opt.NameDelimiter = 4;
+        opt.NameDelimiter = ndCustom;
         opt.NameCustomDelimiter = *delimiter;
         for (int i = 0; i < 4; ++i)
-            if (*delimiter == kNames[i]) opt.NameDelimiter = i;
+            if (*delimiter == kNames[i]) opt.NameDelimiter = static_cast<TNameDelimiter>(i);
     }
     if (country) {
         opt.ResolveCountry = true;
@@ -211,8 +211,7 @@ int RunGenerate(const std::vector<std::string>& args, std::istream& in, std::ost
     }
     if (ranges.empty() && rangeFiles.empty() && opt.IPRanges.empty()) ReadLines(in, opt.IPRanges);
 
-    TProgress progress;
-    TZarvoUtils utils(&progress);
+    TZarvoUtils utils(nullptr);
     utils.FRandomSeed = seed;
     std::string result;
     try {
@@ -225,9 +224,9 @@ int RunGenerate(const std::vector<std::string>& args, std::istream& in, std::ost
         auto openFile = [&] {
             if (!file)
                 file = std::make_unique<TListFileWriter>(output,
-                                                         ListDelimiter(listDelimiter == "comma"       ? 1
-                                                                       : listDelimiter == "semicolon" ? 2
-                                                                                                      : 0));
+                                                         ListDelimiter(listDelimiter == "comma"       ? ldComma
+                                                                       : listDelimiter == "semicolon" ? ldSemicolon
+                                                                                                      : ldEndOfLine));
         };
         auto write = [&](const TStringList& lines) {
             if (output.empty()) {

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "generator/ZarvoUtilsUnit.h"
+#include "support/uProgress.h"
 
 using namespace zarvo;
 
