@@ -42,7 +42,7 @@ int64_t SaturatingPow2(int bits) {
 TZarvoUtils::TZarvoUtils(IProgressSink* progress) : FProgress(progress) {}
 
 int TZarvoUtils::BitsForCount(int64_t n) {
-    return n <= 1 ? 0 : std::bit_width(static_cast<uint64_t>(n - 1));
+    return n <= 1 ? 0 : static_cast<int>(std::bit_width(static_cast<uint64_t>(n - 1)));
 }
 
 std::vector<std::string> TZarvoUtils::ParsePortNumbers(const std::string& text) {
