@@ -228,7 +228,7 @@ TMMDBArrayBuffer::TMMDBArrayBuffer(const std::string& filename) {
     if (size > 0 && std::fread(FRaw.get(), 1, static_cast<size_t>(size), f) != static_cast<size_t>(size))
         throw Exception(Format("Cannot read file \"%s\". %s", filename.c_str(),
                                std::ferror(f) ? std::strerror(errno) : "Unexpected end of file"));
-    _Length = static_cast<int32_t>(size);
+    FLength = static_cast<int32_t>(size);
 }
 
 TMMDBArrayBuffer::TMMDBArrayBuffer(std::vector<uint8_t> bytes) : _fileBytes(std::move(bytes)) {
@@ -236,14 +236,14 @@ TMMDBArrayBuffer::TMMDBArrayBuffer(std::vector<uint8_t> bytes) : _fileBytes(std:
     if (_fileBytes.size() > static_cast<size_t>(INT32_MAX))
         throw Exception(
             "The image is too large for a MaxMind Db file: at most 2147483647 bytes are supported.");
-    _Length = static_cast<int32_t>(_fileBytes.size());
+    FLength = static_cast<int32_t>(_fileBytes.size());
 }
 
 void TMMDBArrayBuffer::OutOfRange(int64_t offset, int64_t count) const {
     throw Exception(
         Format("The MaxMind DB file's data section contains bad data: %lld bytes at offset %lld lie "
                "outside the database (%d bytes).",
-               static_cast<long long>(count), static_cast<long long>(offset), _Length));
+               static_cast<long long>(count), static_cast<long long>(offset), FLength));
 }
 
 std::vector<uint8_t> TMMDBArrayBuffer::Read(int64_t offset, int32_t count) const {
@@ -264,15 +264,15 @@ void TMMDBArrayBuffer::Copy(int64_t offset, uint8_t* arr, size_t count) const {
 const TMMDBKeyTable& TMMDBMetadata::KeyTable() const {
     using M = TMMDBMetadata;
     static const TMMDBKeyTable t = MMDBKeys({
-        ZARVO_MMDB_FIELD(M, _BinaryFormatMajorVersion, "binary_format_major_version", mkInteger),
-        ZARVO_MMDB_FIELD(M, _BinaryFormatMinorVersion, "binary_format_minor_version", mkInteger),
-        ZARVO_MMDB_FIELD(M, _BuildEpoch, "build_epoch", mkUInt64),
-        ZARVO_MMDB_FIELD(M, _DatabaseType, "database_type", mkString),
-        ZARVO_MMDB_FIELD(M, _Description, "description", mkDictionary),
-        ZARVO_MMDB_FIELD(M, _IPVersion, "ip_version", mkInteger),
-        ZARVO_MMDB_FIELD(M, _Languages, "languages", mkStringList),
-        ZARVO_MMDB_FIELD(M, _NodeCount, "node_count", mkInt64),
-        ZARVO_MMDB_FIELD(M, _RecordSize, "record_size", mkInteger),
+        ZARVO_MMDB_FIELD(M, FBinaryFormatMajorVersion, "binary_format_major_version", mkInteger),
+        ZARVO_MMDB_FIELD(M, FBinaryFormatMinorVersion, "binary_format_minor_version", mkInteger),
+        ZARVO_MMDB_FIELD(M, FBuildEpoch, "build_epoch", mkUInt64),
+        ZARVO_MMDB_FIELD(M, FDatabaseType, "database_type", mkString),
+        ZARVO_MMDB_FIELD(M, FDescription, "description", mkDictionary),
+        ZARVO_MMDB_FIELD(M, FIPVersion, "ip_version", mkInteger),
+        ZARVO_MMDB_FIELD(M, FLanguages, "languages", mkStringList),
+        ZARVO_MMDB_FIELD(M, FNodeCount, "node_count", mkInt64),
+        ZARVO_MMDB_FIELD(M, FRecordSize, "record_size", mkInteger),
     });
     return t;
 }
@@ -675,10 +675,10 @@ int64_t TMMDBReader::ReadNodeRecord(int64_t node, int side) const {
 }
 
 int64_t TMMDBReader::IPv4Root() {
-    if (_IPv4Start != 0 || FMetadata->IPVersion() == 4) return _IPv4Start;
+    if (FIPv4Start != 0 || FMetadata->IPVersion() == 4) return FIPv4Start;
     int64_t node = 0;
     for (int i = 0; i < 96 && node < FNodeCount; ++i) node = ReadNodeRecord(node, 0);
-    _IPv4Start = node;
+    FIPv4Start = node;
     return node;
 }
 

@@ -132,7 +132,7 @@ public:
 class TMMDBBuffer {
 public:
     virtual ~TMMDBBuffer() = default;
-    int32_t Length() const { return _Length; }
+    int32_t Length() const { return FLength; }
 
     virtual std::vector<uint8_t> Read(int64_t offset, int32_t count) const = 0;
     virtual std::string ReadString(int64_t offset, int32_t count) const = 0;
@@ -147,7 +147,7 @@ public:
     float ReadFloat(int64_t offset) const;
 
 protected:
-    int32_t _Length = 0;
+    int32_t FLength = 0;
 };
 
 class TMMDBArrayBuffer : public TMMDBBuffer {
@@ -175,7 +175,7 @@ public:
                                 static_cast<size_t>(count));
     }
     void Check(int64_t offset, int64_t count) const {
-        if (offset < 0 || count < 0 || count > _Length - offset) OutOfRange(offset, count);
+        if (offset < 0 || count < 0 || count > FLength - offset) OutOfRange(offset, count);
     }
 
 private:
@@ -197,33 +197,33 @@ public:
     const char* ClassName() const override { return kClassName; }
     const TMMDBKeyTable& KeyTable() const override;
 
-    int32_t BinaryFormatMajorVersion() const { return _BinaryFormatMajorVersion; }
-    int32_t BinaryFormatMinorVersion() const { return _BinaryFormatMinorVersion; }
-    uint64_t BuildEpoch() const { return _BuildEpoch; }
-    const std::string& DatabaseType() const { return _DatabaseType; }
-    const TMMDBStringDictionary& Description() const { return _Description; }
-    int32_t IPVersion() const { return _IPVersion; }
-    const TMMDBStringList& Languages() const { return _Languages; }
-    int64_t NodeCount() const { return _NodeCount; }
-    int32_t RecordSize() const { return _RecordSize; }
+    int32_t BinaryFormatMajorVersion() const { return FBinaryFormatMajorVersion; }
+    int32_t BinaryFormatMinorVersion() const { return FBinaryFormatMinorVersion; }
+    uint64_t BuildEpoch() const { return FBuildEpoch; }
+    const std::string& DatabaseType() const { return FDatabaseType; }
+    const TMMDBStringDictionary& Description() const { return FDescription; }
+    int32_t IPVersion() const { return FIPVersion; }
+    const TMMDBStringList& Languages() const { return FLanguages; }
+    int64_t NodeCount() const { return FNodeCount; }
+    int32_t RecordSize() const { return FRecordSize; }
 
-    int64_t NodeByteSize() const { return _RecordSize / 4; }
-    int64_t SearchTreeSize() const { return NodeByteSize() * _NodeCount; }
+    int64_t NodeByteSize() const { return FRecordSize / 4; }
+    int64_t SearchTreeSize() const { return NodeByteSize() * FNodeCount; }
     // Seconds since 1970-01-01 00:00 UTC; no time-zone conversion.
     std::chrono::sys_seconds BuildDate() const {
-        return std::chrono::sys_seconds(std::chrono::seconds(static_cast<int64_t>(_BuildEpoch)));
+        return std::chrono::sys_seconds(std::chrono::seconds(static_cast<int64_t>(FBuildEpoch)));
     }
 
 private:
-    int32_t _BinaryFormatMajorVersion = 0;
-    int32_t _BinaryFormatMinorVersion = 0;
-    uint64_t _BuildEpoch = 0;
-    std::string _DatabaseType;
-    TMMDBStringDictionary _Description;
-    int32_t _IPVersion = 0;
-    TMMDBStringList _Languages;
-    int64_t _NodeCount = 0;
-    int32_t _RecordSize = 0;
+    int32_t FBinaryFormatMajorVersion = 0;
+    int32_t FBinaryFormatMinorVersion = 0;
+    uint64_t FBuildEpoch = 0;
+    std::string FDatabaseType;
+    TMMDBStringDictionary FDescription;
+    int32_t FIPVersion = 0;
+    TMMDBStringList FLanguages;
+    int64_t FNodeCount = 0;
+    int32_t FRecordSize = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -382,14 +382,14 @@ private:
 
 template <class T> class TMMDBEnumerable {
 public:
-    TMMDBEnumerable(TMMDBReader& reader, bool IPv4Only) : _reader(reader), _IPv4Only(IPv4Only) {}
+    TMMDBEnumerable(TMMDBReader& reader, bool IPv4Only) : _reader(reader), FIPv4Only(IPv4Only) {}
     std::unique_ptr<TMMDBEnumerator<T>> GetEnumerator() const {
-        return std::make_unique<TMMDBEnumerator<T>>(_reader, _IPv4Only);
+        return std::make_unique<TMMDBEnumerator<T>>(_reader, FIPv4Only);
     }
 
 private:
     TMMDBReader& _reader;
-    bool _IPv4Only;
+    bool FIPv4Only;
 };
 
 class TMMDBReader {
@@ -442,7 +442,7 @@ private:
 
     std::unique_ptr<TMMDBArrayBuffer> _database;
     std::string _fileName;
-    int64_t _IPv4Start = 0;
+    int64_t FIPv4Start = 0;
     std::unique_ptr<TMMDBMetadata> FMetadata;
     std::unique_ptr<TMMDBDecoder> FDecoder;
     std::vector<std::unique_ptr<TMMDBRecord>> FMetaOwnerObjects;
