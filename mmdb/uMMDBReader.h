@@ -1,7 +1,7 @@
 // Reader of MaxMind DB (".mmdb") files: the in-memory image, the metadata, the
 // data-section decoder, the search tree walk and the network enumeration.
-// Every byte of the image is read through bounds-checked accessors; a bad file
-// ends in an exception with a message, never in a read outside the image.
+// Every byte of the image is read through a bounds-checked TByteCursor; a bad
+// file ends in an exception with a message, never in a read outside the image.
 #pragma once
 
 #include <array>
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "net/IPTypesX.h"
+#include "support/ByteCursor.h"
 #include "support/ZarvoText.h"
 
 namespace zarvo {
@@ -129,6 +130,9 @@ public:
 // ---------------------------------------------------------------------------
 // The database image (the whole file in memory).
 
+// Offsets are signed 64-bit; cursor positions must hold every one of them.
+static_assert(sizeof(size_t) >= sizeof(int64_t));
+
 class TMMDBBuffer {
 public:
     virtual ~TMMDBBuffer() = default;
@@ -159,23 +163,19 @@ public:
 
     std::vector<uint8_t> Read(int64_t offset, int32_t count) const override;
     std::string ReadString(int64_t offset, int32_t count) const override;
-    uint8_t ReadOne(int64_t offset) const override {
-        Check(offset, 1);
-        return FData[offset];
-    }
+    uint8_t ReadOne(int64_t offset) const override { return Slice(offset, 1).ReadU8(); }
     void Copy(int64_t offset, uint8_t* arr, size_t count) const override;
 
-    // count bytes at offset, after the bounds check.
-    const uint8_t* Data(int64_t offset, int64_t count) const {
-        Check(offset, count);
-        return FData + offset;
+    // The whole image; a read outside it raises message.
+    TByteCursor Image(const char* message = TByteCursor::kPastEnd) const {
+        return TByteCursor(FData, static_cast<size_t>(FLength), message);
     }
-    std::string_view View(int64_t offset, int64_t count) const {
-        return std::string_view(reinterpret_cast<const char*>(Data(offset, count)),
-                                static_cast<size_t>(count));
-    }
-    void Check(int64_t offset, int64_t count) const {
-        if (offset < 0 || count < 0 || count > FLength - offset) OutOfRange(offset, count);
+    // The count bytes at offset as a cursor of their own; raises the image's
+    // out-of-range message unless all of them lie inside it.
+    TByteCursor Slice(int64_t offset, int64_t count) const {
+        if (offset < 0 || count < 0 || !Image().Fits(static_cast<size_t>(offset), static_cast<size_t>(count)))
+            OutOfRange(offset, count);
+        return TByteCursor(FData + offset, static_cast<size_t>(count));
     }
 
 private:
@@ -284,11 +284,16 @@ private:
     // Follows pointers to a string; false (and its type) when the value is no string.
     bool ReadStringAt(int64_t offset, int depth, int64_t* behind, std::string_view& text,
                       int32_t& type) const;
-    void CheckPayload(int64_t payload, uint32_t size) const;
+    // A cursor over the image at offset whose failed reads raise message; a
+    // negative offset wraps to one behind every image and fails the check too.
+    TByteCursor At(int64_t offset, const char* message) const {
+        return FImage.At(static_cast<size_t>(offset), message);
+    }
     void CheckContainer(const TControl& c) const;
 
     std::vector<std::unique_ptr<TMMDBRecord>>* FOwnerObjects;
     const TMMDBArrayBuffer* _database;
+    TByteCursor FImage;
     int64_t _pointerBase;
     bool _followPointers;
     const TMMDBRecord* FOnlyRecord = nullptr;
@@ -447,8 +452,8 @@ private:
     std::unique_ptr<TMMDBDecoder> FDecoder;
     std::vector<std::unique_ptr<TMMDBRecord>> FMetaOwnerObjects;
     std::vector<std::unique_ptr<TMMDBRecord>> FFindOwnerObjects;
-    // The search tree; Open checked that NodeCount nodes fit in the image, so every
-    // node below NodeCount is read inside it.
+    // The search tree, which the walk reads without the cursor: Open checked once
+    // that NodeCount nodes fit in the image, so every node below NodeCount is inside it.
     const uint8_t* FTree = nullptr;
     // Copies of the metadata the tree walk needs on every step.
     int64_t FNodeCount = 0;
