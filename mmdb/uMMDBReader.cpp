@@ -283,8 +283,8 @@ const TMMDBKeyTable& TMMDBMetadata::KeyTable() const {
 
 TMMDBDecoder::TMMDBDecoder(std::vector<std::unique_ptr<TMMDBRecord>>* ownerObjects,
                            const TMMDBArrayBuffer* database, int64_t pointerBase, bool followPointers)
-    : FOwnerObjects(ownerObjects), _database(database), FImage(database->Image(kBadPointer)),
-      _pointerBase(pointerBase), _followPointers(followPointers) {}
+    : FOwnerObjects(ownerObjects), FImage(database->Image(kBadPointer)), _pointerBase(pointerBase),
+      _followPointers(followPointers) {}
 
 TMMDBDecoder::TControl TMMDBDecoder::ReadControl(int64_t offset) const {
     // The control byte, an extended type and the size bytes: all raise kBadPointer

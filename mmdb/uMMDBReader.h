@@ -292,7 +292,7 @@ private:
     void CheckContainer(const TControl& c) const;
 
     std::vector<std::unique_ptr<TMMDBRecord>>* FOwnerObjects;
-    const TMMDBArrayBuffer* _database;
+    // The database image (not owned); every read of it is checked.
     TByteCursor FImage;
     int64_t _pointerBase;
     bool _followPointers;
