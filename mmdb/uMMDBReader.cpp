@@ -314,7 +314,7 @@ std::pair<int64_t, int64_t> TMMDBDecoder::PointerTarget(uint32_t bits, int64_t p
     const int p = static_cast<int>((bits >> 3) & 3) + 1;
     // The three low bits lead the p bytes, except in a 4-byte pointer.
     const uint64_t start = p == 4 ? 0 : bits & 7;
-    const uint32_t v = static_cast<uint32_t>((start << (8 * p)) | At(position, kBadPointer).ReadBE(p));
+    const uint32_t v = static_cast<uint32_t>((start << (8 * p)) | At(position, kBadPointer).ReadBE(static_cast<size_t>(p)));
     static const int64_t kBias[4] = {0, 2048, 526336, 0};
     return {_pointerBase + static_cast<int64_t>(v) + kBias[p - 1], position + p};
 }
