@@ -14,6 +14,7 @@ namespace {
 
 const char* const kTooManyIPs = "Too many IPs (%lld)\r\nMax. IP count: %d";
 const char* const kTooManyIPsBits = "Too many IPs (2^%d)\r\nMax. IP count: %d";
+const char* const kNotEnoughMemory = "Not enough memory";
 const char* const kTooManyLines = "Too many lines (%lld IPs x %lld ports)\r\nMax. line count: %lld";
 
 // Progress increments are batched: the display only samples them every 100 ms.
@@ -203,10 +204,16 @@ bool TZarvoUtils::PerformGenerateIPList(const void* thread, std::string& resultT
         FProgress->ReportStatus("Action: Generate IP List");
         FProgress->ReportRange(100);
     }
-    const TGeneratePlan plan = BuildPlan();
-    if (FProgress) FProgress->ReportRange(plan.Limits.Total);
-    Run(plan);
-    resultText = Format("%d IPs generated.", static_cast<int>(FLineSink ? FSinkLines : FIPList.Count()));
+    try {
+        const TGeneratePlan plan = BuildPlan();
+        if (FProgress) FProgress->ReportRange(plan.Limits.Total);
+        Run(plan);
+    } catch (const std::bad_alloc&) {
+        // Run has given back the lines it made; say so in the system's words.
+        throw Exception(kNotEnoughMemory);
+    }
+    resultText = Format("%lld IPs generated.",
+                        static_cast<long long>(FLineSink ? FSinkLines : FIPList.Count()));
     if (FProgress) FProgress->ReportDone();
     return true;
 }
@@ -221,6 +228,10 @@ public:
           FCounter(static_cast<uint32_t>(plan.Names.First)) {
         const TNameSettings& names = plan.Names;
         FCounterOn = !names.Symbol.empty() && names.Template.find(names.Symbol) != std::string::npos;
+        if (FCounterOn)
+            for (size_t at = names.Template.find(names.Symbol); at != std::string::npos;
+                 at = names.Template.find(names.Symbol, at + names.Symbol.size()))
+                ++FCounterCount;
         for (int k = 1; k <= 8; ++k)
             FQuadOn[k] = names.Template.find("%" + std::to_string(k)) != std::string::npos;
         FSourceOn = names.Template.find("%s") != std::string::npos;
@@ -228,7 +239,7 @@ public:
 
     void Emit(const TCandidate& c) {
         EmitLines(c);
-        if (FSink && FTarget.Count() >= kChunkLines) Flush();
+        if (FSink && (FTarget.Count() >= kChunkLines || FTarget.TextSize() >= kChunkBytes)) Flush();
     }
 
     // Hands the lines composed so far to the sink.
@@ -239,7 +250,9 @@ public:
         FTarget.ClearKeepCapacity();
     }
     size_t Flushed() const { return FFlushed; }
+    // A chunk ends at whichever comes first, so that long lines do not make it large.
     static constexpr size_t kChunkLines = 65536;
+    static constexpr size_t kChunkBytes = size_t{4} << 20;
 
 private:
     void EmitLines(const TCandidate& c) {
@@ -285,8 +298,15 @@ private:
             FLine = FNames.Template;
             if (FCounterOn) {
                 std::string text = std::to_string(static_cast<int32_t>(FCounter));
-                if (static_cast<int64_t>(text.size()) < FNames.Digits)
-                    text.insert(0, static_cast<size_t>(FNames.Digits) - text.size(), '0');
+                const size_t width = std::max(text.size(), static_cast<size_t>(std::max(FNames.Digits, 0)));
+                // Refuse a line that cannot be held before building it: a wide
+                // counter (say 2 billion digits) would otherwise be made first.
+                const size_t length = FNames.Template.size() + FCounterCount * width -
+                                      FCounterCount * FNames.Symbol.size() + FNames.Delimiter.size() +
+                                      addr.size() + suffix.size();
+                if (width > TStringList::kMaxLineLength || length > TStringList::kMaxLineLength)
+                    throw Exception(Format("Line too long (%zu characters)", length));
+                if (text.size() < width) text.insert(0, width - text.size(), '0');
                 ReplaceAll(FLine, FNames.Symbol, text);
                 FCounter += static_cast<uint32_t>(FNames.Step); // wraps at 32 bits
             }
@@ -315,6 +335,7 @@ private:
     const std::vector<TRangePlan>& FRanges;
     uint32_t FCounter;
     bool FCounterOn = false, FSourceOn = false;
+    size_t FCounterCount = 0; // the counter symbol's places in the template
     bool FQuadOn[9] = {};
     std::string FLine;
 };
@@ -349,6 +370,13 @@ private:
     bool FEscape;
 };
 
+bool TZarvoUtils::StopRequested() {
+    // One look at the flag per 4096 positions walked keeps Break prompt and cheap.
+    if ((++FSteps & 4095) != 0 || !FProgress) return FStopped;
+    if (FProgress->StopRequested()) FStopped = true;
+    return FStopped;
+}
+
 int64_t TZarvoUtils::CopyLines(const std::vector<TPlanWalk>& walks, int32_t from, int32_t to,
                                const TCandidateFilter& filter, TLineComposer& target, int64_t n) {
     TProgressBatch progress(FProgress);
@@ -357,6 +385,7 @@ int64_t TZarvoUtils::CopyLines(const std::vector<TPlanWalk>& walks, int32_t from
     for (int32_t i = from; i < to; ++i) {
         const TPlanWalk& w = walks[static_cast<size_t>(i)];
         for (uint64_t k = 0; k < w.Positions; ++k) {
+            if (StopRequested()) return found;
             if (!filter.Make(w, i, k, c)) continue;
             progress.Inc();
             ++found;
@@ -368,24 +397,112 @@ int64_t TZarvoUtils::CopyLines(const std::vector<TPlanWalk>& walks, int32_t from
     return found;
 }
 
+namespace {
+
+// The slots of a Fisher-Yates walk: slot k holds the position that the walk has
+// moved there, or k itself while untouched.
+//
+// Dense: every slot held, 4 bytes each; for fields that are small or not much
+// larger than the count.
+class TDenseSlots {
+public:
+    explicit TDenseSlots(uint64_t total) : FOrder(total) {
+        for (uint64_t i = 0; i < total; ++i) FOrder[i] = static_cast<uint32_t>(i);
+    }
+    void Prefetch(uint64_t k) const { __builtin_prefetch(&FOrder[k]); }
+    // Swaps slots i and k and returns what is now in slot i.
+    uint64_t Take(uint64_t i, uint64_t k) {
+        std::swap(FOrder[i], FOrder[k]);
+        return FOrder[i];
+    }
+
+private:
+    std::vector<uint32_t> FOrder;
+};
+
+// Sparse: only the slots the walk has written, in an open-addressing table, so
+// memory follows the steps taken, not the field's size (a count of 10 from
+// thousands of /8 ranges holds a few entries, not billions).
+class TSparseSlots {
+public:
+    TSparseSlots() { Resize(1024); }
+    void Prefetch(uint64_t) const {}
+    uint64_t Take(uint64_t i, uint64_t k) {
+        const uint64_t atK = Get(k);
+        // Slot i is never read again; only slot k needs what slot i held.
+        if (k != i) Set(k, Get(i));
+        return atK;
+    }
+
+private:
+    static constexpr uint64_t kEmpty = UINT64_MAX;
+    size_t Find(uint64_t key) const {
+        size_t h = static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 20) & FMask;
+        while (FKeys[h] != kEmpty && FKeys[h] != key) h = (h + 1) & FMask;
+        return h;
+    }
+    uint64_t Get(uint64_t key) const {
+        const size_t h = Find(key);
+        return FKeys[h] == key ? FValues[h] : key;
+    }
+    void Set(uint64_t key, uint64_t value) {
+        size_t h = Find(key);
+        if (FKeys[h] == kEmpty) {
+            if (2 * (FUsed + 1) > FKeys.size()) {
+                Resize(FKeys.size() * 2);
+                h = Find(key);
+            }
+            FKeys[h] = key;
+            ++FUsed;
+        }
+        FValues[h] = value;
+    }
+    void Resize(size_t size) {
+        std::vector<uint64_t> keys(size, kEmpty), values(size);
+        keys.swap(FKeys);
+        values.swap(FValues);
+        FMask = size - 1;
+        for (size_t j = 0; j < keys.size(); ++j)
+            if (keys[j] != kEmpty) {
+                const size_t h = Find(keys[j]);
+                FKeys[h] = keys[j];
+                FValues[h] = values[j];
+            }
+    }
+    std::vector<uint64_t> FKeys, FValues;
+    size_t FMask = 0, FUsed = 0;
+};
+
+} // namespace
+
 int64_t TZarvoUtils::CopyRandomLines(const std::vector<TPlanWalk>& walks, int32_t from, int32_t to,
                                      const TCandidateFilter& filter, TLineComposer& target, int64_t n) {
     // A Fisher-Yates walk over the positions of all the plans, consumed lazily: each
     // step takes a uniformly chosen position not taken before, builds its candidate
     // (random bits included) and keeps it when it survives the filters. The first n
     // kept form a selection without repetition in random order, just as picking n
-    // from the full candidate list would; only a 4-byte index per position is held.
+    // from the full candidate list would.
     std::vector<uint64_t> starts; // first global index of each plan
     uint64_t total = 0;
     for (int32_t i = from; i < to; ++i) {
         starts.push_back(total);
-        total += walks[static_cast<size_t>(i)].Positions;
+        total = std::min<uint64_t>(total + walks[static_cast<size_t>(i)].Positions, uint64_t{1} << 62);
     }
     if (n <= 0 || total == 0) return 0;
-    if (total > UINT32_MAX) throw Exception(Format(kTooManyIPs, static_cast<long long>(total), FMaxIPs));
-    std::vector<uint32_t> order(total);
-    for (uint64_t i = 0; i < total; ++i) order[i] = static_cast<uint32_t>(i);
+    // Dense slots cost 4 bytes a position, sparse ones about 32 a step taken.
+    const bool dense = total <= UINT32_MAX && (total <= (uint64_t{1} << 22) || total <= 8 * static_cast<uint64_t>(n));
+    if (dense) {
+        TDenseSlots slots(total);
+        return RandomWalk(slots, walks, starts, from, total, filter, target, n);
+    }
+    TSparseSlots slots;
+    return RandomWalk(slots, walks, starts, from, total, filter, target, n);
+}
 
+template <class TSlots>
+int64_t TZarvoUtils::RandomWalk(TSlots& slots, const std::vector<TPlanWalk>& walks,
+                                const std::vector<uint64_t>& starts, int32_t from, uint64_t total,
+                                const TCandidateFilter& filter, TLineComposer& target, int64_t n) {
     TProgressBatch progress(FProgress);
     int64_t taken = 0;
     TCandidate c;
@@ -396,17 +513,17 @@ int64_t TZarvoUtils::CopyRandomLines(const std::vector<TPlanWalk>& walks, int32_
     uint64_t partner[kAhead];
     for (uint64_t j = 0; j < kAhead && j < total; ++j) {
         partner[j] = j + RandomBelow(total - j);
-        __builtin_prefetch(&order[partner[j]]);
+        slots.Prefetch(partner[j]);
     }
     for (uint64_t i = 0; i < total && taken < n; ++i) {
+        if (StopRequested()) break;
         const uint64_t k = partner[i % kAhead];
         if (i + kAhead < total) {
             const uint64_t next = i + kAhead + RandomBelow(total - i - kAhead);
             partner[i % kAhead] = next;
-            __builtin_prefetch(&order[next]);
+            slots.Prefetch(next);
         }
-        std::swap(order[i], order[k]);
-        const uint64_t id = order[i];
+        const uint64_t id = slots.Take(i, k);
         const size_t plan =
             static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), id) - starts.begin()) - 1;
         const int32_t range = from + static_cast<int32_t>(plan);
@@ -426,6 +543,8 @@ void TZarvoUtils::Run(const TGeneratePlan& plan) {
         if (!std::filesystem::is_regular_file(plan.MMDBFilePath, ec)) throw Exception("MMDB File not found");
     }
     FSinkLines = 0;
+    FSteps = 0;
+    FStopped = false;
     if (!plan.Append && !FLineSink) FIPList.Clear();
     if (nPlans == 0) return;
 
@@ -481,7 +600,7 @@ void TZarvoUtils::Run(const TGeneratePlan& plan) {
     const int64_t all = INT64_MAX;
     try {
         if (plan.Mode == gcForEach) {
-            for (int32_t i = 0; i < nPlans; ++i) {
+            for (int32_t i = 0; i < nPlans && !FStopped; ++i) {
                 if (plan.RandomOrder)
                     CopyRandomLines(walks, i, i + 1, filter, composer, plan.Count);
                 else
@@ -497,8 +616,14 @@ void TZarvoUtils::Run(const TGeneratePlan& plan) {
         composer.Flush();
         FSinkLines = composer.Flushed();
     } catch (...) {
-        // A failed run keeps only the lines that were there before it.
-        FIPList.Truncate(kept);
+        // A failed run keeps only the lines that were there before it, and gives
+        // back the memory of its own when there were none.
+        if (!FLineSink) {
+            if (kept == 0)
+                FIPList.Clear();
+            else
+                FIPList.Truncate(kept);
+        }
         throw;
     }
 }

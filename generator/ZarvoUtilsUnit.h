@@ -164,10 +164,18 @@ private:
                       const TCandidateFilter& filter, TLineComposer& target, int64_t n);
     int64_t CopyRandomLines(const std::vector<TPlanWalk>& walks, int32_t from, int32_t to,
                             const TCandidateFilter& filter, TLineComposer& target, int64_t n);
+    template <class TSlots>
+    int64_t RandomWalk(TSlots& slots, const std::vector<TPlanWalk>& walks, const std::vector<uint64_t>& starts,
+                       int32_t from, uint64_t total, const TCandidateFilter& filter, TLineComposer& target,
+                       int64_t n);
+    // True once the user asked the run to stop; looks at the flag now and then.
+    bool StopRequested();
 
     IProgressSink* FProgress;
     const void* FThread = nullptr;
     size_t FSinkLines = 0; // lines handed to FLineSink by the last run
+    uint64_t FSteps = 0;   // positions walked, for looking at the stop flag now and then
+    bool FStopped = false; // the run was asked to stop and ended early
 };
 
 } // namespace zarvo

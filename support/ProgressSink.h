@@ -10,6 +10,7 @@ namespace zarvo {
 
 class IProgressSink {
 public:
+    virtual ~IProgressSink() = default;
     // The action's text ("Action: Generate IP List").
     virtual void ReportStatus(const std::string& status) = 0;
     // Starts counting from 0 towards max, with nothing processed yet.
@@ -20,9 +21,6 @@ public:
     virtual void ReportDone() = 0;
     // The user asked the action to stop.
     virtual bool StopRequested() const = 0;
-
-protected:
-    ~IProgressSink() = default;
 };
 
 } // namespace zarvo

@@ -24,7 +24,12 @@ public:
     }
     ~TStringList() { std::free(FText); }
 
+    // The longest line a list holds; a longer one raises "Line too long (%zu characters)".
+    static constexpr size_t kMaxLineLength = (size_t{1} << 24) - 1;
+
     size_t Count() const { return FEntries.size(); }
+    // Characters held, one line break after each line included.
+    size_t TextSize() const { return FSize; }
     bool Empty() const { return FEntries.empty(); }
     std::string_view operator[](size_t i) const {
         const uint64_t e = FEntries[i];
@@ -79,6 +84,7 @@ private:
     // An entry packs the line's offset (high 40 bits) and length (low 24 bits).
     static constexpr int kLenBits = 24;
     static constexpr uint64_t kLenMask = (uint64_t{1} << kLenBits) - 1;
+    static_assert(kLenMask == kMaxLineLength);
     void GrowText(size_t need);
 
     // malloc'd so that growing can realloc in place (no zero fill, and large

@@ -105,6 +105,7 @@ void TProgress::SetFlags(TProgressFlags f) {
 void TProgress::SetTerminated(bool value) {
     if (value != FTerminated.load()) {
         FTerminated.store(value);
+        FStopRequested.store(value && FStartTime != 0 && FEndTime == 0);
         if (FControls) {
             if (!value)
                 FControls->SetBreakEnabled(true);
@@ -179,6 +180,7 @@ void TProgress::BreakButtonClick() {
         return;
     }
     FTerminated.store(true);
+    FStopRequested.store(FStartTime != 0 && FEndTime == 0);
     if (FControls) FControls->SetBreakEnabled(false);
     if (FEndTime == 0) DoTerminate();
 }

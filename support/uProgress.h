@@ -97,7 +97,8 @@ public:
         IncProcessed(n);
     }
     void ReportDone() override { SetPosition(Max()); }
-    bool StopRequested() const override { return Terminated(); }
+    // Broken off while the action runs (not merely idle, which also reads as terminated).
+    bool StopRequested() const override { return FStopRequested.load(); }
 
     TProgressFlags Flags() const { return FFlags; }
     void SetFlags(TProgressFlags f);
@@ -144,6 +145,7 @@ private:
     std::string FStatus;
     std::atomic<int64_t> FProcessed{0}, FProcessedGood{0}, FProcessedBad{0};
     std::atomic<bool> FTerminated{true};
+    std::atomic<bool> FStopRequested{false};
     int FRestartSeconds = 0;
 };
 

@@ -398,3 +398,108 @@ TEST_F(Engine, SinkReceivesTheSameLinesInChunks) {
 }
 
 } // namespace
+
+TEST_F(Engine, RandomPicksFromManyLargeRangesHoldOnlyWhatTheyTake) {
+    // 2000 ranges of 2^17 positions each: a table of every position would take a
+    // gigabyte; the walk holds only the slots it has moved.
+    u.FRandomOrder = true;
+    u.FGenerateCountMode = gcTotalCount;
+    u.FGenerateCount = 100000;
+    u.FRandomSeed = 1;
+    const Lines lines = Generate(std::vector<std::string>(2000, "10.0.0.0/8")).lines;
+    EXPECT_EQ(lines.size(), 100000u);
+
+    // Uniform over the ranges too: 4100 distinct /22 ranges, 1000 picks each run.
+    std::vector<std::string> ranges;
+    for (int i = 0; i < 4100; ++i) ranges.push_back(Format("10.%d.%d.0/22", i / 64, (i % 64) * 4));
+    u.FGenerateCount = 1000;
+    int firstHalf = 0;
+    for (uint64_t seed = 0; seed < 20; ++seed) {
+        u.FRandomSeed = seed;
+        const Lines picked = Generate(ranges).lines;
+        ASSERT_EQ(std::set<std::string>(picked.begin(), picked.end()).size(), 1000u);
+        for (const std::string& l : picked) {
+            const TIPAddr a = StrToIPAddr(l);
+            const int range = static_cast<int>((a.IPv4.Value >> 10) & 0x3FFF);
+            ASSERT_LT(range, 4100) << l;
+            firstHalf += range < 2050;
+        }
+    }
+    EXPECT_NEAR(firstHalf, 10000, 300);
+}
+
+// Says "stop" from the n-th time it is asked on, as a Break in the middle of a run.
+class TStopAfter : public IProgressSink {
+public:
+    explicit TStopAfter(int n) : FLeft(n) {}
+    void ReportStatus(const std::string&) override {}
+    void ReportRange(int64_t) override {}
+    void ReportAdvance(int64_t) override {}
+    void ReportDone() override {}
+    bool StopRequested() const override { return --FLeft <= 0; }
+    mutable int FLeft;
+};
+
+TEST(EngineStop, ABrokenRunEndsEarlyWithTheLinesSoFar) {
+    struct Case {
+        const char* name;
+        TGenerateCounts mode;
+        bool random;
+        std::vector<std::string> exclude;
+        int32_t count;
+        std::vector<std::string> ranges;
+    };
+    // Each walks 2^24 positions or (many) more without the stop.
+    const Case cases[] = {
+        {"all in order", gcAllCount, false, {}, 0, {"0.0.0.0/8"}},
+        {"nothing survives", gcTotalCount, false, {"*"}, 1, {"0.0.0.0/0"}},
+        {"nothing survives in any range", gcForEach, false, {"*"}, 1, {"::/0", "::/0"}},
+        {"random, nothing survives", gcTotalCount, true, {"*"}, 1000000,
+         std::vector<std::string>(5000, "10.0.0.0/8")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TStopAfter stop(50); // asked once every 4096 positions
+        TZarvoUtils u(&stop);
+        u.FMaxIPs = INT32_MAX;
+        u.FGenerateCountMode = c.mode;
+        u.FGenerateCount = c.count;
+        u.FRandomOrder = c.random;
+        u.FDoExclude = !c.exclude.empty();
+        u.FExcludeMasks = c.exclude;
+        u.FIPRanges = c.ranges;
+        std::string result;
+        u.PerformGenerateIPList(nullptr, result);
+        EXPECT_LE(u.FIPList.Count(), 50u * 4096u);
+        EXPECT_EQ(result, Format("%d IPs generated.", static_cast<int>(u.FIPList.Count())));
+    }
+}
+
+TEST_F(Engine, ALineTooLongIsRefusedBeforeItIsBuilt) {
+    Names("#", " ", 1, 1, INT32_MAX);
+    EXPECT_EQ(Fails({"10.0.0.1"}), "Line too long (2147483656 characters)");
+    Names("a#b#", ",", 1, 1, 9000000);
+    EXPECT_EQ(Fails({"10.0.0.1"}), "Line too long (18000011 characters)");
+}
+
+TEST_F(Engine, ChunksAreBoundedByTheirSize) {
+    Names("#", " ", 1, 1, 100000); // lines of 100000 characters and more
+    size_t chunks = 0, lines = 0, largest = 0;
+    u.FLineSink = [&](const TStringList& chunk) {
+        ++chunks;
+        lines += chunk.Count();
+        largest = std::max(largest, chunk.TextSize());
+    };
+    Generate({"10.0.0.0/24"});
+    EXPECT_EQ(lines, 256u);
+    EXPECT_GT(chunks, 1u);
+    EXPECT_LE(largest, (size_t{4} << 20) + 100020);
+}
+
+TEST_F(Engine, RunningOutOfMemoryIsReportedInWords) {
+    u.FIPList.Add("kept");
+    u.FAppend = true;
+    u.FLineSink = [](const TStringList&) { throw std::bad_alloc(); };
+    EXPECT_EQ(Fails({"10.0.0.0/30"}), "Not enough memory");
+    EXPECT_EQ(u.FIPList.Count(), 1u);
+}
