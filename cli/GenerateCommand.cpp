@@ -6,9 +6,10 @@
 #include "cli/CliArgs.h"
 #include "cli/ZarvoCli.h"
 #include "generator/ZarvoUtilsUnit.h"
-#include "support/ListFile.h"
 #include "options/ZarvoOptions.h"
 #include "options/ZarvoSettings.h"
+#include "support/ListFile.h"
+#include "support/TextDecode.h"
 
 namespace zarvo::cli {
 
@@ -69,9 +70,15 @@ Examples:
   zarvo-cli generate --settings ~/.config/Zarvo2/zarvo2.ini --set "web servers"
 )";
 
-void ReadLines(std::istream& is, std::vector<std::string>& lines) {
-    std::string line;
-    while (std::getline(is, line)) lines.push_back(line);
+// Range files and standard input are read whole and decoded as the settings file
+// is: a byte-order mark must not become part of the first range.
+bool ReadLines(std::istream& is, std::vector<std::string>& lines) {
+    std::string bytes;
+    char buf[1 << 16];
+    while (is.read(buf, sizeof buf) || is.gcount() > 0) bytes.append(buf, static_cast<size_t>(is.gcount()));
+    if (is.bad()) return false;
+    for (std::string& line : DecodeTextLines(bytes)) lines.push_back(std::move(line));
+    return true;
 }
 
 } // namespace
@@ -203,11 +210,10 @@ int RunGenerate(const std::vector<std::string>& args, std::istream& in, std::ost
             continue;
         }
         std::ifstream file(f, std::ios::binary);
-        if (!file) {
+        if (!file || !ReadLines(file, opt.IPRanges)) {
             err << "zarvo-cli generate: cannot read range file '" << f << "'\n";
             return 1;
         }
-        ReadLines(file, opt.IPRanges);
     }
     if (ranges.empty() && rangeFiles.empty() && opt.IPRanges.empty()) ReadLines(in, opt.IPRanges);
 

@@ -183,4 +183,60 @@ TEST_F(CliFiles, RangeFileAndSavedListBytes) {
     EXPECT_EQ(bad.err.rfind("Cannot create file \"" + (dir / "no/such/dir/x.txt").string() + "\". ", 0), 0u);
 }
 
+std::string Utf16(std::u16string_view s, bool bigEndian) {
+    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char16_t c : s) {
+        const char hi = static_cast<char>(c >> 8), lo = static_cast<char>(c & 0xFF);
+        out += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
+    }
+    return out;
+}
+
+TEST_F(CliFiles, RangeTextInEveryEncodingAFileMayCarry) {
+    // Ranges as editors save them; labels go through the name template ("%s").
+    const std::string two = "10.0.0.1\n10.0.0.2\n";
+    struct Case {
+        const char* what;
+        std::string bytes, out;
+        bool labels = false;
+    };
+    const Case cases[] = {
+        {"UTF-8 byte-order mark",
+         "\xEF\xBB\xBF"
+         "10.0.0.1\n10.0.0.2\n",
+         two},
+        {"UTF-16 LE", Utf16(u"10.0.0.1\r\n10.0.0.2\r\n", false), two},
+        {"UTF-16 BE", Utf16(u"10.0.0.1\r\n10.0.0.2", true), two},
+        {"CR LF", "10.0.0.1\r\n10.0.0.2\r\n", two},
+        {"CR", "10.0.0.1\r10.0.0.2\r", two},
+        {"UTF-8 byte-order mark before a label",
+         "\xEF\xBB\xBF"
+         "a=10.0.0.1",
+         "a 10.0.0.1\n", true},
+        {"UTF-16 label", Utf16(u"\u00E9t\u00E9=10.0.0.1", false), "\xC3\xA9t\xC3\xA9 10.0.0.1\n", true},
+        {"malformed bytes in a label", "caf\xE9=10.0.0.1\r\n", "caf\xEF\xBF\xBD 10.0.0.1\n", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::ofstream(dir / "ranges.txt", std::ios::binary | std::ios::trunc) << c.bytes;
+        const std::vector<std::string> names =
+            c.labels ? std::vector<std::string>{"--names", "%s"} : std::vector<std::string>{};
+        for (const std::vector<std::string>& source :
+             {std::vector<std::string>{"-r", (dir / "ranges.txt").string()}, {"-r", "-"}, {}}) {
+            std::vector<std::string> args{"generate"};
+            args.insert(args.end(), names.begin(), names.end());
+            args.insert(args.end(), source.begin(), source.end());
+            const CliResult r = Cli(args, source.empty() || source[1] == "-" ? c.bytes : "");
+            EXPECT_EQ(r.code, 0) << r.err;
+            EXPECT_EQ(r.out, c.out) << (source.empty() ? "standard input" : source[1]);
+        }
+    }
+}
+
+TEST_F(CliFiles, AFolderAsRangeFileIsReported) {
+    const CliResult r = Cli({"generate", "-r", dir.string()});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "zarvo-cli generate: cannot read range file '" + dir.string() + "'\n");
+}
+
 } // namespace
