@@ -223,10 +223,12 @@ int RunGenerate(const std::vector<std::string>& args, std::istream& in, std::ost
     std::string result;
     try {
         ApplyOptionsToEngine(opt, utils);
-        // Lines are written as they are made. With the country column a run can fail
-        // part-way on a bad database, so its lines are held until the run is complete.
-        // The file is created with the first lines, so a run refused up front (a
-        // limit, a bad mask) leaves an existing file as it was.
+        // Lines are written as they are made. A file is replaced only once the run is
+        // complete (Close), so a run that fails, up front or part-way, leaves an
+        // existing file as it was. Standard output cannot take lines back: with the
+        // country column a run can fail part-way on a bad database, so there its
+        // lines are held until the run is complete. The file is opened with the
+        // first lines, so a run refused up front reports its own error first.
         std::unique_ptr<TListFileWriter> file;
         auto openFile = [&] {
             if (!file)
@@ -243,9 +245,10 @@ int RunGenerate(const std::vector<std::string>& args, std::istream& in, std::ost
             openFile();
             file->Write(lines);
         };
-        if (!opt.ResolveCountry) utils.FLineSink = write;
+        const bool hold = opt.ResolveCountry && output.empty();
+        if (!hold) utils.FLineSink = write;
         utils.PerformGenerateIPList(nullptr, result);
-        if (opt.ResolveCountry) write(utils.FIPList);
+        if (hold) write(utils.FIPList);
         if (output.empty()) {
             out.flush();
         } else {

@@ -1,11 +1,6 @@
 #include "options/ZarvoSettings.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +8,7 @@
 #include <memory>
 
 #include "options/uAppFolder.h"
+#include "support/AtomicFile.h"
 #include "support/TextDecode.h"
 #include "support/ZarvoText.h"
 
@@ -87,37 +83,6 @@ std::string GetCount(const TVHashedStringList& l, const char* key) {
 void GetPosition(const TVHashedStringList& l, const char* key, int count, int& v) {
     const int32_t p = StrToIntDef(l.GetValue(key), 0);
     if (p >= 0 && p < count) v = p;
-}
-
-[[noreturn]] void CannotCreate(const std::string& path, int err) {
-    throw Exception(Format("Cannot create file \"%s\". %s", path.c_str(), std::strerror(err)));
-}
-
-// Owns a file descriptor and the temporary file's name until the rename succeeds.
-struct TTempFile {
-    int fd = -1;
-    std::string name;
-    ~TTempFile() {
-        if (fd >= 0) ::close(fd);
-        if (!name.empty()) ::unlink(name.c_str());
-    }
-};
-
-bool WriteAll(int fd, const char* p, size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (w == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
 }
 
 } // namespace
@@ -227,46 +192,12 @@ TVHashedStringList ReadSettingsList(const std::string& path) {
 }
 
 void WriteSettingsList(const std::string& path, const TVHashedStringList& List) {
-    // Through a link the file it names is replaced, not the link.
-    std::error_code ec;
-    fs::path target(path);
-    if (fs::is_symlink(target, ec)) {
-        const fs::path resolved = fs::weakly_canonical(target, ec);
-        if (!ec) target = resolved;
+    TAtomicFileWriter file(path);
+    for (const std::string& line : List.Lines()) {
+        file.Write(line);
+        file.Write("\r\n");
     }
-    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
-
-    std::string text;
-    for (const std::string& line : List.Lines()) text.append(line).append("\r\n");
-
-    static std::atomic<unsigned> counter{0};
-    TTempFile tmp;
-    for (int attempt = 0; tmp.fd < 0; ++attempt) {
-        const std::string name = (dir / ("." + target.filename().string() + "." + std::to_string(::getpid()) +
-                                         "-" + std::to_string(counter++) + ".tmp"))
-                                     .string();
-        tmp.fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (tmp.fd >= 0)
-            tmp.name = name;
-        else if (errno != EEXIST || attempt >= 100)
-            CannotCreate(path, errno);
-    }
-    // The new file keeps the old one's permissions (say, 0600 chosen by the user).
-    struct stat st {};
-    if (::stat(target.c_str(), &st) == 0) (void)::fchmod(tmp.fd, st.st_mode & 07777);
-    if (!WriteAll(tmp.fd, text.data(), text.size())) CannotCreate(path, errno);
-    if (::fsync(tmp.fd) != 0) CannotCreate(path, errno);
-    const int fd = tmp.fd;
-    tmp.fd = -1;
-    if (::close(fd) != 0) CannotCreate(path, errno);
-    if (::rename(tmp.name.c_str(), target.c_str()) != 0) CannotCreate(path, errno);
-    tmp.name.clear();
-    // The rename itself reaches the disk with the folder.
-    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        (void)::fsync(dfd);
-        ::close(dfd);
-    }
+    file.Commit();
 }
 
 bool LoadSettingsFile(const std::string& path, TZarvoOptions& current, TStoredSettingsList& sets) {

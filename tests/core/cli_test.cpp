@@ -1,6 +1,10 @@
 // The command line, run in-process: options, streams, files and exit codes.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -181,6 +185,46 @@ TEST_F(CliFiles, RangeFileAndSavedListBytes) {
     const CliResult bad = Cli({"generate", "-o", (dir / "no/such/dir/x.txt").string(), "10.0.0.1"});
     EXPECT_EQ(bad.code, 1);
     EXPECT_EQ(bad.err.rfind("Cannot create file \"" + (dir / "no/such/dir/x.txt").string() + "\". ", 0), 0u);
+}
+
+// The output file is replaced only by a run that completes: not by one that fails
+// part-way (lines already written) nor by one whose writing fails.
+TEST_F(CliFiles, AFailedRunLeavesTheOutputFileAsItWas) {
+    const fs::path keep = dir / "keep.txt";
+    const std::string broken =
+        std::string(ZARVO_TESTDATA_DIR) + "/mmdb/GeoIP2-City-Test-Broken-Double-Format.mmdb";
+    // Some 260000 lines, several megabytes, reach the file before the last address
+    // meets the broken record.
+    const std::vector<std::string> partWay = {"generate",    "--country",   broken,         "-o",
+                                              keep.string(), "10.0.0.0/14", "2.125.160.216"};
+    const CliResult r = Cli(partWay);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "The MaxMind DB file's data section contains bad data: invalid size of double.\n");
+    EXPECT_TRUE(fs::is_empty(dir)); // no output file, no temporary file
+    std::ofstream(keep) << "old";
+    EXPECT_EQ(Cli(partWay).code, 1);
+    EXPECT_EQ(ReadFile(keep), "old");
+
+    // A file size limit makes the writing fail, as a full disk would.
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit small = saved;
+    small.rlim_cur = 64 << 10;
+    void (*oldHandler)(int) = ::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const CliResult tooLarge = Cli({"generate", "-o", keep.string(), "10.0.0.0/16"});
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(tooLarge.code, 1);
+    EXPECT_EQ(tooLarge.err, "Cannot create file \"" + keep.string() + "\". " + std::strerror(EFBIG) + "\n");
+    EXPECT_EQ(ReadFile(keep), "old");
+
+    EXPECT_EQ(std::vector<fs::path>(fs::directory_iterator(dir), {}), std::vector<fs::path>{keep});
+    // Without the failing address the same run replaces the file.
+    EXPECT_EQ(Cli({"generate", "--country", broken, "-o", keep.string(), "10.0.0.0/14"}).code, 0);
+    const std::string lines = ReadFile(keep);
+    EXPECT_EQ(lines.size(), 3706878u);
+    EXPECT_EQ(lines.substr(lines.size() - 15), "\r\n10.3.255.255 ");
 }
 
 std::string Utf16(std::u16string_view s, bool bigEndian) {
