@@ -1,10 +1,13 @@
 # make run   - install what is missing, build, start the window
-# make test  - install what is missing, build, run every test (SANITIZE=1: ASan + UBSan)
+# make test  - install what is missing, build with warnings as errors, run every test
+#              (SANITIZE=1: ASan + UBSan in build-san/)
 # make bench - benchmarks against prips / shuf (bench/run.sh)
 # make fuzz  - long fuzzing sessions with libFuzzer (clang 14)
 
 SANITIZE ?= 0
+WERROR ?= 1
 JOBS ?= $(shell nproc)
+CMAKE_FLAGS += -DZARVO_WERROR=$(if $(filter 1,$(WERROR)),ON,OFF)
 ifeq ($(SANITIZE),1)
 BUILD ?= build-san
 CMAKE_FLAGS += -DZARVO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
@@ -13,17 +16,18 @@ BUILD ?= build
 CMAKE_FLAGS += -DCMAKE_BUILD_TYPE=RelWithDebInfo
 endif
 
-.PHONY: all deps build test run bench fuzz clean
+.PHONY: all deps configure build test run bench fuzz clean
 
 all: build
 
 deps:
 	@scripts/deps.sh build test app
 
-$(BUILD)/build.ninja:
+# Configured on every build, so that a changed flag (WERROR, SANITIZE) takes effect.
+configure: deps
 	@cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) >/dev/null
 
-build: deps $(BUILD)/build.ninja
+build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
 test: build

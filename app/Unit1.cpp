@@ -582,7 +582,7 @@ void TForm1::BuildControls() {
     // Event bindings.
     connect(Memo2, &TLinesView::Changed, this, &TForm1::UpdateIPCountLabel);
     connect(CheckBox3, &QCheckBox::toggled, this, &TForm1::UpdateIPCountLabel);
-    connect(ComboBox5, &QComboBox::currentIndexChanged, this, [this](int i) { Edit8->setVisible(i == 4); });
+    connect(ComboBox5, &QComboBox::currentIndexChanged, this, [this](int i) { Edit8->setVisible(i == ndCustom); });
     connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
     connect(Button10, &QPushButton::clicked, this, &TForm1::Button10Click);
     connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
@@ -647,18 +647,18 @@ TZarvoOptions TForm1::ReadOptions() const {
     o.FirstCounter = Std(Edit5->text());
     o.CounterStep = Std(Edit6->text());
     o.CounterDigits = Std(Edit7->text());
-    o.NameDelimiter = ComboBox5->currentIndex();
+    o.NameDelimiter = static_cast<TNameDelimiter>(ComboBox5->currentIndex());
     o.NameCustomDelimiter = Std(Edit8->text());
-    o.Mode = RadioButton2->isChecked() ? 1 : RadioButton3->isChecked() ? 2 : 0;
+    o.Mode = RadioButton2->isChecked() ? gcTotalCount : RadioButton3->isChecked() ? gcForEach : gcAllCount;
     o.TotalCount = Std(Edit1->text());
     o.EachCount = Std(Edit2->text());
     o.Random = CheckBox1->isChecked();
     o.Append = CheckBox5->isChecked();
     o.ResolveCountry = CheckBox7->isChecked();
     o.MMDBFilePath = Std(Edit9->text());
-    o.IPDelimiter = ComboBox2->currentIndex();
-    o.ResolvedDelimiter = ComboBox3->currentIndex();
-    o.UnresolvedDelimiter = ComboBox4->currentIndex();
+    o.IPDelimiter = static_cast<TListDelimiter>(ComboBox2->currentIndex());
+    o.ResolvedDelimiter = static_cast<TListDelimiter>(ComboBox3->currentIndex());
+    o.UnresolvedDelimiter = static_cast<TListDelimiter>(ComboBox4->currentIndex());
     o.DNSServers = MemoLines(Memo5);
     return o;
 }
@@ -681,9 +681,9 @@ void TForm1::WriteOptions(const TZarvoOptions& o) {
     Edit6->setText(Q(o.CounterStep));
     Edit7->setText(Q(o.CounterDigits));
     setIndex(ComboBox5, o.NameDelimiter);
-    Edit8->setVisible(ComboBox5->currentIndex() == 4);
+    Edit8->setVisible(ComboBox5->currentIndex() == ndCustom);
     Edit8->setText(Q(o.NameCustomDelimiter));
-    (o.Mode == 1 ? RadioButton2 : o.Mode == 2 ? RadioButton3 : RadioButton1)->setChecked(true);
+    (o.Mode == gcTotalCount ? RadioButton2 : o.Mode == gcForEach ? RadioButton3 : RadioButton1)->setChecked(true);
     Edit1->setText(Q(o.TotalCount));
     Edit2->setText(Q(o.EachCount));
     CheckBox1->setChecked(o.Random);
@@ -814,7 +814,7 @@ void TForm1::Button10Click() {
 }
 
 std::string TForm1::GetListDelimiter(const QComboBox* combo) {
-    return ListDelimiter(combo->currentIndex());
+    return ListDelimiter(static_cast<TListDelimiter>(combo->currentIndex()));
 }
 
 void TForm1::SaveListToFile(const TStringList& lines, const QString& fileName, const std::string& delimiter) {

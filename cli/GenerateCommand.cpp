@@ -174,7 +174,7 @@ std::vector<TOption> GenerateOptions(TGenerateArgs& a) {
          .Choices = {"eol", "comma", "semicolon"},
          .Help =
              "in FILE, between lines: eol (CR LF, default), comma, semicolon; nothing follows the last line",
-         .Set = [&a](V v) { a.ListDelimiter = static_cast<int>(v.Number); }},
+         .Set = [&a](V v) { a.ListDelimiter = static_cast<TListDelimiter>(v.Number); }},
         {.Short = "-h", .Long = "--help", .Kind = K::Help, .Help = "this help"},
     };
 }
@@ -202,10 +202,10 @@ TZarvoOptions BuildGenerateOptions(const TGenerateArgs& a, std::istream& in) {
     if (a.SettingsFile) LoadOptionsFromSettingsFile(*a.SettingsFile, a.SetName.value_or(""), opt);
     // Flags given on the command line override the file's values.
     if (a.TotalCount) {
-        opt.Mode = 1;
+        opt.Mode = gcTotalCount;
         opt.TotalCount = *a.TotalCount;
     } else if (a.EachCount) {
-        opt.Mode = 2;
+        opt.Mode = gcForEach;
         opt.EachCount = *a.EachCount;
     }
     opt.Random |= a.Random;
@@ -229,10 +229,10 @@ TZarvoOptions BuildGenerateOptions(const TGenerateArgs& a, std::istream& in) {
     if (a.CounterDigits) opt.CounterDigits = *a.CounterDigits;
     if (a.Delimiter) {
         static const char* const kNames[] = {"whitespace", "tab", "comma", "semicolon"};
-        opt.NameDelimiter = 4;
+        opt.NameDelimiter = ndCustom;
         opt.NameCustomDelimiter = *a.Delimiter;
         for (int i = 0; i < 4; ++i)
-            if (*a.Delimiter == kNames[i]) opt.NameDelimiter = i;
+            if (*a.Delimiter == kNames[i]) opt.NameDelimiter = static_cast<TNameDelimiter>(i);
     }
     if (a.Country) {
         opt.ResolveCountry = true;
@@ -255,8 +255,7 @@ TZarvoOptions BuildGenerateOptions(const TGenerateArgs& a, std::istream& in) {
 }
 
 int RunGeneration(const TGenerateArgs& a, const TZarvoOptions& opt, std::ostream& out, std::ostream& err) {
-    TProgress progress;
-    TZarvoUtils utils(&progress);
+    TZarvoUtils utils(nullptr);
     utils.FRandomSeed = a.Seed;
     std::string result;
     try {
@@ -270,8 +269,8 @@ int RunGeneration(const TGenerateArgs& a, const TZarvoOptions& opt, std::ostream
         std::unique_ptr<TListFileWriter> file;
         auto openFile = [&] {
             if (!file)
-                file =
-                    std::make_unique<TListFileWriter>(a.Output, ListDelimiter(a.ListDelimiter.value_or(0)));
+                file = std::make_unique<TListFileWriter>(
+                    a.Output, ListDelimiter(a.ListDelimiter.value_or(ldEndOfLine)));
         };
         auto write = [&](const TStringList& lines) {
             if (a.Output.empty()) {

@@ -26,7 +26,7 @@ struct TGenerateArgs {
     std::optional<std::string> FirstCounter, CounterStep, CounterDigits; // integer text
     std::optional<std::string> Delimiter, Country, SettingsFile, SetName;
     std::string Output;
-    std::optional<int> ListDelimiter; // position: 0 eol, 1 comma, 2 semicolon
+    std::optional<TListDelimiter> ListDelimiter;
 
     bool operator==(const TGenerateArgs&) const = default;
 };

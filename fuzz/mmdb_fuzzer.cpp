@@ -54,6 +54,7 @@ void Lookups(TMMDBReader& reader, const uint8_t* data, size_t size, bool country
 
 } // namespace
 
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         TMMDBReader reader(std::vector<uint8_t>(data, data + size), "fuzz.mmdb");

@@ -18,21 +18,18 @@ const char* const kTooManyLines = "Too many lines (%lld IPs x %lld ports)\r\nMax
 // Progress increments are batched: the display only samples them every 100 ms.
 class TProgressBatch {
 public:
-    explicit TProgressBatch(TProgress* p) : FProgress(p) {}
+    explicit TProgressBatch(IProgressSink* p) : FProgress(p) {}
     ~TProgressBatch() { Flush(); }
     void Inc() {
         if (++FPending == 65536) Flush();
     }
     void Flush() {
-        if (FPending && FProgress) {
-            FProgress->IncProgress(FPending);
-            FProgress->IncProcessed(FPending);
-        }
+        if (FPending && FProgress) FProgress->ReportAdvance(FPending);
         FPending = 0;
     }
 
 private:
-    TProgress* FProgress;
+    IProgressSink* FProgress;
     int64_t FPending = 0;
 };
 
@@ -42,10 +39,10 @@ int64_t SaturatingPow2(int bits) {
 
 } // namespace
 
-TZarvoUtils::TZarvoUtils(TProgress* progress) : FProgress(progress) {}
+TZarvoUtils::TZarvoUtils(IProgressSink* progress) : FProgress(progress) {}
 
 int TZarvoUtils::BitsForCount(int64_t n) {
-    return n <= 1 ? 0 : std::bit_width(static_cast<uint64_t>(n - 1));
+    return n <= 1 ? 0 : static_cast<int>(std::bit_width(static_cast<uint64_t>(n - 1)));
 }
 
 std::vector<std::string> TZarvoUtils::ParsePortNumbers(const std::string& text) {
@@ -75,45 +72,12 @@ std::vector<std::string> TZarvoUtils::ParsePortNumbers(const std::string& text) 
     return list;
 }
 
-bool TZarvoUtils::PerformGenerateIPList(const void* thread, std::string& resultText) {
-    resultText.clear();
-    FThread = thread;
-    TProgress dummy;
-    TProgress* progress = FProgress ? FProgress : &dummy;
-    progress->SetStatus("Action: Generate IP List");
-    progress->SetPosition(0);
-    progress->SetMax(100);
-    progress->SetProcessed(0);
-
-    TRangePlans plans;
-    TExcludeList excludes;
-    std::optional<TPorts> ports;
-    if (FAddPortNumbers) ports = ParsePortNumbers(FPortNumbers);
-
+std::vector<TRangePlan> TZarvoUtils::ParseRanges() const {
     const int64_t count = FGenerateCountMode == gcAllCount ? 0 : FGenerateCount;
-    TNameSettings names;
-    if (FGenerateNames) {
-        names.Template = FNameTemplate;
-        names.Symbol = FCounterSymbol;
-        names.First = FFirstCounter;
-        names.Step = FCounterStep;
-        names.Digits = FCounterDigits;
-        names.Delimiter = FNameDelimiter;
-    } else {
-        names.Delimiter = " ";
-    }
-
-    const int maxBits = BitsForCount(FMaxIPs);
-    int64_t total = 0;
-    if (FGenerateCountMode == gcTotalCount) {
-        if (count > FMaxIPs) throw Exception(Format(kTooManyIPs, static_cast<long long>(count), FMaxIPs));
-        total = count;
-    }
     const int countBits = BitsForCount(count);
-    // Upper bound of the addresses selected, for the output-line limit.
-    int64_t fieldSum = 0, selectedBound = 0;
-
+    std::vector<TRangePlan> ranges;
     for (const std::string& line : FIPRanges) {
+        // [LABEL=]ADDRESS[/PREFIX[/SUBPREFIX]]; ";" starts a comment.
         const std::string_view trimmed = Trim(line);
         std::string_view label = trimmed, rangeText = trimmed;
         const size_t eq = trimmed.find('=');
@@ -140,61 +104,108 @@ bool TZarvoUtils::PerformGenerateIPList(const void* thread, std::string& resultT
         int s = subText.empty() ? maxLen : StrToIntDef(subText, -1);
         if (s < p || s > maxLen) continue;
 
-        int stepBits = maxLen - s, randomBits = 0;
+        TRangePlan r;
+        r.StepBits = maxLen - s;
+        // A random pick of count addresses needs only enough field bits to number
+        // them; the bits below are drawn at random for each one.
         if (FRandomOrder && FGenerateCountMode != gcAllCount && s - p > countBits) {
-            randomBits = (s - p) - countBits;
+            r.RandomBits = (s - p) - countBits;
             s = p + countBits;
-            stepBits += randomBits;
+            r.StepBits += r.RandomBits;
         }
-        const TIPAddr mask = MakeIPAddrMask(addr.ip_family, p, s);
-        const int span = s - p;
+        r.Source = label;
+        r.Address = addr;
+        r.Mask = MakeIPAddrMask(addr.ip_family, p, s);
+        r.Span = s - p;
+        ranges.push_back(std::move(r));
+    }
+    return ranges;
+}
+
+TGenerateLimits TZarvoUtils::CheckLimits(const std::vector<TRangePlan>& ranges) const {
+    const int64_t count = FGenerateCountMode == gcAllCount ? 0 : FGenerateCount;
+    const int maxBits = BitsForCount(FMaxIPs);
+    TGenerateLimits limits;
+    if (FGenerateCountMode == gcTotalCount) {
+        if (count > FMaxIPs) throw Exception(Format(kTooManyIPs, static_cast<long long>(count), FMaxIPs));
+        limits.Total = count;
+    }
+    int64_t fieldSum = 0;
+    for (const TRangePlan& r : ranges) {
         if (FGenerateCountMode == gcForEach) {
-            total += count;
-            if (total > FMaxIPs) throw Exception(Format(kTooManyIPs, static_cast<long long>(total), FMaxIPs));
+            limits.Total += count;
+            if (limits.Total > FMaxIPs)
+                throw Exception(Format(kTooManyIPs, static_cast<long long>(limits.Total), FMaxIPs));
         } else if (FGenerateCountMode == gcAllCount) {
-            if (span > maxBits) throw Exception(Format(kTooManyIPsBits, span, FMaxIPs));
-            total += int64_t{1} << span;
+            if (r.Span > maxBits) throw Exception(Format(kTooManyIPsBits, r.Span, FMaxIPs));
+            limits.Total += int64_t{1} << r.Span;
         }
-        const int64_t positions = SaturatingPow2(span);
+        const int64_t positions = SaturatingPow2(r.Span);
         fieldSum = std::min(fieldSum + positions, INT64_MAX / 2);
         if (FGenerateCountMode == gcForEach)
-            selectedBound += std::max<int64_t>(0, std::min(count, positions));
+            limits.SelectedBound += std::max<int64_t>(0, std::min(count, positions));
+    }
+    if (FGenerateCountMode == gcAllCount)
+        limits.SelectedBound = fieldSum;
+    else if (FGenerateCountMode == gcTotalCount)
+        limits.SelectedBound = std::max<int64_t>(0, std::min(count, fieldSum));
+    return limits;
+}
 
-        plans.Sources.emplace_back(label);
-        plans.Addresses.Add(addr);
-        plans.Masks.Add(mask);
-        plans.StepBits.Add(stepBits);
-        plans.RandomBits.Add(randomBits);
+TGeneratePlan TZarvoUtils::BuildPlan() const {
+    TGeneratePlan plan;
+    plan.Append = FAppend;
+    plan.Mode = FGenerateCountMode;
+    plan.Count = FGenerateCountMode == gcAllCount ? 0 : FGenerateCount;
+    plan.RandomOrder = FRandomOrder;
+    plan.UsableHosts = FUsableHostIPAddresses;
+    plan.EscapeIPv6 = FEscapeIPv6;
+    plan.ResolveCountry = FResolveIPCountry;
+    plan.MMDBFilePath = FMMDBFilePath;
+    if (FAddPortNumbers) plan.Ports = ParsePortNumbers(FPortNumbers);
+    plan.GenerateNames = FGenerateNames;
+    if (FGenerateNames) {
+        plan.Names.Template = FNameTemplate;
+        plan.Names.Symbol = FCounterSymbol;
+        plan.Names.First = FFirstCounter;
+        plan.Names.Step = FCounterStep;
+        plan.Names.Digits = FCounterDigits;
+        plan.Names.Delimiter = FNameDelimiter;
+    } else {
+        plan.Names.Delimiter = " ";
     }
 
+    plan.Ranges = ParseRanges();
+    plan.Limits = CheckLimits(plan.Ranges);
     if (FDoExclude)
         for (const std::string& m : FExcludeMasks)
-            if (!m.empty()) excludes.Add(m);
+            if (!m.empty()) plan.Excludes.Add(m);
 
-    if (FGenerateCountMode == gcAllCount)
-        selectedBound = fieldSum;
-    else if (FGenerateCountMode == gcTotalCount)
-        selectedBound = std::max<int64_t>(0, std::min(count, fieldSum));
     // Ports multiply the output: refuse a run whose lines could not be held, before
     // anything is enumerated.
-    if (ports && !ports->empty()) {
-        const int64_t nPorts = static_cast<int64_t>(ports->size());
-        if (selectedBound > kMaxOutputLines / nPorts)
-            throw Exception(Format(kTooManyLines, static_cast<long long>(selectedBound),
+    const int64_t selected = plan.Limits.SelectedBound;
+    if (plan.Ports && !plan.Ports->empty()) {
+        const int64_t nPorts = static_cast<int64_t>(plan.Ports->size());
+        if (selected > kMaxOutputLines / nPorts)
+            throw Exception(Format(kTooManyLines, static_cast<long long>(selected),
                                    static_cast<long long>(nPorts), static_cast<long long>(kMaxOutputLines)));
     }
+    plan.ExpectedLines = plan.Ports ? selected * static_cast<int64_t>(plan.Ports->size()) : selected;
+    return plan;
+}
 
-    progress->SetMax(total);
-    progress->SetPosition(0);
-    progress->SetProcessed(0);
-
-    const int64_t expectedLines = ports ? selectedBound * static_cast<int64_t>(ports->size()) : selectedBound;
-    GenerateIPList(FAppend, FGenerateCountMode, count, FRandomOrder, plans, FUsableHostIPAddresses, excludes,
-                   FEscapeIPv6, ports ? &*ports : nullptr, FGenerateNames, names, FResolveIPCountry,
-                   FMMDBFilePath, expectedLines);
-
+bool TZarvoUtils::PerformGenerateIPList(const void* thread, std::string& resultText) {
+    resultText.clear();
+    FThread = thread;
+    if (FProgress) {
+        FProgress->ReportStatus("Action: Generate IP List");
+        FProgress->ReportRange(100);
+    }
+    const TGeneratePlan plan = BuildPlan();
+    if (FProgress) FProgress->ReportRange(plan.Limits.Total);
+    Run(plan);
     resultText = Format("%d IPs generated.", static_cast<int>(FLineSink ? FSinkLines : FIPList.Count()));
-    progress->SetPosition(progress->Max());
+    if (FProgress) FProgress->ReportDone();
     return true;
 }
 
@@ -202,11 +213,11 @@ bool TZarvoUtils::PerformGenerateIPList(const void* thread, std::string& resultT
 // [":" port] [delimiter, country code], one line per port.
 class TZarvoUtils::TLineComposer {
 public:
-    TLineComposer(TStringList& target, const TLineSink* sink, bool escapeIPv6, const TPorts* ports,
-                  bool generateNames, const TNameSettings& names, TCountryColumn* country,
-                  const std::vector<std::string>& sources)
-        : FTarget(target), FSink(sink), FEscape(escapeIPv6), FPorts(ports), FNamesOn(generateNames),
-          FNames(names), FCountry(country), FSources(sources), FCounter(static_cast<uint32_t>(names.First)) {
+    TLineComposer(TStringList& target, const TLineSink* sink, const TGeneratePlan& plan, TCountryColumn* country)
+        : FTarget(target), FSink(sink), FEscape(plan.EscapeIPv6), FPorts(plan.Ports ? &*plan.Ports : nullptr),
+          FNamesOn(plan.GenerateNames), FNames(plan.Names), FCountry(country), FRanges(plan.Ranges),
+          FCounter(static_cast<uint32_t>(plan.Names.First)) {
+        const TNameSettings& names = plan.Names;
         FCounterOn = !names.Symbol.empty() && names.Template.find(names.Symbol) != std::string::npos;
         for (int k = 1; k <= 8; ++k)
             FQuadOn[k] = names.Template.find("%" + std::to_string(k)) != std::string::npos;
@@ -269,7 +280,7 @@ private:
             }
             for (int k = 1; k <= 8; ++k)
                 if (FQuadOn[k]) ReplaceAll(FLine, "%" + std::to_string(k), IPAddrQuadrant(c.Addr, k));
-            if (FSourceOn) ReplaceAll(FLine, "%s", FSources[static_cast<size_t>(c.Range)]);
+            if (FSourceOn) ReplaceAll(FLine, "%s", FRanges[static_cast<size_t>(c.Range)].Source);
             FLine += FNames.Delimiter;
         }
         FLine.append(addr);
@@ -285,11 +296,11 @@ private:
     const TLineSink* FSink;
     size_t FFlushed = 0;
     bool FEscape;
-    const TPorts* FPorts;
+    const std::vector<std::string>* FPorts;
     bool FNamesOn;
     const TNameSettings& FNames;
     TCountryColumn* FCountry;
-    const std::vector<std::string>& FSources;
+    const std::vector<TRangePlan>& FRanges;
     uint32_t FCounter;
     bool FCounterOn = false, FSourceOn = false;
     bool FQuadOn[9] = {};
@@ -395,21 +406,15 @@ int64_t TZarvoUtils::CopyRandomLines(const std::vector<TPlanWalk>& walks, int32_
     return taken;
 }
 
-void TZarvoUtils::GenerateIPList(bool append, TGenerateCounts mode, int64_t count, bool randomOrder,
-                                 const TRangePlans& plans, bool usableHosts, const TExcludeList& excludes,
-                                 bool escapeIPv6, const TPorts* ports, bool generateNames,
-                                 const TNameSettings& names, bool resolveCountry,
-                                 const std::string& mmdbFilePath, int64_t expectedLines) {
-    const int32_t nPlans = plans.Addresses.Count();
-    if (plans.Masks.Count() != nPlans || plans.StepBits.Count() != nPlans)
-        throw Exception("Invalid arguments");
-    if (resolveCountry) {
-        if (mmdbFilePath.empty()) throw Exception("Invalid arguments");
+void TZarvoUtils::Run(const TGeneratePlan& plan) {
+    const int32_t nPlans = static_cast<int32_t>(plan.Ranges.size());
+    if (plan.ResolveCountry) {
+        if (plan.MMDBFilePath.empty()) throw Exception("Invalid arguments");
         std::error_code ec;
-        if (!std::filesystem::is_regular_file(mmdbFilePath, ec)) throw Exception("MMDB File not found");
+        if (!std::filesystem::is_regular_file(plan.MMDBFilePath, ec)) throw Exception("MMDB File not found");
     }
     FSinkLines = 0;
-    if (!append && !FLineSink) FIPList.Clear();
+    if (!plan.Append && !FLineSink) FIPList.Clear();
     if (nPlans == 0) return;
 
     if (FRandomSeed)
@@ -418,30 +423,29 @@ void TZarvoUtils::GenerateIPList(bool append, TGenerateCounts mode, int64_t coun
         Randomize();
 
     std::unique_ptr<TCountryColumn> country;
-    if (resolveCountry) country = OpenCountryColumn(mmdbFilePath);
+    if (plan.ResolveCountry) country = OpenCountryColumn(plan.MMDBFilePath);
 
     // Each plan's field: the typed address with the field 0 (First) and all ones
     // (Last); stepping 2^StepBits from First visits 2^(field width) positions
     // before the carry leaves the field or the address space wraps around.
     std::vector<TPlanWalk> walks;
     bool allIPv4 = true;
-    for (int32_t i = 0; i < nPlans; ++i) {
-        const TIPAddr& mask = plans.Masks.Data()[i];
+    for (const TRangePlan& r : plan.Ranges) {
         TPlanWalk w;
-        w.First = plans.Addresses.Data()[i];
-        IPAddrAnd(w.First, mask);
-        TIPAddr notMask = mask;
+        w.First = r.Address;
+        IPAddrAnd(w.First, r.Mask);
+        TIPAddr notMask = r.Mask;
         IPAddrNot(notMask);
         w.Last = w.First;
         IPAddrOr(w.Last, notMask);
-        w.StepBits = plans.StepBits.Data()[i];
-        w.RandomBits = plans.RandomBits.Data()[i];
+        w.StepBits = r.StepBits;
+        w.RandomBits = r.RandomBits;
         // The field is where the mask has zeros.
         int fieldBits = 0;
-        if (mask.ip_family == IPv4)
-            fieldBits = std::popcount(~mask.IPv4.Value);
+        if (r.Mask.ip_family == IPv4)
+            fieldBits = std::popcount(~r.Mask.IPv4.Value);
         else
-            for (uint32_t v : mask.IPv6.Values) fieldBits += std::popcount(~v);
+            for (uint32_t v : r.Mask.IPv6.Values) fieldBits += std::popcount(~v);
         w.Positions = uint64_t{1} << std::min(fieldBits, 63);
         walks.push_back(w);
         allIPv4 = allIPv4 && w.First.ip_family == IPv4;
@@ -453,28 +457,27 @@ void TZarvoUtils::GenerateIPList(bool append, TGenerateCounts mode, int64_t coun
     TStringList& target = FLineSink ? chunk : FIPList;
     const size_t kept = target.Count();
     const size_t reserveLines = static_cast<size_t>(std::min<int64_t>(
-        expectedLines, FLineSink ? int64_t{TLineComposer::kChunkLines} + 1 : int64_t{1} << 24));
-    if (!generateNames && !country)
+        plan.ExpectedLines, FLineSink ? int64_t{TLineComposer::kChunkLines} + 1 : int64_t{1} << 24));
+    if (!plan.GenerateNames && !country)
         target.Reserve(kept + reserveLines,
-                       reserveLines * (allIPv4 ? 16 : 42) + (ports ? reserveLines * 6 : 0));
+                       reserveLines * (allIPv4 ? 16 : 42) + (plan.Ports ? reserveLines * 6 : 0));
     else
         target.Reserve(kept + reserveLines, 0);
 
-    TLineComposer composer(target, FLineSink ? &FLineSink : nullptr, escapeIPv6, ports, generateNames, names,
-                           country.get(), plans.Sources);
-    const TCandidateFilter filter(usableHosts, excludes, escapeIPv6);
+    TLineComposer composer(target, FLineSink ? &FLineSink : nullptr, plan, country.get());
+    const TCandidateFilter filter(plan.UsableHosts, plan.Excludes, plan.EscapeIPv6);
     const int64_t all = INT64_MAX;
     try {
-        if (mode == gcForEach) {
+        if (plan.Mode == gcForEach) {
             for (int32_t i = 0; i < nPlans; ++i) {
-                if (randomOrder)
-                    CopyRandomLines(walks, i, i + 1, filter, composer, count);
+                if (plan.RandomOrder)
+                    CopyRandomLines(walks, i, i + 1, filter, composer, plan.Count);
                 else
-                    CopyLines(walks, i, i + 1, filter, composer, count);
+                    CopyLines(walks, i, i + 1, filter, composer, plan.Count);
             }
         } else {
-            const int64_t n = mode == gcTotalCount ? count : all;
-            if (randomOrder)
+            const int64_t n = plan.Mode == gcTotalCount ? plan.Count : all;
+            if (plan.RandomOrder)
                 CopyRandomLines(walks, 0, nPlans, filter, composer, n);
             else
                 CopyLines(walks, 0, nPlans, filter, composer, n);

@@ -9,10 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "net/uIntList.h"
 #include "net/uZarvo.h"
+#include "support/ProgressSink.h"
 #include "support/StringList.h"
-#include "support/uProgress.h"
 
 namespace zarvo {
 
@@ -29,19 +28,73 @@ std::unique_ptr<TCountryColumn> OpenCountryColumn(const std::string& path);
 // The most output lines one run may produce when ports multiply the addresses.
 constexpr int64_t kMaxOutputLines = 10000000;
 
+// Host-name settings of a run: the template with its counter symbol, the counter
+// and the delimiter between name and address (and before the country code).
+struct TNameSettings {
+    std::string Template, Symbol, Delimiter;
+    int32_t First = 1, Step = 1, Digits = 1;
+};
+
+// One range line, parsed: its field is where Mask has zeros. Position k of the
+// field is Address & Mask with k placed StepBits up, and below that RandomBits
+// bits drawn at random.
+struct TRangePlan {
+    std::string Source; // the label before "=", or the whole line
+    TIPAddr Address, Mask;
+    int32_t StepBits = 0, RandomBits = 0;
+    int32_t Span = 0; // the field's width in bits
+};
+
+// What the count limits let through: the tracker's maximum, and an upper bound of
+// the addresses the run can select.
+struct TGenerateLimits {
+    int64_t Total = 0;
+    int64_t SelectedBound = 0;
+};
+
+// Everything one run needs, checked and compiled; the run only reads it.
+struct TGeneratePlan {
+    bool Append = false;
+    TGenerateCounts Mode = gcAllCount;
+    int64_t Count = 0; // per range or in total, by Mode; 0 for all
+    bool RandomOrder = false;
+    std::vector<TRangePlan> Ranges;
+    bool UsableHosts = false;
+    TExcludeList Excludes;
+    bool EscapeIPv6 = false;
+    std::optional<std::vector<std::string>> Ports; // ":" and the port, one a line
+    bool GenerateNames = false;
+    TNameSettings Names;
+    bool ResolveCountry = false;
+    std::string MMDBFilePath;
+    TGenerateLimits Limits;
+    int64_t ExpectedLines = 0; // for reserving room; never a limit
+};
+
 class TZarvoUtils {
 public:
-    explicit TZarvoUtils(TProgress* progress);
+    // progress may be null: the run then reports nothing.
+    explicit TZarvoUtils(IProgressSink* progress);
     TZarvoUtils(const TZarvoUtils&) = delete;
     TZarvoUtils& operator=(const TZarvoUtils&) = delete;
 
-    // Runs on the worker thread. Returns true when the run finished; failures are
-    // raised with their message, and FIPList may then hold a partial list.
+    // Runs on the worker thread: BuildPlan, then Run. Returns true when the run
+    // finished; failures are raised with their message, and FIPList then holds the
+    // lines it held before the run.
     bool PerformGenerateIPList(const void* thread, std::string& resultText);
+
+    // The steps of a run, in order. ParseRanges reads the range lines (lines that
+    // are not ranges are passed over); CheckLimits raises the count-limit messages;
+    // BuildPlan does both, compiles the exclusion masks and the ports and checks the
+    // line limit; Run enumerates the plan into FIPList or FLineSink.
+    std::vector<TRangePlan> ParseRanges() const;
+    TGenerateLimits CheckLimits(const std::vector<TRangePlan>& ranges) const;
+    TGeneratePlan BuildPlan() const;
+    void Run(const TGeneratePlan& plan);
 
     static int BitsForCount(int64_t n);
 
-    // Options, set by the caller before a run; the engine only reads them.
+    // The request: options set by the caller before a run; the engine only reads them.
     TGenerateCounts FGenerateCountMode = gcAllCount;
     int32_t FGenerateCount = 0;
     bool FGenerateNames = false;
@@ -77,15 +130,6 @@ public:
     static std::vector<std::string> ParsePortNumbers(const std::string& text);
 
 private:
-    struct TRangePlans {
-        std::vector<std::string> Sources;
-        TIPAddrList Addresses, Masks;
-        TIntList StepBits, RandomBits;
-    };
-    struct TNameSettings {
-        std::string Template, Symbol, Delimiter;
-        int32_t First = 1, Step = 1, Digits = 1;
-    };
     struct TCandidate {
         TIPAddr Addr;
         int32_t Range;
@@ -97,14 +141,9 @@ private:
         int StepBits, RandomBits;
         uint64_t Positions;
     };
-    using TPorts = std::vector<std::string>;
     class TLineComposer;
     class TCandidateFilter;
 
-    void GenerateIPList(bool append, TGenerateCounts mode, int64_t count, bool randomOrder,
-                        const TRangePlans& plans, bool usableHosts, const TExcludeList& excludes,
-                        bool escapeIPv6, const TPorts* ports, bool generateNames, const TNameSettings& names,
-                        bool resolveCountry, const std::string& mmdbFilePath, int64_t expectedLines);
     // Take the first n candidates of the plans [from, to) in order, or n of them at
     // random without repetition, in random order. Return how many were found.
     int64_t CopyLines(const std::vector<TPlanWalk>& walks, int32_t from, int32_t to,
@@ -112,7 +151,7 @@ private:
     int64_t CopyRandomLines(const std::vector<TPlanWalk>& walks, int32_t from, int32_t to,
                             const TCandidateFilter& filter, TLineComposer& target, int64_t n);
 
-    TProgress* FProgress;
+    IProgressSink* FProgress;
     const void* FThread = nullptr;
     size_t FSinkLines = 0; // lines handed to FLineSink by the last run
 };

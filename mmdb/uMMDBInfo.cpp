@@ -122,7 +122,8 @@ namespace {
 
 void JsonString(std::string& out, std::string_view s) {
     out += '"';
-    for (unsigned char c : s) {
+    for (const char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
         switch (c) {
         case '"':
             out += "\\\"";

@@ -826,7 +826,7 @@ bool TMMDBEnumeratorBase::MoveNext() {
                 throw Exception(Format("Invalid search tree, more than %lld nodes visited",
                                        static_cast<long long>(FVisitLimit)));
             TMMDBNetNode right = node;
-            right.IPBytes[node.Bit / 8] |= static_cast<uint8_t>(1u << (7 - node.Bit % 8));
+            right.IPBytes[static_cast<size_t>(node.Bit / 8)] |= static_cast<uint8_t>(1u << (7 - node.Bit % 8));
             right.Pointer = _reader.ReadNodeRecord(node.Pointer, 1);
             ++right.Bit;
             node.Pointer = _reader.ReadNodeRecord(node.Pointer, 0);

@@ -2,29 +2,30 @@
 
 namespace zarvo {
 
-std::string NameDelimiterText(int position, const std::string& custom) {
-    switch (position) {
-    case 1:
+std::string NameDelimiterText(TNameDelimiter d, const std::string& custom) {
+    switch (d) {
+    case ndTab:
         return "\t";
-    case 2:
+    case ndComma:
         return ",";
-    case 3:
+    case ndSemicolon:
         return ";";
-    case 4:
+    case ndCustom:
         return custom;
-    default:
-        return " ";
+    case ndWhitespace:
+        break;
     }
+    return " ";
 }
 
 void ApplyOptionsToEngine(const TZarvoOptions& o, TZarvoUtils& u) {
     if (o.ResolveCountry && o.MMDBFilePath.empty()) throw EOptionMissing("GeoIP2 MMDB File Path");
     u.FResolveIPCountry = o.ResolveCountry;
     u.FMMDBFilePath = o.MMDBFilePath;
-    if (o.Mode == 1) {
+    if (o.Mode == gcTotalCount) {
         u.FGenerateCountMode = gcTotalCount;
         u.FGenerateCount = StrToInt(o.TotalCount);
-    } else if (o.Mode == 2) {
+    } else if (o.Mode == gcForEach) {
         u.FGenerateCountMode = gcForEach;
         u.FGenerateCount = StrToInt(o.EachCount);
     } else {

@@ -7,8 +7,13 @@
 #include <vector>
 
 #include "generator/ZarvoUtilsUnit.h"
+#include "support/ListFile.h"
 
 namespace zarvo {
+
+// The name delimiter's list positions, as the settings file stores them.
+enum TNameDelimiter : uint8_t { ndWhitespace = 0, ndTab = 1, ndComma = 2, ndSemicolon = 3, ndCustom = 4 };
+inline constexpr int kNameDelimiterCount = 5;
 
 struct TZarvoOptions {
     std::vector<std::string> IPRanges;     // ranges, one line each
@@ -22,16 +27,16 @@ struct TZarvoOptions {
     std::string NameTemplate = "mail#.example.com";
     std::string CounterSymbol = "#";
     std::string FirstCounter = "1", CounterStep = "1", CounterDigits = "1";
-    int NameDelimiter = 0; // 0 Whitespace, 1 Tab, 2 Comma, 3 Semicolon, 4 Custom
+    TNameDelimiter NameDelimiter = ndWhitespace;
     std::string NameCustomDelimiter = "|";
-    int Mode = 0; // 0 All IPs, 1 Total Count, 2 For Each Range
+    TGenerateCounts Mode = gcAllCount; // "All IPs", "Total Count", "For Each Range"
     std::string TotalCount = "10", EachCount = "10";
     bool Random = false;
     bool Append = false;
     bool ResolveCountry = false;
     std::string MMDBFilePath;
-    int IPDelimiter = 0; // 0 End-Of-Line, 1 Comma, 2 Semicolon
-    int ResolvedDelimiter = 0, UnresolvedDelimiter = 0;
+    TListDelimiter IPDelimiter = ldEndOfLine;
+    TListDelimiter ResolvedDelimiter = ldEndOfLine, UnresolvedDelimiter = ldEndOfLine;
     std::vector<std::string> DNSServers = {"8.8.8.8", "8.8.4.4"};
 
     bool operator==(const TZarvoOptions&) const = default;
@@ -45,9 +50,8 @@ public:
     std::string Caption;
 };
 
-// The name delimiter chosen by list position: 1 tab, 2 ",", 3 ";", 4 the custom
-// text, anything else one blank.
-std::string NameDelimiterText(int position, const std::string& custom);
+// The name delimiter's text: a tab, ",", ";", the custom text, or one blank.
+std::string NameDelimiterText(TNameDelimiter d, const std::string& custom);
 
 // Copies the options into the engine in the window's order. Raises EOptionMissing
 // for a missing database path and "'%s' is not a valid integer value" for a count

@@ -6,6 +6,9 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <stdexcept>
+#include <type_traits>
+#include <variant>
 
 #include "options/uAppFolder.h"
 #include "support/AtomicFile.h"
@@ -80,42 +83,118 @@ std::string GetCount(const TVHashedStringList& l, const char* key) {
     return std::to_string(StrToIntDef(l.GetValue(key), 10));
 }
 
-void GetPosition(const TVHashedStringList& l, const char* key, int count, int& v) {
-    const int32_t p = StrToIntDef(l.GetValue(key), 0);
-    if (p >= 0 && p < count) v = p;
-}
-
 } // namespace
 
 // ---- option keys ----
 
+// ---- the key table ----
+//
+// Every option key in the file's order, with the field it holds and its read-back
+// rule; writing and reading both walk this one table.
+
+namespace {
+
+enum class TKeyRule : uint8_t {
+    Flag,          // "1"/"0"; anything else reads as unticked
+    Text,          // always read; an absent key reads as ""
+    TextIfPresent, // read only when the key is there
+    Count,         // read by the integer rule, 10 when not an integer
+    Lines,         // Key1..KeyN and KeyN; read only when KeyN is 0 or more
+    Mode,          // "Total Count" (1) or "For Each Range" (2); anything else "All IPs"
+    Position,      // a list position; read only when it lies in the list
+};
+
+using TKeyField = std::variant<bool TZarvoOptions::*, std::string TZarvoOptions::*,
+                               std::vector<std::string> TZarvoOptions::*, TGenerateCounts TZarvoOptions::*,
+                               TNameDelimiter TZarvoOptions::*, TListDelimiter TZarvoOptions::*>;
+
+struct TSettingKey {
+    const char* Name;
+    TKeyRule Rule;
+    TKeyField Field;
+    int Positions = 0; // the list's length, for TKeyRule::Position
+};
+
+const TSettingKey kSettingKeys[] = {
+    {"ResolveCountry", TKeyRule::Flag, &TZarvoOptions::ResolveCountry},
+    {"MMDBFilePath", TKeyRule::Text, &TZarvoOptions::MMDBFilePath},
+    {"Append", TKeyRule::Flag, &TZarvoOptions::Append},
+    {"IPRange", TKeyRule::Lines, &TZarvoOptions::IPRanges},
+    {"UsableHostIPAddresses", TKeyRule::Flag, &TZarvoOptions::UsableHosts},
+    {"Exclude", TKeyRule::Flag, &TZarvoOptions::Exclude},
+    {"Exclude", TKeyRule::Lines, &TZarvoOptions::ExcludeMasks},
+    {"DNS", TKeyRule::Lines, &TZarvoOptions::DNSServers},
+    {"Mode", TKeyRule::Mode, &TZarvoOptions::Mode},
+    {"TotalCount", TKeyRule::Count, &TZarvoOptions::TotalCount},
+    {"EachCount", TKeyRule::Count, &TZarvoOptions::EachCount},
+    {"Random", TKeyRule::Flag, &TZarvoOptions::Random},
+    {"EscapeIPv6", TKeyRule::Flag, &TZarvoOptions::EscapeIPv6},
+    {"AddPort", TKeyRule::Flag, &TZarvoOptions::AddPort},
+    {"Ports", TKeyRule::TextIfPresent, &TZarvoOptions::Ports},
+    {"GenerateNames", TKeyRule::Flag, &TZarvoOptions::GenerateNames},
+    {"NameTemplate", TKeyRule::TextIfPresent, &TZarvoOptions::NameTemplate},
+    {"CounterSymbol", TKeyRule::TextIfPresent, &TZarvoOptions::CounterSymbol},
+    {"FirstCounter", TKeyRule::TextIfPresent, &TZarvoOptions::FirstCounter},
+    {"CounterStep", TKeyRule::TextIfPresent, &TZarvoOptions::CounterStep},
+    {"CounterDigits", TKeyRule::TextIfPresent, &TZarvoOptions::CounterDigits},
+    {"NameDelimiter", TKeyRule::Position, &TZarvoOptions::NameDelimiter, kNameDelimiterCount},
+    {"NameCustomDelimiter", TKeyRule::TextIfPresent, &TZarvoOptions::NameCustomDelimiter},
+    {"IPDelimiter", TKeyRule::Position, &TZarvoOptions::IPDelimiter, kListDelimiterCount},
+    {"ResolvedDelimiter", TKeyRule::Position, &TZarvoOptions::ResolvedDelimiter, kListDelimiterCount},
+    {"UnresolvedDelimiter", TKeyRule::Position, &TZarvoOptions::UnresolvedDelimiter, kListDelimiterCount},
+};
+
+template <class T> T& FieldOf(TZarvoOptions& o, const TSettingKey& k) {
+    return o.*std::get<T TZarvoOptions::*>(k.Field);
+}
+template <class T> const T& FieldOf(const TZarvoOptions& o, const TSettingKey& k) {
+    return o.*std::get<T TZarvoOptions::*>(k.Field);
+}
+
+// The integer a choice field holds, whichever enum it is.
+int ChoiceOf(const TZarvoOptions& o, const TSettingKey& k) {
+    return std::visit(
+        [&](auto field) -> int {
+            using T = std::remove_cvref_t<decltype(o.*field)>;
+            if constexpr (std::is_enum_v<T>)
+                return static_cast<int>(o.*field);
+            else
+                throw std::logic_error("not a choice");
+        },
+        k.Field);
+}
+
+void SetChoice(TZarvoOptions& o, const TSettingKey& k, int v) {
+    std::visit(
+        [&](auto field) {
+            using T = std::remove_cvref_t<decltype(o.*field)>;
+            if constexpr (std::is_enum_v<T>) o.*field = static_cast<T>(v);
+        },
+        k.Field);
+}
+
+} // namespace
+
 void SettingsToList(const TZarvoOptions& o, TVHashedStringList& l) {
-    PutFlag(l, "ResolveCountry", o.ResolveCountry);
-    PutText(l, "MMDBFilePath", o.MMDBFilePath);
-    PutFlag(l, "Append", o.Append);
-    PutLines(l, "IPRange", o.IPRanges);
-    PutFlag(l, "UsableHostIPAddresses", o.UsableHosts);
-    PutFlag(l, "Exclude", o.Exclude);
-    PutLines(l, "Exclude", o.ExcludeMasks);
-    PutLines(l, "DNS", o.DNSServers);
-    PutInt(l, "Mode", o.Mode);
-    PutText(l, "TotalCount", o.TotalCount);
-    PutText(l, "EachCount", o.EachCount);
-    PutFlag(l, "Random", o.Random);
-    PutFlag(l, "EscapeIPv6", o.EscapeIPv6);
-    PutFlag(l, "AddPort", o.AddPort);
-    PutText(l, "Ports", o.Ports);
-    PutFlag(l, "GenerateNames", o.GenerateNames);
-    PutText(l, "NameTemplate", o.NameTemplate);
-    PutText(l, "CounterSymbol", o.CounterSymbol);
-    PutText(l, "FirstCounter", o.FirstCounter);
-    PutText(l, "CounterStep", o.CounterStep);
-    PutText(l, "CounterDigits", o.CounterDigits);
-    PutInt(l, "NameDelimiter", o.NameDelimiter);
-    PutText(l, "NameCustomDelimiter", o.NameCustomDelimiter);
-    PutInt(l, "IPDelimiter", o.IPDelimiter);
-    PutInt(l, "ResolvedDelimiter", o.ResolvedDelimiter);
-    PutInt(l, "UnresolvedDelimiter", o.UnresolvedDelimiter);
+    for (const TSettingKey& k : kSettingKeys) {
+        switch (k.Rule) {
+        case TKeyRule::Flag:
+            PutFlag(l, k.Name, FieldOf<bool>(o, k));
+            break;
+        case TKeyRule::Text:
+        case TKeyRule::TextIfPresent:
+        case TKeyRule::Count:
+            PutText(l, k.Name, FieldOf<std::string>(o, k));
+            break;
+        case TKeyRule::Lines:
+            PutLines(l, k.Name, FieldOf<std::vector<std::string>>(o, k));
+            break;
+        case TKeyRule::Mode:
+        case TKeyRule::Position:
+            PutInt(l, k.Name, ChoiceOf(o, k));
+            break;
+        }
+    }
 }
 
 std::vector<std::string> SettingsToList(const TZarvoOptions& o) {
@@ -125,33 +204,35 @@ std::vector<std::string> SettingsToList(const TZarvoOptions& o) {
 }
 
 void SettingsFromList(const TVHashedStringList& l, TZarvoOptions& o) {
-    o.ResolveCountry = GetFlag(l, "ResolveCountry");
-    o.MMDBFilePath = l.GetValue("MMDBFilePath");
-    o.Append = GetFlag(l, "Append");
-    GetLines(l, "IPRange", o.IPRanges);
-    o.UsableHosts = GetFlag(l, "UsableHostIPAddresses");
-    o.Exclude = GetFlag(l, "Exclude");
-    GetLines(l, "Exclude", o.ExcludeMasks);
-    GetLines(l, "DNS", o.DNSServers);
-    const int32_t mode = StrToIntDef(l.GetValue("Mode"), 0);
-    o.Mode = mode == 1 || mode == 2 ? mode : 0;
-    o.TotalCount = GetCount(l, "TotalCount");
-    o.EachCount = GetCount(l, "EachCount");
-    o.Random = GetFlag(l, "Random");
-    o.EscapeIPv6 = GetFlag(l, "EscapeIPv6");
-    o.AddPort = GetFlag(l, "AddPort");
-    GetIfPresent(l, "Ports", o.Ports);
-    o.GenerateNames = GetFlag(l, "GenerateNames");
-    GetIfPresent(l, "NameTemplate", o.NameTemplate);
-    GetIfPresent(l, "CounterSymbol", o.CounterSymbol);
-    GetIfPresent(l, "FirstCounter", o.FirstCounter);
-    GetIfPresent(l, "CounterStep", o.CounterStep);
-    GetIfPresent(l, "CounterDigits", o.CounterDigits);
-    GetPosition(l, "NameDelimiter", 5, o.NameDelimiter);
-    GetIfPresent(l, "NameCustomDelimiter", o.NameCustomDelimiter);
-    GetPosition(l, "IPDelimiter", 3, o.IPDelimiter);
-    GetPosition(l, "ResolvedDelimiter", 3, o.ResolvedDelimiter);
-    GetPosition(l, "UnresolvedDelimiter", 3, o.UnresolvedDelimiter);
+    for (const TSettingKey& k : kSettingKeys) {
+        switch (k.Rule) {
+        case TKeyRule::Flag:
+            FieldOf<bool>(o, k) = GetFlag(l, k.Name);
+            break;
+        case TKeyRule::Text:
+            FieldOf<std::string>(o, k) = l.GetValue(k.Name);
+            break;
+        case TKeyRule::TextIfPresent:
+            GetIfPresent(l, k.Name, FieldOf<std::string>(o, k));
+            break;
+        case TKeyRule::Count:
+            FieldOf<std::string>(o, k) = GetCount(l, k.Name);
+            break;
+        case TKeyRule::Lines:
+            GetLines(l, k.Name, FieldOf<std::vector<std::string>>(o, k));
+            break;
+        case TKeyRule::Mode: {
+            const int32_t mode = StrToIntDef(l.GetValue(k.Name), 0);
+            SetChoice(o, k, mode == gcTotalCount || mode == gcForEach ? mode : gcAllCount);
+            break;
+        }
+        case TKeyRule::Position: {
+            const int32_t p = StrToIntDef(l.GetValue(k.Name), 0);
+            if (p >= 0 && p < k.Positions) SetChoice(o, k, p);
+            break;
+        }
+        }
+    }
 }
 
 void SettingsFromList(const std::vector<std::string>& lines, TZarvoOptions& o) {

@@ -2,15 +2,16 @@
 
 namespace zarvo {
 
-std::string ListDelimiter(int itemIndex) {
-    switch (itemIndex) {
-    case 1:
+std::string ListDelimiter(TListDelimiter d) {
+    switch (d) {
+    case ldComma:
         return ",";
-    case 2:
+    case ldSemicolon:
         return ";";
-    default:
-        return "\r\n";
+    case ldEndOfLine:
+        break;
     }
+    return "\r\n";
 }
 
 TListFileWriter::TListFileWriter(const std::string& fileName, std::string_view delimiter)

@@ -1,6 +1,7 @@
 // Writing a list of lines to a text file, as "Save to file" does.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -9,8 +10,13 @@
 
 namespace zarvo {
 
-// The list delimiter chosen by position: 1 gives ",", 2 gives ";", anything else CR LF.
-std::string ListDelimiter(int itemIndex);
+// The delimiters between the lines of a saved list, by their list positions
+// ("End-Of-Line", "Comma", "Semicolon"), as the settings file stores them.
+enum TListDelimiter : uint8_t { ldEndOfLine = 0, ldComma = 1, ldSemicolon = 2 };
+inline constexpr int kListDelimiterCount = 3;
+
+// "," for ldComma, ";" for ldSemicolon, otherwise CR LF.
+std::string ListDelimiter(TListDelimiter d);
 
 // Writes lines with the delimiter between them and nothing after the last one,
 // in UTF-8 without a byte-order mark; the lines may arrive in several pieces.

@@ -29,6 +29,12 @@ void TProgress::SetMax(int64_t v) {
     FMax.store(v, std::memory_order_relaxed);
 }
 
+void TProgress::ReportRange(int64_t max) {
+    SetMax(max);
+    SetPosition(0);
+    SetProcessed(0);
+}
+
 std::string TProgress::Status() const {
     std::lock_guard<std::mutex> lock(FStatusLock);
     return FStatus;

@@ -9,6 +9,8 @@
 #include <mutex>
 #include <string>
 
+#include "support/ProgressSink.h"
+
 namespace zarvo {
 
 enum TProgressFlag : uint8_t { pfPBHidden = 1, pfBBHidden = 2, pfSBHide = 4 };
@@ -38,13 +40,14 @@ public:
     virtual void ProcessMessages() {}
 };
 
-class TProgress {
+class TProgress : public IProgressSink {
 public:
     using TNotifyEvent = std::function<void(TProgress&)>;
     using TBeforeStartEvent = std::function<void(TProgress&, bool& allow, bool& clearLog)>;
 
     TProgress();
     virtual ~TProgress() = default;
+
     TProgress(const TProgress&) = delete;
     TProgress& operator=(const TProgress&) = delete;
 
@@ -85,6 +88,16 @@ public:
     virtual void Display();
     virtual void ShowControls(bool visible);
     TProgressSnapshot Snapshot() const;
+
+    // ---- IProgressSink, from any thread ----
+    void ReportStatus(const std::string& status) override { SetStatus(status); }
+    void ReportRange(int64_t max) override;
+    void ReportAdvance(int64_t n) override {
+        IncProgress(n);
+        IncProcessed(n);
+    }
+    void ReportDone() override { SetPosition(Max()); }
+    bool StopRequested() const override { return Terminated(); }
 
     TProgressFlags Flags() const { return FFlags; }
     void SetFlags(TProgressFlags f);

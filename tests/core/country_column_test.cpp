@@ -6,6 +6,7 @@
 #include "mmdb/uMMDBInfo.h"
 #include "mmdb/uMMDBReader.h"
 #include "mmdb_builder.h"
+#include "support/uProgress.h"
 
 using namespace zarvo;
 using namespace mmdbtest;

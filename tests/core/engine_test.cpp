@@ -6,6 +6,7 @@
 #include <set>
 
 #include "generator/ZarvoUtilsUnit.h"
+#include "support/uProgress.h"
 
 using namespace zarvo;
 
@@ -214,8 +215,8 @@ TEST_F(Engine, RandomOrder) {
     u.FGenerateCount = 3;
     r = Generate({"a=10.0.0.0/8", "b=fd00::/16", "c=192.168.0.0/31"});
     ASSERT_EQ(r.lines.size(), 8u);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(r.lines[i].rfind("10.", 0), 0u);
-    for (int i = 3; i < 6; ++i) EXPECT_EQ(r.lines[i].rfind("FD00:", 0), 0u);
+    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(r.lines[i].rfind("10.", 0), 0u);
+    for (size_t i = 3; i < 6; ++i) EXPECT_EQ(r.lines[i].rfind("FD00:", 0), 0u);
     std::set<std::string> last(r.lines.begin() + 6, r.lines.end());
     EXPECT_EQ(last, (std::set<std::string>{"192.168.0.0", "192.168.0.1"}));
 }

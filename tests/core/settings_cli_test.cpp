@@ -31,7 +31,7 @@ protected:
         web.UsableHosts = true;
         web.AddPort = true;
         web.Ports = "80,443";
-        web.Mode = 1;
+        web.Mode = gcTotalCount;
         web.TotalCount = "3";
         SaveNamedSettings(sets, "web servers", web);
         SaveSettingsFile(file, current, sets);

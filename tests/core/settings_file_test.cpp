@@ -60,15 +60,15 @@ TZarvoOptions Changed() {
     o.FirstCounter = "9";
     o.CounterStep = "3";
     o.CounterDigits = "4";
-    o.NameDelimiter = 4;
+    o.NameDelimiter = ndCustom;
     o.NameCustomDelimiter = ";;";
-    o.Mode = 1;
+    o.Mode = gcTotalCount;
     o.TotalCount = "50";
     o.EachCount = "5";
     o.MMDBFilePath = "/srv/geo/City.mmdb";
-    o.IPDelimiter = 2;
-    o.ResolvedDelimiter = 1;
-    o.UnresolvedDelimiter = 2;
+    o.IPDelimiter = ldSemicolon;
+    o.ResolvedDelimiter = ldComma;
+    o.UnresolvedDelimiter = ldSemicolon;
     o.DNSServers = {"127.0.0.1", "9.9.9.9"};
     return o;
 }

@@ -25,18 +25,18 @@ TZarvoOptions Changed() {
     o.FirstCounter = "5";
     o.CounterStep = "-2";
     o.CounterDigits = "3";
-    o.NameDelimiter = 4;
+    o.NameDelimiter = ndCustom;
     o.NameCustomDelimiter = " | ";
-    o.Mode = 2;
+    o.Mode = gcForEach;
     o.TotalCount = "123";
     o.EachCount = "7";
     o.Random = true;
     o.Append = true;
     o.ResolveCountry = true;
     o.MMDBFilePath = "/data/GeoLite2-Country.mmdb";
-    o.IPDelimiter = 1;
-    o.ResolvedDelimiter = 2;
-    o.UnresolvedDelimiter = 1;
+    o.IPDelimiter = ldComma;
+    o.ResolvedDelimiter = ldSemicolon;
+    o.UnresolvedDelimiter = ldComma;
     o.DNSServers = {"1.1.1.1"};
     return o;
 }
