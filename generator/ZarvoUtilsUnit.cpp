@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <cstring>
 #include <filesystem>
 
@@ -45,13 +46,13 @@ int TZarvoUtils::BitsForCount(int64_t n) {
     return n <= 1 ? 0 : static_cast<int>(std::bit_width(static_cast<uint64_t>(n - 1)));
 }
 
-std::vector<std::string> TZarvoUtils::ParsePortNumbers(const std::string& text) {
-    std::vector<std::string> list;
+TPortList TZarvoUtils::ParsePortNumbers(std::string_view text) {
+    TPortList list;
     size_t pos = 0;
     while (pos <= text.size()) {
         size_t end = text.find_first_of(",;", pos);
-        if (end == std::string::npos) end = text.size();
-        const std::string_view item = Trim(std::string_view(text).substr(pos, end - pos));
+        if (end == std::string_view::npos) end = text.size();
+        const std::string_view item = Trim(text.substr(pos, end - pos));
         pos = end + 1;
         if (item.empty()) continue;
         std::string_view lowText = item, highText = item;
@@ -67,7 +68,8 @@ std::vector<std::string> TZarvoUtils::ParsePortNumbers(const std::string& text) 
         lo = std::max(lo, 1);
         hi = std::min(hi, 65535);
         if (hi < lo) continue;
-        for (int32_t port = lo; port <= hi; ++port) list.push_back(":" + std::to_string(port));
+        list.Ranges.push_back({static_cast<uint16_t>(lo), static_cast<uint16_t>(hi)});
+        list.Count += hi - lo + 1;
     }
     return list;
 }
@@ -184,13 +186,13 @@ TGeneratePlan TZarvoUtils::BuildPlan() const {
     // Ports multiply the output: refuse a run whose lines could not be held, before
     // anything is enumerated.
     const int64_t selected = plan.Limits.SelectedBound;
-    if (plan.Ports && !plan.Ports->empty()) {
-        const int64_t nPorts = static_cast<int64_t>(plan.Ports->size());
+    if (plan.Ports && plan.Ports->Count > 0) {
+        const int64_t nPorts = plan.Ports->Count;
         if (selected > kMaxOutputLines / nPorts)
             throw Exception(Format(kTooManyLines, static_cast<long long>(selected),
                                    static_cast<long long>(nPorts), static_cast<long long>(kMaxOutputLines)));
     }
-    plan.ExpectedLines = plan.Ports ? selected * static_cast<int64_t>(plan.Ports->size()) : selected;
+    plan.ExpectedLines = plan.Ports ? selected * plan.Ports->Count : selected;
     return plan;
 }
 
@@ -250,11 +252,11 @@ private:
         char buf[kIPAddrTextRoom];
         const size_t n = static_cast<size_t>(IPAddrToChars(c.Addr, FEscape, buf) - buf);
         if (!FNamesOn && !FCountry) {
-            for (const std::string& suffix : *FPorts) {
+            ForEachPort([&](std::string_view suffix) {
                 char* p = FTarget.AddRaw(n + suffix.size());
                 std::memcpy(p, buf, n);
                 std::memcpy(p + n, suffix.data(), suffix.size());
-            }
+            });
             return;
         }
         const std::string code = FCountry ? FCountry->CountryCode(c.Addr) : std::string();
@@ -263,7 +265,17 @@ private:
             EmitComposed(c, addr, {}, code);
             return;
         }
-        for (const std::string& suffix : *FPorts) EmitComposed(c, addr, suffix, code);
+        ForEachPort([&](std::string_view suffix) { EmitComposed(c, addr, suffix, code); });
+    }
+
+    // Calls f with ":" and the port, for every port of the list in order.
+    template <typename F> void ForEachPort(F f) const {
+        char text[8] = {':'};
+        for (const TPortRange& r : FPorts->Ranges)
+            for (uint32_t port = r.Low; port <= r.High; ++port) {
+                const auto res = std::to_chars(text + 1, text + sizeof text, port);
+                f(std::string_view(text, static_cast<size_t>(res.ptr - text)));
+            }
     }
 
     void EmitComposed(const TCandidate& c, std::string_view addr, std::string_view suffix,
@@ -296,7 +308,7 @@ private:
     const TLineSink* FSink;
     size_t FFlushed = 0;
     bool FEscape;
-    const std::vector<std::string>* FPorts;
+    const TPortList* FPorts;
     bool FNamesOn;
     const TNameSettings& FNames;
     TCountryColumn* FCountry;

@@ -45,6 +45,18 @@ struct TRangePlan {
     int32_t Span = 0; // the field's width in bits
 };
 
+// A port list as written ("80,3128-3130"): its ranges in order, each from Low
+// to High. It is never expanded: a line is made for each port as it is needed.
+struct TPortRange {
+    uint16_t Low = 0, High = 0;
+    bool operator==(const TPortRange&) const = default;
+};
+struct TPortList {
+    std::vector<TPortRange> Ranges;
+    int64_t Count = 0; // the ports over all ranges, repeats included
+    bool operator==(const TPortList&) const = default;
+};
+
 // What the count limits let through: the tracker's maximum, and an upper bound of
 // the addresses the run can select.
 struct TGenerateLimits {
@@ -62,7 +74,7 @@ struct TGeneratePlan {
     bool UsableHosts = false;
     TExcludeList Excludes;
     bool EscapeIPv6 = false;
-    std::optional<std::vector<std::string>> Ports; // ":" and the port, one a line
+    std::optional<TPortList> Ports;
     bool GenerateNames = false;
     TNameSettings Names;
     bool ResolveCountry = false;
@@ -126,8 +138,10 @@ public:
     using TLineSink = std::function<void(const TStringList&)>;
     TLineSink FLineSink;
 
-    // Port suffixes (":" and the port) for a list such as "80,3128-3130".
-    static std::vector<std::string> ParsePortNumbers(const std::string& text);
+    // The ports of a list such as "80,3128-3130": items separated by "," or ";",
+    // a range either way round, clipped to 1-65535; items that are not numbers
+    // are passed over.
+    static TPortList ParsePortNumbers(std::string_view text);
 
 private:
     struct TCandidate {

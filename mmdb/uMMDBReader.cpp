@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <span>
 
 namespace zarvo {
 
@@ -228,7 +229,7 @@ TMMDBArrayBuffer::TMMDBArrayBuffer(const std::string& filename) {
     if (size > 0 && std::fread(FRaw.get(), 1, static_cast<size_t>(size), f) != static_cast<size_t>(size))
         throw Exception(Format("Cannot read file \"%s\". %s", filename.c_str(),
                                std::ferror(f) ? std::strerror(errno) : "Unexpected end of file"));
-    _Length = static_cast<int32_t>(size);
+    FLength = static_cast<int32_t>(size);
 }
 
 TMMDBArrayBuffer::TMMDBArrayBuffer(std::vector<uint8_t> bytes) : _fileBytes(std::move(bytes)) {
@@ -236,27 +237,28 @@ TMMDBArrayBuffer::TMMDBArrayBuffer(std::vector<uint8_t> bytes) : _fileBytes(std:
     if (_fileBytes.size() > static_cast<size_t>(INT32_MAX))
         throw Exception(
             "The image is too large for a MaxMind Db file: at most 2147483647 bytes are supported.");
-    _Length = static_cast<int32_t>(_fileBytes.size());
+    FLength = static_cast<int32_t>(_fileBytes.size());
 }
 
 void TMMDBArrayBuffer::OutOfRange(int64_t offset, int64_t count) const {
     throw Exception(
         Format("The MaxMind DB file's data section contains bad data: %lld bytes at offset %lld lie "
                "outside the database (%d bytes).",
-               static_cast<long long>(count), static_cast<long long>(offset), _Length));
+               static_cast<long long>(count), static_cast<long long>(offset), FLength));
 }
 
 std::vector<uint8_t> TMMDBArrayBuffer::Read(int64_t offset, int32_t count) const {
-    const uint8_t* p = Data(offset, count);
-    return std::vector<uint8_t>(p, p + count);
+    const std::span<const uint8_t> b = Slice(offset, count).ReadBytes(static_cast<size_t>(count));
+    return std::vector<uint8_t>(b.begin(), b.end());
 }
 
 std::string TMMDBArrayBuffer::ReadString(int64_t offset, int32_t count) const {
-    return std::string(View(offset, count));
+    return std::string(Slice(offset, count).ReadText(static_cast<size_t>(count)));
 }
 
 void TMMDBArrayBuffer::Copy(int64_t offset, uint8_t* arr, size_t count) const {
-    if (count) std::memcpy(arr, Data(offset, static_cast<int64_t>(count)), count);
+    const std::span<const uint8_t> b = Slice(offset, static_cast<int64_t>(count)).ReadBytes(count);
+    std::copy(b.begin(), b.end(), arr);
 }
 
 // ---------------------------------------------------------------------------
@@ -264,15 +266,15 @@ void TMMDBArrayBuffer::Copy(int64_t offset, uint8_t* arr, size_t count) const {
 const TMMDBKeyTable& TMMDBMetadata::KeyTable() const {
     using M = TMMDBMetadata;
     static const TMMDBKeyTable t = MMDBKeys({
-        ZARVO_MMDB_FIELD(M, _BinaryFormatMajorVersion, "binary_format_major_version", mkInteger),
-        ZARVO_MMDB_FIELD(M, _BinaryFormatMinorVersion, "binary_format_minor_version", mkInteger),
-        ZARVO_MMDB_FIELD(M, _BuildEpoch, "build_epoch", mkUInt64),
-        ZARVO_MMDB_FIELD(M, _DatabaseType, "database_type", mkString),
-        ZARVO_MMDB_FIELD(M, _Description, "description", mkDictionary),
-        ZARVO_MMDB_FIELD(M, _IPVersion, "ip_version", mkInteger),
-        ZARVO_MMDB_FIELD(M, _Languages, "languages", mkStringList),
-        ZARVO_MMDB_FIELD(M, _NodeCount, "node_count", mkInt64),
-        ZARVO_MMDB_FIELD(M, _RecordSize, "record_size", mkInteger),
+        ZARVO_MMDB_FIELD(M, FBinaryFormatMajorVersion, "binary_format_major_version", mkInteger),
+        ZARVO_MMDB_FIELD(M, FBinaryFormatMinorVersion, "binary_format_minor_version", mkInteger),
+        ZARVO_MMDB_FIELD(M, FBuildEpoch, "build_epoch", mkUInt64),
+        ZARVO_MMDB_FIELD(M, FDatabaseType, "database_type", mkString),
+        ZARVO_MMDB_FIELD(M, FDescription, "description", mkDictionary),
+        ZARVO_MMDB_FIELD(M, FIPVersion, "ip_version", mkInteger),
+        ZARVO_MMDB_FIELD(M, FLanguages, "languages", mkStringList),
+        ZARVO_MMDB_FIELD(M, FNodeCount, "node_count", mkInt64),
+        ZARVO_MMDB_FIELD(M, FRecordSize, "record_size", mkInteger),
     });
     return t;
 }
@@ -281,21 +283,18 @@ const TMMDBKeyTable& TMMDBMetadata::KeyTable() const {
 
 TMMDBDecoder::TMMDBDecoder(std::vector<std::unique_ptr<TMMDBRecord>>* ownerObjects,
                            const TMMDBArrayBuffer* database, int64_t pointerBase, bool followPointers)
-    : FOwnerObjects(ownerObjects), _database(database), _pointerBase(pointerBase),
+    : FOwnerObjects(ownerObjects), FImage(database->Image(kBadPointer)), _pointerBase(pointerBase),
       _followPointers(followPointers) {}
 
 TMMDBDecoder::TControl TMMDBDecoder::ReadControl(int64_t offset) const {
-    const int64_t len = _database->Length();
-    if (offset < 0 || offset >= len) throw Exception(kBadPointer);
-    const uint8_t* img = _database->Data(0, len);
+    // The control byte, an extended type and the size bytes: all raise kBadPointer
+    // when the image ends before them.
+    TByteCursor in = At(offset, kBadPointer);
     TControl c;
-    const uint8_t cb = img[offset];
-    int64_t pos = offset + 1;
+    const uint8_t cb = in.ReadU8();
     c.Type = cb >> 5;
     if (c.Type == 0) {
-        if (pos >= len) throw Exception(kBadPointer);
-        c.Type = img[pos] + 7;
-        ++pos;
+        c.Type = in.ReadU8() + 7;
         if (c.Type < 8)
             throw Exception(Format("Something went horribly wrong in the decoder. An extended type resolved "
                                    "to a type number < 8 (%d)",
@@ -303,34 +302,26 @@ TMMDBDecoder::TControl TMMDBDecoder::ReadControl(int64_t offset) const {
     }
     c.Size = cb & 31;
     if (c.Type != 1 && c.Size >= 29) {
-        const int n = static_cast<int>(c.Size) - 28;
-        if (n > len - pos) throw Exception(kBadPointer);
-        uint32_t v = 0;
-        for (int i = 0; i < n; ++i) v = (v << 8) | img[pos + i];
-        pos += n;
+        const uint32_t n = c.Size - 28;
+        const uint32_t v = static_cast<uint32_t>(in.ReadBE(n));
         c.Size = (n == 1 ? 29u : n == 2 ? 285u : 65821u) + v;
     }
-    c.Payload = pos;
+    c.Payload = static_cast<int64_t>(in.Tell());
     return c;
 }
 
 std::pair<int64_t, int64_t> TMMDBDecoder::PointerTarget(uint32_t bits, int64_t position) const {
     const int p = static_cast<int>((bits >> 3) & 3) + 1;
-    if (p > _database->Length() - position) throw Exception(kBadPointer);
-    const int32_t start = p == 4 ? 0 : static_cast<int32_t>(bits & 7);
-    const uint32_t v = static_cast<uint32_t>(_database->ReadInteger(start, position, p));
+    // The three low bits lead the p bytes, except in a 4-byte pointer.
+    const uint64_t start = p == 4 ? 0 : bits & 7;
+    const uint32_t v = static_cast<uint32_t>((start << (8 * p)) | At(position, kBadPointer).ReadBE(static_cast<size_t>(p)));
     static const int64_t kBias[4] = {0, 2048, 526336, 0};
     return {_pointerBase + static_cast<int64_t>(v) + kBias[p - 1], position + p};
 }
 
-void TMMDBDecoder::CheckPayload(int64_t payload, uint32_t size) const {
-    if (static_cast<int64_t>(size) > _database->Length() - payload) throw Exception(kBadPayload);
-}
-
 void TMMDBDecoder::CheckContainer(const TControl& c) const {
     // Every key and every value takes at least one byte.
-    const uint64_t need = c.Type == 7 ? 2ull * c.Size : c.Size;
-    if (need > static_cast<uint64_t>(_database->Length() - c.Payload)) throw Exception(kBadContainer);
+    At(c.Payload, kBadContainer).Need(c.Type == 7 ? 2ull * c.Size : c.Size);
 }
 
 int64_t TMMDBDecoder::DecodeInto(TMMDBRecord& target, int64_t offset) {
@@ -383,54 +374,53 @@ int64_t TMMDBDecoder::DecodeValue(const TControl& c, TMMDBKind kind, void* targe
     if (!producedName) throw Exception(Format("Unable to handle type:%d", c.Type));
     if (produced != kind) ConvertError(producedName, kind, target);
 
-    const int64_t p = c.Payload;
     const uint32_t n = c.Size;
+    TByteCursor in = At(c.Payload, kBadPayload);
     switch (c.Type) {
     case 2:
-        CheckPayload(p, n);
-        static_cast<std::string*>(target)->assign(_database->View(p, n));
-        return p + n;
+        static_cast<std::string*>(target)->assign(in.ReadText(n));
+        break;
     case 3:
         if (n != 8) throw Exception(kBadDouble);
-        CheckPayload(p, n);
-        *static_cast<double*>(target) = _database->ReadDouble(p);
-        return p + n;
+        *static_cast<double*>(target) = std::bit_cast<double>(in.ReadU64());
+        break;
     case 4: {
-        CheckPayload(p, n);
-        const uint8_t* b = _database->Data(p, n);
-        static_cast<std::vector<uint8_t>*>(target)->assign(b, b + n);
-        return p + n;
+        const std::span<const uint8_t> b = in.ReadBytes(n);
+        static_cast<std::vector<uint8_t>*>(target)->assign(b.begin(), b.end());
+        break;
     }
     case 5:
     case 8: {
         // Accumulated in 32 bits: only the last four bytes can survive the shifts.
-        CheckPayload(p, n);
         const uint32_t keep = std::min<uint32_t>(n, 4);
-        *static_cast<int32_t*>(target) = _database->ReadInteger(0, p + n - keep, static_cast<int32_t>(keep));
-        return p + n;
+        in.Skip(n - keep);
+        *static_cast<int32_t*>(target) = static_cast<int32_t>(in.ReadBE(keep));
+        break;
     }
     case 6:
     case 9: {
-        CheckPayload(p, n);
         const uint32_t keep = std::min<uint32_t>(n, 8);
-        const uint64_t v = _database->ReadULong(p + n - keep, static_cast<int32_t>(keep));
+        in.Skip(n - keep);
+        const uint64_t v = in.ReadBE(keep);
         if (c.Type == 6)
             *static_cast<int64_t*>(target) = static_cast<int64_t>(v);
         else
             *static_cast<uint64_t*>(target) = v;
-        return p + n;
+        break;
     }
     case 14:
+        // The size is the value; no payload follows.
         if (n > 1) throw Exception(kBadBoolean);
         *static_cast<bool*>(target) = n == 1;
-        return p;
+        break;
     case 15:
         if (n != 4) throw Exception(kBadFloat);
-        CheckPayload(p, n);
-        *static_cast<float*>(target) = _database->ReadFloat(p);
-        return p + n;
+        *static_cast<float*>(target) = std::bit_cast<float>(in.ReadU32());
+        break;
+    default:
+        throw Exception(Format("Unable to handle type:%d", c.Type));
     }
-    throw Exception(Format("Unable to handle type:%d", c.Type));
+    return static_cast<int64_t>(in.Tell());
 }
 
 bool TMMDBDecoder::ReadStringAt(int64_t offset, int depth, int64_t* behind, std::string_view& text,
@@ -448,9 +438,9 @@ bool TMMDBDecoder::ReadStringAt(int64_t offset, int depth, int64_t* behind, std:
         }
         type = c.Type;
         if (c.Type != 2) return false; // reported by the caller
-        CheckPayload(c.Payload, c.Size);
-        if (behind) *behind = c.Payload + c.Size;
-        text = _database->View(c.Payload, c.Size);
+        TByteCursor in = At(c.Payload, kBadPayload);
+        text = in.ReadText(c.Size);
+        if (behind) *behind = static_cast<int64_t>(in.Tell());
         return true;
     }
 }
@@ -542,12 +532,14 @@ int64_t TMMDBDecoder::SkipValues(int64_t position, uint64_t n, bool checkSizes) 
             if (checkSizes && c.Size > 1) throw Exception(kBadBoolean);
             position = c.Payload;
             break;
-        default:
+        default: {
             if (checkSizes && c.Type == 3 && c.Size != 8) throw Exception(kBadDouble);
             if (checkSizes && c.Type == 15 && c.Size != 4) throw Exception(kBadFloat);
-            CheckPayload(c.Payload, c.Size);
-            position = c.Payload + c.Size;
+            TByteCursor in = At(c.Payload, kBadPayload);
+            in.Skip(c.Size);
+            position = static_cast<int64_t>(in.Tell());
             break;
+        }
         }
         --n;
     }
@@ -618,14 +610,13 @@ TMMDBReader::~TMMDBReader() {
 }
 
 int64_t TMMDBReader::LocateMetadata() const {
-    const int64_t len = _database->Length();
-    if (len >= 14) {
-        const uint8_t* img = _database->Data(0, len);
-        for (int64_t i = len - 14; i >= 0; --i)
-            if (img[i] == kMMDBMetadataMarker[0] &&
-                std::memcmp(img + i, kMMDBMetadataMarker.data(), kMMDBMetadataMarker.size()) == 0)
-                return i + 14;
-    }
+    TByteCursor image = _database->Image();
+    const std::span<const uint8_t> img = image.ReadBytes(image.Size());
+    const size_t n = kMMDBMetadataMarker.size();
+    // Backward from the end: the marker nearest the end wins.
+    for (size_t i = img.size() >= n ? img.size() - n + 1 : 0; i-- > 0;)
+        if (img[i] == kMMDBMetadataMarker[0] && std::memcmp(&img[i], kMMDBMetadataMarker.data(), n) == 0)
+            return static_cast<int64_t>(i + n);
     throw Exception(
         Format("Could not find a MaxMind Db metadata marker in this file (%s). Is this a valid MaxMind Db "
                "file?",
@@ -648,37 +639,33 @@ void TMMDBReader::Open() {
     FNodeCount = m.NodeCount();
     FRecordSize = m.RecordSize();
     FNodeByteSize = static_cast<int32_t>(m.NodeByteSize());
-    FTree = _database->Data(0, m.SearchTreeSize());
+    FTree = _database->Image(kTreeTooLarge).ReadBytes(static_cast<size_t>(m.SearchTreeSize())).data();
     FDecoder =
         std::make_unique<TMMDBDecoder>(&FFindOwnerObjects, _database.get(), m.SearchTreeSize() + 16, true);
 }
 
 int64_t TMMDBReader::ReadNodeRecord(int64_t node, int side) const {
     switch (FRecordSize) {
-    case 24: {
-        const uint8_t* b = _database->Data(node * 6 + side * 3, 3);
-        return (int64_t(b[0]) << 16) | (int64_t(b[1]) << 8) | b[2];
-    }
+    case 24:
+        return static_cast<int64_t>(_database->Slice(node * 6 + side * 3, 3).ReadBE<3>());
     case 28: {
-        const uint8_t* b = _database->Data(node * 7, 7);
-        if (side == 0)
-            return (int64_t(b[3] & 0xF0) << 20) | (int64_t(b[0]) << 16) | (int64_t(b[1]) << 8) | b[2];
-        return (int64_t(b[3] & 0x0F) << 24) | (int64_t(b[4]) << 16) | (int64_t(b[5]) << 8) | b[6];
+        // Bytes 0-2 and 4-6 are the low 24 bits of the left and the right record; the
+        // high and the low half of byte 3 lead them.
+        const uint64_t b = _database->Slice(node * 7, 7).ReadBE<7>();
+        return static_cast<int64_t>(side == 0 ? (b >> 32) | ((b >> 4) & 0x0F000000) : b & 0x0FFFFFFF);
     }
-    case 32: {
-        const uint8_t* b = _database->Data(node * 8 + side * 4, 4);
-        return (int64_t(b[0]) << 24) | (int64_t(b[1]) << 16) | (int64_t(b[2]) << 8) | b[3];
-    }
+    case 32:
+        return static_cast<int64_t>(_database->Slice(node * 8 + side * 4, 4).ReadBE<4>());
     default:
         throw Exception(Format("Unknown record size: %d", FRecordSize));
     }
 }
 
 int64_t TMMDBReader::IPv4Root() {
-    if (_IPv4Start != 0 || FMetadata->IPVersion() == 4) return _IPv4Start;
+    if (FIPv4Start != 0 || FMetadata->IPVersion() == 4) return FIPv4Start;
     int64_t node = 0;
     for (int i = 0; i < 96 && node < FNodeCount; ++i) node = ReadNodeRecord(node, 0);
-    _IPv4Start = node;
+    FIPv4Start = node;
     return node;
 }
 
@@ -688,8 +675,9 @@ int64_t TMMDBReader::TreeStartNode(int bitCount) {
 
 namespace {
 
-// The walk of one address, for one record size. Only nodes below nodeCount are
-// read, and Open made sure all of them lie inside the image.
+// The walk of one address, for one record size. It reads the tree through a raw
+// pointer, without the cursor: Open checked once that the whole tree lies inside
+// the image, and only nodes below nodeCount are read.
 template <int RecordSize>
 int64_t Walk(const uint8_t* tree, int64_t nodeCount, int64_t node, const uint8_t* bytes, int bitCount,
              int& i) {

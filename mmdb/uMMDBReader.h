@@ -1,7 +1,7 @@
 // Reader of MaxMind DB (".mmdb") files: the in-memory image, the metadata, the
 // data-section decoder, the search tree walk and the network enumeration.
-// Every byte of the image is read through bounds-checked accessors; a bad file
-// ends in an exception with a message, never in a read outside the image.
+// Every byte of the image is read through a bounds-checked TByteCursor; a bad
+// file ends in an exception with a message, never in a read outside the image.
 #pragma once
 
 #include <array>
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "net/IPTypesX.h"
+#include "support/ByteCursor.h"
 #include "support/ZarvoText.h"
 
 namespace zarvo {
@@ -129,10 +130,13 @@ public:
 // ---------------------------------------------------------------------------
 // The database image (the whole file in memory).
 
+// Offsets are signed 64-bit; cursor positions must hold every one of them.
+static_assert(sizeof(size_t) >= sizeof(int64_t));
+
 class TMMDBBuffer {
 public:
     virtual ~TMMDBBuffer() = default;
-    int32_t Length() const { return _Length; }
+    int32_t Length() const { return FLength; }
 
     virtual std::vector<uint8_t> Read(int64_t offset, int32_t count) const = 0;
     virtual std::string ReadString(int64_t offset, int32_t count) const = 0;
@@ -147,7 +151,7 @@ public:
     float ReadFloat(int64_t offset) const;
 
 protected:
-    int32_t _Length = 0;
+    int32_t FLength = 0;
 };
 
 class TMMDBArrayBuffer : public TMMDBBuffer {
@@ -159,23 +163,19 @@ public:
 
     std::vector<uint8_t> Read(int64_t offset, int32_t count) const override;
     std::string ReadString(int64_t offset, int32_t count) const override;
-    uint8_t ReadOne(int64_t offset) const override {
-        Check(offset, 1);
-        return FData[offset];
-    }
+    uint8_t ReadOne(int64_t offset) const override { return Slice(offset, 1).ReadU8(); }
     void Copy(int64_t offset, uint8_t* arr, size_t count) const override;
 
-    // count bytes at offset, after the bounds check.
-    const uint8_t* Data(int64_t offset, int64_t count) const {
-        Check(offset, count);
-        return FData + offset;
+    // The whole image; a read outside it raises message.
+    TByteCursor Image(const char* message = TByteCursor::kPastEnd) const {
+        return TByteCursor(FData, static_cast<size_t>(FLength), message);
     }
-    std::string_view View(int64_t offset, int64_t count) const {
-        return std::string_view(reinterpret_cast<const char*>(Data(offset, count)),
-                                static_cast<size_t>(count));
-    }
-    void Check(int64_t offset, int64_t count) const {
-        if (offset < 0 || count < 0 || count > _Length - offset) OutOfRange(offset, count);
+    // The count bytes at offset as a cursor of their own; raises the image's
+    // out-of-range message unless all of them lie inside it.
+    TByteCursor Slice(int64_t offset, int64_t count) const {
+        if (offset < 0 || count < 0 || !Image().Fits(static_cast<size_t>(offset), static_cast<size_t>(count)))
+            OutOfRange(offset, count);
+        return TByteCursor(FData + offset, static_cast<size_t>(count));
     }
 
 private:
@@ -197,33 +197,33 @@ public:
     const char* ClassName() const override { return kClassName; }
     const TMMDBKeyTable& KeyTable() const override;
 
-    int32_t BinaryFormatMajorVersion() const { return _BinaryFormatMajorVersion; }
-    int32_t BinaryFormatMinorVersion() const { return _BinaryFormatMinorVersion; }
-    uint64_t BuildEpoch() const { return _BuildEpoch; }
-    const std::string& DatabaseType() const { return _DatabaseType; }
-    const TMMDBStringDictionary& Description() const { return _Description; }
-    int32_t IPVersion() const { return _IPVersion; }
-    const TMMDBStringList& Languages() const { return _Languages; }
-    int64_t NodeCount() const { return _NodeCount; }
-    int32_t RecordSize() const { return _RecordSize; }
+    int32_t BinaryFormatMajorVersion() const { return FBinaryFormatMajorVersion; }
+    int32_t BinaryFormatMinorVersion() const { return FBinaryFormatMinorVersion; }
+    uint64_t BuildEpoch() const { return FBuildEpoch; }
+    const std::string& DatabaseType() const { return FDatabaseType; }
+    const TMMDBStringDictionary& Description() const { return FDescription; }
+    int32_t IPVersion() const { return FIPVersion; }
+    const TMMDBStringList& Languages() const { return FLanguages; }
+    int64_t NodeCount() const { return FNodeCount; }
+    int32_t RecordSize() const { return FRecordSize; }
 
-    int64_t NodeByteSize() const { return _RecordSize / 4; }
-    int64_t SearchTreeSize() const { return NodeByteSize() * _NodeCount; }
+    int64_t NodeByteSize() const { return FRecordSize / 4; }
+    int64_t SearchTreeSize() const { return NodeByteSize() * FNodeCount; }
     // Seconds since 1970-01-01 00:00 UTC; no time-zone conversion.
     std::chrono::sys_seconds BuildDate() const {
-        return std::chrono::sys_seconds(std::chrono::seconds(static_cast<int64_t>(_BuildEpoch)));
+        return std::chrono::sys_seconds(std::chrono::seconds(static_cast<int64_t>(FBuildEpoch)));
     }
 
 private:
-    int32_t _BinaryFormatMajorVersion = 0;
-    int32_t _BinaryFormatMinorVersion = 0;
-    uint64_t _BuildEpoch = 0;
-    std::string _DatabaseType;
-    TMMDBStringDictionary _Description;
-    int32_t _IPVersion = 0;
-    TMMDBStringList _Languages;
-    int64_t _NodeCount = 0;
-    int32_t _RecordSize = 0;
+    int32_t FBinaryFormatMajorVersion = 0;
+    int32_t FBinaryFormatMinorVersion = 0;
+    uint64_t FBuildEpoch = 0;
+    std::string FDatabaseType;
+    TMMDBStringDictionary FDescription;
+    int32_t FIPVersion = 0;
+    TMMDBStringList FLanguages;
+    int64_t FNodeCount = 0;
+    int32_t FRecordSize = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -284,11 +284,16 @@ private:
     // Follows pointers to a string; false (and its type) when the value is no string.
     bool ReadStringAt(int64_t offset, int depth, int64_t* behind, std::string_view& text,
                       int32_t& type) const;
-    void CheckPayload(int64_t payload, uint32_t size) const;
+    // A cursor over the image at offset whose failed reads raise message; a
+    // negative offset wraps to one behind every image and fails the check too.
+    TByteCursor At(int64_t offset, const char* message) const {
+        return FImage.At(static_cast<size_t>(offset), message);
+    }
     void CheckContainer(const TControl& c) const;
 
     std::vector<std::unique_ptr<TMMDBRecord>>* FOwnerObjects;
-    const TMMDBArrayBuffer* _database;
+    // The database image (not owned); every read of it is checked.
+    TByteCursor FImage;
     int64_t _pointerBase;
     bool _followPointers;
     const TMMDBRecord* FOnlyRecord = nullptr;
@@ -382,14 +387,14 @@ private:
 
 template <class T> class TMMDBEnumerable {
 public:
-    TMMDBEnumerable(TMMDBReader& reader, bool IPv4Only) : _reader(reader), _IPv4Only(IPv4Only) {}
+    TMMDBEnumerable(TMMDBReader& reader, bool IPv4Only) : _reader(reader), FIPv4Only(IPv4Only) {}
     std::unique_ptr<TMMDBEnumerator<T>> GetEnumerator() const {
-        return std::make_unique<TMMDBEnumerator<T>>(_reader, _IPv4Only);
+        return std::make_unique<TMMDBEnumerator<T>>(_reader, FIPv4Only);
     }
 
 private:
     TMMDBReader& _reader;
-    bool _IPv4Only;
+    bool FIPv4Only;
 };
 
 class TMMDBReader {
@@ -442,13 +447,13 @@ private:
 
     std::unique_ptr<TMMDBArrayBuffer> _database;
     std::string _fileName;
-    int64_t _IPv4Start = 0;
+    int64_t FIPv4Start = 0;
     std::unique_ptr<TMMDBMetadata> FMetadata;
     std::unique_ptr<TMMDBDecoder> FDecoder;
     std::vector<std::unique_ptr<TMMDBRecord>> FMetaOwnerObjects;
     std::vector<std::unique_ptr<TMMDBRecord>> FFindOwnerObjects;
-    // The search tree; Open checked that NodeCount nodes fit in the image, so every
-    // node below NodeCount is read inside it.
+    // The search tree, which the walk reads without the cursor: Open checked once
+    // that NodeCount nodes fit in the image, so every node below NodeCount is inside it.
     const uint8_t* FTree = nullptr;
     // Copies of the metadata the tree walk needs on every step.
     int64_t FNodeCount = 0;
