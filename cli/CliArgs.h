@@ -1,10 +1,13 @@
-// Small helpers shared by the subcommands: option scanning and output.
+// Shared by the subcommands: option tables that drive both parsing and --help,
+// and output helpers.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/StringList.h"
@@ -20,12 +23,11 @@ public:
 // Walks the arguments; "--name=value" and "--name value" both work.
 class TArgParser {
 public:
-    TArgParser(const std::vector<std::string>& args, std::string command)
-        : FArgs(args), FCommand(std::move(command)) {}
+    explicit TArgParser(const std::vector<std::string>& args) : FArgs(args) {}
     bool Next();
-    bool Is(const char* name) const { return FName == name; }
-    bool Is(const char* shortName, const char* longName) const { return Is(shortName) || Is(longName); }
     bool IsOption() const { return FIsOption; }
+    // The option's name without an inline "=value".
+    const std::string& Name() const { return FName; }
     const std::string& Arg() const { return FArgs[FIndex]; }
     std::string Value();
     // The value as typed, once checked by the integer-text rule.
@@ -34,12 +36,59 @@ public:
 
 private:
     const std::vector<std::string>& FArgs;
-    std::string FCommand;
     size_t FIndex = SIZE_MAX;
     std::string FName;
     std::string FInlineValue;
     bool FHasInline = false, FIsOption = false, FOnlyPositional = false;
 };
+
+// What an option takes after its name.
+enum class TOptionKind {
+    Flag,    // nothing
+    Text,    // any text
+    IntText, // a text by the integer-text rule, kept as typed
+    UInt,    // an unsigned 64-bit number
+    Choice,  // one of a fixed list of words
+    Help,    // nothing; the command prints its help and ends
+};
+
+// The value handed to an option's Set: Text as given; Number for UInt, and for
+// Choice the position of the word in Choices.
+struct TOptionValue {
+    std::string Text;
+    uint64_t Number = 0;
+};
+
+// One option of a command. A command's table of these drives both the parsing
+// and the options part of its --help, so the two cannot drift apart.
+struct TOption {
+    const char* Section = nullptr;   // heading in the help above this option, if it starts one
+    const char* Short = nullptr;     // "-r", or none
+    const char* Long = nullptr;      // "--ranges"
+    const char* ValueName = nullptr; // "FILE" in the help; none for Flag and Help
+    TOptionKind Kind = TOptionKind::Flag;
+    std::vector<std::string> Choices = {};
+    const char* Help = "";
+    // Each one the words of a use of the option, shown in the help as
+    // "(--exclude '*.0' --exclude '*.255')"; the tests parse them too.
+    std::vector<std::vector<std::string>> Examples = {};
+    // Stores the value; may raise TUsageError (say, for two options that exclude each other).
+    std::function<void(const TOptionValue&)> Set = nullptr;
+};
+
+// Walks the words: options by the table, other words to positional. Returns false
+// when the help option came (nothing after it is read). Raises TUsageError for an
+// unknown option, a missing value, or a value its kind refuses.
+bool ParseOptions(const std::vector<std::string>& args, const std::vector<TOption>& options,
+                  const std::function<void(const std::string&)>& positional);
+
+// The options part of a help text: each section heading, then one entry per option,
+// "  -r, --ranges FILE  " and its help and examples wrapped to 80 columns.
+std::string OptionsHelp(const std::vector<TOption>& options);
+
+// A word as a POSIX shell reads it back: quoted when it holds anything beyond
+// letters, digits and -_./:,=+@%.
+std::string ShellWord(std::string_view word);
 
 // One line each, "\n" after every line.
 void WriteLines(const TStringList& lines, std::ostream& out);

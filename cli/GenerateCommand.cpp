@@ -1,62 +1,30 @@
 // zarvo-cli generate: the generation engine for scripts and pipelines.
+#include "cli/GenerateCommand.h"
+
 #include <fstream>
 #include <iostream>
-#include <sstream>
 
-#include "cli/CliArgs.h"
 #include "cli/ZarvoCli.h"
 #include "generator/ZarvoUtilsUnit.h"
-#include "support/ListFile.h"
-#include "options/ZarvoOptions.h"
 #include "options/ZarvoSettings.h"
+#include "support/ListFile.h"
+#include "support/TextDecode.h"
 
 namespace zarvo::cli {
 
 namespace {
 
-const char* const kHelp = R"(Usage: zarvo-cli generate [OPTIONS] [RANGE...]
+const char* const kUsage = R"(Usage: zarvo-cli generate [OPTIONS] [RANGE...]
 
 Turns IP ranges into address lines, one per line on standard output; the result
 ("N IPs generated.") goes to standard error. Ranges come from the arguments, from
 -r FILE, or from standard input when neither is given. A range line is
 [LABEL=]ADDRESS[/PREFIX[/SUBPREFIX]]; a line starting with ";" is a comment.
+Range files and standard input may be UTF-8 or, with a byte-order mark, UTF-16.
 
-Ranges and counts:
-  -r, --ranges FILE        read range lines from FILE ("-" for standard input)
-      --total N            N addresses over all ranges       (--total 100)
-      --each N             N addresses from each range       (--each 10)
-                           (neither: every address of every range)
-      --random             random selection and order
-      --seed N             seed for a reproducible random run (--seed 42);
-                           without it the clock seeds each run
-      --usable             only usable hosts: drop the first and last address
-      --exclude MASK       drop addresses matching a wildcard mask; repeatable
-                           (--exclude '*.0' --exclude '*.255')
-Line layout:
-      --escape-ipv6        write IPv6 addresses as [address]
-      --ports LIST         one line per port (--ports 80,3128-3130); a run may
-                           produce at most 10000000 lines
-      --names TEMPLATE     put a host name in front (--names 'mail#.example.com');
-                           %1..%8 stand for the address's parts, %s for the range's
-                           label (--names 'host-%3-%4')
-      --counter-symbol S   text replaced by the counter (default "#")
-      --first N            first counter value (default 1)
-      --step N             counter increment (default 1)
-      --digits N           minimum counter digits, zero-padded (default 1)
-      --delimiter D        between name and address: whitespace (default), tab,
-                           comma, semicolon, or any other text (--delimiter ' | ')
-Country and settings:
-      --country FILE.mmdb  add the country code of each address from a MaxMind DB
-                           (GeoIP2/GeoLite2 country or city database)
-      --settings FILE      take the options of a settings file (zarvo2.ini);
-                           options given here override them
-      --set NAME           with --settings: the options of the named set NAME
-Output:
-  -o, --output FILE        write the lines to FILE instead of standard output
-      --list-delimiter D   in FILE, between lines: eol (CR LF, default), comma,
-                           semicolon; nothing follows the last line
-  -h, --help               this help
+)";
 
+const char* const kEpilogue = R"(
 Exit status: 0 on success, 1 when the run fails (the message goes to standard
 error), 2 for bad options.
 
@@ -69,177 +37,254 @@ Examples:
   zarvo-cli generate --settings ~/.config/Zarvo2/zarvo2.ini --set "web servers"
 )";
 
-void ReadLines(std::istream& is, std::vector<std::string>& lines) {
-    std::string line;
-    while (std::getline(is, line)) lines.push_back(line);
+// Range files and standard input are read whole and decoded as the settings file
+// is: a byte-order mark must not become part of the first range.
+bool ReadLines(std::istream& is, std::vector<std::string>& lines) {
+    std::string bytes;
+    char buf[1 << 16];
+    while (is.read(buf, sizeof buf) || is.gcount() > 0) bytes.append(buf, static_cast<size_t>(is.gcount()));
+    if (is.bad()) return false;
+    for (std::string& line : DecodeTextLines(bytes)) lines.push_back(std::move(line));
+    return true;
 }
 
 } // namespace
 
-int RunGenerate(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
-                std::ostream& err) {
+std::vector<TOption> GenerateOptions(TGenerateArgs& a) {
+    using K = TOptionKind;
+    using V = const TOptionValue&;
+    return {
+        {.Section = "Ranges and counts:",
+         .Short = "-r",
+         .Long = "--ranges",
+         .ValueName = "FILE",
+         .Kind = K::Text,
+         .Help = "read range lines from FILE (\"-\" for standard input); repeatable",
+         .Set = [&a](V v) { a.RangeFiles.push_back(v.Text); }},
+        {.Long = "--total",
+         .ValueName = "N",
+         .Kind = K::IntText,
+         .Help = "N addresses over all ranges",
+         .Examples = {{"--total", "100"}},
+         .Set =
+             [&a](V v) {
+                 if (a.EachCount) throw TUsageError("give only one of --total and --each");
+                 a.TotalCount = v.Text;
+             }},
+        {.Long = "--each",
+         .ValueName = "N",
+         .Kind = K::IntText,
+         .Help = "N addresses from each range; with neither --total nor --each, every address of every range",
+         .Examples = {{"--each", "10"}},
+         .Set =
+             [&a](V v) {
+                 if (a.TotalCount) throw TUsageError("give only one of --total and --each");
+                 a.EachCount = v.Text;
+             }},
+        {.Long = "--random", .Help = "random selection and order", .Set = [&a](V) { a.Random = true; }},
+        {.Long = "--seed",
+         .ValueName = "N",
+         .Kind = K::UInt,
+         .Help = "seed for a reproducible random run; without it the clock seeds each run",
+         .Examples = {{"--seed", "42"}},
+         .Set = [&a](V v) { a.Seed = v.Number; }},
+        {.Long = "--usable",
+         .Help = "only usable hosts: drop the first and last address",
+         .Set = [&a](V) { a.Usable = true; }},
+        {.Long = "--exclude",
+         .ValueName = "MASK",
+         .Kind = K::Text,
+         .Help = "drop addresses matching a wildcard mask; repeatable",
+         .Examples = {{"--exclude", "*.0", "--exclude", "*.255"}},
+         .Set = [&a](V v) { a.Excludes.push_back(v.Text); }},
+
+        {.Section = "Line layout:",
+         .Long = "--escape-ipv6",
+         .Help = "write IPv6 addresses as [address]",
+         .Set = [&a](V) { a.EscapeIPv6 = true; }},
+        {.Long = "--ports",
+         .ValueName = "LIST",
+         .Kind = K::Text,
+         .Help = "one line per port; a run may produce at most 10000000 lines",
+         .Examples = {{"--ports", "80,3128-3130"}},
+         .Set = [&a](V v) { a.Ports = v.Text; }},
+        {.Long = "--names",
+         .ValueName = "TEMPLATE",
+         .Kind = K::Text,
+         .Help = "put a host name in front; %1..%8 stand for the address's parts, %s for the range's label",
+         .Examples = {{"--names", "mail#.example.com"}, {"--names", "host-%3-%4"}},
+         .Set = [&a](V v) { a.Names = v.Text; }},
+        {.Long = "--counter-symbol",
+         .ValueName = "S",
+         .Kind = K::Text,
+         .Help = "text replaced by the counter (default \"#\")",
+         .Set = [&a](V v) { a.CounterSymbol = v.Text; }},
+        {.Long = "--first",
+         .ValueName = "N",
+         .Kind = K::IntText,
+         .Help = "first counter value (default 1)",
+         .Set = [&a](V v) { a.FirstCounter = v.Text; }},
+        {.Long = "--step",
+         .ValueName = "N",
+         .Kind = K::IntText,
+         .Help = "counter increment (default 1)",
+         .Set = [&a](V v) { a.CounterStep = v.Text; }},
+        {.Long = "--digits",
+         .ValueName = "N",
+         .Kind = K::IntText,
+         .Help = "minimum counter digits, zero-padded (default 1)",
+         .Set = [&a](V v) { a.CounterDigits = v.Text; }},
+        {.Long = "--delimiter",
+         .ValueName = "D",
+         .Kind = K::Text,
+         .Help = "between name and address: whitespace (default), tab, comma, semicolon, or any other text",
+         .Examples = {{"--delimiter", " | "}},
+         .Set = [&a](V v) { a.Delimiter = v.Text; }},
+
+        {.Section = "Country and settings:",
+         .Long = "--country",
+         .ValueName = "FILE.mmdb",
+         .Kind = K::Text,
+         .Help = "add the country code of each address from a MaxMind DB (GeoIP2/GeoLite2 country or city "
+                 "database)",
+         .Set = [&a](V v) { a.Country = v.Text; }},
+        {.Long = "--settings",
+         .ValueName = "FILE",
+         .Kind = K::Text,
+         .Help = "take the options of a settings file (zarvo2.ini); options given here override them",
+         .Set = [&a](V v) { a.SettingsFile = v.Text; }},
+        {.Long = "--set",
+         .ValueName = "NAME",
+         .Kind = K::Text,
+         .Help = "with --settings: the options of the named set NAME",
+         .Examples = {{"--settings", "zarvo2.ini", "--set", "web servers"}},
+         .Set = [&a](V v) { a.SetName = v.Text; }},
+
+        {.Section = "Output:",
+         .Short = "-o",
+         .Long = "--output",
+         .ValueName = "FILE",
+         .Kind = K::Text,
+         .Help = "write the lines to FILE instead of standard output; an existing FILE is replaced only "
+                 "when the run succeeds",
+         .Set = [&a](V v) { a.Output = v.Text; }},
+        {.Long = "--list-delimiter",
+         .ValueName = "D",
+         .Kind = K::Choice,
+         .Choices = {"eol", "comma", "semicolon"},
+         .Help =
+             "in FILE, between lines: eol (CR LF, default), comma, semicolon; nothing follows the last line",
+         .Set = [&a](V v) { a.ListDelimiter = static_cast<TListDelimiter>(v.Number); }},
+        {.Short = "-h", .Long = "--help", .Kind = K::Help, .Help = "this help"},
+    };
+}
+
+std::string GenerateHelp() {
+    TGenerateArgs unused;
+    return kUsage + OptionsHelp(GenerateOptions(unused)) + kEpilogue;
+}
+
+TGenerateArgs ParseGenerateArgs(const std::vector<std::string>& args) {
+    TGenerateArgs a;
+    if (!ParseOptions(args, GenerateOptions(a),
+                      [&a](const std::string& word) { a.Ranges.push_back(word); })) {
+        a.Help = true;
+        return a;
+    }
+    if (a.SetName && !a.SettingsFile) throw TUsageError("--set needs --settings FILE");
+    return a;
+}
+
+TZarvoOptions BuildGenerateOptions(const TGenerateArgs& a, std::istream& in) {
     // The command line builds the same option set as the window and copies it into
     // the engine through the same checks; a settings file, when given, is the base.
     TZarvoOptions opt;
-    std::optional<std::string> settingsFile, setName, country, names, symbol, first, step, digits, delimiter;
-    std::optional<std::string> totalText, eachText, ports;
-    std::vector<std::string> ranges, rangeFiles, excludes;
-    std::optional<uint64_t> seed;
-    bool random = false, usable = false, escape = false;
-    std::string output, listDelimiter = "eol";
-
-    TArgParser p(args, "generate");
-    try {
-        while (p.Next()) {
-            if (p.Is("-h", "--help")) {
-                out << kHelp;
-                return 0;
-            } else if (p.Is("-r", "--ranges")) {
-                rangeFiles.push_back(p.Value());
-            } else if (p.Is("--total")) {
-                if (eachText) throw TUsageError("give only one of --total and --each");
-                totalText = p.IntText();
-            } else if (p.Is("--each")) {
-                if (totalText) throw TUsageError("give only one of --total and --each");
-                eachText = p.IntText();
-            } else if (p.Is("--random")) {
-                random = true;
-            } else if (p.Is("--seed")) {
-                seed = p.UIntValue();
-            } else if (p.Is("--usable")) {
-                usable = true;
-            } else if (p.Is("--exclude")) {
-                excludes.push_back(p.Value());
-            } else if (p.Is("--escape-ipv6")) {
-                escape = true;
-            } else if (p.Is("--ports")) {
-                ports = p.Value();
-            } else if (p.Is("--names")) {
-                names = p.Value();
-            } else if (p.Is("--counter-symbol")) {
-                symbol = p.Value();
-            } else if (p.Is("--first")) {
-                first = p.IntText();
-            } else if (p.Is("--step")) {
-                step = p.IntText();
-            } else if (p.Is("--digits")) {
-                digits = p.IntText();
-            } else if (p.Is("--delimiter")) {
-                delimiter = p.Value();
-            } else if (p.Is("--country")) {
-                country = p.Value();
-            } else if (p.Is("--settings")) {
-                settingsFile = p.Value();
-            } else if (p.Is("--set")) {
-                setName = p.Value();
-            } else if (p.Is("-o", "--output")) {
-                output = p.Value();
-            } else if (p.Is("--list-delimiter")) {
-                listDelimiter = p.Value();
-                if (listDelimiter != "eol" && listDelimiter != "comma" && listDelimiter != "semicolon")
-                    throw TUsageError("--list-delimiter takes eol, comma or semicolon");
-            } else if (p.IsOption()) {
-                throw TUsageError("unknown option '" + p.Arg() + "'");
-            } else {
-                ranges.push_back(p.Arg());
-            }
-        }
-        if (setName && !settingsFile) throw TUsageError("--set needs --settings FILE");
-    } catch (const TUsageError& e) {
-        err << "zarvo-cli generate: " << e.what() << "\nRun 'zarvo-cli generate --help' for the options.\n";
-        return 2;
-    }
-
-    try {
-        if (settingsFile) LoadOptionsFromSettingsFile(*settingsFile, setName.value_or(""), opt);
-    } catch (const std::exception& e) {
-        err << PlainMessage(e.what()) << "\n";
-        return 1;
-    }
+    if (a.SettingsFile) LoadOptionsFromSettingsFile(*a.SettingsFile, a.SetName.value_or(""), opt);
     // Flags given on the command line override the file's values.
-    if (totalText) {
+    if (a.TotalCount) {
         opt.Mode = gcTotalCount;
-        opt.TotalCount = *totalText;
-    } else if (eachText) {
+        opt.TotalCount = *a.TotalCount;
+    } else if (a.EachCount) {
         opt.Mode = gcForEach;
-        opt.EachCount = *eachText;
+        opt.EachCount = *a.EachCount;
     }
-    opt.Random |= random;
-    opt.UsableHosts |= usable;
-    opt.EscapeIPv6 |= escape;
-    if (!excludes.empty()) {
+    opt.Random |= a.Random;
+    opt.UsableHosts |= a.Usable;
+    opt.EscapeIPv6 |= a.EscapeIPv6;
+    if (!a.Excludes.empty()) {
         opt.Exclude = true;
-        opt.ExcludeMasks = excludes;
+        opt.ExcludeMasks = a.Excludes;
     }
-    if (ports) {
+    if (a.Ports) {
         opt.AddPort = true;
-        opt.Ports = *ports;
+        opt.Ports = *a.Ports;
     }
-    if (names) {
+    if (a.Names) {
         opt.GenerateNames = true;
-        opt.NameTemplate = *names;
+        opt.NameTemplate = *a.Names;
     }
-    if (symbol) opt.CounterSymbol = *symbol;
-    if (first) opt.FirstCounter = *first;
-    if (step) opt.CounterStep = *step;
-    if (digits) opt.CounterDigits = *digits;
-    if (delimiter) {
+    if (a.CounterSymbol) opt.CounterSymbol = *a.CounterSymbol;
+    if (a.FirstCounter) opt.FirstCounter = *a.FirstCounter;
+    if (a.CounterStep) opt.CounterStep = *a.CounterStep;
+    if (a.CounterDigits) opt.CounterDigits = *a.CounterDigits;
+    if (a.Delimiter) {
         static const char* const kNames[] = {"whitespace", "tab", "comma", "semicolon"};
         opt.NameDelimiter = ndCustom;
-        opt.NameCustomDelimiter = *delimiter;
+        opt.NameCustomDelimiter = *a.Delimiter;
         for (int i = 0; i < 4; ++i)
-            if (*delimiter == kNames[i]) opt.NameDelimiter = static_cast<TNameDelimiter>(i);
+            if (*a.Delimiter == kNames[i]) opt.NameDelimiter = static_cast<TNameDelimiter>(i);
     }
-    if (country) {
+    if (a.Country) {
         opt.ResolveCountry = true;
-        opt.MMDBFilePath = *country;
+        opt.MMDBFilePath = *a.Country;
     }
     opt.Append = false;
 
-    if (!ranges.empty() || !rangeFiles.empty()) opt.IPRanges = ranges;
-    for (const std::string& f : rangeFiles) {
+    if (!a.Ranges.empty() || !a.RangeFiles.empty()) opt.IPRanges = a.Ranges;
+    for (const std::string& f : a.RangeFiles) {
         if (f == "-") {
             ReadLines(in, opt.IPRanges);
             continue;
         }
         std::ifstream file(f, std::ios::binary);
-        if (!file) {
-            err << "zarvo-cli generate: cannot read range file '" << f << "'\n";
-            return 1;
-        }
-        ReadLines(file, opt.IPRanges);
+        if (!file || !ReadLines(file, opt.IPRanges))
+            throw Exception("zarvo-cli generate: cannot read range file '" + f + "'");
     }
-    if (ranges.empty() && rangeFiles.empty() && opt.IPRanges.empty()) ReadLines(in, opt.IPRanges);
+    if (a.Ranges.empty() && a.RangeFiles.empty() && opt.IPRanges.empty()) ReadLines(in, opt.IPRanges);
+    return opt;
+}
 
+int RunGeneration(const TGenerateArgs& a, const TZarvoOptions& opt, std::ostream& out, std::ostream& err) {
     TZarvoUtils utils(nullptr);
-    utils.FRandomSeed = seed;
+    utils.FRandomSeed = a.Seed;
     std::string result;
     try {
         ApplyOptionsToEngine(opt, utils);
-        // Lines are written as they are made. With the country column a run can fail
-        // part-way on a bad database, so its lines are held until the run is complete.
-        // The file is created with the first lines, so a run refused up front (a
-        // limit, a bad mask) leaves an existing file as it was.
+        // Lines are written as they are made. A file is replaced only once the run is
+        // complete (Close), so a run that fails, up front or part-way, leaves an
+        // existing file as it was. Standard output cannot take lines back: with the
+        // country column a run can fail part-way on a bad database, so there its
+        // lines are held until the run is complete. The file is opened with the
+        // first lines, so a run refused up front reports its own error first.
         std::unique_ptr<TListFileWriter> file;
         auto openFile = [&] {
             if (!file)
-                file = std::make_unique<TListFileWriter>(output,
-                                                         ListDelimiter(listDelimiter == "comma"       ? ldComma
-                                                                       : listDelimiter == "semicolon" ? ldSemicolon
-                                                                                                      : ldEndOfLine));
+                file = std::make_unique<TListFileWriter>(
+                    a.Output, ListDelimiter(a.ListDelimiter.value_or(ldEndOfLine)));
         };
         auto write = [&](const TStringList& lines) {
-            if (output.empty()) {
+            if (a.Output.empty()) {
                 WriteLines(lines, out);
                 return;
             }
             openFile();
             file->Write(lines);
         };
-        if (!opt.ResolveCountry) utils.FLineSink = write;
+        const bool hold = opt.ResolveCountry && a.Output.empty();
+        if (!hold) utils.FLineSink = write;
         utils.PerformGenerateIPList(nullptr, result);
-        if (opt.ResolveCountry) write(utils.FIPList);
-        if (output.empty()) {
+        if (hold) write(utils.FIPList);
+        if (a.Output.empty()) {
             out.flush();
         } else {
             openFile();
@@ -251,6 +296,29 @@ int RunGenerate(const std::vector<std::string>& args, std::istream& in, std::ost
     }
     err << result << "\n";
     return out.good() ? 0 : 1;
+}
+
+int RunGenerate(const std::vector<std::string>& words, std::istream& in, std::ostream& out,
+                std::ostream& err) {
+    TGenerateArgs args;
+    try {
+        args = ParseGenerateArgs(words);
+    } catch (const TUsageError& e) {
+        err << "zarvo-cli generate: " << e.what() << "\nRun 'zarvo-cli generate --help' for the options.\n";
+        return 2;
+    }
+    if (args.Help) {
+        out << GenerateHelp();
+        return 0;
+    }
+    TZarvoOptions options;
+    try {
+        options = BuildGenerateOptions(args, in);
+    } catch (const std::exception& e) {
+        err << PlainMessage(e.what()) << "\n";
+        return 1;
+    }
+    return RunGeneration(args, options, out, err);
 }
 
 } // namespace zarvo::cli

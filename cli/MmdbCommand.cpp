@@ -1,29 +1,28 @@
 // zarvo-cli mmdb / lookup: a geolocation database as CSV lines, and single lookups.
+#include "cli/MmdbCommand.h"
+
 #include <iostream>
 
-#include "cli/CliArgs.h"
 #include "cli/ZarvoCli.h"
-#include "net/uZarvo.h"
 #include "mmdb/uMMDBInfo.h"
 #include "mmdb/uMMDBLineReader.h"
 #include "mmdb/uMMDBReader.h"
+#include "net/uZarvo.h"
 
 namespace zarvo::cli {
 
 namespace {
 
-const char* const kMmdbHelp = R"(Usage: zarvo-cli mmdb [OPTIONS] FILE.mmdb
+const char* const kMmdbUsage = R"(Usage: zarvo-cli mmdb [OPTIONS] FILE.mmdb
 
 Prints a MaxMind DB file (GeoIP2 / GeoLite2 ".mmdb") as the file viewer shows it:
 its metadata as name,value lines, a CSV header, then one row per IPv4 network in
 ascending order, at most 1000 lines in all. City databases (type ending in
 "-city") get the city columns.
 
-Options:
-      --date-format F    short date format of build_epoch (default yyyy-mm-dd;
-                         runs of d, m and y, e.g. dd.mm.yyyy)
-  -h, --help             this help
+)";
 
+const char* const kMmdbEpilogue = R"(
 Exit status: 0 on success, 1 when the file cannot be read as a database (the
 message goes to standard error), 2 for bad options.
 
@@ -31,7 +30,7 @@ Example:
   zarvo-cli mmdb GeoLite2-Country.mmdb | head -20
 )";
 
-const char* const kLookupHelp = R"(Usage: zarvo-cli lookup [OPTIONS] FILE.mmdb ADDRESS...
+const char* const kLookupUsage = R"(Usage: zarvo-cli lookup [OPTIONS] FILE.mmdb ADDRESS...
 
 Looks IPv4 and IPv6 addresses up in a MaxMind DB file and prints one line per
 address: the address, the prefix length of the database network that holds it,
@@ -40,12 +39,9 @@ is empty when the network has no country, and "-" when the address lies in no
 network of the database (the prefix length then tells where the search stopped).
 IPv4 prefix lengths count from the IPv4 part of an IPv6 database.
 
-Options:
-      --json             one JSON object per address instead, with the decoded
-                         record: {"address":..,"prefix_length":..,"found":..,
-                         "record":{..}} (city record for "-city" databases)
-  -h, --help             this help
+)";
 
+const char* const kLookupEpilogue = R"(
 Exit status: 0 when every address was looked up, 1 when the database cannot be
 read or an address is not valid (messages go to standard error), 2 for bad
 options.
@@ -63,30 +59,85 @@ int Usage(std::ostream& err, const char* command, const std::string& message) {
 
 } // namespace
 
-int RunMmdb(const std::vector<std::string>& args, std::istream&, std::ostream& out, std::ostream& err) {
-    std::string file, dateFormat = kMMDBDefaultShortDateFormat;
-    TArgParser p(args, "mmdb");
+std::vector<TOption> MmdbOptions(TMmdbArgs& a) {
+    return {
+        {.Section = "Options:",
+         .Long = "--date-format",
+         .ValueName = "F",
+         .Kind = TOptionKind::Text,
+         .Help = "short date format of build_epoch, runs of d, m and y; default yyyy-mm-dd",
+         .Examples = {{"--date-format", "dd.mm.yyyy"}},
+         .Set = [&a](const TOptionValue& v) { a.DateFormat = v.Text; }},
+        {.Short = "-h", .Long = "--help", .Kind = TOptionKind::Help, .Help = "this help"},
+    };
+}
+
+std::vector<TOption> LookupOptions(TLookupArgs& a) {
+    return {
+        {.Section = "Options:",
+         .Long = "--json",
+         .Help = "one JSON object per address instead, with the decoded record: "
+                 "{\"address\":..,\"prefix_length\":..,\"found\":.., \"record\":{..}} (city record for "
+                 "\"-city\" databases)",
+         .Set = [&a](const TOptionValue&) { a.Json = true; }},
+        {.Short = "-h", .Long = "--help", .Kind = TOptionKind::Help, .Help = "this help"},
+    };
+}
+
+std::string MmdbHelp() {
+    TMmdbArgs unused;
+    return kMmdbUsage + OptionsHelp(MmdbOptions(unused)) + kMmdbEpilogue;
+}
+
+std::string LookupHelp() {
+    TLookupArgs unused;
+    return kLookupUsage + OptionsHelp(LookupOptions(unused)) + kLookupEpilogue;
+}
+
+TMmdbArgs ParseMmdbArgs(const std::vector<std::string>& args) {
+    TMmdbArgs a;
+    const auto file = [&a](const std::string& word) {
+        if (!a.File.empty()) throw TUsageError("give one database file");
+        a.File = word;
+    };
+    if (!ParseOptions(args, MmdbOptions(a), file)) {
+        a.Help = true;
+        return a;
+    }
+    if (a.File.empty()) throw TUsageError("give the database file");
+    return a;
+}
+
+TLookupArgs ParseLookupArgs(const std::vector<std::string>& args) {
+    TLookupArgs a;
+    const auto word = [&a](const std::string& w) {
+        if (a.File.empty())
+            a.File = w;
+        else
+            a.Addresses.push_back(w);
+    };
+    if (!ParseOptions(args, LookupOptions(a), word)) {
+        a.Help = true;
+        return a;
+    }
+    if (a.File.empty()) throw TUsageError("give the database file");
+    if (a.Addresses.empty()) throw TUsageError("give at least one address");
+    return a;
+}
+
+int RunMmdb(const std::vector<std::string>& words, std::istream&, std::ostream& out, std::ostream& err) {
+    TMmdbArgs args;
     try {
-        while (p.Next()) {
-            if (p.Is("-h", "--help")) {
-                out << kMmdbHelp;
-                return 0;
-            } else if (p.Is("--date-format")) {
-                dateFormat = p.Value();
-            } else if (p.IsOption()) {
-                throw TUsageError("unknown option '" + p.Arg() + "'");
-            } else if (file.empty()) {
-                file = p.Arg();
-            } else {
-                throw TUsageError("give one database file");
-            }
-        }
-        if (file.empty()) throw TUsageError("give the database file");
+        args = ParseMmdbArgs(words);
     } catch (const TUsageError& e) {
         return Usage(err, "mmdb", e.what());
     }
+    if (args.Help) {
+        out << MmdbHelp();
+        return 0;
+    }
     try {
-        TMMDBMetaReader reader(file, 0, dateFormat);
+        TMMDBMetaReader reader(args.File, 0, args.DateFormat.value_or(kMMDBDefaultShortDateFormat));
         std::string buf;
         while (!reader.EndOfLines()) {
             buf += reader.ReadLine();
@@ -101,35 +152,21 @@ int RunMmdb(const std::vector<std::string>& args, std::istream&, std::ostream& o
     return out.good() ? 0 : 1;
 }
 
-int RunLookup(const std::vector<std::string>& args, std::istream&, std::ostream& out, std::ostream& err) {
-    std::string file;
-    std::vector<std::string> addresses;
-    bool json = false;
-    TArgParser p(args, "lookup");
+int RunLookup(const std::vector<std::string>& words, std::istream&, std::ostream& out, std::ostream& err) {
+    TLookupArgs args;
     try {
-        while (p.Next()) {
-            if (p.Is("-h", "--help")) {
-                out << kLookupHelp;
-                return 0;
-            } else if (p.Is("--json")) {
-                json = true;
-            } else if (p.IsOption()) {
-                throw TUsageError("unknown option '" + p.Arg() + "'");
-            } else if (file.empty()) {
-                file = p.Arg();
-            } else {
-                addresses.push_back(p.Arg());
-            }
-        }
-        if (file.empty()) throw TUsageError("give the database file");
-        if (addresses.empty()) throw TUsageError("give at least one address");
+        args = ParseLookupArgs(words);
     } catch (const TUsageError& e) {
         return Usage(err, "lookup", e.what());
+    }
+    if (args.Help) {
+        out << LookupHelp();
+        return 0;
     }
 
     std::unique_ptr<TMMDBReader> reader;
     try {
-        reader = std::make_unique<TMMDBReader>(file);
+        reader = std::make_unique<TMMDBReader>(args.File);
     } catch (const std::exception& e) {
         err << PlainMessage(e.what()) << "\n";
         return 1;
@@ -139,14 +176,14 @@ int RunLookup(const std::vector<std::string>& args, std::istream&, std::ostream&
     TMMDBIPCountryCityInfoEx cityInfo;
     TMMDBIPCountryInfoEx& record = city ? cityInfo : countryInfo;
     int rc = 0;
-    for (const std::string& text : addresses) {
+    for (const std::string& text : args.Addresses) {
         try {
             const TIPAddr addr = StrToIPAddr(text);
             const TMMDBIPAddress ip =
                 addr.ip_family == zarvo::IPv6 ? TMMDBIPAddress(addr.IPv6) : TMMDBIPAddress(addr.IPv4);
             int32_t prefix = 0;
             const bool found = reader->Lookup(ip, prefix, record);
-            if (json) {
+            if (args.Json) {
                 out << "{\"address\":\"" << ip.ToString() << "\",\"prefix_length\":" << prefix
                     << ",\"found\":" << (found ? "true" : "false");
                 if (found) out << ",\"record\":" << MMDBRecordToJson(record);

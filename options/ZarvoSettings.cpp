@@ -1,11 +1,6 @@
 #include "options/ZarvoSettings.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,8 +10,10 @@
 #include <type_traits>
 #include <variant>
 
-#include "support/ZarvoText.h"
 #include "options/uAppFolder.h"
+#include "support/AtomicFile.h"
+#include "support/TextDecode.h"
+#include "support/ZarvoText.h"
 
 namespace fs = std::filesystem;
 
@@ -84,123 +81,6 @@ void GetLines(const TVHashedStringList& l, const std::string& key, std::vector<s
 
 std::string GetCount(const TVHashedStringList& l, const char* key) {
     return std::to_string(StrToIntDef(l.GetValue(key), 10));
-}
-
-// ---- text decoding ----
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
-constexpr uint32_t kReplacement = 0xFFFD;
-
-// UTF-8 with every malformed sequence (bad lead, truncated, overlong, surrogate,
-// beyond U+10FFFF) replaced by U+FFFD.
-std::string SanitizeUtf8(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    size_t i = 0;
-    while (i < s.size()) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-            ++i;
-            continue;
-        }
-        size_t need = 0;
-        uint32_t v = 0, min = 0;
-        if (c >= 0xC2 && c <= 0xDF) {
-            need = 2, v = c & 0x1F, min = 0x80;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            need = 3, v = c & 0x0F, min = 0x800;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            need = 4, v = c & 0x07, min = 0x10000;
-        }
-        size_t k = 1;
-        for (; k < need && i + k < s.size(); ++k) {
-            const unsigned char d = static_cast<unsigned char>(s[i + k]);
-            if ((d & 0xC0) != 0x80) break;
-            v = (v << 6) | (d & 0x3F);
-        }
-        if (need != 0 && k == need && v >= min && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF)) {
-            out.append(s.substr(i, need));
-            i += need;
-        } else {
-            AppendUtf8(out, kReplacement);
-            i += std::max<size_t>(k, 1);
-        }
-    }
-    return out;
-}
-
-std::string Utf16ToUtf8(std::string_view s, bool bigEndian) {
-    std::string out;
-    out.reserve(s.size());
-    const size_t units = s.size() / 2;
-    auto unit = [&](size_t i) -> uint32_t {
-        const unsigned char a = static_cast<unsigned char>(s[2 * i]),
-                            b = static_cast<unsigned char>(s[2 * i + 1]);
-        return bigEndian ? (uint32_t(a) << 8 | b) : (uint32_t(b) << 8 | a);
-    };
-    for (size_t i = 0; i < units; ++i) {
-        const uint32_t u = unit(i);
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
-            const uint32_t lo = unit(i + 1);
-            if (lo >= 0xDC00 && lo <= 0xDFFF) {
-                AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
-                ++i;
-                continue;
-            }
-        }
-        AppendUtf8(out, u >= 0xD800 && u <= 0xDFFF ? kReplacement : u);
-    }
-    if (s.size() % 2) AppendUtf8(out, kReplacement);
-    return out;
-}
-
-[[noreturn]] void CannotCreate(const std::string& path, int err) {
-    throw Exception(Format("Cannot create file \"%s\". %s", path.c_str(), std::strerror(err)));
-}
-
-// Owns a file descriptor and the temporary file's name until the rename succeeds.
-struct TTempFile {
-    int fd = -1;
-    std::string name;
-    ~TTempFile() {
-        if (fd >= 0) ::close(fd);
-        if (!name.empty()) ::unlink(name.c_str());
-    }
-};
-
-bool WriteAll(int fd, const char* p, size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (w == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
 }
 
 } // namespace
@@ -370,28 +250,7 @@ std::string SettingsFilePath(bool seedFromProgramFolder) {
 // ---- file ----
 
 std::vector<std::string> SettingsTextToLines(std::string_view bytes) {
-    if (bytes.size() > kMaxSettingsFile) bytes = bytes.substr(0, kMaxSettingsFile);
-    std::string text;
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF")
-        text = SanitizeUtf8(bytes.substr(3));
-    else if (bytes.substr(0, 2) == "\xFF\xFE")
-        text = Utf16ToUtf8(bytes.substr(2), false);
-    else if (bytes.substr(0, 2) == "\xFE\xFF")
-        text = Utf16ToUtf8(bytes.substr(2), true);
-    else
-        text = SanitizeUtf8(bytes);
-
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string::npos) end = text.size();
-        if (end - start <= kMaxSettingsLine) lines.emplace_back(text, start, end - start);
-        start = end;
-        if (start < text.size() && text[start] == '\r') ++start;
-        if (start < text.size() && text[start] == '\n') ++start;
-    }
-    return lines;
+    return DecodeTextLines(bytes.substr(0, kMaxSettingsFile), kMaxSettingsLine);
 }
 
 TVHashedStringList ReadSettingsList(const std::string& path) {
@@ -414,46 +273,12 @@ TVHashedStringList ReadSettingsList(const std::string& path) {
 }
 
 void WriteSettingsList(const std::string& path, const TVHashedStringList& List) {
-    // Through a link the file it names is replaced, not the link.
-    std::error_code ec;
-    fs::path target(path);
-    if (fs::is_symlink(target, ec)) {
-        const fs::path resolved = fs::weakly_canonical(target, ec);
-        if (!ec) target = resolved;
+    TAtomicFileWriter file(path);
+    for (const std::string& line : List.Lines()) {
+        file.Write(line);
+        file.Write("\r\n");
     }
-    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
-
-    std::string text;
-    for (const std::string& line : List.Lines()) text.append(line).append("\r\n");
-
-    static std::atomic<unsigned> counter{0};
-    TTempFile tmp;
-    for (int attempt = 0; tmp.fd < 0; ++attempt) {
-        const std::string name = (dir / ("." + target.filename().string() + "." + std::to_string(::getpid()) +
-                                         "-" + std::to_string(counter++) + ".tmp"))
-                                     .string();
-        tmp.fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (tmp.fd >= 0)
-            tmp.name = name;
-        else if (errno != EEXIST || attempt >= 100)
-            CannotCreate(path, errno);
-    }
-    // The new file keeps the old one's permissions (say, 0600 chosen by the user).
-    struct stat st {};
-    if (::stat(target.c_str(), &st) == 0) (void)::fchmod(tmp.fd, st.st_mode & 07777);
-    if (!WriteAll(tmp.fd, text.data(), text.size())) CannotCreate(path, errno);
-    if (::fsync(tmp.fd) != 0) CannotCreate(path, errno);
-    const int fd = tmp.fd;
-    tmp.fd = -1;
-    if (::close(fd) != 0) CannotCreate(path, errno);
-    if (::rename(tmp.name.c_str(), target.c_str()) != 0) CannotCreate(path, errno);
-    tmp.name.clear();
-    // The rename itself reaches the disk with the folder.
-    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        (void)::fsync(dfd);
-        ::close(dfd);
-    }
+    file.Commit();
 }
 
 bool LoadSettingsFile(const std::string& path, TZarvoOptions& current, TStoredSettingsList& sets) {

@@ -44,8 +44,8 @@
 #include <string_view>
 #include <vector>
 
-#include "support/VHashedStringList.h"
 #include "options/ZarvoOptions.h"
+#include "support/VHashedStringList.h"
 #include "support/uStoredSettings.h"
 
 namespace zarvo {
@@ -86,10 +86,9 @@ std::vector<std::string> SettingsTextToLines(std::string_view bytes);
 // Reads the whole file into a list. Raises "Cannot open file "%s". %s" when it
 // cannot be read.
 TVHashedStringList ReadSettingsList(const std::string& path);
-// Writes the lines, each ended by CR LF, to a temporary file beside path, flushes
-// it to disk and renames it over path, so the old file stays whole until the new
-// one is complete. Raises "Cannot create file "%s". %s" and removes the temporary
-// file when any step fails.
+// Writes the lines, each ended by CR LF, through TAtomicFileWriter: the old file
+// stays whole until the new one is complete. Raises "Cannot create file "%s". %s"
+// and removes the temporary file when any step fails.
 void WriteSettingsList(const std::string& path, const TVHashedStringList& List);
 
 // LoadSettings: returns false, changing nothing, when no file exists at path;

@@ -1,11 +1,11 @@
 // Writing a list of lines to a text file, as "Save to file" does.
 #pragma once
 
-#include <cstdio>
-#include <memory>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "support/AtomicFile.h"
 #include "support/StringList.h"
 
 namespace zarvo {
@@ -20,6 +20,8 @@ std::string ListDelimiter(TListDelimiter d);
 
 // Writes lines with the delimiter between them and nothing after the last one,
 // in UTF-8 without a byte-order mark; the lines may arrive in several pieces.
+// The file is replaced whole by Close (see TAtomicFileWriter): a writer dropped
+// before it, say by a run that failed part-way, leaves an existing file as it was.
 // Raises "Cannot create file "NAME". REASON" when the file cannot be created or
 // written.
 class TListFileWriter {
@@ -29,11 +31,8 @@ public:
     void Close();
 
 private:
-    [[noreturn]] void Fail(int err) const;
-    void Flush();
-
-    std::string FFileName, FDelimiter, FBuffer;
-    std::unique_ptr<FILE, int (*)(FILE*)> FFile;
+    TAtomicFileWriter FFile;
+    std::string FDelimiter;
     bool FFirst = true;
 };
 

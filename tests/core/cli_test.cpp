@@ -1,6 +1,10 @@
 // The command line, run in-process: options, streams, files and exit codes.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -181,6 +185,102 @@ TEST_F(CliFiles, RangeFileAndSavedListBytes) {
     const CliResult bad = Cli({"generate", "-o", (dir / "no/such/dir/x.txt").string(), "10.0.0.1"});
     EXPECT_EQ(bad.code, 1);
     EXPECT_EQ(bad.err.rfind("Cannot create file \"" + (dir / "no/such/dir/x.txt").string() + "\". ", 0), 0u);
+}
+
+// The output file is replaced only by a run that completes: not by one that fails
+// part-way (lines already written) nor by one whose writing fails.
+TEST_F(CliFiles, AFailedRunLeavesTheOutputFileAsItWas) {
+    const fs::path keep = dir / "keep.txt";
+    const std::string broken =
+        std::string(ZARVO_TESTDATA_DIR) + "/mmdb/GeoIP2-City-Test-Broken-Double-Format.mmdb";
+    // Some 260000 lines, several megabytes, reach the file before the last address
+    // meets the broken record.
+    const std::vector<std::string> partWay = {"generate",    "--country",   broken,         "-o",
+                                              keep.string(), "10.0.0.0/14", "2.125.160.216"};
+    const CliResult r = Cli(partWay);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "The MaxMind DB file's data section contains bad data: invalid size of double.\n");
+    EXPECT_TRUE(fs::is_empty(dir)); // no output file, no temporary file
+    std::ofstream(keep) << "old";
+    EXPECT_EQ(Cli(partWay).code, 1);
+    EXPECT_EQ(ReadFile(keep), "old");
+
+    // A file size limit makes the writing fail, as a full disk would.
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit small = saved;
+    small.rlim_cur = 64 << 10;
+    void (*oldHandler)(int) = ::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const CliResult tooLarge = Cli({"generate", "-o", keep.string(), "10.0.0.0/16"});
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(tooLarge.code, 1);
+    EXPECT_EQ(tooLarge.err, "Cannot create file \"" + keep.string() + "\". " + std::strerror(EFBIG) + "\n");
+    EXPECT_EQ(ReadFile(keep), "old");
+
+    EXPECT_EQ(std::vector<fs::path>(fs::directory_iterator(dir), {}), std::vector<fs::path>{keep});
+    // Without the failing address the same run replaces the file.
+    EXPECT_EQ(Cli({"generate", "--country", broken, "-o", keep.string(), "10.0.0.0/14"}).code, 0);
+    const std::string lines = ReadFile(keep);
+    EXPECT_EQ(lines.size(), 3706878u);
+    EXPECT_EQ(lines.substr(lines.size() - 15), "\r\n10.3.255.255 ");
+}
+
+std::string Utf16(std::u16string_view s, bool bigEndian) {
+    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char16_t c : s) {
+        const char hi = static_cast<char>(c >> 8), lo = static_cast<char>(c & 0xFF);
+        out += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
+    }
+    return out;
+}
+
+TEST_F(CliFiles, RangeTextInEveryEncodingAFileMayCarry) {
+    // Ranges as editors save them; labels go through the name template ("%s").
+    const std::string two = "10.0.0.1\n10.0.0.2\n";
+    struct Case {
+        const char* what;
+        std::string bytes, out;
+        bool labels = false;
+    };
+    const Case cases[] = {
+        {"UTF-8 byte-order mark",
+         "\xEF\xBB\xBF"
+         "10.0.0.1\n10.0.0.2\n",
+         two},
+        {"UTF-16 LE", Utf16(u"10.0.0.1\r\n10.0.0.2\r\n", false), two},
+        {"UTF-16 BE", Utf16(u"10.0.0.1\r\n10.0.0.2", true), two},
+        {"CR LF", "10.0.0.1\r\n10.0.0.2\r\n", two},
+        {"CR", "10.0.0.1\r10.0.0.2\r", two},
+        {"UTF-8 byte-order mark before a label",
+         "\xEF\xBB\xBF"
+         "a=10.0.0.1",
+         "a 10.0.0.1\n", true},
+        {"UTF-16 label", Utf16(u"\u00E9t\u00E9=10.0.0.1", false), "\xC3\xA9t\xC3\xA9 10.0.0.1\n", true},
+        {"malformed bytes in a label", "caf\xE9=10.0.0.1\r\n", "caf\xEF\xBF\xBD 10.0.0.1\n", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::ofstream(dir / "ranges.txt", std::ios::binary | std::ios::trunc) << c.bytes;
+        const std::vector<std::string> names =
+            c.labels ? std::vector<std::string>{"--names", "%s"} : std::vector<std::string>{};
+        for (const std::vector<std::string>& source :
+             {std::vector<std::string>{"-r", (dir / "ranges.txt").string()}, {"-r", "-"}, {}}) {
+            std::vector<std::string> args{"generate"};
+            args.insert(args.end(), names.begin(), names.end());
+            args.insert(args.end(), source.begin(), source.end());
+            const CliResult r = Cli(args, source.empty() || source[1] == "-" ? c.bytes : "");
+            EXPECT_EQ(r.code, 0) << r.err;
+            EXPECT_EQ(r.out, c.out) << (source.empty() ? "standard input" : source[1]);
+        }
+    }
+}
+
+TEST_F(CliFiles, AFolderAsRangeFileIsReported) {
+    const CliResult r = Cli({"generate", "-r", dir.string()});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "zarvo-cli generate: cannot read range file '" + dir.string() + "'\n");
 }
 
 } // namespace

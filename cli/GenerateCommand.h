@@ -1,0 +1,52 @@
+// zarvo-cli generate in three steps: the words to TGenerateArgs (ParseGenerateArgs),
+// those and an optional settings file to the window's option set with its range
+// lines (BuildGenerateOptions), and the run of the engine to the output
+// (RunGeneration). RunGenerate in ZarvoCli.h chains them.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/CliArgs.h"
+#include "options/ZarvoOptions.h"
+
+namespace zarvo::cli {
+
+// The command's words as given; unset means "not on the command line".
+struct TGenerateArgs {
+    bool Help = false;
+    std::vector<std::string> Ranges, RangeFiles, Excludes;
+    std::optional<std::string> TotalCount, EachCount; // integer text
+    std::optional<uint64_t> Seed;
+    bool Random = false, Usable = false, EscapeIPv6 = false;
+    std::optional<std::string> Ports, Names, CounterSymbol;
+    std::optional<std::string> FirstCounter, CounterStep, CounterDigits; // integer text
+    std::optional<std::string> Delimiter, Country, SettingsFile, SetName;
+    std::string Output;
+    std::optional<TListDelimiter> ListDelimiter;
+
+    bool operator==(const TGenerateArgs&) const = default;
+};
+
+// The option table of the command, each option storing into `into`.
+std::vector<TOption> GenerateOptions(TGenerateArgs& into);
+// The whole --help text.
+std::string GenerateHelp();
+
+// Raises TUsageError (exit code 2). With Help set nothing after --help was read.
+TGenerateArgs ParseGenerateArgs(const std::vector<std::string>& args);
+
+// The settings file's options (when given) with the command line's over them, the
+// range lines from the arguments, range files or standard input, each file decoded
+// by support/TextDecode. Raises Exception with the message to show (exit code 1).
+TZarvoOptions BuildGenerateOptions(const TGenerateArgs& args, std::istream& in);
+
+// The engine over the options; lines to out or to the -o file, which is replaced
+// only by a run that completes; the result text to err. Returns the exit code.
+int RunGeneration(const TGenerateArgs& args, const TZarvoOptions& options, std::ostream& out,
+                  std::ostream& err);
+
+} // namespace zarvo::cli

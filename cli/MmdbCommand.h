@@ -1,0 +1,39 @@
+// zarvo-cli mmdb and lookup: the words to their arguments by each command's option
+// table, then the run (RunMmdb, RunLookup in ZarvoCli.h).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/CliArgs.h"
+
+namespace zarvo::cli {
+
+struct TMmdbArgs {
+    bool Help = false;
+    std::string File;
+    std::optional<std::string> DateFormat; // the viewer's default when unset
+
+    bool operator==(const TMmdbArgs&) const = default;
+};
+
+struct TLookupArgs {
+    bool Help = false;
+    bool Json = false;
+    std::string File;
+    std::vector<std::string> Addresses;
+
+    bool operator==(const TLookupArgs&) const = default;
+};
+
+std::vector<TOption> MmdbOptions(TMmdbArgs& into);
+std::vector<TOption> LookupOptions(TLookupArgs& into);
+std::string MmdbHelp();
+std::string LookupHelp();
+
+// Raise TUsageError (exit code 2); with Help set nothing after --help was read.
+TMmdbArgs ParseMmdbArgs(const std::vector<std::string>& args);
+TLookupArgs ParseLookupArgs(const std::vector<std::string>& args);
+
+} // namespace zarvo::cli

@@ -1,0 +1,136 @@
+#include "support/AtomicFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "support/ZarvoText.h"
+
+namespace fs = std::filesystem;
+
+namespace zarvo {
+
+namespace {
+
+constexpr size_t kChunk = 1 << 20; // one write call per megabyte, not per line
+
+bool WriteAll(int fd, const char* p, size_t n) {
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (w == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+} // namespace
+
+TAtomicFileWriter::TAtomicFileWriter(const std::string& path) : FPath(path) {
+    struct stat st {};
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    if (!exists && errno == ELOOP) Fail(ELOOP);
+    if (exists && S_ISDIR(st.st_mode)) Fail(EISDIR);
+    if (exists && !S_ISREG(st.st_mode)) {
+        // Opened by the path as given: /dev/stdout names a pipe through /proc.
+        FFd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (FFd < 0) Fail(errno);
+        return;
+    }
+
+    // Through a link the file it names is replaced, not the link, also when that
+    // file does not exist yet.
+    fs::path target(path);
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code ec;
+        if (!fs::is_symlink(target, ec)) break;
+        const fs::path next = fs::read_symlink(target, ec);
+        if (ec) break;
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    FTarget = target.string();
+
+    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; FFd < 0; ++attempt) {
+        const std::string name = (dir / ("." + target.filename().string() + "." + std::to_string(::getpid()) +
+                                         "-" + std::to_string(counter++) + ".tmp"))
+                                     .string();
+        FFd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (FFd >= 0)
+            FTempName = name;
+        else if (errno != EEXIST || attempt >= 100)
+            Fail(errno);
+    }
+    // The new file keeps the old one's permissions (say, 0600 chosen by the user).
+    if (exists) (void)::fchmod(FFd, st.st_mode & 07777);
+}
+
+TAtomicFileWriter::~TAtomicFileWriter() {
+    Discard();
+}
+
+void TAtomicFileWriter::Discard() noexcept {
+    if (FFd >= 0) ::close(FFd);
+    FFd = -1;
+    if (!FTempName.empty()) ::unlink(FTempName.c_str());
+    FTempName.clear();
+    FBuffer.clear();
+}
+
+void TAtomicFileWriter::Fail(int err) {
+    FError = err;
+    Discard();
+    throw Exception(Format("Cannot create file \"%s\". %s", FPath.c_str(), std::strerror(err)));
+}
+
+void TAtomicFileWriter::FlushBuffer() {
+    if (!FBuffer.empty() && !WriteAll(FFd, FBuffer.data(), FBuffer.size())) Fail(errno);
+    FBuffer.clear();
+}
+
+void TAtomicFileWriter::Write(std::string_view bytes) {
+    if (FFd < 0) Fail(FError ? FError : EBADF);
+    if (FBuffer.empty() && bytes.size() >= kChunk) {
+        if (!WriteAll(FFd, bytes.data(), bytes.size())) Fail(errno);
+        return;
+    }
+    if (FBuffer.capacity() < kChunk) FBuffer.reserve(kChunk + 4096);
+    FBuffer.append(bytes);
+    if (FBuffer.size() >= kChunk) FlushBuffer();
+}
+
+void TAtomicFileWriter::Commit() {
+    if (FFd < 0) Fail(FError ? FError : EBADF);
+    FlushBuffer();
+    const bool inPlace = FTempName.empty();
+    if (!inPlace && ::fsync(FFd) != 0) Fail(errno);
+    const int fd = FFd;
+    FFd = -1;
+    if (::close(fd) != 0 && errno != EINTR) Fail(errno);
+    if (inPlace) return;
+    if (::rename(FTempName.c_str(), FTarget.c_str()) != 0) Fail(errno);
+    FTempName.clear();
+    // The rename itself reaches the disk with the folder.
+    const fs::path target(FTarget);
+    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        (void)::fsync(dfd);
+        ::close(dfd);
+    }
+}
+
+} // namespace zarvo

@@ -1,0 +1,49 @@
+// Replacing a file whole or not at all: every file the system writes (settings,
+// saved lists, zarvo-cli generate -o) goes through here, so that a full disk, a
+// crash or a run that fails part-way never leaves a half-written file in place
+// of the old one.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zarvo {
+
+// Writes into a temporary file in the target's folder; Commit flushes it to disk
+// and renames it over the target. Until then the old file (if any) is untouched,
+// and a writer destroyed without Commit removes its temporary file.
+// - Through a symbolic link the file it names is replaced, not the link.
+// - The new file keeps the old one's permission bits; a new file gets 0666 less
+//   the umask, as any created file does.
+// - A target that is a device, pipe or socket (say /dev/null) is written in place:
+//   there is no file there to keep whole.
+// Every failure raises "Cannot create file "PATH". REASON" with the path as given
+// and removes the temporary file; the writer cannot be used after it.
+class TAtomicFileWriter {
+public:
+    explicit TAtomicFileWriter(const std::string& path);
+    ~TAtomicFileWriter();
+    TAtomicFileWriter(const TAtomicFileWriter&) = delete;
+    TAtomicFileWriter& operator=(const TAtomicFileWriter&) = delete;
+
+    // Buffered; the bytes reach the file in large pieces.
+    void Write(std::string_view bytes);
+    // Flush, fsync, close, rename over the target, fsync the folder.
+    void Commit();
+
+    const std::string& Path() const { return FPath; }
+
+private:
+    [[noreturn]] void Fail(int err);
+    void FlushBuffer();
+    void Discard() noexcept;
+
+    std::string FPath;     // as given, for messages
+    std::string FTarget;   // the file replaced: the path, or what its link names
+    std::string FTempName; // empty when writing in place or once renamed
+    std::string FBuffer;
+    int FFd = -1;
+    int FError = 0; // the errno of the failure that ended the writer
+};
+
+} // namespace zarvo

@@ -1,0 +1,42 @@
+// Decoding of the text files a user hands the system (range files, standard
+// input, the settings file): a byte-order mark selects UTF-8 or UTF-16 LE/BE,
+// text without one is UTF-8, and malformed sequences become U+FFFD, so that any
+// bytes give text and nothing of a file is lost to a bad character.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zarvo {
+
+enum class TTextEncoding { Utf8, Utf16LE, Utf16BE };
+
+// The encoding a leading byte-order mark names and the mark's length in bytes;
+// UTF-8 with length 0 when there is none.
+struct TByteOrderMark {
+    TTextEncoding Encoding = TTextEncoding::Utf8;
+    size_t Size = 0;
+};
+TByteOrderMark DetectByteOrderMark(std::string_view bytes);
+
+// UTF-8 with every malformed sequence (bad lead byte, truncated, overlong,
+// surrogate, beyond U+10FFFF) replaced by U+FFFD.
+std::string SanitizeUtf8(std::string_view bytes);
+// UTF-16 in the given byte order to UTF-8; a lone surrogate or an odd last byte
+// becomes U+FFFD.
+std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian);
+
+// The bytes of a whole file as UTF-8, without its byte-order mark.
+std::string DecodeText(std::string_view bytes);
+
+// Splits text at CR LF, LF or CR; a final line break adds no empty line. Lines
+// longer than maxLine bytes are dropped.
+std::vector<std::string> SplitLines(std::string_view text, size_t maxLine = SIZE_MAX);
+
+// DecodeText, then SplitLines.
+std::vector<std::string> DecodeTextLines(std::string_view bytes, size_t maxLine = SIZE_MAX);
+
+} // namespace zarvo

@@ -1,0 +1,113 @@
+// Decoding of user text files: byte-order marks, UTF-16, malformed UTF-8, line
+// breaks and the line cap.
+#include <gtest/gtest.h>
+
+#include "support/TextDecode.h"
+
+using namespace zarvo;
+
+namespace {
+
+const std::string kFffd = "\xEF\xBF\xBD";
+
+std::string Bytes(std::initializer_list<int> b) {
+    std::string s;
+    for (int c : b) s.push_back(static_cast<char>(c));
+    return s;
+}
+
+TEST(TextDecode, Decode) {
+    struct Case {
+        const char* what;
+        std::string bytes, text;
+    };
+    const Case cases[] = {
+        {"empty", "", ""},
+        {"plain ASCII", "10.0.0.1", "10.0.0.1"},
+        {"UTF-8 byte-order mark dropped",
+         "\xEF\xBB\xBF"
+         "10.0.0.1",
+         "10.0.0.1"},
+        {"only a byte-order mark", "\xEF\xBB\xBF", ""},
+        {"a mark later on is text", "a\xEF\xBB\xBF", "a\xEF\xBB\xBF"},
+        {"UTF-8 kept", "h\xC3\xB4st-\xE2\x82\xAC-\xF0\x9F\x98\x80",
+         "h\xC3\xB4st-\xE2\x82\xAC-\xF0\x9F\x98\x80"},
+        {"UTF-16 LE", Bytes({0xFF, 0xFE, '1', 0, '.', 0, 0xF4, 0, 0xAC, 0x20, 0x3D, 0xD8, 0x00, 0xDE}),
+         "1.\xC3\xB4\xE2\x82\xAC\xF0\x9F\x98\x80"},
+        {"UTF-16 BE", Bytes({0xFE, 0xFF, 0, '1', 0, '.', 0, 0xF4, 0x20, 0xAC, 0xD8, 0x3D, 0xDE, 0x00}),
+         "1.\xC3\xB4\xE2\x82\xAC\xF0\x9F\x98\x80"},
+        {"UTF-16 lone high surrogate", Bytes({0xFF, 0xFE, 0x00, 0xD8, 'x', 0}), kFffd + "x"},
+        {"UTF-16 lone low surrogate", Bytes({0xFE, 0xFF, 0xDC, 0x00}), kFffd},
+        {"UTF-16 high surrogate at the end", Bytes({0xFF, 0xFE, 'x', 0, 0x00, 0xD8}), "x" + kFffd},
+        {"UTF-16 odd byte count", Bytes({0xFE, 0xFF, 0, 'x', 0}), "x" + kFffd},
+        {"UTF-16 NUL stays", Bytes({0xFF, 0xFE, 0, 0}), std::string(1, '\0')},
+        {"stray continuation byte", "\x80x", kFffd + "x"},
+        {"lead byte without its continuation", "\xC3x", kFffd + "x"},
+        {"truncated at the end", "\xE2\x82", kFffd},
+        {"overlong two bytes", "\xC0\xAF", kFffd + kFffd},
+        {"overlong three bytes", "\xE0\x80\xAF", kFffd},
+        {"encoded surrogate", "\xED\xA0\x80", kFffd},
+        {"beyond U+10FFFF", "\xF4\x90\x80\x80", kFffd},
+        {"F5 and above never lead", "\xF5\xFF", kFffd + kFffd},
+        {"Latin-1", "caf\xE9", "caf" + kFffd},
+        {"malformed after a UTF-8 mark", "\xEF\xBB\xBF\xFF", kFffd},
+        {"NUL stays", std::string("a\0b", 3), std::string("a\0b", 3)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(DecodeText(c.bytes), c.text);
+    }
+}
+
+TEST(TextDecode, ByteOrderMarks) {
+    struct Case {
+        std::string bytes;
+        TTextEncoding encoding;
+        size_t size;
+    };
+    const Case cases[] = {
+        {"\xEF\xBB\xBFx", TTextEncoding::Utf8, 3}, {"\xFF\xFE", TTextEncoding::Utf16LE, 2},
+        {"\xFE\xFFx", TTextEncoding::Utf16BE, 2},  {"\xEF\xBB", TTextEncoding::Utf8, 0},
+        {"\xFE", TTextEncoding::Utf8, 0},          {"", TTextEncoding::Utf8, 0},
+        {"x\xEF\xBB\xBF", TTextEncoding::Utf8, 0},
+    };
+    for (const Case& c : cases) {
+        const TByteOrderMark m = DetectByteOrderMark(c.bytes);
+        EXPECT_EQ(m.Encoding, c.encoding) << c.bytes;
+        EXPECT_EQ(m.Size, c.size) << c.bytes;
+    }
+}
+
+TEST(TextDecode, Lines) {
+    using Lines = std::vector<std::string>;
+    struct Case {
+        const char* what;
+        std::string text;
+        size_t maxLine;
+        Lines lines;
+    };
+    const Case cases[] = {
+        {"empty", "", SIZE_MAX, {}},
+        {"no final break", "a\nb", SIZE_MAX, {"a", "b"}},
+        {"a final break adds no line", "a\n", SIZE_MAX, {"a"}},
+        {"CR LF", "a\r\nb\r\n", SIZE_MAX, {"a", "b"}},
+        {"CR", "a\rb\r", SIZE_MAX, {"a", "b"}},
+        {"mixed", "a\r\nb\nc\rd", SIZE_MAX, {"a", "b", "c", "d"}},
+        {"empty lines stay", "\n\r\n\ra", SIZE_MAX, {"", "", "", "a"}},
+        {"LF CR is two breaks", "a\n\rb", SIZE_MAX, {"a", "", "b"}},
+        {"blanks are not trimmed", " a \t", SIZE_MAX, {" a \t"}},
+        {"at the cap", "abc\nabcd\nab", 3, {"abc", "ab"}},
+        {"over the cap at the end", "ab\nabcd", 3, {"ab"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(SplitLines(c.text, c.maxLine), c.lines);
+    }
+    // Decoded before the split: UTF-16 line breaks split, a mark is no text.
+    EXPECT_EQ(DecodeTextLines(Bytes({0xFF, 0xFE, 'a', 0, '\r', 0, '\n', 0, 'b', 0})), (Lines{"a", "b"}));
+    EXPECT_EQ(DecodeTextLines("\xEF\xBB\xBF"
+                              "10.0.0.1\r\n"),
+              (Lines{"10.0.0.1"}));
+}
+
+} // namespace
