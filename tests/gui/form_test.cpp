@@ -449,7 +449,7 @@ private Q_SLOTS:
         QCOMPARE(child<QLabel>("Label2")->text(), QString("IPs (2):"));
     }
 
-    void breakKeepsFullList() {
+    void breakEndsTheRunWithItsLinesSoFar() {
         setRanges("10.0.0.0/16");
         click("StartButton");
         click("BreakButton");
@@ -459,9 +459,12 @@ private Q_SLOTS:
         QVERIFY(form->Progress().Terminated());
         QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>("StartButton")->isEnabled(), 30000);
         QCOMPARE(child<QLabel>("StatusLabel")->text(), QString("Terminated."));
-        QCOMPARE(pane()->LineCount(), size_t(65536));
-        QCOMPARE(child<QLabel>("Label2")->text(), QString("IPs (65536):"));
-        QCOMPARE(QString::fromUtf8(pane()->Lines()[65535].data(), 12), QString("10.0.255.255"));
+        // The walk stops where the Break found it: the lines made so far, in order.
+        const size_t n = pane()->LineCount();
+        QVERIFY(n <= size_t(65536));
+        QCOMPARE(child<QLabel>("Label2")->text(), QString("IPs (%1):").arg(n));
+        for (size_t i = 0; i < n; i += 997)
+            QCOMPARE(QString::fromUtf8(pane()->Lines()[i]), QString("10.0.%1.%2").arg(i / 256).arg(i % 256));
         QVERIFY(!child<QPushButton>("BreakButton")->isEnabled());
         QVERIFY(dialogs->Boxes.empty());
     }
