@@ -314,7 +314,8 @@ std::pair<int64_t, int64_t> TMMDBDecoder::PointerTarget(uint32_t bits, int64_t p
     const int p = static_cast<int>((bits >> 3) & 3) + 1;
     // The three low bits lead the p bytes, except in a 4-byte pointer.
     const uint64_t start = p == 4 ? 0 : bits & 7;
-    const uint32_t v = static_cast<uint32_t>((start << (8 * p)) | At(position, kBadPointer).ReadBE(static_cast<size_t>(p)));
+    const uint32_t v =
+        static_cast<uint32_t>((start << (8 * p)) | At(position, kBadPointer).ReadBE(static_cast<size_t>(p)));
     static const int64_t kBias[4] = {0, 2048, 526336, 0};
     return {_pointerBase + static_cast<int64_t>(v) + kBias[p - 1], position + p};
 }
@@ -814,7 +815,8 @@ bool TMMDBEnumeratorBase::MoveNext() {
                 throw Exception(Format("Invalid search tree, more than %lld nodes visited",
                                        static_cast<long long>(FVisitLimit)));
             TMMDBNetNode right = node;
-            right.IPBytes[static_cast<size_t>(node.Bit / 8)] |= static_cast<uint8_t>(1u << (7 - node.Bit % 8));
+            right.IPBytes[static_cast<size_t>(node.Bit / 8)] |=
+                static_cast<uint8_t>(1u << (7 - node.Bit % 8));
             right.Pointer = _reader.ReadNodeRecord(node.Pointer, 1);
             ++right.Bit;
             node.Pointer = _reader.ReadNodeRecord(node.Pointer, 0);

@@ -4,10 +4,10 @@
 
 #include <filesystem>
 
-#include "net/IPTypesX.h"
 #include "mmdb/uMMDBInfo.h"
 #include "mmdb/uMMDBReader.h"
 #include "mmdb_builder.h"
+#include "net/IPTypesX.h"
 
 using namespace zarvo;
 using namespace mmdbtest;
