@@ -156,7 +156,8 @@ protected:
 
 class TMMDBArrayBuffer : public TMMDBBuffer {
 public:
-    // Reads the whole file and closes it. Files of 2 GiB or more are refused.
+    // Reads the whole file and closes it. Files of 2 GiB or more are refused, and so is
+    // anything but a regular file (a directory, a FIFO, a device), before it is read.
     explicit TMMDBArrayBuffer(const std::string& filename);
     // An image already in memory (tests and the fuzzer).
     explicit TMMDBArrayBuffer(std::vector<uint8_t> bytes);

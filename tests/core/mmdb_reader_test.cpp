@@ -2,7 +2,14 @@
 // format's test databases and over images built for the edge cases.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <future>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "mmdb/uMMDBInfo.h"
 #include "mmdb/uMMDBReader.h"
@@ -124,9 +131,51 @@ TEST(MMDBReader, MetadataMarkerSearch) {
     EXPECT_EQ(r.Metadata().DatabaseType(), "late");
 }
 
+// The message of opening path, or "". The open runs aside: should it block (a FIFO
+// without a writer), a writer is opened to release it and the test fails instead
+// of hanging.
+std::string OpenError(const std::string& path) {
+    auto open = std::async(std::launch::async, [&] { return ErrorOf([&] { TMMDBReader r(path); }); });
+    if (open.wait_for(std::chrono::seconds(10)) == std::future_status::ready) return open.get();
+    const int writer = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) ::close(writer);
+    open.wait();
+    return "blocked";
+}
+
 TEST(MMDBReader, FileErrors) {
     EXPECT_NE(ErrorOf([] { TMMDBReader r("/nonexistent/x.mmdb"); }).find("/nonexistent/x.mmdb"),
               std::string::npos);
+    // Only a regular file (or a link to one) is read; anything else is refused
+    // before a byte of it is read.
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::path(::testing::TempDir()) / ("zarvo-mmdb-kinds-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "folder.mmdb");
+    ASSERT_EQ(::mkfifo((dir / "fifo.mmdb").c_str(), 0600), 0);
+    Meta m;
+    m.NodeCount = 1;
+    const std::vector<uint8_t> db = Image(Node(24, 1, 1), "", m);
+    std::ofstream((dir / "db.mmdb").string(), std::ios::binary)
+        .write(reinterpret_cast<const char*>(db.data()), static_cast<std::streamsize>(db.size()));
+    fs::create_symlink(dir / "db.mmdb", dir / "link.mmdb");
+    const auto refused = [](const std::string& p, const char* why) {
+        return "Cannot open file \"" + p + "\". " + why;
+    };
+    const std::string folder = (dir / "folder.mmdb").string(), fifo = (dir / "fifo.mmdb").string(),
+                      missing = (dir / "missing.mmdb").string();
+    const struct {
+        std::string Path, Error;
+    } cases[] = {
+        {folder, refused(folder, "Not a regular file")},
+        {fifo, refused(fifo, "Not a regular file")},
+        {"/dev/null", refused("/dev/null", "Not a regular file")},
+        {missing, refused(missing, "No such file or directory")},
+        {(dir / "db.mmdb").string(), ""},
+        {(dir / "link.mmdb").string(), ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(OpenError(c.Path), c.Error) << c.Path;
+    fs::remove_all(dir);
     // 2 GiB and more: refused before anything is read (a sparse file costs no disk).
     const std::string big = std::string(::testing::TempDir()) + "big.mmdb";
     { std::ofstream(big, std::ios::binary | std::ios::trunc); }
