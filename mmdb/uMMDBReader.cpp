@@ -767,7 +767,9 @@ int64_t TMMDBReader::WalkTree(const TMMDBIPAddress& address, int32_t& prefixLeng
 
 int64_t TMMDBReader::RecordOffset(int64_t r) const {
     const int64_t offset = FMetadata->SearchTreeSize() + r - FNodeCount;
-    if (r <= FNodeCount || offset >= _database->Length()) throw Exception(kTreeCorrupt);
+    // NodeCount + 16 is the first byte of the data section; the values below it
+    // would take the tree or the 16-byte separator for a record.
+    if (r - FNodeCount < 16 || offset >= _database->Length()) throw Exception(kTreeCorrupt);
     return offset;
 }
 

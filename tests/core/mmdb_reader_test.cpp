@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "generator/ZarvoUtilsUnit.h"
 #include "mmdb/uMMDBInfo.h"
 #include "mmdb/uMMDBReader.h"
 #include "mmdb_builder.h"
@@ -304,6 +305,61 @@ TEST(MMDBReader, CorruptTreesEndInErrors) {
               "The MaxMind DB file's data section contains bad data: pointer larger than the database.");
     // The reader stays usable after a failed lookup.
     EXPECT_TRUE(pointers.Lookup(V4("1.1.1.1"), prefix, rec));
+}
+
+TEST(MMDBReader, RecordIntoTheSeparatorIsACorruptTree) {
+    // 0.0.0.0/1 holds a record; 128.0.0.0/1 holds NodeCount + gap, which for a gap
+    // below 16 points into the separator in front of the data section. A lookup,
+    // the country column and the enumeration all refuse it as a corrupt tree.
+    const std::string corrupt =
+        "The MaxMind Db file's search tree is corrupt: contains pointer larger than the database.";
+    const Bytes de = Map(1) + Str("country") + Map(1) + Str("iso_code") + Str("DE");
+    const struct {
+        uint32_t Gap;
+        std::string Error, Code;
+    } cases[] = {{1, corrupt, ""}, {15, corrupt, ""}, {16, "", "DE"}};
+    for (int size : {24, 28, 32}) {
+        for (const auto& c : cases) {
+            const std::string at = std::to_string(size) + " bits, gap " + std::to_string(c.Gap);
+            Meta m;
+            m.NodeCount = 1;
+            m.RecordSize = size;
+            const std::string path = WriteTemp(
+                Image(Node(size, DataRecord(m, 0), static_cast<uint32_t>(m.NodeCount) + c.Gap), de, m),
+                "separator.mmdb");
+            TMMDBReader r(path);
+            TMMDBIPCountryInfoEx rec;
+            int32_t prefix;
+            EXPECT_EQ(ErrorOf([&] { r.Lookup(V4("200.1.2.3"), prefix, rec); }), c.Error) << at;
+            EXPECT_EQ(rec.Country().ISOCode(), c.Code) << at;
+
+            auto column = OpenCountryColumn(path);
+            EXPECT_EQ(column->CountryCode(StrToIPAddr("1.2.3.4")), "DE") << at;
+            std::string code;
+            EXPECT_EQ(ErrorOf([&] { code = column->CountryCode(StrToIPAddr("200.1.2.3")); }), c.Error) << at;
+            EXPECT_EQ(code, c.Code) << at;
+
+            // The sound network comes first; the other one ends the walk.
+            std::vector<std::string> networks;
+            auto e = r.EnumerateNetworks<TMMDBIPCountryInfo>(true).GetEnumerator();
+            EXPECT_EQ(ErrorOf([&] {
+                          while (e->MoveNext())
+                              networks.push_back(e->Current()->Start.ToString() + "/" +
+                                                 std::to_string(e->Current()->Prefix) + " " +
+                                                 e->Current()->Data->Country().ISOCode());
+                      }),
+                      c.Error)
+                << at;
+            std::vector<std::string> expected = {"0.0.0.0/1 DE"};
+            if (c.Error.empty()) expected.push_back("128.0.0.0/1 DE");
+            EXPECT_EQ(networks, expected) << at;
+        }
+    }
+    // The same image among the fuzz regressions (24 bits, gap 1).
+    TMMDBReader regression(std::string(ZARVO_SOURCE_DIR) + "/fuzz/regressions/mmdb/record-in-separator");
+    TMMDBIPCountryInfoEx rec;
+    int32_t prefix;
+    EXPECT_EQ(ErrorOf([&] { regression.Lookup(V4("200.1.2.3"), prefix, rec); }), corrupt);
 }
 
 TEST(MMDBReader, ManyIPv4WalksGiveTheSameAnswers) {
