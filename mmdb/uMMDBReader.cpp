@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <span>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace zarvo {
 
@@ -206,29 +209,41 @@ float TMMDBBuffer::ReadFloat(int64_t offset) const {
 }
 
 TMMDBArrayBuffer::TMMDBArrayBuffer(const std::string& filename) {
-    std::FILE* f = std::fopen(filename.c_str(), "rb");
-    if (!f) throw Exception(Format("Cannot open file \"%s\". %s", filename.c_str(), std::strerror(errno)));
+    const char* name = filename.c_str();
+    // A directory, a FIFO or a device is refused before it is opened: opening some
+    // devices does something, and a FIFO without a writer would block.
+    struct stat st;
+    if (::stat(name, &st) != 0)
+        throw Exception(Format("Cannot open file \"%s\". %s", name, std::strerror(errno)));
+    if (!S_ISREG(st.st_mode)) throw Exception(Format("Cannot open file \"%s\". Not a regular file", name));
+    // The path may name something else by now: O_NONBLOCK keeps a FIFO from blocking
+    // the open, and the descriptor is checked again. A regular file's reads never block.
+    const int fd = ::open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) throw Exception(Format("Cannot open file \"%s\". %s", name, std::strerror(errno)));
     struct Closer {
-        std::FILE* f;
-        ~Closer() { std::fclose(f); }
-    } closer{f};
-    if (std::fseek(f, 0, SEEK_END) != 0)
-        throw Exception(Format("Cannot read file \"%s\". %s", filename.c_str(), std::strerror(errno)));
-    const long size = std::ftell(f);
-    if (size < 0)
-        throw Exception(Format("Cannot read file \"%s\". %s", filename.c_str(), std::strerror(errno)));
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    if (::fstat(fd, &st) != 0)
+        throw Exception(Format("Cannot read file \"%s\". %s", name, std::strerror(errno)));
+    if (!S_ISREG(st.st_mode)) throw Exception(Format("Cannot open file \"%s\". Not a regular file", name));
     // Offsets and lengths are signed 32-bit quantities throughout the format's readers.
-    if (size > INT32_MAX)
+    if (st.st_size > INT32_MAX)
         throw Exception(
-            Format("The file \"%s\" is too large for a MaxMind Db file: %ld bytes, at most 2147483647 "
+            Format("The file \"%s\" is too large for a MaxMind Db file: %lld bytes, at most 2147483647 "
                    "are supported.",
-                   filename.c_str(), size));
-    std::fseek(f, 0, SEEK_SET);
-    FRaw.reset(new uint8_t[static_cast<size_t>(size) + 1]);
+                   name, static_cast<long long>(st.st_size)));
+    const size_t size = static_cast<size_t>(st.st_size);
+    FRaw.reset(new uint8_t[size + 1]);
     FData = FRaw.get();
-    if (size > 0 && std::fread(FRaw.get(), 1, static_cast<size_t>(size), f) != static_cast<size_t>(size))
-        throw Exception(Format("Cannot read file \"%s\". %s", filename.c_str(),
-                               std::ferror(f) ? std::strerror(errno) : "Unexpected end of file"));
+    for (size_t done = 0; done < size;) {
+        const ssize_t n = ::read(fd, FRaw.get() + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0)
+            throw Exception(Format("Cannot read file \"%s\". %s", name,
+                                   n < 0 ? std::strerror(errno) : "Unexpected end of file"));
+        done += static_cast<size_t>(n);
+    }
     FLength = static_cast<int32_t>(size);
 }
 
@@ -314,7 +329,8 @@ std::pair<int64_t, int64_t> TMMDBDecoder::PointerTarget(uint32_t bits, int64_t p
     const int p = static_cast<int>((bits >> 3) & 3) + 1;
     // The three low bits lead the p bytes, except in a 4-byte pointer.
     const uint64_t start = p == 4 ? 0 : bits & 7;
-    const uint32_t v = static_cast<uint32_t>((start << (8 * p)) | At(position, kBadPointer).ReadBE(static_cast<size_t>(p)));
+    const uint32_t v =
+        static_cast<uint32_t>((start << (8 * p)) | At(position, kBadPointer).ReadBE(static_cast<size_t>(p)));
     static const int64_t kBias[4] = {0, 2048, 526336, 0};
     return {_pointerBase + static_cast<int64_t>(v) + kBias[p - 1], position + p};
 }
@@ -751,7 +767,9 @@ int64_t TMMDBReader::WalkTree(const TMMDBIPAddress& address, int32_t& prefixLeng
 
 int64_t TMMDBReader::RecordOffset(int64_t r) const {
     const int64_t offset = FMetadata->SearchTreeSize() + r - FNodeCount;
-    if (r <= FNodeCount || offset >= _database->Length()) throw Exception(kTreeCorrupt);
+    // NodeCount + 16 is the first byte of the data section; the values below it
+    // would take the tree or the 16-byte separator for a record.
+    if (r - FNodeCount < 16 || offset >= _database->Length()) throw Exception(kTreeCorrupt);
     return offset;
 }
 
@@ -814,7 +832,8 @@ bool TMMDBEnumeratorBase::MoveNext() {
                 throw Exception(Format("Invalid search tree, more than %lld nodes visited",
                                        static_cast<long long>(FVisitLimit)));
             TMMDBNetNode right = node;
-            right.IPBytes[static_cast<size_t>(node.Bit / 8)] |= static_cast<uint8_t>(1u << (7 - node.Bit % 8));
+            right.IPBytes[static_cast<size_t>(node.Bit / 8)] |=
+                static_cast<uint8_t>(1u << (7 - node.Bit % 8));
             right.Pointer = _reader.ReadNodeRecord(node.Pointer, 1);
             ++right.Bit;
             node.Pointer = _reader.ReadNodeRecord(node.Pointer, 0);

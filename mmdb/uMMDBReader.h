@@ -156,7 +156,8 @@ protected:
 
 class TMMDBArrayBuffer : public TMMDBBuffer {
 public:
-    // Reads the whole file and closes it. Files of 2 GiB or more are refused.
+    // Reads the whole file and closes it. Files of 2 GiB or more are refused, and so is
+    // anything but a regular file (a directory, a FIFO, a device), before it is read.
     explicit TMMDBArrayBuffer(const std::string& filename);
     // An image already in memory (tests and the fuzzer).
     explicit TMMDBArrayBuffer(std::vector<uint8_t> bytes);
@@ -420,7 +421,8 @@ public:
     template <class T> T* LoadRecord(int64_t r) { return FDecoder->DecodeNew<T>(RecordOffset(r)); }
     // Empties result and fills it from tree record value r.
     void LoadRecordInto(int64_t r, TMMDBRecord& result);
-    // The file offset of the data of tree record value r (checked).
+    // The file offset of the data of tree record value r; a corrupt tree unless it lies
+    // between the start of the data section and the end of the file.
     int64_t RecordOffset(int64_t r) const;
 
     int64_t TreeStartNode(int bitCount);

@@ -2,12 +2,20 @@
 // format's test databases and over images built for the edge cases.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <future>
 
-#include "net/IPTypesX.h"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "generator/ZarvoUtilsUnit.h"
 #include "mmdb/uMMDBInfo.h"
 #include "mmdb/uMMDBReader.h"
 #include "mmdb_builder.h"
+#include "net/IPTypesX.h"
 
 using namespace zarvo;
 using namespace mmdbtest;
@@ -124,9 +132,51 @@ TEST(MMDBReader, MetadataMarkerSearch) {
     EXPECT_EQ(r.Metadata().DatabaseType(), "late");
 }
 
+// The message of opening path, or "". The open runs aside: should it block (a FIFO
+// without a writer), a writer is opened to release it and the test fails instead
+// of hanging.
+std::string OpenError(const std::string& path) {
+    auto open = std::async(std::launch::async, [&] { return ErrorOf([&] { TMMDBReader r(path); }); });
+    if (open.wait_for(std::chrono::seconds(10)) == std::future_status::ready) return open.get();
+    const int writer = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) ::close(writer);
+    open.wait();
+    return "blocked";
+}
+
 TEST(MMDBReader, FileErrors) {
     EXPECT_NE(ErrorOf([] { TMMDBReader r("/nonexistent/x.mmdb"); }).find("/nonexistent/x.mmdb"),
               std::string::npos);
+    // Only a regular file (or a link to one) is read; anything else is refused
+    // before a byte of it is read.
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::path(::testing::TempDir()) / ("zarvo-mmdb-kinds-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "folder.mmdb");
+    ASSERT_EQ(::mkfifo((dir / "fifo.mmdb").c_str(), 0600), 0);
+    Meta m;
+    m.NodeCount = 1;
+    const std::vector<uint8_t> db = Image(Node(24, 1, 1), "", m);
+    std::ofstream((dir / "db.mmdb").string(), std::ios::binary)
+        .write(reinterpret_cast<const char*>(db.data()), static_cast<std::streamsize>(db.size()));
+    fs::create_symlink(dir / "db.mmdb", dir / "link.mmdb");
+    const auto refused = [](const std::string& p, const char* why) {
+        return "Cannot open file \"" + p + "\". " + why;
+    };
+    const std::string folder = (dir / "folder.mmdb").string(), fifo = (dir / "fifo.mmdb").string(),
+                      missing = (dir / "missing.mmdb").string();
+    const struct {
+        std::string Path, Error;
+    } cases[] = {
+        {folder, refused(folder, "Not a regular file")},
+        {fifo, refused(fifo, "Not a regular file")},
+        {"/dev/null", refused("/dev/null", "Not a regular file")},
+        {missing, refused(missing, "No such file or directory")},
+        {(dir / "db.mmdb").string(), ""},
+        {(dir / "link.mmdb").string(), ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(OpenError(c.Path), c.Error) << c.Path;
+    fs::remove_all(dir);
     // 2 GiB and more: refused before anything is read (a sparse file costs no disk).
     const std::string big = std::string(::testing::TempDir()) + "big.mmdb";
     { std::ofstream(big, std::ios::binary | std::ios::trunc); }
@@ -255,6 +305,61 @@ TEST(MMDBReader, CorruptTreesEndInErrors) {
               "The MaxMind DB file's data section contains bad data: pointer larger than the database.");
     // The reader stays usable after a failed lookup.
     EXPECT_TRUE(pointers.Lookup(V4("1.1.1.1"), prefix, rec));
+}
+
+TEST(MMDBReader, RecordIntoTheSeparatorIsACorruptTree) {
+    // 0.0.0.0/1 holds a record; 128.0.0.0/1 holds NodeCount + gap, which for a gap
+    // below 16 points into the separator in front of the data section. A lookup,
+    // the country column and the enumeration all refuse it as a corrupt tree.
+    const std::string corrupt =
+        "The MaxMind Db file's search tree is corrupt: contains pointer larger than the database.";
+    const Bytes de = Map(1) + Str("country") + Map(1) + Str("iso_code") + Str("DE");
+    const struct {
+        uint32_t Gap;
+        std::string Error, Code;
+    } cases[] = {{1, corrupt, ""}, {15, corrupt, ""}, {16, "", "DE"}};
+    for (int size : {24, 28, 32}) {
+        for (const auto& c : cases) {
+            const std::string at = std::to_string(size) + " bits, gap " + std::to_string(c.Gap);
+            Meta m;
+            m.NodeCount = 1;
+            m.RecordSize = size;
+            const std::string path = WriteTemp(
+                Image(Node(size, DataRecord(m, 0), static_cast<uint32_t>(m.NodeCount) + c.Gap), de, m),
+                "separator.mmdb");
+            TMMDBReader r(path);
+            TMMDBIPCountryInfoEx rec;
+            int32_t prefix;
+            EXPECT_EQ(ErrorOf([&] { r.Lookup(V4("200.1.2.3"), prefix, rec); }), c.Error) << at;
+            EXPECT_EQ(rec.Country().ISOCode(), c.Code) << at;
+
+            auto column = OpenCountryColumn(path);
+            EXPECT_EQ(column->CountryCode(StrToIPAddr("1.2.3.4")), "DE") << at;
+            std::string code;
+            EXPECT_EQ(ErrorOf([&] { code = column->CountryCode(StrToIPAddr("200.1.2.3")); }), c.Error) << at;
+            EXPECT_EQ(code, c.Code) << at;
+
+            // The sound network comes first; the other one ends the walk.
+            std::vector<std::string> networks;
+            auto e = r.EnumerateNetworks<TMMDBIPCountryInfo>(true).GetEnumerator();
+            EXPECT_EQ(ErrorOf([&] {
+                          while (e->MoveNext())
+                              networks.push_back(e->Current()->Start.ToString() + "/" +
+                                                 std::to_string(e->Current()->Prefix) + " " +
+                                                 e->Current()->Data->Country().ISOCode());
+                      }),
+                      c.Error)
+                << at;
+            std::vector<std::string> expected = {"0.0.0.0/1 DE"};
+            if (c.Error.empty()) expected.push_back("128.0.0.0/1 DE");
+            EXPECT_EQ(networks, expected) << at;
+        }
+    }
+    // The same image among the fuzz regressions (24 bits, gap 1).
+    TMMDBReader regression(std::string(ZARVO_SOURCE_DIR) + "/fuzz/regressions/mmdb/record-in-separator");
+    TMMDBIPCountryInfoEx rec;
+    int32_t prefix;
+    EXPECT_EQ(ErrorOf([&] { regression.Lookup(V4("200.1.2.3"), prefix, rec); }), corrupt);
 }
 
 TEST(MMDBReader, ManyIPv4WalksGiveTheSameAnswers) {
