@@ -546,7 +546,8 @@ void TZarvoUtils::Run(const TGeneratePlan& plan) {
     FSteps = 0;
     FStopped = false;
     if (!plan.Append && !FLineSink) FIPList.Clear();
-    if (nPlans == 0) return;
+    // A mask such as "*" leaves nothing to find: no need to walk a field of 2^64.
+    if (nPlans == 0 || plan.Excludes.ExcludesEverything()) return;
 
     if (FRandomSeed)
         RandomSeed(*FRandomSeed);

@@ -1,5 +1,6 @@
 #include "net/uZarvo.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -290,6 +291,15 @@ bool TMask::Matches(std::string_view text) const {
 const TMask& TExcludeList::GetExcludeMask(int32_t index) const {
     if (index < 0 || index >= Count()) throw Exception(Format("List index out of bounds (%d)", index));
     return *FMasks[static_cast<size_t>(index)];
+}
+
+bool TMask::MatchesEverything() const {
+    return !FElements.empty() &&
+           std::all_of(FElements.begin(), FElements.end(), [](const Element& e) { return e.kind == mkStar; });
+}
+
+bool TExcludeList::ExcludesEverything() const {
+    return std::any_of(FMasks.begin(), FMasks.end(), [](const auto& m) { return m->MatchesEverything(); });
 }
 
 bool TExcludeList::Excludes(std::string_view text) const {

@@ -64,6 +64,8 @@ public:
     // Raises "'%s' is an invalid mask at (%d)".
     explicit TMask(std::string_view mask);
     bool Matches(std::string_view text) const;
+    // True for a mask of stars only ("*"), which every text matches.
+    bool MatchesEverything() const;
 
 private:
     enum Kind : uint8_t { mkStar, mkLiteral, mkAny, mkSet };
@@ -84,6 +86,8 @@ public:
     const TMask& GetExcludeMask(int32_t index) const;
     // True when any mask matches the whole text.
     bool Excludes(std::string_view text) const;
+    // True when some mask matches every text, so that nothing can survive.
+    bool ExcludesEverything() const;
 
 private:
     std::vector<std::unique_ptr<TMask>> FMasks;

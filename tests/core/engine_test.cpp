@@ -452,9 +452,9 @@ TEST(EngineStop, ABrokenRunEndsEarlyWithTheLinesSoFar) {
     // Each walks 2^24 positions or (many) more without the stop.
     const Case cases[] = {
         {"all in order", gcAllCount, false, {}, 0, {"0.0.0.0/8"}},
-        {"nothing survives", gcTotalCount, false, {"*"}, 1, {"0.0.0.0/0"}},
-        {"nothing survives in any range", gcForEach, false, {"*"}, 1, {"::/0", "::/0"}},
-        {"random, nothing survives", gcTotalCount, true, {"*"}, 1000000,
+        {"nothing survives", gcTotalCount, false, {"*.*"}, 1, {"0.0.0.0/0"}},
+        {"nothing survives in any range", gcForEach, false, {"*:*"}, 1, {"::/0", "::/0"}},
+        {"random, nothing survives", gcTotalCount, true, {"*.*"}, 1000000,
          std::vector<std::string>(5000, "10.0.0.0/8")},
     };
     for (const Case& c : cases) {
@@ -502,4 +502,20 @@ TEST_F(Engine, RunningOutOfMemoryIsReportedInWords) {
     u.FLineSink = [](const TStringList&) { throw std::bad_alloc(); };
     EXPECT_EQ(Fails({"10.0.0.0/30"}), "Not enough memory");
     EXPECT_EQ(u.FIPList.Count(), 1u);
+}
+
+TEST_F(Engine, AMaskOfStarsOnlyLeavesNothingToWalk) {
+    // Without the shortcut each run walks 2^32 or 2^63 positions.
+    u.FDoExclude = true;
+    u.FGenerateCount = 1;
+    for (const char* mask : {"*", "**"}) {
+        SCOPED_TRACE(mask);
+        u.FExcludeMasks = {"*.0", mask};
+        u.FGenerateCountMode = gcTotalCount;
+        EXPECT_EQ(Generate({"0.0.0.0/0"}).result, "0 IPs generated.");
+        u.FGenerateCountMode = gcForEach;
+        EXPECT_EQ(Generate({"::/0", "10.0.0.0/8"}).result, "0 IPs generated.");
+    }
+    EXPECT_TRUE(TMask("*").MatchesEverything());
+    for (const char* mask : {"*.*", "?*", "*[0-9]", "a"}) EXPECT_FALSE(TMask(mask).MatchesEverything()) << mask;
 }
