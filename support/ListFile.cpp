@@ -18,14 +18,23 @@ TListFileWriter::TListFileWriter(const std::string& fileName, std::string_view d
     : FFile(fileName), FDelimiter(delimiter) {}
 
 void TListFileWriter::Write(const TStringList& lines) {
+    // Lines are gathered into one piece before they reach the file: a million
+    // short lines would otherwise be two million small writes into its buffer.
+    constexpr size_t kPiece = size_t{1} << 20;
     for (size_t i = 0; i < lines.Count(); ++i) {
-        if (!FFirst) FFile.Write(FDelimiter);
+        if (!FFirst) FPiece.append(FDelimiter);
         FFirst = false;
-        FFile.Write(lines[i]);
+        FPiece.append(lines[i]);
+        if (FPiece.size() >= kPiece) {
+            FFile.Write(FPiece);
+            FPiece.clear();
+        }
     }
 }
 
 void TListFileWriter::Close() {
+    FFile.Write(FPiece);
+    FPiece.clear();
     FFile.Commit();
 }
 

@@ -32,7 +32,7 @@ public:
 
 private:
     TAtomicFileWriter FFile;
-    std::string FDelimiter;
+    std::string FDelimiter, FPiece;
     bool FFirst = true;
 };
 
