@@ -1,9 +1,14 @@
 // zarvo-cli generate: the generation engine for scripts and pipelines.
 #include "cli/GenerateCommand.h"
 
-#include <fstream>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 
+#include "cli/FdStream.h"
 #include "cli/ZarvoCli.h"
 #include "generator/ZarvoUtilsUnit.h"
 #include "options/ZarvoSettings.h"
@@ -20,7 +25,9 @@ Turns IP ranges into address lines, one per line on standard output; the result
 ("N IPs generated.") goes to standard error. Ranges come from the arguments, from
 -r FILE, or from standard input when neither is given. A range line is
 [LABEL=]ADDRESS[/PREFIX[/SUBPREFIX]]; a line starting with ";" is a comment.
-Range files and standard input may be UTF-8 or, with a byte-order mark, UTF-16.
+Range files and standard input may be UTF-8 or, with a byte-order mark, UTF-16;
+they are read as a stream, and a line of more than 1048576 bytes (in UTF-16,
+code units) is refused with its line number, as no range is that long.
 
 )";
 
@@ -37,15 +44,63 @@ Examples:
   zarvo-cli generate --settings ~/.config/Zarvo2/zarvo2.ini --set "web servers"
 )";
 
-// Range files and standard input are read whole and decoded as the settings file
-// is: a byte-order mark must not become part of the first range.
-bool ReadLines(std::istream& is, std::vector<std::string>& lines) {
-    std::string bytes;
-    char buf[1 << 16];
-    while (is.read(buf, sizeof buf) || is.gcount() > 0) bytes.append(buf, static_cast<size_t>(is.gcount()));
-    if (is.bad()) return false;
-    for (std::string& line : DecodeTextLines(bytes)) lines.push_back(std::move(line));
-    return true;
+// Range lines are read as a stream: input without an end (-r /dev/zero) costs no
+// more than one line, and a line may be as long as a line of the settings file.
+constexpr size_t kMaxRangeLine = kMaxSettingsLine;
+static_assert(kMaxRangeLine == 1048576, "the help text names the cap");
+
+void ReadRangeLines(const TTextLineReader::TSource& source, const std::string& name,
+                    std::vector<std::string>& lines) {
+    TTextLineReader reader(source, kMaxRangeLine);
+    std::string line;
+    for (;;) {
+        switch (reader.Next(line)) {
+        case TTextLineReader::TResult::Line:
+            lines.push_back(line);
+            break;
+        case TTextLineReader::TResult::End:
+            return;
+        case TTextLineReader::TResult::TooLong:
+            throw Exception(Format("zarvo-cli generate: %s, line %llu: line longer than %zu %s", name.c_str(),
+                                   static_cast<unsigned long long>(reader.LineNumber()), kMaxRangeLine,
+                                   reader.Encoding() == TTextEncoding::Utf8 ? "bytes" : "UTF-16 code units"));
+        }
+    }
+}
+
+void ReadRangeFile(const std::string& path, std::vector<std::string>& lines) {
+    auto fail = [&path](int error) {
+        throw Exception(Format("zarvo-cli generate: cannot read range file '%s': %s", path.c_str(),
+                               std::strerror(error)));
+    };
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) fail(errno);
+    struct TClose {
+        int Fd;
+        ~TClose() { ::close(Fd); }
+    } closer{fd};
+    ReadRangeLines(
+        [&](char* data, size_t size) -> size_t {
+            for (;;) {
+                const ssize_t got = ::read(fd, data, size);
+                if (got >= 0) return static_cast<size_t>(got);
+                if (errno != EINTR) fail(errno);
+            }
+        },
+        "range file '" + path + "'", lines);
+}
+
+void ReadRangeStream(std::istream& in, std::vector<std::string>& lines) {
+    ReadRangeLines(
+        [&in](char* data, size_t size) {
+            in.read(data, static_cast<std::streamsize>(size));
+            const int error = StreamErrno(in);
+            if (error != 0 || in.bad())
+                throw Exception(Format("zarvo-cli generate: cannot read standard input: %s",
+                                       std::strerror(error != 0 ? error : EIO)));
+            return static_cast<size_t>(in.gcount());
+        },
+        "standard input", lines);
 }
 
 } // namespace
@@ -242,15 +297,12 @@ TZarvoOptions BuildGenerateOptions(const TGenerateArgs& a, std::istream& in) {
 
     if (!a.Ranges.empty() || !a.RangeFiles.empty()) opt.IPRanges = a.Ranges;
     for (const std::string& f : a.RangeFiles) {
-        if (f == "-") {
-            ReadLines(in, opt.IPRanges);
-            continue;
-        }
-        std::ifstream file(f, std::ios::binary);
-        if (!file || !ReadLines(file, opt.IPRanges))
-            throw Exception("zarvo-cli generate: cannot read range file '" + f + "'");
+        if (f == "-")
+            ReadRangeStream(in, opt.IPRanges);
+        else
+            ReadRangeFile(f, opt.IPRanges);
     }
-    if (a.Ranges.empty() && a.RangeFiles.empty() && opt.IPRanges.empty()) ReadLines(in, opt.IPRanges);
+    if (a.Ranges.empty() && a.RangeFiles.empty() && opt.IPRanges.empty()) ReadRangeStream(in, opt.IPRanges);
     return opt;
 }
 

@@ -40,8 +40,10 @@ std::string GenerateHelp();
 TGenerateArgs ParseGenerateArgs(const std::vector<std::string>& args);
 
 // The settings file's options (when given) with the command line's over them, the
-// range lines from the arguments, range files or standard input, each file decoded
-// by support/TextDecode. Raises Exception with the message to show (exit code 1).
+// range lines from the arguments, range files or standard input, each file read
+// as a stream of lines of at most 1048576 bytes (TTextLineReader). Raises Exception
+// with the message to show (exit code 1): a file that cannot be read, with the
+// reason; a line over the cap, with its number.
 TZarvoOptions BuildGenerateOptions(const TGenerateArgs& args, std::istream& in);
 
 // The engine over the options; lines to out or to the -o file, which is replaced

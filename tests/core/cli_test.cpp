@@ -280,7 +280,7 @@ TEST_F(CliFiles, RangeTextInEveryEncodingAFileMayCarry) {
 TEST_F(CliFiles, AFolderAsRangeFileIsReported) {
     const CliResult r = Cli({"generate", "-r", dir.string()});
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "zarvo-cli generate: cannot read range file '" + dir.string() + "'\n");
+    EXPECT_EQ(r.err, "zarvo-cli generate: cannot read range file '" + dir.string() + "': Is a directory\n");
 }
 
 } // namespace
