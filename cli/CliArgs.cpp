@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 
+#include "cli/FdStream.h"
 #include "support/ZarvoText.h"
 
 namespace zarvo::cli {
@@ -160,10 +162,20 @@ std::string OptionsHelp(const std::vector<TOption>& options) {
     return out;
 }
 
+TOutputError::TOutputError(int error)
+    : std::runtime_error(error ? std::string("cannot write output: ") + std::strerror(error)
+                               : std::string("cannot write output")),
+      Errno(error) {}
+
+void CheckOutput(std::ostream& out) {
+    out.flush();
+    if (!out) throw TOutputError(StreamErrno(out));
+}
+
 void WriteLines(const TStringList& lines, std::ostream& out) {
     lines.ForEachLineRun(
         [&](const char* data, size_t size) { out.write(data, static_cast<std::streamsize>(size)); });
-    out.flush();
+    CheckOutput(out);
 }
 
 std::string PlainMessage(std::string msg) {

@@ -20,6 +20,18 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Standard output failed. Raised where a command hands its lines on, so that a run
+// whose output is lost stops there; RunCli reports it. A command's own error
+// handlers let it pass.
+class TOutputError : public std::runtime_error {
+public:
+    explicit TOutputError(int error);
+    int Errno; // the reason; 0 when the stream gives none
+};
+
+// Flushes out and raises TOutputError when it has failed.
+void CheckOutput(std::ostream& out);
+
 // Walks the arguments; "--name=value" and "--name value" both work.
 class TArgParser {
 public:
@@ -90,7 +102,7 @@ std::string OptionsHelp(const std::vector<TOption>& options);
 // letters, digits and -_./:,=+@%.
 std::string ShellWord(std::string_view word);
 
-// One line each, "\n" after every line.
+// One line each, "\n" after every line; then CheckOutput.
 void WriteLines(const TStringList& lines, std::ostream& out);
 // A message for a terminal: CR LF becomes LF.
 std::string PlainMessage(std::string msg);

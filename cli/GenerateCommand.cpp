@@ -32,8 +32,9 @@ code units) is refused with its line number, as no range is that long.
 )";
 
 const char* const kEpilogue = R"(
-Exit status: 0 on success, 1 when the run fails (the message goes to standard
-error), 2 for bad options.
+Exit status: 0 on success, 1 when the run fails or its output cannot be written
+(the message goes to standard error, and no result line), 2 for bad options. A
+closed pipe (| head) ends the program quietly, by SIGPIPE.
 
 Examples:
   zarvo-cli generate 192.168.1.0/30
@@ -310,6 +311,7 @@ int RunGeneration(const TGenerateArgs& a, const TZarvoOptions& opt, std::ostream
     TZarvoUtils utils(nullptr);
     utils.FRandomSeed = a.Seed;
     std::string result;
+    std::unique_ptr<TListFileWriter> file;
     try {
         ApplyOptionsToEngine(opt, utils);
         // Lines are written as they are made. A file is replaced only once the run is
@@ -318,7 +320,8 @@ int RunGeneration(const TGenerateArgs& a, const TZarvoOptions& opt, std::ostream
         // country column a run can fail part-way on a bad database, so there its
         // lines are held until the run is complete. The file is opened with the
         // first lines, so a run refused up front reports its own error first.
-        std::unique_ptr<TListFileWriter> file;
+        // Standard output is checked after every chunk (WriteLines): a run whose
+        // lines are lost stops there, and reports no result.
         auto openFile = [&] {
             if (!file)
                 file = std::make_unique<TListFileWriter>(
@@ -337,17 +340,21 @@ int RunGeneration(const TGenerateArgs& a, const TZarvoOptions& opt, std::ostream
         utils.PerformGenerateIPList(nullptr, result);
         if (hold) write(utils.FIPList);
         if (a.Output.empty()) {
-            out.flush();
+            CheckOutput(out);
         } else {
             openFile();
             file->Close();
         }
+    } catch (const TOutputError&) {
+        throw;
     } catch (const std::exception& e) {
+        // -o /dev/stdout into a closed pipe: as for standard output, nothing to report.
+        if (file && file->Error() == EPIPE) return kExitBrokenPipe;
         err << PlainMessage(e.what()) << "\n";
         return 1;
     }
     err << result << "\n";
-    return out.good() ? 0 : 1;
+    return 0;
 }
 
 int RunGenerate(const std::vector<std::string>& words, std::istream& in, std::ostream& out,

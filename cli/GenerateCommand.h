@@ -48,6 +48,7 @@ TZarvoOptions BuildGenerateOptions(const TGenerateArgs& args, std::istream& in);
 
 // The engine over the options; lines to out or to the -o file, which is replaced
 // only by a run that completes; the result text to err. Returns the exit code.
+// A failure of out raises TOutputError (RunCli reports it), and no result is told.
 int RunGeneration(const TGenerateArgs& args, const TZarvoOptions& options, std::ostream& out,
                   std::ostream& err);
 

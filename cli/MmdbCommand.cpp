@@ -3,6 +3,7 @@
 
 #include <iostream>
 
+#include "cli/FdStream.h"
 #include "cli/ZarvoCli.h"
 #include "mmdb/uMMDBInfo.h"
 #include "mmdb/uMMDBLineReader.h"
@@ -23,8 +24,9 @@ ascending order, at most 1000 lines in all. City databases (type ending in
 )";
 
 const char* const kMmdbEpilogue = R"(
-Exit status: 0 on success, 1 when the file cannot be read as a database (the
-message goes to standard error), 2 for bad options.
+Exit status: 0 on success, 1 when the file cannot be read as a database or the
+output cannot be written (the message goes to standard error), 2 for bad
+options.
 
 Example:
   zarvo-cli mmdb GeoLite2-Country.mmdb | head -20
@@ -43,8 +45,8 @@ IPv4 prefix lengths count from the IPv4 part of an IPv6 database.
 
 const char* const kLookupEpilogue = R"(
 Exit status: 0 when every address was looked up, 1 when the database cannot be
-read or an address is not valid (messages go to standard error), 2 for bad
-options.
+read, an address is not valid or the output cannot be written (messages go to
+standard error), 2 for bad options.
 
 Examples:
   zarvo-cli lookup GeoLite2-Country.mmdb 81.2.69.160 2001:218::1
@@ -148,8 +150,8 @@ int RunMmdb(const std::vector<std::string>& words, std::istream&, std::ostream& 
         err << PlainMessage(e.what()) << "\n";
         return 1;
     }
-    out.flush();
-    return out.good() ? 0 : 1;
+    CheckOutput(out);
+    return 0;
 }
 
 int RunLookup(const std::vector<std::string>& words, std::istream&, std::ostream& out, std::ostream& err) {
@@ -193,13 +195,16 @@ int RunLookup(const std::vector<std::string>& words, std::istream&, std::ostream
                     << '\n';
             }
         } catch (const std::exception& e) {
-            out.flush();
+            // The lines so far first, so that the message stands after them.
+            CheckOutput(out);
             err << text << ": " << PlainMessage(e.what()) << "\n";
             rc = 1;
         }
+        // A failed output ends the run at the address where it is seen.
+        if (!out) throw TOutputError(StreamErrno(out));
     }
-    out.flush();
-    return out.good() ? rc : 1;
+    CheckOutput(out);
+    return rc;
 }
 
 } // namespace zarvo::cli

@@ -1,9 +1,20 @@
+#include <signal.h>
+
 #include <iostream>
 
 #include "cli/FdStream.h"
 #include "cli/ZarvoCli.h"
 
 int main(int argc, char** argv) {
+    // A reader that goes away (zarvo-cli generate ... | head -1) ends the program
+    // by SIGPIPE at the next write, as it ends any filter, also when the parent
+    // left the signal ignored or blocked.
+    ::signal(SIGPIPE, SIG_DFL);
+    sigset_t sigpipe;
+    sigemptyset(&sigpipe);
+    sigaddset(&sigpipe, SIGPIPE);
+    ::sigprocmask(SIG_UNBLOCK, &sigpipe, nullptr);
+
     zarvo::cli::TFdInBuf inBuf(0);
     zarvo::cli::TFdOutBuf outBuf(1);
     std::istream in(&inBuf);
