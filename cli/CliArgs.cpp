@@ -79,6 +79,8 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<TOptio
             break;
         case TOptionKind::Text:
             v.Text = p.Value();
+            if (v.Text.empty())
+                throw TUsageError("option '" + p.Name() + "' needs a value that is not empty");
             break;
         case TOptionKind::IntText:
             v.Text = p.IntText();

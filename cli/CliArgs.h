@@ -90,7 +90,9 @@ struct TOption {
 
 // Walks the words: options by the table, other words to positional. Returns false
 // when the help option came (nothing after it is read). Raises TUsageError for an
-// unknown option, a missing value, or a value its kind refuses.
+// unknown option, a missing value, or a value its kind refuses: an empty Text (an
+// empty file name or template names nothing; leaving the option out is the way to
+// say "none").
 bool ParseOptions(const std::vector<std::string>& args, const std::vector<TOption>& options,
                   const std::function<void(const std::string&)>& positional);
 

@@ -53,6 +53,8 @@ Examples:
   zarvo-cli lookup --json GeoLite2-City.mmdb 81.2.69.142
 )";
 
+const char* const kEmptyFile = "the database file name is empty";
+
 int Usage(std::ostream& err, const char* command, const std::string& message) {
     err << "zarvo-cli " << command << ": " << message << "\nRun 'zarvo-cli " << command
         << " --help' for the options.\n";
@@ -98,31 +100,38 @@ std::string LookupHelp() {
 
 TMmdbArgs ParseMmdbArgs(const std::vector<std::string>& args) {
     TMmdbArgs a;
-    const auto file = [&a](const std::string& word) {
-        if (!a.File.empty()) throw TUsageError("give one database file");
+    bool haveFile = false;
+    const auto file = [&](const std::string& word) {
+        if (haveFile) throw TUsageError("give one database file");
+        if (word.empty()) throw TUsageError(kEmptyFile);
         a.File = word;
+        haveFile = true;
     };
     if (!ParseOptions(args, MmdbOptions(a), file)) {
         a.Help = true;
         return a;
     }
-    if (a.File.empty()) throw TUsageError("give the database file");
+    if (!haveFile) throw TUsageError("give the database file");
     return a;
 }
 
 TLookupArgs ParseLookupArgs(const std::vector<std::string>& args) {
     TLookupArgs a;
-    const auto word = [&a](const std::string& w) {
-        if (a.File.empty())
-            a.File = w;
-        else
+    bool haveFile = false;
+    const auto word = [&](const std::string& w) {
+        if (haveFile) {
             a.Addresses.push_back(w);
+            return;
+        }
+        if (w.empty()) throw TUsageError(kEmptyFile);
+        a.File = w;
+        haveFile = true;
     };
     if (!ParseOptions(args, LookupOptions(a), word)) {
         a.Help = true;
         return a;
     }
-    if (a.File.empty()) throw TUsageError("give the database file");
+    if (!haveFile) throw TUsageError("give the database file");
     if (a.Addresses.empty()) throw TUsageError("give at least one address");
     return a;
 }

@@ -79,6 +79,11 @@ void CheckTable(const std::string& command, std::vector<TOption> (*table)(TArgs&
         if (o.Kind == TOptionKind::Choice) {
             EXPECT_THROW(parse(Join(base, {o.Long, "none"})), TUsageError);
         }
+        if (o.Kind == TOptionKind::Text) {
+            // An empty value names nothing; leaving the option out says "none".
+            EXPECT_THROW(parse(Join(base, {o.Long, ""})), TUsageError);
+            EXPECT_THROW(parse(Join(base, {std::string(o.Long) + "="})), TUsageError);
+        }
         for (const std::vector<std::string>& example : o.Examples) {
             EXPECT_FALSE(parse(Join(base, example)) == plain) << example[0];
         }

@@ -121,7 +121,15 @@ TEST(Cli, Errors) {
         {{"generate", "10.0.0.0/8"}, 1, "Too many IPs (2^24)\nMax. IP count: 1000000\n"},
         {{"generate", "--exclude", "[", "10.0.0.1"}, 1, "'[' is an invalid mask at (2)\n"},
         {{"generate", "--country", "/nonexistent.mmdb", "10.0.0.1"}, 1, "MMDB File not found\n"},
-        {{"generate", "--country", "", "10.0.0.1"}, 1, "Please, enter GeoIP2 MMDB File Path\n"},
+        {{"generate", "--country", "", "10.0.0.1"},
+         2,
+         "zarvo-cli generate: option '--country' needs a value that is not empty\n"},
+        {{"generate", "-o", "", "10.0.0.1"},
+         2,
+         "zarvo-cli generate: option '-o' needs a value that is not empty\n"},
+        {{"generate", "--output=", "10.0.0.1"},
+         2,
+         "zarvo-cli generate: option '--output' needs a value that is not empty\n"},
         {{"generate", "-r", "/nonexistent/ranges.txt"}, 1, "zarvo-cli generate: cannot read range file"},
     };
     for (const auto& c : cases) {
@@ -275,6 +283,16 @@ TEST_F(CliFiles, RangeTextInEveryEncodingAFileMayCarry) {
             EXPECT_EQ(r.out, c.out) << (source.empty() ? "standard input" : source[1]);
         }
     }
+}
+
+// The command line cannot give an empty database path (exit 2); a settings file
+// that ticks the country column without a path still gets the window's message.
+TEST_F(CliFiles, ASettingsFileWithoutADatabasePathIsReported) {
+    std::ofstream(dir / "zarvo2.ini") << "ResolveCountry=1\r\nMMDBFilePath=\r\n";
+    const CliResult r = Cli({"generate", "--settings", (dir / "zarvo2.ini").string(), "10.0.0.1"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "Please, enter GeoIP2 MMDB File Path\n");
+    EXPECT_EQ(r.out, "");
 }
 
 TEST_F(CliFiles, AFolderAsRangeFileIsReported) {
