@@ -81,6 +81,8 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<TOptio
             v.Text = p.Value();
             if (v.Text.empty())
                 throw TUsageError("option '" + p.Name() + "' needs a value that is not empty");
+            if (o->SingleLine && v.Text.find_first_of("\r\n") != std::string::npos)
+                throw TUsageError("option '" + p.Name() + "' takes one line; its value holds a line break");
             break;
         case TOptionKind::IntText:
             v.Text = p.IntText();

@@ -80,6 +80,9 @@ struct TOption {
     const char* ValueName = nullptr; // "FILE" in the help; none for Flag and Help
     TOptionKind Kind = TOptionKind::Flag;
     std::vector<std::string> Choices = {};
+    // Text that goes into one output line: a CR or LF in it would split the
+    // line, and the window's single-line edits cannot hold one either.
+    bool SingleLine = false;
     const char* Help = "";
     // Each one the words of a use of the option, shown in the help as
     // "(--exclude '*.0' --exclude '*.255')"; the tests parse them too.
@@ -92,7 +95,7 @@ struct TOption {
 // when the help option came (nothing after it is read). Raises TUsageError for an
 // unknown option, a missing value, or a value its kind refuses: an empty Text (an
 // empty file name or template names nothing; leaving the option out is the way to
-// say "none").
+// say "none"), a line break in a SingleLine text.
 bool ParseOptions(const std::vector<std::string>& args, const std::vector<TOption>& options,
                   const std::function<void(const std::string&)>& positional);
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <utility>
 
 #include "cli/FdStream.h"
 #include "cli/ZarvoCli.h"
@@ -106,6 +107,19 @@ void ReadRangeStream(std::istream& in, std::vector<std::string>& lines) {
 
 } // namespace
 
+void CheckSingleLineSettings(const TZarvoOptions& o, const std::string& settingsFile) {
+    const std::pair<const char*, const std::string*> values[] = {
+        {"NameTemplate", &o.NameTemplate},
+        {"CounterSymbol", &o.CounterSymbol},
+        {"NameCustomDelimiter", &o.NameCustomDelimiter},
+    };
+    for (const auto& [key, value] : values)
+        if (value->find_first_of("\r\n") != std::string::npos)
+            throw Exception(
+                Format("zarvo-cli generate: settings file '%s': the value of %s holds a line break",
+                       settingsFile.c_str(), key));
+}
+
 std::vector<TOption> GenerateOptions(TGenerateArgs& a) {
     using K = TOptionKind;
     using V = const TOptionValue&;
@@ -167,12 +181,14 @@ std::vector<TOption> GenerateOptions(TGenerateArgs& a) {
         {.Long = "--names",
          .ValueName = "TEMPLATE",
          .Kind = K::Text,
+         .SingleLine = true,
          .Help = "put a host name in front; %1..%8 stand for the address's parts, %s for the range's label",
          .Examples = {{"--names", "mail#.example.com"}, {"--names", "host-%3-%4"}},
          .Set = [&a](V v) { a.Names = v.Text; }},
         {.Long = "--counter-symbol",
          .ValueName = "S",
          .Kind = K::Text,
+         .SingleLine = true,
          .Help = "text replaced by the counter (default \"#\")",
          .Set = [&a](V v) { a.CounterSymbol = v.Text; }},
         {.Long = "--first",
@@ -193,6 +209,7 @@ std::vector<TOption> GenerateOptions(TGenerateArgs& a) {
         {.Long = "--delimiter",
          .ValueName = "D",
          .Kind = K::Text,
+         .SingleLine = true,
          .Help = "between name and address: whitespace (default), tab, comma, semicolon, or any other text",
          .Examples = {{"--delimiter", " | "}},
          .Set = [&a](V v) { a.Delimiter = v.Text; }},
@@ -255,7 +272,10 @@ TZarvoOptions BuildGenerateOptions(const TGenerateArgs& a, std::istream& in) {
     // The command line builds the same option set as the window and copies it into
     // the engine through the same checks; a settings file, when given, is the base.
     TZarvoOptions opt;
-    if (a.SettingsFile) LoadOptionsFromSettingsFile(*a.SettingsFile, a.SetName.value_or(""), opt);
+    if (a.SettingsFile) {
+        LoadOptionsFromSettingsFile(*a.SettingsFile, a.SetName.value_or(""), opt);
+        CheckSingleLineSettings(opt, *a.SettingsFile);
+    }
     // Flags given on the command line override the file's values.
     if (a.TotalCount) {
         opt.Mode = gcTotalCount;
@@ -296,7 +316,13 @@ TZarvoOptions BuildGenerateOptions(const TGenerateArgs& a, std::istream& in) {
     }
     opt.Append = false;
 
-    if (!a.Ranges.empty() || !a.RangeFiles.empty()) opt.IPRanges = a.Ranges;
+    if (!a.Ranges.empty() || !a.RangeFiles.empty()) {
+        // A word holding line breaks holds several ranges, as the window's range
+        // lines would: a break inside a label must not split an output line.
+        opt.IPRanges.clear();
+        for (const std::string& word : a.Ranges)
+            for (std::string& line : SplitLines(word)) opt.IPRanges.push_back(std::move(line));
+    }
     for (const std::string& f : a.RangeFiles) {
         if (f == "-")
             ReadRangeStream(in, opt.IPRanges);

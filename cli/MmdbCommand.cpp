@@ -69,6 +69,7 @@ std::vector<TOption> MmdbOptions(TMmdbArgs& a) {
          .Long = "--date-format",
          .ValueName = "F",
          .Kind = TOptionKind::Text,
+         .SingleLine = true,
          .Help = "short date format of build_epoch, runs of d, m and y; default yyyy-mm-dd",
          .Examples = {{"--date-format", "dd.mm.yyyy"}},
          .Set = [&a](const TOptionValue& v) { a.DateFormat = v.Text; }},

@@ -1,7 +1,7 @@
 // Every input and output path of zarvo-cli against what a broken or hostile
 // environment hands it: range input that cannot be read or never ends, output
-// that fails or whose reader goes away. Where signals and exit statuses must be
-// real, the built program runs in a child process.
+// that fails or whose reader goes away, multi-line values. Where signals and exit
+// statuses must be real, the built program runs in a child process.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "cli/FdStream.h"
+#include "cli/GenerateCommand.h"
 #include "cli/ZarvoCli.h"
 #include "mmdb_builder.h"
 
@@ -298,6 +299,47 @@ TEST(CliProcess, AClosedPipeEndsTheProgramBySigpipe) {
         EXPECT_EQ(WTERMSIG(r.Status), SIGPIPE);
         EXPECT_EQ(r.Err, "");
     }
+}
+
+// ---- values that would split an output line ----
+
+TEST(CliLines, ASettingsValueWithALineBreakIsRefusedByItsKey) {
+    struct Case {
+        std::string TZarvoOptions::*field;
+        const char* key;
+    };
+    const Case cases[] = {
+        {&TZarvoOptions::NameTemplate, "NameTemplate"},
+        {&TZarvoOptions::CounterSymbol, "CounterSymbol"},
+        {&TZarvoOptions::NameCustomDelimiter, "NameCustomDelimiter"},
+    };
+    EXPECT_NO_THROW(CheckSingleLineSettings(TZarvoOptions{}, "s.ini"));
+    for (const Case& c : cases) {
+        for (const char* value : {"a\nb", "\r", "a\r\n"}) {
+            TZarvoOptions o;
+            o.*c.field = value;
+            try {
+                CheckSingleLineSettings(o, "s.ini");
+                ADD_FAILURE() << c.key << " taken";
+            } catch (const Exception& e) {
+                EXPECT_EQ(std::string(e.what()),
+                          std::string("zarvo-cli generate: settings file 's.ini': the value of ") + c.key +
+                              " holds a line break");
+            }
+        }
+    }
+}
+
+// A settings file cannot carry a line break into a value either: its lines end at
+// CR or LF. The lines written are the lines counted.
+TEST_F(CliInput, ASettingsFileCannotSplitAnOutputLine) {
+    const std::string ini = File("zarvo2.ini", "GenerateNames=1\r\nNameTemplate=a\rb#\r\nCounterSymbol=#\r\n"
+                                               "NameDelimiter=4\r\nNameCustomDelimiter=|\n|\r\n"
+                                               "IPRangeN=1\r\nIPRange1=10.0.0.0/30\r\n");
+    const TRun r = RunReading({"generate", "--settings", ini}, -1);
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Out, "a|10.0.0.0\na|10.0.0.1\na|10.0.0.2\na|10.0.0.3\n");
+    EXPECT_EQ(r.Err, "4 IPs generated.\n");
 }
 
 } // namespace

@@ -78,6 +78,9 @@ TEST(Cli, OptionsMeanWhatTheWindowsOptionsMean) {
         {{"--names", "x", "--delimiter", " | ", "10.0.0.9"}, "x | 10.0.0.9\n"},
         {{"--first", "5", "10.0.0.9"}, "10.0.0.9\n"}, // counter options do nothing without names
         {{"--", "-10.0.0.1"}, "0.0.0.1\n"},
+        // A word with line breaks holds one range a line, as the window's range lines do.
+        {{"10.0.0.1\r\n10.0.0.2"}, "10.0.0.1\n10.0.0.2\n"},
+        {{"--names", "%s", "a\nb=10.0.0.1"}, "b 10.0.0.1\n"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args{"generate"};
@@ -130,6 +133,9 @@ TEST(Cli, Errors) {
         {{"generate", "--output=", "10.0.0.1"},
          2,
          "zarvo-cli generate: option '--output' needs a value that is not empty\n"},
+        {{"generate", "--names", "a\nb", "10.0.0.1"},
+         2,
+         "zarvo-cli generate: option '--names' takes one line; its value holds a line break\n"},
         {{"generate", "-r", "/nonexistent/ranges.txt"}, 1, "zarvo-cli generate: cannot read range file"},
     };
     for (const auto& c : cases) {
