@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <new>
 
 #include "cli/FdStream.h"
 #include "support/ZarvoText.h"
@@ -185,6 +186,11 @@ void WriteLines(const TStringList& lines, std::ostream& out) {
 std::string PlainMessage(std::string msg) {
     ReplaceAll(msg, "\r\n", "\n");
     return msg;
+}
+
+std::string ErrorMessage(const std::exception& e) {
+    if (dynamic_cast<const std::bad_alloc*>(&e)) return kNotEnoughMemory;
+    return PlainMessage(e.what());
 }
 
 } // namespace zarvo::cli

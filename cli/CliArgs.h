@@ -32,6 +32,8 @@ public:
 // Flushes out and raises TOutputError when it has failed.
 void CheckOutput(std::ostream& out);
 
+inline constexpr const char* kNotEnoughMemory = "Not enough memory";
+
 // Walks the arguments; "--name=value" and "--name value" both work.
 class TArgParser {
 public:
@@ -111,5 +113,8 @@ std::string ShellWord(std::string_view word);
 void WriteLines(const TStringList& lines, std::ostream& out);
 // A message for a terminal: CR LF becomes LF.
 std::string PlainMessage(std::string msg);
+// The message of a failure as the system words it: PlainMessage of what(), and
+// "Not enough memory" for an allocation that failed.
+std::string ErrorMessage(const std::exception& e);
 
 } // namespace zarvo::cli

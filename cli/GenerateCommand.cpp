@@ -376,7 +376,7 @@ int RunGeneration(const TGenerateArgs& a, const TZarvoOptions& opt, std::ostream
     } catch (const std::exception& e) {
         // -o /dev/stdout into a closed pipe: as for standard output, nothing to report.
         if (file && file->Error() == EPIPE) return kExitBrokenPipe;
-        err << PlainMessage(e.what()) << "\n";
+        err << ErrorMessage(e) << "\n";
         return 1;
     }
     err << result << "\n";
@@ -400,7 +400,7 @@ int RunGenerate(const std::vector<std::string>& words, std::istream& in, std::os
     try {
         options = BuildGenerateOptions(args, in);
     } catch (const std::exception& e) {
-        err << PlainMessage(e.what()) << "\n";
+        err << ErrorMessage(e) << "\n";
         return 1;
     }
     return RunGeneration(args, options, out, err);

@@ -157,7 +157,7 @@ int RunMmdb(const std::vector<std::string>& words, std::istream&, std::ostream& 
         }
         out << buf;
     } catch (const std::exception& e) {
-        err << PlainMessage(e.what()) << "\n";
+        err << ErrorMessage(e) << "\n";
         return 1;
     }
     CheckOutput(out);
@@ -180,7 +180,7 @@ int RunLookup(const std::vector<std::string>& words, std::istream&, std::ostream
     try {
         reader = std::make_unique<TMMDBReader>(args.File);
     } catch (const std::exception& e) {
-        err << PlainMessage(e.what()) << "\n";
+        err << ErrorMessage(e) << "\n";
         return 1;
     }
     const bool city = IsCityDatabaseType(reader->Metadata().DatabaseType());
@@ -207,7 +207,7 @@ int RunLookup(const std::vector<std::string>& words, std::istream&, std::ostream
         } catch (const std::exception& e) {
             // The lines so far first, so that the message stands after them.
             CheckOutput(out);
-            err << text << ": " << PlainMessage(e.what()) << "\n";
+            err << text << ": " << ErrorMessage(e) << "\n";
             rc = 1;
         }
         // A failed output ends the run at the address where it is seen.

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <iostream>
+#include <new>
 
 #include "cli/CliArgs.h"
 
@@ -55,6 +56,8 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
         // The reader went away (| head -1): nothing failed that the user must hear of.
         if (e.Errno == EPIPE) return kExitBrokenPipe;
         err << "zarvo-cli: " << e.what() << "\n";
+    } catch (const std::bad_alloc&) {
+        err << kNotEnoughMemory << "\n";
     }
     return 1;
 }

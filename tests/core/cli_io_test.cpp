@@ -1,11 +1,13 @@
 // Every input and output path of zarvo-cli against what a broken or hostile
 // environment hands it: range input that cannot be read or never ends, output
-// that fails or whose reader goes away, multi-line values. Where signals and exit
-// statuses must be real, the built program runs in a child process.
+// that fails or whose reader goes away, multi-line values, and memory that runs
+// out. Where signals, exit statuses and memory limits must be real, the built
+// program runs in a child process.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,6 +29,12 @@ using namespace zarvo::cli;
 using mmdbtest::TestDb;
 
 namespace {
+
+#ifdef __SANITIZE_ADDRESS__
+constexpr bool kAddressSanitizer = true; // its shadow memory needs more address space than a limit leaves
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
 
 const std::string kCannotWrite =
     std::string("zarvo-cli: cannot write output: ") + std::strerror(ENOSPC) + "\n";
@@ -225,6 +233,7 @@ struct TChild {
     std::vector<std::string> Args; // Args[0] is the program
     std::string Stdout = "";       // a path; empty: a pipe nobody reads
     TSigpipe Sigpipe = TSigpipe::Default;
+    rlim_t AddressSpace = RLIM_INFINITY;
 };
 
 struct TExit {
@@ -255,6 +264,8 @@ TExit RunChild(const TChild& c) {
             sigaddset(&set, SIGPIPE);
             ::sigprocmask(SIG_BLOCK, &set, nullptr);
         }
+        const struct rlimit limit = {c.AddressSpace, c.AddressSpace};
+        if (c.AddressSpace != RLIM_INFINITY) ::setrlimit(RLIMIT_AS, &limit);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
@@ -299,6 +310,18 @@ TEST(CliProcess, AClosedPipeEndsTheProgramBySigpipe) {
         EXPECT_EQ(WTERMSIG(r.Status), SIGPIPE);
         EXPECT_EQ(r.Err, "");
     }
+}
+
+// Endless ranges on standard input fill any memory; the run then says so in the
+// system's words. (Under AddressSanitizer no address-space limit can be set.)
+TEST(CliProcess, MemoryThatRunsOutIsSaidInTheSystemsWords) {
+    if (kAddressSanitizer) GTEST_SKIP() << "address-space limit under AddressSanitizer";
+    const TExit r = RunChild({.Args = {"/bin/sh", "-c", "yes | exec \"$0\" generate", ZARVO_CLI},
+                              .Stdout = "/dev/null",
+                              .AddressSpace = rlim_t{256} << 20});
+    ASSERT_TRUE(WIFEXITED(r.Status)) << r.Status;
+    EXPECT_EQ(WEXITSTATUS(r.Status), 1);
+    EXPECT_EQ(r.Err, "Not enough memory\n");
 }
 
 // ---- values that would split an output line ----
