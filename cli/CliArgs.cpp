@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
+#include <new>
 
+#include "cli/FdStream.h"
 #include "support/ZarvoText.h"
 
 namespace zarvo::cli {
@@ -77,6 +80,10 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<TOptio
             break;
         case TOptionKind::Text:
             v.Text = p.Value();
+            if (v.Text.empty())
+                throw TUsageError("option '" + p.Name() + "' needs a value that is not empty");
+            if (o->SingleLine && v.Text.find_first_of("\r\n") != std::string::npos)
+                throw TUsageError("option '" + p.Name() + "' takes one line; its value holds a line break");
             break;
         case TOptionKind::IntText:
             v.Text = p.IntText();
@@ -160,15 +167,30 @@ std::string OptionsHelp(const std::vector<TOption>& options) {
     return out;
 }
 
+TOutputError::TOutputError(int error)
+    : std::runtime_error(error ? std::string("cannot write output: ") + std::strerror(error)
+                               : std::string("cannot write output")),
+      Errno(error) {}
+
+void CheckOutput(std::ostream& out) {
+    out.flush();
+    if (!out) throw TOutputError(StreamErrno(out));
+}
+
 void WriteLines(const TStringList& lines, std::ostream& out) {
     lines.ForEachLineRun(
         [&](const char* data, size_t size) { out.write(data, static_cast<std::streamsize>(size)); });
-    out.flush();
+    CheckOutput(out);
 }
 
 std::string PlainMessage(std::string msg) {
     ReplaceAll(msg, "\r\n", "\n");
     return msg;
+}
+
+std::string ErrorMessage(const std::exception& e) {
+    if (dynamic_cast<const std::bad_alloc*>(&e)) return kNotEnoughMemory;
+    return PlainMessage(e.what());
 }
 
 } // namespace zarvo::cli

@@ -20,6 +20,20 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Standard output failed. Raised where a command hands its lines on, so that a run
+// whose output is lost stops there; RunCli reports it. A command's own error
+// handlers let it pass.
+class TOutputError : public std::runtime_error {
+public:
+    explicit TOutputError(int error);
+    int Errno; // the reason; 0 when the stream gives none
+};
+
+// Flushes out and raises TOutputError when it has failed.
+void CheckOutput(std::ostream& out);
+
+inline constexpr const char* kNotEnoughMemory = "Not enough memory";
+
 // Walks the arguments; "--name=value" and "--name value" both work.
 class TArgParser {
 public:
@@ -68,6 +82,9 @@ struct TOption {
     const char* ValueName = nullptr; // "FILE" in the help; none for Flag and Help
     TOptionKind Kind = TOptionKind::Flag;
     std::vector<std::string> Choices = {};
+    // Text that goes into one output line: a CR or LF in it would split the
+    // line, and the window's single-line edits cannot hold one either.
+    bool SingleLine = false;
     const char* Help = "";
     // Each one the words of a use of the option, shown in the help as
     // "(--exclude '*.0' --exclude '*.255')"; the tests parse them too.
@@ -78,7 +95,9 @@ struct TOption {
 
 // Walks the words: options by the table, other words to positional. Returns false
 // when the help option came (nothing after it is read). Raises TUsageError for an
-// unknown option, a missing value, or a value its kind refuses.
+// unknown option, a missing value, or a value its kind refuses: an empty Text (an
+// empty file name or template names nothing; leaving the option out is the way to
+// say "none"), a line break in a SingleLine text.
 bool ParseOptions(const std::vector<std::string>& args, const std::vector<TOption>& options,
                   const std::function<void(const std::string&)>& positional);
 
@@ -90,9 +109,12 @@ std::string OptionsHelp(const std::vector<TOption>& options);
 // letters, digits and -_./:,=+@%.
 std::string ShellWord(std::string_view word);
 
-// One line each, "\n" after every line.
+// One line each, "\n" after every line; then CheckOutput.
 void WriteLines(const TStringList& lines, std::ostream& out);
 // A message for a terminal: CR LF becomes LF.
 std::string PlainMessage(std::string msg);
+// The message of a failure as the system words it: PlainMessage of what(), and
+// "Not enough memory" for an allocation that failed.
+std::string ErrorMessage(const std::exception& e);
 
 } // namespace zarvo::cli

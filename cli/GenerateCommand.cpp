@@ -1,9 +1,15 @@
 // zarvo-cli generate: the generation engine for scripts and pipelines.
 #include "cli/GenerateCommand.h"
 
-#include <fstream>
-#include <iostream>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <utility>
+
+#include "cli/FdStream.h"
 #include "cli/ZarvoCli.h"
 #include "generator/ZarvoUtilsUnit.h"
 #include "options/ZarvoSettings.h"
@@ -20,13 +26,16 @@ Turns IP ranges into address lines, one per line on standard output; the result
 ("N IPs generated.") goes to standard error. Ranges come from the arguments, from
 -r FILE, or from standard input when neither is given. A range line is
 [LABEL=]ADDRESS[/PREFIX[/SUBPREFIX]]; a line starting with ";" is a comment.
-Range files and standard input may be UTF-8 or, with a byte-order mark, UTF-16.
+Range files and standard input may be UTF-8 or, with a byte-order mark, UTF-16;
+they are read as a stream, and a line of more than 1048576 bytes (in UTF-16,
+code units) is refused with its line number, as no range is that long.
 
 )";
 
 const char* const kEpilogue = R"(
-Exit status: 0 on success, 1 when the run fails (the message goes to standard
-error), 2 for bad options.
+Exit status: 0 on success, 1 when the run fails or its output cannot be written
+(the message goes to standard error, and no result line), 2 for bad options. A
+closed pipe (| head) ends the program quietly, by SIGPIPE.
 
 Examples:
   zarvo-cli generate 192.168.1.0/30
@@ -37,18 +46,79 @@ Examples:
   zarvo-cli generate --settings ~/.config/Zarvo2/zarvo2.ini --set "web servers"
 )";
 
-// Range files and standard input are read whole and decoded as the settings file
-// is: a byte-order mark must not become part of the first range.
-bool ReadLines(std::istream& is, std::vector<std::string>& lines) {
-    std::string bytes;
-    char buf[1 << 16];
-    while (is.read(buf, sizeof buf) || is.gcount() > 0) bytes.append(buf, static_cast<size_t>(is.gcount()));
-    if (is.bad()) return false;
-    for (std::string& line : DecodeTextLines(bytes)) lines.push_back(std::move(line));
-    return true;
+// Range lines are read as a stream: input without an end (-r /dev/zero) costs no
+// more than one line, and a line may be as long as a line of the settings file.
+constexpr size_t kMaxRangeLine = kMaxSettingsLine;
+static_assert(kMaxRangeLine == 1048576, "the help text names the cap");
+
+void ReadRangeLines(const TTextLineReader::TSource& source, const std::string& name,
+                    std::vector<std::string>& lines) {
+    TTextLineReader reader(source, kMaxRangeLine);
+    std::string line;
+    for (;;) {
+        switch (reader.Next(line)) {
+        case TTextLineReader::TResult::Line:
+            lines.push_back(line);
+            break;
+        case TTextLineReader::TResult::End:
+            return;
+        case TTextLineReader::TResult::TooLong:
+            throw Exception(Format("zarvo-cli generate: %s, line %llu: line longer than %zu %s", name.c_str(),
+                                   static_cast<unsigned long long>(reader.LineNumber()), kMaxRangeLine,
+                                   reader.Encoding() == TTextEncoding::Utf8 ? "bytes" : "UTF-16 code units"));
+        }
+    }
+}
+
+void ReadRangeFile(const std::string& path, std::vector<std::string>& lines) {
+    auto fail = [&path](int error) {
+        throw Exception(Format("zarvo-cli generate: cannot read range file '%s': %s", path.c_str(),
+                               std::strerror(error)));
+    };
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) fail(errno);
+    struct TClose {
+        int Fd;
+        ~TClose() { ::close(Fd); }
+    } closer{fd};
+    ReadRangeLines(
+        [&](char* data, size_t size) -> size_t {
+            for (;;) {
+                const ssize_t got = ::read(fd, data, size);
+                if (got >= 0) return static_cast<size_t>(got);
+                if (errno != EINTR) fail(errno);
+            }
+        },
+        "range file '" + path + "'", lines);
+}
+
+void ReadRangeStream(std::istream& in, std::vector<std::string>& lines) {
+    ReadRangeLines(
+        [&in](char* data, size_t size) {
+            in.read(data, static_cast<std::streamsize>(size));
+            const int error = StreamErrno(in);
+            if (error != 0 || in.bad())
+                throw Exception(Format("zarvo-cli generate: cannot read standard input: %s",
+                                       std::strerror(error != 0 ? error : EIO)));
+            return static_cast<size_t>(in.gcount());
+        },
+        "standard input", lines);
 }
 
 } // namespace
+
+void CheckSingleLineSettings(const TZarvoOptions& o, const std::string& settingsFile) {
+    const std::pair<const char*, const std::string*> values[] = {
+        {"NameTemplate", &o.NameTemplate},
+        {"CounterSymbol", &o.CounterSymbol},
+        {"NameCustomDelimiter", &o.NameCustomDelimiter},
+    };
+    for (const auto& [key, value] : values)
+        if (value->find_first_of("\r\n") != std::string::npos)
+            throw Exception(
+                Format("zarvo-cli generate: settings file '%s': the value of %s holds a line break",
+                       settingsFile.c_str(), key));
+}
 
 std::vector<TOption> GenerateOptions(TGenerateArgs& a) {
     using K = TOptionKind;
@@ -111,12 +181,14 @@ std::vector<TOption> GenerateOptions(TGenerateArgs& a) {
         {.Long = "--names",
          .ValueName = "TEMPLATE",
          .Kind = K::Text,
+         .SingleLine = true,
          .Help = "put a host name in front; %1..%8 stand for the address's parts, %s for the range's label",
          .Examples = {{"--names", "mail#.example.com"}, {"--names", "host-%3-%4"}},
          .Set = [&a](V v) { a.Names = v.Text; }},
         {.Long = "--counter-symbol",
          .ValueName = "S",
          .Kind = K::Text,
+         .SingleLine = true,
          .Help = "text replaced by the counter (default \"#\")",
          .Set = [&a](V v) { a.CounterSymbol = v.Text; }},
         {.Long = "--first",
@@ -137,6 +209,7 @@ std::vector<TOption> GenerateOptions(TGenerateArgs& a) {
         {.Long = "--delimiter",
          .ValueName = "D",
          .Kind = K::Text,
+         .SingleLine = true,
          .Help = "between name and address: whitespace (default), tab, comma, semicolon, or any other text",
          .Examples = {{"--delimiter", " | "}},
          .Set = [&a](V v) { a.Delimiter = v.Text; }},
@@ -199,7 +272,10 @@ TZarvoOptions BuildGenerateOptions(const TGenerateArgs& a, std::istream& in) {
     // The command line builds the same option set as the window and copies it into
     // the engine through the same checks; a settings file, when given, is the base.
     TZarvoOptions opt;
-    if (a.SettingsFile) LoadOptionsFromSettingsFile(*a.SettingsFile, a.SetName.value_or(""), opt);
+    if (a.SettingsFile) {
+        LoadOptionsFromSettingsFile(*a.SettingsFile, a.SetName.value_or(""), opt);
+        CheckSingleLineSettings(opt, *a.SettingsFile);
+    }
     // Flags given on the command line override the file's values.
     if (a.TotalCount) {
         opt.Mode = gcTotalCount;
@@ -240,17 +316,20 @@ TZarvoOptions BuildGenerateOptions(const TGenerateArgs& a, std::istream& in) {
     }
     opt.Append = false;
 
-    if (!a.Ranges.empty() || !a.RangeFiles.empty()) opt.IPRanges = a.Ranges;
-    for (const std::string& f : a.RangeFiles) {
-        if (f == "-") {
-            ReadLines(in, opt.IPRanges);
-            continue;
-        }
-        std::ifstream file(f, std::ios::binary);
-        if (!file || !ReadLines(file, opt.IPRanges))
-            throw Exception("zarvo-cli generate: cannot read range file '" + f + "'");
+    if (!a.Ranges.empty() || !a.RangeFiles.empty()) {
+        // A word holding line breaks holds several ranges, as the window's range
+        // lines would: a break inside a label must not split an output line.
+        opt.IPRanges.clear();
+        for (const std::string& word : a.Ranges)
+            for (std::string& line : SplitLines(word)) opt.IPRanges.push_back(std::move(line));
     }
-    if (a.Ranges.empty() && a.RangeFiles.empty() && opt.IPRanges.empty()) ReadLines(in, opt.IPRanges);
+    for (const std::string& f : a.RangeFiles) {
+        if (f == "-")
+            ReadRangeStream(in, opt.IPRanges);
+        else
+            ReadRangeFile(f, opt.IPRanges);
+    }
+    if (a.Ranges.empty() && a.RangeFiles.empty() && opt.IPRanges.empty()) ReadRangeStream(in, opt.IPRanges);
     return opt;
 }
 
@@ -258,6 +337,7 @@ int RunGeneration(const TGenerateArgs& a, const TZarvoOptions& opt, std::ostream
     TZarvoUtils utils(nullptr);
     utils.FRandomSeed = a.Seed;
     std::string result;
+    std::unique_ptr<TListFileWriter> file;
     try {
         ApplyOptionsToEngine(opt, utils);
         // Lines are written as they are made. A file is replaced only once the run is
@@ -266,7 +346,8 @@ int RunGeneration(const TGenerateArgs& a, const TZarvoOptions& opt, std::ostream
         // country column a run can fail part-way on a bad database, so there its
         // lines are held until the run is complete. The file is opened with the
         // first lines, so a run refused up front reports its own error first.
-        std::unique_ptr<TListFileWriter> file;
+        // Standard output is checked after every chunk (WriteLines): a run whose
+        // lines are lost stops there, and reports no result.
         auto openFile = [&] {
             if (!file)
                 file = std::make_unique<TListFileWriter>(
@@ -285,17 +366,21 @@ int RunGeneration(const TGenerateArgs& a, const TZarvoOptions& opt, std::ostream
         utils.PerformGenerateIPList(nullptr, result);
         if (hold) write(utils.FIPList);
         if (a.Output.empty()) {
-            out.flush();
+            CheckOutput(out);
         } else {
             openFile();
             file->Close();
         }
+    } catch (const TOutputError&) {
+        throw;
     } catch (const std::exception& e) {
-        err << PlainMessage(e.what()) << "\n";
+        // -o /dev/stdout into a closed pipe: as for standard output, nothing to report.
+        if (file && file->Error() == EPIPE) return kExitBrokenPipe;
+        err << ErrorMessage(e) << "\n";
         return 1;
     }
     err << result << "\n";
-    return out.good() ? 0 : 1;
+    return 0;
 }
 
 int RunGenerate(const std::vector<std::string>& words, std::istream& in, std::ostream& out,
@@ -315,7 +400,7 @@ int RunGenerate(const std::vector<std::string>& words, std::istream& in, std::os
     try {
         options = BuildGenerateOptions(args, in);
     } catch (const std::exception& e) {
-        err << PlainMessage(e.what()) << "\n";
+        err << ErrorMessage(e) << "\n";
         return 1;
     }
     return RunGeneration(args, options, out, err);

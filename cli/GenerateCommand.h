@@ -40,12 +40,21 @@ std::string GenerateHelp();
 TGenerateArgs ParseGenerateArgs(const std::vector<std::string>& args);
 
 // The settings file's options (when given) with the command line's over them, the
-// range lines from the arguments, range files or standard input, each file decoded
-// by support/TextDecode. Raises Exception with the message to show (exit code 1).
+// range lines from the arguments, range files or standard input, each file read
+// as a stream of lines of at most 1048576 bytes (TTextLineReader). Raises Exception
+// with the message to show (exit code 1): a file that cannot be read, with the
+// reason; a line over the cap, with its number; a settings value that would split
+// an output line (CheckSingleLineSettings).
 TZarvoOptions BuildGenerateOptions(const TGenerateArgs& args, std::istream& in);
+
+// The values of a settings file that go into one output line (NameTemplate,
+// CounterSymbol, NameCustomDelimiter) hold no CR or LF; raises Exception naming the
+// key of the first one that does. (The command line refuses its own with exit 2.)
+void CheckSingleLineSettings(const TZarvoOptions& options, const std::string& settingsFile);
 
 // The engine over the options; lines to out or to the -o file, which is replaced
 // only by a run that completes; the result text to err. Returns the exit code.
+// A failure of out raises TOutputError (RunCli reports it), and no result is told.
 int RunGeneration(const TGenerateArgs& args, const TZarvoOptions& options, std::ostream& out,
                   std::ostream& err);
 

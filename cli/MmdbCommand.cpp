@@ -3,6 +3,7 @@
 
 #include <iostream>
 
+#include "cli/FdStream.h"
 #include "cli/ZarvoCli.h"
 #include "mmdb/uMMDBInfo.h"
 #include "mmdb/uMMDBLineReader.h"
@@ -23,8 +24,9 @@ ascending order, at most 1000 lines in all. City databases (type ending in
 )";
 
 const char* const kMmdbEpilogue = R"(
-Exit status: 0 on success, 1 when the file cannot be read as a database (the
-message goes to standard error), 2 for bad options.
+Exit status: 0 on success, 1 when the file cannot be read as a database or the
+output cannot be written (the message goes to standard error), 2 for bad
+options.
 
 Example:
   zarvo-cli mmdb GeoLite2-Country.mmdb | head -20
@@ -43,13 +45,15 @@ IPv4 prefix lengths count from the IPv4 part of an IPv6 database.
 
 const char* const kLookupEpilogue = R"(
 Exit status: 0 when every address was looked up, 1 when the database cannot be
-read or an address is not valid (messages go to standard error), 2 for bad
-options.
+read, an address is not valid or the output cannot be written (messages go to
+standard error), 2 for bad options.
 
 Examples:
   zarvo-cli lookup GeoLite2-Country.mmdb 81.2.69.160 2001:218::1
   zarvo-cli lookup --json GeoLite2-City.mmdb 81.2.69.142
 )";
+
+const char* const kEmptyFile = "the database file name is empty";
 
 int Usage(std::ostream& err, const char* command, const std::string& message) {
     err << "zarvo-cli " << command << ": " << message << "\nRun 'zarvo-cli " << command
@@ -65,6 +69,7 @@ std::vector<TOption> MmdbOptions(TMmdbArgs& a) {
          .Long = "--date-format",
          .ValueName = "F",
          .Kind = TOptionKind::Text,
+         .SingleLine = true,
          .Help = "short date format of build_epoch, runs of d, m and y; default yyyy-mm-dd",
          .Examples = {{"--date-format", "dd.mm.yyyy"}},
          .Set = [&a](const TOptionValue& v) { a.DateFormat = v.Text; }},
@@ -96,31 +101,38 @@ std::string LookupHelp() {
 
 TMmdbArgs ParseMmdbArgs(const std::vector<std::string>& args) {
     TMmdbArgs a;
-    const auto file = [&a](const std::string& word) {
-        if (!a.File.empty()) throw TUsageError("give one database file");
+    bool haveFile = false;
+    const auto file = [&](const std::string& word) {
+        if (haveFile) throw TUsageError("give one database file");
+        if (word.empty()) throw TUsageError(kEmptyFile);
         a.File = word;
+        haveFile = true;
     };
     if (!ParseOptions(args, MmdbOptions(a), file)) {
         a.Help = true;
         return a;
     }
-    if (a.File.empty()) throw TUsageError("give the database file");
+    if (!haveFile) throw TUsageError("give the database file");
     return a;
 }
 
 TLookupArgs ParseLookupArgs(const std::vector<std::string>& args) {
     TLookupArgs a;
-    const auto word = [&a](const std::string& w) {
-        if (a.File.empty())
-            a.File = w;
-        else
+    bool haveFile = false;
+    const auto word = [&](const std::string& w) {
+        if (haveFile) {
             a.Addresses.push_back(w);
+            return;
+        }
+        if (w.empty()) throw TUsageError(kEmptyFile);
+        a.File = w;
+        haveFile = true;
     };
     if (!ParseOptions(args, LookupOptions(a), word)) {
         a.Help = true;
         return a;
     }
-    if (a.File.empty()) throw TUsageError("give the database file");
+    if (!haveFile) throw TUsageError("give the database file");
     if (a.Addresses.empty()) throw TUsageError("give at least one address");
     return a;
 }
@@ -145,11 +157,11 @@ int RunMmdb(const std::vector<std::string>& words, std::istream&, std::ostream& 
         }
         out << buf;
     } catch (const std::exception& e) {
-        err << PlainMessage(e.what()) << "\n";
+        err << ErrorMessage(e) << "\n";
         return 1;
     }
-    out.flush();
-    return out.good() ? 0 : 1;
+    CheckOutput(out);
+    return 0;
 }
 
 int RunLookup(const std::vector<std::string>& words, std::istream&, std::ostream& out, std::ostream& err) {
@@ -168,7 +180,7 @@ int RunLookup(const std::vector<std::string>& words, std::istream&, std::ostream
     try {
         reader = std::make_unique<TMMDBReader>(args.File);
     } catch (const std::exception& e) {
-        err << PlainMessage(e.what()) << "\n";
+        err << ErrorMessage(e) << "\n";
         return 1;
     }
     const bool city = IsCityDatabaseType(reader->Metadata().DatabaseType());
@@ -193,13 +205,16 @@ int RunLookup(const std::vector<std::string>& words, std::istream&, std::ostream
                     << '\n';
             }
         } catch (const std::exception& e) {
-            out.flush();
-            err << text << ": " << PlainMessage(e.what()) << "\n";
+            // The lines so far first, so that the message stands after them.
+            CheckOutput(out);
+            err << text << ": " << ErrorMessage(e) << "\n";
             rc = 1;
         }
+        // A failed output ends the run at the address where it is seen.
+        if (!out) throw TOutputError(StreamErrno(out));
     }
-    out.flush();
-    return out.good() ? rc : 1;
+    CheckOutput(out);
+    return rc;
 }
 
 } // namespace zarvo::cli

@@ -1,6 +1,10 @@
 #include "cli/ZarvoCli.h"
 
+#include <cerrno>
 #include <iostream>
+#include <new>
+
+#include "cli/CliArgs.h"
 
 namespace zarvo::cli {
 
@@ -20,9 +24,7 @@ void PrintUsage(std::ostream& os) {
        << "Version " << ZARVO_VERSION << "\n";
 }
 
-} // namespace
-
-int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
+int Dispatch(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
     if (args.empty()) {
         PrintUsage(err);
         return 2;
@@ -41,6 +43,23 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
     err << "zarvo-cli: unknown command '" << args[0] << "'\n\n";
     PrintUsage(err);
     return 2;
+}
+
+} // namespace
+
+int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
+    try {
+        const int code = Dispatch(args, in, out, err);
+        CheckOutput(out);
+        return code;
+    } catch (const TOutputError& e) {
+        // The reader went away (| head -1): nothing failed that the user must hear of.
+        if (e.Errno == EPIPE) return kExitBrokenPipe;
+        err << "zarvo-cli: " << e.what() << "\n";
+    } catch (const std::bad_alloc&) {
+        err << kNotEnoughMemory << "\n";
+    }
+    return 1;
 }
 
 } // namespace zarvo::cli

@@ -1,9 +1,24 @@
+#include <signal.h>
+
 #include <iostream>
 
+#include "cli/FdStream.h"
 #include "cli/ZarvoCli.h"
 
 int main(int argc, char** argv) {
-    std::ios::sync_with_stdio(false);
-    std::vector<std::string> args(argv + 1, argv + argc);
-    return zarvo::cli::RunCli(args, std::cin, std::cout, std::cerr);
+    // A reader that goes away (zarvo-cli generate ... | head -1) ends the program
+    // by SIGPIPE at the next write, as it ends any filter, also when the parent
+    // left the signal ignored or blocked.
+    ::signal(SIGPIPE, SIG_DFL);
+    sigset_t sigpipe;
+    sigemptyset(&sigpipe);
+    sigaddset(&sigpipe, SIGPIPE);
+    ::sigprocmask(SIG_UNBLOCK, &sigpipe, nullptr);
+
+    zarvo::cli::TFdInBuf inBuf(0);
+    zarvo::cli::TFdOutBuf outBuf(1);
+    std::istream in(&inBuf);
+    std::ostream out(&outBuf);
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    return zarvo::cli::RunCli(args, in, out, std::cerr);
 }

@@ -32,6 +32,8 @@ public:
     void Commit();
 
     const std::string& Path() const { return FPath; }
+    // The errno of the failure that ended the writer; 0 while none did.
+    int Error() const { return FError; }
 
 private:
     [[noreturn]] void Fail(int err);

@@ -29,6 +29,8 @@ public:
     TListFileWriter(const std::string& fileName, std::string_view delimiter);
     void Write(const TStringList& lines);
     void Close();
+    // The errno of the failure that ended the writer; 0 while none did.
+    int Error() const { return FFile.Error(); }
 
 private:
     TAtomicFileWriter FFile;

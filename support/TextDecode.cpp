@@ -1,6 +1,7 @@
 #include "support/TextDecode.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace zarvo {
 
@@ -127,6 +128,130 @@ std::vector<std::string> SplitLines(std::string_view text, size_t maxLine) {
 
 std::vector<std::string> DecodeTextLines(std::string_view bytes, size_t maxLine) {
     return SplitLines(DecodeText(bytes), maxLine);
+}
+
+} // namespace zarvo
+
+namespace zarvo {
+
+namespace {
+
+constexpr size_t kPieceSize = size_t{64} << 10;
+
+} // namespace
+
+TTextLineReader::TTextLineReader(TSource source, size_t maxLine)
+    : FSource(std::move(source)), FMaxLine(maxLine) {}
+
+// Reads the next piece behind the bytes not yet taken (at most two: the start of a
+// mark or half a UTF-16 unit); false at the end.
+bool TTextLineReader::Fill() {
+    if (FEndOfSource) return false;
+    if (FPiece.empty()) FPiece.resize(kPieceSize);
+    const size_t kept = FEnd - FPos;
+    std::copy(FPiece.begin() + static_cast<ptrdiff_t>(FPos), FPiece.begin() + static_cast<ptrdiff_t>(FEnd),
+              FPiece.begin());
+    FPos = 0;
+    FEnd = kept;
+    size_t got = 0;
+    try {
+        got = FSource(FPiece.data() + kept, FPiece.size() - kept);
+    } catch (...) {
+        FDone = true;
+        throw;
+    }
+    FEnd += got;
+    FEndOfSource = got == 0;
+    return got > 0;
+}
+
+TTextLineReader::TResult TTextLineReader::Next(std::string& line) {
+    line.clear();
+    if (FDone) return TResult::End;
+    if (!FStarted) {
+        FStarted = true;
+        // A mark takes up to three bytes, and a pipe may hand over fewer at a time.
+        while (FEnd - FPos < 3 && Fill()) {
+        }
+        const TByteOrderMark bom = DetectByteOrderMark(Pending());
+        FEncoding = bom.Encoding;
+        FPos += bom.Size;
+    }
+    FRaw.clear();
+    const TResult r = FEncoding == TTextEncoding::Utf8 ? Utf8Line(line) : Utf16Line(line);
+    if (r != TResult::End) ++FLineNumber;
+    if (r != TResult::Line) {
+        FDone = true;
+        std::string().swap(FRaw);
+        std::vector<char>().swap(FPiece);
+        FPos = FEnd = 0;
+    }
+    return r;
+}
+
+// CR and LF bytes never occur inside a UTF-8 sequence, so each line is made valid
+// on its own with the same result as the whole text.
+TTextLineReader::TResult TTextLineReader::Utf8Line(std::string& line) {
+    for (;;) {
+        if (FPos == FEnd && !Fill()) {
+            if (FRaw.empty()) return TResult::End; // the text ended with a line break, or was empty
+            line = SanitizeUtf8(FRaw);
+            return TResult::Line;
+        }
+        if (FAfterCR) {
+            FAfterCR = false;
+            if (FPiece[FPos] == '\n') {
+                ++FPos;
+                continue;
+            }
+        }
+        const std::string_view pending = Pending();
+        const size_t end = pending.find_first_of("\r\n");
+        const size_t size = end == std::string_view::npos ? pending.size() : end;
+        if (size > FMaxLine - FRaw.size()) return TResult::TooLong;
+        FRaw.append(pending.substr(0, size));
+        FPos += size;
+        if (end != std::string_view::npos) {
+            FAfterCR = pending[end] == '\r';
+            ++FPos;
+            line = SanitizeUtf8(FRaw);
+            return TResult::Line;
+        }
+    }
+}
+
+TTextLineReader::TResult TTextLineReader::Utf16Line(std::string& line) {
+    const bool bigEndian = FEncoding == TTextEncoding::Utf16BE;
+    for (;;) {
+        while (FEnd - FPos < 2 && Fill()) {
+        }
+        if (FEnd - FPos < 2) {
+            // An odd last byte is a unit cut short: U+FFFD, as Utf16ToUtf8 makes it.
+            if (FPos < FEnd) FRaw += FPiece[FPos++];
+            if (FRaw.empty()) return TResult::End;
+            line = Utf16ToUtf8(FRaw, bigEndian);
+            return TResult::Line;
+        }
+        const auto b0 = static_cast<unsigned char>(FPiece[FPos]),
+                   b1 = static_cast<unsigned char>(FPiece[FPos + 1]);
+        const uint32_t unit = bigEndian ? (uint32_t{b0} << 8 | b1) : (uint32_t{b1} << 8 | b0);
+        if (FAfterCR) {
+            FAfterCR = false;
+            if (unit == '\n') {
+                FPos += 2;
+                continue;
+            }
+        }
+        if (unit == '\r' || unit == '\n') {
+            FAfterCR = unit == '\r';
+            FPos += 2;
+            line = Utf16ToUtf8(FRaw, bigEndian);
+            return TResult::Line;
+        }
+        if (FRaw.size() / 2 >= FMaxLine) return TResult::TooLong;
+        FRaw.append(&FPiece[FPos], 2);
+        FPos += 2;
+    }
 }
 
 } // namespace zarvo

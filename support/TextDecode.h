@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,5 +39,43 @@ std::vector<std::string> SplitLines(std::string_view text, size_t maxLine = SIZE
 
 // DecodeText, then SplitLines.
 std::vector<std::string> DecodeTextLines(std::string_view bytes, size_t maxLine = SIZE_MAX);
+
+// The lines of a text of any length, read piece by piece as DecodeTextLines would
+// split them (the encoding decided by the first bytes), holding only one piece
+// and one line at a time: a stream without a line break (/dev/zero) cannot grow
+// memory past the line cap. A line may hold at most maxLine units as stored:
+// bytes in UTF-8, code units in UTF-16.
+class TTextLineReader {
+public:
+    // Fills data with up to size bytes and returns how many; 0 at the end of the
+    // text. A read error is raised from here and passes through Next.
+    using TSource = std::function<size_t(char* data, size_t size)>;
+    enum class TResult { Line, End, TooLong };
+
+    TTextLineReader(TSource source, size_t maxLine);
+    // The next line, decoded to UTF-8, into line. After TooLong (a line with more
+    // than maxLine units) or End every call gives End.
+    TResult Next(std::string& line);
+    // The 1-based number of the line Next gave or refused last.
+    uint64_t LineNumber() const { return FLineNumber; }
+    // What the first bytes chose; known once Next has been called.
+    TTextEncoding Encoding() const { return FEncoding; }
+
+private:
+    bool Fill();
+    TResult Utf8Line(std::string& line);
+    TResult Utf16Line(std::string& line);
+
+    std::string_view Pending() const { return {FPiece.data() + FPos, FEnd - FPos}; }
+
+    TSource FSource;
+    size_t FMaxLine;
+    std::vector<char> FPiece; // one piece of the source; [FPos, FEnd) is not yet taken
+    size_t FPos = 0, FEnd = 0;
+    std::string FRaw; // the current line as stored
+    TTextEncoding FEncoding = TTextEncoding::Utf8;
+    bool FStarted = false, FDone = false, FEndOfSource = false, FAfterCR = false;
+    uint64_t FLineNumber = 0;
+};
 
 } // namespace zarvo

@@ -79,6 +79,19 @@ void CheckTable(const std::string& command, std::vector<TOption> (*table)(TArgs&
         if (o.Kind == TOptionKind::Choice) {
             EXPECT_THROW(parse(Join(base, {o.Long, "none"})), TUsageError);
         }
+        if (o.Kind == TOptionKind::Text) {
+            // An empty value names nothing; leaving the option out says "none".
+            EXPECT_THROW(parse(Join(base, {o.Long, ""})), TUsageError);
+            EXPECT_THROW(parse(Join(base, {std::string(o.Long) + "="})), TUsageError);
+            // A line break would split an output line; file names may hold one.
+            for (const char* broken : {"a\nb", "\r", "a\r\n"}) {
+                if (o.SingleLine) {
+                    EXPECT_THROW(parse(Join(base, {o.Long, broken})), TUsageError);
+                } else {
+                    EXPECT_NO_THROW(parse(Join(base, {o.Long, broken})));
+                }
+            }
+        }
         for (const std::vector<std::string>& example : o.Examples) {
             EXPECT_FALSE(parse(Join(base, example)) == plain) << example[0];
         }

@@ -78,6 +78,9 @@ TEST(Cli, OptionsMeanWhatTheWindowsOptionsMean) {
         {{"--names", "x", "--delimiter", " | ", "10.0.0.9"}, "x | 10.0.0.9\n"},
         {{"--first", "5", "10.0.0.9"}, "10.0.0.9\n"}, // counter options do nothing without names
         {{"--", "-10.0.0.1"}, "0.0.0.1\n"},
+        // A word with line breaks holds one range a line, as the window's range lines do.
+        {{"10.0.0.1\r\n10.0.0.2"}, "10.0.0.1\n10.0.0.2\n"},
+        {{"--names", "%s", "a\nb=10.0.0.1"}, "b 10.0.0.1\n"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args{"generate"};
@@ -121,7 +124,18 @@ TEST(Cli, Errors) {
         {{"generate", "10.0.0.0/8"}, 1, "Too many IPs (2^24)\nMax. IP count: 1000000\n"},
         {{"generate", "--exclude", "[", "10.0.0.1"}, 1, "'[' is an invalid mask at (2)\n"},
         {{"generate", "--country", "/nonexistent.mmdb", "10.0.0.1"}, 1, "MMDB File not found\n"},
-        {{"generate", "--country", "", "10.0.0.1"}, 1, "Please, enter GeoIP2 MMDB File Path\n"},
+        {{"generate", "--country", "", "10.0.0.1"},
+         2,
+         "zarvo-cli generate: option '--country' needs a value that is not empty\n"},
+        {{"generate", "-o", "", "10.0.0.1"},
+         2,
+         "zarvo-cli generate: option '-o' needs a value that is not empty\n"},
+        {{"generate", "--output=", "10.0.0.1"},
+         2,
+         "zarvo-cli generate: option '--output' needs a value that is not empty\n"},
+        {{"generate", "--names", "a\nb", "10.0.0.1"},
+         2,
+         "zarvo-cli generate: option '--names' takes one line; its value holds a line break\n"},
         {{"generate", "-r", "/nonexistent/ranges.txt"}, 1, "zarvo-cli generate: cannot read range file"},
     };
     for (const auto& c : cases) {
@@ -277,10 +291,20 @@ TEST_F(CliFiles, RangeTextInEveryEncodingAFileMayCarry) {
     }
 }
 
+// The command line cannot give an empty database path (exit 2); a settings file
+// that ticks the country column without a path still gets the window's message.
+TEST_F(CliFiles, ASettingsFileWithoutADatabasePathIsReported) {
+    std::ofstream(dir / "zarvo2.ini") << "ResolveCountry=1\r\nMMDBFilePath=\r\n";
+    const CliResult r = Cli({"generate", "--settings", (dir / "zarvo2.ini").string(), "10.0.0.1"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "Please, enter GeoIP2 MMDB File Path\n");
+    EXPECT_EQ(r.out, "");
+}
+
 TEST_F(CliFiles, AFolderAsRangeFileIsReported) {
     const CliResult r = Cli({"generate", "-r", dir.string()});
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "zarvo-cli generate: cannot read range file '" + dir.string() + "'\n");
+    EXPECT_EQ(r.err, "zarvo-cli generate: cannot read range file '" + dir.string() + "': Is a directory\n");
 }
 
 } // namespace

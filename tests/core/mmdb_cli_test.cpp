@@ -60,6 +60,11 @@ TEST(MmdbCli, ErrorsAndHelp) {
          "Invalid search tree, bad bit 32\n"},
         {{"lookup", "/nonexistent.mmdb", "1.2.3.4"}, 1, "Cannot open file \"/nonexistent.mmdb\"."},
         {{"mmdb"}, 2, "give the database file"},
+        {{"mmdb", ""}, 2, "zarvo-cli mmdb: the database file name is empty\n"},
+        {{"lookup", "", "1.2.3.4"}, 2, "zarvo-cli lookup: the database file name is empty\n"},
+        {{"lookup", "", TestDb("GeoIP2-Country-Test.mmdb"), "1.2.3.4"},
+         2,
+         "zarvo-cli lookup: the database file name is empty\n"},
         {{"lookup", TestDb("GeoIP2-Country-Test.mmdb")}, 2, "give at least one address"},
         {{"lookup", "--bogus"}, 2, "unknown option '--bogus'"},
     };

@@ -2,6 +2,9 @@
 // breaks and the line cap.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <stdexcept>
+
 #include "support/TextDecode.h"
 
 using namespace zarvo;
@@ -108,6 +111,147 @@ TEST(TextDecode, Lines) {
     EXPECT_EQ(DecodeTextLines("\xEF\xBB\xBF"
                               "10.0.0.1\r\n"),
               (Lines{"10.0.0.1"}));
+}
+
+} // namespace
+
+namespace {
+
+// UTF-16 LE with its byte-order mark.
+std::string Utf16Bytes(std::u16string_view s) {
+    std::string out = "\xFF\xFE";
+    for (char16_t c : s) {
+        out.push_back(static_cast<char>(c & 0xFF));
+        out.push_back(static_cast<char>(c >> 8));
+    }
+    return out;
+}
+
+// Hands out text in pieces of at most `piece` bytes, as a pipe may.
+struct TPieces {
+    std::string text;
+    size_t piece;
+    size_t pos = 0;
+    size_t operator()(char* data, size_t size) {
+        const size_t n = std::min({size, piece, text.size() - pos});
+        text.copy(data, n, pos);
+        pos += n;
+        return n;
+    }
+};
+
+std::vector<std::string> ReadAll(TTextLineReader& reader) {
+    std::vector<std::string> lines;
+    std::string line;
+    while (reader.Next(line) == TTextLineReader::TResult::Line) lines.push_back(line);
+    return lines;
+}
+
+TEST(TextLineReader, GivesTheLinesOfTheWholeTextInAnyPieces) {
+    const std::string utf16le = Bytes({0xFF, 0xFE, 'a', 0,    '\r', 0,    '\n', 0,    0x3D, 0xD8, 0x00,
+                                       0xDE, '\r', 0,   0x00, 0xD8, '\n', 0,    '\n', 0,    'b',  0});
+    const std::string texts[] = {
+        "",
+        "\n",
+        "a",
+        "a\n",
+        "a\r\nb\r\n",
+        "a\rb\r",
+        "\r\r\n\n\r",
+        "a\n\rb",
+        "\xEF\xBB\xBF",
+        "\xEF\xBB",
+        "\xEF\xBB\xBF"
+        "10.0.0.1\r\n10.0.0.2",
+        "x\xEF\xBB\xBF\n\xEF\xBB\xBF",
+        "caf\xE9\r\n\xE2\x82\n\xF0\x9F\x98\x80\r\xC3",
+        std::string("a\0b\n", 4),
+        utf16le,
+        utf16le + "x", // odd last byte
+        Bytes({0xFF, 0xFE, 'a', 0, '\r', 0}) + "x",
+        Bytes({0xFE, 0xFF, 0, 'a', 0, '\r', 0, '\n', 0xD8, 0x3D, 0xDE, 0x00, 0, '\r', 0, 'c'}),
+        Bytes({0xFE, 0xFF}),
+        Bytes({0xFE, 0xFF, 0}),
+        std::string(70000, 'a') + "\r" + std::string(70000, 'b') + "\r\n",
+    };
+    for (const std::string& text : texts) {
+        for (size_t piece : {size_t{1}, size_t{2}, size_t{3}, size_t{5}, SIZE_MAX}) {
+            SCOPED_TRACE(testing::Message() << text.substr(0, 20) << " in pieces of " << piece);
+            TTextLineReader reader(TPieces{text, piece}, SIZE_MAX);
+            EXPECT_EQ(ReadAll(reader), DecodeTextLines(text));
+            std::string line;
+            EXPECT_EQ(reader.Next(line), TTextLineReader::TResult::End); // and stays at the end
+        }
+    }
+}
+
+TEST(TextLineReader, RefusesALineOverTheCapWithItsNumber) {
+    using R = TTextLineReader::TResult;
+    struct Case {
+        const char* what;
+        std::string text;
+        std::vector<std::string> before; // the lines given before the refusal
+        uint64_t refused;                // 0: none
+    };
+    const Case cases[] = {
+        {"UTF-8 at the cap", "abc\nabc", {"abc", "abc"}, 0},
+        {"UTF-8 over the cap", "abc\n\nabcd\nab", {"abc", ""}, 3},
+        {"the last line over the cap", "ab\r\nabcd", {"ab"}, 2},
+        {"the mark is not counted",
+         "\xEF\xBB\xBF"
+         "abc",
+         {"abc"},
+         0},
+        {"UTF-16 counts code units",
+         Utf16Bytes(u"abc\r\n\u00E9\u00E9\u00E9"),
+         {"abc", "\xC3\xA9\xC3\xA9\xC3\xA9"},
+         0},
+        {"UTF-16 over the cap", Utf16Bytes(u"abc\nabcd"), {"abc"}, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TTextLineReader reader(TPieces{c.text, 2}, 3);
+        EXPECT_EQ(ReadAll(reader), c.before);
+        std::string line;
+        if (c.refused == 0) {
+            EXPECT_EQ(reader.Next(line), R::End);
+            continue;
+        }
+        EXPECT_EQ(reader.LineNumber(), c.refused);
+        EXPECT_EQ(reader.Next(line), R::End);
+    }
+}
+
+TEST(TextLineReader, AnEndlessLineIsRefusedAfterTheCapAndOnePiece) {
+    size_t asked = 0;
+    TTextLineReader reader(
+        [&asked](char* data, size_t size) {
+            std::fill_n(data, size, '\0');
+            asked += size;
+            return size;
+        },
+        size_t{1} << 20);
+    std::string line;
+    EXPECT_EQ(reader.Next(line), TTextLineReader::TResult::TooLong);
+    EXPECT_EQ(reader.LineNumber(), 1u);
+    EXPECT_LE(asked, (size_t{1} << 20) + (size_t{64} << 10));
+}
+
+TEST(TextLineReader, AReadErrorPassesThrough) {
+    bool first = true;
+    TTextLineReader reader(
+        [&first](char* data, size_t) -> size_t {
+            if (!first) throw std::runtime_error("Input/output error");
+            first = false;
+            std::copy_n("a\nb", 3, data);
+            return 3;
+        },
+        SIZE_MAX);
+    std::string line;
+    EXPECT_EQ(reader.Next(line), TTextLineReader::TResult::Line);
+    EXPECT_EQ(line, "a");
+    EXPECT_THROW(reader.Next(line), std::runtime_error);
+    EXPECT_EQ(reader.Next(line), TTextLineReader::TResult::End);
 }
 
 } // namespace

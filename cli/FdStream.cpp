@@ -1,0 +1,98 @@
+#include "cli/FdStream.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace zarvo::cli {
+
+namespace {
+
+constexpr size_t kBufferSize = size_t{64} << 10;
+
+} // namespace
+
+TFdOutBuf::~TFdOutBuf() {
+    FlushBuffer();
+}
+
+bool TFdOutBuf::WriteAll(const char* p, size_t n) {
+    while (n > 0 && FError == 0) {
+        const ssize_t w = ::write(FFd, p, n);
+        if (w > 0) {
+            p += w;
+            n -= static_cast<size_t>(w);
+        } else if (w == 0) {
+            FError = ENOSPC;
+        } else if (errno != EINTR) {
+            FError = errno;
+        }
+    }
+    return FError == 0;
+}
+
+bool TFdOutBuf::FlushBuffer() {
+    const size_t n = static_cast<size_t>(pptr() - pbase());
+    const bool ok = n == 0 || WriteAll(pbase(), n);
+    if (!FBuffer.empty()) setp(FBuffer.data(), FBuffer.data() + FBuffer.size());
+    return ok && FError == 0;
+}
+
+TFdOutBuf::int_type TFdOutBuf::overflow(int_type c) {
+    if (FBuffer.empty()) {
+        FBuffer.resize(kBufferSize);
+    } else if (!FlushBuffer()) {
+        return traits_type::eof();
+    }
+    setp(FBuffer.data(), FBuffer.data() + FBuffer.size());
+    if (FError != 0) return traits_type::eof();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+        *pptr() = traits_type::to_char_type(c);
+        pbump(1);
+    }
+    return traits_type::not_eof(c);
+}
+
+std::streamsize TFdOutBuf::xsputn(const char* s, std::streamsize n) {
+    if (FError != 0) return 0;
+    const auto size = static_cast<size_t>(n);
+    if (size <= static_cast<size_t>(epptr() - pptr())) {
+        traits_type::copy(pptr(), s, size);
+        pbump(static_cast<int>(n));
+        return n;
+    }
+    // A large piece goes out in one call rather than through the buffer.
+    if (!FlushBuffer()) return 0;
+    if (size < kBufferSize) return std::streambuf::xsputn(s, n);
+    return WriteAll(s, size) ? n : 0;
+}
+
+int TFdOutBuf::sync() {
+    return FlushBuffer() ? 0 : -1;
+}
+
+TFdInBuf::int_type TFdInBuf::underflow() {
+    if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+    if (FError != 0) return traits_type::eof();
+    if (FBuffer.empty()) FBuffer.resize(kBufferSize);
+    for (;;) {
+        const ssize_t r = ::read(FFd, FBuffer.data(), FBuffer.size());
+        if (r > 0) {
+            setg(FBuffer.data(), FBuffer.data(), FBuffer.data() + r);
+            return traits_type::to_int_type(*gptr());
+        }
+        if (r == 0) return traits_type::eof();
+        if (errno != EINTR) {
+            FError = errno;
+            return traits_type::eof();
+        }
+    }
+}
+
+int StreamErrno(const std::ios& stream) {
+    if (const auto* out = dynamic_cast<const TFdOutBuf*>(stream.rdbuf())) return out->Error();
+    if (const auto* in = dynamic_cast<const TFdInBuf*>(stream.rdbuf())) return in->Error();
+    return 0;
+}
+
+} // namespace zarvo::cli

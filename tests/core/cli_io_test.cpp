@@ -1,0 +1,368 @@
+// Every input and output path of zarvo-cli against what a broken or hostile
+// environment hands it: range input that cannot be read or never ends, output
+// that fails or whose reader goes away, multi-line values, and memory that runs
+// out. Where signals, exit statuses and memory limits must be real, the built
+// program runs in a child process.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "cli/FdStream.h"
+#include "cli/GenerateCommand.h"
+#include "cli/ZarvoCli.h"
+#include "mmdb_builder.h"
+
+namespace fs = std::filesystem;
+using namespace zarvo;
+using namespace zarvo::cli;
+using mmdbtest::TestDb;
+
+namespace {
+
+#ifdef __SANITIZE_ADDRESS__
+constexpr bool kAddressSanitizer = true; // its shadow memory needs more address space than a limit leaves
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+const std::string kCannotWrite =
+    std::string("zarvo-cli: cannot write output: ") + std::strerror(ENOSPC) + "\n";
+
+struct TFd {
+    int Fd = -1;
+    explicit TFd(int fd) : Fd(fd) {}
+    TFd(const TFd&) = delete;
+    TFd& operator=(const TFd&) = delete;
+    ~TFd() { Close(); }
+    void Close() {
+        if (Fd >= 0) ::close(Fd);
+        Fd = -1;
+    }
+};
+
+struct TRun {
+    int Code;
+    std::string Out, Err;
+};
+
+// In-process, with standard input read from inFd, or standard output written to
+// outFd, through the program's own descriptor streams.
+TRun RunReading(const std::vector<std::string>& args, int inFd) {
+    TFdInBuf buf(inFd);
+    std::istream in(&buf);
+    std::ostringstream out, err;
+    const int code = RunCli(args, in, out, err);
+    return {code, out.str(), err.str()};
+}
+
+TRun RunWriting(const std::vector<std::string>& args, int outFd) {
+    std::istringstream in;
+    TFdOutBuf buf(outFd);
+    std::ostream out(&buf);
+    std::ostringstream err;
+    const int code = RunCli(args, in, out, err);
+    return {code, "", err.str()};
+}
+
+std::string Replace(std::string text, const std::string& what, const std::string& with) {
+    const size_t at = text.find(what);
+    return at == std::string::npos ? text : text.replace(at, what.size(), with);
+}
+
+std::string Utf16(const std::string& ascii) {
+    std::string out = "\xFF\xFE";
+    for (char c : ascii) out += std::string{c, '\0'};
+    return out;
+}
+
+class CliInput : public ::testing::Test {
+protected:
+    fs::path dir;
+    void SetUp() override {
+        dir =
+            fs::temp_directory_path() /
+            ("zarvo-cli-io-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    std::string File(const std::string& name, const std::string& bytes) {
+        std::ofstream(dir / name, std::ios::binary) << bytes;
+        return (dir / name).string();
+    }
+};
+
+// Each hostile input through each way ranges come in: -r FILE, -r - and standard
+// input. "%s" in the message stands for the source's name.
+TEST_F(CliInput, EveryRangeSourceRefusesWhatItCannotRead) {
+    const size_t cap = 1048576;
+    struct Case {
+        const char* what;
+        std::string path, err, out = "";
+    };
+    const Case cases[] = {
+        {"a folder", dir.string(), "zarvo-cli generate: cannot read %s: Is a directory\n"},
+        {"endless input without a line break", "/dev/zero",
+         "zarvo-cli generate: %s, line 1: line longer than 1048576 bytes\n"},
+        {"a line over the cap",
+         File("long.txt", "10.0.0.1\n; c\n" + std::string(cap + 1, 'a') + "\n10.0.0.2\n"),
+         "zarvo-cli generate: %s, line 3: line longer than 1048576 bytes\n"},
+        {"a UTF-16 line over the cap", File("long16.txt", Utf16("10.0.0.1\r\n" + std::string(cap + 1, 'a'))),
+         "zarvo-cli generate: %s, line 2: line longer than 1048576 UTF-16 code units\n"},
+        {"a line at the cap", File("cap.txt", "10.0.0.1\n" + std::string(cap, 'a') + "\n"), "", "10.0.0.1\n"},
+        {"a UTF-16 line at the cap", File("cap16.txt", Utf16(std::string(cap, 'a') + "\n10.0.0.1")), "",
+         "10.0.0.1\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const TRun file = RunReading({"generate", "-r", c.path}, -1);
+        EXPECT_EQ(file.Err,
+                  c.err.empty() ? "1 IPs generated.\n" : Replace(c.err, "%s", "range file '" + c.path + "'"));
+        EXPECT_EQ(file.Out, c.out);
+        EXPECT_EQ(file.Code, c.err.empty() ? 0 : 1);
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"generate", "-r", "-"}, std::vector<std::string>{"generate"}}) {
+            SCOPED_TRACE(args.size() == 1 ? "standard input" : "-r -");
+            const TFd in(::open(c.path.c_str(), O_RDONLY | O_CLOEXEC));
+            ASSERT_GE(in.Fd, 0);
+            const TRun r = RunReading(args, in.Fd);
+            EXPECT_EQ(r.Err, c.err.empty() ? "1 IPs generated.\n" : Replace(c.err, "%s", "standard input"));
+            EXPECT_EQ(r.Out, c.out);
+            EXPECT_EQ(r.Code, c.err.empty() ? 0 : 1);
+        }
+    }
+    const std::string missing = (dir / "missing.txt").string();
+    EXPECT_EQ(RunReading({"generate", "-r", missing}, -1).Err,
+              "zarvo-cli generate: cannot read range file '" + missing + "': " + std::strerror(ENOENT) +
+                  "\n");
+}
+
+// Output to a full disk: every command says so with the reason, exits 1, and
+// generate tells no result for lines that were lost.
+TEST(CliOutput, AFailedWriteIsReportedWithItsReason) {
+    const std::string db = TestDb("GeoIP2-Country-Test.mmdb");
+    const std::vector<std::string> commands[] = {
+        {"generate", "10.0.0.0/30"},
+        {"generate", "--names", "host#", "10.0.0.0/16"}, // many chunks
+        {"generate", "--country", db, "81.2.69.160"},    // held until the run is complete
+        {"generate", "--help"},
+        {"mmdb", db},
+        {"mmdb", "--help"},
+        {"lookup", db, "81.2.69.160"},
+        {"lookup", db, "81.2.69.160", "not-an-address"},
+        {"lookup", "--help"},
+        {"--help"},
+        {"--version"},
+    };
+    for (const std::vector<std::string>& args : commands) {
+        SCOPED_TRACE(args[0] + " " + args[1 % args.size()]);
+        const TFd full(::open("/dev/full", O_WRONLY | O_CLOEXEC));
+        ASSERT_GE(full.Fd, 0);
+        const TRun r = RunWriting(args, full.Fd);
+        EXPECT_EQ(r.Code, 1);
+        EXPECT_EQ(r.Err, kCannotWrite);
+    }
+    // -o FILE reports its own way, naming the file.
+    std::istringstream in;
+    std::ostringstream out, err;
+    EXPECT_EQ(RunCli({"generate", "-o", "/dev/full", "10.0.0.0/30"}, in, out, err), 1);
+    EXPECT_EQ(err.str(), "Cannot create file \"/dev/full\". " + std::string(std::strerror(ENOSPC)) + "\n");
+}
+
+// A stream that fails without saying why still fails the run.
+TEST(CliOutput, AStreamWithoutAReasonFailsTheRunToo) {
+    struct TFailing : std::streambuf {
+        int_type overflow(int_type) override { return traits_type::eof(); }
+    } failing;
+    std::istringstream in;
+    std::ostream out(&failing);
+    std::ostringstream err;
+    EXPECT_EQ(RunCli({"generate", "10.0.0.0/30"}, in, out, err), 1);
+    EXPECT_EQ(err.str(), "zarvo-cli: cannot write output\n");
+}
+
+// In a process that ignores SIGPIPE (as this one does here) a reader that goes away
+// surfaces as EPIPE: the run ends without a message and with the status a shell
+// shows for SIGPIPE, to standard output and to -o alike.
+TEST(CliOutput, AReaderThatGoesAwayEndsTheRunQuietly) {
+    void (*saved)(int) = ::signal(SIGPIPE, SIG_IGN);
+    for (bool toFile : {false, true}) {
+        SCOPED_TRACE(toFile ? "-o /dev/fd/N" : "standard output");
+        int ends[2];
+        ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+        TFd readEnd(ends[0]), writeEnd(ends[1]);
+        // The reader takes one piece and leaves; the run has far more to write.
+        std::thread reader([&readEnd] {
+            char piece[4096];
+            (void)!::read(readEnd.Fd, piece, sizeof piece);
+            readEnd.Close();
+        });
+        TRun r;
+        if (toFile) {
+            std::istringstream in;
+            std::ostringstream out, err;
+            const int code = RunCli(
+                {"generate", "-o", "/dev/fd/" + std::to_string(writeEnd.Fd), "10.0.0.0/14"}, in, out, err);
+            r = {code, out.str(), err.str()};
+        } else {
+            r = RunWriting({"generate", "10.0.0.0/14"}, writeEnd.Fd);
+        }
+        reader.join();
+        EXPECT_EQ(r.Code, kExitBrokenPipe);
+        EXPECT_EQ(r.Err, "");
+    }
+    ::signal(SIGPIPE, saved);
+}
+
+// ---- the built program ----
+
+enum class TSigpipe { Default, Ignored, Blocked };
+
+struct TChild {
+    std::vector<std::string> Args; // Args[0] is the program
+    std::string Stdout = "";       // a path; empty: a pipe nobody reads
+    TSigpipe Sigpipe = TSigpipe::Default;
+    rlim_t AddressSpace = RLIM_INFINITY;
+};
+
+struct TExit {
+    int Status; // as waitpid gives it
+    std::string Err;
+};
+
+TExit RunChild(const TChild& c) {
+    std::vector<char*> argv;
+    for (const std::string& a : c.Args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    int err[2], out[2] = {-1, -1};
+    EXPECT_EQ(::pipe2(err, O_CLOEXEC), 0);
+    if (c.Stdout.empty()) {
+        EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
+        ::close(out[0]); // nobody will read
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // Only calls that are safe between fork and exec.
+        const int o = c.Stdout.empty() ? out[1] : ::open(c.Stdout.c_str(), O_WRONLY);
+        const int i = ::open("/dev/null", O_RDONLY);
+        if (o < 0 || i < 0 || ::dup2(o, 1) < 0 || ::dup2(i, 0) < 0 || ::dup2(err[1], 2) < 0) ::_exit(126);
+        if (c.Sigpipe == TSigpipe::Ignored) ::signal(SIGPIPE, SIG_IGN);
+        if (c.Sigpipe == TSigpipe::Blocked) {
+            sigset_t set;
+            sigemptyset(&set);
+            sigaddset(&set, SIGPIPE);
+            ::sigprocmask(SIG_BLOCK, &set, nullptr);
+        }
+        const struct rlimit limit = {c.AddressSpace, c.AddressSpace};
+        if (c.AddressSpace != RLIM_INFINITY) ::setrlimit(RLIMIT_AS, &limit);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(err[1]);
+    if (out[1] >= 0) ::close(out[1]);
+    std::string text;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(err[0], buf, sizeof buf)) != 0;) {
+        if (n > 0)
+            text.append(buf, static_cast<size_t>(n));
+        else if (errno != EINTR)
+            break;
+    }
+    ::close(err[0]);
+    int status = 0;
+    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+    return {status, text};
+}
+
+TEST(CliProcess, AFullDiskIsReportedWithItsReason) {
+    const std::string db = TestDb("GeoIP2-Country-Test.mmdb");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{ZARVO_CLI, "generate", "10.0.0.0/30"},
+          {ZARVO_CLI, "generate", "--help"},
+          {ZARVO_CLI, "mmdb", db},
+          {ZARVO_CLI, "lookup", db, "81.2.69.160"}}) {
+        SCOPED_TRACE(args[1] + " " + args[2]);
+        const TExit r = RunChild({.Args = args, .Stdout = "/dev/full"});
+        ASSERT_TRUE(WIFEXITED(r.Status));
+        EXPECT_EQ(WEXITSTATUS(r.Status), 1);
+        EXPECT_EQ(r.Err, kCannotWrite);
+    }
+}
+
+// zarvo-cli generate ... | head -1: SIGPIPE ends the program, silently, whatever
+// the parent left the signal as.
+TEST(CliProcess, AClosedPipeEndsTheProgramBySigpipe) {
+    for (TSigpipe inherited : {TSigpipe::Default, TSigpipe::Ignored, TSigpipe::Blocked}) {
+        SCOPED_TRACE(static_cast<int>(inherited));
+        const TExit r = RunChild({.Args = {ZARVO_CLI, "generate", "10.0.0.0/12"}, .Sigpipe = inherited});
+        ASSERT_TRUE(WIFSIGNALED(r.Status)) << r.Status;
+        EXPECT_EQ(WTERMSIG(r.Status), SIGPIPE);
+        EXPECT_EQ(r.Err, "");
+    }
+}
+
+// Endless ranges on standard input fill any memory; the run then says so in the
+// system's words. (Under AddressSanitizer no address-space limit can be set.)
+TEST(CliProcess, MemoryThatRunsOutIsSaidInTheSystemsWords) {
+    if (kAddressSanitizer) GTEST_SKIP() << "address-space limit under AddressSanitizer";
+    const TExit r = RunChild({.Args = {"/bin/sh", "-c", "yes | exec \"$0\" generate", ZARVO_CLI},
+                              .Stdout = "/dev/null",
+                              .AddressSpace = rlim_t{256} << 20});
+    ASSERT_TRUE(WIFEXITED(r.Status)) << r.Status;
+    EXPECT_EQ(WEXITSTATUS(r.Status), 1);
+    EXPECT_EQ(r.Err, "Not enough memory\n");
+}
+
+// ---- values that would split an output line ----
+
+TEST(CliLines, ASettingsValueWithALineBreakIsRefusedByItsKey) {
+    struct Case {
+        std::string TZarvoOptions::*field;
+        const char* key;
+    };
+    const Case cases[] = {
+        {&TZarvoOptions::NameTemplate, "NameTemplate"},
+        {&TZarvoOptions::CounterSymbol, "CounterSymbol"},
+        {&TZarvoOptions::NameCustomDelimiter, "NameCustomDelimiter"},
+    };
+    EXPECT_NO_THROW(CheckSingleLineSettings(TZarvoOptions{}, "s.ini"));
+    for (const Case& c : cases) {
+        for (const char* value : {"a\nb", "\r", "a\r\n"}) {
+            TZarvoOptions o;
+            o.*c.field = value;
+            try {
+                CheckSingleLineSettings(o, "s.ini");
+                ADD_FAILURE() << c.key << " taken";
+            } catch (const Exception& e) {
+                EXPECT_EQ(std::string(e.what()),
+                          std::string("zarvo-cli generate: settings file 's.ini': the value of ") + c.key +
+                              " holds a line break");
+            }
+        }
+    }
+}
+
+// A settings file cannot carry a line break into a value either: its lines end at
+// CR or LF. The lines written are the lines counted.
+TEST_F(CliInput, ASettingsFileCannotSplitAnOutputLine) {
+    const std::string ini = File("zarvo2.ini", "GenerateNames=1\r\nNameTemplate=a\rb#\r\nCounterSymbol=#\r\n"
+                                               "NameDelimiter=4\r\nNameCustomDelimiter=|\n|\r\n"
+                                               "IPRangeN=1\r\nIPRange1=10.0.0.0/30\r\n");
+    const TRun r = RunReading({"generate", "--settings", ini}, -1);
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Out, "a|10.0.0.0\na|10.0.0.1\na|10.0.0.2\na|10.0.0.3\n");
+    EXPECT_EQ(r.Err, "4 IPs generated.\n");
+}
+
+} // namespace
