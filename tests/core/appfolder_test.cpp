@@ -8,6 +8,7 @@
 
 #include "options/ZarvoSettings.h"
 #include "options/uAppFolder.h"
+#include "test_files.h"
 
 namespace fs = std::filesystem;
 using namespace zarvo;
@@ -16,17 +17,12 @@ namespace {
 
 class AppFolderTest : public ::testing::Test {
 protected:
+    test::TTempDir temp{"appfolder"};
     void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "zarvo-appfolder-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        root = tmpl;
+        root = temp.Path().string();
         exeDir = root + "/bin";
         config = root + "/config";
         fs::create_directories(exeDir);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(root, ec);
     }
     TAppFolderEnv Env(std::vector<std::string> args = {}) const {
         return {std::move(args), exeDir, config, root};

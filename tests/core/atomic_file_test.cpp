@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "support/AtomicFile.h"
+#include "test_files.h"
 #include "support/ZarvoText.h"
 
 namespace fs = std::filesystem;
@@ -23,16 +24,6 @@ namespace {
 
 class AtomicFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "zarvo-atomic-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(dir, ec);
-    }
     static void Put(const fs::path& p, const std::string& bytes) {
         std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
     }
@@ -48,7 +39,8 @@ protected:
         std::sort(names.begin(), names.end());
         return names;
     }
-    fs::path dir;
+    test::TTempDir temp{"atomic"};
+    const fs::path dir = temp.Path();
 };
 
 mode_t Umask() {

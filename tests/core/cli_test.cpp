@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "cli/ZarvoCli.h"
+#include "test_files.h"
 
 namespace fs = std::filesystem;
 
@@ -241,14 +242,7 @@ TEST_F(CliFiles, AFailedRunLeavesTheOutputFileAsItWas) {
     EXPECT_EQ(lines.substr(lines.size() - 15), "\r\n10.3.255.255 ");
 }
 
-std::string Utf16(std::u16string_view s, bool bigEndian) {
-    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
-    for (char16_t c : s) {
-        const char hi = static_cast<char>(c >> 8), lo = static_cast<char>(c & 0xFF);
-        out += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
-    }
-    return out;
-}
+std::string Utf16(std::u16string_view s, bool bigEndian) { return zarvo::test::Utf16Bytes(s, bigEndian); }
 
 TEST_F(CliFiles, RangeTextInEveryEncodingAFileMayCarry) {
     // Ranges as editors save them; labels go through the name template ("%s").

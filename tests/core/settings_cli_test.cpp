@@ -9,6 +9,7 @@
 
 #include "cli/ZarvoCli.h"
 #include "options/ZarvoSettings.h"
+#include "test_files.h"
 
 namespace fs = std::filesystem;
 using namespace zarvo;
@@ -17,10 +18,9 @@ namespace {
 
 class SettingsCli : public ::testing::Test {
 protected:
+    test::TTempDir temp{"settings-cli"};
     void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "zarvo-settings-cli-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir = tmpl;
+        dir = temp.Path().string();
         file = dir + "/zarvo2.ini";
 
         TZarvoOptions current;
@@ -35,10 +35,6 @@ protected:
         web.TotalCount = "3";
         SaveNamedSettings(sets, "web servers", web);
         SaveSettingsFile(file, current, sets);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
     }
     int Run(std::vector<std::string> args) {
         std::istringstream in;
