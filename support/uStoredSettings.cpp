@@ -1,6 +1,7 @@
 #include "support/uStoredSettings.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "support/ZarvoText.h"
 
@@ -75,11 +76,21 @@ void TStoredSettingsList::LoadFromList(const TVHashedStringList& lst, std::strin
     const int64_t n = std::min<int64_t>(StrToIntDef(lst.GetValue(std::string(P) + "N"), -1), cap);
     std::string lineKey(".");
     lineKey += T;
+    // The sets by name (ASCII case folded, the first of a name wins, as IndexOfName
+    // finds it), so that a file of thousands of sets loads in linear time.
+    auto fold = [](std::string_view s) {
+        std::string f(s);
+        for (char& c : f) c = AsciiLower(c);
+        return f;
+    };
+    std::unordered_map<std::string, TStoredSettings*> byName;
+    for (const auto& item : FItems)
+        if (item) byName.emplace(fold(item->Name()), item.get());
     for (int64_t i = 1; i <= n; ++i) {
         const size_t ui = static_cast<size_t>(i);
         const std::string name = lst.GetValue(Key(P, ui, ".Name"));
         if (name.empty()) continue;
-        TStoredSettings* set = GetSettingsByName(name);
+        TStoredSettings*& set = byName[fold(name)];
         if (set) {
             set->Settings().Clear();
         } else {
