@@ -230,6 +230,37 @@ TEST_F(SettingsFile, RandomBytesNeverBreakTheReader) {
     }
 }
 
+TEST_F(SettingsFile, ThousandsOfSetsLoadWithTheirValues) {
+    const int n = 3000;
+    auto options = [](int i) {
+        TZarvoOptions o;
+        o.IPRanges = {Format("10.%d.%d.0/24", i / 256, i % 256)};
+        o.Ports = std::to_string(1000 + i);
+        o.Random = i % 2;
+        o.NameTemplate = Format("host%d-#", i);
+        return o;
+    };
+    TStoredSettingsList sets;
+    for (int i = 0; i < n; ++i) SaveNamedSettings(sets, Format("set %d", i), options(i));
+    SaveSettingsFile(path, TZarvoOptions(), sets);
+    // Counts that promise far more lines than there are change nothing.
+    std::string garbled = ReadBytes();
+    ReplaceAll(garbled, ".Count=", ".Count=2000000000\r\nX=");
+    for (const std::string& bytes : {ReadBytes(), garbled}) {
+        WriteBytes(bytes);
+        TZarvoOptions o;
+        TStoredSettingsList back;
+        ASSERT_TRUE(LoadSettingsFile(path, o, back));
+        ASSERT_EQ(back.Count(), static_cast<size_t>(n));
+        for (int i = 0; i < n; ++i) {
+            ASSERT_EQ(back.GetSettings(static_cast<size_t>(i)).Name(), Format("set %d", i));
+            TZarvoOptions fromSet;
+            ASSERT_TRUE(LoadNamedSettings(back, Format("SET %d", i), fromSet));
+            ASSERT_TRUE(fromSet == options(i)) << i;
+        }
+    }
+}
+
 // Peak memory while reading files made of the shortest lines there are, where a
 // string and index entry per line once cost fifty times the file: the file and
 // its lines must now stay within a few times its size.
