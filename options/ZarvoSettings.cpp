@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <type_traits>
 #include <variant>
 
@@ -260,22 +261,31 @@ TVHashedStringList ReadSettingsList(const std::string& path) {
     std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!f) fail(errno);
     std::string bytes;
+    struct stat st {};
+    if (::fstat(::fileno(f.get()), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+        bytes.reserve(std::min(static_cast<size_t>(st.st_size), kMaxSettingsFile));
     char buf[1 << 16];
     while (bytes.size() < kMaxSettingsFile) {
-        const size_t got = std::fread(buf, 1, sizeof buf, f.get());
+        const size_t got = std::fread(buf, 1, std::min(sizeof buf, kMaxSettingsFile - bytes.size()), f.get());
         bytes.append(buf, got);
-        if (got < sizeof buf) break;
+        if (got == 0) break;
     }
     if (std::ferror(f.get())) fail(errno ? errno : EIO);
+    f.reset();
+    // The text becomes the list's buffer. Only name=value lines are kept: every
+    // reader of the file looks lines up by name, and a line without "=" has none
+    // (64 MB of empty lines would otherwise cost an entry each).
     TVHashedStringList l(256);
-    l.Assign(SettingsTextToLines(bytes));
+    l.AssignText(DecodeTextBuffer(std::move(bytes)), [](std::string_view line) {
+        return line.size() <= kMaxSettingsLine && line.find('=') != std::string_view::npos;
+    });
     return l;
 }
 
 void WriteSettingsList(const std::string& path, const TVHashedStringList& List) {
     TAtomicFileWriter file(path);
-    for (const std::string& line : List.Lines()) {
-        file.Write(line);
+    for (size_t i = 0; i < List.Count(); ++i) {
+        file.Write(List[i]);
         file.Write("\r\n");
     }
     file.Commit();

@@ -1,6 +1,7 @@
 #include "support/TextDecode.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace zarvo {
@@ -36,40 +37,72 @@ TByteOrderMark DetectByteOrderMark(std::string_view bytes) {
     return {};
 }
 
+namespace {
+
+// Length of the well-formed UTF-8 sequence at s[i]; 0 when it is malformed, with
+// skip set to the bytes that one U+FFFD then replaces.
+size_t WellFormedAt(std::string_view s, size_t i, size_t& skip) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) return 1;
+    size_t need = 0;
+    uint32_t v = 0, min = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+        need = 2, v = c & 0x1F, min = 0x80;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        need = 3, v = c & 0x0F, min = 0x800;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        need = 4, v = c & 0x07, min = 0x10000;
+    }
+    size_t k = 1;
+    for (; k < need && i + k < s.size(); ++k) {
+        const unsigned char d = static_cast<unsigned char>(s[i + k]);
+        if ((d & 0xC0) != 0x80) break;
+        v = (v << 6) | (d & 0x3F);
+    }
+    if (need != 0 && k == need && v >= min && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF)) return need;
+    skip = std::max<size_t>(k, 1);
+    return 0;
+}
+
+// Length of the longest well-formed prefix of s.
+size_t WellFormedPrefix(std::string_view s) {
+    size_t i = 0, skip = 0;
+    while (i < s.size()) {
+        // Eight ASCII bytes at a time, the common case.
+        uint64_t word = 0;
+        if (i + sizeof word <= s.size()) {
+            std::memcpy(&word, s.data() + i, sizeof word);
+            if ((word & 0x8080808080808080u) == 0) {
+                i += sizeof word;
+                continue;
+            }
+        }
+        const size_t n = WellFormedAt(s, i, skip);
+        if (n == 0) break;
+        i += n;
+    }
+    return i;
+}
+
+void AppendSanitized(std::string& out, std::string_view s) {
+    while (!s.empty()) {
+        const size_t good = WellFormedPrefix(s);
+        out.append(s.substr(0, good));
+        s.remove_prefix(good);
+        if (s.empty()) break;
+        size_t skip = 1;
+        WellFormedAt(s, 0, skip);
+        AppendUtf8(out, kReplacement);
+        s.remove_prefix(skip);
+    }
+}
+
+} // namespace
+
 std::string SanitizeUtf8(std::string_view s) {
     std::string out;
     out.reserve(s.size());
-    size_t i = 0;
-    while (i < s.size()) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-            ++i;
-            continue;
-        }
-        size_t need = 0;
-        uint32_t v = 0, min = 0;
-        if (c >= 0xC2 && c <= 0xDF) {
-            need = 2, v = c & 0x1F, min = 0x80;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            need = 3, v = c & 0x0F, min = 0x800;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            need = 4, v = c & 0x07, min = 0x10000;
-        }
-        size_t k = 1;
-        for (; k < need && i + k < s.size(); ++k) {
-            const unsigned char d = static_cast<unsigned char>(s[i + k]);
-            if ((d & 0xC0) != 0x80) break;
-            v = (v << 6) | (d & 0x3F);
-        }
-        if (need != 0 && k == need && v >= min && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF)) {
-            out.append(s.substr(i, need));
-            i += need;
-        } else {
-            AppendUtf8(out, kReplacement);
-            i += std::max<size_t>(k, 1);
-        }
-    }
+    AppendSanitized(out, s);
     return out;
 }
 
@@ -112,17 +145,26 @@ std::string DecodeText(std::string_view bytes) {
     return SanitizeUtf8(bytes);
 }
 
+std::string DecodeTextBuffer(std::string bytes) {
+    const TByteOrderMark bom = DetectByteOrderMark(bytes);
+    if (bom.Encoding == TTextEncoding::Utf8) {
+        const std::string_view body = std::string_view(bytes).substr(bom.Size);
+        const size_t good = WellFormedPrefix(body);
+        if (good == body.size()) {
+            bytes.erase(0, bom.Size);
+            return bytes;
+        }
+    }
+    std::string text = DecodeText(bytes);
+    std::string().swap(bytes);
+    return text;
+}
+
 std::vector<std::string> SplitLines(std::string_view text, size_t maxLine) {
     std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string_view::npos) end = text.size();
-        if (end - start <= maxLine) lines.emplace_back(text.substr(start, end - start));
-        start = end;
-        if (start < text.size() && text[start] == '\r') ++start;
-        if (start < text.size() && text[start] == '\n') ++start;
-    }
+    ForEachLine(text, [&](size_t start, size_t length) {
+        if (length <= maxLine) lines.emplace_back(text.substr(start, length));
+    });
     return lines;
 }
 

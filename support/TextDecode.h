@@ -32,6 +32,24 @@ std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian);
 
 // The bytes of a whole file as UTF-8, without its byte-order mark.
 std::string DecodeText(std::string_view bytes);
+// The same, taking the bytes' buffer: UTF-8 without a malformed sequence is
+// returned in it, anything else is decoded into a new buffer and the old one freed
+// before returning, so that a large file is not held twice for longer than needed.
+std::string DecodeTextBuffer(std::string bytes);
+
+// Calls f(start, length) for each line of text, split as SplitLines does.
+template <typename F> void ForEachLine(std::string_view text, F f) {
+    size_t start = 0;
+    while (start < text.size()) {
+        // A plain loop: find_first_of calls memchr on the two breaks for every character.
+        size_t end = start;
+        while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
+        f(start, end - start);
+        start = end;
+        if (start < text.size() && text[start] == '\r') ++start;
+        if (start < text.size() && text[start] == '\n') ++start;
+    }
+}
 
 // Splits text at CR LF, LF or CR; a final line break adds no empty line. Lines
 // longer than maxLine bytes are dropped.

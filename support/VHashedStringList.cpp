@@ -1,5 +1,10 @@
 #include "support/VHashedStringList.h"
 
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <stdexcept>
+
 #include "support/ZarvoText.h"
 
 namespace zarvo {
@@ -44,15 +49,17 @@ template <typename F> void ForEachUtf16Unit(std::string_view s, F f) {
     }
 }
 
+void UpperInPlace(std::string& s) {
+    for (char& c : s) c = AsciiUpper(c);
+}
+
 } // namespace
 
 // ---- TVStringHash ----
 
-TVStringHash::TVStringHash(uint32_t Size) : FBuckets(Size == 0 ? 1 : Size, nullptr) {}
+TVStringHash::TVStringHash(uint32_t Size) : FBuckets(Size == 0 ? 1 : Size, kEnd) {}
 
-TVStringHash::~TVStringHash() {
-    Clear();
-}
+TVStringHash::~TVStringHash() = default;
 
 uint32_t TVStringHash::HashString(std::string_view Key) const {
     uint32_t h = 0;
@@ -60,124 +67,302 @@ uint32_t TVStringHash::HashString(std::string_view Key) const {
     return h;
 }
 
-size_t TVStringHash::Bucket(std::string_view Key, size_t buckets) const {
-    uint32_t h = HashString(Key); // final mix of MurmurHash3
-    h ^= h >> 16;
-    h *= 0x85EBCA6Bu;
-    h ^= h >> 13;
-    h *= 0xC2B2AE35u;
-    h ^= h >> 16;
-    return h % buckets;
+uint32_t TVStringHash::HashOf(std::string_view Key) const {
+    // HashString gives equal values to many keys that differ only in digits: the
+    // 500,000 keys of 16,000 stored sets ("StoredList12.Setting3") share some
+    // 40,000 values, ever more keys per value as sets are added, and no bucket
+    // count parts keys of one value. A 64-bit FNV-1a of the bytes joins it, then
+    // the final mix of splitmix64 spreads both.
+    uint64_t h = 0xCBF29CE484222325u;
+    for (const char c : Key) {
+        h ^= static_cast<unsigned char>(c);
+        h *= 0x100000001B3u;
+    }
+    h ^= HashString(Key);
+    h ^= h >> 30;
+    h *= 0xBF58476D1CE4E5B9u;
+    h ^= h >> 27;
+    h *= 0x94D049BB133111EBu;
+    h ^= h >> 31;
+    return static_cast<uint32_t>(h);
+}
+
+bool TVStringHash::Matches(uint32_t slot, uint32_t hash, std::string_view Key, std::string& scratch) const {
+    const TItem& item = FItems[slot];
+    if (item.Hash != hash) return false;
+    return (FKeySource ? FKeySource->KeyOf(*this, item.Value, scratch) : std::string_view(FKeys[slot])) ==
+           Key;
+}
+
+uint32_t TVStringHash::Find(uint32_t hash, std::string_view Key, const int32_t* Value, uint32_t* prev) const {
+    std::string scratch;
+    uint32_t before = kEnd;
+    for (uint32_t p = FBuckets[hash % FBuckets.size()]; p != kEnd; before = p, p = NextOf(FItems[p])) {
+        if ((!Value || FItems[p].Value == *Value) && Matches(p, hash, Key, scratch)) {
+            if (prev) *prev = before;
+            return p;
+        }
+    }
+    return kEnd;
+}
+
+uint32_t TVStringHash::NewItem(std::string_view Key, uint32_t hash, int32_t Value, bool Mark, uint32_t next) {
+    uint32_t slot = FFree;
+    if (slot != kEnd) {
+        FFree = NextOf(FItems[slot]);
+    } else {
+        if (FItems.size() >= kEnd) throw std::length_error("TVStringHash: too many items");
+        slot = static_cast<uint32_t>(FItems.size());
+        FItems.push_back({});
+        if (!FKeySource) FKeys.emplace_back();
+    }
+    FItems[slot] = {next | (Mark ? kMarkBit : 0u), Value, hash};
+    if (!FKeySource) FKeys[slot].assign(Key);
+    ++FCount;
+    return slot;
+}
+
+void TVStringHash::FreeItem(uint32_t slot) {
+    FItems[slot].Link = FFree;
+    FFree = slot;
+    if (!FKeySource) std::string().swap(FKeys[slot]);
+    --FCount;
+}
+
+void TVStringHash::GrowIfFull() {
+    if (FCount >= FBuckets.size() * 4 && FBuckets.size() < (size_t(1) << 26)) Grow();
 }
 
 void TVStringHash::Grow() {
-    std::vector<TVHashItem*> next(FBuckets.size() * 4, nullptr);
-    std::vector<TVHashItem**> tails(next.size());
-    for (size_t i = 0; i < next.size(); ++i) tails[i] = &next[i];
-    // Chains are walked in order and appended in order, so equal keys (which
-    // share a bucket) keep their newest-first order.
-    for (TVHashItem* head : FBuckets) {
-        for (TVHashItem* p = head; p;) {
-            TVHashItem* following = p->Next;
-            const size_t b = Bucket(p->Key, next.size());
-            p->Next = nullptr;
-            *tails[b] = p;
-            tails[b] = &p->Next;
-            p = following;
+    std::vector<uint32_t> next(FBuckets.size() * 4, kEnd);
+    std::vector<uint32_t> chain;
+    // Each chain is moved from its end to its head onto the heads of the new
+    // chains, so equal keys (which share a chain) keep their newest-first order.
+    for (const uint32_t head : FBuckets) {
+        chain.clear();
+        for (uint32_t p = head; p != kEnd; p = NextOf(FItems[p])) chain.push_back(p);
+        for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+            uint32_t& first = next[FItems[*it].Hash % next.size()];
+            SetNext(FItems[*it], first);
+            first = *it;
         }
     }
     FBuckets.swap(next);
 }
 
-void TVStringHash::Add(std::string_view Key, int32_t Value) {
-    if (FCount >= FBuckets.size() * 4 && FBuckets.size() < (size_t(1) << 26)) Grow();
-    TVHashItem*& head = FBuckets[Bucket(Key)];
-    head = new TVHashItem{head, std::string(Key), Value};
-    ++FCount;
+void TVStringHash::Add(std::string_view Key, int32_t Value, bool Mark) {
+    GrowIfFull();
+    const uint32_t hash = HashOf(Key);
+    uint32_t& first = FBuckets[hash % FBuckets.size()];
+    first = NewItem(Key, hash, Value, Mark, first);
 }
 
-bool TVStringHash::Delete(std::string_view Key, int32_t Value) {
-    TVHashItem** link = &FBuckets[Bucket(Key)];
-    for (TVHashItem* p = *link; p; link = &p->Next, p = p->Next) {
-        if (p->Value == Value && p->Key == Key) {
-            *link = p->Next;
-            delete p;
-            --FCount;
-            return true;
-        }
-    }
-    return false;
+void TVStringHash::AddOldest(std::string_view Key, int32_t Value, bool Mark) {
+    GrowIfFull();
+    const uint32_t hash = HashOf(Key);
+    uint32_t& first = FBuckets[hash % FBuckets.size()];
+    uint32_t last = kEnd;
+    for (uint32_t p = first; p != kEnd; p = NextOf(FItems[p])) last = p;
+    const uint32_t slot = NewItem(Key, hash, Value, Mark, kEnd);
+    if (last == kEnd)
+        first = slot;
+    else
+        SetNext(FItems[last], slot);
+}
+
+bool TVStringHash::Delete(std::string_view Key, int32_t Value, bool* Mark) {
+    const uint32_t hash = HashOf(Key);
+    uint32_t prev = kEnd;
+    const uint32_t p = Find(hash, Key, &Value, &prev);
+    if (p == kEnd) return false;
+    if (prev == kEnd)
+        FBuckets[hash % FBuckets.size()] = NextOf(FItems[p]);
+    else
+        SetNext(FItems[prev], NextOf(FItems[p]));
+    if (Mark) *Mark = (FItems[p].Link & kMarkBit) != 0;
+    FreeItem(p);
+    return true;
 }
 
 int32_t TVStringHash::ValueOf(std::string_view Key) const {
-    for (const TVHashItem* p = FBuckets[Bucket(Key)]; p; p = p->Next)
-        if (p->Key == Key) return p->Value;
-    return -1;
+    const uint32_t p = Find(HashOf(Key), Key, nullptr, nullptr);
+    return p == kEnd ? -1 : FItems[p].Value;
 }
 
+bool TVStringHash::Contains(std::string_view Key, int32_t Value) const {
+    return Find(HashOf(Key), Key, &Value, nullptr) != kEnd;
+}
+
+bool TVStringHash::MarkOrAdd(std::string_view Key, int32_t Value) {
+    const uint32_t hash = HashOf(Key);
+    const uint32_t p = Find(hash, Key, nullptr, nullptr);
+    if (p != kEnd) {
+        FItems[p].Link |= kMarkBit;
+        return true;
+    }
+    GrowIfFull();
+    uint32_t& first = FBuckets[hash % FBuckets.size()];
+    first = NewItem(Key, hash, Value, false, first);
+    return false;
+}
+
+// Free slots are counted too: their values are never read.
 void TVStringHash::DecValues(int32_t Value) {
-    for (TVHashItem* head : FBuckets)
-        for (TVHashItem* p = head; p; p = p->Next)
-            if (p->Value > Value) --p->Value;
+    for (TItem& i : FItems)
+        if (i.Value > Value) --i.Value;
 }
 
 void TVStringHash::IncValues(int32_t Value) {
-    for (TVHashItem* head : FBuckets)
-        for (TVHashItem* p = head; p; p = p->Next)
-            if (p->Value > Value) ++p->Value;
+    for (TItem& i : FItems)
+        if (i.Value > Value) ++i.Value;
 }
 
 void TVStringHash::Clear() {
-    for (TVHashItem*& head : FBuckets) {
-        while (head) {
-            TVHashItem* next = head->Next;
-            delete head;
-            head = next;
-        }
-    }
+    std::fill(FBuckets.begin(), FBuckets.end(), kEnd);
+    std::vector<TItem>().swap(FItems);
+    std::vector<std::string>().swap(FKeys);
+    FFree = kEnd;
     FCount = 0;
+}
+
+void TVStringHash::SetKeySource(const IVStringHashKeys* Keys) {
+    FKeySource = Keys;
+    if (Keys) std::vector<std::string>().swap(FKeys);
 }
 
 std::unique_ptr<TVStringHash> CreateVStringHash(uint32_t Size) {
     return std::make_unique<TVStringHash>(Size);
 }
 
-// ---- TVHashedStringList ----
+// ---- TVHashedStringList: the lines ----
 
 TVHashedStringList::TVHashedStringList(uint32_t BucketsSize)
     : FBucketsSize(BucketsSize == 0 ? 1 : BucketsSize) {}
 
 TVHashedStringList::TVHashedStringList(const TVHashedStringList& other)
-    : FLines(other.FLines), FBucketsSize(other.FBucketsSize), FAutoUpdateHash(other.FAutoUpdateHash),
+    : FBucketsSize(other.FBucketsSize), FAutoUpdateHash(other.FAutoUpdateHash),
       FKeepEmptyValues(other.FKeepEmptyValues), FCaseSensitive(other.FCaseSensitive),
-      FHashClass(other.FHashClass) {}
+      FHashClass(other.FHashClass) {
+    FText.reserve(other.FText.size() - other.FDead);
+    FEntries.reserve(other.Count());
+    for (size_t i = 0; i < other.Count(); ++i) FEntries.push_back(Store(other[i]));
+}
 
 TVHashedStringList& TVHashedStringList::operator=(const TVHashedStringList& other) {
     if (this != &other) {
-        FLines = other.FLines;
-        FBucketsSize = other.FBucketsSize;
-        FAutoUpdateHash = other.FAutoUpdateHash;
-        FKeepEmptyValues = other.FKeepEmptyValues;
-        FCaseSensitive = other.FCaseSensitive;
-        FHashClass = other.FHashClass;
-        FValueHash.reset();
-        FNameHash.reset();
-        Invalidate();
+        TVHashedStringList copy(other);
+        MoveFrom(copy);
     }
+    return *this;
+}
+
+TVHashedStringList::TVHashedStringList(TVHashedStringList&& other) noexcept
+    : FBucketsSize(other.FBucketsSize) {
+    MoveFrom(other);
+}
+
+TVHashedStringList& TVHashedStringList::operator=(TVHashedStringList&& other) noexcept {
+    if (this != &other) MoveFrom(other);
     return *this;
 }
 
 TVHashedStringList::~TVHashedStringList() = default;
 
-const std::string& TVHashedStringList::Get(size_t i) const {
-    if (i >= FLines.size()) IndexError(i);
-    return FLines[i];
+void TVHashedStringList::MoveFrom(TVHashedStringList& other) noexcept {
+    FText = std::move(other.FText);
+    FEntries = std::move(other.FEntries);
+    FDead = other.FDead;
+    FBucketsSize = other.FBucketsSize;
+    FValueHash = std::move(other.FValueHash);
+    FNameHash = std::move(other.FNameHash);
+    FValueHashValid = other.FValueHashValid;
+    FNameHashValid = other.FNameHashValid;
+    FAutoUpdateHash = other.FAutoUpdateHash;
+    FKeepEmptyValues = other.FKeepEmptyValues;
+    FCaseSensitive = other.FCaseSensitive;
+    FHashClass = other.FHashClass;
+    // The indexes read their keys from the list that holds them.
+    if (FValueHash) FValueHash->SetKeySource(this);
+    if (FNameHash) FNameHash->SetKeySource(this);
+    other.FText.clear();
+    other.FEntries.clear();
+    other.FDead = 0;
+    other.Invalidate();
+}
+
+std::string_view TVHashedStringList::LineOf(uint64_t entry) const {
+    const size_t offset = static_cast<size_t>(entry >> kLenBits);
+    const size_t length = static_cast<size_t>(entry & kLongLine);
+    if (length != kLongLine) return std::string_view(FText.data() + offset, length);
+    uint64_t n = 0;
+    std::memcpy(&n, FText.data() + offset, sizeof n);
+    return std::string_view(FText.data() + offset + sizeof n, static_cast<size_t>(n));
+}
+
+uint64_t TVHashedStringList::Pack(size_t offset, size_t length) {
+    if (offset >> (64 - kLenBits)) throw std::length_error("TVHashedStringList: text too large");
+    return static_cast<uint64_t>(offset) << kLenBits | length;
+}
+
+size_t TVHashedStringList::Footprint(uint64_t entry, size_t length) {
+    return (entry & kLongLine) == kLongLine ? length + sizeof(uint64_t) : length;
+}
+
+uint64_t TVHashedStringList::Store(std::string_view s) {
+    // A line of this list (s may be one) moves when FText grows.
+    const std::less_equal<const char*> le;
+    if (!s.empty() && le(FText.data(), s.data()) && le(s.data(), FText.data() + FText.size()))
+        return Store(std::string(s));
+    const size_t offset = FText.size();
+    if (s.size() < kLongLine) {
+        FText.append(s);
+        return Pack(offset, s.size());
+    }
+    const uint64_t n = s.size();
+    FText.append(reinterpret_cast<const char*>(&n), sizeof n);
+    FText.append(s);
+    return Pack(offset, kLongLine);
+}
+
+// Text of replaced and deleted lines stays in the buffer until it is half of it;
+// rewriting then costs no more than the lines that were dropped.
+void TVHashedStringList::CompactIfSparse() {
+    if (FDead > FText.size() / 2) Compact();
+}
+
+void TVHashedStringList::Compact() {
+    std::string text;
+    text.reserve(FText.size() - FDead);
+    for (uint64_t& e : FEntries) {
+        const std::string_view line = LineOf(e);
+        const size_t offset = text.size();
+        const size_t field = static_cast<size_t>(e & kLongLine);
+        if (field == kLongLine) {
+            const uint64_t n = line.size();
+            text.append(reinterpret_cast<const char*>(&n), sizeof n);
+        }
+        text.append(line);
+        e = Pack(offset, field);
+    }
+    FText.swap(text);
+    FDead = 0;
+}
+
+std::string_view TVHashedStringList::Get(size_t i) const {
+    if (i >= FEntries.size()) IndexError(i);
+    return (*this)[i];
+}
+
+std::vector<std::string> TVHashedStringList::Lines() const {
+    std::vector<std::string> lines;
+    lines.reserve(Count());
+    for (size_t i = 0; i < Count(); ++i) lines.emplace_back((*this)[i]);
+    return lines;
 }
 
 std::string TVHashedStringList::HashKey(std::string_view s) const {
     std::string k(s);
-    if (!FCaseSensitive)
-        for (char& c : k) c = AsciiUpper(c);
+    if (!FCaseSensitive) UpperInPlace(k);
     return k;
 }
 
@@ -193,86 +378,23 @@ std::string_view TVHashedStringList::Names(size_t i) const {
     return NameOf(line, name) ? name : line;
 }
 
-size_t TVHashedStringList::Add(std::string_view S) {
-    const size_t pos = FLines.size();
-    FLines.emplace_back(S);
-    if (!FAutoUpdateHash) {
-        Invalidate();
-        return pos;
-    }
-    const int32_t v = static_cast<int32_t>(pos);
-    if (FValueHashValid) FValueHash->Add(HashKey(S), v);
-    std::string_view name;
-    if (FNameHashValid && NameOf(S, name)) FNameHash->Add(HashKey(name), v);
-    return pos;
-}
-
-void TVHashedStringList::Insert(size_t Index, std::string_view S) {
-    if (Index > FLines.size()) IndexError(Index);
-    if (Index == FLines.size()) {
-        Add(S);
-        return;
-    }
-    FLines.emplace(FLines.begin() + static_cast<std::ptrdiff_t>(Index), S);
-    Invalidate();
-}
-
-void TVHashedStringList::Put(size_t Index, std::string_view S) {
-    if (Index >= FLines.size()) IndexError(Index);
-    std::string& line = FLines[Index];
-    if (line == S) return;
-    if (!FAutoUpdateHash) {
-        line.assign(S);
-        Invalidate();
-        return;
-    }
-    const int32_t v = static_cast<int32_t>(Index);
-    if (FValueHashValid) {
-        FValueHash->Delete(HashKey(line), v);
-        FValueHash->Add(HashKey(S), v);
-    }
-    if (FNameHashValid) {
-        std::string_view name;
-        if (NameOf(line, name)) FNameHash->Delete(HashKey(name), v);
-        if (NameOf(S, name)) FNameHash->Add(HashKey(name), v);
-    }
-    line.assign(S);
-}
-
-void TVHashedStringList::Delete(size_t Index) {
-    if (Index >= FLines.size()) IndexError(Index);
-    if (FAutoUpdateHash) {
-        const int32_t v = static_cast<int32_t>(Index);
-        const std::string& line = FLines[Index];
-        if (FValueHashValid) {
-            FValueHash->Delete(HashKey(line), v);
-            FValueHash->DecValues(v);
-        }
-        if (FNameHashValid) {
-            std::string_view name;
-            if (NameOf(line, name)) FNameHash->Delete(HashKey(name), v);
-            FNameHash->DecValues(v);
-        }
-    } else {
-        Invalidate();
-    }
-    FLines.erase(FLines.begin() + static_cast<std::ptrdiff_t>(Index));
-}
-
 void TVHashedStringList::Clear() {
-    FLines.clear();
+    std::string().swap(FText);
+    std::vector<uint64_t>().swap(FEntries);
+    FDead = 0;
     Invalidate();
+}
+
+void TVHashedStringList::Assign(const std::vector<std::string>& lines) {
+    Clear();
+    FEntries.reserve(lines.size());
+    for (const std::string& line : lines) FEntries.push_back(Store(line));
 }
 
 void TVHashedStringList::Exchange(size_t i, size_t j) {
-    if (i >= FLines.size()) IndexError(i);
-    if (j >= FLines.size()) IndexError(j);
-    std::swap(FLines[i], FLines[j]);
-    Invalidate();
-}
-
-void TVHashedStringList::Assign(std::vector<std::string> lines) {
-    FLines = std::move(lines);
+    if (i >= FEntries.size()) IndexError(i);
+    if (j >= FEntries.size()) IndexError(j);
+    std::swap(FEntries[i], FEntries[j]);
     Invalidate();
 }
 
@@ -289,25 +411,71 @@ void TVHashedStringList::SetCaseSensitive(bool v) {
     Invalidate();
 }
 
+// ---- TVHashedStringList: the indexes ----
+
+bool TVHashedStringList::IndexKey(bool ByName, std::string_view line, std::string& key) const {
+    std::string_view part = line;
+    if (ByName && !NameOf(line, part)) return false;
+    key.assign(part);
+    if (!FCaseSensitive) UpperInPlace(key);
+    return true;
+}
+
+std::string_view TVHashedStringList::KeyOf(const TVStringHash& Hash, int32_t Value,
+                                           std::string& Scratch) const {
+    std::string_view part = (*this)[static_cast<size_t>(Value)];
+    if (&Hash == FNameHash.get()) NameOf(part, part); // only lines with a name are in it
+    if (FCaseSensitive) return part;
+    Scratch.assign(part);
+    UpperInPlace(Scratch);
+    return Scratch;
+}
+
+// From the last line to the first: the first line met of each key (the last
+// line that has it) is added, and marked when an earlier line has the key too.
+void TVHashedStringList::Rebuild(bool ByName) const {
+    std::unique_ptr<TVStringHash>& index = ByName ? FNameHash : FValueHash;
+    if (index) {
+        index->Clear();
+    } else {
+        index = FHashClass(FBucketsSize);
+        index->SetKeySource(this);
+    }
+    std::string key;
+    for (size_t i = Count(); i-- > 0;) {
+        if (IndexKey(ByName, (*this)[i], key)) index->MarkOrAdd(key, static_cast<int32_t>(i));
+    }
+}
+
+// A marked item of key left the index. The lines it stood for are older than any
+// item of the key, and the newest of them is the last line with the key that is
+// not in the index; it takes the place behind them, marked when yet another such
+// line remains.
+void TVHashedStringList::Refold(bool ByName, const std::string& key) {
+    TVStringHash& index = HashOf(ByName);
+    std::string k;
+    size_t found = SIZE_MAX;
+    for (size_t j = Count(); j-- > 0;) {
+        if (!IndexKey(ByName, (*this)[j], k) || k != key || index.Contains(key, static_cast<int32_t>(j)))
+            continue;
+        if (found != SIZE_MAX) {
+            index.AddOldest(key, static_cast<int32_t>(found), true);
+            return;
+        }
+        found = j;
+    }
+    if (found != SIZE_MAX) index.AddOldest(key, static_cast<int32_t>(found), false);
+}
+
 void TVHashedStringList::UpdateValueHash() const {
     if (FValueHashValid) return;
-    if (FValueHash)
-        FValueHash->Clear();
-    else
-        FValueHash = FHashClass(FBucketsSize);
-    for (size_t i = 0; i < FLines.size(); ++i) FValueHash->Add(HashKey(FLines[i]), static_cast<int32_t>(i));
+    Rebuild(false);
     FValueHashValid = true;
 }
 
 void TVHashedStringList::UpdateNameHash() const {
     if (FNameHashValid) return;
-    if (FNameHash)
-        FNameHash->Clear();
-    else
-        FNameHash = FHashClass(FBucketsSize);
-    std::string_view name;
-    for (size_t i = 0; i < FLines.size(); ++i)
-        if (NameOf(FLines[i], name)) FNameHash->Add(HashKey(name), static_cast<int32_t>(i));
+    Rebuild(true);
     FNameHashValid = true;
 }
 
@@ -321,11 +489,105 @@ int32_t TVHashedStringList::IndexOfName(std::string_view Name) const {
     return FNameHash->ValueOf(HashKey(Name));
 }
 
+namespace {
+
+// One index's part in replacing or deleting a line: the old line's key and
+// whether its item was marked.
+struct TIndexChange {
+    std::string Key;
+    bool Marked = false;
+};
+
+} // namespace
+
+size_t TVHashedStringList::Add(std::string_view S) {
+    const size_t pos = FEntries.size();
+    FEntries.push_back(Store(S));
+    if (!FAutoUpdateHash) {
+        Invalidate();
+        return pos;
+    }
+    std::string key;
+    for (const bool byName : {false, true})
+        if (IndexValid(byName) && IndexKey(byName, (*this)[pos], key))
+            HashOf(byName).Add(key, static_cast<int32_t>(pos));
+    return pos;
+}
+
+void TVHashedStringList::Insert(size_t Index, std::string_view S) {
+    if (Index > FEntries.size()) IndexError(Index);
+    if (Index == FEntries.size()) {
+        Add(S);
+        return;
+    }
+    const uint64_t e = Store(S);
+    FEntries.insert(FEntries.begin() + static_cast<std::ptrdiff_t>(Index), e);
+    Invalidate();
+}
+
+void TVHashedStringList::Put(size_t Index, std::string_view S) {
+    if (Index >= FEntries.size()) IndexError(Index);
+    if ((*this)[Index] == S) return;
+    const int32_t v = static_cast<int32_t>(Index);
+    TIndexChange change[2]; // value index, name index
+    if (FAutoUpdateHash) {
+        for (const bool byName : {false, true}) {
+            TIndexChange& c = change[byName];
+            if (IndexValid(byName) && IndexKey(byName, (*this)[Index], c.Key))
+                HashOf(byName).Delete(c.Key, v, &c.Marked);
+        }
+    }
+    Retire(Index);
+    FEntries[Index] = Store(S);
+    if (!FAutoUpdateHash) {
+        Invalidate();
+        CompactIfSparse();
+        return;
+    }
+    std::string key;
+    for (const bool byName : {false, true}) {
+        if (!IndexValid(byName)) continue;
+        TIndexChange& c = change[byName];
+        if (IndexKey(byName, (*this)[Index], key)) {
+            // Under the same key the line still stands for the older ones, found
+            // without a scan.
+            const bool same = c.Marked && key == c.Key;
+            HashOf(byName).Add(key, v, same);
+            if (same) c.Marked = false;
+        }
+        if (c.Marked) Refold(byName, c.Key);
+    }
+    CompactIfSparse();
+}
+
+void TVHashedStringList::Delete(size_t Index) {
+    if (Index >= FEntries.size()) IndexError(Index);
+    const int32_t v = static_cast<int32_t>(Index);
+    TIndexChange change[2];
+    if (FAutoUpdateHash) {
+        for (const bool byName : {false, true}) {
+            TIndexChange& c = change[byName];
+            if (IndexValid(byName) && IndexKey(byName, (*this)[Index], c.Key))
+                HashOf(byName).Delete(c.Key, v, &c.Marked);
+        }
+    } else {
+        Invalidate();
+    }
+    Retire(Index);
+    FEntries.erase(FEntries.begin() + static_cast<std::ptrdiff_t>(Index));
+    for (const bool byName : {false, true}) {
+        if (!IndexValid(byName)) continue;
+        HashOf(byName).DecValues(v);
+        if (change[byName].Marked) Refold(byName, change[byName].Key);
+    }
+    CompactIfSparse();
+}
+
 std::string TVHashedStringList::GetValue(std::string_view Name) const {
     const int32_t i = IndexOfName(Name);
     if (i < 0) return std::string();
-    const std::string& line = FLines[static_cast<size_t>(i)];
-    return line.size() > Name.size() ? line.substr(Name.size() + 1) : std::string();
+    const std::string_view line = (*this)[static_cast<size_t>(i)];
+    return line.size() > Name.size() ? std::string(line.substr(Name.size() + 1)) : std::string();
 }
 
 void TVHashedStringList::SetValue(std::string_view Name, std::string_view Value) {

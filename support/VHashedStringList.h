@@ -2,22 +2,30 @@
 // hash indexes instead of a linear scan, and the string-keyed hash they are made of.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "support/TextDecode.h"
+
 namespace zarvo {
 
-// One chain item of a hash bucket.
-struct TVHashItem {
-    TVHashItem* Next = nullptr;
-    std::string Key;
-    int32_t Value = 0;
+class TVStringHash;
+
+// Where a hash that holds no keys of its own finds them (TVStringHash::SetKeySource).
+class IVStringHashKeys {
+public:
+    // The key of Hash's item with this value; Scratch may receive its text.
+    virtual std::string_view KeyOf(const TVStringHash& Hash, int32_t Value, std::string& Scratch) const = 0;
+    virtual ~IVStringHashKeys() = default;
 };
 
-// String-keyed hash of line positions; duplicates are allowed. Owns its items.
+// String-keyed hash of line positions; duplicates are allowed. The items live in
+// one array, 12 bytes each (and the key, when the hash holds it), so an index over
+// millions of lines is not millions of allocations.
 // Size is the initial number of buckets: a settings file with hundreds of stored
 // sets holds far more keys than 256 buckets serve well, so the buckets grow fourfold
 // when they average four items, keeping the order of equal keys.
@@ -31,27 +39,64 @@ public:
     // Rotate left by 2, xor with each UTF-16 code unit of the key.
     virtual uint32_t HashString(std::string_view Key) const;
 
-    // Puts a new item at the head of the key's chain.
-    void Add(std::string_view Key, int32_t Value);
-    // Removes the first item of the chain with exactly this key and value.
-    bool Delete(std::string_view Key, int32_t Value);
+    // Puts a new item at the head of the key's chain. Each item carries one mark
+    // bit for its owner.
+    void Add(std::string_view Key, int32_t Value, bool Mark = false);
+    // Puts a new item behind every item of its key, as the oldest of them.
+    void AddOldest(std::string_view Key, int32_t Value, bool Mark = false);
+    // Removes the first item of the chain with exactly this key and value; *Mark
+    // receives its mark.
+    bool Delete(std::string_view Key, int32_t Value, bool* Mark = nullptr);
     // Value of the first item with exactly this key; -1 when none.
     int32_t ValueOf(std::string_view Key) const;
+    bool Contains(std::string_view Key, int32_t Value) const;
+    // Marks the first item with exactly this key, or adds an item when there is
+    // none; true when it marked one.
+    bool MarkOrAdd(std::string_view Key, int32_t Value);
     // Every value greater than Value is decremented (after a line is removed).
     void DecValues(int32_t Value);
     // Every value greater than Value is incremented.
     void IncValues(int32_t Value);
+    // Frees the items, keeps the buckets.
     void Clear();
     uint32_t Size() const { return static_cast<uint32_t>(FBuckets.size()); }
+    size_t Count() const { return FCount; }
+
+    // From now on the hash keeps no keys: an item's key is Keys->KeyOf(*this,
+    // its value), so each value must stand for one key (a list's line position:
+    // the list changes the key of a value only through Delete and Add). Call it on
+    // an empty hash, or to name the new owner of the keys (a list that moved).
+    void SetKeySource(const IVStringHashKeys* Keys);
 
 private:
-    // The hash's low bits vary little between keys that differ only in digits
-    // ("StoredList12.Setting3"), so they are mixed before the bucket is chosen.
-    size_t Bucket(std::string_view Key, size_t buckets) const;
-    size_t Bucket(std::string_view Key) const { return Bucket(Key, FBuckets.size()); }
+    // Link: the next item's slot in the low 31 bits, the mark in the top bit.
+    // Hash: the key's hash, so that a walk compares keys only where it matches
+    // and growing reads no keys.
+    struct TItem {
+        uint32_t Link;
+        int32_t Value;
+        uint32_t Hash;
+    };
+    static constexpr uint32_t kEnd = 0x7FFFFFFF;
+    static constexpr uint32_t kMarkBit = 0x80000000;
+    static uint32_t NextOf(const TItem& i) { return i.Link & kEnd; }
+    static void SetNext(TItem& i, uint32_t next) { i.Link = (i.Link & kMarkBit) | next; }
+
+    uint32_t HashOf(std::string_view Key) const;
+    bool Matches(uint32_t slot, uint32_t hash, std::string_view Key, std::string& scratch) const;
+    // The first item with this key (and this value, when given) and the one before it.
+    uint32_t Find(uint32_t hash, std::string_view Key, const int32_t* Value, uint32_t* prev) const;
+    uint32_t NewItem(std::string_view Key, uint32_t hash, int32_t Value, bool Mark, uint32_t next);
+    void FreeItem(uint32_t slot);
+    void GrowIfFull();
     void Grow();
-    std::vector<TVHashItem*> FBuckets;
+
+    std::vector<uint32_t> FBuckets; // first slot of each chain, kEnd when empty
+    std::vector<TItem> FItems;
+    std::vector<std::string> FKeys; // by slot, while the hash holds its keys
+    uint32_t FFree = kEnd;          // free slots, chained through Link
     size_t FCount = 0;
+    const IVStringHashKeys* FKeySource = nullptr;
 };
 
 // Creates the index objects of a TVHashedStringList; replace it to use another hash.
@@ -62,19 +107,29 @@ std::unique_ptr<TVStringHash> CreateVStringHash(uint32_t Size);
 // names compared without regard to ASCII case. Appending, replacing and deleting a
 // line keep valid indexes valid (AutoUpdateHash); other changes drop them and the
 // next lookup rebuilds them. After a rebuild, the last of several equal names wins.
-class TVHashedStringList {
+//
+// The lines live in one character buffer, 8 bytes each beside their text, and the
+// indexes read their keys from the lines. A rebuild puts only the winning line of
+// equal keys into an index, marked as standing for the older ones, so that a file
+// of millions of "=" lines indexes as one item; when such a line goes, the newest
+// of the lines it stood for takes its place.
+class TVHashedStringList : private IVStringHashKeys {
 public:
     explicit TVHashedStringList(uint32_t BucketsSize = 256);
     TVHashedStringList(const TVHashedStringList& other);
     TVHashedStringList& operator=(const TVHashedStringList& other);
-    ~TVHashedStringList();
+    TVHashedStringList(TVHashedStringList&& other) noexcept;
+    TVHashedStringList& operator=(TVHashedStringList&& other) noexcept;
+    ~TVHashedStringList() override;
 
-    size_t Count() const { return FLines.size(); }
-    bool Empty() const { return FLines.empty(); }
-    const std::string& operator[](size_t i) const { return FLines[i]; }
+    size_t Count() const { return FEntries.size(); }
+    bool Empty() const { return FEntries.empty(); }
+    // Views into the list: valid until the list changes.
+    std::string_view operator[](size_t i) const { return LineOf(FEntries[i]); }
     // Checked access; raises "List index out of bounds (%d)".
-    const std::string& Get(size_t i) const;
-    const std::vector<std::string>& Lines() const { return FLines; }
+    std::string_view Get(size_t i) const;
+    // A copy of every line.
+    std::vector<std::string> Lines() const;
 
     // Appends a line and returns its position.
     size_t Add(std::string_view S);
@@ -85,7 +140,10 @@ public:
     void Clear();
     void Exchange(size_t i, size_t j);
     // Replaces all lines by the given ones.
-    void Assign(std::vector<std::string> lines);
+    void Assign(const std::vector<std::string>& lines);
+    // Replaces all lines by those of Text (split as SplitLines does) for which
+    // Keep(line) holds. Text becomes the list's buffer: the lines are not copied.
+    template <typename Keep> void AssignText(std::string Text, Keep keep);
 
     // Position of a line equal to S (case ignored), or -1.
     int32_t IndexOf(std::string_view S) const;
@@ -119,6 +177,20 @@ public:
     bool NameHashValid() const { return FNameHashValid; }
 
 private:
+    // An entry packs the line's offset in FText (high 40 bits) and its length (low
+    // 24 bits); a line of kLongLine characters or more has its length in the 8
+    // bytes before its text and kLongLine in the entry.
+    static constexpr int kLenBits = 24;
+    static constexpr uint64_t kLongLine = (uint64_t{1} << kLenBits) - 1;
+    std::string_view LineOf(uint64_t entry) const;
+    static uint64_t Pack(size_t offset, size_t length);
+    // Bytes of FText an entry uses.
+    static size_t Footprint(uint64_t entry, size_t length);
+    uint64_t Store(std::string_view s);
+    void Retire(size_t i) { FDead += Footprint(FEntries[i], (*this)[i].size()); }
+    void CompactIfSparse();
+    void Compact();
+
     std::string HashKey(std::string_view s) const;
     void Invalidate() {
         FValueHashValid = false;
@@ -126,7 +198,18 @@ private:
     }
     static bool NameOf(std::string_view line, std::string_view& name);
 
-    std::vector<std::string> FLines;
+    // The two indexes share the upkeep; ByName picks the name index.
+    bool IndexKey(bool ByName, std::string_view line, std::string& key) const;
+    TVStringHash& HashOf(bool ByName) const { return ByName ? *FNameHash : *FValueHash; }
+    bool IndexValid(bool ByName) const { return ByName ? FNameHashValid : FValueHashValid; }
+    void Rebuild(bool ByName) const;
+    void Refold(bool ByName, const std::string& key);
+    std::string_view KeyOf(const TVStringHash& Hash, int32_t Value, std::string& Scratch) const override;
+    void MoveFrom(TVHashedStringList& other) noexcept;
+
+    std::string FText;
+    std::vector<uint64_t> FEntries;
+    size_t FDead = 0; // bytes of FText no line uses
     uint32_t FBucketsSize;
     mutable std::unique_ptr<TVStringHash> FValueHash;
     mutable std::unique_ptr<TVStringHash> FNameHash;
@@ -137,5 +220,36 @@ private:
     bool FCaseSensitive = false;
     TVStringHashClass FHashClass = &CreateVStringHash;
 };
+
+template <typename Keep> void TVHashedStringList::AssignText(std::string Text, Keep keep) {
+    Clear();
+    FText = std::move(Text);
+    struct TLongLine {
+        size_t Index, Start, Length;
+    };
+    std::vector<TLongLine> longLines; // too long for an entry: copied below
+    size_t used = 0;
+    const std::string_view text(FText);
+    // At most one line per line break and one after the last: reserved once,
+    // entries do not pass through a copy at twice the size while growing (the
+    // space of lines not kept is never touched).
+    FEntries.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n') +
+                                         std::count(text.begin(), text.end(), '\r')) +
+                     1);
+    ForEachLine(text, [&](size_t start, size_t length) {
+        if (!keep(text.substr(start, length))) return;
+        if (length >= kLongLine) {
+            longLines.push_back({FEntries.size(), start, length});
+            FEntries.push_back(0);
+            return;
+        }
+        FEntries.push_back(Pack(start, length));
+        used += length;
+    });
+    FDead = FText.size() - used;
+    for (const TLongLine& l : longLines) // Store may move FText: copy from it afresh
+        FEntries[l.Index] = Store(std::string(std::string_view(FText).substr(l.Start, l.Length)));
+    CompactIfSparse();
+}
 
 } // namespace zarvo

@@ -14,16 +14,22 @@ namespace zarvo {
 // One named set: its option lines, each "Key=Value".
 class TStoredSettings {
 public:
-    explicit TStoredSettings(std::string AName) : FName(std::move(AName)), FSettings(256) {}
+    explicit TStoredSettings(std::string AName) : FName(std::move(AName)) {}
 
     const std::string& Name() const { return FName; }
     void SetName(std::string v) { FName = std::move(v); }
-    TVHashedStringList& Settings() { return FSettings; }
-    const TVHashedStringList& Settings() const { return FSettings; }
+    TVHashedStringList& Settings() { return Lines(); }
+    const TVHashedStringList& Settings() const { return Lines(); }
 
 private:
+    // Made on first use: a file may name a million sets that hold nothing.
+    TVHashedStringList& Lines() const {
+        if (!FSettings) FSettings = std::make_unique<TVHashedStringList>(256);
+        return *FSettings;
+    }
+
     std::string FName;
-    TVHashedStringList FSettings;
+    mutable std::unique_ptr<TVHashedStringList> FSettings;
 };
 
 // Ordered, owning list of named sets. Names are kept unique by the callers, which

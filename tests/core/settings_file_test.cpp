@@ -218,11 +218,79 @@ TEST_F(SettingsFile, RandomBytesNeverBreakTheReader) {
         TVHashedStringList l(256);
         l.Assign(SettingsTextToLines(bytes));
         sets.LoadFromList(l, kStoredListPrefix, kStoredSettingPrefix);
+        // The file read keeps the lines that have a name, in their order.
+        WriteBytes(bytes);
+        std::vector<std::string> named;
+        for (const std::string& line : SettingsTextToLines(bytes))
+            if (line.find('=') != std::string::npos) named.push_back(line);
+        EXPECT_EQ(ReadSettingsList(path).Lines(), named);
         // Whatever was read is written back as whole lines.
         for (const std::string& line : SettingsToList(o))
             EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos);
     }
 }
+
+TEST_F(SettingsFile, ThousandsOfSetsLoadWithTheirValues) {
+    const int n = 3000;
+    auto options = [](int i) {
+        TZarvoOptions o;
+        o.IPRanges = {Format("10.%d.%d.0/24", i / 256, i % 256)};
+        o.Ports = std::to_string(1000 + i);
+        o.Random = i % 2;
+        o.NameTemplate = Format("host%d-#", i);
+        return o;
+    };
+    TStoredSettingsList sets;
+    for (int i = 0; i < n; ++i) SaveNamedSettings(sets, Format("set %d", i), options(i));
+    SaveSettingsFile(path, TZarvoOptions(), sets);
+    // Counts that promise far more lines than there are change nothing.
+    std::string garbled = ReadBytes();
+    ReplaceAll(garbled, ".Count=", ".Count=2000000000\r\nX=");
+    for (const std::string& bytes : {ReadBytes(), garbled}) {
+        WriteBytes(bytes);
+        TZarvoOptions o;
+        TStoredSettingsList back;
+        ASSERT_TRUE(LoadSettingsFile(path, o, back));
+        ASSERT_EQ(back.Count(), static_cast<size_t>(n));
+        for (int i = 0; i < n; ++i) {
+            ASSERT_EQ(back.GetSettings(static_cast<size_t>(i)).Name(), Format("set %d", i));
+            TZarvoOptions fromSet;
+            ASSERT_TRUE(LoadNamedSettings(back, Format("SET %d", i), fromSet));
+            ASSERT_TRUE(fromSet == options(i)) << i;
+        }
+    }
+}
+
+// Peak memory while reading files made of the shortest lines there are, where a
+// string and index entry per line once cost fifty times the file: the file and
+// its lines must now stay within a few times its size.
+class SettingsReadMemory : public SettingsFile, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(SettingsReadMemory, StaysWithinAFewTimesTheFile) {
+    const size_t size = size_t(8) << 20;
+    {
+        // Written in pieces, so that the file is not in memory before it is read.
+        std::string piece;
+        while (piece.size() < (64 << 10)) piece += GetParam();
+        std::ofstream f(path, std::ios::binary | std::ios::trunc);
+        for (size_t written = 0; written < size; written += piece.size()) f << piece;
+    }
+    struct rusage before {
+    }, after{};
+    ASSERT_EQ(::getrusage(RUSAGE_SELF, &before), 0);
+    TZarvoOptions o;
+    TStoredSettingsList sets;
+    ASSERT_TRUE(LoadSettingsFile(path, o, sets));
+    ASSERT_EQ(::getrusage(RUSAGE_SELF, &after), 0);
+    // The rise of the process's peak (in KB); less than the rise when the peak
+    // was set before, so a run of many tests in one process may see none. A plain
+    // build takes at most 5 times the file, the sanitizers' shadow a little more.
+    const long grown = after.ru_maxrss - before.ru_maxrss;
+    EXPECT_LT(grown * 1024, static_cast<long>(7 * size)) << "peak grew by " << grown << " KB";
+}
+
+INSTANTIATE_TEST_SUITE_P(ShortLines, SettingsReadMemory,
+                         ::testing::Values("=\n", "a=\n", "\n", "=\r\n", "StoredList1.Setting1=\n"));
 
 TEST_F(SettingsFile, AnUnreadableFileIsReported) {
     fs::create_directory(path); // a folder where the file should be

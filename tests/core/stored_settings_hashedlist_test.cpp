@@ -237,3 +237,247 @@ TEST(VHashedStringList, CopiesBuildTheirOwnIndexes) {
     EXPECT_EQ(a.IndexOfName("A"), -1);
     EXPECT_EQ(a.IndexOfName("B"), 0);
 }
+
+TEST(VStringHash, MarksAndOldestItems) {
+    TVStringHash h(1);
+    h.Add("K", 1);
+    h.AddOldest("K", 2, true); // behind 1
+    h.AddOldest("L", 3);
+    EXPECT_EQ(h.ValueOf("K"), 1);
+    EXPECT_TRUE(h.Contains("K", 2));
+    EXPECT_FALSE(h.Contains("K", 3));
+    bool mark = true;
+    EXPECT_TRUE(h.Delete("K", 1, &mark));
+    EXPECT_FALSE(mark);
+    EXPECT_EQ(h.ValueOf("K"), 2);
+    EXPECT_TRUE(h.MarkOrAdd("L", 9)); // marks the item there
+    EXPECT_TRUE(h.Delete("L", 3, &mark));
+    EXPECT_TRUE(mark);
+    EXPECT_FALSE(h.MarkOrAdd("M", 4)); // adds
+    EXPECT_EQ(h.ValueOf("M"), 4);
+    EXPECT_TRUE(h.Delete("K", 2, &mark));
+    EXPECT_TRUE(mark);
+    EXPECT_EQ(h.Count(), 1u);
+}
+
+TEST(VStringHash, KeysReadFromTheirOwner) {
+    struct TKeys : IVStringHashKeys {
+        std::vector<std::string> Keys;
+        std::string_view KeyOf(const TVStringHash&, int32_t Value, std::string&) const override {
+            return Keys[static_cast<size_t>(Value)];
+        }
+    } keys;
+    TVStringHash h(2);
+    h.SetKeySource(&keys);
+    for (int i = 0; i < 3000; ++i) {
+        keys.Keys.push_back(i % 3 ? Format("Key%d", i) : "Same");
+        h.Add(keys.Keys.back(), i);
+    }
+    EXPECT_GT(h.Size(), 2u);
+    EXPECT_EQ(h.ValueOf("Key1757"), 1757);
+    EXPECT_EQ(h.ValueOf("Same"), 2997);
+    EXPECT_TRUE(h.Delete("Same", 2997));
+    EXPECT_FALSE(h.Delete("Key1757", 1758));
+    EXPECT_EQ(h.ValueOf("Same"), 2994);
+    EXPECT_EQ(h.ValueOf("Key3000"), -1);
+}
+
+namespace {
+
+// The upkeep rules spelled out over an explicit list of items per index,
+// newest first: the list must answer every lookup as this does.
+class TIndexModel {
+public:
+    std::vector<std::string> Lines;
+    bool AutoUpdate = true, CaseSensitive = false;
+
+    bool Valid(bool byName) const { return FIndex[byName].Valid; }
+    int32_t Lookup(bool byName, const std::string& s) {
+        TIndex& x = FIndex[byName];
+        if (!x.Valid) {
+            x.Items.clear();
+            std::string key;
+            for (size_t i = 0; i < Lines.size(); ++i)
+                if (KeyOf(byName, Lines[i], key))
+                    x.Items.insert(x.Items.begin(), {key, static_cast<int32_t>(i)});
+            x.Valid = true;
+        }
+        const std::string key = Upper(s);
+        for (const auto& [k, v] : x.Items)
+            if (k == key) return v;
+        return -1;
+    }
+    void Invalidate() { FIndex[0].Valid = FIndex[1].Valid = false; }
+    void Add(const std::string& s) {
+        Lines.push_back(s);
+        ForValid([&](bool byName, TIndex& x) {
+            std::string key;
+            if (KeyOf(byName, s, key))
+                x.Items.insert(x.Items.begin(), {key, static_cast<int32_t>(Lines.size() - 1)});
+        });
+    }
+    void Put(size_t i, const std::string& s) {
+        if (Lines[i] == s) return;
+        ForValid([&](bool byName, TIndex& x) {
+            std::string key;
+            if (KeyOf(byName, Lines[i], key)) Remove(x, key, static_cast<int32_t>(i));
+            if (KeyOf(byName, s, key)) x.Items.insert(x.Items.begin(), {key, static_cast<int32_t>(i)});
+        });
+        Lines[i] = s;
+    }
+    void Delete(size_t i) {
+        ForValid([&](bool byName, TIndex& x) {
+            std::string key;
+            if (KeyOf(byName, Lines[i], key)) Remove(x, key, static_cast<int32_t>(i));
+            for (auto& item : x.Items)
+                if (item.second > static_cast<int32_t>(i)) --item.second;
+        });
+        Lines.erase(Lines.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    void SetValue(const std::string& name, const std::string& value) {
+        const int32_t i = Lookup(true, name);
+        if (!value.empty())
+            i < 0 ? Add(name + "=" + value) : Put(static_cast<size_t>(i), name + "=" + value);
+        else if (i >= 0)
+            Delete(static_cast<size_t>(i));
+    }
+
+private:
+    struct TIndex {
+        bool Valid = false;
+        std::vector<std::pair<std::string, int32_t>> Items;
+    };
+    std::string Upper(std::string s) const {
+        if (!CaseSensitive)
+            for (char& c : s) c = AsciiUpper(c);
+        return s;
+    }
+    bool KeyOf(bool byName, const std::string& line, std::string& key) const {
+        const size_t eq = line.find('=');
+        if (byName && eq == std::string::npos) return false;
+        key = Upper(byName ? line.substr(0, eq) : line);
+        return true;
+    }
+    static void Remove(TIndex& x, const std::string& key, int32_t v) {
+        for (auto it = x.Items.begin(); it != x.Items.end(); ++it) {
+            if (it->first == key && it->second == v) {
+                x.Items.erase(it);
+                return;
+            }
+        }
+    }
+    template <typename F> void ForValid(F f) {
+        if (!AutoUpdate) {
+            Invalidate();
+            return;
+        }
+        for (const bool byName : {false, true})
+            if (FIndex[byName].Valid) f(byName, FIndex[byName]);
+    }
+    TIndex FIndex[2];
+};
+
+} // namespace
+
+// Few names, so that most lines share theirs: a rebuild then indexes only the
+// last line of each name, and deleting or replacing it must bring forward the
+// one a full index would.
+TEST(VHashedStringList, EqualNamesFollowTheUpkeepRulesThroughAnyMixOfChanges) {
+    const std::vector<std::string> names = {"A", "a", "B", "", "Ab", "x=y"};
+    const std::vector<std::string> pool = {"A=1", "a=2", "A=1", "B=", "=3", "Ab=A=1", "A", "x", ""};
+    std::mt19937 rng(3);
+    auto pick = [&](const std::vector<std::string>& v) { return v[rng() % v.size()]; };
+    TVHashedStringList l(4);
+    TIndexModel m;
+    for (int step = 0; step < 6000; ++step) {
+        const size_t n = l.Count();
+        const auto op = rng() % 20;
+        SCOPED_TRACE(Format("step %d op %d", step, static_cast<int>(op)));
+        if (op < 5 || n < 2) {
+            const std::string s = pick(pool);
+            l.Add(s);
+            m.Add(s);
+        } else if (op < 9) {
+            const size_t i = rng() % n;
+            const std::string s = pick(pool);
+            l.Put(i, s);
+            m.Put(i, s);
+        } else if (op < 13 || n > 40) {
+            const size_t i = rng() % n;
+            l.Delete(i);
+            m.Delete(i);
+        } else if (op < 15) {
+            const std::string name = pick(names), value = rng() % 3 ? "v" : "";
+            l.SetValue(name, value);
+            m.SetValue(name, value);
+        } else if (op == 15) {
+            const size_t i = rng() % n, j = rng() % n;
+            l.Exchange(i, j);
+            std::swap(m.Lines[i], m.Lines[j]);
+            m.Invalidate();
+        } else if (op == 16) {
+            const size_t i = rng() % n;
+            const std::string s = pick(pool);
+            l.Insert(i, s);
+            m.Lines.insert(m.Lines.begin() + static_cast<std::ptrdiff_t>(i), s);
+            m.Invalidate();
+        } else if (op == 17) {
+            m.AutoUpdate = !m.AutoUpdate;
+            l.SetAutoUpdateHash(m.AutoUpdate);
+        } else if (op == 18 && rng() % 8 == 0) {
+            m.CaseSensitive = !m.CaseSensitive;
+            l.SetCaseSensitive(m.CaseSensitive);
+            m.Invalidate();
+        } else {
+            continue; // lookups only, below
+        }
+        ASSERT_EQ(l.Lines(), m.Lines);
+        ASSERT_EQ(l.NameHashValid(), m.Valid(true));
+        ASSERT_EQ(l.ValueHashValid(), m.Valid(false));
+        // Every few steps the lookups (which rebuild) wait, so that changes
+        // also meet indexes several changes old.
+        if (rng() % 3 == 0) continue;
+        for (const std::string& name : names) ASSERT_EQ(l.IndexOfName(name), m.Lookup(true, name)) << name;
+        for (const std::string& line : pool) ASSERT_EQ(l.IndexOf(line), m.Lookup(false, line)) << line;
+    }
+}
+
+TEST(VHashedStringList, LinesOfAnyLengthAndLinesOfTheListItself) {
+    const std::string L = "Long=" + std::string((size_t{1} << 24) + 3, 'x');
+    // The lines, with the long one written as "L".
+    auto shape = [&](const TVHashedStringList& l) {
+        std::vector<std::string> out;
+        for (size_t i = 0; i < l.Count(); ++i) out.push_back(l[i] == L ? "L" : std::string(l[i]));
+        return out;
+    };
+    TVHashedStringList l(16);
+    l.Add("A=1");
+    l.Add(L);
+    l.Add("B=2");
+    EXPECT_EQ(l[1].size(), L.size());
+    EXPECT_EQ(l.GetValue("long").size(), L.size() - 5);
+    // Arguments that are the list's own lines, while it grows or packs its text.
+    l.Add(l[0]);
+    l.Insert(0, l[2]);
+    l.Put(1, l[2]);
+    l.SetValue(l.Names(3), l[3]);
+    EXPECT_EQ(shape(l), (std::vector<std::string>{"B=2", "L", "L", "B=B=2", "A=1"}));
+    for (int i = 0; i < 200; ++i) l.Put(4, Format("A=%d", i)); // replaced text is reclaimed
+    l.Delete(1);
+    EXPECT_EQ(shape(l), (std::vector<std::string>{"B=2", "L", "B=B=2", "A=199"}));
+    EXPECT_EQ(l.GetValue("A"), "199");
+    EXPECT_EQ(l.IndexOfName("B"), 2);
+
+    // Taken as the list's text: a long line is kept, lines the filter refuses are not.
+    l.AssignText("a=1\r\nno name\n\n" + L + "\rb=2",
+                 [](std::string_view s) { return s.find('=') != std::string_view::npos; });
+    EXPECT_EQ(shape(l), (std::vector<std::string>{"a=1", "L", "b=2"}));
+    EXPECT_EQ(l.GetValue("B"), "2");
+    l.Put(0, "a=9");
+    l.Put(2, "b=3");
+    EXPECT_EQ(shape(l), (std::vector<std::string>{"a=9", "L", "b=3"}));
+    TVHashedStringList moved = std::move(l);
+    EXPECT_EQ(moved.GetValue("A"), "9");
+    moved.Delete(0);
+    EXPECT_EQ(moved.IndexOfName("b"), 1);
+}

@@ -120,6 +120,32 @@ TEST(StoredSettingsList, LoadSkipsGapsAndBadCounts) {
          {"StoredListN=$1", "StoredList1.Name=x", "StoredList1.Count=0x1", "StoredList1.Setting1=A=1"},
          {"keep", "x"},
          {"A=1"}},
+        {"a key on two lines: the later one",
+         {"StoredListN=1", "StoredList1.Name=x", "StoredList1.Name=y", "StoredList1.Count=1",
+          "StoredList1.Setting1=A=1", "StoredList1.Count=2", "StoredList1.Setting2=B=2",
+          "StoredList1.Setting1=C=3"},
+         {"keep", "y"},
+         {"C=3", "B=2"}},
+        {"keys in any case, lines in any order",
+         {"STOREDLIST1.SETTING2=B=2", "storedlistn=1", "storedlist1.setting1=A=1", "StoredList1.COUNT=2",
+          "storedList1.name=x"},
+         {"keep", "x"},
+         {"A=1", "B=2"}},
+        {"numbers with a leading zero or a sign are other keys",
+         {"StoredListN=1", "StoredList1.Name=x", "StoredList1.Count=3", "StoredList01.Setting1=A=1",
+          "StoredList1.Setting01=B=2", "StoredList1.Setting+2=C=3", "StoredList1.Setting3=D=4"},
+         {"keep", "x"},
+         {"D=4"}},
+        {"lines without \"=\" name nothing",
+         {"StoredListN=1", "StoredList1.Name=x", "StoredList1.Count=2", "StoredList1.Setting1",
+          "StoredList1.Setting2=B=2"},
+         {"keep", "x"},
+         {"B=2"}},
+        {"sets beyond the count are not read",
+         {"StoredListN=1", "StoredList1.Name=x", "StoredList2.Name=y", "StoredList2.Count=1",
+          "StoredList2.Setting1=A=1"},
+         {"keep", "x"},
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -163,4 +189,28 @@ TEST(StoredSettingsList, PositionsOutsideTheListAreReported) {
     EXPECT_EQ(sets.GetSettings(0).Name(), "b");
     sets.Delete(0);
     EXPECT_EQ(sets.Count(), 0u);
+}
+
+TEST(StoredSettingsList, LoadReadsWhatSaveWroteUnderAnyNames) {
+    const std::pair<const char*, const char*> prefixes[] = {
+        {"StoredList", "Setting"}, {"L1", "Name"}, {"L", "Count"}, {"X.", ""}, {"", "S"},
+    };
+    for (const auto& [p, t] : prefixes) {
+        SCOPED_TRACE(std::string(p) + "|" + t);
+        TStoredSettingsList a;
+        for (int i = 1; i <= 12; ++i) {
+            std::vector<std::string> lines;
+            for (int j = 1; j <= i; ++j) lines.push_back(Format("K%d=%d", j, i * j));
+            AddSet(a, Format("set %d", i).c_str(), lines);
+        }
+        TVHashedStringList l(256);
+        a.SaveToList(l, p, t);
+        TStoredSettingsList b;
+        b.LoadFromList(l, p, t);
+        ASSERT_EQ(b.Count(), a.Count());
+        for (size_t i = 0; i < a.Count(); ++i) {
+            EXPECT_EQ(b.GetSettings(i).Name(), a.GetSettings(i).Name());
+            EXPECT_EQ(b.GetSettings(i).Settings().Lines(), a.GetSettings(i).Settings().Lines());
+        }
+    }
 }

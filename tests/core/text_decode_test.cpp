@@ -59,6 +59,9 @@ TEST(TextDecode, Decode) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(DecodeText(c.bytes), c.text);
+        EXPECT_EQ(DecodeTextBuffer(c.bytes), c.text);
+        // Malformed bytes past the eight-byte steps of the ASCII scan.
+        EXPECT_EQ(DecodeTextBuffer("0123456789" + c.bytes), DecodeText("0123456789" + c.bytes));
     }
 }
 
