@@ -83,8 +83,9 @@ inline constexpr size_t kMaxSettingsLine = 1 << 20;
 inline constexpr size_t kMaxSettingsFile = size_t(64) << 20;
 std::vector<std::string> SettingsTextToLines(std::string_view bytes);
 
-// Reads the whole file into a list. Raises "Cannot open file "%s". %s" when it
-// cannot be read.
+// Reads the file into a list: the lines of SettingsTextToLines that have a "=",
+// the only ones a name finds. Raises "Cannot open file "%s". %s" when it cannot
+// be read.
 TVHashedStringList ReadSettingsList(const std::string& path);
 // Writes the lines, each ended by CR LF, through TAtomicFileWriter: the old file
 // stays whole until the new one is complete. Raises "Cannot create file "%s". %s"

@@ -71,7 +71,7 @@ uint32_t TVStringHash::HashOf(std::string_view Key) const {
     // HashString gives equal values to many keys that differ only in digits: the
     // 500,000 keys of 16,000 stored sets ("StoredList12.Setting3") share some
     // 40,000 values, ever more keys per value as sets are added, and no bucket
-    // count parts keys of one value. A 64-bit FNV-1a of the bytes joins it, then
+    // count separates keys of one value. A 64-bit FNV-1a of the bytes joins it, then
     // the final mix of splitmix64 spreads both.
     uint64_t h = 0xCBF29CE484222325u;
     for (const char c : Key) {
@@ -414,19 +414,19 @@ void TVHashedStringList::SetCaseSensitive(bool v) {
 // ---- TVHashedStringList: the indexes ----
 
 bool TVHashedStringList::IndexKey(bool ByName, std::string_view line, std::string& key) const {
-    std::string_view part = line;
-    if (ByName && !NameOf(line, part)) return false;
-    key.assign(part);
+    std::string_view text = line;
+    if (ByName && !NameOf(line, text)) return false;
+    key.assign(text);
     if (!FCaseSensitive) UpperInPlace(key);
     return true;
 }
 
 std::string_view TVHashedStringList::KeyOf(const TVStringHash& Hash, int32_t Value,
                                            std::string& Scratch) const {
-    std::string_view part = (*this)[static_cast<size_t>(Value)];
-    if (&Hash == FNameHash.get()) NameOf(part, part); // only lines with a name are in it
-    if (FCaseSensitive) return part;
-    Scratch.assign(part);
+    std::string_view text = (*this)[static_cast<size_t>(Value)];
+    if (&Hash == FNameHash.get()) NameOf(text, text); // only lines with a name are in it
+    if (FCaseSensitive) return text;
+    Scratch.assign(text);
     UpperInPlace(Scratch);
     return Scratch;
 }
@@ -491,7 +491,7 @@ int32_t TVHashedStringList::IndexOfName(std::string_view Name) const {
 
 namespace {
 
-// One index's part in replacing or deleting a line: the old line's key and
+// What replacing or deleting a line leaves for one index: the old line's key and
 // whether its item was marked.
 struct TIndexChange {
     std::string Key;
