@@ -174,22 +174,15 @@ TEST_F(AtomicFile, AWriteThatFailsMidwayLeavesTheOldFileAndNoTemporaryFile) {
     const fs::path target = dir / "f.txt";
     Put(target, "old");
     // A file size limit makes the write fail part way, as a full disk would.
-    struct rlimit saved {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    struct rlimit small = saved;
-    small.rlim_cur = 4096;
-    void (*oldHandler)(int) = ::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     std::string message;
     try {
+        const test::TFileSizeLimit limit(4096);
         TAtomicFileWriter w(target.string());
         w.Write(std::string(1 << 20, 'x'));
         w.Commit();
     } catch (const Exception& e) {
         message = e.what();
     }
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    ::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(message, "Cannot create file \"" + target.string() + "\". " + std::strerror(EFBIG));
     EXPECT_EQ(Get(target), "old");
     EXPECT_EQ(Entries(), (std::vector<std::string>{"f.txt"}));

@@ -12,6 +12,7 @@
 #include <random>
 
 #include "options/ZarvoSettings.h"
+#include "test_files.h"
 
 namespace fs = std::filesystem;
 using namespace zarvo;
@@ -313,20 +314,13 @@ TEST_F(SettingsFile, AWriteThatFailsMidwayLeavesTheOldFileWhole) {
     // A file size limit makes the write fail part way, as a full disk would.
     TZarvoOptions big;
     for (int i = 0; i < 2000; ++i) big.IPRanges.push_back("10.0." + std::to_string(i % 256) + ".0/24");
-    struct rlimit saved {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    struct rlimit small = saved;
-    small.rlim_cur = 4096;
-    void (*oldHandler)(int) = ::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     std::string message;
     try {
+        const test::TFileSizeLimit limit(4096);
         SaveSettingsFile(path, big, sets);
     } catch (const Exception& e) {
         message = e.what();
     }
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    ::signal(SIGXFSZ, oldHandler);
 
     EXPECT_EQ(message.rfind("Cannot create file \"" + path + "\". ", 0), 0u) << message;
     EXPECT_EQ(ReadBytes(), old);

@@ -2,7 +2,9 @@
 // bytes of a UTF-16 text with its byte-order mark.
 #pragma once
 
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 
 #include <filesystem>
 #include <stdexcept>
@@ -32,6 +34,29 @@ public:
 
 private:
     std::filesystem::path FPath;
+};
+
+// While it lives, files this process writes stop at bytes bytes: a write past that
+// fails with EFBIG, as a full disk would fail it part way.
+class TFileSizeLimit {
+public:
+    explicit TFileSizeLimit(rlim_t bytes) {
+        if (::getrlimit(RLIMIT_FSIZE, &FSaved) != 0) throw std::runtime_error("getrlimit failed");
+        struct rlimit small = FSaved;
+        small.rlim_cur = bytes;
+        FOldHandler = ::signal(SIGXFSZ, SIG_IGN);
+        if (::setrlimit(RLIMIT_FSIZE, &small) != 0) throw std::runtime_error("setrlimit failed");
+    }
+    ~TFileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &FSaved);
+        ::signal(SIGXFSZ, FOldHandler);
+    }
+    TFileSizeLimit(const TFileSizeLimit&) = delete;
+    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+
+private:
+    struct rlimit FSaved {};
+    void (*FOldHandler)(int) = nullptr;
 };
 
 inline std::string Utf16Bytes(std::u16string_view s, bool bigEndian) {
