@@ -49,13 +49,7 @@ int TZarvoUtils::BitsForCount(int64_t n) {
 
 TPortList TZarvoUtils::ParsePortNumbers(std::string_view text) {
     TPortList list;
-    size_t pos = 0;
-    while (pos <= text.size()) {
-        size_t end = text.find_first_of(",;", pos);
-        if (end == std::string_view::npos) end = text.size();
-        const std::string_view item = Trim(text.substr(pos, end - pos));
-        pos = end + 1;
-        if (item.empty()) continue;
+    ForEachListItem(text, ",;", [&](std::string_view item) {
         std::string_view lowText = item, highText = item;
         const size_t dash = item.find('-');
         if (dash != std::string_view::npos) {
@@ -63,15 +57,15 @@ TPortList TZarvoUtils::ParsePortNumbers(std::string_view text) {
             highText = Trim(item.substr(dash + 1));
         }
         auto low = TryStrToInt(lowText), high = TryStrToInt(highText);
-        if (!low || !high) continue;
+        if (!low || !high) return;
         int32_t lo = *low, hi = *high;
         if (hi < lo) std::swap(lo, hi);
         lo = std::max(lo, 1);
         hi = std::min(hi, 65535);
-        if (hi < lo) continue;
+        if (hi < lo) return;
         list.Ranges.push_back({static_cast<uint16_t>(lo), static_cast<uint16_t>(hi)});
         list.Count += hi - lo + 1;
-    }
+    });
     return list;
 }
 

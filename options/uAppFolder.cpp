@@ -50,13 +50,7 @@ std::string JoinPath(std::string_view dir, std::string_view name) {
 }
 
 void CopySeedFiles(const std::string& from, const std::string& to, std::string_view masks) {
-    size_t start = 0;
-    while (start <= masks.size()) {
-        size_t end = masks.find(';', start);
-        if (end == std::string_view::npos) end = masks.size();
-        const std::string_view mask = Trim(masks.substr(start, end - start));
-        start = end + 1;
-        if (mask.empty()) continue;
+    ForEachListItem(masks, ";", [&](std::string_view mask) {
         std::error_code ec;
         for (fs::directory_iterator it(from, ec), last; !ec && it != last; it.increment(ec)) {
             const std::string name = it->path().filename().string();
@@ -65,7 +59,7 @@ void CopySeedFiles(const std::string& from, const std::string& to, std::string_v
             if (!MatchesFileMask(name, mask)) continue;
             fs::copy_file(it->path(), fs::path(to) / name, fs::copy_options::skip_existing, ec2);
         }
-    }
+    });
 }
 
 std::unique_ptr<TAppFolder>& ProcessFolder() {

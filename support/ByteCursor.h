@@ -69,12 +69,7 @@ public:
     // N bytes (1 to 8, fixed at compile time) as a big-endian unsigned number.
     template <size_t N> uint64_t ReadBE() {
         static_assert(N >= 1 && N <= 8);
-        Need(N);
-        const uint8_t* p = FData + FPos;
-        FPos += N;
-        uint64_t v = 0;
-        for (size_t i = 0; i < N; ++i) v = (v << 8) | p[i];
-        return v;
+        return ReadBE(N); // inlined with n known, the loop unrolls
     }
     // n bytes as a big-endian unsigned number, for widths the data states (0 gives
     // 0); beyond 8 bytes the leading ones are shifted out.

@@ -31,6 +31,18 @@ int32_t StrToInt(std::string_view text);
 std::string_view Trim(std::string_view text);
 std::string_view TrimLeft(std::string_view text);
 std::string_view TrimRight(std::string_view text);
+// Calls f with each item of a list such as "80, 443;8080": the text between any of
+// the separators, trimmed; empty items are passed over.
+template <typename F> void ForEachListItem(std::string_view text, std::string_view separators, F f) {
+    size_t pos = 0;
+    while (pos <= text.size()) {
+        size_t end = text.find_first_of(separators, pos);
+        if (end == std::string_view::npos) end = text.size();
+        const std::string_view item = Trim(text.substr(pos, end - pos));
+        pos = end + 1;
+        if (!item.empty()) f(item);
+    }
+}
 
 bool SameText(std::string_view a, std::string_view b);
 bool EndsWithText(std::string_view text, std::string_view suffix);
