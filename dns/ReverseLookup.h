@@ -1,0 +1,75 @@
+// The reverse lookup of a list of addresses: PTR queries over UDP, several in flight,
+// the servers taken in turn (address I to server I mod N), each query with its own
+// waiting time, results handed on in address order. The window and zarvo-cli rdns
+// both run it; it owns no thread of its own and blocks the caller until the list is
+// done or a stop is asked.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zarvo::dns {
+
+// A server as the server list holds it: "192.0.2.53", "192.0.2.53:5353",
+// "2001:db8::53", "[2001:db8::53]:5353", or a host name ("dns.example",
+// "dns.example:5353"). Host is the address or name without brackets or port.
+struct TDnsServer {
+    std::string Entry; // as given
+    std::string Host;
+    uint16_t Port = 53;
+};
+
+// The entry read as a server; nothing for text that cannot name one (blank, a bad
+// port, unbalanced brackets).
+std::optional<TDnsServer> ParseServerEntry(std::string_view entry);
+
+struct TLookupSettings {
+    unsigned InFlight = 32;      // queries outstanding at once, at least 1
+    unsigned TimeoutMs = 5000;   // each query's waiting time, from its sending
+    double RateQps = 0;          // queries sent per second at most; 0 for no limit
+};
+
+// One address done, in address order.
+struct TLookupResult {
+    size_t Index = 0;     // position among the addresses looked up, from 0
+    std::string Address;  // as the source gave it
+    std::string HostName; // the first PTR record's name; empty when unresolved
+    bool Resolved = false;
+};
+
+class TReverseLookup {
+public:
+    // Gives the next address, or false at the end of the list. Called on the
+    // running thread, only when a query can be sent.
+    using TSource = std::function<bool(std::string& address)>;
+    // Receives each result in address order, on the running thread.
+    using TSink = std::function<void(const TLookupResult& result)>;
+
+    TReverseLookup(std::vector<TDnsServer> servers, TLookupSettings settings);
+    ~TReverseLookup();
+    TReverseLookup(const TReverseLookup&) = delete;
+    TReverseLookup& operator=(const TReverseLookup&) = delete;
+
+    // Looks up every address the source gives. Host names among the servers are
+    // resolved once, at the start; an address given to a server whose name does not
+    // resolve is unresolved. When *stop turns true the run ends at once: queries in
+    // flight are abandoned, and neither their addresses nor any after them reach the
+    // sink. Returns the number of results handed to the sink.
+    size_t Run(const TSource& source, const TSink& sink, const std::atomic<bool>* stop = nullptr);
+
+    // Wakes a Run blocked in its wait, from any thread, after *stop was set.
+    void Wake();
+
+private:
+    std::vector<TDnsServer> FServers;
+    TLookupSettings FSettings;
+    int FWakeRead = -1, FWakeWrite = -1; // a pipe that Wake writes to
+};
+
+} // namespace zarvo::dns
