@@ -14,6 +14,7 @@ const TCommand kCommands[] = {
     {"generate", "turn IP ranges into address lines", &RunGenerate},
     {"mmdb", "print a MaxMind DB file as metadata and CSV rows", &RunMmdb},
     {"lookup", "look addresses up in a MaxMind DB file", &RunLookup},
+    {"rdns", "reverse DNS lookup of address lines (PTR queries)", &RunRdns},
 };
 
 void PrintUsage(std::ostream& os) {

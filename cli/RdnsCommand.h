@@ -1,0 +1,43 @@
+// zarvo-cli rdns: the window's reverse lookup for scripts and pipelines. The words
+// to TRdnsArgs (ParseRdnsArgs), then the run (RunRdns in ZarvoCli.h): lines from a
+// file or standard input through the window's field rules, PTR queries through the
+// shared lookup, resolved lines on standard output as they are done.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/CliArgs.h"
+
+namespace zarvo::cli {
+
+inline constexpr unsigned kRdnsDefaultInFlight = 32;
+inline constexpr unsigned kRdnsMaxInFlight = 1024;
+inline constexpr unsigned kRdnsDefaultTimeoutMs = 5000;
+// A query waits at most an hour: anything longer is a typing error.
+inline constexpr unsigned kRdnsMaxTimeoutMs = 3600000;
+
+struct TRdnsArgs {
+    bool Help = false;
+    std::vector<std::string> Servers; // entries as given, checked when the run starts
+    std::string Input;                // a file, or "-" / empty for standard input
+    std::string Unresolved;           // file for the unresolved addresses; empty for none
+    std::optional<std::string> Delimiter;
+    unsigned InFlight = kRdnsDefaultInFlight;
+    unsigned TimeoutMs = kRdnsDefaultTimeoutMs;
+    uint64_t RateQps = 0; // 0: no limit
+
+    bool operator==(const TRdnsArgs&) const = default;
+};
+
+std::vector<TOption> RdnsOptions(TRdnsArgs& into);
+std::string RdnsHelp();
+
+// Raises TUsageError (exit code 2): an unknown option, a number out of its range,
+// more than one input. With Help set nothing after --help was read. Servers are
+// not checked here: a run without a usable server could not run (exit code 1).
+TRdnsArgs ParseRdnsArgs(const std::vector<std::string>& args);
+
+} // namespace zarvo::cli
