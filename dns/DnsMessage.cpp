@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <random>
 
-#include "net/uZarvo.h"
+#include "dns/DnsAddress.h"
 #include "support/ByteCursor.h"
 #include "support/ZarvoText.h"
 
@@ -236,7 +236,7 @@ std::string ReverseName(std::string_view address) {
     if (!name.empty() && name.back() == '.') name.remove_suffix(1);
     if (IsReverseSuffix(name)) return std::string(name);
     TIPAddr ip;
-    if (!TryStrToIPAddr(address, ip))
+    if (!detail::ParseLookupAddress(address, ip))
         throw EIdDnsResolverError(Format("'%s' is not an IP address", std::string(address).c_str()));
     std::string out;
     if (ip.ip_family == IPv4) {

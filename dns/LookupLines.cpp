@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "net/uZarvo.h"
+#include "dns/DnsAddress.h"
 #include "support/ZarvoText.h"
 
 namespace zarvo::dns {
@@ -30,7 +30,7 @@ std::string_view CutPort(std::string_view f) {
 
 bool IsAddress(std::string_view f) {
     TIPAddr ip;
-    return !f.empty() && TryStrToIPAddr(f, ip);
+    return !f.empty() && detail::ParseLookupAddress(f, ip);
 }
 
 std::string_view NthBlankField(std::string_view line, size_t n) {
