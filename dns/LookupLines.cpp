@@ -54,7 +54,7 @@ std::string LookupAddressFromLine(std::string_view line, std::string_view custom
             size_t next = end == std::string_view::npos ? line.size() + 1 : end + 1;
             if (custom) {
                 const size_t c = line.find(customDelimiter, pos);
-                if (c != std::string_view::npos && (end == std::string_view::npos || c < end)) {
+                if (c != std::string_view::npos && (end == std::string_view::npos || c <= end)) {
                     end = c;
                     next = c + customDelimiter.size();
                 }
