@@ -162,6 +162,7 @@ TEST(CliOutput, AFailedWriteIsReportedWithItsReason) {
         {"lookup", db, "81.2.69.160"},
         {"lookup", db, "81.2.69.160", "not-an-address"},
         {"lookup", "--help"},
+        {"rdns", "--help"},
         {"--help"},
         {"--version"},
     };
