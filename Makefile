@@ -1,7 +1,7 @@
 # make run   - install what is missing, build, start the window
 # make test  - install what is missing, build with warnings as errors, run every test
 #              (SANITIZE=1: ASan + UBSan in build-san/)
-# make bench - benchmarks against prips / shuf (bench/run.sh)
+# make bench - benchmarks against prips / shuf, libmaxminddb, dig -f / dnsperf (bench/run.sh)
 # make fuzz  - long fuzzing sessions with libFuzzer (clang 14)
 
 SANITIZE ?= 0

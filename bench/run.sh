@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Generation benchmarks, side by side with prips (and prips | shuf) in one run.
+# Generation benchmarks, side by side with prips (and prips | shuf) in one run; then
+# the database and reverse lookup benchmarks (bench/mmdb, bench/dns).
 # Usage: bench/run.sh [BUILD_DIR]      (make bench builds first)
 # Prints hyperfine's tables, the ratios against the reference tools and peak memory.
 set -euo pipefail
@@ -50,4 +51,9 @@ echo "   lines: $(wc -l < "$OUT/v6.txt"), distinct: $(sort -u "$OUT/v6.txt" | wc
 if [ -x bench/mmdb/run.sh ]; then
     echo
     bench/mmdb/run.sh
+fi
+
+if [ -x bench/dns/run.sh ]; then
+    echo
+    bench/dns/run.sh "$BUILD"
 fi
