@@ -170,13 +170,15 @@ size_t TReverseLookup::Run(const TSource& source, const TSink& sink, const std::
         p.Resolved = resolved;
         p.HostName = std::move(hostName);
     };
-    const auto closeAll = [&] {
-        for (TSlot& s : slots)
-            if (s.Fd >= 0) {
-                close(s.Fd);
-                s.Fd = -1;
-            }
-    };
+    // Sockets still open when the run ends (a stop, or a source or sink that throws)
+    // are closed on the way out.
+    struct TCloseAll {
+        std::vector<TSlot>& Slots;
+        ~TCloseAll() {
+            for (TSlot& s : Slots)
+                if (s.Fd >= 0) close(s.Fd);
+        }
+    } closeAll{slots};
 
     for (;;) {
         if (stopped()) break;
@@ -323,7 +325,6 @@ size_t TReverseLookup::Run(const TSource& source, const TSink& sink, const std::
             }
         }
     }
-    closeAll();
     return delivered;
 }
 
