@@ -11,6 +11,7 @@
 #include <cmath>
 #include <deque>
 
+#include "dns/DnsAddress.h"
 #include "dns/DnsMessage.h"
 #include "dns/DnsSocket.h"
 #include "net/uZarvo.h"
@@ -79,6 +80,9 @@ std::optional<TDnsServer> ParseServerEntry(std::string_view entry) {
     }
     const size_t colon = text.find(':');
     if (colon == std::string_view::npos) {
+        // Digits and dots are an IPv4 address or nothing: never a name to look up.
+        if (text.find_first_not_of("0123456789.") == std::string_view::npos && !detail::IsDottedDecimal(text))
+            return std::nullopt;
         s.Host = std::string(text);
         return s;
     }
@@ -92,6 +96,8 @@ std::optional<TDnsServer> ParseServerEntry(std::string_view entry) {
     }
     if (colon == 0 || !ValidPort(text.substr(colon + 1), s.Port)) return std::nullopt;
     s.Host = std::string(text.substr(0, colon));
+    if (s.Host.find_first_not_of("0123456789.") == std::string::npos && !detail::IsDottedDecimal(s.Host))
+        return std::nullopt;
     return s;
 }
 
@@ -170,13 +176,15 @@ size_t TReverseLookup::Run(const TSource& source, const TSink& sink, const std::
         p.Resolved = resolved;
         p.HostName = std::move(hostName);
     };
-    const auto closeAll = [&] {
-        for (TSlot& s : slots)
-            if (s.Fd >= 0) {
-                close(s.Fd);
-                s.Fd = -1;
-            }
-    };
+    // Sockets still open when the run ends (a stop, or a source or sink that throws)
+    // are closed on the way out.
+    struct TCloseAll {
+        std::vector<TSlot>& Slots;
+        ~TCloseAll() {
+            for (TSlot& s : Slots)
+                if (s.Fd >= 0) close(s.Fd);
+        }
+    } closeAll{slots};
 
     for (;;) {
         if (stopped()) break;
@@ -323,7 +331,6 @@ size_t TReverseLookup::Run(const TSource& source, const TSink& sink, const std::
             }
         }
     }
-    closeAll();
     return delivered;
 }
 

@@ -2,14 +2,18 @@
 # Reverse lookup of 4096 addresses (3072 with a PTR name, 1024 without) against one
 # dnsmasq on 127.0.0.1, in one run: dig -f (one query after another), dnsperf (the
 # server's own limit), zarvo-cli rdns --in-flight 1 and zarvo-cli rdns with its
-# default queries in flight. Prints the wall times, the ratios against the targets
+# default queries in flight, then the batch lookup alone (zarvo_dns_bench, without
+# process start and output). Prints the wall times, the ratios against the targets
 # and whether every tool got the same answers. Nothing leaves the loopback.
 # Usage: bench/dns/run.sh [BUILD_DIR]      (RUNS=N repeats each timed command)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=${1:-$ROOT/build}
 case $BUILD in /*) ;; *) BUILD=$ROOT/$BUILD ;; esac
-[ -x "$BUILD/cli/zarvo-cli" ] || { cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null; cmake --build "$BUILD" --target zarvo-cli >/dev/null; }
+[ -x "$BUILD/cli/zarvo-cli" ] && [ -x "$BUILD/bench/zarvo_dns_bench" ] || {
+    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$BUILD" --target zarvo-cli zarvo_dns_bench >/dev/null
+}
 CLI=$BUILD/cli/zarvo-cli
 RUNS=${RUNS:-10}
 for tool in dnsmasq dig dnsperf hyperfine python3; do
@@ -54,7 +58,7 @@ for _ in range(20):
 USER_ARG=()
 [ "$(id -u)" -eq 0 ] && USER_ARG=(--user=root)
 "$DNSMASQ" --keep-in-foreground --conf-file=/dev/null --no-resolv --no-hosts --addn-hosts="$OUT/hosts" \
-    --bogus-priv --listen-address=127.0.0.1 --bind-interfaces --port="$PORT" --pid-file= \
+    --cache-size=10000 --bogus-priv --listen-address=127.0.0.1 --bind-interfaces --port="$PORT" --pid-file= \
     --log-facility="$OUT/dnsmasq.log" "${USER_ARG[@]}" &
 DNSMASQ_PID=$!
 for _ in $(seq 50); do
@@ -144,3 +148,9 @@ for name, f in (("--in-flight 1", "z1.out"), ("default", "z.out")):
 unresolved = open(f"{out}/unresolved").read().split()
 print(f"   zarvo-cli --unresolved: {len(unresolved)} addresses; summary: {open(out + '/z.err').read().strip()}")
 PY
+
+echo
+echo "== The batch lookup alone (no process start, no output)"
+for inflight in 1 32; do
+    echo "   $("$BUILD/bench/zarvo_dns_bench" "$SERVER" "$inflight" < "$OUT/addresses")"
+done
