@@ -37,23 +37,30 @@ dnsmasq --keep-in-foreground --conf-file=/dev/null --no-resolv --no-hosts --addn
 PID=$!
 sleep 0.5
 
-echo "== 4096 addresses (3072 named) against dnsmasq on 127.0.0.1:$PORT, $(nproc) cores"
+echo "== 4096 addresses (3072 named) against dnsmasq on 127.0.0.1:$PORT, $(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg)"
 t0=$(date +%s.%N)
 dig @127.0.0.1 -p "$PORT" +tries=1 +time=5 -f "$DIR/dig" > /dev/null
 t1=$(date +%s.%N)
 DIG=$(echo "$t1 - $t0" | bc -l)
 printf "dig -f (sequential): %.3f s, %.0f queries/s\n" "$DIG" "$(echo "4096 / $DIG" | bc -l)"
-for q in 100 32; do
-    R=$(dnsperf -s 127.0.0.1 -p "$PORT" -d "$DIR/perf" -n 5 -q "$q" 2>/dev/null | awk '/Queries per second/ {print $4}')
-    echo "dnsperf -q $q (5 passes): $R queries/s"
-    [ "$q" = 32 ] && PERF32=$R
-    [ "$q" = 100 ] && PERF100=$R
-done
-for inflight in 1 32; do
-    OUT=$("$BENCH" "127.0.0.1:$PORT" "$inflight" < "$DIR/addresses")
-    echo "zarvo $OUT"
-    WALL=$(echo "$OUT" | awk '{print $3}')
-    QPS=$(echo "$OUT" | awk '{print $5}')
-    printf "   wall vs dig -f: %.3f x; rate vs dnsperf -q 100: %.2f, vs dnsperf -q 32: %.2f\n" \
-        "$(echo "$WALL / $DIG" | bc -l)" "$(echo "$QPS / $PERF100" | bc -l)" "$(echo "$QPS / $PERF32" | bc -l)"
+
+# Three rounds, each: dnsperf over the 4096 names (100 and 32 in flight), then
+# zarvo with 1 and 32 in flight; the CPU time of each client beside its rate.
+for round in 1 2 3; do
+    echo "-- round $round"
+    for q in 100 32; do
+        R=$(/usr/bin/time -f "cpu %U+%S s" dnsperf -s 127.0.0.1 -p "$PORT" -d "$DIR/perf" -n 1 -q "$q" 2>&1 |
+            awk '/Queries per second/ {qps=$4} /^cpu/ {cpu=$2} END {print qps, cpu}')
+        echo "dnsperf -q $q: ${R% *} queries/s, cpu ${R#* } s"
+        [ "$q" = 32 ] && PERF32=${R% *}
+        [ "$q" = 100 ] && PERF100=${R% *}
+    done
+    for inflight in 1 32; do
+        OUT=$(/usr/bin/time -f "cpu %U+%S s" "$BENCH" "127.0.0.1:$PORT" "$inflight" < "$DIR/addresses" 2>&1)
+        echo "zarvo $(echo "$OUT" | head -1), $(echo "$OUT" | tail -1)"
+        WALL=$(echo "$OUT" | head -1 | awk '{print $3}')
+        QPS=$(echo "$OUT" | head -1 | awk '{print $5}')
+        printf "   wall vs dig -f: %.3f x; rate vs dnsperf -q 100: %.2f, vs dnsperf -q 32: %.2f\n" \
+            "$(echo "$WALL / $DIG" | bc -l)" "$(echo "$QPS / $PERF100" | bc -l)" "$(echo "$QPS / $PERF32" | bc -l)"
+    done
 done
