@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -82,10 +83,8 @@ std::optional<TDnsServer> ParseServerEntry(std::string_view entry) {
         s.Host = std::string(text.substr(1, close - 1));
         const std::string_view rest = text.substr(close + 1);
         if (!rest.empty() && (rest.front() != ':' || !ValidPort(rest.substr(1), s.Port))) return std::nullopt;
-        TIPv6 v6;
         bool valid = false;
-        v6 = ParseIPv6(s.Host, false, valid);
-        (void)v6;
+        (void)ParseIPv6(s.Host, false, valid);
         if (!valid) return std::nullopt;
         return s;
     }
@@ -152,7 +151,13 @@ size_t TReverseLookup::Run(const TSource& source, const TSink& sink, const std::
             detail::ResolveServerAddress(FServers[i].Host, FServers[i].Port, AF_UNSPEC, servers[i], error);
     }
 
-    const size_t inFlightMax = FSettings.InFlight;
+    // Each query in flight holds a socket: stay well inside the process's file limit,
+    // so that a socket that cannot be opened never turns an answer into a failure.
+    size_t inFlightMax = FSettings.InFlight;
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY)
+        inFlightMax = std::min<size_t>(inFlightMax, files.rlim_cur > 128 ? files.rlim_cur / 2 : 16);
+    inFlightMax = std::clamp<size_t>(inFlightMax, 1, kMaxBacklog);
     const auto timeout = std::chrono::milliseconds(FSettings.TimeoutMs);
     const bool paced = FSettings.RateQps > 0 && std::isfinite(FSettings.RateQps);
     const auto interval = paced ? std::chrono::duration_cast<TClock::duration>(
