@@ -254,6 +254,26 @@ TEST(DnsLookup, EarlyAnswersWaitForTheAddressesBeforeThem) {
     }
 }
 
+TEST(DnsLookup, LateCopiesOfEarlierRepliesArePassedOver) {
+    // Every reply comes after 4 ms, and again 2 ms later with another name, when the
+    // socket already carries a later query (of the same address, too).
+    TScriptedDnsServer server([](const TBytes& q) {
+        const int n = FirstLabel(q);
+        return std::vector<TDatagram>{{PtrReply(q, HostOf(n)), false, 4},
+                                      {PtrReply(q, "late.example"), false, 6}};
+    });
+    const std::vector<std::string> addresses = {"10.5.0.1", "10.5.0.2", "10.5.0.1", "10.5.0.3",
+                                                "10.5.0.1", "10.5.0.2", "10.5.0.4", "10.5.0.1"};
+    for (unsigned inFlight : {1u, 2u}) {
+        TLookupSettings settings;
+        settings.InFlight = inFlight;
+        const std::vector<TLookupResult> results = RunLookup({server.Server()}, addresses, settings);
+        ASSERT_EQ(results.size(), addresses.size());
+        for (size_t i = 0; i < results.size(); ++i)
+            EXPECT_EQ(results[i].HostName, HostOf(std::atoi(addresses[i].substr(7).c_str())));
+    }
+}
+
 TEST(DnsLookup, ServersInTurn) {
     std::vector<std::unique_ptr<TScriptedDnsServer>> servers;
     std::vector<std::string> entries;
