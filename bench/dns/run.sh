@@ -5,7 +5,10 @@
 # default queries in flight, then the batch lookup alone (zarvo_dns_bench, without
 # process start and output). Prints the wall times, the ratios against the targets
 # and whether every tool got the same answers. Nothing leaves the loopback.
-# Usage: bench/dns/run.sh [BUILD_DIR]      (RUNS=N repeats each timed command)
+# Usage: bench/dns/run.sh [BUILD_DIR]      (ROUNDS=N, default 7)
+# The machine may be shared: the tools take turns within each round, so that each
+# round's ratios compare runs under the same load, and the medians of the rounds'
+# ratios are the figures.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=${1:-$ROOT/build}
@@ -15,8 +18,8 @@ case $BUILD in /*) ;; *) BUILD=$ROOT/$BUILD ;; esac
     cmake --build "$BUILD" --target zarvo-cli zarvo_dns_bench >/dev/null
 }
 CLI=$BUILD/cli/zarvo-cli
-RUNS=${RUNS:-10}
-for tool in dnsmasq dig dnsperf hyperfine python3; do
+ROUNDS=${ROUNDS:-7}
+for tool in dnsmasq dig dnsperf python3; do
     command -v "$tool" >/dev/null || [ -x "/usr/sbin/$tool" ] || { echo "$tool is missing (make bench installs it)" >&2; exit 1; }
 done
 DNSMASQ=$(command -v dnsmasq || echo /usr/sbin/dnsmasq)
@@ -75,61 +78,66 @@ awk -v p="$PORT" '{print "@127.0.0.1 -p " p " +tries=1 +time=5 +noall +answer " 
 echo "== Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs), load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "== 4096 PTR queries (3072 named, 1024 NXDOMAIN) against dnsmasq $("$DNSMASQ" --version | head -1 | awk '{print $3}') on $SERVER"
 
-# dnsperf: the best rate of a few client/outstanding settings, each over the query
-# list ten times.
-best_qps=0
-best_setting=
-for setting in "-c 1 -q 10" "-c 1 -q 32" "-c 1 -q 100" "-c 4 -q 32"; do
-    # shellcheck disable=SC2086
-    report=$(timeout 120 dnsperf -s 127.0.0.1 -p "$PORT" -d "$OUT/queries" $setting -n 10 -t 5 2>&1 || true)
-    qps=$(awk '/Queries per second/ {print $4}' <<<"$report")
-    lost=$(awk '/Queries lost/ {print $3}' <<<"$report")
-    echo "   dnsperf $setting: ${qps:-?} qps, ${lost:-?} lost"
-    if [ -n "$qps" ] && python3 -c "import sys; sys.exit(0 if $qps > $best_qps else 1)"; then
-        best_qps=$qps
-        best_setting=$setting
-        echo "$report" > "$OUT/dnsperf.txt"
-    fi
-done
-noerror=$(grep -o 'NOERROR [0-9]*' "$OUT/dnsperf.txt" | cut -d' ' -f2)
-nxdomain=$(grep -o 'NXDOMAIN [0-9]*' "$OUT/dnsperf.txt" | cut -d' ' -f2)
-echo "   dnsperf best ($best_setting): $best_qps qps; answers NOERROR $noerror, NXDOMAIN $nxdomain (expected 30720 / 10240)"
+# Warm-up: one query of each kind, so that the first round pays no start-up cost.
+dig -f "$OUT/dig-batch" > /dev/null
 
-echo
-echo "== Wall times (hyperfine, $RUNS runs each; dig -f 3 runs)"
-hyperfine -N -w 1 -r 3 --export-json "$OUT/dig.json" -n "dig -f" \
-    "bash -c 'dig -f $OUT/dig-batch > $OUT/dig.out'" 2>/dev/null | grep -E 'Time|Range' || true
-hyperfine -N -w 1 -r "$RUNS" --export-json "$OUT/zarvo.json" \
-    -n "zarvo-cli rdns --in-flight 1" "bash -c '$CLI rdns -s $SERVER --in-flight 1 $OUT/addresses > $OUT/z1.out 2>/dev/null'" \
-    -n "zarvo-cli rdns" "bash -c '$CLI rdns -s $SERVER $OUT/addresses > $OUT/z.out 2>/dev/null'" 2>/dev/null |
-    grep -E 'Benchmark|Time|Range' || true
+python3 - "$OUT" "$CLI" "$SERVER" "$PORT" "$ROUNDS" "$DNSMASQ_PID" <<'PY'
+import os, re, statistics, subprocess, sys, time
+out, cli, server, port, rounds, dnsmasq_pid = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4], int(sys.argv[5]), sys.argv[6]
+N = 4096
+tick = os.sysconf("SC_CLK_TCK")
 
-# The server's own work for one default run, from its CPU counters.
-ticks() { awk '{print $14 + $15}' "/proc/$DNSMASQ_PID/stat"; }
-t0=$(ticks)
-"$CLI" rdns -s "$SERVER" --unresolved "$OUT/unresolved" "$OUT/addresses" > "$OUT/z.out" 2> "$OUT/z.err"
-t1=$(ticks)
+def server_cpu_ms():
+    f = open(f"/proc/{dnsmasq_pid}/stat").read().rsplit(")", 1)[1].split()
+    return (int(f[11]) + int(f[12])) * 1000 / tick
 
-python3 - "$OUT" "$best_qps" "$(( (t1 - t0) * 1000 / $(getconf CLK_TCK) ))" <<'PY'
-import json, sys
-out, dnsperf_qps, server_ms = sys.argv[1], float(sys.argv[2]), int(sys.argv[3])
-dig = json.load(open(f"{out}/dig.json"))["results"][0]
-z = {r["command"]: r for r in json.load(open(f"{out}/zarvo.json"))["results"]}
-one, dflt = z["zarvo-cli rdns --in-flight 1"], z["zarvo-cli rdns"]
-print()
-print("== Ratios (means; medians in brackets)")
-print(f"   dig -f {dig['mean']*1000:.0f} ms, --in-flight 1 {one['mean']*1000:.0f} ms, default {dflt['mean']*1000:.0f} ms")
-r1, r1m = one["mean"] / dig["mean"], one["median"] / dig["median"]
-rd, rdm = dflt["mean"] / dig["mean"], dflt["median"] / dig["median"]
-qps = 4096 / dflt["mean"]
-share = qps / dnsperf_qps if dnsperf_qps else 0
+def timed(cmd, stdout):
+    t = time.perf_counter()
+    with open(stdout, "w") as o:
+        subprocess.run(cmd, stdout=o, stderr=subprocess.DEVNULL, check=True, timeout=300)
+    return time.perf_counter() - t
+
+def dnsperf(q):
+    r = subprocess.run(["dnsperf", "-s", "127.0.0.1", "-p", port, "-d", f"{out}/queries", "-c", "1", "-q", str(q),
+                        "-n", "1", "-t", "5"], capture_output=True, text=True, timeout=300)
+    qps = float(re.search(r"Queries per second:\s+([\d.]+)", r.stdout).group(1))
+    codes = dict((k, int(v)) for k, v in re.findall(r"(NOERROR|NXDOMAIN) (\d+)", r.stdout))
+    return qps, codes
+
+rows = []
+for i in range(rounds):
+    row = {}
+    row["dig"] = timed(["dig", "-f", f"{out}/dig-batch"], f"{out}/dig.out")
+    row["dnsperf32"], codes32 = dnsperf(32)
+    row["dnsperf100"], codes100 = dnsperf(100)
+    row["one"] = timed([cli, "rdns", "-s", server, "--in-flight", "1", f"{out}/addresses"], f"{out}/z1.out")
+    c0 = server_cpu_ms()
+    row["dflt"] = timed([cli, "rdns", "-s", server, f"{out}/addresses"], f"{out}/z.out")
+    row["server_ms"] = server_cpu_ms() - c0
+    row["perf"] = max(row["dnsperf32"], row["dnsperf100"])
+    rows.append(row)
+    print(f"   round {i+1}: dig -f {row['dig']*1000:5.0f} ms | dnsperf -q 32 {row['dnsperf32']:6.0f} qps, -q 100 "
+          f"{row['dnsperf100']:6.0f} qps | rdns --in-flight 1 {row['one']*1000:5.0f} ms, default {row['dflt']*1000:5.0f} ms "
+          f"= {N/row['dflt']:5.0f} qps", flush=True)
+
+med = lambda k: statistics.median(r[k] for r in rows)
+medr = lambda f: statistics.median(f(r) for r in rows)
+r1 = medr(lambda r: r["one"] / r["dig"])
+rd = medr(lambda r: r["dflt"] / r["dig"])
+share = medr(lambda r: (N / r["dflt"]) / r["perf"])
+floor = medr(lambda r: (N / r["perf"]) / r["dig"])
 ok = lambda b: "met" if b else "MISSED"
-print(f"   --in-flight 1 / dig -f: {r1:.3f} ({r1m:.3f})   target <= 1.0: {ok(r1 <= 1.0)}")
-print(f"   default / dig -f:       {rd:.3f} ({rdm:.3f})   target <= 0.2: {ok(rd <= 0.2)}")
-print(f"   default rate: {qps:.0f} qps = {share*100:.0f} % of dnsperf's {dnsperf_qps:.0f} qps   target >= 70 %: {ok(share >= 0.7)}")
-floor = 4096 / dnsperf_qps if dnsperf_qps else 0
-print(f"   (at dnsperf's rate the 4096 queries take {floor*1000:.0f} ms = {floor/dig['mean']:.3f} x dig -f: no client does better against this server)")
-print(f"   dnsmasq CPU for one default run: {server_ms} ms ({server_ms*1000/4096:.0f} us per query)")
+print()
+print(f"== Medians of {rounds} rounds")
+print(f"   dig -f {med('dig')*1000:.0f} ms; dnsperf best {med('perf'):.0f} qps; zarvo-cli rdns --in-flight 1 "
+      f"{med('one')*1000:.0f} ms, default {med('dflt')*1000:.0f} ms ({N/med('dflt'):.0f} qps)")
+print(f"   --in-flight 1 / dig -f:        {r1:.3f}   target <= 1.0: {ok(r1 <= 1.0)}")
+print(f"   default / dig -f:              {rd:.3f}   target <= 0.2: {ok(rd <= 0.2)}")
+print(f"   default rate / dnsperf's rate: {share*100:.0f} %   target >= 70 %: {ok(share >= 0.7)}")
+print(f"   at dnsperf's own rate the 4096 queries take {floor:.3f} x dig -f: the server's limit for any client")
+print(f"   best round: default {min(r['dflt'] for r in rows)*1000:.0f} ms = {N/min(r['dflt'] for r in rows):.0f} qps; "
+      f"dnsperf {max(r['perf'] for r in rows):.0f} qps")
+print(f"   dnsmasq CPU per default run: {med('server_ms'):.0f} ms ({med('server_ms')*1000/N:.0f} us per query)")
 
 print()
 print("== Same answers")
@@ -142,12 +150,13 @@ for line in open(f"{out}/dig.out"):
         names[".".join(reversed(o[:4]))] = f[4].rstrip(".")
 dig_lines = "".join(f"{a},{names[a]}\n" for a in (l.split(",")[0] for l in expected.splitlines()) if a in names)
 print(f"   dig -f: {len(names)} resolved, same names: {'yes' if dig_lines == expected and len(names) == 3072 else 'NO'}")
+print(f"   dnsperf: NOERROR {codes100.get('NOERROR')}, NXDOMAIN {codes100.get('NXDOMAIN')} (expected 3072, 1024)")
 for name, f in (("--in-flight 1", "z1.out"), ("default", "z.out")):
     got = open(f"{out}/{f}").read()
     print(f"   zarvo-cli rdns {name}: {got.count(chr(10))} resolved, same lines in input order: {'yes' if got == expected else 'NO'}")
-unresolved = open(f"{out}/unresolved").read().split()
-print(f"   zarvo-cli --unresolved: {len(unresolved)} addresses; summary: {open(out + '/z.err').read().strip()}")
 PY
+"$CLI" rdns -s "$SERVER" --unresolved "$OUT/unresolved" "$OUT/addresses" > /dev/null 2> "$OUT/z.err"
+echo "   zarvo-cli rdns --unresolved: $(wc -l < "$OUT/unresolved") addresses; summary: $(cat "$OUT/z.err")"
 
 echo
 echo "== The batch lookup alone (no process start, no output)"
