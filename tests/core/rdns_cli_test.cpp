@@ -148,6 +148,16 @@ TEST_F(RdnsCli, ServersInTurnAndASilentServer) {
     EXPECT_EQ(silent.QueryCount(), 12u);
 }
 
+// A PTR name is the server's text: one that holds a line break or a comma cannot
+// forge a second output line or a third field.
+TEST_F(RdnsCli, AHostileNameStaysInItsLine) {
+    TScriptedDnsServer hostile(
+        [](const TBytes& q) { return std::vector<TDatagram>{{PtrReply(q, "a\n10.0.0.9,victim")}}; });
+    const TRun r = Rdns({"-s", hostile.Server()}, "10.0.0.1\n");
+    EXPECT_EQ(r.Code, 0);
+    EXPECT_EQ(r.Out, "10.0.0.1,a\\01010.0.0.9\\044victim\n"); // RFC 1035 section 5.1 escapes
+}
+
 // A run that cannot be done says why and exits 1, leaving an existing --unresolved
 // file as it was; wrong words exit 2 and say so.
 TEST_F(RdnsCli, FailuresAndBadWords) {
