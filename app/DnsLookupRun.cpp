@@ -1,0 +1,158 @@
+#include "app/DnsLookupRun.h"
+
+#include "dns/LookupLines.h"
+
+using zarvo::dns::TDnsServer;
+using zarvo::dns::TLookupResult;
+using zarvo::dns::TReverseLookup;
+
+TDnsLookupRun::TDnsLookupRun(zarvo::TStringList lines, std::string customDelimiter,
+                             std::vector<std::string> serverEntries, zarvo::dns::TLookupSettings settings,
+                             TNotify notify)
+    : FLines(std::move(lines)), FDelimiter(std::move(customDelimiter)),
+      FServerEntries(std::move(serverEntries)), FSettings(settings), FNotify(std::move(notify)) {
+    FThread = std::thread([this] { Work(); });
+}
+
+TDnsLookupRun::~TDnsLookupRun() {
+    Stop();
+    if (FThread.joinable()) FThread.join();
+}
+
+void TDnsLookupRun::Stop() {
+    FStop = true;
+    // A run that registers after this sees the flag before it starts waiting.
+    std::lock_guard<std::mutex> lock(FLock);
+    if (FLookup) FLookup->Wake();
+}
+
+TDnsLookupBatch TDnsLookupRun::Take() {
+    std::lock_guard<std::mutex> lock(FLock);
+    TDnsLookupBatch out = std::move(FPending);
+    FPending = TDnsLookupBatch{};
+    FNotified = false;
+    return out;
+}
+
+QString TDnsLookupRun::PrintableName(const std::string& name) {
+    QString out;
+    out.reserve(static_cast<qsizetype>(name.size()));
+    for (const char ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c > 0x20 && c < 0x7F) {
+            out += QLatin1Char(ch);
+        } else {
+            out += QLatin1Char('\\');
+            out += QString::number(c).rightJustified(3, QLatin1Char('0'));
+        }
+    }
+    return out;
+}
+
+void TDnsLookupRun::Publish(const std::string& address, const std::string& hostName) {
+    QString line = QString::fromUtf8(address.data(), static_cast<qsizetype>(address.size()));
+    const bool resolved = !hostName.empty();
+    if (resolved) line += QLatin1Char(',') + PrintableName(hostName);
+    line += QLatin1Char('\n');
+    bool notify = false;
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        (resolved ? FPending.Resolved : FPending.Unresolved) += line;
+        ++FPending.Done;
+        notify = !FNotified;
+        FNotified = true;
+    }
+    if (notify) FNotify();
+}
+
+void TDnsLookupRun::Finish() {
+    bool notify = false;
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        FPending.Finished = true;
+        notify = !FNotified;
+        FNotified = true;
+    }
+    if (notify) FNotify();
+}
+
+void TDnsLookupRun::Work() {
+    std::vector<std::string> addresses;
+    {
+        zarvo::dns::TLookupAddressFilter filter(FDelimiter);
+        std::string address;
+        for (size_t i = 0; i < FLines.Count() && !FStop; ++i)
+            if (filter.Take(FLines[i], address)) addresses.push_back(address);
+        FLines.Clear();
+    }
+    {
+        bool notify = false;
+        {
+            std::lock_guard<std::mutex> lock(FLock);
+            FPending.Total = addresses.size();
+            notify = !FNotified;
+            FNotified = true;
+        }
+        if (notify) FNotify();
+    }
+
+    // Address I goes to entry I mod N. The addresses of entries that name no server
+    // are not handed to the lookup; those left visit the usable servers in their
+    // order, in turn, so the lookup's own turn-taking over them keeps I mod N.
+    const size_t n = FServerEntries.size();
+    std::vector<bool> usable(n, false);
+    std::vector<TDnsServer> servers;
+    for (size_t i = 0; i < n; ++i) {
+        if (auto s = zarvo::dns::ParseServerEntry(FServerEntries[i])) {
+            usable[i] = true;
+            servers.push_back(std::move(*s));
+        }
+    }
+
+    size_t next = 0;          // the next address to hand out
+    size_t done = 0;          // every address before this one is published
+    std::vector<size_t> sent; // the addresses handed to the lookup, in its order
+    const auto unresolvedUpTo = [&](size_t end) {
+        for (; done < end && !FStop; ++done) Publish(addresses[done], {});
+    };
+
+    try {
+        if (!servers.empty() && n > 0) {
+            const TReverseLookup::TSource source = [&](std::string& address) {
+                while (next < addresses.size() && !usable[next % n]) ++next;
+                if (next >= addresses.size()) return false;
+                sent.push_back(next);
+                address = addresses[next++];
+                return true;
+            };
+            const TReverseLookup::TSink sink = [&](const TLookupResult& r) {
+                const size_t index = sent.at(r.Index);
+                unresolvedUpTo(index); // the turns of unusable entries before it
+                Publish(addresses[index], r.Resolved ? r.HostName : std::string());
+                done = index + 1;
+            };
+            TReverseLookup lookup(std::move(servers), FSettings);
+            // Stop may wake the lookup only while it exists: unregistered before it goes,
+            // also when Run raises.
+            struct TRegistration {
+                TDnsLookupRun& Run;
+                TRegistration(TDnsLookupRun& run, TReverseLookup& l) : Run(run) {
+                    std::lock_guard<std::mutex> lock(Run.FLock);
+                    Run.FLookup = &l;
+                }
+                ~TRegistration() {
+                    std::lock_guard<std::mutex> lock(Run.FLock);
+                    Run.FLookup = nullptr;
+                }
+                TRegistration(const TRegistration&) = delete;
+                TRegistration& operator=(const TRegistration&) = delete;
+            } registration(*this, lookup);
+            if (!FStop) lookup.Run(source, sink, &FStop);
+        }
+    } catch (...) {
+        // The lookup could not go on (no socket, no wake-up pipe): what is left is
+        // unresolved, as a query that fails.
+    }
+    unresolvedUpTo(addresses.size());
+    Finish();
+}
