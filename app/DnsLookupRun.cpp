@@ -26,11 +26,27 @@ void TDnsLookupRun::Stop() {
     if (FLookup) FLookup->Wake();
 }
 
-TDnsLookupBatch TDnsLookupRun::Take() {
+TDnsLookupBatch TDnsLookupRun::Take(size_t maxResults, bool& more) {
     std::lock_guard<std::mutex> lock(FLock);
-    TDnsLookupBatch out = std::move(FPending);
-    FPending = TDnsLookupBatch{};
-    FNotified = false;
+    TDnsLookupBatch out;
+    out.Total = FTotal;
+    FTotal.reset();
+    while (!FPending.empty() && (out.Done == 0 || out.Done + FPending.front().Done <= maxResults)) {
+        TDnsLookupBatch& chunk = FPending.front();
+        if (out.Done == 0) {
+            out.Resolved = std::move(chunk.Resolved);
+            out.Unresolved = std::move(chunk.Unresolved);
+        } else {
+            out.Resolved += chunk.Resolved;
+            out.Unresolved += chunk.Unresolved;
+        }
+        out.Done += chunk.Done;
+        FPending.pop_front();
+    }
+    more = !FPending.empty();
+    out.Finished = FFinished && !more;
+    // With more waiting the window comes back without being told.
+    FNotified = more;
     return out;
 }
 
@@ -57,8 +73,10 @@ void TDnsLookupRun::Publish(const std::string& address, const std::string& hostN
     bool notify = false;
     {
         std::lock_guard<std::mutex> lock(FLock);
-        (resolved ? FPending.Resolved : FPending.Unresolved) += line;
-        ++FPending.Done;
+        if (FPending.empty() || FPending.back().Done >= kChunkResults) FPending.emplace_back();
+        TDnsLookupBatch& chunk = FPending.back();
+        (resolved ? chunk.Resolved : chunk.Unresolved) += line;
+        ++chunk.Done;
         notify = !FNotified;
         FNotified = true;
     }
@@ -69,7 +87,7 @@ void TDnsLookupRun::Finish() {
     bool notify = false;
     {
         std::lock_guard<std::mutex> lock(FLock);
-        FPending.Finished = true;
+        FFinished = true;
         notify = !FNotified;
         FNotified = true;
     }
@@ -89,7 +107,7 @@ void TDnsLookupRun::Work() {
         bool notify = false;
         {
             std::lock_guard<std::mutex> lock(FLock);
-            FPending.Total = addresses.size();
+            FTotal = addresses.size();
             notify = !FNotified;
             FNotified = true;
         }

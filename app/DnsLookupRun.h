@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -45,8 +46,11 @@ public:
     // Ends the run at once, from any thread: queries in flight are abandoned, and
     // neither they nor any address after them reach the results.
     void Stop();
-    // The results gathered since the last call.
-    TDnsLookupBatch Take();
+    // The results gathered since the last call, at most about maxResults of them
+    // (whole chunks of kChunkResults); More tells whether others wait already.
+    TDnsLookupBatch Take(size_t maxResults, bool& more);
+
+    static constexpr size_t kChunkResults = 1024;
 
     // A host name of a PTR record as one line of text: bytes that are not printable
     // ASCII (a line break among them) are written as \DDD (RFC 1035 section 5.1).
@@ -66,7 +70,9 @@ private:
     std::atomic<bool> FStop{false};
     std::mutex FLock;                              // guards what follows
     zarvo::dns::TReverseLookup* FLookup = nullptr; // while Run is under way
-    TDnsLookupBatch FPending;
+    std::deque<TDnsLookupBatch> FPending;          // chunks of at most kChunkResults results
+    std::optional<size_t> FTotal;
+    bool FFinished = false;
     bool FNotified = false;
 
     std::thread FThread; // last: starts when everything above is ready

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDate>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -619,7 +620,6 @@ void TForm1::BuildControls() {
     connect(Memo4, &QPlainTextEdit::textChanged, this, &TForm1::UpdateUnresolvedCount);
     FDNSTimer = new QTimer(this);
     FDNSTimer->setSingleShot(true);
-    FDNSTimer->setInterval(50);
     connect(FDNSTimer, &QTimer::timeout, this, &TForm1::TakeDNSResults);
 
     SetAccessibleNames();
@@ -956,21 +956,32 @@ void TForm1::EndDNSRun() {
 
 void TForm1::DNSResultsWaiting(uint64_t serial) {
     if (!FDNSRun || serial != FDNSSerial) return;
-    if (!FDNSTimer->isActive()) FDNSTimer->start();
+    if (!FDNSTimer->isActive()) FDNSTimer->start(50);
 }
 
 void TForm1::TakeDNSResults() {
     if (!FDNSRun) return;
-    TDnsLookupBatch batch = FDNSRun->Take();
-    if (batch.Total)
-        ProgressBar1->setRange(0,
-                               *batch.Total ? int(std::min(*batch.Total, static_cast<size_t>(INT_MAX))) : 1);
-    AppendLines(Memo3, std::move(batch.Resolved));
-    AppendLines(Memo4, std::move(batch.Unresolved));
-    FDNSDone += batch.Done;
+    // Chunk by chunk for about 20 ms, so that each turn of the event loop stays short
+    // however fast the answers come; the rest follows at the next turn.
+    QElapsedTimer spent;
+    spent.start();
+    bool more = false, finished = false;
+    do {
+        TDnsLookupBatch batch = FDNSRun->Take(TDnsLookupRun::kChunkResults, more);
+        if (batch.Total)
+            ProgressBar1->setRange(0, *batch.Total ? int(std::min(*batch.Total, static_cast<size_t>(INT_MAX)))
+                                                   : 1);
+        AppendLines(Memo3, std::move(batch.Resolved));
+        AppendLines(Memo4, std::move(batch.Unresolved));
+        FDNSDone += batch.Done;
+        finished = batch.Finished;
+    } while (more && spent.elapsed() < 20);
     ProgressBar1->setValue(int(std::min(FDNSDone, static_cast<size_t>(INT_MAX))));
     Label7->setText(QString::number(FDNSDone));
-    if (batch.Finished) FDNSRun.reset(); // its thread has ended; this only joins it
+    if (finished)
+        FDNSRun.reset(); // its thread has ended; this only joins it
+    else if (more)
+        FDNSTimer->start(0);
 }
 
 void TForm1::Button9Click() {
