@@ -11,11 +11,14 @@
 #include <string_view>
 #include <vector>
 
+#include "support/ZarvoText.h"
+
 namespace zarvo::dns {
 
-class EIdDnsResolverError : public std::runtime_error {
+// A zarvo::Exception (so a std::runtime_error too).
+class EIdDnsResolverError : public Exception {
 public:
-    using std::runtime_error::runtime_error;
+    using Exception::Exception;
 };
 
 // Record kinds by their TYPE value (RFC 1035 section 3.2.2, RFC 3596 for AAAA).
@@ -53,7 +56,9 @@ class TResultRecord {
 public:
     virtual ~TResultRecord() = default;
 
-    std::string Name; // owner name, labels joined by ".", no final dot
+    // Owner name: labels joined by ".", no final dot, case as received; a byte of a
+    // label that is not printable, or is one of . \ , ; is written "\DDD".
+    std::string Name;
     uint16_t RecType = 0;
     uint16_t RecClass = 0;
     uint32_t TTL = 0;

@@ -21,7 +21,8 @@ std::string LookupAddressFromLine(std::string_view line, std::string_view custom
 // taken just before it (the lines of one address with several ports).
 class TLookupAddressFilter {
 public:
-    explicit TLookupAddressFilter(std::string customDelimiter = {}) : FDelimiter(std::move(customDelimiter)) {}
+    explicit TLookupAddressFilter(std::string customDelimiter = {})
+        : FDelimiter(std::move(customDelimiter)) {}
     // The address to look up for this line, or false to pass the line over.
     bool Take(std::string_view line, std::string& address);
 

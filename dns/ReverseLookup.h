@@ -25,14 +25,15 @@ struct TDnsServer {
     uint16_t Port = 53;
 };
 
-// The entry read as a server; nothing for text that cannot name one (blank, a bad
-// port, unbalanced brackets).
+// The entry read as a server, blanks around it ignored; nothing for text that cannot
+// name one (blank, a blank inside, a bad port, unbalanced brackets, an IPv6 address
+// that does not parse).
 std::optional<TDnsServer> ParseServerEntry(std::string_view entry);
 
 struct TLookupSettings {
-    unsigned InFlight = 32;      // queries outstanding at once, at least 1
-    unsigned TimeoutMs = 5000;   // each query's waiting time, from its sending
-    double RateQps = 0;          // queries sent per second at most; 0 for no limit
+    unsigned InFlight = 32;    // queries outstanding at once, at least 1
+    unsigned TimeoutMs = 5000; // each query's waiting time, from its sending
+    double RateQps = 0;        // queries sent per second at most; 0 for no limit
 };
 
 // One address done, in address order.
@@ -60,7 +61,10 @@ public:
     // resolved once, at the start; an address given to a server whose name does not
     // resolve is unresolved. When *stop turns true the run ends at once: queries in
     // flight are abandoned, and neither their addresses nor any after them reach the
-    // sink. Returns the number of results handed to the sink.
+    // sink. Returns the number of results handed to the sink. Without any server
+    // (callers check for one first) every address is unresolved. A reply counts only
+    // from the server asked, with the query's ID and question; other datagrams are
+    // passed over while the wait goes on. There is no second sending.
     size_t Run(const TSource& source, const TSink& sink, const std::atomic<bool>* stop = nullptr);
 
     // Wakes a Run blocked in its wait, from any thread, after *stop was set.

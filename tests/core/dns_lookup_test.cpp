@@ -1,0 +1,374 @@
+// Queries over UDP on loopback: the one-query resolver and the batch lookup against
+// a scripted server (wrong IDs, strays, RCODEs, empty and broken replies, silence,
+// delays, several servers) and against dnsmasq.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/DnsTestServers.h"
+#include "dns/IdDNSResolver.h"
+#include "dns/ReverseLookup.h"
+
+using namespace zarvo::dns;
+using namespace zarvo::test;
+
+namespace {
+
+// The first label of the query's name as a number ("7.0.77.10.in-addr.arpa": 7).
+int FirstLabel(const TBytes& query) {
+    const std::string name = QuestionName(query);
+    return std::atoi(name.substr(0, name.find('.')).c_str());
+}
+
+TBytes WithId(TBytes m, uint16_t id) {
+    Set16(m, 0, id);
+    return m;
+}
+
+// What a scripted server does with the query for one address.
+enum TBehaviour {
+    bAnswer,         // a PTR "h<n>.example"
+    bWrongIdFirst,   // a reply with another ID, then the answer
+    bStrayFirst,     // from another port "stray.example", then the answer 30 ms later
+    bOtherQuestion,  // a reply to another name only
+    bSilent,         // nothing
+    bNoRecords,      // RCODE 0, no records
+    bOnlyAdditional, // the PTR in the additional section
+    bEmptyName,      // a PTR to the root name
+    bNoPtr,          // a CNAME only
+    bShort,          // 8 bytes
+    bOversize,       // 9000 bytes
+    bRcode1,
+    bRcode2,
+    bRcode3,
+    bRcode4,
+    bRcode5,
+    bRcode9,
+};
+
+std::string HostOf(int n) {
+    return "h" + std::to_string(n) + ".example";
+}
+
+std::vector<TDatagram> Behave(TBehaviour b, const TBytes& q, int n) {
+    const TBytes answer = PtrReply(q, HostOf(n));
+    switch (b) {
+    case bAnswer:
+        return {{answer}};
+    case bWrongIdFirst:
+        return {{WithId(PtrReply(q, "wrong.example"), static_cast<uint16_t>(QueryId(q) ^ 0x5A5A))}, {answer}};
+    case bStrayFirst:
+        return {{PtrReply(q, "stray.example"), true}, {answer, false, 30}};
+    case bOtherQuestion: {
+        TBytes other = q;
+        other[13] = other[13] == '9' ? '8' : '9'; // another first label, same ID
+        return {{PtrReply(other, "other.example")}};
+    }
+    case bSilent:
+        return {};
+    case bNoRecords:
+        return {{TReplyBuilder(q).Bytes()}};
+    case bOnlyAdditional:
+        return {{TReplyBuilder(q).Record(0, 1, {10, 0, 0, 1}).Ptr(HostOf(n), 2).Bytes()}};
+    case bEmptyName:
+        return {{PtrReply(q, "")}};
+    case bNoPtr:
+        return {{TReplyBuilder(q).Record(0, 5, EncodeName("alias.example")).Bytes()}};
+    case bShort:
+        return {{TBytes(answer.begin(), answer.begin() + 8)}};
+    case bOversize: {
+        TBytes big = answer;
+        big.resize(9000);
+        return {{big}};
+    }
+    case bRcode1:
+    case bRcode2:
+    case bRcode3:
+    case bRcode4:
+    case bRcode5:
+        return {{RcodeReply(q, static_cast<uint8_t>(b - bRcode1 + 1))}};
+    case bRcode9:
+        return {{RcodeReply(q, 9)}};
+    }
+    return {};
+}
+
+struct TCase {
+    TBehaviour Behaviour;
+    const char* Error; // of the resolver; empty when it answers HostOf(n)
+};
+
+const TCase kCases[] = {
+    {bAnswer, ""},
+    {bWrongIdFirst, ""},
+    {bStrayFirst, ""},
+    {bOtherQuestion, "TimedOut"},
+    {bSilent, "TimedOut"},
+    {bNoRecords, "Invalid Packet Size 40"},
+    {bOnlyAdditional, ""},
+    {bEmptyName, "-"}, // a record, but no name: unresolved
+    {bNoPtr, "-"},
+    {bShort, "Received Packet is too small. Less than 12 bytes. 8"},
+    {bOversize, "Invalid Packet Size 9000"},
+    {bRcode1, "DNS Server Reports Query Format Error"},
+    {bRcode2, "DNS Server Reports Query Server Error"},
+    {bRcode3, "DNS Server Reports Query Name Error"},
+    {bRcode4, "DNS Server Reports Query Not Implemented Error"},
+    {bRcode5, "DNS Server Reports Query Refused Error"},
+    {bRcode9, "Server Returned Unknown Error"},
+};
+constexpr int kCaseCount = static_cast<int>(std::size(kCases));
+
+// The address of case n; the server finds the case by the first label.
+std::string CaseAddress(int n) {
+    return "10.77.0." + std::to_string(n);
+}
+
+TScriptedDnsServer::THandler CaseHandler() {
+    return [](const TBytes& q) {
+        const int n = FirstLabel(q);
+        return n < kCaseCount ? Behave(kCases[n].Behaviour, q, n) : std::vector<TDatagram>{};
+    };
+}
+
+std::string ErrorText(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const EIdDnsResolverError& e) {
+        return e.what();
+    }
+    return "(no failure)";
+}
+
+std::vector<TDnsServer> Servers(const std::vector<std::string>& entries) {
+    std::vector<TDnsServer> out;
+    for (const std::string& e : entries) out.push_back(*ParseServerEntry(e));
+    return out;
+}
+
+// Runs a lookup of addresses; the results in the order the sink got them.
+std::vector<TLookupResult> RunLookup(const std::vector<std::string>& servers,
+                                     const std::vector<std::string>& addresses, TLookupSettings settings = {},
+                                     const std::atomic<bool>* stop = nullptr) {
+    TReverseLookup lookup(Servers(servers), settings);
+    size_t next = 0;
+    std::vector<TLookupResult> results;
+    const size_t delivered = lookup.Run(
+        [&](std::string& a) {
+            if (next == addresses.size()) return false;
+            a = addresses[next++];
+            return true;
+        },
+        [&](const TLookupResult& r) { results.push_back(r); }, stop);
+    EXPECT_EQ(delivered, results.size());
+    return results;
+}
+
+TEST(DnsResolver, EachKindOfReply) {
+    TScriptedDnsServer server(CaseHandler());
+    TIdDNSResolver resolver;
+    resolver.Host = "127.0.0.1";
+    resolver.Port = server.Port();
+    resolver.QueryType = {qtPTR};
+    resolver.WaitingTime = 200;
+    for (int n = 0; n < kCaseCount; ++n) {
+        const std::string error = kCases[n].Error;
+        SCOPED_TRACE(n);
+        std::string got;
+        try {
+            resolver.Resolve(CaseAddress(n));
+            const TPTRRecord* ptr = resolver.QueryResult().FirstPTR();
+            got = ptr != nullptr && !ptr->HostName.empty() ? "" : "-";
+            if (got.empty()) {
+                EXPECT_EQ(ptr->HostName, HostOf(n));
+            }
+        } catch (const EIdDnsResolverError& e) {
+            got = e.what();
+        }
+        EXPECT_EQ(got, error);
+    }
+    EXPECT_EQ(server.QueryCount(), static_cast<size_t>(kCaseCount)); // one datagram each, no resend
+}
+
+TEST(DnsResolver, PortUnreachableEndsTheQueryAtOnce) {
+    TIdDNSResolver resolver;
+    resolver.Host = "127.0.0.1";
+    resolver.Port = FreeLoopbackPort(); // nobody listens: ICMP port unreachable
+    resolver.QueryType = {qtPTR};
+    try {
+        resolver.Resolve("192.0.2.1");
+        ADD_FAILURE() << "no failure";
+    } catch (const EIdDnsResolverError& e) {
+        EXPECT_NE(std::string(e.what()).find("Connection refused"), std::string::npos) << e.what();
+    }
+}
+
+TEST(DnsLookup, EachKindOfReplyInARun) {
+    TScriptedDnsServer server(CaseHandler());
+    std::vector<std::string> addresses;
+    for (int n = 0; n < kCaseCount; ++n) addresses.push_back(CaseAddress(n));
+    addresses.insert(addresses.begin() + 3, "not-an-address"); // never sent
+    TLookupSettings settings;
+    settings.TimeoutMs = 200;
+    const std::vector<TLookupResult> results = RunLookup({server.Server()}, addresses, settings);
+    ASSERT_EQ(results.size(), addresses.size());
+    for (size_t i = 0; i < results.size(); ++i) {
+        SCOPED_TRACE(addresses[i]);
+        EXPECT_EQ(results[i].Index, i);
+        EXPECT_EQ(results[i].Address, addresses[i]);
+        const int n = i < 3 ? static_cast<int>(i) : static_cast<int>(i) - 1;
+        const bool resolved = i != 3 && *kCases[n].Error == '\0';
+        EXPECT_EQ(results[i].Resolved, resolved);
+        EXPECT_EQ(results[i].HostName, resolved ? HostOf(n) : "");
+    }
+    EXPECT_EQ(server.QueryCount(), static_cast<size_t>(kCaseCount));
+}
+
+TEST(DnsLookup, EarlyAnswersWaitForTheAddressesBeforeThem) {
+    // The first addresses are answered last.
+    TScriptedDnsServer server([](const TBytes& q) {
+        const int n = FirstLabel(q);
+        return std::vector<TDatagram>{{PtrReply(q, HostOf(n)), false, (12 - n) * 8}};
+    });
+    std::vector<std::string> addresses;
+    for (int n = 0; n < 12; ++n) addresses.push_back("10.1.2." + std::to_string(n));
+    for (unsigned inFlight : {1u, 5u, 32u}) {
+        SCOPED_TRACE(inFlight);
+        TLookupSettings settings;
+        settings.InFlight = inFlight;
+        const std::vector<TLookupResult> results = RunLookup({server.Server()}, addresses, settings);
+        ASSERT_EQ(results.size(), addresses.size());
+        for (size_t n = 0; n < 12; ++n) {
+            EXPECT_EQ(results[n].Index, n);
+            EXPECT_EQ(results[n].Address, addresses[n]);
+            EXPECT_EQ(results[n].HostName, HostOf(static_cast<int>(n)));
+        }
+    }
+}
+
+TEST(DnsLookup, ServersInTurn) {
+    std::vector<std::unique_ptr<TScriptedDnsServer>> servers;
+    std::vector<std::string> entries;
+    for (int s = 0; s < 3; ++s) {
+        servers.push_back(std::make_unique<TScriptedDnsServer>([s](const TBytes& q) {
+            return std::vector<TDatagram>{{PtrReply(q, "s" + std::to_string(s) + ".example")}};
+        }));
+        entries.push_back(servers.back()->Server());
+    }
+    std::vector<std::string> addresses;
+    for (int n = 0; n < 8; ++n) addresses.push_back("10.3.0." + std::to_string(n));
+    const std::vector<TLookupResult> results = RunLookup(entries, addresses);
+    ASSERT_EQ(results.size(), 8u);
+    for (size_t n = 0; n < 8; ++n) EXPECT_EQ(results[n].HostName, "s" + std::to_string(n % 3) + ".example");
+    EXPECT_EQ(servers[0]->Questions(),
+              (std::vector<std::string>{"0.0.3.10.in-addr.arpa", "3.0.3.10.in-addr.arpa",
+                                        "6.0.3.10.in-addr.arpa"}));
+    EXPECT_EQ(servers[1]->QueryCount(), 3u);
+    EXPECT_EQ(servers[2]->QueryCount(), 2u);
+}
+
+TEST(DnsLookup, StopDeliversAPrefixOnly) {
+    // Address 5 is never answered; the rest at once.
+    const auto handler = [](const TBytes& q) {
+        const int n = FirstLabel(q);
+        return n == 5 ? std::vector<TDatagram>{} : std::vector<TDatagram>{{PtrReply(q, HostOf(n))}};
+    };
+    std::vector<std::string> addresses;
+    for (int n = 0; n < 40; ++n) addresses.push_back("10.4.0." + std::to_string(n));
+    struct TRun {
+        TRun(const std::string& server, const std::vector<std::string>& addresses)
+            : Lookup(Servers({server}), {}), Addresses(addresses) {}
+        TReverseLookup Lookup;
+        const std::vector<std::string>& Addresses;
+        std::atomic<bool> Stop{false};
+        std::vector<size_t> Seen;
+        size_t Run(const std::function<void(size_t)>& onResult) {
+            size_t next = 0;
+            return Lookup.Run(
+                [&](std::string& a) {
+                    if (next == Addresses.size()) return false;
+                    a = Addresses[next++];
+                    return true;
+                },
+                [&](const TLookupResult& r) {
+                    Seen.push_back(r.Index);
+                    onResult(r.Index);
+                },
+                &Stop);
+        }
+    };
+
+    // A stop from the sink: nothing after the result that set it.
+    {
+        TScriptedDnsServer server(handler);
+        TRun run(server.Server(), addresses);
+        EXPECT_EQ(run.Run([&](size_t index) { run.Stop = index == 2; }), 3u);
+        EXPECT_EQ(run.Seen, (std::vector<size_t>{0, 1, 2}));
+    }
+    // A stop from another thread while the run waits for address 5 (5 s): Wake ends
+    // the wait, and the answers that came in behind address 5 are not handed on.
+    {
+        TScriptedDnsServer server(handler);
+        TRun run(server.Server(), addresses);
+        std::thread breaker([&] {
+            while (server.QueryCount() < addresses.size())
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            run.Stop = true;
+            run.Lookup.Wake();
+        });
+        EXPECT_EQ(run.Run([](size_t) {}), 5u);
+        breaker.join();
+        EXPECT_EQ(run.Seen, (std::vector<size_t>{0, 1, 2, 3, 4}));
+    }
+}
+
+TEST(DnsLookup, WithoutServersEveryAddressIsUnresolved) {
+    const std::vector<TLookupResult> results = RunLookup({}, {"10.0.0.1", "10.0.0.2"});
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_FALSE(results[0].Resolved);
+    EXPECT_FALSE(results[1].Resolved);
+}
+
+TEST(DnsLookup, AgainstDnsmasq) {
+    // Every third address of 10.20.0.0 to 10.20.0.95 has a name, and one IPv6 address.
+    std::vector<THostEntry> hosts;
+    std::vector<std::string> addresses;
+    for (int n = 0; n < 96; ++n) {
+        addresses.push_back("10.20.0." + std::to_string(n));
+        if (n % 3 == 0) hosts.push_back({addresses.back(), "n" + std::to_string(n) + ".test"});
+    }
+    hosts.push_back({"2001:db8::2a", "six.test"});
+    addresses.push_back("2001:db8::2a");
+    TDnsmasq dnsmasq(hosts);
+    TLookupSettings settings;
+    settings.InFlight = 8;
+    const std::vector<TLookupResult> results = RunLookup({dnsmasq.Server()}, addresses, settings);
+    ASSERT_EQ(results.size(), addresses.size());
+    for (size_t i = 0; i < 96; ++i) {
+        SCOPED_TRACE(addresses[i]);
+        EXPECT_EQ(results[i].Resolved, i % 3 == 0);
+        EXPECT_EQ(results[i].HostName, i % 3 == 0 ? "n" + std::to_string(i) + ".test" : "");
+    }
+    EXPECT_EQ(results[96].HostName, "six.test");
+
+    // The same through the one-query resolver, by the address and by its reverse name.
+    TIdDNSResolver resolver;
+    resolver.Host = "127.0.0.1";
+    resolver.Port = dnsmasq.Port();
+    resolver.QueryType = {qtPTR};
+    for (const char* name : {"10.20.0.3", "3.0.20.10.in-addr.arpa"}) {
+        resolver.Resolve(name);
+        ASSERT_NE(resolver.QueryResult().FirstPTR(), nullptr);
+        EXPECT_EQ(resolver.QueryResult().FirstPTR()->HostName, "n3.test");
+    }
+    EXPECT_EQ(std::string(ErrorText([&] { resolver.Resolve("10.20.0.4"); })),
+              "DNS Server Reports Query Name Error");
+}
+
+} // namespace
