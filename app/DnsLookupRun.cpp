@@ -50,25 +50,13 @@ TDnsLookupBatch TDnsLookupRun::Take(size_t maxResults, bool& more) {
     return out;
 }
 
-QString TDnsLookupRun::PrintableName(const std::string& name) {
-    QString out;
-    out.reserve(static_cast<qsizetype>(name.size()));
-    for (const char ch : name) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c > 0x20 && c < 0x7F) {
-            out += QLatin1Char(ch);
-        } else {
-            out += QLatin1Char('\\');
-            out += QString::number(c).rightJustified(3, QLatin1Char('0'));
-        }
-    }
-    return out;
-}
-
 void TDnsLookupRun::Publish(const std::string& address, const std::string& hostName) {
     QString line = QString::fromUtf8(address.data(), static_cast<qsizetype>(address.size()));
     const bool resolved = !hostName.empty();
-    if (resolved) line += QLatin1Char(',') + PrintableName(hostName);
+    // The name comes in its text form, unprintable bytes and "," already escaped.
+    if (resolved)
+        line +=
+            QLatin1Char(',') + QString::fromUtf8(hostName.data(), static_cast<qsizetype>(hostName.size()));
     line += QLatin1Char('\n');
     bool notify = false;
     {

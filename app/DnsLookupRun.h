@@ -52,10 +52,6 @@ public:
 
     static constexpr size_t kChunkResults = 1024;
 
-    // A host name of a PTR record as one line of text: bytes that are not printable
-    // ASCII (a line break among them) are written as \DDD (RFC 1035 section 5.1).
-    static QString PrintableName(const std::string& name);
-
 private:
     void Work();
     void Publish(const std::string& address, const std::string& hostName);

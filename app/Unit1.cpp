@@ -882,7 +882,8 @@ void AppendLines(QPlainTextEdit* memo, QString lines) {
     cursor.endEditBlock();
 }
 
-// A caption that shows a count; an edit it governs reads the same text.
+// A caption that shows a count. Its accessible name (set when the window was built)
+// follows it, and so does the name of an edit it governs.
 void SetCountCaption(TLabelEx* label, QWidget* buddy, const QString& text) {
     if (label->text() == text) return;
     label->setText(text);
@@ -936,7 +937,7 @@ void TForm1::ResolveIPList(std::vector<std::string> servers) {
     // the bar stands empty (a range of 0 to 0 would show Qt's busy indicator).
     ProgressBar1->setRange(0, 1);
     ProgressBar1->setValue(0);
-    Label7->setText(QStringLiteral("0"));
+    SetCountCaption(Label7, nullptr, QStringLiteral("0"));
     const std::string customDelimiter =
         ComboBox5->currentIndex() == ndCustom ? Std(Edit8->text()) : std::string();
     const uint64_t serial = ++FDNSSerial;
@@ -977,7 +978,7 @@ void TForm1::TakeDNSResults() {
         finished = batch.Finished;
     } while (more && spent.elapsed() < 20);
     ProgressBar1->setValue(int(std::min(FDNSDone, static_cast<size_t>(INT_MAX))));
-    Label7->setText(QString::number(FDNSDone));
+    SetCountCaption(Label7, nullptr, QString::number(FDNSDone));
     if (finished)
         FDNSRun.reset(); // its thread has ended; this only joins it
     else if (more)

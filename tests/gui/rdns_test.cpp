@@ -120,6 +120,7 @@ private Q_SLOTS:
         // A count caption is what an edit of its list is called.
         QCOMPARE(memo("Memo3")->accessibleName(), child<QLabel>("Label4")->text());
         QCOMPARE(child<QLabel>("Label4")->accessibleName(), child<QLabel>("Label4")->text());
+        QCOMPARE(child<QLabel>("Label7")->accessibleName(), QString("8"));
         QVERIFY(dialogs->Boxes.empty());
     }
 
