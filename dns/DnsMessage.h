@@ -110,7 +110,11 @@ bool IsReplyTo(std::span<const uint8_t> reply, std::span<const uint8_t> query);
 // The reply checks and the record reading: raises EIdDnsResolverError with the
 // resolver's texts ("TimedOut", "Received Packet is too small. Less than 12 bytes. %d",
 // "Invalid Header Id %d", the RCODE texts, "Invalid Packet Size %d", ...); on success
-// result holds the records.
+// result holds the records. Names are read by RFC 1035 section 4.1.4; every
+// compression pointer must lead before the labels it interrupts (so no loop can
+// form), and a name over 255 bytes, a pointer elsewhere, an extended label type, or
+// a field or RDATA past the end is a failure. A PTR record's own name bytes lie
+// within its RDATA. A truncated reply (TC) gives the records that it holds whole.
 void FillResult(std::span<const uint8_t> reply, uint16_t expectedId, TQueryResult& result);
 
 // A fresh query ID, 0 to 65534, from the process's random source (unpredictable,

@@ -10,6 +10,8 @@
 namespace zarvo::dns {
 
 // The address of one line, without brackets or port; empty when the line names none.
+// Blanks and control characters around the line are dropped first (so "address,
+// blank, nothing" is the address).
 // Fields separated by blanks: one field is the address; with two, the second one,
 // unless it is a two-letter country code (A-Z) or empty, then the first; with more,
 // the second. Fields separated by a tab, ",", ";" or customDelimiter (when not

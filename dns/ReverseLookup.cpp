@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <cmath>
 #include <deque>
 
+#include "dns/DnsAddress.h"
 #include "dns/DnsMessage.h"
 #include "dns/DnsSocket.h"
 #include "net/uZarvo.h"
@@ -26,6 +28,15 @@ using TClock = std::chrono::steady_clock;
 // address is taken until the one holding them up is done.
 constexpr size_t kMaxBacklog = 65536;
 constexpr auto kPaceSlack = std::chrono::milliseconds(20);
+// A socket whose query got its reply serves this many queries to the same server
+// before a fresh one (with a fresh source port) replaces it: fewer system calls per
+// query, and still a port that an off-path attacker cannot learn for long.
+constexpr unsigned kSocketUses = 16;
+
+struct TIdleSocket {
+    int Fd;
+    unsigned Uses;
+};
 
 bool ValidPort(std::string_view digits, uint16_t& port) {
     if (digits.empty() || digits.size() > 5) return false;
@@ -50,7 +61,9 @@ struct TPending {
 // One query in flight.
 struct TSlot {
     int Fd = -1;
-    size_t Index = 0; // of the address
+    size_t Server = 0;
+    unsigned Uses = 0; // queries sent on Fd so far
+    size_t Index = 0;  // of the address
     uint16_t Id = 0;
     std::vector<uint8_t> Query;
     TClock::time_point Deadline;
@@ -70,15 +83,16 @@ std::optional<TDnsServer> ParseServerEntry(std::string_view entry) {
         s.Host = std::string(text.substr(1, close - 1));
         const std::string_view rest = text.substr(close + 1);
         if (!rest.empty() && (rest.front() != ':' || !ValidPort(rest.substr(1), s.Port))) return std::nullopt;
-        TIPv6 v6;
         bool valid = false;
-        v6 = ParseIPv6(s.Host, false, valid);
-        (void)v6;
+        (void)ParseIPv6(s.Host, false, valid);
         if (!valid) return std::nullopt;
         return s;
     }
     const size_t colon = text.find(':');
     if (colon == std::string_view::npos) {
+        // Digits and dots are an IPv4 address or nothing: never a name to look up.
+        if (text.find_first_not_of("0123456789.") == std::string_view::npos && !detail::IsDottedDecimal(text))
+            return std::nullopt;
         s.Host = std::string(text);
         return s;
     }
@@ -92,6 +106,8 @@ std::optional<TDnsServer> ParseServerEntry(std::string_view entry) {
     }
     if (colon == 0 || !ValidPort(text.substr(colon + 1), s.Port)) return std::nullopt;
     s.Host = std::string(text.substr(0, colon));
+    if (s.Host.find_first_not_of("0123456789.") == std::string::npos && !detail::IsDottedDecimal(s.Host))
+        return std::nullopt;
     return s;
 }
 
@@ -135,7 +151,13 @@ size_t TReverseLookup::Run(const TSource& source, const TSink& sink, const std::
             detail::ResolveServerAddress(FServers[i].Host, FServers[i].Port, AF_UNSPEC, servers[i], error);
     }
 
-    const size_t inFlightMax = FSettings.InFlight;
+    // Each query in flight holds a socket: stay well inside the process's file limit,
+    // so that a socket that cannot be opened never turns an answer into a failure.
+    size_t inFlightMax = FSettings.InFlight;
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY)
+        inFlightMax = std::min<size_t>(inFlightMax, files.rlim_cur > 128 ? files.rlim_cur / 2 : 16);
+    inFlightMax = std::clamp<size_t>(inFlightMax, 1, kMaxBacklog);
     const auto timeout = std::chrono::milliseconds(FSettings.TimeoutMs);
     const bool paced = FSettings.RateQps > 0 && std::isfinite(FSettings.RateQps);
     const auto interval = paced ? std::chrono::duration_cast<TClock::duration>(
@@ -159,9 +181,16 @@ size_t TReverseLookup::Run(const TSource& source, const TSink& sink, const std::
     TLookupResult out;
     std::string address;
 
-    const auto closeSlot = [&](size_t s) {
-        close(slots[s].Fd);
-        slots[s].Fd = -1;
+    std::vector<std::vector<TIdleSocket>> idle(FServers.size());
+    // Ends the slot's query; its socket waits for the next query to the same server
+    // when it ended by a reply (nothing of its own query can still arrive).
+    const auto closeSlot = [&](size_t s, bool reusable = false) {
+        TSlot& slot = slots[s];
+        if (reusable && slot.Uses < kSocketUses)
+            idle[slot.Server].push_back(TIdleSocket{slot.Fd, slot.Uses});
+        else
+            close(slot.Fd);
+        slot.Fd = -1;
         freeSlots.push_back(s);
     };
     const auto finish = [&](size_t index, bool resolved, std::string hostName) {
@@ -170,13 +199,18 @@ size_t TReverseLookup::Run(const TSource& source, const TSink& sink, const std::
         p.Resolved = resolved;
         p.HostName = std::move(hostName);
     };
-    const auto closeAll = [&] {
-        for (TSlot& s : slots)
-            if (s.Fd >= 0) {
-                close(s.Fd);
-                s.Fd = -1;
-            }
-    };
+    // Sockets still open when the run ends (a stop, or a source or sink that throws)
+    // are closed on the way out.
+    struct TCloseAll {
+        std::vector<TSlot>& Slots;
+        std::vector<std::vector<TIdleSocket>>& Idle;
+        ~TCloseAll() {
+            for (TSlot& s : Slots)
+                if (s.Fd >= 0) close(s.Fd);
+            for (auto& list : Idle)
+                for (TIdleSocket& i : list) close(i.Fd);
+        }
+    } closeAll{slots, idle};
 
     for (;;) {
         if (stopped()) break;
@@ -208,11 +242,19 @@ size_t TReverseLookup::Run(const TSource& source, const TSink& sink, const std::
                 finish(index, false, {}); // not an address: nothing to ask
                 continue;
             }
-            std::string error;
-            const int fd = detail::OpenConnectedSocket(servers[server], true, error);
-            if (fd < 0) {
-                finish(index, false, {});
-                continue;
+            int fd = -1;
+            unsigned uses = 0;
+            if (!idle[server].empty()) {
+                fd = idle[server].back().Fd;
+                uses = idle[server].back().Uses;
+                idle[server].pop_back();
+            } else {
+                std::string error;
+                fd = detail::OpenConnectedSocket(servers[server], true, error);
+                if (fd < 0) {
+                    finish(index, false, {});
+                    continue;
+                }
             }
             if (send(fd, slot.Query.data(), slot.Query.size(), MSG_NOSIGNAL) < 0) {
                 close(fd);
@@ -220,6 +262,8 @@ size_t TReverseLookup::Run(const TSource& source, const TSink& sink, const std::
                 continue;
             }
             slot.Fd = fd;
+            slot.Server = server;
+            slot.Uses = uses + 1;
             slot.Index = index;
             slot.Deadline = now + timeout;
             freeSlots.pop_back();
@@ -295,20 +339,28 @@ size_t TReverseLookup::Run(const TSource& source, const TSink& sink, const std::
                         break;
                     }
                     const auto size = static_cast<size_t>(n);
-                    try {
-                        const std::span<const uint8_t> data(buf.data(), std::min(size, buf.size()));
-                        if (detail::TakeDatagram(data, size, slot.Query, slot.Id, result) ==
-                            detail::TDatagramVerdict::Ignore)
-                            continue;
-                        const TPTRRecord* ptr = result.FirstPTR();
-                        if (ptr != nullptr && !ptr->HostName.empty())
-                            finish(slot.Index, true, ptr->HostName);
-                        else
+                    const std::span<const uint8_t> data(buf.data(), std::min(size, buf.size()));
+                    // A datagram too short or too long to judge ends the query (and
+                    // the socket: the reply may still come); one that is not the
+                    // reply is passed over; the reply is read.
+                    bool replied = false;
+                    if (size >= 12 && size <= kMaxReplySize) {
+                        if (!IsReplyTo(data, slot.Query)) continue;
+                        replied = true;
+                        try {
+                            FillResult(data, slot.Id, result);
+                            const TPTRRecord* ptr = result.FirstPTR();
+                            if (ptr != nullptr && !ptr->HostName.empty())
+                                finish(slot.Index, true, ptr->HostName);
+                            else
+                                finish(slot.Index, false, {});
+                        } catch (const Exception&) {
                             finish(slot.Index, false, {});
-                    } catch (const Exception&) {
+                        }
+                    } else {
                         finish(slot.Index, false, {});
                     }
-                    closeSlot(s);
+                    closeSlot(s, replied);
                     break;
                 }
             }
@@ -323,7 +375,6 @@ size_t TReverseLookup::Run(const TSource& source, const TSink& sink, const std::
             }
         }
     }
-    closeAll();
     return delivered;
 }
 

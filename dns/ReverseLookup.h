@@ -31,7 +31,7 @@ struct TDnsServer {
 std::optional<TDnsServer> ParseServerEntry(std::string_view entry);
 
 struct TLookupSettings {
-    unsigned InFlight = 32;    // queries outstanding at once, at least 1
+    unsigned InFlight = 32;    // queries outstanding at once, at least 1 (at most half the file limit)
     unsigned TimeoutMs = 5000; // each query's waiting time, from its sending
     double RateQps = 0;        // queries sent per second at most; 0 for no limit
 };

@@ -92,6 +92,9 @@ TEST(DnsLines, ServerEntries) {
         {"[dns.example]:53", false, "", 0},
         {"2001:db8::zz", false, "", 0},
         {"dns example", false, "", 0},
+        {"10.0.0.256", false, "", 0}, // digits and dots: an address or nothing
+        {"10.0.0.256:53", false, "", 0},
+        {"1.2.3", false, "", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string("'") + c.Entry + "'");

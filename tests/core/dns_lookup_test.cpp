@@ -237,10 +237,13 @@ TEST(DnsLookup, EarlyAnswersWaitForTheAddressesBeforeThem) {
     });
     std::vector<std::string> addresses;
     for (int n = 0; n < 12; ++n) addresses.push_back("10.1.2." + std::to_string(n));
-    for (unsigned inFlight : {1u, 5u, 32u}) {
-        SCOPED_TRACE(inFlight);
+    // Paced at 400 queries a second too: the same results, in the same order.
+    for (const auto& [inFlight, rate] :
+         {std::pair{1u, 0.0}, std::pair{5u, 0.0}, std::pair{32u, 0.0}, std::pair{32u, 400.0}}) {
+        SCOPED_TRACE(testing::Message() << inFlight << " in flight, rate " << rate);
         TLookupSettings settings;
         settings.InFlight = inFlight;
+        settings.RateQps = rate;
         const std::vector<TLookupResult> results = RunLookup({server.Server()}, addresses, settings);
         ASSERT_EQ(results.size(), addresses.size());
         for (size_t n = 0; n < 12; ++n) {
@@ -248,6 +251,26 @@ TEST(DnsLookup, EarlyAnswersWaitForTheAddressesBeforeThem) {
             EXPECT_EQ(results[n].Address, addresses[n]);
             EXPECT_EQ(results[n].HostName, HostOf(static_cast<int>(n)));
         }
+    }
+}
+
+TEST(DnsLookup, LateCopiesOfEarlierRepliesArePassedOver) {
+    // Every reply comes after 4 ms, and again 2 ms later with another name, when the
+    // socket already carries a later query (of the same address, too).
+    TScriptedDnsServer server([](const TBytes& q) {
+        const int n = FirstLabel(q);
+        return std::vector<TDatagram>{{PtrReply(q, HostOf(n)), false, 4},
+                                      {PtrReply(q, "late.example"), false, 6}};
+    });
+    const std::vector<std::string> addresses = {"10.5.0.1", "10.5.0.2", "10.5.0.1", "10.5.0.3",
+                                                "10.5.0.1", "10.5.0.2", "10.5.0.4", "10.5.0.1"};
+    for (unsigned inFlight : {1u, 2u}) {
+        TLookupSettings settings;
+        settings.InFlight = inFlight;
+        const std::vector<TLookupResult> results = RunLookup({server.Server()}, addresses, settings);
+        ASSERT_EQ(results.size(), addresses.size());
+        for (size_t i = 0; i < results.size(); ++i)
+            EXPECT_EQ(results[i].HostName, HostOf(std::atoi(addresses[i].substr(7).c_str())));
     }
 }
 
