@@ -29,8 +29,10 @@ namespace {
 // Generous: the machine is shared, and a wait ends as soon as its condition holds.
 constexpr int kWait = 20000;
 
+// Every line, blank ones too: appending must not leave any.
 QStringList Lines(const QPlainTextEdit* memo) {
-    return memo->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QString text = memo->toPlainText();
+    return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
 }
 
 zarvo::TStringList StringList(const QStringList& lines) {
