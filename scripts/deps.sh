@@ -7,7 +7,7 @@ declare -A GROUP=(
     [build]="cmake ninja-build g++ make ccache"
     [test]="libgtest-dev libgmock-dev python3 mmdb-bin python3-maxminddb libmaxmind-db-writer-perl dnsmasq"
     [app]="qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth"
-    [bench]="libbenchmark-dev prips hyperfine coreutils npm libmaxminddb-dev time dnsmasq"
+    [bench]="libbenchmark-dev prips hyperfine coreutils npm libmaxminddb-dev time dnsmasq dnsperf bind9-dnsutils bc"
     [fuzz]="clang-14 libclang-rt-14-dev"
 )
 
