@@ -1,8 +1,10 @@
 #include "app/Unit1.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDate>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -14,10 +16,15 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QSysInfo>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTimer>
 #include <QUrl>
 #include <QUrlQuery>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <climits>
 
 #include "support/ListFile.h"
 #include "support/ZarvoRandom.h"
@@ -115,6 +122,8 @@ TForm1::TForm1(QWidget* parent) : TVForm(parent) {
 }
 
 TForm1::~TForm1() {
+    // No result of a lookup may reach the window from here on.
+    EndDNSRun();
     SaveSettings();
     // A run still going: it cannot be cut short, so wait for it before the engine goes.
     if (FThread) {
@@ -141,6 +150,11 @@ QString TForm1::MakeCaption(const QString& title, const QString& version, const 
 QString TForm1::FormatYearNotice(const QString& notice, int year) {
     QString out = notice;
     return out.replace(QLatin1String("%.2d"), QString::asprintf("%.2d", year - 2000));
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    EndDNSRun();
+    TVForm::closeEvent(event);
 }
 
 void TForm1::showEvent(QShowEvent* event) {
@@ -596,6 +610,17 @@ void TForm1::BuildControls() {
     connect(SettingsSaveButton, &QPushButton::clicked, this, &TForm1::SettingsSaveButtonClick);
     connect(SettingsLoadButton, &QPushButton::clicked, this, &TForm1::SettingsLoadButtonClick);
     connect(SettingsDeleteButton, &QPushButton::clicked, this, &TForm1::SettingsDeleteButtonClick);
+    connect(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
+    connect(Button9, &QPushButton::clicked, this, &TForm1::Button9Click);
+    connect(Button8, &QPushButton::clicked, this, &TForm1::Button8Click);
+    connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    connect(Button6, &QPushButton::clicked, this, &TForm1::Button6Click);
+    connect(Button7, &QPushButton::clicked, this, &TForm1::Button7Click);
+    connect(Memo3, &QPlainTextEdit::textChanged, this, &TForm1::UpdateResolvedCount);
+    connect(Memo4, &QPlainTextEdit::textChanged, this, &TForm1::UpdateUnresolvedCount);
+    FDNSTimer = new QTimer(this);
+    FDNSTimer->setSingleShot(true);
+    connect(FDNSTimer, &QTimer::timeout, this, &TForm1::TakeDNSResults);
 
     SetAccessibleNames();
 
@@ -837,4 +862,160 @@ void TForm1::Label15Click() {
     query.addQueryItem(QStringLiteral("ver"), fAppVer);
     url.setQuery(query);
     Dialogs().OpenUrl(url);
+}
+
+// ---------------------------------------------------------------- reverse DNS lookup
+
+namespace {
+
+// Adds lines (each followed by "\n") below the memo's text as one edit, touching
+// nothing above, so that the cost does not grow with the memo.
+void AppendLines(QPlainTextEdit* memo, QString lines) {
+    if (lines.isEmpty()) return;
+    lines.chop(1);
+    QTextDocument* doc = memo->document();
+    QTextCursor cursor(doc);
+    cursor.movePosition(QTextCursor::End);
+    cursor.beginEditBlock();
+    if (cursor.block().length() > 1) cursor.insertBlock(); // the last line has text: start a new one
+    cursor.insertText(lines);
+    cursor.endEditBlock();
+}
+
+// A caption that shows a count. Its accessible name (set when the window was built)
+// follows it, and so does the name of an edit it governs.
+void SetCountCaption(TLabelEx* label, QWidget* buddy, const QString& text) {
+    if (label->text() == text) return;
+    label->setText(text);
+    label->setAccessibleName(text);
+    if (buddy) buddy->setAccessibleName(text);
+}
+
+} // namespace
+
+int TForm1::MemoLineCount(const QPlainTextEdit* memo) {
+    const QTextDocument* doc = memo->document();
+    int n = doc->blockCount();
+    if (doc->lastBlock().length() <= 1) --n; // empty (its length counts the separator)
+    return n;
+}
+
+void TForm1::UpdateResolvedCount() {
+    SetCountCaption(Label4, Memo3,
+                    QStringLiteral("Resolved IPs - IP,Domain (") + QString::number(MemoLineCount(Memo3)) +
+                        QStringLiteral("):"));
+}
+
+void TForm1::UpdateUnresolvedCount() {
+    SetCountCaption(Label5, Memo4,
+                    QStringLiteral("Unresolved IPs (") + QString::number(MemoLineCount(Memo4)) +
+                        QStringLiteral("):"));
+}
+
+void TForm1::Button5Click() {
+    // A run under way ends first; the new one starts afresh.
+    EndDNSRun();
+    Memo3->clear();
+    Memo4->clear();
+    std::vector<std::string> servers;
+    const QStringList lines = Memo5->toPlainText().split(QLatin1Char('\n'));
+    for (const QString& line : lines) {
+        const QString entry = line.trimmed();
+        if (!entry.isEmpty()) servers.push_back(Std(entry));
+    }
+    if (servers.empty()) {
+        ErrorMessage(QStringLiteral("Error"), QStringLiteral("No DNS Servers specified"));
+        return;
+    }
+    ResolveIPList(std::move(servers));
+}
+
+void TForm1::ResolveIPList(std::vector<std::string> servers) {
+    fDNSBreak = false;
+    FDNSDone = 0;
+    // The number of addresses is known once the run has read the lines; until then
+    // the bar stands empty (a range of 0 to 0 would show Qt's busy indicator).
+    ProgressBar1->setRange(0, 1);
+    ProgressBar1->setValue(0);
+    SetCountCaption(Label7, nullptr, QStringLiteral("0"));
+    const std::string customDelimiter =
+        ComboBox5->currentIndex() == ndCustom ? Std(Edit8->text()) : std::string();
+    const uint64_t serial = ++FDNSSerial;
+    // The run's word crosses to this thread as a queued call; one that arrives after
+    // the window is gone is dropped with it.
+    FDNSRun = std::make_unique<TDnsLookupRun>(
+        Memo2->Lines(), customDelimiter, std::move(servers), DNSLookupSettings, [this, serial] {
+            QMetaObject::invokeMethod(
+                this, [this, serial] { DNSResultsWaiting(serial); }, Qt::QueuedConnection);
+        });
+}
+
+void TForm1::EndDNSRun() {
+    FDNSTimer->stop();
+    FDNSRun.reset();
+}
+
+void TForm1::DNSResultsWaiting(uint64_t serial) {
+    if (!FDNSRun || serial != FDNSSerial) return;
+    if (!FDNSTimer->isActive()) FDNSTimer->start(50);
+}
+
+void TForm1::TakeDNSResults() {
+    if (!FDNSRun) return;
+    // Chunk by chunk for about 20 ms, so that each turn of the event loop stays short
+    // however fast the answers come; the rest follows at the next turn.
+    QElapsedTimer spent;
+    spent.start();
+    bool more = false, finished = false;
+    do {
+        TDnsLookupBatch batch = FDNSRun->Take(TDnsLookupRun::kChunkResults, more);
+        if (batch.Total)
+            ProgressBar1->setRange(0, *batch.Total ? int(std::min(*batch.Total, static_cast<size_t>(INT_MAX)))
+                                                   : 1);
+        AppendLines(Memo3, std::move(batch.Resolved));
+        AppendLines(Memo4, std::move(batch.Unresolved));
+        FDNSDone += batch.Done;
+        finished = batch.Finished;
+    } while (more && spent.elapsed() < 20);
+    ProgressBar1->setValue(int(std::min(FDNSDone, static_cast<size_t>(INT_MAX))));
+    SetCountCaption(Label7, nullptr, QString::number(FDNSDone));
+    if (finished)
+        FDNSRun.reset(); // its thread has ended; this only joins it
+    else if (more)
+        FDNSTimer->start(0);
+}
+
+void TForm1::Button9Click() {
+    fDNSBreak = true;
+    // Results that arrived before the break are still shown when the run ends.
+    if (FDNSRun) FDNSRun->Stop();
+}
+
+void TForm1::Button8Click() {
+    Memo3->clear();
+    Memo4->clear();
+}
+
+void TForm1::Button1Click() {
+    Memo5->setPlainText(Memo8->toPlainText());
+}
+
+void TForm1::SaveMemo(const QPlainTextEdit* memo, const QComboBox* delimiter) {
+    SaveDialog1.FileName.clear();
+    if (!SaveDialog1.Execute(this)) return;
+    try {
+        const QByteArray text = memo->toPlainText().toUtf8();
+        SaveListToFile(TStringList::FromText(std::string_view(text.constData(), size_t(text.size()))),
+                       SaveDialog1.FileName, GetListDelimiter(delimiter));
+    } catch (const std::exception& e) {
+        ErrorMessage(QString::fromUtf8(e.what()));
+    }
+}
+
+void TForm1::Button6Click() {
+    SaveMemo(Memo3, ComboBox3);
+}
+
+void TForm1::Button7Click() {
+    SaveMemo(Memo4, ComboBox4);
 }

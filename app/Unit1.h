@@ -7,6 +7,8 @@
 #include <string>
 #include <thread>
 
+#include "app/DnsLookupRun.h"
+#include "dns/ReverseLookup.h"
 #include "generator/ZarvoUtilsUnit.h"
 #include "options/ZarvoOptions.h"
 #include "support/qt/ButtonExUnit.h"
@@ -26,6 +28,7 @@ class QPlainTextEdit;
 class QProgressBar;
 class QRadioButton;
 class QSplitter;
+class QTimer;
 
 inline constexpr char kApplicationTitle[] = "Zarvo";
 
@@ -84,6 +87,12 @@ public:
     const std::string& ActionResult() const { return FActionResult; }
     const QString& AppVer() const { return fAppVer; }
 
+    // The reverse DNS lookup's queries: how many in flight, each one's waiting time.
+    zarvo::dns::TLookupSettings DNSLookupSettings;
+    bool DNSLookupRunning() const { return FDNSRun != nullptr; }
+    // The number of lines of a result list: an empty last line does not count.
+    static int MemoLineCount(const QPlainTextEdit* memo);
+
     // Left panel, input column.
     zarvo::qt::TLabelEx *Label1, *Label8, *Label9, *Label10, *Label11, *Label12, *Label13, *Label16, *Label17,
         *Label21;
@@ -118,6 +127,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     friend class TZarvoThread;
@@ -160,6 +170,24 @@ private:
     void Button3Click();
     void Label15Click();
 
+    // The reverse DNS lookup.
+    void Button5Click();
+    void ResolveIPList(std::vector<std::string> servers);
+    // Ends a run under way, at once, and waits for its thread; its results not yet
+    // shown are dropped.
+    void EndDNSRun();
+    // On the window's thread: results wait in the run numbered serial.
+    void DNSResultsWaiting(uint64_t serial);
+    void TakeDNSResults();
+    void Button9Click();
+    void Button8Click();
+    void Button1Click();
+    void Button6Click();
+    void Button7Click();
+    void SaveMemo(const QPlainTextEdit* memo, const QComboBox* delimiter);
+    void UpdateResolvedCount();
+    void UpdateUnresolvedCount();
+
     std::unique_ptr<zarvo::TProgress> FProgress;
     int FActiveThreads = 0;
     std::string FActionResult;
@@ -169,5 +197,9 @@ private:
     QString fAppVer;
     std::unique_ptr<zarvo::qt::TProgressBinding> FProgressBinding;
     std::unique_ptr<TZarvoThread> FThread;
+    std::unique_ptr<TDnsLookupRun> FDNSRun;
+    uint64_t FDNSSerial = 0; // numbers the runs, so that a late word of an ended one is known
+    size_t FDNSDone = 0;
+    QTimer* FDNSTimer = nullptr; // gathers results into batches
     bool FShown = false;
 };
