@@ -12,16 +12,6 @@ namespace zarvo {
 
 namespace {
 
-bool IsContinuation(char c) {
-    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
-}
-
-size_t CountChars(const char* b, const char* e) {
-    size_t n = 0;
-    for (; b < e; ++b) n += !IsContinuation(*b);
-    return n;
-}
-
 // The first byte in [b, e) that may end a line of text: CR, LF and, with nul, NUL.
 const char* FindBreak(const char* b, const char* e, bool nul) {
 #if defined(__SSE2__)
@@ -54,6 +44,41 @@ const char* FindNotNul(const char* b, const char* e) {
     return e;
 }
 
+// For the 64 bytes at p, bit i set where p[i] is LF, CR, NUL.
+struct TBreakMasks {
+    uint64_t Lf = 0, Cr = 0, Nul = 0;
+};
+TBreakMasks BreakMasks64(const char* p) {
+    TBreakMasks m;
+#if defined(__SSE2__)
+    const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r'), zero = _mm_setzero_si128();
+    for (int k = 0; k < 4; ++k) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+        const auto bits = [&](__m128i v) {
+            return static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, v))))
+                   << (16 * k);
+        };
+        m.Lf |= bits(lf);
+        m.Cr |= bits(cr);
+        m.Nul |= bits(zero);
+    }
+#else
+    for (int k = 0; k < 64; ++k) {
+        m.Lf |= static_cast<uint64_t>(p[k] == '\n') << k;
+        m.Cr |= static_cast<uint64_t>(p[k] == '\r') << k;
+        m.Nul |= static_cast<uint64_t>(p[k] == 0) << k;
+    }
+#endif
+    return m;
+}
+
+// Set bits; lines are longer than a few bytes, so a clearing loop beats a call.
+size_t BitCount(uint64_t v) {
+    size_t n = 0;
+    for (; v != 0; v &= v - 1) ++n;
+    return n;
+}
+
 } // namespace
 
 TStreamReaderEx::TStreamReaderEx(TStream* stream, TTextEncoding encoding, bool detectBOM, int32_t bufferSize)
@@ -72,26 +97,48 @@ void TStreamReaderEx::Close() {
     FOwnsStream = false;
     FClosed = true;
     FNoDataInStream = true;
-    std::string().swap(FBufferedData);
+    FBufferedData.reset();
+    FBufferedLength = FBufferedCapacity = FBufferedStartIndex = 0;
     std::vector<char>().swap(FBlock);
-    FBufferedStartIndex = 0;
+    std::string().swap(FDecoded);
     FCarry = 0;
 }
 
 void TStreamReaderEx::DiscardBufferedData() {
-    FBufferedData.clear();
-    FBufferedStartIndex = 0;
+    FBufferedLength = FBufferedStartIndex = 0;
     FCarry = 0;
     FNoDataInStream = FClosed;
 }
 
-bool TStreamReaderEx::Refill() {
-    if (FNoDataInStream) return false;
+char* TStreamReaderEx::Reserve(size_t more) {
     if (FBufferedStartIndex > 0) {
-        FBufferedData.erase(0, FBufferedStartIndex);
+        std::memmove(FBufferedData.get(), FBufferedData.get() + FBufferedStartIndex,
+                     FBufferedLength - FBufferedStartIndex);
+        FBufferedLength -= FBufferedStartIndex;
         FBufferedStartIndex = 0;
     }
+    if (FBufferedLength + more > FBufferedCapacity) {
+        const size_t capacity = std::max(FBufferedLength + more, FBufferedCapacity * 2);
+        auto grown = std::make_unique<char[]>(capacity);
+        if (FBufferedLength > 0) std::memcpy(grown.get(), FBufferedData.get(), FBufferedLength);
+        FBufferedData = std::move(grown);
+        FBufferedCapacity = capacity;
+    }
+    return FBufferedData.get() + FBufferedLength;
+}
+
+bool TStreamReaderEx::Refill() {
+    if (FNoDataInStream) return false;
     const size_t blockSize = static_cast<size_t>(FBufferSize);
+    const size_t before = FBufferedLength - FBufferedStartIndex;
+    if (FEncoding == TTextEncoding::Utf8 && !FDetectBOM && !FSkipPreamble) {
+        // As read, straight into the text.
+        char* dst = Reserve(blockSize);
+        const size_t got = FStream->Read(dst, blockSize);
+        FNoDataInStream = got < blockSize;
+        FBufferedLength += got;
+        return got > 0 || !FNoDataInStream;
+    }
     if (FBlock.size() < blockSize + 4) FBlock.resize(blockSize + 4);
     const size_t got = FStream->Read(FBlock.data() + FCarry, blockSize);
     FNoDataInStream = got < blockSize;
@@ -106,56 +153,89 @@ bool TStreamReaderEx::Refill() {
         }
         FDetectBOM = FSkipPreamble = false;
     }
-    const size_t before = FBufferedData.size();
-    const size_t used =
-        FEncoding == TTextEncoding::Utf8
-            ? AppendUtf8Sanitized(FBufferedData, bytes, FNoDataInStream)
-            : AppendUtf16AsUtf8(FBufferedData, bytes, FEncoding == TTextEncoding::Utf16BE, FNoDataInStream);
+    std::string_view text = bytes;
+    size_t used = bytes.size();
+    if (FEncoding != TTextEncoding::Utf8) {
+        FDecoded.clear();
+        used = AppendUtf16AsUtf8(FDecoded, bytes, FEncoding == TTextEncoding::Utf16BE, FNoDataInStream);
+        text = FDecoded;
+    }
+    std::memcpy(Reserve(text.size()), text.data(), text.size());
+    FBufferedLength += text.size();
     FCarry = bytes.size() - used;
     if (FCarry > 0) std::memmove(FBlock.data(), bytes.data() + used, FCarry);
-    return FBufferedData.size() > before || !FNoDataInStream;
+    return FBufferedLength - FBufferedStartIndex > before || !FNoDataInStream;
 }
 
 void TStreamReaderEx::FindLineEnd(size_t& end, size_t& next, bool& nul) {
-    // The cap counts characters; as every character takes at least one byte, it can
-    // only be reached once the line holds that many bytes, so characters are counted
-    // (from `counted` on) only past that mark.
+    // The cap counts characters, and every character takes at least one byte: the
+    // cap can only be reached once the line holds that many bytes, so characters
+    // are counted (from `counted` on, by the steps of the UTF-8 sanitizer) only past
+    // that mark. Offsets are relative to the line's start, which a refill moves.
     const size_t limit = FTruncLineLength > 0 ? static_cast<size_t>(FTruncLineLength) : SIZE_MAX;
-    size_t off = 0;     // the scan position, relative to the line's start
-    size_t counted = 0; // characters are counted up to this offset
-    size_t chars = 0;
+    size_t off = 0, counted = 0, chars = 0;
     nul = false;
+    // The common case first: a line of text whose break lies in the buffer, short
+    // of the cap's mark, with the byte after it in view.
+    if (FBufferedStartIndex + 1 < FBufferedLength) {
+        const char* data = FBufferedData.get();
+        const char* first = data + FBufferedStartIndex;
+        if (*first != '\r' && *first != '\n' && *first != 0) {
+            const char* stop = data + FBufferedLength - 1;
+            if (limit < static_cast<size_t>(stop - first)) stop = first + limit;
+            const char* q = FindBreak(first + 1, stop, FSkipLineNullChars);
+            if (q < stop) {
+                end = static_cast<size_t>(q - data);
+                next = *q == 0 ? end : *q == '\r' && q[1] == '\n' ? end + 2 : end + 1;
+                return;
+            }
+        }
+    }
     for (;;) {
-        const size_t start = FBufferedStartIndex; // a refill moves the line to the front
-        size_t p = start + off;
-        if (p >= FBufferedData.size() || (FBufferedData[p] == '\r' && p + 1 >= FBufferedData.size())) {
+        size_t p = FBufferedStartIndex + off;
+        if (p >= FBufferedLength || (FBufferedData[p] == '\r' && p + 1 >= FBufferedLength)) {
             // Keep a CR's possible LF in view.
             if (Refill()) continue;
-            if (p >= FBufferedData.size()) {
+            if (p >= FBufferedLength) {
                 end = next = p;
                 return;
             }
         }
-        const char* data = FBufferedData.data();
-        const char c = data[p];
-        if (c == '\n') {
-            end = p;
-            next = p + 1;
-            return;
-        }
-        if (c == '\r') {
-            end = p;
-            next = p + 1 < FBufferedData.size() && data[p + 1] == '\n' ? p + 2 : p + 1;
-            return;
+        // A break ends the line before the cap does; it is never inside a character.
+        {
+            const char c = FBufferedData[p];
+            if (c == '\n') {
+                end = p;
+                next = p + 1;
+                return;
+            }
+            if (c == '\r') {
+                end = p;
+                next = p + 1 < FBufferedLength && FBufferedData[p + 1] == '\n' ? p + 2 : p + 1;
+                return;
+            }
         }
         if (off >= limit) {
-            chars += CountChars(data + start + counted, data + p);
-            counted = off;
-            if (chars >= limit && !IsContinuation(c)) {
-                end = next = p;
+            while (counted < off && chars < limit) {
+                // A step takes up to 4 bytes; have them in view unless the text ends.
+                if (FBufferedStartIndex + counted + 4 > FBufferedLength && Refill()) continue;
+                const size_t at = FBufferedStartIndex + counted;
+                counted += Utf8StepLength(std::string_view(FBufferedData.get() + at, FBufferedLength - at));
+                ++chars;
+            }
+            if (chars >= limit) {
+                end = next = FBufferedStartIndex + counted;
                 return;
             }
+            if (counted > off) {
+                // The scan stood inside a character; go on after it.
+                off = counted;
+                continue;
+            }
+            p = FBufferedStartIndex + off;
         }
+        const char* data = FBufferedData.get();
+        const char c = data[p];
         if (FSkipLineNullChars) {
             if (off == 0) {
                 nul = c == 0;
@@ -164,22 +244,22 @@ void TStreamReaderEx::FindLineEnd(size_t& end, size_t& next, bool& nul) {
                 return;
             }
         }
-        // On to the next byte that matters, staying short of the cap's mark.
-        const char* stop = data + FBufferedData.size();
+        // On to the next byte that matters, stopping at the cap's mark.
+        const char* stop = data + FBufferedLength;
         if (off < limit)
-            stop = std::min(stop, data + start + limit);
+            stop = std::min(stop, data + FBufferedStartIndex + limit);
         else
             stop = std::min(stop, data + p + 1);
         const char* q = data + p + 1;
         if (q < stop) q = nul ? FindNotNul(q, stop) : FindBreak(q, stop, FSkipLineNullChars);
-        off = static_cast<size_t>(q - (data + start));
+        off = static_cast<size_t>(q - (data + FBufferedStartIndex));
     }
 }
 
 bool TStreamReaderEx::EndOfStream() {
-    while (FBufferedStartIndex >= FBufferedData.size() && Refill()) {
+    while (FBufferedStartIndex >= FBufferedLength && Refill()) {
     }
-    return FBufferedStartIndex >= FBufferedData.size();
+    return FBufferedStartIndex >= FBufferedLength;
 }
 
 size_t TStreamReaderEx::ReadLineBuffer(std::string& line) {
@@ -188,7 +268,9 @@ size_t TStreamReaderEx::ReadLineBuffer(std::string& line) {
     size_t end = 0, next = 0;
     bool nul = false;
     FindLineEnd(end, next, nul);
-    if (!nul) line.assign(FBufferedData, FBufferedStartIndex, end - FBufferedStartIndex);
+    if (!nul)
+        AppendSanitizedUtf8(
+            line, std::string_view(FBufferedData.get() + FBufferedStartIndex, end - FBufferedStartIndex));
     FBufferedStartIndex = next;
     return line.size();
 }
@@ -197,6 +279,39 @@ std::string TStreamReaderEx::ReadLine() {
     std::string line;
     ReadLineBuffer(line);
     return line;
+}
+
+size_t TStreamReaderEx::SkipWholeLines(size_t maxLines) {
+    // 64 bytes at a time with the byte after them in view: LF ends a line, and so
+    // does CR unless LF follows it. A NUL or a line that might reach the cap stops
+    // the run at the last line start; the line-by-line scan takes it from there.
+    const char* data = FBufferedData.get();
+    const size_t limit = FTruncLineLength > 0 ? static_cast<size_t>(FTruncLineLength) : SIZE_MAX;
+    size_t lines = 0, lineStart = FBufferedStartIndex;
+    for (size_t p = FBufferedStartIndex; p + 64 < FBufferedLength && maxLines - lines >= 64; p += 64) {
+        const TBreakMasks m = BreakMasks64(data + p);
+        if (FSkipLineNullChars && m.Nul != 0) break;
+        const uint64_t lfAfter = (m.Lf >> 1) | (static_cast<uint64_t>(data[p + 64] == '\n') << 63);
+        const uint64_t breaks = m.Lf | (m.Cr & ~lfAfter);
+        if (breaks != 0) {
+            lines += BitCount(breaks);
+            lineStart = p + static_cast<size_t>(64 - __builtin_clzll(breaks));
+        }
+        if (p + 64 - lineStart >= limit) break;
+    }
+    FBufferedStartIndex = lineStart;
+    return lines;
+}
+
+int64_t TStreamReaderEx::SkipLines(int64_t maxLines) {
+    int64_t done = 0;
+    while (done < maxLines && !FClosed && !EndOfStream()) {
+        done += static_cast<int64_t>(SkipWholeLines(static_cast<size_t>(maxLines - done)));
+        if (done >= maxLines || EndOfStream()) break;
+        GotoNextLine();
+        ++done;
+    }
+    return done;
 }
 
 void TStreamReaderEx::GotoNextLine() {
