@@ -160,8 +160,10 @@ bool TStreamReaderEx::Refill() {
         used = AppendUtf16AsUtf8(FDecoded, bytes, FEncoding == TTextEncoding::Utf16BE, FNoDataInStream);
         text = FDecoded;
     }
-    std::memcpy(Reserve(text.size()), text.data(), text.size());
-    FBufferedLength += text.size();
+    if (!text.empty()) {
+        std::memcpy(Reserve(text.size()), text.data(), text.size());
+        FBufferedLength += text.size();
+    }
     FCarry = bytes.size() - used;
     if (FCarry > 0) std::memmove(FBlock.data(), bytes.data() + used, FCarry);
     return FBufferedLength - FBufferedStartIndex > before || !FNoDataInStream;
@@ -194,8 +196,10 @@ void TStreamReaderEx::FindLineEnd(size_t& end, size_t& next, bool& nul) {
     for (;;) {
         size_t p = FBufferedStartIndex + off;
         if (p >= FBufferedLength || (FBufferedData[p] == '\r' && p + 1 >= FBufferedLength)) {
-            // Keep a CR's possible LF in view.
-            if (Refill()) continue;
+            // Keep a CR's possible LF in view. A refill moves the line to the front.
+            const bool more = Refill();
+            p = FBufferedStartIndex + off;
+            if (more) continue;
             if (p >= FBufferedLength) {
                 end = next = p;
                 return;

@@ -71,6 +71,7 @@ std::vector<LineCase> LineCases() {
         {"70000 characters", x70000, {std::string(65535, 'x'), std::string(4465, 'x')}},
         {"70000 two-byte characters", e70000, {e70000.substr(0, 2 * 65535), e70000.substr(2 * 65535)}},
         {"exactly the cap, then a break", std::string(65535, 'y') + "\r\nz", {std::string(65535, 'y'), "z"}},
+        {"last line ends a whole block", std::string(126, 'a') + "\nc", {std::string(126, 'a'), "c"}},
         {"CR LF over a 128-byte edge", std::string(127, 'a') + "\r\nb", {std::string(127, 'a'), "b"}},
         {"CR LF over a 1024-byte edge", std::string(1023, 'a') + "\r\nb", {std::string(1023, 'a'), "b"}},
         {"character over a 1024-byte edge",
