@@ -111,18 +111,23 @@ void TStreamReaderEx::DiscardBufferedData() {
 }
 
 char* TStreamReaderEx::Reserve(size_t more) {
-    if (FBufferedStartIndex > 0) {
-        std::memmove(FBufferedData.get(), FBufferedData.get() + FBufferedStartIndex,
-                     FBufferedLength - FBufferedStartIndex);
-        FBufferedLength -= FBufferedStartIndex;
-        FBufferedStartIndex = 0;
-    }
     if (FBufferedLength + more > FBufferedCapacity) {
-        const size_t capacity = std::max(FBufferedLength + more, FBufferedCapacity * 2);
-        auto grown = std::make_unique<char[]>(capacity);
-        if (FBufferedLength > 0) std::memcpy(grown.get(), FBufferedData.get(), FBufferedLength);
-        FBufferedData = std::move(grown);
-        FBufferedCapacity = capacity;
+        // The consumed text goes only when the room runs out, and the buffer then
+        // keeps at least half of itself free: a long line read in small blocks is
+        // moved a few times, not once per block.
+        const size_t live = FBufferedLength - FBufferedStartIndex;
+        char* const from = FBufferedData.get() + FBufferedStartIndex;
+        if (live + more <= FBufferedCapacity / 2) {
+            if (live > 0) std::memmove(FBufferedData.get(), from, live);
+        } else {
+            const size_t capacity = std::max(live + more, FBufferedCapacity * 2);
+            auto grown = std::make_unique<char[]>(capacity);
+            if (live > 0) std::memcpy(grown.get(), from, live);
+            FBufferedData = std::move(grown);
+            FBufferedCapacity = capacity;
+        }
+        FBufferedLength = live;
+        FBufferedStartIndex = 0;
     }
     return FBufferedData.get() + FBufferedLength;
 }
@@ -221,6 +226,16 @@ void TStreamReaderEx::FindLineEnd(size_t& end, size_t& next, bool& nul) {
         }
         if (off >= limit) {
             while (counted < off && chars < limit) {
+                // ASCII first: a byte, a character.
+                const char* q = FBufferedData.get() + FBufferedStartIndex + counted;
+                const size_t most = std::min(off - counted, limit - chars);
+                size_t ascii = 0;
+                while (ascii < most && static_cast<unsigned char>(q[ascii]) < 0x80) ++ascii;
+                if (ascii > 0) {
+                    counted += ascii;
+                    chars += ascii;
+                    continue;
+                }
                 // A step takes up to 4 bytes; have them in view unless the text ends.
                 if (FBufferedStartIndex + counted + 4 > FBufferedLength && Refill()) continue;
                 const size_t at = FBufferedStartIndex + counted;
@@ -287,12 +302,16 @@ std::string TStreamReaderEx::ReadLine() {
 
 size_t TStreamReaderEx::SkipWholeLines(size_t maxLines) {
     // 64 bytes at a time with the byte after them in view: LF ends a line, and so
-    // does CR unless LF follows it. A NUL or a line that might reach the cap stops
-    // the run at the last line start; the line-by-line scan takes it from there.
+    // does CR unless LF follows it. A NUL, or a line that might reach the cap within
+    // the next 64 bytes, stops the run at the last line start; the line-by-line scan
+    // takes it from there. A line that starts inside the 64 bytes is shorter than
+    // them, so a cap above 64 is all this needs to look at.
     const char* data = FBufferedData.get();
     const size_t limit = FTruncLineLength > 0 ? static_cast<size_t>(FTruncLineLength) : SIZE_MAX;
+    if (limit <= 64) return 0;
     size_t lines = 0, lineStart = FBufferedStartIndex;
     for (size_t p = FBufferedStartIndex; p + 64 < FBufferedLength && maxLines - lines >= 64; p += 64) {
+        if (p + 64 - lineStart >= limit) break;
         const TBreakMasks m = BreakMasks64(data + p);
         if (FSkipLineNullChars && m.Nul != 0) break;
         const uint64_t lfAfter = (m.Lf >> 1) | (static_cast<uint64_t>(data[p + 64] == '\n') << 63);
@@ -301,7 +320,6 @@ size_t TStreamReaderEx::SkipWholeLines(size_t maxLines) {
             lines += BitCount(breaks);
             lineStart = p + static_cast<size_t>(64 - __builtin_clzll(breaks));
         }
-        if (p + 64 - lineStart >= limit) break;
     }
     FBufferedStartIndex = lineStart;
     return lines;

@@ -117,6 +117,8 @@ TEST(ViewerStream, SkipLinesMatchesReadLine) {
         bytes += std::string(static_cast<size_t>(i % 130), 'a') + (i % 3 ? "\r\n" : i % 5 ? "\r" : "\n");
         if (i % 700 == 0) bytes += std::string(static_cast<size_t>(i % 9 + 1), '\0');
         if (i == 1500) bytes += std::string(200000, 'b') + "\n";
+        // Lines just over the cap, ending at every offset of a 64-byte run.
+        if (i >= 2000 && i < 2064) bytes += std::string(65535 + static_cast<size_t>(i % 64), 'c') + "\n";
     }
     WriteFile(path, bytes);
     TCachedFileLineReader r(path, 65536, 1024);
@@ -128,6 +130,21 @@ TEST(ViewerStream, SkipLinesMatchesReadLine) {
         EXPECT_EQ(n, static_cast<int64_t>(lines)) << batch;
         EXPECT_EQ(s.LineIndex(), n);
     }
+}
+
+// The batch skip against the cap where lines end just past it inside one block.
+TEST(ViewerStream, SkipLinesHonoursASmallCap) {
+    std::string bytes;
+    for (size_t n = 90; n < 240; ++n) bytes += std::string(n, 'd') + "\n";
+    const auto reader = [&](TBytesStream& s) {
+        auto r = std::make_unique<TLineReader>(&s, 65536, false);
+        r->StreamReader()->SetTruncLineLength(100);
+        return r;
+    };
+    TBytesStream a(bytes), b(bytes);
+    const auto lines = ReadAll(*reader(a));
+    EXPECT_EQ(lines.size(), 11u + 2 * 100u + 3 * 39u);
+    EXPECT_EQ(reader(b)->SkipLines(1 << 20), static_cast<int64_t>(lines.size()));
 }
 
 TEST(ViewerStream, LinesMode) {
