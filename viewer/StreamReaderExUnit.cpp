@@ -7,6 +7,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 namespace zarvo {
 
@@ -78,6 +81,56 @@ size_t BitCount(uint64_t v) {
     for (; v != 0; v &= v - 1) ++n;
     return n;
 }
+
+// 64 bytes at a time with the byte after them in view: LF ends a line, and so does
+// CR unless LF follows it. A NUL, or a line that might reach the cap within the
+// next 64 bytes, stops the run at the last line start; the line-by-line scan takes
+// it from there. A line that starts inside the 64 bytes is shorter than them, so a
+// cap above 64 is all this needs to look at.
+struct TChunkScan {
+    const char* Data;
+    size_t Length, Limit, MaxLines;
+    bool StopAtNul;
+    size_t Lines = 0, LineStart = 0;
+};
+
+template <TBreakMasks (*Masks)(const char*)>
+inline __attribute__((always_inline)) void ScanChunksWith(TChunkScan& s) {
+    for (size_t p = s.LineStart; p + 64 < s.Length && s.MaxLines - s.Lines >= 64; p += 64) {
+        if (p + 64 - s.LineStart >= s.Limit) break;
+        const TBreakMasks m = Masks(s.Data + p);
+        if (s.StopAtNul && m.Nul != 0) break;
+        const uint64_t lfAfter = (m.Lf >> 1) | (static_cast<uint64_t>(s.Data[p + 64] == '\n') << 63);
+        const uint64_t breaks = m.Lf | (m.Cr & ~lfAfter);
+        if (breaks != 0) {
+            s.Lines += BitCount(breaks);
+            s.LineStart = p + static_cast<size_t>(64 - __builtin_clzll(breaks));
+        }
+    }
+}
+
+void ScanChunks(TChunkScan& s) {
+    ScanChunksWith<BreakMasks64>(s);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The same with 32-byte vectors, for processors that have them.
+__attribute__((target("avx2"))) inline TBreakMasks BreakMasks64Avx2(const char* p) {
+    const __m256i lf = _mm256_set1_epi8('\n'), cr = _mm256_set1_epi8('\r'), zero = _mm256_setzero_si256();
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+    const auto bits = [](__m256i x, __m256i y, __m256i v) __attribute__((target("avx2"))) {
+        return static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, v)))) |
+               static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(y, v))))
+                   << 32;
+    };
+    return {bits(a, b, lf), bits(a, b, cr), bits(a, b, zero)};
+}
+
+__attribute__((target("avx2"))) void ScanChunksAvx2(TChunkScan& s) {
+    ScanChunksWith<BreakMasks64Avx2>(s);
+}
+#endif
 
 } // namespace
 
@@ -230,6 +283,10 @@ void TStreamReaderEx::FindLineEnd(size_t& end, size_t& next, bool& nul) {
                 const char* q = FBufferedData.get() + FBufferedStartIndex + counted;
                 const size_t most = std::min(off - counted, limit - chars);
                 size_t ascii = 0;
+                for (uint64_t word = 0; ascii + 8 <= most; ascii += 8) {
+                    std::memcpy(&word, q + ascii, 8);
+                    if (word & 0x8080808080808080u) break;
+                }
                 while (ascii < most && static_cast<unsigned char>(q[ascii]) < 0x80) ++ascii;
                 if (ascii > 0) {
                     counted += ascii;
@@ -301,28 +358,21 @@ std::string TStreamReaderEx::ReadLine() {
 }
 
 size_t TStreamReaderEx::SkipWholeLines(size_t maxLines) {
-    // 64 bytes at a time with the byte after them in view: LF ends a line, and so
-    // does CR unless LF follows it. A NUL, or a line that might reach the cap within
-    // the next 64 bytes, stops the run at the last line start; the line-by-line scan
-    // takes it from there. A line that starts inside the 64 bytes is shorter than
-    // them, so a cap above 64 is all this needs to look at.
-    const char* data = FBufferedData.get();
     const size_t limit = FTruncLineLength > 0 ? static_cast<size_t>(FTruncLineLength) : SIZE_MAX;
     if (limit <= 64) return 0;
-    size_t lines = 0, lineStart = FBufferedStartIndex;
-    for (size_t p = FBufferedStartIndex; p + 64 < FBufferedLength && maxLines - lines >= 64; p += 64) {
-        if (p + 64 - lineStart >= limit) break;
-        const TBreakMasks m = BreakMasks64(data + p);
-        if (FSkipLineNullChars && m.Nul != 0) break;
-        const uint64_t lfAfter = (m.Lf >> 1) | (static_cast<uint64_t>(data[p + 64] == '\n') << 63);
-        const uint64_t breaks = m.Lf | (m.Cr & ~lfAfter);
-        if (breaks != 0) {
-            lines += BitCount(breaks);
-            lineStart = p + static_cast<size_t>(64 - __builtin_clzll(breaks));
-        }
-    }
-    FBufferedStartIndex = lineStart;
-    return lines;
+    TChunkScan scan{FBufferedData.get(), FBufferedLength, limit, maxLines, FSkipLineNullChars};
+    scan.LineStart = FBufferedStartIndex;
+#if defined(__x86_64__) && defined(__GNUC__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2)
+        ScanChunksAvx2(scan);
+    else
+        ScanChunks(scan);
+#else
+    ScanChunks(scan);
+#endif
+    FBufferedStartIndex = scan.LineStart;
+    return scan.Lines;
 }
 
 int64_t TStreamReaderEx::SkipLines(int64_t maxLines) {
