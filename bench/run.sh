@@ -64,3 +64,6 @@ if [ -x "$BUILD/bench/gui/zarvo_rdns_stall_bench" ] && command -v dnsmasq >/dev/
     echo "   over 100 ms; (b) no stall over 250 ms, peak RSS under 300 MiB)"
     QT_QPA_PLATFORM=offscreen "$BUILD/bench/gui/zarvo_rdns_stall_bench" 2>/dev/null
 fi
+
+echo
+bench/viewer/run.sh "$BUILD"

@@ -15,6 +15,7 @@ const TCommand kCommands[] = {
     {"mmdb", "print a MaxMind DB file as metadata and CSV rows", &RunMmdb},
     {"lookup", "look addresses up in a MaxMind DB file", &RunLookup},
     {"rdns", "reverse DNS lookup of address lines (PTR queries)", &RunRdns},
+    {"view", "print a CSV or text file as the file viewer shows it, or count its rows", &RunView},
 };
 
 void PrintUsage(std::ostream& os) {

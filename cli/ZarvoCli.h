@@ -29,5 +29,6 @@ int RunGenerate(const std::vector<std::string>& args, std::istream& in, std::ost
 int RunMmdb(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
 int RunLookup(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
 int RunRdns(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
+int RunView(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
 
 } // namespace zarvo::cli

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Fuzzes the database reader and the DNS reply reader with libFuzzer under ASan + UBSan.
-# Usage: fuzz/run.sh [SECONDS] [TARGET...]   (default 600 seconds for each of: mmdb dns).
+# Fuzzes the database reader, the DNS reply reader and the viewer's text reader with its
+# CSV parser, with libFuzzer under ASan + UBSan.
+# Usage: fuzz/run.sh [SECONDS] [TARGET...]   (default 600 seconds for each of: mmdb dns viewer).
 # Findings land in fuzz/artifacts/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_TO_RUN=${1:-600}
 shift || true
 TARGETS=("$@")
-[ ${#TARGETS[@]} -eq 0 ] && TARGETS=(mmdb dns)
+[ ${#TARGETS[@]} -eq 0 ] && TARGETS=(mmdb dns viewer)
 BUILD=${FUZZ_BUILD:-build-fuzz}
 SAN="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g -O1"
 
@@ -20,6 +21,7 @@ for target in "${TARGETS[@]}"; do
     case "$target" in
     mmdb) fuzzer=mmdb_fuzzer; extra=(-max_len=32768) ;;
     dns) fuzzer=dns_reply_fuzzer; extra=(-max_len=9000) ;;
+    viewer) fuzzer=viewer_fuzzer; extra=(-max_len=4096) ;;
     *) echo "unknown target $target" >&2; exit 2 ;;
     esac
     cmake --build "$BUILD" --target "$fuzzer" -j "$(nproc)"
@@ -30,7 +32,8 @@ for target in "${TARGETS[@]}"; do
     cp -n fuzz/corpus/"$target"/* "$WORK"/ 2>/dev/null || true
     [ -d fuzz/regressions/"$target" ] && cp -n fuzz/regressions/"$target"/* "$WORK"/ 2>/dev/null || true
 
+    [ -f fuzz/"$target".dict ] && extra+=(-dict=fuzz/"$target".dict)
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ASAN_OPTIONS=detect_leaks=1 \
-    "$BUILD"/fuzz/"$fuzzer" "$WORK" -dict=fuzz/"$target".dict "${extra[@]}" -rss_limit_mb=2048 -timeout=10 \
+    "$BUILD"/fuzz/"$fuzzer" "$WORK" "${extra[@]}" -rss_limit_mb=2048 -timeout=10 \
         -max_total_time="$SECONDS_TO_RUN" -print_final_stats=1 -artifact_prefix=fuzz/artifacts/"$target"-
 done
