@@ -4,6 +4,10 @@
 #include <iterator>
 #include <limits>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include "support/ZarvoRandom.h"
 #include "support/ZarvoText.h"
 
@@ -166,6 +170,16 @@ std::vector<TChunkPtr> AppendTail(const TChunk& last, const TStringList& lines) 
     return b.Finish();
 }
 
+// Hands the pages of dropped chunks back to the system: they are many small blocks
+// amid live ones, which the allocator would otherwise keep for itself.
+void ReleaseFreed(size_t bytes) {
+#if defined(__GLIBC__)
+    if (bytes >= (size_t{32} << 20)) malloc_trim(0);
+#else
+    (void)bytes;
+#endif
+}
+
 size_t Utf8Length(unsigned char lead) {
     if (lead < 0xC0) return 1; // ASCII, or a stray continuation byte
     if (lead < 0xE0) return 2;
@@ -277,20 +291,43 @@ TStringList TLineSnapshot::ToStringList() const {
 TLineSnapshot TLineSnapshot::Shuffled() const {
     const TTable& t = *FTable;
     const size_t n = LineCount();
-    if (n > std::numeric_limits<uint32_t>::max()) throw Exception("Too many lines to shuffle");
-    // Fisher-Yates over row numbers: every order equally likely, and 4 bytes a line
-    // beside the new text.
-    std::vector<uint32_t> order(n);
-    for (size_t i = 0; i < n; ++i) order[i] = static_cast<uint32_t>(i);
-    for (size_t i = n; i > 1; --i) std::swap(order[i - 1], order[static_cast<size_t>(RandomBelow(i))]);
-    TBuilder b(n + 1, t.TextBytes);
-    size_t c = 0;
-    for (const uint32_t r : order) {
-        if (r < t.Starts[c] || r >= t.Starts[c + 1]) c = t.ChunkOf(r);
-        b.Add(t.Chunks[c]->Row(r - t.Starts[c]));
+    // Each line goes to a random bucket of about a megabyte, then each bucket is put
+    // in order by Fisher-Yates. Random buckets and uniform orders within them make
+    // every order of the whole equally likely, and no read jumps across the whole
+    // text (a plain Fisher-Yates over millions of lines waits on memory at each one).
+    const size_t buckets = std::clamp<size_t>(t.TextBytes >> 20, 1, 4096);
+    struct TBucket {
+        std::vector<char> Text;
+        std::vector<uint32_t> Ends;
+    };
+    std::vector<TBucket> bk(buckets);
+    const size_t rows = n / buckets, bytes = t.TextBytes / buckets;
+    for (auto& k : bk) {
+        k.Ends.reserve(rows + rows / 8 + 16);
+        k.Text.reserve(bytes + bytes / 8 + 256);
     }
-    b.Add({});
-    return TLineSnapshot(MakeTable(b.Finish()));
+    EachRow(t, 0, n, [&](std::string_view row) {
+        TBucket& k = bk[buckets > 1 ? static_cast<size_t>(RandomBelow(buckets)) : 0];
+        if (k.Text.size() + row.size() > std::numeric_limits<uint32_t>::max())
+            throw Exception("Too many lines to shuffle");
+        k.Text.insert(k.Text.end(), row.begin(), row.end());
+        k.Ends.push_back(static_cast<uint32_t>(k.Text.size()));
+    });
+    TBuilder out(n + 1, t.TextBytes);
+    std::vector<uint32_t> order;
+    for (auto& k : bk) {
+        order.resize(k.Ends.size());
+        for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
+        for (size_t i = order.size(); i > 1; --i)
+            std::swap(order[i - 1], order[static_cast<size_t>(RandomBelow(i))]);
+        for (const uint32_t r : order) {
+            const size_t from = r ? k.Ends[r - 1] : 0;
+            out.Add(std::string_view(k.Text.data() + from, k.Ends[r] - from));
+        }
+        k = TBucket();
+    }
+    out.Add({});
+    return TLineSnapshot(MakeTable(out.Finish()));
 }
 
 TLineSnapshot TLineSnapshot::Appended(const TStringList& lines) const {
@@ -417,8 +454,11 @@ size_t StepBytes(const std::vector<TChunkPtr>& chunks) {
 } // namespace
 
 void TLineBuffer::Push(TStep step, TEditKind kind, bool textEmpty) {
-    for (const auto& r : FRedo) FHistoryBytes -= r.Bytes;
+    size_t dropped = 0;
+    for (const auto& r : FRedo) dropped += r.Bytes;
+    FHistoryBytes -= dropped;
     FRedo.clear();
+    ReleaseFreed(dropped);
     if (FGroupOpen && TryMerge(step, kind, textEmpty)) return;
     // Enter ends a run of typing: it is a step of its own.
     FGroupOpen = kind != TEditKind::Other && !(kind == TEditKind::Typing && step.NewTo.Row != step.From.Row);
@@ -430,10 +470,13 @@ void TLineBuffer::Push(TStep step, TEditKind kind, bool textEmpty) {
 }
 
 void TLineBuffer::Trim() {
+    size_t dropped = 0;
     while (FHistoryBytes > FBudget && FUndo.size() > 1) {
+        dropped += FUndo.front().Bytes;
         FHistoryBytes -= FUndo.front().Bytes;
         FUndo.pop_front();
     }
+    ReleaseFreed(dropped);
 }
 
 void TLineBuffer::SetHistoryBudget(size_t bytes) {
@@ -444,6 +487,7 @@ void TLineBuffer::SetHistoryBudget(size_t bytes) {
 void TLineBuffer::ClearHistory() {
     FUndo.clear();
     FRedo.clear();
+    ReleaseFreed(FHistoryBytes);
     FHistoryBytes = 0;
     FGroupOpen = false;
 }
