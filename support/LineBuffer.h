@@ -114,7 +114,7 @@ public:
     TLineBuffer(const TLineBuffer&) = delete;
     TLineBuffer& operator=(const TLineBuffer&) = delete;
 
-    // --- reading (the current state) ---
+    // --- reading (the current state); a row's view lasts until the next change ---
     size_t RowCount() const { return FDoc.RowCount(); }
     size_t LineCount() const { return FDoc.LineCount(); }
     std::string_view Row(size_t row) const { return FDoc.Row(row); }
