@@ -18,17 +18,19 @@ TListFileWriter::TListFileWriter(const std::string& fileName, std::string_view d
     : FFile(fileName), FDelimiter(delimiter) {}
 
 void TListFileWriter::Write(const TStringList& lines) {
+    for (size_t i = 0; i < lines.Count(); ++i) WriteLine(lines[i]);
+}
+
+void TListFileWriter::WriteLine(std::string_view line) {
     // Lines are gathered into one piece before they reach the file: a million
     // short lines would otherwise be two million small writes into its buffer.
     constexpr size_t kPiece = size_t{1} << 20;
-    for (size_t i = 0; i < lines.Count(); ++i) {
-        if (!FFirst) FPiece.append(FDelimiter);
-        FFirst = false;
-        FPiece.append(lines[i]);
-        if (FPiece.size() >= kPiece) {
-            FFile.Write(FPiece);
-            FPiece.clear();
-        }
+    if (!FFirst) FPiece.append(FDelimiter);
+    FFirst = false;
+    FPiece.append(line);
+    if (FPiece.size() >= kPiece) {
+        FFile.Write(FPiece);
+        FPiece.clear();
     }
 }
 

@@ -28,6 +28,8 @@ class TListFileWriter {
 public:
     TListFileWriter(const std::string& fileName, std::string_view delimiter);
     void Write(const TStringList& lines);
+    // One line; a text model that holds its lines elsewhere saves them without a copy.
+    void WriteLine(std::string_view line);
     void Close();
     // The errno of the failure that ended the writer; 0 while none did.
     int Error() const { return FFile.Error(); }

@@ -1,0 +1,150 @@
+// The output pane's text model at the size of 10.0.0.0/12 with ports 1-9
+// (9,437,184 lines), appended to twice that: time and memory of each whole-list
+// step, its undo, an edit in the middle and reading everything back.
+// Run: build/bench/zarvo_line_buffer_bench [--save FILE]
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "support/LineBuffer.h"
+#include "support/ListFile.h"
+#include "support/ZarvoRandom.h"
+
+using namespace zarvo;
+
+namespace {
+
+long StatusKb(const char* key) {
+    std::ifstream f("/proc/self/status");
+    std::string line;
+    const size_t n = std::strlen(key);
+    while (std::getline(f, line))
+        if (line.compare(0, n, key) == 0) return std::stol(line.substr(n + 1));
+    return -1;
+}
+
+long gPeakKb = 0;
+
+// Starts a new peak: the kernel's high-water mark goes back to the current size.
+void ResetPeak() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+struct TStep {
+    const char* Name;
+    std::chrono::steady_clock::time_point Start = std::chrono::steady_clock::now();
+    explicit TStep(const char* name) : Name(name) { ResetPeak(); }
+    ~TStep() {
+        const double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - Start).count();
+        const long peak = StatusKb("VmHWM:");
+        gPeakKb = std::max(gPeakKb, peak);
+        std::printf("%-34s %9.1f ms   RSS %5ld MB   peak %5ld MB\n", Name, ms, StatusKb("VmRSS:") / 1024,
+                    peak / 1024);
+    }
+};
+
+// The lines of 10.0.0.0/12 with ports 1-9, in the engine's order.
+TStringList MakeLines() {
+    TStringList l;
+    l.Reserve(size_t{9} << 20, size_t{150} << 20);
+    char buf[32];
+    for (unsigned a = 0; a < (1u << 20); ++a)
+        for (int port = 1; port <= 9; ++port) {
+            const int n =
+                std::snprintf(buf, sizeof buf, "10.%u.%u.%u:%d", a >> 16, (a >> 8) & 255, a & 255, port);
+            l.Add(std::string_view(buf, static_cast<size_t>(n)));
+        }
+    return l;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const char* saveTo = argc > 2 && std::strcmp(argv[1], "--save") == 0 ? argv[2] : nullptr;
+    TStringList lines;
+    {
+        TStep s("make 9,437,184 lines (TStringList)");
+        lines = MakeLines();
+    }
+    TLineBuffer b;
+    {
+        TStep s("SetLines");
+        b.SetLines(lines);
+    }
+    std::printf("  lines %zu, model %zu MB\n", b.LineCount(), b.Snapshot().MemoryBytes() >> 20);
+    {
+        TStep s("AppendLines to 18.9 million");
+        b.AppendLines(lines);
+    }
+    std::printf("  lines %zu, model %zu MB, history %zu MB\n", b.LineCount(),
+                b.Snapshot().MemoryBytes() >> 20, b.HistoryBytes() >> 20);
+    {
+        TStep s("free the TStringList");
+        lines = TStringList();
+    }
+    {
+        TStep s("type a character in the middle");
+        b.Insert({b.RowCount() / 2, 3}, "x", TEditKind::Typing);
+    }
+    {
+        TStep s("undo it");
+        b.Undo();
+    }
+    {
+        TStep s("Shuffle (18.9 million)");
+        Randomize();
+        b.Shuffle();
+    }
+    std::printf("  history %zu MB\n", b.HistoryBytes() >> 20);
+    {
+        TStep s("undo Shuffle");
+        b.Undo();
+    }
+    {
+        TStep s("undo AppendLines");
+        b.Undo();
+    }
+    std::printf("  lines %zu, history %zu MB\n", b.LineCount(), b.HistoryBytes() >> 20);
+    {
+        TStep s("Shuffle snapshot (9.4 million)");
+        const TLineSnapshot base = b.Snapshot();
+        b.Commit(base, base.Shuffled());
+    }
+    {
+        TStep s("undo Shuffle");
+        b.Undo();
+    }
+    size_t bytes = 0;
+    {
+        TStep s("Text of everything, streamed");
+        b.Snapshot().TextPieces({{}, b.End()}, [&](std::string_view p) { bytes += p.size(); });
+    }
+    {
+        TStep s("Text of everything, one string");
+        bytes = b.Text().size();
+    }
+    std::printf("  %zu bytes of text\n", bytes);
+    if (saveTo) {
+        TStep s("save with CR LF (ForEachLine)");
+        TListFileWriter w(saveTo, "\r\n");
+        b.Snapshot().ForEachLine([&](std::string_view l) { w.WriteLine(l); });
+        w.Close();
+    }
+    {
+        TStep s("Clear");
+        b.Clear();
+    }
+    {
+        TStep s("undo Clear");
+        b.Undo();
+    }
+    {
+        TStep s("undo SetLines");
+        b.Undo();
+    }
+    std::printf("lines %zu; peak of the whole run: %ld MB\n", b.LineCount(), gPeakKb / 1024);
+}
