@@ -175,7 +175,7 @@ std::vector<TOption> GenerateOptions(TGenerateArgs& a) {
         {.Long = "--ports",
          .ValueName = "LIST",
          .Kind = K::Text,
-         .Help = "one line per port; a run may produce at most 10000000 lines",
+         .Help = "one line per port, as many as there are; the lines stream out as they are made",
          .Examples = {{"--ports", "80,3128-3130"}},
          .Set = [&a](V v) { a.Ports = v.Text; }},
         {.Long = "--names",
