@@ -363,6 +363,9 @@ int RunGeneration(const TGenerateArgs& a, const TZarvoOptions& opt, std::ostream
         };
         const bool hold = opt.ResolveCountry && a.Output.empty();
         if (!hold) utils.FLineSink = write;
+        // Streamed lines cost no memory however many they are: no budget then. Held
+        // ones keep the engine's budget, so that too many end in its message.
+        if (!hold) utils.FMemoryBudget = 0;
         utils.PerformGenerateIPList(nullptr, result);
         if (hold) write(utils.FIPList);
         if (a.Output.empty()) {

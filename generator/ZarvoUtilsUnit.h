@@ -26,7 +26,7 @@ public:
 std::unique_ptr<TCountryColumn> OpenCountryColumn(const std::string& path);
 
 // A memory budget for a run's lines that fits this machine: half of its physical
-// memory (0, no budget, when that cannot be told). For a window that holds the list.
+// memory (0, no budget, when that cannot be told). The engine's default.
 uint64_t DefaultMemoryBudget();
 
 // Host-name settings of a run: the template with its counter symbol, the counter
@@ -143,12 +143,13 @@ public:
     // handed over.
     using TLineSink = std::function<void(const TStringList&)>;
     TLineSink FLineSink;
-    // The memory the run's lines may take (TGeneratePlan::MemoryBudget); 0, the
-    // default, for none. A run that needs more is broken off when its lines pass
-    // the budget, with "Too many lines (more than N)\r\nMax. memory for the list:
-    // SIZE"; FIPList then holds the lines it held before the run. Lines handed to
-    // FLineSink count too, and stay handed over.
-    uint64_t FMemoryBudget = 0;
+    // The memory the run's lines may take (TGeneratePlan::MemoryBudget), half of
+    // this machine's unless set; 0 for none (the command line, which streams). A
+    // run that needs more is broken off when its lines pass the budget, with "Too
+    // many lines (more than N)\r\nMax. memory for the list: SIZE"; FIPList then
+    // holds the lines it held before the run. Lines handed to FLineSink count too,
+    // and stay handed over.
+    uint64_t FMemoryBudget = DefaultMemoryBudget();
 
     // The ports of a list such as "80,3128-3130": items separated by "," or ";",
     // a range either way round, clipped to 1-65535; items that are not numbers

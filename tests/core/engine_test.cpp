@@ -646,8 +646,9 @@ TEST_F(Engine, AMemoryBudgetBreaksTheRunOffAtTheFirstLineThatDoesNotFit) {
         EXPECT_EQ(again.lines.back(), "10.0.0.1");
     }
     u.FLineSink = nullptr;
-    // The window's budget: half of this machine's memory.
+    // Unless set, half of this machine's memory.
     EXPECT_GT(DefaultMemoryBudget(), uint64_t{1} << 20);
+    EXPECT_EQ(TZarvoUtils(nullptr).FMemoryBudget, DefaultMemoryBudget());
 }
 
 TEST_F(Engine, AMaskOfStarsOnlyLeavesNothingToWalk) {
