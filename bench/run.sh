@@ -48,6 +48,14 @@ hyperfine -w 2 -r "$RUNS" "$CLI generate --random --total 1000000 fd00::/32 2>/d
 echo "   peak memory zarvo: $(peak "$CLI generate --random --total 1000000 fd00::/32")"
 echo "   lines: $(wc -l < "$OUT/v6.txt"), distinct: $(sort -u "$OUT/v6.txt" | wc -l)"
 
+echo
+echo "== ports 1-65535 on 10.0.0.0/24: 16776960 lines, streamed as they are made"
+for target in "to a file (-o, replaced atomically)|-o $OUT/ports.txt" "to standard output|> /dev/null"; do
+    /usr/bin/time -f "   ${target%%|*}: %e s wall, peak memory %M KiB" \
+        bash -c "exec $CLI generate --ports 1-65535 10.0.0.0/24 ${target#*|} 2>/dev/null"
+done
+rm -f "$OUT/ports.txt"
+
 if [ -x bench/mmdb/run.sh ]; then
     echo
     bench/mmdb/run.sh

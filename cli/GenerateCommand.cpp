@@ -175,7 +175,7 @@ std::vector<TOption> GenerateOptions(TGenerateArgs& a) {
         {.Long = "--ports",
          .ValueName = "LIST",
          .Kind = K::Text,
-         .Help = "one line per port; a run may produce at most 10000000 lines",
+         .Help = "one line per port, as many as there are; the lines stream out as they are made",
          .Examples = {{"--ports", "80,3128-3130"}},
          .Set = [&a](V v) { a.Ports = v.Text; }},
         {.Long = "--names",
@@ -363,6 +363,9 @@ int RunGeneration(const TGenerateArgs& a, const TZarvoOptions& opt, std::ostream
         };
         const bool hold = opt.ResolveCountry && a.Output.empty();
         if (!hold) utils.FLineSink = write;
+        // Streamed lines cost no memory however many they are: no budget then. Held
+        // ones keep the engine's budget, so that too many end in its message.
+        if (!hold) utils.FMemoryBudget = 0;
         utils.PerformGenerateIPList(nullptr, result);
         if (hold) write(utils.FIPList);
         if (a.Output.empty()) {

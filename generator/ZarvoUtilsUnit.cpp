@@ -6,6 +6,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include <unistd.h>
+
 #include "support/ZarvoRandom.h"
 
 namespace zarvo {
@@ -15,7 +17,9 @@ namespace {
 const char* const kTooManyIPs = "Too many IPs (%lld)\r\nMax. IP count: %d";
 const char* const kTooManyIPsBits = "Too many IPs (2^%d)\r\nMax. IP count: %d";
 const char* const kNotEnoughMemory = "Not enough memory";
-const char* const kTooManyLines = "Too many lines (%lld IPs x %lld ports)\r\nMax. line count: %lld";
+// A run whose lines pass its memory budget: the lines the list held when the next
+// one did not fit, and the budget.
+const char* const kTooManyLinesForMemory = "Too many lines (more than %lld)\r\nMax. memory for the list: %s";
 
 // Progress increments are batched: the display only samples them every 100 ms.
 class TProgressBatch {
@@ -42,6 +46,12 @@ int64_t SaturatingPow2(int bits) {
 } // namespace
 
 TZarvoUtils::TZarvoUtils(IProgressSink* progress) : FProgress(progress) {}
+
+uint64_t DefaultMemoryBudget() {
+    const long pages = ::sysconf(_SC_PHYS_PAGES), pageSize = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) return 0;
+    return static_cast<uint64_t>(pages) / 2 * static_cast<uint64_t>(pageSize);
+}
 
 int TZarvoUtils::BitsForCount(int64_t n) {
     return n <= 1 ? 0 : static_cast<int>(std::bit_width(static_cast<uint64_t>(n - 1)));
@@ -178,16 +188,15 @@ TGeneratePlan TZarvoUtils::BuildPlan() const {
         for (const std::string& m : FExcludeMasks)
             if (!m.empty()) plan.Excludes.Add(m);
 
-    // Ports multiply the output: refuse a run whose lines could not be held, before
-    // anything is enumerated.
+    // Only a bound: the filters may drop most of these, so it sizes the first room
+    // for the lines and refuses nothing. Ports multiply it, up to the type's end.
     const int64_t selected = plan.Limits.SelectedBound;
-    if (plan.Ports && plan.Ports->Count > 0) {
+    plan.ExpectedLines = selected;
+    if (plan.Ports) {
         const int64_t nPorts = plan.Ports->Count;
-        if (selected > kMaxOutputLines / nPorts)
-            throw Exception(Format(kTooManyLines, static_cast<long long>(selected),
-                                   static_cast<long long>(nPorts), static_cast<long long>(kMaxOutputLines)));
+        plan.ExpectedLines = nPorts == 0 ? 0 : selected > INT64_MAX / nPorts ? INT64_MAX : selected * nPorts;
     }
-    plan.ExpectedLines = plan.Ports ? selected * plan.Ports->Count : selected;
+    plan.MemoryBudget = FMemoryBudget;
     return plan;
 }
 
@@ -206,8 +215,8 @@ bool TZarvoUtils::PerformGenerateIPList(const void* thread, std::string& resultT
         // Run has given back the lines it made; say so in the system's words.
         throw Exception(kNotEnoughMemory);
     }
-    resultText = Format("%lld IPs generated.",
-                        static_cast<long long>(FLineSink ? FSinkLines : FIPList.Count()));
+    resultText =
+        Format("%lld IPs generated.", static_cast<long long>(FLineSink ? FSinkLines : FIPList.Count()));
     if (FProgress) FProgress->ReportDone();
     return true;
 }
@@ -216,10 +225,12 @@ bool TZarvoUtils::PerformGenerateIPList(const void* thread, std::string& resultT
 // [":" port] [delimiter, country code], one line per port.
 class TZarvoUtils::TLineComposer {
 public:
-    TLineComposer(TStringList& target, const TLineSink* sink, const TGeneratePlan& plan, TCountryColumn* country)
-        : FTarget(target), FSink(sink), FEscape(plan.EscapeIPv6), FPorts(plan.Ports ? &*plan.Ports : nullptr),
-          FNamesOn(plan.GenerateNames), FNames(plan.Names), FCountry(country), FRanges(plan.Ranges),
-          FCounter(static_cast<uint32_t>(plan.Names.First)) {
+    TLineComposer(TStringList& target, const TLineSink* sink, const TGeneratePlan& plan,
+                  TCountryColumn* country)
+        : FTarget(target), FSink(sink), FUsed(target.LinesSize()),
+          FBudget(plan.MemoryBudget ? plan.MemoryBudget : UINT64_MAX), FEscape(plan.EscapeIPv6),
+          FPorts(plan.Ports ? &*plan.Ports : nullptr), FNamesOn(plan.GenerateNames), FNames(plan.Names),
+          FCountry(country), FRanges(plan.Ranges), FCounter(static_cast<uint32_t>(plan.Names.First)) {
         const TNameSettings& names = plan.Names;
         FCounterOn = !names.Symbol.empty() && names.Template.find(names.Symbol) != std::string::npos;
         if (FCounterOn)
@@ -231,10 +242,7 @@ public:
         FSourceOn = names.Template.find("%s") != std::string::npos;
     }
 
-    void Emit(const TCandidate& c) {
-        EmitLines(c);
-        if (FSink && (FTarget.Count() >= kChunkLines || FTarget.TextSize() >= kChunkBytes)) Flush();
-    }
+    void Emit(const TCandidate& c) { EmitLines(c); }
 
     // Hands the lines composed so far to the sink.
     void Flush() {
@@ -249,11 +257,26 @@ public:
     static constexpr size_t kChunkBytes = size_t{4} << 20;
 
 private:
+    // Counts a line just made against the memory budget (the first line that does
+    // not fit breaks the run off) and hands a full chunk to the sink. Both look at
+    // every line: one address may make millions of lines with a long port list.
+    void Made(size_t n) {
+        FUsed += TStringList::LineCost(n);
+        if (FUsed > FBudget) {
+            const size_t held = FFlushed + FTarget.Count() - 1;
+            throw Exception(Format(kTooManyLinesForMemory, static_cast<long long>(held),
+                                   FormatByteSize(FBudget).c_str()));
+        }
+        if (FSink && (FTarget.Count() >= kChunkLines || FTarget.TextSize() >= kChunkBytes)) Flush();
+    }
+
     void EmitLines(const TCandidate& c) {
         if (!FNamesOn && !FCountry && !FPorts) {
             // The common case: the address text straight into the list.
             char* p = FTarget.AddRaw(kIPAddrTextRoom);
-            FTarget.ShrinkLast(static_cast<size_t>(IPAddrToChars(c.Addr, FEscape, p) - p));
+            const size_t n = static_cast<size_t>(IPAddrToChars(c.Addr, FEscape, p) - p);
+            FTarget.ShrinkLast(n);
+            Made(n);
             return;
         }
         char buf[kIPAddrTextRoom];
@@ -263,6 +286,7 @@ private:
                 char* p = FTarget.AddRaw(n + suffix.size());
                 std::memcpy(p, buf, n);
                 std::memcpy(p + n, suffix.data(), suffix.size());
+                Made(n + suffix.size());
             });
             return;
         }
@@ -316,11 +340,13 @@ private:
             FLine += code;
         }
         FTarget.Add(FLine);
+        Made(FLine.size());
     }
 
     TStringList& FTarget;
     const TLineSink* FSink;
     size_t FFlushed = 0;
+    uint64_t FUsed, FBudget; // memory of the lines so far, and the most they may take
     bool FEscape;
     const TPortList* FPorts;
     bool FNamesOn;
@@ -484,7 +510,8 @@ int64_t TZarvoUtils::CopyRandomLines(const std::vector<TPlanWalk>& walks, int32_
     }
     if (n <= 0 || total == 0) return 0;
     // Dense slots cost 4 bytes a position, sparse ones about 32 a step taken.
-    const bool dense = total <= UINT32_MAX && (total <= (uint64_t{1} << 22) || total <= 8 * static_cast<uint64_t>(n));
+    const bool dense =
+        total <= UINT32_MAX && (total <= (uint64_t{1} << 22) || total <= 8 * static_cast<uint64_t>(n));
     if (dense) {
         TDenseSlots slots(total);
         return RandomWalk(slots, walks, starts, from, total, filter, target, n);
@@ -581,14 +608,18 @@ void TZarvoUtils::Run(const TGeneratePlan& plan) {
     // straight into FIPList, with room for the expected lines made up front.
     TStringList chunk;
     TStringList& target = FLineSink ? chunk : FIPList;
-    const size_t kept = target.Count();
-    const size_t reserveLines = static_cast<size_t>(std::min<int64_t>(
-        plan.ExpectedLines, FLineSink ? int64_t{TLineComposer::kChunkLines} + 1 : int64_t{1} << 24));
+    const size_t kept = target.Count(), keptText = target.TextSize();
+    int64_t reserveLines = std::min<int64_t>(
+        plan.ExpectedLines, FLineSink ? int64_t{TLineComposer::kChunkLines} + 1 : int64_t{1} << 24);
+    // No more room up front than the budget could fill (a line costs at least 16).
+    if (plan.MemoryBudget)
+        reserveLines =
+            std::min(reserveLines, static_cast<int64_t>(plan.MemoryBudget / TStringList::LineCost(7)));
+    const size_t lines = static_cast<size_t>(std::max<int64_t>(reserveLines, 0));
     if (!plan.GenerateNames && !country)
-        target.Reserve(kept + reserveLines,
-                       reserveLines * (allIPv4 ? 16 : 42) + (plan.Ports ? reserveLines * 6 : 0));
+        target.Reserve(kept + lines, keptText + lines * (allIPv4 ? 16 : 42) + (plan.Ports ? lines * 6 : 0));
     else
-        target.Reserve(kept + reserveLines, 0);
+        target.Reserve(kept + lines, 0);
 
     TLineComposer composer(target, FLineSink ? &FLineSink : nullptr, plan, country.get());
     const TCandidateFilter filter(plan.UsableHosts, plan.Excludes, plan.EscapeIPv6);
@@ -612,13 +643,8 @@ void TZarvoUtils::Run(const TGeneratePlan& plan) {
         FSinkLines = composer.Flushed();
     } catch (...) {
         // A failed run keeps only the lines that were there before it, and gives
-        // back the memory of its own when there were none.
-        if (!FLineSink) {
-            if (kept == 0)
-                FIPList.Clear();
-            else
-                FIPList.Truncate(kept);
-        }
+        // back the memory of its own.
+        if (!FLineSink) FIPList.Rollback(kept, keptText);
         throw;
     }
 }

@@ -25,8 +25,9 @@ public:
 // Opens the database at path; raises the reader's errors.
 std::unique_ptr<TCountryColumn> OpenCountryColumn(const std::string& path);
 
-// The most output lines one run may produce when ports multiply the addresses.
-constexpr int64_t kMaxOutputLines = 10000000;
+// A memory budget for a run's lines that fits this machine: half of its physical
+// memory (0, no budget, when that cannot be told). The engine's default.
+uint64_t DefaultMemoryBudget();
 
 // Host-name settings of a run: the template with its counter symbol, the counter
 // and the delimiter between name and address (and before the country code).
@@ -81,6 +82,9 @@ struct TGeneratePlan {
     std::string MMDBFilePath;
     TGenerateLimits Limits;
     int64_t ExpectedLines = 0; // for reserving room; never a limit
+    // The most memory the list may take, by TStringList::LineCost, counted as the
+    // lines are made (the lines an appending run keeps included); 0 for no budget.
+    uint64_t MemoryBudget = 0;
 };
 
 class TZarvoUtils {
@@ -97,8 +101,10 @@ public:
 
     // The steps of a run, in order. ParseRanges reads the range lines (lines that
     // are not ranges are passed over); CheckLimits raises the count-limit messages;
-    // BuildPlan does both, compiles the exclusion masks and the ports and checks the
-    // line limit; Run enumerates the plan into FIPList or FLineSink.
+    // BuildPlan does both and compiles the exclusion masks and the ports; Run
+    // enumerates the plan into FIPList or FLineSink. Nothing is refused for the
+    // lines it might make: those are counted against the memory budget as they are
+    // made.
     std::vector<TRangePlan> ParseRanges() const;
     TGenerateLimits CheckLimits(const std::vector<TRangePlan>& ranges) const;
     TGeneratePlan BuildPlan() const;
@@ -137,6 +143,13 @@ public:
     // handed over.
     using TLineSink = std::function<void(const TStringList&)>;
     TLineSink FLineSink;
+    // The memory the run's lines may take (TGeneratePlan::MemoryBudget), half of
+    // this machine's unless set; 0 for none (the command line, which streams). A
+    // run that needs more is broken off when its lines pass the budget, with "Too
+    // many lines (more than N)\r\nMax. memory for the list: SIZE"; FIPList then
+    // holds the lines it held before the run. Lines handed to FLineSink count too,
+    // and stay handed over.
+    uint64_t FMemoryBudget = DefaultMemoryBudget();
 
     // The ports of a list such as "80,3128-3130": items separated by "," or ";",
     // a range either way round, clipped to 1-65535; items that are not numbers
@@ -165,9 +178,9 @@ private:
     int64_t CopyRandomLines(const std::vector<TPlanWalk>& walks, int32_t from, int32_t to,
                             const TCandidateFilter& filter, TLineComposer& target, int64_t n);
     template <class TSlots>
-    int64_t RandomWalk(TSlots& slots, const std::vector<TPlanWalk>& walks, const std::vector<uint64_t>& starts,
-                       int32_t from, uint64_t total, const TCandidateFilter& filter, TLineComposer& target,
-                       int64_t n);
+    int64_t RandomWalk(TSlots& slots, const std::vector<TPlanWalk>& walks,
+                       const std::vector<uint64_t>& starts, int32_t from, uint64_t total,
+                       const TCandidateFilter& filter, TLineComposer& target, int64_t n);
     // True once the user asked the run to stop; looks at the flag now and then.
     bool StopRequested();
 

@@ -65,6 +65,22 @@ void TStringList::Clear() {
     std::vector<uint64_t>().swap(FEntries);
 }
 
+void TStringList::Rollback(size_t count, size_t textSize) {
+    if (count == 0) {
+        Clear();
+        return;
+    }
+    FEntries.resize(count);
+    FEntries.shrink_to_fit();
+    FSize = textSize;
+    // Shrinking in place cannot fail for want of memory; if it does fail, the
+    // larger block simply stays.
+    if (char* p = static_cast<char*>(std::realloc(FText, FSize))) {
+        FText = p;
+        FCapacity = FSize;
+    }
+}
+
 void TStringList::Reserve(size_t lines, size_t chars) {
     FEntries.reserve(lines);
     if (chars > FCapacity) GrowText(chars);

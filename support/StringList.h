@@ -30,6 +30,10 @@ public:
     size_t Count() const { return FEntries.size(); }
     // Characters held, one line break after each line included.
     size_t TextSize() const { return FSize; }
+    // What a line of n characters costs the list: its text, its line break and its entry.
+    static constexpr size_t LineCost(size_t n) { return n + 1 + sizeof(uint64_t); }
+    // What the lines cost, by LineCost (room reserved beyond them not included).
+    size_t LinesSize() const { return FSize + FEntries.size() * sizeof(uint64_t); }
     bool Empty() const { return FEntries.empty(); }
     std::string_view operator[](size_t i) const {
         const uint64_t e = FEntries[i];
@@ -53,6 +57,11 @@ public:
     void Exchange(size_t i, size_t j) { std::swap(FEntries[i], FEntries[j]); }
     // Drops the lines from count on (their text stays allocated until Clear).
     void Truncate(size_t count) { FEntries.resize(count); }
+    // Goes back to the list as it was when it held count lines in textSize
+    // characters (Count() and TextSize() then), dropping every line added since and
+    // giving their memory back. Lines moved since must not have left the first
+    // count places.
+    void Rollback(size_t count, size_t textSize);
     // Every order equally likely (Fisher-Yates over the process generator).
     void Shuffle();
 

@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <iterator>
 #include <vector>
 
 namespace zarvo {
@@ -121,6 +122,21 @@ void ReplaceAll(std::string& text, std::string_view what, std::string_view with)
     }
     out.append(text, from, std::string::npos);
     text.swap(out);
+}
+
+std::string FormatByteSize(uint64_t bytes) {
+    static const char* const kUnits[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
+    if (bytes < 1024) return Format("%llu bytes", static_cast<unsigned long long>(bytes));
+    size_t unit = 0;
+    double value = static_cast<double>(bytes) / 1024;
+    // Round first: 1048575 bytes read "1 MB", not "1024 KB".
+    while (unit + 1 < std::size(kUnits) && value >= 1023.95) {
+        value /= 1024;
+        ++unit;
+    }
+    std::string text = Format("%.1f", value);
+    if (text.size() > 2 && text.compare(text.size() - 2, 2, ".0") == 0) text.resize(text.size() - 2);
+    return text + " " + kUnits[unit];
 }
 
 } // namespace zarvo

@@ -52,4 +52,8 @@ char AsciiUpper(char c);
 // Replaces every occurrence of `what` (case matters) by `with`.
 void ReplaceAll(std::string& text, std::string_view what, std::string_view with);
 
+// A size for messages: "512 bytes", "64 KB", "1.5 GB" (units of 1024, one decimal
+// at most).
+std::string FormatByteSize(uint64_t bytes);
+
 } // namespace zarvo

@@ -8,9 +8,11 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -323,6 +325,48 @@ TEST(CliProcess, MemoryThatRunsOutIsSaidInTheSystemsWords) {
     ASSERT_TRUE(WIFEXITED(r.Status)) << r.Status;
     EXPECT_EQ(WEXITSTATUS(r.Status), 1);
     EXPECT_EQ(r.Err, "Not enough memory\n");
+}
+
+// 256 addresses by 65535 ports: all 16776960 lines stream out, in a few MB of
+// memory (the address space is capped far below what holding them would take).
+TEST(CliProcess, PortLinesStreamInBoundedMemory) {
+    if (kAddressSanitizer) GTEST_SKIP() << "address-space limit under AddressSanitizer";
+    const fs::path fifo = fs::temp_directory_path() / ("zarvo-ports-" + std::to_string(::getpid()));
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    uint64_t lines = 0, bytes = 0;
+    std::string tail;
+    std::thread reader([&] {
+        const int fd = ::open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return;
+        static char piece[1 << 16];
+        for (ssize_t n; (n = ::read(fd, piece, sizeof piece)) != 0;) {
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                break;
+            }
+            bytes += static_cast<uint64_t>(n);
+            lines += static_cast<uint64_t>(std::count(piece, piece + n, '\n'));
+            tail.append(piece, static_cast<size_t>(n));
+            if (tail.size() > 64) tail.erase(0, tail.size() - 64);
+        }
+        ::close(fd);
+    });
+    const TExit r = RunChild({.Args = {ZARVO_CLI, "generate", "--ports", "1-65535", "10.0.0.0/24"},
+                              .Stdout = fifo.string(),
+                              .AddressSpace = rlim_t{128} << 20});
+    reader.join();
+    fs::remove(fifo);
+    ASSERT_TRUE(WIFEXITED(r.Status)) << r.Status;
+    EXPECT_EQ(WEXITSTATUS(r.Status), 0);
+    EXPECT_EQ(r.Err, "16776960 IPs generated.\n");
+    EXPECT_EQ(lines, 256u * 65535u);
+    // Each address's text and ":" and line break 65535 times, and the port digits:
+    // 9 of one digit, 90 of two, 900 of three, 9000 of four, 55536 of five.
+    uint64_t want = 0;
+    for (int a = 0; a < 256; ++a)
+        want += 65535 * (std::to_string(a).size() + 9) + 9 + 90 * 2 + 900 * 3 + 9000 * 4 + 55536 * 5;
+    EXPECT_EQ(bytes, want);
+    EXPECT_EQ(tail.substr(tail.size() - 34), "10.0.0.255:65534\n10.0.0.255:65535\n");
 }
 
 // ---- values that would split an output line ----

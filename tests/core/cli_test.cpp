@@ -69,6 +69,8 @@ TEST(Cli, OptionsMeanWhatTheWindowsOptionsMean) {
         {{"--exclude", "*.0", "--exclude", "*.3", "10.0.0.0/30"}, "10.0.0.1\n10.0.0.2\n"},
         {{"--escape-ipv6", "--ports", "80", "::1"}, "[::1]:80\n"},
         {{"--ports", "22,80", "10.0.0.1"}, "10.0.0.1:22\n10.0.0.1:80\n"},
+        // Nothing left to make lines of: no line, and no refusal.
+        {{"--exclude", "*", "--ports", "80-90", "10.0.0.0/12"}, ""},
         {{"--names", "mail#.example", "--digits", "3", "10.0.0.0/31"},
          "mail001.example 10.0.0.0\nmail002.example 10.0.0.1\n"},
         {{"--names", "h@", "--counter-symbol", "@", "--first", "10", "--step", "-5", "--delimiter", "comma",
@@ -242,7 +244,9 @@ TEST_F(CliFiles, AFailedRunLeavesTheOutputFileAsItWas) {
     EXPECT_EQ(lines.substr(lines.size() - 15), "\r\n10.3.255.255 ");
 }
 
-std::string Utf16(std::u16string_view s, bool bigEndian) { return zarvo::test::Utf16Bytes(s, bigEndian); }
+std::string Utf16(std::u16string_view s, bool bigEndian) {
+    return zarvo::test::Utf16Bytes(s, bigEndian);
+}
 
 TEST_F(CliFiles, RangeTextInEveryEncodingAFileMayCarry) {
     // Ranges as editors save them; labels go through the name template ("%s").

@@ -126,25 +126,85 @@ TEST_F(Engine, Limits) {
               "Too many IPs (1200000)\r\nMax. IP count: 1000000");
 }
 
-TEST_F(Engine, PortsAreBoundedUpFront) {
+// Nothing is refused for the lines a run might make: ports give the lines of the
+// addresses the filters and the count let through, however many ports there are.
+TEST_F(Engine, PortsAreNeverRefusedByAnEstimate) {
     u.FAddPortNumbers = true;
     u.FPortNumbers = "1-65535";
     EXPECT_EQ(Generate({"10.0.0.1"}).lines.size(), 65535u);
-    EXPECT_EQ(Fails({"10.0.0.0/24"}), "Too many lines (256 IPs x 65535 ports)\r\nMax. line count: 10000000");
-    // A long list is counted from its ranges, never expanded.
-    std::string many;
-    for (int i = 0; i < 100000; ++i) many += "1-65535,";
-    u.FPortNumbers = many;
-    EXPECT_EQ(Fails({"10.0.0.1"}), "Too many lines (1 IPs x 6553500000 ports)\r\nMax. line count: 10000000");
-    u.FPortNumbers = "1-65535";
-    // A count bounds the lines by itself.
     u.FGenerateCountMode = gcTotalCount;
     u.FGenerateCount = 20;
     EXPECT_EQ(Generate({"10.0.0.0/8"}).lines.size(), 1310700u);
     u.FGenerateCountMode = gcForEach;
-    u.FGenerateCount = 100;
-    EXPECT_EQ(Fails({"10.0.0.0/8", "11.0.0.0/8"}),
-              "Too many lines (200 IPs x 65535 ports)\r\nMax. line count: 10000000");
+    u.FGenerateCount = 2;
+    const RunResult each = Generate({"10.0.0.0/8", "11.0.0.0/8"});
+    ASSERT_EQ(each.lines.size(), 4u * 65535u);
+    EXPECT_EQ(each.lines[2 * 65535], "11.0.0.0:1");
+    u.FGenerateCountMode = gcAllCount;
+
+    // A long list is counted from its ranges, never expanded: 6553500000 ports.
+    std::string many;
+    for (int i = 0; i < 100000; ++i) many += "1-65535,";
+    struct Case {
+        const char* what;
+        std::string ports;
+        bool usable;
+        std::vector<std::string> excludes, ranges;
+        size_t lines;
+        const char* first;
+    };
+    const Case cases[] = {
+        {"every address excluded", "80-90", false, {"*"}, {"10.0.0.0/12"}, 0, ""},
+        {"every address excluded, 2^31 addresses by 6553500000 ports",
+         many,
+         false,
+         {"*"},
+         std::vector<std::string>(2048, "10.0.0.0/12"),
+         0,
+         ""},
+        {"no usable host", many, true, {}, {"10.0.0.0/31", "10.0.0.1"}, 0, ""},
+        {"one address left of 256",
+         "1-65535",
+         false,
+         {"*[!9]", "10.0.0.?*9"},
+         {"10.0.0.0/24"},
+         65535,
+         "10.0.0.9:1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        u.FPortNumbers = c.ports;
+        u.FUsableHostIPAddresses = c.usable;
+        u.FDoExclude = !c.excludes.empty();
+        u.FExcludeMasks = c.excludes;
+        const RunResult r = Generate(c.ranges);
+        EXPECT_EQ(r.result, Format("%zu IPs generated.", c.lines));
+        ASSERT_EQ(r.lines.size(), c.lines);
+        if (c.lines) {
+            EXPECT_EQ(r.lines.front(), c.first);
+        }
+    }
+}
+
+// 16 addresses by 65535 ports: every line in order, through the sink, none held.
+TEST_F(Engine, PortLinesStreamThroughTheSinkInOrder) {
+    u.FAddPortNumbers = true;
+    u.FPortNumbers = "1-65535";
+    size_t n = 0, wrong = 0, largest = 0;
+    std::string want, firstWrong;
+    u.FLineSink = [&](const TStringList& chunk) {
+        largest = std::max(largest, chunk.Count());
+        for (size_t i = 0; i < chunk.Count(); ++i, ++n) {
+            want = "10.0.0." + std::to_string(16 + n / 65535) + ":" + std::to_string(n % 65535 + 1);
+            if (chunk[i] != want && wrong++ == 0) firstWrong = std::string(chunk[i]) + " for " + want;
+        }
+    };
+    const RunResult r = Generate({"10.0.0.16/28"});
+    EXPECT_EQ(n, 16u * 65535u);
+    EXPECT_EQ(wrong, 0u) << firstWrong;
+    EXPECT_EQ(r.result, "1048560 IPs generated.");
+    EXPECT_TRUE(r.lines.empty());
+    EXPECT_LE(largest, 65536u);
 }
 
 TEST_F(Engine, UsableHostsAndExclusions) {
@@ -454,7 +514,11 @@ TEST(EngineStop, ABrokenRunEndsEarlyWithTheLinesSoFar) {
         {"all in order", gcAllCount, false, {}, 0, {"0.0.0.0/8"}},
         {"nothing survives", gcTotalCount, false, {"*.*"}, 1, {"0.0.0.0/0"}},
         {"nothing survives in any range", gcForEach, false, {"*:*"}, 1, {"::/0", "::/0"}},
-        {"random, nothing survives", gcTotalCount, true, {"*.*"}, 1000000,
+        {"random, nothing survives",
+         gcTotalCount,
+         true,
+         {"*.*"},
+         1000000,
          std::vector<std::string>(5000, "10.0.0.0/8")},
     };
     for (const Case& c : cases) {
@@ -504,6 +568,89 @@ TEST_F(Engine, RunningOutOfMemoryIsReportedInWords) {
     EXPECT_EQ(u.FIPList.Count(), 1u);
 }
 
+// A run's lines are counted against its memory budget as they are made, by what
+// each costs the list (text, line break, 8-byte entry: "10.0.0.N" 17, "kept" 13);
+// the first line past the budget breaks the run off, and the list is as it was.
+TEST_F(Engine, AMemoryBudgetBreaksTheRunOffAtTheFirstLineThatDoesNotFit) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> kept;
+        std::string ports;
+        bool sink;
+        uint64_t budget;
+        std::string error; // empty: the run fits
+        size_t lines = 0;  // on success, kept ones included
+    };
+    const Case cases[] = {
+        {"just fits", {}, "", false, 68, "", 4},
+        {"one byte short",
+         {},
+         "",
+         false,
+         67,
+         "Too many lines (more than 3)\r\nMax. memory for the list: 67 bytes"},
+        {"appending: kept lines count", {"kept"}, "", false, 81, "", 5},
+        {"appending, one byte short",
+         {"kept", "kept too"},
+         "",
+         false,
+         80 + 17,
+         "Too many lines (more than 5)\r\nMax. memory for the list: 97 bytes"},
+        {"lines handed to a sink count", {}, "", true, 68, "", 4},
+        {"a sink, one byte short",
+         {},
+         "",
+         true,
+         67,
+         "Too many lines (more than 3)\r\nMax. memory for the list: 67 bytes"},
+        // Ports 1-9 cost 19 each, 10-99 20, 100-999 21, 1000-9999 22: 218871 for the
+        // first 9999 lines; 36074 more at 23 fit into 1 MB, all from the first address.
+        {"counted per port line",
+         {},
+         "1-65535",
+         false,
+         1 << 20,
+         "Too many lines (more than 46073)\r\nMax. memory for the list: 1 MB"},
+        {"no budget", {}, "1-65535", false, 0, "", 4 * 65535},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        u.FIPList.Clear();
+        for (const std::string& line : c.kept) u.FIPList.Add(line);
+        u.FAppend = !c.kept.empty();
+        u.FAddPortNumbers = !c.ports.empty();
+        u.FPortNumbers = c.ports;
+        u.FMemoryBudget = c.budget;
+        size_t sunk = 0;
+        u.FLineSink = nullptr;
+        if (c.sink) u.FLineSink = [&sunk](const TStringList& chunk) { sunk += chunk.Count(); };
+        if (c.error.empty()) {
+            const RunResult r = Generate({"10.0.0.0/30"});
+            EXPECT_EQ(r.result, Format("%zu IPs generated.", c.lines));
+            EXPECT_EQ(c.sink ? sunk : r.lines.size(), c.lines);
+            continue;
+        }
+        const size_t keptText = u.FIPList.TextSize();
+        EXPECT_EQ(Fails({"10.0.0.0/30"}), c.error);
+        EXPECT_EQ(sunk, 0u);
+        // Nothing of the run stays: the kept lines alone, their text where it ended.
+        ASSERT_EQ(u.FIPList.Count(), c.kept.size());
+        for (size_t i = 0; i < c.kept.size(); ++i) EXPECT_EQ(u.FIPList[i], c.kept[i]);
+        EXPECT_EQ(u.FIPList.TextSize(), keptText);
+        // And the list takes lines after them as before.
+        u.FLineSink = nullptr;
+        u.FMemoryBudget = 0;
+        u.FAddPortNumbers = false;
+        const RunResult again = Generate({"10.0.0.0/31"});
+        EXPECT_EQ(again.lines.size(), c.kept.size() + 2);
+        EXPECT_EQ(again.lines.back(), "10.0.0.1");
+    }
+    u.FLineSink = nullptr;
+    // Unless set, half of this machine's memory.
+    EXPECT_GT(DefaultMemoryBudget(), uint64_t{1} << 20);
+    EXPECT_EQ(TZarvoUtils(nullptr).FMemoryBudget, DefaultMemoryBudget());
+}
+
 TEST_F(Engine, AMaskOfStarsOnlyLeavesNothingToWalk) {
     // Without the shortcut each run walks 2^32 or 2^63 positions.
     u.FDoExclude = true;
@@ -517,5 +664,6 @@ TEST_F(Engine, AMaskOfStarsOnlyLeavesNothingToWalk) {
         EXPECT_EQ(Generate({"::/0", "10.0.0.0/8"}).result, "0 IPs generated.");
     }
     EXPECT_TRUE(TMask("*").MatchesEverything());
-    for (const char* mask : {"*.*", "?*", "*[0-9]", "a"}) EXPECT_FALSE(TMask(mask).MatchesEverything()) << mask;
+    for (const char* mask : {"*.*", "?*", "*[0-9]", "a"})
+        EXPECT_FALSE(TMask(mask).MatchesEverything()) << mask;
 }

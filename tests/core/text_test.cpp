@@ -64,3 +64,17 @@ TEST(Text, TrimAndCompare) {
     EXPECT_EQ(s, "a12b1212");
     EXPECT_EQ(Format("Too many IPs (%d)\r\nMax. IP count: %d", 5, 3), "Too many IPs (5)\r\nMax. IP count: 3");
 }
+
+TEST(Text, ByteSizes) {
+    const std::pair<uint64_t, const char*> cases[] = {
+        {0, "0 bytes"},
+        {1023, "1023 bytes"},
+        {1024, "1 KB"},
+        {1536, "1.5 KB"},
+        {(uint64_t{1} << 20) - 1, "1 MB"},
+        {uint64_t{3} << 29, "1.5 GB"},
+        {(uint64_t{8} << 30) + (uint64_t{1} << 26), "8.1 GB"},
+        {UINT64_MAX, "16 EB"},
+    };
+    for (const auto& [bytes, text] : cases) EXPECT_EQ(FormatByteSize(bytes), text) << bytes;
+}
