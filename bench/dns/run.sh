@@ -25,7 +25,7 @@ done
 DNSMASQ=$(command -v dnsmasq || echo /usr/sbin/dnsmasq)
 
 OUT=$(mktemp -d)
-chmod 755 "$OUT" # dnsmasq started as root reads its hosts file as "nobody"
+chmod 755 "$OUT" # dnsmasq started as root may read its files as "nobody"
 DNSMASQ_PID=
 cleanup() {
     [ -n "$DNSMASQ_PID" ] && kill "$DNSMASQ_PID" 2>/dev/null && wait "$DNSMASQ_PID" 2>/dev/null
@@ -34,21 +34,24 @@ cleanup() {
 trap cleanup EXIT
 
 # 10.77.0.0 to 10.77.15.255: a private range, so that dnsmasq answers the addresses
-# without a name NXDOMAIN itself (--bogus-priv) instead of asking upstream.
+# without a name NXDOMAIN itself (--bogus-priv) instead of asking upstream. The names
+# are ptr-record lines of a configuration file rather than a hosts file: dnsmasq finds
+# a hosts entry by address with a walk over its whole cache (about 60 us a query for
+# 3072 entries), which made the server, not the clients, the measure.
 python3 - "$OUT" <<'PY'
 import sys
 out = sys.argv[1]
-with open(f"{out}/hosts", "w") as hosts, open(f"{out}/addresses", "w") as addrs, \
+with open(f"{out}/ptr.conf", "w") as conf, open(f"{out}/addresses", "w") as addrs, \
      open(f"{out}/queries", "w") as queries, open(f"{out}/expected", "w") as expected:
     for i in range(4096):
         a = f"10.77.{i >> 8}.{i & 255}"
         addrs.write(a + "\n")
         queries.write(f"{i & 255}.{i >> 8}.77.10.in-addr.arpa PTR\n")
         if i % 4 != 3:
-            hosts.write(f"{a} host-{i}.bench.test\n")
+            conf.write(f"ptr-record={i & 255}.{i >> 8}.77.10.in-addr.arpa,host-{i}.bench.test\n")
             expected.write(f"{a},host-{i}.bench.test\n")
 PY
-chmod 644 "$OUT/hosts"
+chmod 644 "$OUT/ptr.conf"
 
 PORT=$(python3 -c 'import socket
 for _ in range(20):
@@ -60,8 +63,8 @@ for _ in range(20):
     finally: t.close(); u.close()')
 USER_ARG=()
 [ "$(id -u)" -eq 0 ] && USER_ARG=(--user=root)
-"$DNSMASQ" --keep-in-foreground --conf-file=/dev/null --no-resolv --no-hosts --addn-hosts="$OUT/hosts" \
-    --cache-size=10000 --bogus-priv --listen-address=127.0.0.1 --bind-interfaces --port="$PORT" --pid-file= \
+"$DNSMASQ" --keep-in-foreground --conf-file="$OUT/ptr.conf" --no-resolv --no-hosts \
+    --bogus-priv --listen-address=127.0.0.1 --bind-interfaces --port="$PORT" --pid-file= \
     --log-facility="$OUT/dnsmasq.log" "${USER_ARG[@]}" &
 DNSMASQ_PID=$!
 for _ in $(seq 50); do
