@@ -14,6 +14,7 @@ const TCommand kCommands[] = {
     {"generate", "turn IP ranges into address lines", &RunGenerate},
     {"mmdb", "print a MaxMind DB file as metadata and CSV rows", &RunMmdb},
     {"lookup", "look addresses up in a MaxMind DB file", &RunLookup},
+    {"view", "print a CSV or text file as the file viewer shows it, or count its rows", &RunView},
 };
 
 void PrintUsage(std::ostream& os) {

@@ -28,5 +28,6 @@ struct TCommand {
 int RunGenerate(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
 int RunMmdb(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
 int RunLookup(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
+int RunView(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
 
 } // namespace zarvo::cli

@@ -106,9 +106,7 @@ std::string SanitizeUtf8(std::string_view s) {
     return out;
 }
 
-std::string Utf16ToUtf8(std::string_view s, bool bigEndian) {
-    std::string out;
-    out.reserve(s.size());
+size_t AppendUtf16AsUtf8(std::string& out, std::string_view s, bool bigEndian, bool final) {
     const size_t units = s.size() / 2;
     auto unit = [&](size_t i) -> uint32_t {
         const unsigned char a = static_cast<unsigned char>(s[2 * i]),
@@ -117,18 +115,48 @@ std::string Utf16ToUtf8(std::string_view s, bool bigEndian) {
     };
     for (size_t i = 0; i < units; ++i) {
         const uint32_t u = unit(i);
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
-            const uint32_t lo = unit(i + 1);
-            if (lo >= 0xDC00 && lo <= 0xDFFF) {
-                AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
-                ++i;
-                continue;
+        if (u >= 0xD800 && u <= 0xDBFF) {
+            if (i + 1 < units) {
+                const uint32_t lo = unit(i + 1);
+                if (lo >= 0xDC00 && lo <= 0xDFFF) {
+                    AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+                    ++i;
+                    continue;
+                }
+            } else if (!final) {
+                return 2 * i; // its low half may come with the next block
             }
         }
         AppendUtf8(out, u >= 0xD800 && u <= 0xDFFF ? kReplacement : u);
     }
-    if (s.size() % 2) AppendUtf8(out, kReplacement);
+    if (s.size() % 2 == 0) return s.size();
+    if (!final) return s.size() - 1;
+    AppendUtf8(out, kReplacement);
+    return s.size();
+}
+
+std::string Utf16ToUtf8(std::string_view s, bool bigEndian) {
+    std::string out;
+    out.reserve(s.size());
+    AppendUtf16AsUtf8(out, s, bigEndian, true);
     return out;
+}
+
+size_t AppendUtf8Sanitized(std::string& out, std::string_view s, bool final) {
+    size_t take = s.size();
+    if (!final) {
+        // A lead byte among the last three whose sequence runs into the end waits
+        // for the bytes that may complete it.
+        for (size_t back = 1; back <= 3 && back <= s.size(); ++back) {
+            const unsigned char c = static_cast<unsigned char>(s[s.size() - back]);
+            if ((c & 0xC0) == 0x80) continue;
+            const size_t need = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+            if (need > back) take = s.size() - back;
+            break;
+        }
+    }
+    AppendSanitized(out, s.substr(0, take));
+    return take;
 }
 
 std::string DecodeText(std::string_view bytes) {

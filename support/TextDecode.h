@@ -30,6 +30,14 @@ std::string SanitizeUtf8(std::string_view bytes);
 // becomes U+FFFD.
 std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian);
 
+// The same two decodings for text that arrives in blocks: each appends the UTF-8 of
+// bytes to out and returns how many bytes it took. Unless final, a character cut
+// short by the end of bytes (an incomplete UTF-8 sequence, an odd byte, a high
+// surrogate) is left untaken, to be passed again in front of the next block, so the
+// text decodes as it would in one piece.
+size_t AppendUtf8Sanitized(std::string& out, std::string_view bytes, bool final);
+size_t AppendUtf16AsUtf8(std::string& out, std::string_view bytes, bool bigEndian, bool final);
+
 // The bytes of a whole file as UTF-8, without its byte-order mark.
 std::string DecodeText(std::string_view bytes);
 // The same, taking the bytes' buffer: UTF-8 without a malformed sequence is

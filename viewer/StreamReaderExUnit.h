@@ -1,0 +1,80 @@
+// A text reader over a byte stream: reads the stream in blocks, lets a byte-order
+// mark choose the decoding (UTF-8, UTF-16 LE or BE; UTF-8 without one), decodes to
+// UTF-8 (malformed bytes become U+FFFD; a character cut by a block edge is decoded
+// whole) and splits the text into lines. A line ends at CR LF, CR or LF, at the
+// length cap (the rest comes back as the next lines) and, with SkipLineNullChars,
+// where a run of NUL characters starts or ends (a run reads as one empty line).
+// Memory: the decoded block plus the current line, which the cap bounds.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/TextDecode.h"
+#include "viewer/Stream.h"
+
+namespace zarvo {
+
+class TStreamReaderEx {
+public:
+    static constexpr int32_t kMinBufferSize = 128;
+    static constexpr int32_t kDefaultTruncLineLength = 65535;
+
+    // bufferSize: bytes read from the stream per block, at least kMinBufferSize.
+    // Without detectBOM, a leading mark of encoding itself is skipped. Raises
+    // "Stream" (an argument error) when stream is null.
+    TStreamReaderEx(TStream* stream, TTextEncoding encoding = TTextEncoding::Utf8, bool detectBOM = true,
+                    int32_t bufferSize = 1024);
+    ~TStreamReaderEx();
+    TStreamReaderEx(const TStreamReaderEx&) = delete;
+    TStreamReaderEx& operator=(const TStreamReaderEx&) = delete;
+
+    // The reader frees the stream on Close from now on.
+    void OwnStream() { FOwnsStream = true; }
+    // Frees the character buffer (and the stream if owned); the reader is then at its end.
+    void Close();
+
+    // The next line without its break; "" at the end.
+    std::string ReadLine();
+    // The same into line, reusing its memory; returns the line's length in bytes.
+    size_t ReadLineBuffer(std::string& line);
+    // Skips one line without building it.
+    void GotoNextLine();
+    bool EndOfStream();
+    // Forgets the decoded text, for a caller that repositions the stream.
+    void DiscardBufferedData();
+
+    TStream* BaseStream() const { return FStream; }
+    TTextEncoding CurrentEncoding() const { return FEncoding; }
+    // The longest line in characters (code points); 0 or less: no cap.
+    int32_t TruncLineLength() const { return FTruncLineLength; }
+    void SetTruncLineLength(int32_t v) { FTruncLineLength = v; }
+    bool SkipLineNullChars() const { return FSkipLineNullChars; }
+    void SetSkipLineNullChars(bool v) { FSkipLineNullChars = v; }
+
+private:
+    // The end of the line that starts at FBufferedStartIndex and where the next one
+    // begins; nul tells a line of NULs. Both equal the buffer's size at the end.
+    void FindLineEnd(size_t& end, size_t& next, bool& nul);
+    // Reads and decodes one block behind the buffered text, first dropping what has
+    // been consumed. Returns false when the stream had nothing more.
+    bool Refill();
+
+    std::string FBufferedData; // decoded text (UTF-8), always whole characters
+    size_t FBufferedStartIndex = 0;
+    int32_t FBufferSize;
+    bool FDetectBOM;
+    TTextEncoding FEncoding;
+    bool FNoDataInStream = false;
+    bool FOwnsStream = false;
+    bool FSkipPreamble;
+    bool FClosed = false;
+    TStream* FStream;
+    int32_t FTruncLineLength = kDefaultTruncLineLength;
+    bool FSkipLineNullChars = true;
+    std::vector<char> FBlock; // the bytes of one block, behind a cut character's first bytes
+    size_t FCarry = 0;        // bytes of a cut character waiting at the start of FBlock
+};
+
+} // namespace zarvo

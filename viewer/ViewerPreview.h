@@ -1,0 +1,93 @@
+// What the file viewer shows, without the window: the preview (the first lines of a
+// source, split into CSV records and column captions) and the row count, which a
+// window runs on a worker thread with progress and an abort flag.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "viewer/uCSVParser.h"
+#include "viewer/uLineReaderWriter.h"
+
+namespace zarvo {
+
+// The source of a view: a file and the reader class to read it with. An empty
+// class reads the file through a TCachedFileLineReader with the two sizes.
+struct TViewerSource {
+    std::string FileName;
+    TLineReaderClass ReaderClass;
+    int32_t ReadBufferSize = 65536; // the cache block
+    int32_t LineBufferSize = 1024;  // the text block
+
+    std::unique_ptr<TLineReader> CreateReader() const;
+};
+
+// "File "%s" does not exist." unless name names something.
+bool SourceFileExists(const std::string& name);
+
+class TViewerPreview {
+public:
+    static constexpr int32_t kDefaultMaxLines = 1000;
+
+    int32_t MaxLines = kDefaultMaxLines; // lines read, not counting a header line
+
+    // After Read:
+    bool Header = false;              // the first line is a header
+    std::vector<std::string> Lines;   // the raw lines read, header line included
+    std::vector<size_t> Rows;         // per record (header included): index of its first line
+    std::vector<std::string> Columns; // the column captions
+    std::string Status;               // why reading failed; empty otherwise
+    bool Eof = false;                 // the source ended within the preview
+
+    // Called after each line's parse while reading, with the line's number (0 for
+    // a header) and the parser holding the record so far: a window measures its
+    // column widths here.
+    using TParsed = std::function<void(int32_t lineNumber, const TCSVParser& parser)>;
+
+    // Reads the preview from the start of source; the parser's delimiter is found
+    // anew and stays in it for RecordText's parses. False (with Status) when the
+    // file is missing or reading failed; the lines read before a failure stay.
+    bool Read(const TViewerSource& source, bool noHeader, TCSVParser& parser, const TParsed& parsed = {});
+    void Clear();
+
+    // The record's text: its lines joined as the parser's options say.
+    std::string RecordText(size_t record, const TCSVParser& parser) const;
+    // The lines of record (first, one past the last).
+    std::pair<size_t, size_t> RecordLines(size_t record) const;
+
+    // The "Rows:" figure (it counts lines), and whether a "+" and "Count Rows..." go with it.
+    int64_t RowsFigure() const;
+    bool More() const { return Status.empty() ? !Eof : !Eof && !Lines.empty(); }
+    // Items of the two list views, a "..." item included when more lines follow;
+    // 1 (the status item) when reading failed.
+    size_t ColumnsItemCount() const;
+    size_t TextItemCount() const;
+    // Whether item k of the views stands for read data (else it is "...").
+    bool IsColumnsRecordItem(size_t k) const { return k + (Header ? 1 : 0) < Rows.size(); }
+    bool IsTextLineItem(size_t k) const { return k + (Header ? 1 : 0) < Lines.size(); }
+};
+
+// Called now and then while counting: bytes read of the source's size, lines so far.
+using TCountProgress = std::function<void(int64_t position, int64_t size, int64_t count)>;
+
+// The rows as "Count Rows..." counts them: the lines of the source, less a header
+// line unless noHeader (with or without cell line breaks: the figure it replaces
+// counts lines too). Returns -1 when cancelled became true; raises what reading
+// raises. Memory stays at one cache block and one line.
+int64_t CountRows(const TViewerSource& source, bool noHeader, const std::atomic<bool>& cancelled,
+                  const TCountProgress& progress = {});
+
+// The same for a worker thread: never raises; Rows is -1 when cancelled or failed,
+// and Error then holds the failure as "TYPE: MESSAGE".
+struct TRowCountResult {
+    int64_t Rows = -1;
+    std::string Error;
+};
+TRowCountResult CountRowsCatching(const TViewerSource& source, bool noHeader,
+                                  const std::atomic<bool>& cancelled, const TCountProgress& progress = {});
+
+} // namespace zarvo
