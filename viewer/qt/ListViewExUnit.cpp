@@ -4,13 +4,48 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <algorithm>
 
 namespace zarvo::qt {
 
 // The painter elides what does not fit, but only after laying the whole text out;
-// a line of the longest kind (64 K characters) would stall every repaint.
-static constexpr qsizetype kMaxShownText = 2048;
+// a line of the longest kind (64 K characters) would stall every repaint. The model
+// hands out at most this much, and the delegate cuts it to what the cell can show.
+static constexpr qsizetype kMaxShownText = 1024;
+
+namespace {
+
+class TCutTextDelegate : public QStyledItemDelegate {
+public:
+    explicit TCutTextDelegate(QWidget* view) : QStyledItemDelegate(view) {}
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (option->rect.width() <= 0) return;
+        // Enough characters of the narrowest kind to fill the cell, and one over so
+        // that the ellipsis still shows.
+        const qsizetype fit = option->rect.width() / NarrowestChar(option->fontMetrics) + 2;
+        if (option->text.size() > fit) option->text.truncate(fit);
+    }
+
+private:
+    int NarrowestChar(const QFontMetrics& metrics) const {
+        if (FFont != metrics.height() * 1000 + metrics.averageCharWidth() || FNarrowest <= 0) {
+            FNarrowest = 1000;
+            for (char16_t c = 33; c < 127; ++c)
+                FNarrowest = std::min(FNarrowest, metrics.horizontalAdvance(QChar(c)));
+            FNarrowest = std::max(1, FNarrowest);
+            FFont = metrics.height() * 1000 + metrics.averageCharWidth();
+        }
+        return FNarrowest;
+    }
+    mutable int FFont = -1;
+    mutable int FNarrowest = 0;
+};
+
+} // namespace
 
 void TListViewExModel::SetCount(int count) {
     beginResetModel();
@@ -58,12 +93,13 @@ QVariant TListViewExModel::data(const QModelIndex& index, int role) const {
 
 QVariant TListViewExModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < FColumns.size())
-        return FColumns[section];
+        return FColumns[section].left(kMaxShownText); // a header line may be a 64 K line too
     return {};
 }
 
 TListViewEx::TListViewEx(QWidget* parent) : QTreeView(parent), FModel(new TListViewExModel(this)) {
     setModel(FModel);
+    setItemDelegate(new TCutTextDelegate(this));
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setUniformRowHeights(true);
