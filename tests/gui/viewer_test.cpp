@@ -3,6 +3,7 @@
 // the main window's "View..." button.
 #include <QCheckBox>
 #include <QClipboard>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -125,6 +126,8 @@ private Q_SLOTS:
                 auto* abort = d.findChild<QPushButton*>(QStringLiteral("AbortButton"));
                 QTRY_VERIFY_WITH_TIMEOUT(count->text() != QStringLiteral("0 rows."), 10000);
                 counted = count->text();
+                QTest::keyClick(&d, Qt::Key_Escape); // only the method's end closes it
+                QVERIFY(d.isVisible());
                 QTest::mouseClick(abort, Qt::LeftButton);
                 abortDisabled = !abort->isEnabled();
                 QTRY_VERIFY_WITH_TIMEOUT(!d.isVisible(), 10000);
@@ -136,6 +139,62 @@ private Q_SLOTS:
         QVERIFY(abortDisabled);
         QCOMPARE(v.Form->RowsLabel->text(), QStringLiteral("1,000+")); // a cancelled count changes nothing
         QVERIFY(dialogs->Boxes.empty());
+    }
+
+    void countError() {
+        WriteFile(Path("gone.csv"), QByteArray("a\n").repeated(1500));
+        TViewer v(Path("gone.csv"));
+        QVERIFY(QFile::remove(Path("gone.csv")));
+        dialogs->OnExec = [](QDialog& d) {
+            [&] {
+                d.show();
+                QTRY_VERIFY_WITH_TIMEOUT(!d.isVisible(), 10000);
+            }();
+            return d.result();
+        };
+        QTest::mouseClick(v.Form->CountRowsButton, Qt::LeftButton);
+        QCOMPARE(dialogs->Boxes.size(), size_t(1));
+        QCOMPARE(dialogs->Boxes[0].Title, QStringLiteral("Count Rows"));
+        QVERIFY2(dialogs->Boxes[0].Text.contains(QStringLiteral("gone.csv")),
+                 qPrintable(dialogs->Boxes[0].Text));
+        QCOMPARE(v.Form->RowsLabel->text(), QStringLiteral("1,000+"));
+    }
+
+    void maxRowsLink() {
+        WriteFile(Path("thirty.csv"), QByteArray("x,y\n").repeated(30));
+        TViewer v(Path("thirty.csv"), true);
+        QCOMPARE(v.Form->SourceView->Count(), 30);
+        dialogs->OnExec = [](QDialog& d) {
+            d.findChild<QLineEdit*>(QStringLiteral("InputEdit"))->setText(QStringLiteral("10"));
+            return int(QDialog::Accepted);
+        };
+        v.Form->MaxRowsValueLabel->Click();
+        QCOMPARE(v.Form->MaxRowsValueLabel->text(), QStringLiteral("10"));
+        QCOMPARE(v.Form->SourceView->Count(), 11);
+        QCOMPARE(Cell(v.Form->SourceView, 10, 0), QStringLiteral("..."));
+        QCOMPARE(v.Form->RowsLabel->text(), QStringLiteral("10+"));
+    }
+
+    void listViewBatchAndSelectAll() {
+        TListViewEx view;
+        view.ClearColumns();
+        QCOMPARE(view.ColumnCount(), 0);
+        view.AddColumns({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}, {60, 50, 300});
+        QCOMPARE(view.ColumnCount(), 3);
+        QCOMPARE(view.header()->sectionSize(2), 300);
+        view.ClearColumns();
+        view.AddColumns({QStringLiteral("#"), QStringLiteral("Line")}, {60, 50});
+        QCOMPARE(Caption(&view, 1), QStringLiteral("Line"));
+        int notifications = 0;
+        view.OnSelected = [&](TListViewEx*) { ++notifications; };
+        view.InvalidateListView(1000);
+        notifications = 0;
+        view.show();
+        view.setFocus();
+        QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(view.SelectedRows().size(), size_t(1000));
+        QCOMPARE(notifications, 1);
+        QCOMPARE(view.SelectedItemIndex(), 0);
     }
 
     void textFileOpensOnText() {

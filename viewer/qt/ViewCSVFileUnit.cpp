@@ -127,6 +127,7 @@ TViewCSVFileForm::TViewCSVFileForm(QDialog* host) : TVForm(host), FHost(host) {
     TabSet1->setObjectName(QStringLiteral("TabSet1"));
     TabSet1->setShape(QTabBar::RoundedSouth);
     TabSet1->setDrawBase(false);
+    TabSet1->setExpanding(false);
     TabSet1->addTab(QStringLiteral("Columns"));
     TabSet1->addTab(QStringLiteral("Text"));
     outer->addWidget(TabSet1);
@@ -224,6 +225,8 @@ QMenu* TViewCSVFileForm::MakePopupMenu(TListViewEx* view, const QString& name) {
         hidden->setVisible(false);
     connect(menu, &QMenu::aboutToShow, this,
             [this, view, copy] { copy->setEnabled(!GetSelectedLinesText(view).isEmpty()); });
+    // The shortcut works on the selection of its moment, not on the menu's last state.
+    connect(menu, &QMenu::aboutToHide, copy, [copy] { copy->setEnabled(true); });
     view->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(view, &QWidget::customContextMenuRequested, this,
             [menu, view](const QPoint& pos) { menu->popup(view->viewport()->mapToGlobal(pos)); });
