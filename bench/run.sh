@@ -51,3 +51,6 @@ if [ -x bench/mmdb/run.sh ]; then
     echo
     bench/mmdb/run.sh
 fi
+
+echo
+bench/viewer/run.sh "$BUILD"

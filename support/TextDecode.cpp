@@ -142,21 +142,15 @@ std::string Utf16ToUtf8(std::string_view s, bool bigEndian) {
     return out;
 }
 
-size_t AppendUtf8Sanitized(std::string& out, std::string_view s, bool final) {
-    size_t take = s.size();
-    if (!final) {
-        // A lead byte among the last three whose sequence runs into the end waits
-        // for the bytes that may complete it.
-        for (size_t back = 1; back <= 3 && back <= s.size(); ++back) {
-            const unsigned char c = static_cast<unsigned char>(s[s.size() - back]);
-            if ((c & 0xC0) == 0x80) continue;
-            const size_t need = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-            if (need > back) take = s.size() - back;
-            break;
-        }
-    }
-    AppendSanitized(out, s.substr(0, take));
-    return take;
+void AppendSanitizedUtf8(std::string& out, std::string_view s) {
+    AppendSanitized(out, s);
+}
+
+size_t Utf8StepLength(std::string_view s) {
+    if (s.empty()) return 0;
+    size_t skip = 1;
+    const size_t n = WellFormedAt(s, 0, skip);
+    return n != 0 ? n : skip;
 }
 
 std::string DecodeText(std::string_view bytes) {

@@ -30,12 +30,18 @@ std::string SanitizeUtf8(std::string_view bytes);
 // becomes U+FFFD.
 std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian);
 
-// The same two decodings for text that arrives in blocks: each appends the UTF-8 of
-// bytes to out and returns how many bytes it took. Unless final, a character cut
-// short by the end of bytes (an incomplete UTF-8 sequence, an odd byte, a high
-// surrogate) is left untaken, to be passed again in front of the next block, so the
-// text decodes as it would in one piece.
-size_t AppendUtf8Sanitized(std::string& out, std::string_view bytes, bool final);
+// SanitizeUtf8 appending to out (which keeps its memory for the next line).
+void AppendSanitizedUtf8(std::string& out, std::string_view bytes);
+// The bytes at the start of bytes that SanitizeUtf8 turns into one character: a
+// well-formed sequence, or a malformed run that one U+FFFD replaces (never beyond
+// 4 bytes, never a byte below 0x80 after the first); 0 for no bytes. A CR, LF or NUL
+// byte is always a step of its own, so text may be cut at them and sanitized in
+// pieces with the same result.
+size_t Utf8StepLength(std::string_view bytes);
+// Utf16ToUtf8 for text that arrives in blocks: appends the UTF-8 of bytes to out and
+// returns how many bytes it took. Unless final, a character cut short by the end
+// (an odd byte, a high surrogate) is left untaken, to be passed again in front of
+// the next block, so the text decodes as it would in one piece.
 size_t AppendUtf16AsUtf8(std::string& out, std::string_view bytes, bool bigEndian, bool final);
 
 // The bytes of a whole file as UTF-8, without its byte-order mark.

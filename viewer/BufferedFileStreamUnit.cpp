@@ -96,6 +96,13 @@ size_t TReadOnlyCachedFileStream::Read(void* buffer, size_t count) {
     char* out = static_cast<char*>(buffer);
     size_t done = 0;
     while (count > 0) {
+        if ((FPosition < FCacheStart || FPosition >= FCacheEnd) && count >= static_cast<size_t>(FCacheSize)) {
+            // A read of a whole block or more gains nothing from the cache: straight in.
+            const size_t n = ReadView(out + done, count, FPosition);
+            FPosition += static_cast<int64_t>(n);
+            done += n;
+            break;
+        }
         if (FPosition < FCacheStart || FPosition >= FCacheEnd) {
             int64_t start = FPosition;
             if (FUseAlignedCache) start -= start % FCacheSize;

@@ -1,13 +1,18 @@
 // A text reader over a byte stream: reads the stream in blocks, lets a byte-order
-// mark choose the decoding (UTF-8, UTF-16 LE or BE; UTF-8 without one), decodes to
-// UTF-8 (malformed bytes become U+FFFD; a character cut by a block edge is decoded
-// whole) and splits the text into lines. A line ends at CR LF, CR or LF, at the
-// length cap (the rest comes back as the next lines) and, with SkipLineNullChars,
-// where a run of NUL characters starts or ends (a run reads as one empty line).
-// Memory: the decoded block plus the current line, which the cap bounds.
+// mark choose the decoding (UTF-8, UTF-16 LE or BE; UTF-8 without one) and splits
+// the text into lines of UTF-8, malformed bytes becoming U+FFFD and a character cut
+// by a block edge decoded whole. A line ends at CR LF, CR or LF, at the length cap
+// (the rest comes back as the next lines) and, with SkipLineNullChars, where a run
+// of NUL characters starts or ends (a run reads as one empty line).
+//
+// UTF-8 stays as read in the buffer and is made valid line by line when a line is
+// taken: CR, LF and NUL never occur inside a character, so the lines split the same,
+// and skipping a line (row counting) costs no decoding. UTF-16 is turned into UTF-8
+// block by block. Memory: one block plus the current line, which the cap bounds.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -41,6 +46,9 @@ public:
     size_t ReadLineBuffer(std::string& line);
     // Skips one line without building it.
     void GotoNextLine();
+    // Skips up to maxLines lines as GotoNextLine would, many at a time; returns how
+    // many (fewer only at the end).
+    int64_t SkipLines(int64_t maxLines);
     bool EndOfStream();
     // Forgets the decoded text, for a caller that repositions the stream.
     void DiscardBufferedData();
@@ -57,11 +65,19 @@ private:
     // The end of the line that starts at FBufferedStartIndex and where the next one
     // begins; nul tells a line of NULs. Both equal the buffer's size at the end.
     void FindLineEnd(size_t& end, size_t& next, bool& nul);
+    // Skips the lines that end inside the buffer, as far as a plain scan can tell
+    // them (no NUL, short of the cap), at most maxLines (rounded down to 64).
+    size_t SkipWholeLines(size_t maxLines);
     // Reads and decodes one block behind the buffered text, first dropping what has
     // been consumed. Returns false when the stream had nothing more.
     bool Refill();
 
-    std::string FBufferedData; // decoded text (UTF-8), always whole characters
+    // Room for more in FBufferedData; the old text moves to the front first.
+    char* Reserve(size_t more);
+
+    // The text: UTF-8 as read, or UTF-16 turned into UTF-8.
+    std::unique_ptr<char[]> FBufferedData;
+    size_t FBufferedLength = 0, FBufferedCapacity = 0;
     size_t FBufferedStartIndex = 0;
     int32_t FBufferSize;
     bool FDetectBOM;
@@ -73,8 +89,9 @@ private:
     TStream* FStream;
     int32_t FTruncLineLength = kDefaultTruncLineLength;
     bool FSkipLineNullChars = true;
-    std::vector<char> FBlock; // the bytes of one block, behind a cut character's first bytes
-    size_t FCarry = 0;        // bytes of a cut character waiting at the start of FBlock
+    std::vector<char> FBlock; // UTF-16: the bytes of one block, behind a cut character's first bytes
+    size_t FCarry = 0;        // UTF-16: bytes of a cut character waiting at the start of FBlock
+    std::string FDecoded;     // UTF-16: one block as UTF-8
 };
 
 } // namespace zarvo

@@ -119,19 +119,24 @@ size_t TViewerPreview::TextItemCount() const {
 
 int64_t CountRows(const TViewerSource& source, bool noHeader, const std::atomic<bool>& cancelled,
                   const TCountProgress& progress) {
-    const std::unique_ptr<TLineReader> reader = source.CreateReader();
+    // The count reads text blocks of at least 128 KiB (past the cache, which gains
+    // nothing there): the lines come out the same, with fewer system calls and
+    // longer scans between refills.
+    constexpr int32_t kCountBlock = 1 << 17;
+    TViewerSource counting = source;
+    counting.LineBufferSize = std::max({source.LineBufferSize, source.ReadBufferSize, kCountBlock});
+    const std::unique_ptr<TLineReader> reader = counting.CreateReader();
     const int64_t size = reader->StreamSize();
     if (progress) progress(0, size, 0);
     int64_t count = 0;
     if (!noHeader && !reader->EndOfLines()) reader->GotoNextLine();
-    // The progress every so many lines: often enough for a dialog's refresh, rare
-    // enough to cost nothing against the scan.
-    constexpr int64_t kProgressEvery = 4096;
+    // Lines go in batches: small enough for the abort to be seen at once and the
+    // progress to move, large enough to cost nothing against the scan.
+    constexpr int64_t kBatch = 4096;
     while (!reader->EndOfLines()) {
         if (cancelled.load(std::memory_order_relaxed)) return -1;
-        reader->GotoNextLine();
-        ++count;
-        if (progress && count % kProgressEvery == 0) progress(reader->StreamPosition(), size, count);
+        count += reader->SkipLines(kBatch);
+        if (progress) progress(reader->StreamPosition(), size, count);
     }
     if (cancelled.load(std::memory_order_relaxed)) return -1;
     if (progress) progress(reader->StreamPosition(), size, count);

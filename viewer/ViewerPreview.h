@@ -19,7 +19,7 @@ namespace zarvo {
 // class reads the file through a TCachedFileLineReader with the two sizes.
 struct TViewerSource {
     std::string FileName;
-    TLineReaderClass ReaderClass;
+    TLineReaderClass ReaderClass = {};
     int32_t ReadBufferSize = 65536; // the cache block
     int32_t LineBufferSize = 1024;  // the text block
 

@@ -1,5 +1,7 @@
 #include "viewer/uLineReaderWriter.h"
 
+#include <algorithm>
+
 #include "viewer/BufferedFileStreamUnit.h"
 
 namespace zarvo {
@@ -61,6 +63,18 @@ void TLineReader::GotoNextLine() {
     if (EndOfLines()) return;
     if (FStreamReader) FStreamReader->GotoNextLine();
     ++FLineIndex;
+}
+
+int64_t TLineReader::SkipLines(int64_t maxLines) {
+    int64_t n = 0;
+    if (FStreamReader) {
+        n = FStreamReader->SkipLines(maxLines);
+    } else if (FLines && maxLines > 0) {
+        const int64_t left = static_cast<int64_t>(FLines->Count()) - FLineIndex;
+        n = std::max<int64_t>(0, std::min(maxLines, left));
+    }
+    FLineIndex += n;
+    return n;
 }
 
 bool TLineReader::EndOfLines() {

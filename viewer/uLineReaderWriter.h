@@ -38,6 +38,8 @@ public:
     void ReadLine(std::string& line);
     // Consumes one line without building its text; nothing at the end.
     void GotoNextLine();
+    // GotoNextLine up to maxLines times, faster; returns the lines consumed.
+    int64_t SkipLines(int64_t maxLines);
     bool EndOfLines();
     int64_t LineIndex() const { return FLineIndex; }
     // Byte position and size for progress; 0 in lines mode. The position runs

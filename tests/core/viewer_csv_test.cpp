@@ -1,0 +1,229 @@
+// The viewer's CSV parser, its preview of a source (records, captions, the rows
+// figure and the "..." item) and the row count with progress and abort.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+
+#include "mmdb/uMMDBLineReader.h"
+#include "mmdb_builder.h"
+#include "test_files.h"
+#include "viewer/ViewerPreview.h"
+#include "viewer/uCSVParser.h"
+
+using namespace zarvo;
+
+namespace {
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::vector<std::string> Values(const TCSVParser& p) {
+    std::vector<std::string> v;
+    for (size_t i = 0; i < p.ColumnCount(); ++i) v.emplace_back(p.GetColumnValue(i));
+    return v;
+}
+
+TEST(ViewerCsv, ParseLine) {
+    struct Case {
+        const char* Line;
+        TCSVParseFlags Flags;
+        bool Backslash;
+        std::vector<std::string> Values;
+        TCSVFormatError Error;
+    };
+    const Case cases[] = {
+        {"a,b,c", 0, false, {"a", "b", "c"}, csvNoError},
+        {"a;b,c;d", 0, false, {"a", "b,c", "d"}, csvNoError},
+        {"a|b;c", 0, false, {"a", "b;c"}, csvNoError},
+        {"  a  , \"x\"\"y\"  ,b\"c", 0, false, {"a", "x\"y", "b\"c"}, csvNoError},
+        {"a,b,", 0, false, {"a", "b", ""}, csvNoError},
+        {"", 0, false, {}, csvNoError},
+        {"   ", 0, false, {""}, csvNoError},
+        {"\t a \t", 0, false, {"\t a \t"}, csvNoError},
+        {"\"a,b\",\"c\r\nd\"", 0, false, {"a,b", "c\r\nd"}, csvNoError},
+        {"x,\"open,y", 0, false, {"x,\"open,y"}, csvNoCloseQuote},
+        {"x,\"open,y", csvSkipBadFormat, false, {}, csvNoCloseQuote},
+        {"\"ab\"c,d", 0, false, {"\"ab\"c,d"}, csvDelimiterExpected},
+        {"\"ab\"c x,d", csvMultiQuotes, false, {"abc x", "d"}, csvNoError},
+        {"\"ab\"  \"cd\",e", csvMultiQuotes, false, {"ab  cd", "e"}, csvNoError},
+        {"\"a\\\"b\",c", 0, true, {"a\"b", "c"}, csvNoError},
+        {"\"a\\\"b\",c", 0, false, {"\"a\\\"b\",c"}, csvDelimiterExpected},
+        {"\"a\\b\",c", 0, true, {"a\\b", "c"}, csvNoError},
+        {"\"q\",x", csvKeepQuotes, false, {"\"q\"", "x"}, csvNoError},
+        {"a,\"\",b", 0, false, {"a", "", "b"}, csvNoError},
+    };
+    for (const Case& c : cases) {
+        TCSVParser p(500);
+        p.SetBackslashEscapes(c.Backslash);
+        const size_t n = p.ParseLine(c.Line, c.Flags);
+        EXPECT_EQ(Values(p), c.Values) << c.Line;
+        EXPECT_EQ(n, c.Values.size()) << c.Line;
+        EXPECT_EQ(p.FormatError(), c.Error) << c.Line;
+    }
+}
+
+TEST(ViewerCsv, DelimiterStaysOnceFound) {
+    TCSVParser p(500);
+    p.ParseLine("a;b,c", csvUpdateDelimiter);
+    EXPECT_EQ(p.Delimiter(), ';');
+    p.ParseLine("x,y;z", 0);
+    EXPECT_EQ(Values(p), (std::vector<std::string>{"x,y", "z"}));
+    p.Reset(true);
+    p.ParseLine("x,y;z", 0);
+    EXPECT_EQ(Values(p), (std::vector<std::string>{"x", "y;z"}));
+    EXPECT_EQ(p.Delimiter(), 0); // found without csvUpdateDelimiter: this line only
+}
+
+TEST(ViewerCsv, ColumnCapAndQuotedValues) {
+    TCSVParser p(500);
+    std::string line;
+    for (int i = 0; i < 600; ++i) line += (i ? "," : "") + std::to_string(i);
+    EXPECT_EQ(p.ParseLine(line), 600u);
+    EXPECT_EQ(p.ColumnCount(), 500u);
+    EXPECT_EQ(p.GetColumnValue(499), "499");
+    p.ParseLine("a\"b,,c");
+    EXPECT_EQ(p.GetQuotedColumnValue(0, '"', false), "\"a\"\"b\"");
+    EXPECT_EQ(p.GetQuotedColumnValue(1, '"', true), "\"\"");
+    EXPECT_EQ(p.GetQuotedColumnValue(1, '"', false), "");
+    EXPECT_EQ(p.GetQuotedColumnValue(2, 0, false), "c");
+}
+
+TEST(ViewerCsv, Detection) {
+    TCSVParser p(500);
+    p.ParseLine("x, me@host ,https://a.b/,d41d8cd98f00b204e9800998ecf8427e",
+                csvDetectEmail | csvDetectUrl | csvDetectMD5);
+    EXPECT_EQ(p.EmailColumnIndex(), 1);
+    EXPECT_EQ(p.Email(), "me@host");
+    EXPECT_EQ(p.UrlColumnIndex(), 2);
+    EXPECT_EQ(p.MD5ColumnIndex(), 3);
+    p.ParseLine("x,me@host,\"open", csvDetectEmail);
+    EXPECT_EQ(p.EmailColumnIndex(), 0); // the whole line is the one column now
+}
+
+TEST(ViewerCsv, ReadParseLineJoinsOpenQuotes) {
+    auto* lines = new TStringList();
+    for (const char* s : {"1,\"first", "second", "third\",x", "2,y"}) lines->Add(s);
+    TLineReader r(lines, true);
+    TCSVParser p(true, true, " ", false, 500);
+    std::string s;
+    EXPECT_EQ(p.ReadParseLine(r, s), 3u);
+    EXPECT_EQ(Values(p), (std::vector<std::string>{"1", "first second third", "x"}));
+    EXPECT_EQ(p.ReadParseLine(r, s), 2u);
+    EXPECT_EQ(s, "2,y");
+}
+
+std::string NumberedCsv(int rows) {
+    std::string s = "id,name\n";
+    for (int i = 1; i < rows; ++i) s += std::to_string(i) + ",n" + std::to_string(i) + "\n";
+    return s;
+}
+
+TEST(ViewerPreview, FiguresAndItems) {
+    test::TTempDir dir("viewer-preview");
+    struct Case {
+        const char* Name;
+        std::string Bytes;
+        bool NoHeader;
+        int64_t Figure;
+        bool More;
+        size_t ColumnsItems, TextItems;
+        std::vector<std::string> Columns;
+    };
+    const Case cases[] = {
+        {"5000 lines, header", NumberedCsv(5000), false, 1000, true, 1001, 1001, {"id", "name"}},
+        {"1000 lines, no header", NumberedCsv(1000), true, 1000, true, 1001, 1001, {"Column 1", "Column 2"}},
+        {"empty, header", "", false, 0, false, 0, 0, {}},
+        {"3 lines, header", "a,b\n1,2\n3,4,5", false, 2, false, 2, 2, {"a", "b", "Column 3"}},
+        {"NUL padded", "a\n" + std::string(3000, '\0'), true, 2, false, 2, 2, {"Column 1"}},
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir / "f.csv";
+        WriteFile(path, c.Bytes);
+        TCSVParser parser(500);
+        TViewerPreview pv;
+        EXPECT_TRUE(pv.Read({.FileName = path}, c.NoHeader, parser)) << c.Name;
+        EXPECT_EQ(pv.RowsFigure(), c.Figure) << c.Name;
+        EXPECT_EQ(pv.More(), c.More) << c.Name;
+        EXPECT_EQ(pv.ColumnsItemCount(), c.ColumnsItems) << c.Name;
+        EXPECT_EQ(pv.TextItemCount(), c.TextItems) << c.Name;
+        EXPECT_EQ(pv.Columns, c.Columns) << c.Name;
+    }
+}
+
+TEST(ViewerPreview, MissingFileAndErrors) {
+    TCSVParser parser(500);
+    TViewerPreview pv;
+    EXPECT_FALSE(pv.Read({.FileName = "/nonexistent/x.csv"}, false, parser));
+    EXPECT_EQ(pv.Status, "File \"/nonexistent/x.csv\" does not exist.");
+    EXPECT_EQ(pv.RowsFigure(), 0);
+    EXPECT_FALSE(pv.More());
+    EXPECT_EQ(pv.ColumnsItemCount(), 1u);
+    test::TTempDir dir("viewer-preview-err");
+    EXPECT_FALSE(pv.Read({.FileName = dir.Path().string()}, false, parser));
+    EXPECT_EQ(pv.Status, "Cannot open " + dir.Path().string() + ".  Is a directory");
+}
+
+TEST(ViewerPreview, CellLineBreaks) {
+    test::TTempDir dir("viewer-cells");
+    const std::string path = dir / "f.csv";
+    WriteFile(path, "h1,h2\r\n1,\"one\r\ntwo\r\nthree\"\r\n2,x\r\n");
+    TCSVParser parser(500);
+    parser.SetCellLineBreaks(true);
+    TViewerPreview pv;
+    ASSERT_TRUE(pv.Read({.FileName = path}, false, parser));
+    EXPECT_EQ(pv.Rows, (std::vector<size_t>{0, 1, 4}));
+    EXPECT_EQ(pv.ColumnsItemCount(), 2u);
+    EXPECT_EQ(pv.TextItemCount(), 4u);
+    EXPECT_EQ(pv.RowsFigure(), 4); // the figure counts lines
+    parser.ParseLine(pv.RecordText(1, parser));
+    EXPECT_EQ(Values(parser), (std::vector<std::string>{"1", "one\r\ntwo\r\nthree"}));
+    parser.SetReplaceLineBreaks(true);
+    parser.SetReplaceLineBreaksWith(" ");
+    parser.ParseLine(pv.RecordText(1, parser));
+    EXPECT_EQ(parser.GetColumnValue(1), "one two three");
+}
+
+TEST(ViewerPreview, DatabaseSourceWithoutHeader) {
+    TCSVParser parser(500);
+    TViewerPreview pv;
+    const TViewerSource source{.FileName = mmdbtest::TestDb("GeoIP2-Country-Test.mmdb"),
+                               .ReaderClass = TMMDBMetaReader::ReaderClass()};
+    ASSERT_TRUE(pv.Read(source, true, parser));
+    EXPECT_EQ(pv.Columns[0], "Column 1");
+    ASSERT_TRUE(pv.Read(source, false, parser));
+    EXPECT_EQ(pv.Columns[0], "binary_format_major_version");
+    EXPECT_EQ(pv.Columns[1], "2");
+}
+
+TEST(ViewerCount, CountsLinesWithProgressAndAbort) {
+    test::TTempDir dir("viewer-count");
+    const std::string path = dir / "f.csv";
+    WriteFile(path, NumberedCsv(5000) + "a,\"open\nquote\"\n");
+    std::atomic<bool> cancelled{false};
+    int64_t lastPos = -1, lastSize = -1, lastCount = -1;
+    const auto progress = [&](int64_t pos, int64_t size, int64_t count) {
+        EXPECT_GE(count, lastCount);
+        lastPos = pos, lastSize = size, lastCount = count;
+    };
+    // Lines, not records, with or without a header.
+    EXPECT_EQ(CountRows({.FileName = path}, false, cancelled, progress), 5001);
+    EXPECT_EQ(lastCount, 5001);
+    EXPECT_EQ(lastPos, lastSize);
+    EXPECT_EQ(CountRows({.FileName = path}, true, cancelled), 5002);
+    const auto abort = [&](int64_t, int64_t, int64_t count) {
+        if (count > 0) cancelled = true;
+    };
+    EXPECT_EQ(CountRows({.FileName = path}, false, cancelled, abort), -1);
+    cancelled = false;
+    const TRowCountResult missing = CountRowsCatching({.FileName = dir / "none.csv"}, false, cancelled);
+    EXPECT_EQ(missing.Rows, -1);
+    EXPECT_EQ(missing.Error,
+              "EStreamError: Cannot open " + (dir / "none.csv") + ".  No such file or directory");
+    EXPECT_EQ(CountRowsCatching({.FileName = path}, false, cancelled).Rows, 5001);
+    WriteFile(path, "");
+    EXPECT_EQ(CountRows({.FileName = path}, false, cancelled), 0);
+}
+
+} // namespace
