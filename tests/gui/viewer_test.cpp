@@ -295,6 +295,31 @@ private Q_SLOTS:
         QVERIFY(v.Form->Preview().Lines.empty()); // closing lets the lines go
     }
 
+    void standaloneKind_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<bool>("noHeader");
+        QFile::copy(kDatabase, Path("renamed.dat"));
+        WriteFile(Path("plain.dat"), "a,b\n");
+        QTest::newRow("csv") << Path("plain.dat") << "CSV File" << false;
+        QTest::newRow("text") << Path("notes.Txt") << "Text File" << true;
+        QTest::newRow("database by extension") << Path("missing.MMDB") << "GeoIP2 MMDB" << true;
+        QTest::newRow("database by content") << Path("renamed.dat") << "GeoIP2 MMDB" << true;
+        ::mkfifo(QFile::encodeName(Path("kind.fifo")).constData(), 0600);
+        QTest::newRow("fifo is not read") << Path("kind.fifo") << "CSV File" << false;
+    }
+    void standaloneKind() {
+        QFETCH(QString, file);
+        QFETCH(QString, title);
+        QFETCH(bool, noHeader);
+        const TStandaloneView v = StandaloneViewOf(file);
+        QCOMPARE(v.Title, title);
+        QCOMPARE(v.NoHeader, noHeader);
+        QCOMPARE(v.Database, title == QLatin1String("GeoIP2 MMDB"));
+        QCOMPARE(ViewArgument({QStringLiteral("--view"), file}), file);
+        QCOMPARE(ViewArgument({QStringLiteral("--view=") + file}), file);
+    }
+
     void mainWindowViewButton() {
         TForm1 main;
         main.show();
