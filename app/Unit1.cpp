@@ -23,10 +23,16 @@
 #include <QUrl>
 #include <QUrlQuery>
 #include <QVBoxLayout>
+#include <QFileInfo>
+#include <QLocale>
 #include <algorithm>
 #include <climits>
+#include <filesystem>
 
+#include "mmdb/uMMDBLineReader.h"
+#include "mmdb/uMMDBReader.h"
 #include "support/ListFile.h"
+#include "viewer/qt/ViewCSVFileUnit.h"
 #include "support/ZarvoRandom.h"
 #include "options/ZarvoSettings.h"
 #include "support/ZarvoText.h"
@@ -70,7 +76,58 @@ QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
 
+// The database as the viewer's line source, its dates in the locale's short form.
+TLineReaderClass DatabaseReaderClass() {
+    return TMMDBMetaReader::ReaderClass(QLocale().dateFormat(QLocale::ShortFormat).toStdString());
+}
+
+// Whether the file's last 128 KiB hold the database's metadata marker. Only a
+// regular file is opened: opening a FIFO would wait for a writer.
+bool HasDatabaseMarker(const QString& fileName) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(QFile::encodeName(fileName).toStdString(), error)) return false;
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    constexpr qint64 kTail = 128 * 1024;
+    if (file.size() > kTail && !file.seek(file.size() - kTail)) return false;
+    const QByteArray tail = file.read(kTail);
+    const auto& marker = kMMDBMetadataMarker;
+    return std::search(tail.begin(), tail.end(), marker.begin(), marker.end(),
+                       [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; }) != tail.end();
+}
+
 } // namespace
+
+TStandaloneView StandaloneViewOf(const QString& fileName) {
+    const QString suffix = QFileInfo(fileName).suffix();
+    TStandaloneView v;
+    if (suffix.compare(QLatin1String("mmdb"), Qt::CaseInsensitive) == 0 || HasDatabaseMarker(fileName)) {
+        v.Title = QStringLiteral("GeoIP2 MMDB");
+        v.NoHeader = true;
+        v.Database = true;
+        v.Filter = QStringLiteral("MMDB files (*.mmdb)|*.mmdb|All files (*.*)|*.*");
+    } else {
+        const bool text = suffix.compare(QLatin1String("txt"), Qt::CaseInsensitive) == 0;
+        v.Title = text ? QStringLiteral("Text File") : QStringLiteral("CSV File");
+        v.NoHeader = text;
+        v.Filter = QStringLiteral("CSV files (*.csv)|*.csv|Text files (*.txt)|*.txt|All files (*.*)|*.*");
+    }
+    return v;
+}
+
+QString ViewArgument(const QStringList& args) {
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--view")) return args.value(i + 1);
+        if (args[i].startsWith(QLatin1String("--view="))) return args[i].mid(7);
+    }
+    return {};
+}
+
+void ViewFileAlone(const QString& fileName) {
+    const TStandaloneView v = StandaloneViewOf(fileName);
+    TViewCSVFileForm::ViewFile(nullptr, v.Title, fileName, v.NoHeader,
+                               v.Database ? DatabaseReaderClass() : TLineReaderClass(), v.Filter, true, true);
+}
 
 // ---------------------------------------------------------------- the worker
 
@@ -600,6 +657,7 @@ void TForm1::BuildControls() {
     connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
     connect(Button10, &QPushButton::clicked, this, &TForm1::Button10Click);
     connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+    connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
     connect(Button12, &QPushButton::clicked, this, &QWidget::close);
     SettingsListBox->Model()->OnData = [this](int i) { return SettingsListBoxData(i); };
     connect(SettingsNameEdit, &QLineEdit::textChanged, this, &TForm1::SettingsNameEditChange);
@@ -854,6 +912,12 @@ void TForm1::Button3Click() {
     } catch (const std::exception& e) {
         ErrorMessage(QString::fromUtf8(e.what()));
     }
+}
+
+void TForm1::Button4Click() {
+    zarvo::qt::TViewCSVFileForm::ViewFile(
+        this, QStringLiteral("GeoIP2 MMDB"), Edit9->text(), true, DatabaseReaderClass(),
+        QStringLiteral("MMDB files (*.mmdb)|*.mmdb|All files (*.*)|*.*"), false, false);
 }
 
 void TForm1::Label15Click() {

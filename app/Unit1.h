@@ -32,6 +32,20 @@ class QTimer;
 
 inline constexpr char kApplicationTitle[] = "Zarvo";
 
+// How the viewer opens a file of its own ("zarvo --view FILE"): a database by its
+// extension or its metadata marker, a ".txt" file as text, anything else as CSV.
+struct TStandaloneView {
+    QString Title;
+    bool NoHeader = false;
+    bool Database = false;
+    QString Filter;
+};
+TStandaloneView StandaloneViewOf(const QString& fileName);
+// The file after "--view" (or in "--view=FILE"); empty when the switch is absent.
+QString ViewArgument(const QStringList& args);
+// Opens the viewer alone, modally, with counting and the row-limit link on.
+void ViewFileAlone(const QString& fileName);
+
 class TForm1;
 
 // One generation run on its own thread. The window's thread creates it, and frees
@@ -168,6 +182,7 @@ private:
     void Button2Click();
     void Button10Click();
     void Button3Click();
+    void Button4Click();
     void Label15Click();
 
     // The reverse DNS lookup.

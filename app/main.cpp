@@ -1,6 +1,8 @@
-// The entry: the application, its title, the main window and the event loop.
+// The entry: the application, its title, the main window and the event loop; or,
+// with "--view FILE", the file viewer alone.
 #include <QApplication>
 #include <QIcon>
+#include <cstdio>
 
 #include "app/Unit1.h"
 
@@ -11,6 +13,16 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationVersion(QStringLiteral(ZARVO_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("zarvo"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/zarvo.png")));
+    const QStringList args = QApplication::arguments().mid(1);
+    if (args.contains(QLatin1String("--view")) || !args.filter(QStringLiteral("--view=")).isEmpty()) {
+        const QString file = ViewArgument(args);
+        if (file.isEmpty()) {
+            std::fputs("zarvo: --view needs a file name\n", stderr);
+            return 2;
+        }
+        ViewFileAlone(file);
+        return 0;
+    }
     TForm1 form;
     form.show();
     return app.exec();

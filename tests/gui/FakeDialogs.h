@@ -31,11 +31,11 @@ struct TFakeDialogs : zarvo::qt::IDialogs {
     bool FileDialog(QWidget*, zarvo::qt::TFileDialogRequest& r) override {
         FileRequests.push_back(r);
         if (FileAnswers.empty()) return false;
-        auto answer = FileAnswers.front();
+        // Taken in place: a copy of the optional trips GCC's maybe-uninitialized check.
+        const bool confirmed = FileAnswers.front().has_value();
+        if (confirmed) r.Files = *FileAnswers.front();
         FileAnswers.pop_front();
-        if (!answer) return false;
-        r.Files = *answer;
-        return true;
+        return confirmed;
     }
     int ExecDialog(QDialog& d) override { return OnExec ? OnExec(d) : int(QDialog::Rejected); }
     void OpenUrl(const QUrl& url) override { Opened.push_back(url); }

@@ -1,0 +1,122 @@
+// The file viewer: a modal window that previews the first lines of a line source
+// as a table ("Columns", one row per CSV record) and as text ("Text", one row per
+// line), and can count the rows of the whole source on a worker thread.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/qt/VFormUnit.h"
+#include "viewer/ViewerPreview.h"
+#include "viewer/uCSVParser.h"
+#include "viewer/uLineReaderWriter.h"
+
+class QCheckBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QTabBar;
+class QToolButton;
+
+namespace zarvo::qt {
+
+class TLabelEx;
+class TListViewEx;
+
+class TViewCSVFileForm : public TVForm {
+    Q_OBJECT
+public:
+    // Opens the viewer modally on fileName and returns when it is closed. An empty
+    // lineReaderClass reads the file as text through the cached reader.
+    static void ViewFile(QWidget* owner, const QString& title, const QString& fileName, bool noHeader,
+                         const TLineReaderClass& lineReaderClass, const QString& openDialogFilter,
+                         bool countRowsEnabled, bool setMaxRowsEnabled);
+    // The same window set up but not shown, in the dialog that holds it; the form is
+    // the dialog's child named "ViewCSVFileForm".
+    static std::unique_ptr<QDialog> CreateViewer(QWidget* owner, const QString& title,
+                                                 const QString& fileName, bool noHeader,
+                                                 const TLineReaderClass& lineReaderClass,
+                                                 const QString& openDialogFilter, bool countRowsEnabled,
+                                                 bool setMaxRowsEnabled);
+
+    explicit TViewCSVFileForm(QDialog* host);
+    ~TViewCSVFileForm() override;
+
+    int32_t PreviewMaxLines() const { return FPreview.MaxLines; }
+    void SetPreviewMaxLines(int32_t value);
+    int32_t ReadBufferSize() const { return FSource.ReadBufferSize; }
+    void SetReadBufferSize(int32_t value) { FSource.ReadBufferSize = value; }
+    int32_t LineBufferSize() const { return FSource.LineBufferSize; }
+    void SetLineBufferSize(int32_t value) { FSource.LineBufferSize = value; }
+    TCSVParser& Parser() { return FCSVParser; }
+    const TViewerPreview& Preview() const { return FPreview; }
+    const QString& PreviewFileName() const { return FPreviewFileName; }
+
+    bool ReadPreview(bool noHeader);
+    void RefreshSourceView();
+    void SetRowsLabel(int64_t count, bool more);
+    // Counts the rows behind the wait dialog and shows the outcome.
+    void CountRowsClick();
+    // The raw lines behind the view's selected items, joined by CR LF.
+    QString GetSelectedLinesText(TListViewEx* view) const;
+    void SyncTopItem(TListViewEx* from, TListViewEx* to);
+
+    // The controls, named like the fields.
+    TListViewEx* SourceView;  // "Columns"
+    TListViewEx* SourceView2; // "Text"
+    QTabBar* TabSet1;
+    QPushButton* RefreshButton;
+    QCheckBox* NoHeaderCheckBox;
+    QToolButton* OptionsButton;
+    QPushButton* OpenFileButton;
+    QLabel* ReadTimeLabel;
+    QLabel* ReadTimeValueLabel;
+    QLabel* MaxRowsLabel;
+    TLabelEx* MaxRowsValueLabel;
+    QLabel* RowsTitleLabel;
+    QLabel* RowsLabel;
+    QWidget* Panel3;
+    QWidget* Panel4;
+    QPushButton* CountRowsButton;
+    QPushButton* CloseButton;
+    QMenu* PopupMenu1;
+    QMenu* PopupMenu2;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void Setup(const QString& title, const QString& fileName, bool noHeader,
+               const TLineReaderClass& lineReaderClass, const QString& openDialogFilter,
+               bool countRowsEnabled, bool setMaxRowsEnabled);
+    void UpdateCaption();
+    QStringList ColumnsItemData(int k);
+    QStringList TextItemData(int k);
+    void TabChanged(int index);
+    void CopyClick(TListViewEx* view);
+    void OptionsClick();
+    void OpenFileClick();
+    void MaxRowsClick();
+    void NoHeaderClick();
+    QMenu* MakePopupMenu(TListViewEx* view, const QString& name);
+
+    QDialog* FHost;
+    QString FTitle;
+    QString FPreviewFileName;
+    TViewerSource FSource;
+    TViewerPreview FPreview;
+    std::vector<int> FPreviewColumnWidths;
+    TCSVParser FCSVParser{500};
+    QString FOpenDialogFilter;
+    bool FCountRowsEnabled = false;
+    bool FShown = false;
+    bool FCountNoHeader = false;
+    int64_t FRows = -1;
+    QString FCountError;
+};
+
+} // namespace zarvo::qt
