@@ -105,10 +105,16 @@ size_t TCSVParser::ParseLine(std::string_view s, TCSVParseFlags flags) {
     const bool trim = FTrimColumns;
     const char quote = FQuoteChar;
     char delim = FDelimiter;
+    // The candidates as a table: a line without any delimiter is looked at character by
+    // character, and a search of the candidate string for each made long lines slow.
+    bool candidate[256] = {};
+    if (delim == 0)
+        for (const char d : FDelimiters)
+            if (d != 0) candidate[static_cast<unsigned char>(d)] = true;
     // A candidate seen while no delimiter is known becomes the delimiter.
     const auto isDelimiter = [&](char c) {
         if (delim == 0) {
-            if (c == 0 || FDelimiters.find(c) == std::string::npos) return false;
+            if (!candidate[static_cast<unsigned char>(c)]) return false;
             delim = c;
             if (flags & csvUpdateDelimiter) FDelimiter = c;
             return true;
