@@ -4,23 +4,15 @@
 #include <sstream>
 
 #include "cli/ZarvoCli.h"
+#include "cli_run.h"
 #include "mmdb_builder.h"
 
 using mmdbtest::TestDb;
 
 namespace {
 
-struct CliRun {
-    int Code;
-    std::string Out, Err;
-};
-
-CliRun Cli(const std::vector<std::string>& args) {
-    std::istringstream in;
-    std::ostringstream out, err;
-    const int code = zarvo::cli::RunCli(args, in, out, err);
-    return {code, out.str(), err.str()};
-}
+using zarvo::test::Cli;
+using zarvo::test::CliRun;
 
 TEST(MmdbCli, LookupLines) {
     const CliRun r = Cli({"lookup", TestDb("GeoIP2-Country-Test.mmdb"), "81.2.69.160", "2001:218::1",

@@ -8,6 +8,7 @@
 
 #include "cli/ViewCommand.h"
 #include "cli/ZarvoCli.h"
+#include "cli_run.h"
 #include "mmdb_builder.h"
 #include "test_files.h"
 
@@ -15,17 +16,8 @@ using namespace zarvo;
 
 namespace {
 
-struct CliRun {
-    int Code;
-    std::string Out, Err;
-};
-
-CliRun Cli(const std::vector<std::string>& args) {
-    std::istringstream in;
-    std::ostringstream out, err;
-    const int code = cli::RunCli(args, in, out, err);
-    return {code, out.str(), err.str()};
-}
+using zarvo::test::Cli;
+using zarvo::test::CliRun;
 
 TEST(ViewCli, Records) {
     test::TTempDir dir("view-cli");
