@@ -1,5 +1,5 @@
 // The window's reverse DNS lookup on a thread of its own: the addresses taken from a
-// copy of the output pane's lines, looked up by TReverseLookup, and the results
+// snapshot of the output pane's lines, looked up by TReverseLookup, and the results
 // gathered as text for the two result lists until the window takes them.
 #pragma once
 
@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "dns/ReverseLookup.h"
-#include "support/StringList.h"
+#include "support/LineBuffer.h"
 
 // Results that arrived since the window last took them, in address order.
 struct TDnsLookupBatch {
@@ -35,7 +35,7 @@ public:
 
     // Starts at once. serverEntries: the server list's entries in order; an entry that
     // names no server still takes its turn, and the addresses it gets are unresolved.
-    TDnsLookupRun(zarvo::TStringList lines, std::string customDelimiter,
+    TDnsLookupRun(zarvo::TLineSnapshot lines, std::string customDelimiter,
                   std::vector<std::string> serverEntries, zarvo::dns::TLookupSettings settings,
                   TNotify notify);
     // Stops the run and waits for its thread.
@@ -57,7 +57,7 @@ private:
     void Publish(const std::string& address, const std::string& hostName);
     void Finish();
 
-    zarvo::TStringList FLines;
+    zarvo::TLineSnapshot FLines; // read on the worker only
     std::string FDelimiter;
     std::vector<std::string> FServerEntries;
     zarvo::dns::TLookupSettings FSettings;

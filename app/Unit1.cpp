@@ -1008,7 +1008,8 @@ void TForm1::ResolveIPList(std::vector<std::string> servers) {
     // The run's word crosses to this thread as a queued call; one that arrives after
     // the window is gone is dropped with it.
     FDNSRun = std::make_unique<TDnsLookupRun>(
-        Memo2->Lines(), customDelimiter, std::move(servers), DNSLookupSettings, [this, serial] {
+        TLineSnapshot::FromLines(Memo2->Lines()), customDelimiter, std::move(servers), DNSLookupSettings,
+        [this, serial] {
             QMetaObject::invokeMethod(
                 this, [this, serial] { DNSResultsWaiting(serial); }, Qt::QueuedConnection);
         });

@@ -288,7 +288,7 @@ TStringList TLineSnapshot::ToStringList() const {
     return out;
 }
 
-TLineSnapshot TLineSnapshot::Shuffled() const {
+TLineSnapshot TLineSnapshot::Shuffled(const TLineProgress& progress) const {
     const TTable& t = *FTable;
     const size_t n = LineCount();
     // Each line goes to a random bucket of about a megabyte, then each bucket is put
@@ -306,16 +306,27 @@ TLineSnapshot TLineSnapshot::Shuffled() const {
         k.Ends.reserve(rows + rows / 8 + 16);
         k.Text.reserve(bytes + bytes / 8 + 256);
     }
-    EachRow(t, 0, n, [&](std::string_view row) {
-        TBucket& k = bk[buckets > 1 ? static_cast<size_t>(RandomBelow(buckets)) : 0];
-        if (k.Text.size() + row.size() > std::numeric_limits<uint32_t>::max())
-            throw Exception("Too many lines to shuffle");
-        k.Text.insert(k.Text.end(), row.begin(), row.end());
-        k.Ends.push_back(static_cast<uint32_t>(k.Text.size()));
-    });
+    // Progress is told between blocks of rows, so the loops stay free of calls.
+    constexpr size_t kBlock = size_t{1} << 16;
+    const size_t total = 2 * n;
+    for (size_t first = 0; first < n; first += kBlock) {
+        if (progress && !progress(first, total)) return *this;
+        EachRow(t, first, std::min(n, first + kBlock), [&](std::string_view row) {
+            TBucket& k = bk[buckets > 1 ? static_cast<size_t>(RandomBelow(buckets)) : 0];
+            if (k.Text.size() + row.size() > std::numeric_limits<uint32_t>::max())
+                throw Exception("Too many lines to shuffle");
+            k.Text.insert(k.Text.end(), row.begin(), row.end());
+            k.Ends.push_back(static_cast<uint32_t>(k.Text.size()));
+        });
+    }
     TBuilder out(n + 1, t.TextBytes);
     std::vector<uint32_t> order;
+    size_t done = n, told = n;
     for (auto& k : bk) {
+        if (progress && done - told >= kBlock) {
+            if (!progress(done, total)) return *this;
+            told = done;
+        }
         order.resize(k.Ends.size());
         for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
         for (size_t i = order.size(); i > 1; --i)
@@ -324,9 +335,11 @@ TLineSnapshot TLineSnapshot::Shuffled() const {
             const size_t from = r ? k.Ends[r - 1] : 0;
             out.Add(std::string_view(k.Text.data() + from, k.Ends[r] - from));
         }
+        done += order.size();
         k = TBucket();
     }
     out.Add({});
+    if (progress && !progress(total, total)) return *this;
     return TLineSnapshot(MakeTable(out.Finish()));
 }
 
@@ -335,6 +348,69 @@ TLineSnapshot TLineSnapshot::Appended(const TStringList& lines) const {
     std::vector<TChunkPtr> old;
     t->Splice(t->Chunks.size() - 1, 1, AppendTail(*FTable->Chunks.back(), lines), &old);
     return TLineSnapshot(std::move(t));
+}
+
+// --- TLineSnapshotBuilder ---
+
+TLineSnapshotBuilder::TLineSnapshotBuilder() {
+    FText.reserve(kChunkBytes);
+    FEnds.reserve(kChunkRows);
+}
+
+TLineSnapshotBuilder::TLineSnapshotBuilder(const TLineSnapshot& base) : TLineSnapshotBuilder() {
+    const TTable& t = *base.FTable;
+    FChunks.assign(t.Chunks.begin(), t.Chunks.end() - 1);
+    for (const auto& c : FChunks) FChunkBytes += c->Bytes();
+    FBaseLines = t.Starts[t.Chunks.size() - 1];
+    // The last chunk's rows are taken in, its final row only when it holds text: a
+    // text that does not end with a line break gets one before the new lines.
+    const TChunk& last = *t.Chunks.back();
+    size_t keep = last.Rows();
+    if (last.Row(keep - 1).empty()) --keep;
+    for (size_t i = 0; i < keep; ++i) Add(last.Row(i));
+}
+
+TLineSnapshotBuilder::~TLineSnapshotBuilder() = default;
+
+void TLineSnapshotBuilder::Add(std::string_view line) {
+    if (line.size() > std::numeric_limits<uint32_t>::max())
+        throw Exception(Format("Line too long (%zu characters)", line.size()));
+    if (!FEnds.empty() && (FEnds.size() >= kChunkRows || FText.size() + line.size() > kChunkBytes)) Flush();
+    FText.insert(FText.end(), line.begin(), line.end());
+    FEnds.push_back(static_cast<uint32_t>(FText.size()));
+    ++FLines;
+}
+
+void TLineSnapshotBuilder::AddLines(const TStringList& lines) {
+    for (size_t i = 0; i < lines.Count(); ++i) Add(lines[i]);
+}
+
+void TLineSnapshotBuilder::Flush() {
+    // The chunk gets exactly the room it needs; the scratch keeps its own for the next.
+    auto c = std::make_shared<TChunk>();
+    c->Text.assign(FText.begin(), FText.end());
+    c->Ends.assign(FEnds.begin(), FEnds.end());
+    FChunkBytes += c->Bytes();
+    FChunks.push_back(std::move(c));
+    FText.clear();
+    FEnds.clear();
+}
+
+size_t TLineSnapshotBuilder::MemoryBytes() const {
+    const size_t chunks = FChunks.size() + 1;
+    return FChunkBytes + sizeof(TChunk) + 32 + FText.size() + (FEnds.size() + 1) * sizeof(uint32_t) +
+           sizeof(TTable) + chunks * (sizeof(TChunkPtr) + sizeof(size_t));
+}
+
+TLineSnapshot TLineSnapshotBuilder::Finish() {
+    // The final empty row: every line ends with a line break.
+    if (FEnds.size() >= kChunkRows) Flush();
+    FEnds.push_back(static_cast<uint32_t>(FText.size()));
+    Flush();
+    TLineSnapshot out(MakeTable(std::move(FChunks)));
+    FChunks.clear();
+    FChunkBytes = FBaseLines = FLines = 0;
+    return out;
 }
 
 // --- TLineBuffer ---

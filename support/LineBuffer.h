@@ -62,6 +62,10 @@ struct TChunk;
 struct TTable;
 } // namespace linebuffer_detail
 
+// Told how far a long whole-list step has come (done of total); returning false
+// asks it to stop. Called on the thread doing the step, every few thousand lines.
+using TLineProgress = std::function<bool(size_t done, size_t total)>;
+
 // An immutable state of the text. Copies are cheap (one shared pointer) and any
 // number of threads may read one at the same time.
 class TLineSnapshot {
@@ -94,16 +98,53 @@ public:
     TStringList ToStringList() const;
 
     // The lines in random order (the calling thread's generator), each ending with
-    // a line break, as a new snapshot; this one stays as it is.
-    TLineSnapshot Shuffled() const;
+    // a line break, as a new snapshot; this one stays as it is. Progress counts
+    // each line twice (dealt out, then put in place); when it asks to stop, this
+    // snapshot comes back unchanged (SameAs).
+    TLineSnapshot Shuffled(const TLineProgress& progress = {}) const;
     // These lines, then the given ones, each ending with a line break.
     TLineSnapshot Appended(const TStringList& lines) const;
 
 private:
     friend class TLineBuffer;
+    friend class TLineSnapshotBuilder;
     explicit TLineSnapshot(std::shared_ptr<const linebuffer_detail::TTable> table)
         : FTable(std::move(table)) {}
     std::shared_ptr<const linebuffer_detail::TTable> FTable;
+};
+
+// Builds a snapshot line by line straight into its chunks, on any thread: a worker
+// fills one while the window goes on with the text it shows. Started from a base
+// snapshot it appends to it, sharing the base's chunks (all but the last, whose
+// rows it takes in). Finish gives what SetLines (no base) or the base's
+// AppendLines would: every line ends with a line break.
+class TLineSnapshotBuilder {
+public:
+    TLineSnapshotBuilder();
+    explicit TLineSnapshotBuilder(const TLineSnapshot& base);
+    ~TLineSnapshotBuilder();
+    TLineSnapshotBuilder(const TLineSnapshotBuilder&) = delete;
+    TLineSnapshotBuilder& operator=(const TLineSnapshotBuilder&) = delete;
+
+    // Raises "Line too long (N characters)" for a line past 4 GB.
+    void Add(std::string_view line);
+    void AddLines(const TStringList& lines);
+    // The lines so far, the base's included.
+    size_t LineCount() const { return FBaseLines + FLines; }
+    // What the finished snapshot would hold (MemoryBytes), the base's chunks included.
+    size_t MemoryBytes() const;
+    // The snapshot; the builder is empty afterwards (as if new, without a base).
+    TLineSnapshot Finish();
+
+private:
+    void Flush();
+    std::vector<std::shared_ptr<const linebuffer_detail::TChunk>> FChunks;
+    size_t FChunkBytes = 0; // what the chunks in FChunks cost
+    // Rows in the base's chunks taken as they are, and rows added since (the rows
+    // of the base's last chunk among them).
+    size_t FBaseLines = 0, FLines = 0;
+    std::vector<char> FText; // the chunk being filled
+    std::vector<uint32_t> FEnds;
 };
 
 class TLineBuffer {

@@ -1,5 +1,7 @@
 #include "support/ListFile.h"
 
+#include <algorithm>
+
 namespace zarvo {
 
 std::string ListDelimiter(TListDelimiter d) {
@@ -44,6 +46,21 @@ void SaveListToFile(const TStringList& lines, const std::string& fileName, std::
     TListFileWriter writer(fileName, delimiter);
     writer.Write(lines);
     writer.Close();
+}
+
+bool SaveLinesToFile(const TLineSnapshot& lines, const std::string& fileName, std::string_view delimiter,
+                     const TLineProgress& progress) {
+    TListFileWriter writer(fileName, delimiter);
+    const size_t n = lines.LineCount();
+    constexpr size_t kBlock = size_t{1} << 16;
+    for (size_t first = 0; first < n; first += kBlock) {
+        if (progress && !progress(first, n)) return false;
+        lines.ForEachRow(first, std::min(n, first + kBlock),
+                         [&](std::string_view l) { writer.WriteLine(l); });
+    }
+    if (progress && !progress(n, n)) return false;
+    writer.Close();
+    return true;
 }
 
 } // namespace zarvo

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "support/AtomicFile.h"
+#include "support/LineBuffer.h"
 #include "support/StringList.h"
 
 namespace zarvo {
@@ -42,5 +43,12 @@ private:
 
 // Creates or replaces the file and writes the lines, as TListFileWriter does.
 void SaveListToFile(const TStringList& lines, const std::string& fileName, std::string_view delimiter);
+
+// The same for the lines of a snapshot, on any thread (a worker saves the output
+// pane while the window goes on). progress hears the lines written so far; when it
+// asks to stop, the writer is dropped and an existing file stays as it was.
+// Returns whether the file was written; failures raise as TListFileWriter's do.
+bool SaveLinesToFile(const TLineSnapshot& lines, const std::string& fileName, std::string_view delimiter,
+                     const TLineProgress& progress = {});
 
 } // namespace zarvo

@@ -1,11 +1,15 @@
 // The output pane's text model at the size of 10.0.0.0/12 with ports 1-9
 // (9,437,184 lines), appended to twice that: time and memory of each whole-list
-// step, its undo, an edit in the middle and reading everything back.
-// Run: build/bench/zarvo_line_buffer_bench [--save FILE]
+// step, its undo, an edit in the middle and reading everything back; then the
+// steps a worker does for the window: building a snapshot line by line (a run),
+// saving it with each delimiter and shuffling it.
+// Run: build/bench/zarvo_line_buffer_bench [--save FILE] (FILE defaults to a
+// file in the system's temporary folder)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -47,24 +51,91 @@ struct TStep {
     }
 };
 
-// The lines of 10.0.0.0/12 with ports 1-9, in the engine's order.
-TStringList MakeLines() {
-    TStringList l;
-    l.Reserve(size_t{9} << 20, size_t{150} << 20);
+// Calls f with each line of 10.0.0.0/12 with ports 1-9, in the engine's order.
+template <typename F> void EachLine(F f) {
     char buf[32];
     for (unsigned a = 0; a < (1u << 20); ++a)
         for (int port = 1; port <= 9; ++port) {
             const int n =
                 std::snprintf(buf, sizeof buf, "10.%u.%u.%u:%d", a >> 16, (a >> 8) & 255, a & 255, port);
-            l.Add(std::string_view(buf, static_cast<size_t>(n)));
+            f(std::string_view(buf, static_cast<size_t>(n)));
         }
+}
+
+// The lines of 10.0.0.0/12 with ports 1-9, in the engine's order.
+TStringList MakeLines() {
+    TStringList l;
+    l.Reserve(size_t{9} << 20, size_t{150} << 20);
+    EachLine([&](std::string_view s) { l.Add(s); });
     return l;
+}
+
+double Ms(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since).count();
+}
+
+// What the window's workers do: a run's lines into a builder (the engine hands them
+// over in chunks of 65536), Save with each delimiter, Shuffle, an appending run.
+void WorkerSteps(const std::string& saveTo) {
+    std::printf("--- worker steps ---\n");
+    TLineSnapshot shown;
+    {
+        TStep s("build 9,437,184 lines (builder)");
+        TLineSnapshotBuilder b;
+        TStringList chunk;
+        EachLine([&](std::string_view l) {
+            chunk.Add(l);
+            if (chunk.Count() == 65536) {
+                b.AddLines(chunk);
+                chunk.ClearKeepCapacity();
+            }
+        });
+        b.AddLines(chunk);
+        std::printf("  builder MemoryBytes %zu MB before Finish\n", b.MemoryBytes() >> 20);
+        shown = b.Finish();
+    }
+    std::printf("  lines %zu, MemoryBytes %zu MB, RSS %ld MB\n", shown.LineCount(), shown.MemoryBytes() >> 20,
+                StatusKb("VmRSS:") / 1024);
+    const struct {
+        const char* Name;
+        TListDelimiter D;
+    } delimiters[] = {
+        {"save End-Of-Line", ldEndOfLine}, {"save Comma", ldComma}, {"save Semicolon", ldSemicolon}};
+    for (const auto& d : delimiters) {
+        size_t calls = 0;
+        TStep s(d.Name);
+        SaveLinesToFile(shown, saveTo, ListDelimiter(d.D), [&](size_t, size_t) { return ++calls, true; });
+        std::printf("  (%zu progress calls) ", calls);
+    }
+    std::remove(saveTo.c_str());
+    {
+        TStep s("Shuffled (9.4 million, with progress)");
+        Randomize();
+        size_t calls = 0;
+        const TLineSnapshot shuffled = shown.Shuffled([&](size_t, size_t) { return ++calls, true; });
+        std::printf("  (%zu progress calls) ", calls);
+    }
+    {
+        TStep s("build appended to 18.9 million");
+        TLineSnapshotBuilder b(shown);
+        EachLine([&](std::string_view l) { b.Add(l); });
+        shown = b.Finish();
+    }
+    std::printf("  lines %zu, MemoryBytes %zu MB, RSS %ld MB\n", shown.LineCount(), shown.MemoryBytes() >> 20,
+                StatusKb("VmRSS:") / 1024);
+    const auto t = std::chrono::steady_clock::now();
+    shown = TLineSnapshot();
+    std::printf("drop it: %.1f ms\n", Ms(t));
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    const char* saveTo = argc > 2 && std::strcmp(argv[1], "--save") == 0 ? argv[2] : nullptr;
+    const char* saveArg = argc > 2 && std::strcmp(argv[1], "--save") == 0 ? argv[2] : nullptr;
+    const std::string saveTo =
+        saveArg ? saveArg : (std::filesystem::temp_directory_path() / "zarvo-bench.txt").string();
+    WorkerSteps(saveTo);
+    std::printf("--- the buffer ---\n");
     TStringList lines;
     {
         TStep s("make 9,437,184 lines (TStringList)");
@@ -128,12 +199,13 @@ int main(int argc, char** argv) {
         bytes = b.Text().size();
     }
     std::printf("  %zu bytes of text\n", bytes);
-    if (saveTo) {
+    {
         TStep s("save with CR LF (ForEachLine)");
         TListFileWriter w(saveTo, "\r\n");
         b.Snapshot().ForEachLine([&](std::string_view l) { w.WriteLine(l); });
         w.Close();
     }
+    std::remove(saveTo.c_str());
     {
         TStep s("Clear");
         b.Clear();

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -312,6 +314,152 @@ TEST(LineBuffer, StringListBridgeAndSave) {
     std::stringstream got;
     got << in.rdbuf();
     EXPECT_EQ(got.str(), "a,,b\xC3\xA9");
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream got;
+    got << in.rdbuf();
+    return got.str();
+}
+
+TStringList Numbered(const char* prefix, int n) {
+    TStringList l;
+    for (int i = 0; i < n; ++i) l.Add(prefix + std::to_string(i));
+    return l;
+}
+
+// The builder gives what SetLines and AppendLines give, from bases of every shape
+// (empty, without a final line break, ending in an empty line, many chunks long).
+TEST(LineSnapshotBuilder, MatchesSetLinesAndAppendLines) {
+    const std::string many = Numbered("10.0.0.", 20000).Join("\n") + "\n";
+    const struct {
+        const char* Name;
+        bool HasBase;
+        std::string Text;
+    } bases[] = {{"none", false, ""},
+                 {"empty", true, ""},
+                 {"ends with break", true, "a\nb\n"},
+                 {"no final break", true, "a\nbc"},
+                 {"empty last line", true, "x\n\n"},
+                 {"many chunks", true, many}};
+    for (const auto& base : bases)
+        for (const int added : {0, 1, 7000}) {
+            SCOPED_TRACE(std::string(base.Name) + " + " + std::to_string(added));
+            const TStringList lines = Numbered("192.168.", added);
+            TLineBuffer want;
+            if (base.HasBase) {
+                Load(want, base.Text);
+                want.AppendLines(lines);
+            } else {
+                want.SetLines(lines);
+            }
+            const TLineSnapshot from = TLineSnapshot::FromText(base.Text);
+            auto b = base.HasBase ? std::make_unique<TLineSnapshotBuilder>(from)
+                                  : std::make_unique<TLineSnapshotBuilder>();
+            // Half one line at a time, half as a list.
+            for (size_t i = 0; i < lines.Count() / 2; ++i) b->Add(lines[i]);
+            TStringList rest;
+            for (size_t i = lines.Count() / 2; i < lines.Count(); ++i) rest.Add(lines[i]);
+            b->AddLines(rest);
+            EXPECT_EQ(b->LineCount(), want.LineCount());
+            const size_t estimate = b->MemoryBytes();
+            const TLineSnapshot got = b->Finish();
+            EXPECT_EQ(got.Text(), want.Text());
+            EXPECT_EQ(got.LineCount(), want.LineCount());
+            EXPECT_EQ(got.RowCount(), want.RowCount());
+            EXPECT_NEAR(static_cast<double>(estimate), static_cast<double>(got.MemoryBytes()), 64.0);
+            EXPECT_EQ(b->LineCount(), 0u);
+        }
+}
+
+TEST(LineSnapshotBuilder, SharesTheBaseChunks) {
+    TLineBuffer buffer(Numbered("10.1.", 200000));
+    TLineSnapshotBuilder b(buffer.Snapshot());
+    b.AddLines(Numbered("x", 10));
+    buffer.Assign(b.Finish());
+    EXPECT_EQ(buffer.LineCount(), 200010u);
+    // The step keeps only the chunks it replaced: the base's last one.
+    EXPECT_LT(buffer.HistoryBytes(), size_t{128} << 10);
+    ASSERT_TRUE(buffer.Undo());
+    EXPECT_EQ(buffer.LineCount(), 200000u);
+}
+
+TEST(LineSnapshotBuilder, BuildsOnAWorkerWhileTheBufferIsEdited) {
+    TLineBuffer buffer(Numbered("a", 5000));
+    const TLineSnapshot base = buffer.Snapshot();
+    const std::string before = base.Text();
+    TLineSnapshot result;
+    std::thread worker([&] {
+        TLineSnapshotBuilder b(base);
+        for (int i = 0; i < 50000; ++i) b.Add("w" + std::to_string(i));
+        result = b.Finish();
+    });
+    for (int i = 0; i < 200; ++i) buffer.Insert({static_cast<size_t>(i) * 10, 0}, "e");
+    worker.join();
+    EXPECT_EQ(base.Text(), before);
+    EXPECT_EQ(result.LineCount(), 55000u);
+    EXPECT_EQ(result.Row(5000), "w0");
+}
+
+TEST(SaveLinesToFile, WritesWhatSaveListToFileWrites) {
+    test::TTempDir dir("savelines");
+    const TStringList big = Numbered("10.0.", 150000); // several progress blocks
+    const struct {
+        const char* Name;
+        std::string Text;
+    } texts[] = {
+        {"empty", ""}, {"one", "a\n"}, {"no final break", "a\n\nb\xC3\xA9"}, {"big", big.Join("\n")}};
+    for (const auto& t : texts)
+        for (const TListDelimiter d : {ldEndOfLine, ldComma, ldSemicolon}) {
+            SCOPED_TRACE(std::string(t.Name) + " " + std::to_string(d));
+            const TLineSnapshot lines = TLineSnapshot::FromText(t.Text);
+            SaveListToFile(lines.ToStringList(), dir / "want.txt", ListDelimiter(d));
+            size_t last = 0, total = 0;
+            ASSERT_TRUE(
+                SaveLinesToFile(lines, dir / "got.txt", ListDelimiter(d), [&](size_t done, size_t all) {
+                    EXPECT_GE(done, last);
+                    last = done;
+                    total = all;
+                    return true;
+                }));
+            EXPECT_EQ(ReadFile(dir / "got.txt"), ReadFile(dir / "want.txt"));
+            EXPECT_EQ(last, lines.LineCount());
+            EXPECT_EQ(total, lines.LineCount());
+        }
+}
+
+TEST(SaveLinesToFile, StoppedLeavesTheFileAsItWas) {
+    test::TTempDir dir("savelines");
+    const std::string path = dir / "list.txt";
+    SaveListToFile(Lines({"old"}), path, "\r\n");
+    const TLineSnapshot lines = TLineSnapshot::FromLines(Numbered("10.0.", 300000));
+    for (const size_t stopAt : {size_t{0}, size_t{100000}, lines.LineCount()}) {
+        SCOPED_TRACE(stopAt);
+        EXPECT_FALSE(SaveLinesToFile(lines, path, ",", [&](size_t done, size_t) { return done < stopAt; }));
+        EXPECT_EQ(ReadFile(path), "old");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+    }
+}
+
+TEST(LineSnapshot, ShuffledReportsProgressAndStops) {
+    const TLineSnapshot lines = TLineSnapshot::FromLines(Numbered("line ", 300000));
+    size_t last = 0, calls = 0;
+    const TLineSnapshot shuffled = lines.Shuffled([&](size_t done, size_t total) {
+        EXPECT_GE(done, last);
+        EXPECT_EQ(total, 2 * lines.LineCount());
+        last = done;
+        ++calls;
+        return true;
+    });
+    EXPECT_EQ(last, 2 * lines.LineCount());
+    EXPECT_GT(calls, 2u);
+    EXPECT_EQ(shuffled.LineCount(), lines.LineCount());
+    EXPECT_FALSE(shuffled.SameAs(lines));
+    for (const size_t stopAt : {size_t{0}, size_t{200000}, size_t{450000}, 2 * lines.LineCount()}) {
+        SCOPED_TRACE(stopAt);
+        EXPECT_TRUE(lines.Shuffled([&](size_t done, size_t) { return done < stopAt; }).SameAs(lines));
+    }
 }
 
 // A plain string with a list of whole states stands for the buffer and its history.
