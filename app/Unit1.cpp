@@ -547,7 +547,7 @@ void TForm1::BuildControls() {
     auto* out = new QVBoxLayout;
     leftRow->addLayout(out, 1);
     Label2 = label(left, "Label2", QStringLiteral("IPs (0):"));
-    Memo2 = Named(new TLinesView(left), "Memo2");
+    Memo2 = Named(new TLinesEdit(left), "Memo2");
     Memo2->setMinimumWidth(150);
     out->addWidget(Label2);
     out->addWidget(Memo2, 1);
@@ -651,7 +651,7 @@ void TForm1::BuildControls() {
     WriteOptions(TZarvoOptions{});
 
     // Event bindings.
-    connect(Memo2, &TLinesView::Changed, this, &TForm1::UpdateIPCountLabel);
+    connect(Memo2, &TLinesEdit::Changed, this, &TForm1::UpdateIPCountLabel);
     connect(CheckBox3, &QCheckBox::toggled, this, &TForm1::UpdateIPCountLabel);
     connect(ComboBox5, &QComboBox::currentIndexChanged, this, [this](int i) { Edit8->setVisible(i == ndCustom); });
     connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
@@ -699,8 +699,11 @@ void TForm1::SetAccessibleNames() {
         label->setBuddy(control);
         control->setAccessibleName(label->text());
     }
+    // The output pane has no name of its own: assistive tools read it from its
+    // label, whose count changes with the lines.
+    Label2->setBuddy(Memo2);
     for (QWidget* w : findChildren<QWidget*>()) {
-        if (w->objectName().isEmpty() || !w->accessibleName().isEmpty()) continue;
+        if (w->objectName().isEmpty() || !w->accessibleName().isEmpty() || w == Memo2) continue;
         QString name;
         if (auto* b = qobject_cast<QAbstractButton*>(w))
             name = b->text().remove(QLatin1Char('&'));
@@ -806,7 +809,7 @@ void TForm1::ProgressBeforeStart(bool& allow, bool& /*clearLog*/) {
     SaveSettings();
     SetRunningButtons(true);
     if (!CheckBox5->isChecked()) Memo2->Clear();
-    FUtils->FIPList = Memo2->Lines();
+    FUtils->FIPList = Memo2->Snapshot().ToStringList();
 }
 
 void TForm1::OnStartProcess() {
@@ -874,26 +877,22 @@ void TForm1::ProgressAfterStop() {
 
 void TForm1::UpdateIPCountLabel() {
     const QString n = QString::number(Memo2->LineCount());
-    Label2->setText(CheckBox3->isChecked() ? QStringLiteral("Name IPs (") + n + QStringLiteral("):")
-                                           : QStringLiteral("IPs (") + n + QStringLiteral("):"));
+    const QString text = CheckBox3->isChecked() ? QStringLiteral("Name IPs (") + n + QStringLiteral("):")
+                                                : QStringLiteral("IPs (") + n + QStringLiteral("):");
+    if (Label2->text() == text) return;
+    Label2->setText(text);
+    Label2->setAccessibleName(text);
 }
 
 // ---------------------------------------------------------------- the pane
 
 void TForm1::Button2Click() {
-    Memo2->Clear();
-    UpdateIPCountLabel();
-}
-
-void TForm1::ShuffleLines(TStringList& lines) {
-    Randomize();
-    lines.Shuffle();
+    Memo2->Clear(); // one undo step, like any other change of the pane
 }
 
 void TForm1::Button10Click() {
-    TStringList lines = Memo2->Lines();
-    ShuffleLines(lines);
-    Memo2->SetLines(std::move(lines));
+    Randomize();
+    Memo2->Buffer().Shuffle();
 }
 
 std::string TForm1::GetListDelimiter(const QComboBox* combo) {
@@ -904,11 +903,18 @@ void TForm1::SaveListToFile(const TStringList& lines, const QString& fileName, c
     zarvo::SaveListToFile(lines, QFile::encodeName(fileName).toStdString(), delimiter);
 }
 
+void TForm1::SaveLinesToFile(const TLineSnapshot& lines, const QString& fileName,
+                             const std::string& delimiter) {
+    TListFileWriter writer(QFile::encodeName(fileName).toStdString(), delimiter);
+    lines.ForEachLine([&](std::string_view line) { writer.WriteLine(line); });
+    writer.Close();
+}
+
 void TForm1::Button3Click() {
     SaveDialog1.FileName.clear();
     if (!SaveDialog1.Execute(this)) return;
     try {
-        SaveListToFile(Memo2->Lines(), SaveDialog1.FileName, GetListDelimiter(ComboBox2));
+        SaveLinesToFile(Memo2->Snapshot(), SaveDialog1.FileName, GetListDelimiter(ComboBox2));
     } catch (const std::exception& e) {
         ErrorMessage(QString::fromUtf8(e.what()));
     }
@@ -1008,7 +1014,7 @@ void TForm1::ResolveIPList(std::vector<std::string> servers) {
     // The run's word crosses to this thread as a queued call; one that arrives after
     // the window is gone is dropped with it.
     FDNSRun = std::make_unique<TDnsLookupRun>(
-        Memo2->Lines(), customDelimiter, std::move(servers), DNSLookupSettings, [this, serial] {
+        Memo2->Snapshot().ToStringList(), customDelimiter, std::move(servers), DNSLookupSettings, [this, serial] {
             QMetaObject::invokeMethod(
                 this, [this, serial] { DNSResultsWaiting(serial); }, Qt::QueuedConnection);
         });

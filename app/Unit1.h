@@ -13,7 +13,7 @@
 #include "options/ZarvoOptions.h"
 #include "support/qt/ButtonExUnit.h"
 #include "support/qt/LabelExUnit.h"
-#include "support/qt/LinesViewUnit.h"
+#include "support/qt/LinesEditUnit.h"
 #include "support/qt/ProgressBinding.h"
 #include "support/qt/VFormUnit.h"
 #include "support/qt/VirtualListUnit.h"
@@ -92,7 +92,9 @@ public:
     // Raises "Cannot create file ..." when the file cannot be written.
     static void SaveListToFile(const zarvo::TStringList& lines, const QString& fileName,
                                const std::string& delimiter);
-    static void ShuffleLines(zarvo::TStringList& lines);
+    // The pane's lines, as Save to file writes them.
+    static void SaveLinesToFile(const zarvo::TLineSnapshot& lines, const QString& fileName,
+                                const std::string& delimiter);
 
     zarvo::TProgress& Progress() { return *FProgress; }
     zarvo::TZarvoUtils& Utils() { return *FUtils; }
@@ -126,7 +128,7 @@ public:
     zarvo::qt::TVirtualListBox* SettingsListBox;
     // Left panel, output column.
     zarvo::qt::TLabelEx *Label2, *Label18;
-    zarvo::qt::TLinesView* Memo2;
+    zarvo::qt::TLinesEdit* Memo2;
     zarvo::qt::TButtonEx *Button2, *Button10, *Button3;
     QComboBox* ComboBox2;
     // Right panel.
