@@ -14,7 +14,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
-#include <QStyleOptionFocusRect>
+#include <QStyleOption>
 #include <QTextLayout>
 #include <QTimer>
 #include <algorithm>
@@ -838,20 +838,22 @@ bool TLinesEdit::event(QEvent* event) {
         }
         break;
     }
-    case QEvent::Paint: {
-        const bool done = QAbstractScrollArea::event(event);
-        // The focus shows on the frame, as the style draws a focus rectangle.
-        if (hasFocus() && frameWidth() > 0) {
+    case QEvent::Paint:
+        if (frameShape() != QFrame::NoFrame) {
+            // The frame drawn as a line edit's, which the style marks while the pane
+            // has focus; a plain frame shows no focus in some styles (Fusion).
             QPainter p(this);
-            QStyleOptionFocusRect opt;
+            QStyleOptionFrame opt;
             opt.initFrom(this);
             opt.rect = frameRect();
-            opt.state |= QStyle::State_KeyboardFocusChange | QStyle::State_HasFocus;
-            opt.backgroundColor = palette().color(QPalette::Base);
-            style()->drawPrimitive(QStyle::PE_FrameFocusRect, &opt, &p, this);
+            opt.lineWidth = frameWidth();
+            opt.midLineWidth = 0;
+            opt.state |= QStyle::State_Sunken;
+            if (FReadOnly) opt.state |= QStyle::State_ReadOnly;
+            style()->drawPrimitive(QStyle::PE_FrameLineEdit, &opt, &p, this);
+            return true;
         }
-        return done;
-    }
+        break;
     case QEvent::FontChange:
         FImpl->RowH = std::max(1, fontMetrics().lineSpacing());
         FImpl->Widest = 0;
