@@ -1,11 +1,13 @@
 // Pictures of the main window as the keyboard walks its tab chain, one per stop, so
 // that each stop's focus mark can be looked at; also the window at its minimum size:
 //   xvfb-run -a -s "-screen 0 1366x768x24" build/bench/gui/zarvo_tab_screenshots OUTDIR [STOPS]
-// Files: OUTDIR/tab-NN-<object name>.png, OUTDIR/window.png, OUTDIR/minimum.png.
+// Files: OUTDIR/tab-NN-<object name>.png, then with "Custom" chosen OUTDIR/window.png (first
+// size), OUTDIR/screen.png (the whole screen) and OUTDIR/minimum.png.
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
@@ -46,6 +48,13 @@ int main(int argc, char* argv[]) {
     form.activateWindow();
     if (!QTest::qWaitForWindowActive(&form)) std::fputs("window not active\n", stderr);
     Settle(300);
+    // The title the window system holds, when xprop can ask it.
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        QProcess xprop;
+        xprop.start(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(form.winId()),
+                                              QStringLiteral("_NET_WM_NAME"), QStringLiteral("WM_NAME")});
+        if (xprop.waitForFinished(5000)) std::printf("%s", xprop.readAllStandardOutput().constData());
+    }
     bool ok = true;
     QWidget* first = nullptr;
     for (int i = 0; i < stops; ++i) {
@@ -65,6 +74,9 @@ int main(int argc, char* argv[]) {
     form.ComboBox5->setCurrentIndex(form.ComboBox5->count() - 1);
     Settle(300);
     ok &= Grab(form, out + QStringLiteral("/window.png"));
+    form.setGeometry(form.screen()->availableGeometry());
+    Settle(500);
+    ok &= Grab(form, out + QStringLiteral("/screen.png"));
     form.resize(form.minimumSize());
     Settle(500);
     std::printf("minimum %dx%d\n", form.width(), form.height());
