@@ -32,6 +32,11 @@ class QTimer;
 
 inline constexpr char kApplicationTitle[] = "Zarvo";
 
+// The application's names and version, before any window: its display name is the
+// main window's caption, so that the window system shows that caption as it is and
+// appends it to the titles of the other windows.
+void InitApplication();
+
 // How the viewer opens a file of its own ("zarvo --view FILE"): a database by its
 // extension or its metadata marker, a ".txt" file as text, anything else as CSV.
 struct TStandaloneView {
@@ -70,6 +75,8 @@ public:
 
     // "Zarvo 2.13 [x64] (build 92)" for the version 2.13.0.92.
     static QString MakeCaption(const QString& title, const QString& version, const QString& arch);
+    // This build's caption.
+    static QString Caption();
     // The version cut to major.minor.
     static QString ShortVersion(const QString& version);
     // The notice with "%.2d" replaced by the year's last two digits.
@@ -149,6 +156,7 @@ private:
     friend class TZarvoThread;
 
     void BuildControls();
+    // Names each edit, list and pane after the label or button that governs it.
     void SetAccessibleNames();
     void FormShow();
 
@@ -219,4 +227,7 @@ private:
     size_t FDNSDone = 0;
     QTimer* FDNSTimer = nullptr; // gathers results into batches
     bool FShown = false;
+    // Where the keyboard was when a run disabled the control it was on, and where Qt
+    // moved it; the run's end brings it back if it has not been moved since.
+    QPointer<QWidget> FRunFocus, FRunFocusMovedTo;
 };

@@ -8,10 +8,7 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("zarvo"));
-    QApplication::setApplicationDisplayName(QString::fromLatin1(kApplicationTitle));
-    QApplication::setApplicationVersion(QStringLiteral(ZARVO_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("zarvo"));
+    InitApplication();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/zarvo.png")));
     const QStringList args = QApplication::arguments().mid(1);
     if (args.contains(QLatin1String("--view")) || !args.filter(QStringLiteral("--view=")).isEmpty()) {

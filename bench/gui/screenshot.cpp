@@ -16,7 +16,7 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(QString::fromLatin1(kApplicationTitle));
+    InitApplication();
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshot.png");
     // Keep the user's own settings out of it: a throwaway settings folder.
     QTemporaryDir settingsDir;
