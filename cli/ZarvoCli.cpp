@@ -25,8 +25,9 @@ void PrintUsage(std::ostream& os) {
     // Listed as the commands list theirs, so that the manual page and the shell
     // completion can be held to the same form.
     os << "\nOptions:\n"
-       << OptionsHelp({{.Short = "-h", .Long = "--help", .Kind = TOptionKind::Help, .Help = "this help"},
-                       {.Long = "--version", .Kind = TOptionKind::Help, .Help = "print the version and exit"}});
+       << OptionsHelp(
+              {{.Short = "-h", .Long = "--help", .Kind = TOptionKind::Help, .Help = "this help"},
+               {.Long = "--version", .Kind = TOptionKind::Help, .Help = "print the version and exit"}});
     os << "\nRun 'zarvo-cli COMMAND --help' for the options of a command.\n"
        << "Version " << ZARVO_VERSION << "\n";
 }
