@@ -5,8 +5,10 @@
 
 Its files and their modes are the expected ones, its control fields carry the version,
 section, priority and dependencies, lintian finds no error (its warnings and notes are
-printed), and the zarvo-cli unpacked from it runs. Exits 77 (skipped) without dpkg-deb.
+printed), its changelog's latest entry is the version, and the zarvo-cli unpacked from it
+runs. Exits 77 (skipped) without dpkg-deb.
 """
+import gzip
 import os
 import shutil
 import subprocess
@@ -95,6 +97,11 @@ def main():
 
         root = os.path.join(tmp, "root")
         check(run("dpkg", "-x", deb, root).returncode == 0, "dpkg -x failed")
+        # lintian does not hold the changelog to the package: a new version needs its entry
+        # in packaging/changelog.
+        with gzip.open(os.path.join(root, "usr/share/doc/zarvo/changelog.gz"), "rt") as f:
+            top = f.readline()
+        check(top.startswith("zarvo (%s) " % VERSION), "packaging/changelog starts with %r, not version %s" % (top, VERSION))
         r = run(os.path.join(root, "usr/bin/zarvo-cli"), "generate", "192.0.2.0/30")
         check((r.returncode, r.stdout) == (0, "192.0.2.0\n192.0.2.1\n192.0.2.2\n192.0.2.3\n"),
               "unpacked zarvo-cli generate: exit %d, %r %r" % (r.returncode, r.stdout, r.stderr))
