@@ -152,6 +152,7 @@ struct TLinesEdit::TImpl {
     bool OwnEdit = false, Pending = false, Dragging = false;
     bool CanUndo = false, CanRedo = false;
     TLineChange Change;
+    QString Preedit;
 };
 
 TLinesEdit::TLinesEdit(QWidget* parent) : QAbstractScrollArea(parent), FImpl(new TImpl) {
@@ -459,8 +460,12 @@ int TLinesEdit::PageRows() const {
     return std::max(1, viewport()->height() / FImpl->RowH);
 }
 
-std::unique_ptr<QTextLayout> TLinesEdit::Layout(size_t row) const {
-    auto layout = std::make_unique<QTextLayout>(RowString(FBuffer.Row(row)), font());
+std::unique_ptr<QTextLayout> TLinesEdit::Layout(size_t row, bool preedit) const {
+    const std::string_view text = FBuffer.Row(row);
+    auto layout = std::make_unique<QTextLayout>(RowString(text), font());
+    // An input method's text being composed shows at the caret, drawn only.
+    if (preedit && row == FCaret.Row && !FImpl->Preedit.isEmpty())
+        layout->setPreeditArea(ClampInt(ByteToUtf16Column(text, FCaret.Col)), FImpl->Preedit);
     QTextOption option;
     option.setWrapMode(QTextOption::NoWrap);
     layout->setTextOption(option);
@@ -624,7 +629,7 @@ void TLinesEdit::paintEvent(QPaintEvent*) {
     int widest = FImpl->Widest;
     const int eol = std::max(2, fontMetrics().horizontalAdvance(QLatin1Char(' ')));
     for (size_t r = first; r < last; ++r) {
-        const auto layout = Layout(r);
+        const auto layout = Layout(r, true);
         const QTextLine line = layout->lineAt(0);
         const int y = int(r - first) * rowH;
         const QPointF at(kMargin - hx, y);
@@ -752,6 +757,8 @@ void TLinesEdit::keyPressEvent(QKeyEvent* event) {
 }
 
 void TLinesEdit::inputMethodEvent(QInputMethodEvent* event) {
+    FImpl->Preedit = FReadOnly ? QString() : event->preeditString();
+    viewport()->update();
     if (!event->commitString().isEmpty() && !FReadOnly)
         ReplaceSelection(ToUtf8(event->commitString()), TEditKind::Typing);
     event->accept();

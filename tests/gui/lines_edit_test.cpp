@@ -254,6 +254,9 @@ private Q_SLOTS:
     void inputMethodCommitIsTyping() {
         start("ab");
         Press(edit.get(), {"End"});
+        QInputMethodEvent compose(QStringLiteral("zh"), {});
+        QApplication::sendEvent(edit.get(), &compose);
+        QCOMPARE(edit->Text(), QString("ab")); // composing changes nothing yet
         QInputMethodEvent e(QString(), {});
         e.setCommitString(QString::fromUtf8("\xE4\xB8\xAD\xE6\x96\x87"));
         QApplication::sendEvent(edit.get(), &e);
