@@ -251,6 +251,17 @@ private Q_SLOTS:
         QCOMPARE(ActionStates(menu.get()), menuOf("+ -  + -+"));
     }
 
+    void pasteNormalizesLineBreaks() {
+        start("xy");
+        QGuiApplication::clipboard()->setText("a\r\nb\rc\n");
+        Press(edit.get(), {"Right", "Shift+Right", "Ctrl+V"});
+        QCOMPARE(edit->Text(), QString("xa\nb\nc\n"));
+        QCOMPARE(edit->Caret(), (TTextPos{3, 0}));
+        QCOMPARE(edit->Buffer().UndoCount(), size_t(1));
+        Press(edit.get(), {"Ctrl+Z"});
+        QCOMPARE(edit->Text(), QString("xy"));
+    }
+
     void inputMethodCommitIsTyping() {
         start("ab");
         Press(edit.get(), {"End"});
