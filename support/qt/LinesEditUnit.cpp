@@ -153,6 +153,9 @@ struct TLinesEdit::TImpl {
     bool CanUndo = false, CanRedo = false;
     TLineChange Change;
     QString Preedit;
+    // While a drag holds the pointer beyond the view, the selection goes on growing.
+    QTimer* DragScroll = nullptr;
+    QPoint DragPos;
 };
 
 TLinesEdit::TLinesEdit(QWidget* parent) : QAbstractScrollArea(parent), FImpl(new TImpl) {
@@ -184,6 +187,12 @@ TLinesEdit::TLinesEdit(QWidget* parent) : QAbstractScrollArea(parent), FImpl(new
     FImpl->Paste = action(tr("&Paste"), QKeySequence::Paste, &TLinesEdit::Paste);
     FImpl->Delete = action(tr("Delete"), QKeySequence::Delete, &TLinesEdit::DeleteSelection);
     FImpl->SelectAll = action(tr("Select All"), QKeySequence::SelectAll, &TLinesEdit::SelectAll);
+
+    FImpl->DragScroll = new QTimer(this);
+    FImpl->DragScroll->setInterval(50);
+    connect(FImpl->DragScroll, &QTimer::timeout, this, [this] {
+        if (FImpl->Dragging) SetCaret(PosAt(FImpl->DragPos), true);
+    });
 
     FBuffer.SetOnChange([this](const TLineChange& change) { BufferChanged(change); });
     UpdateScrollBars();
@@ -796,11 +805,18 @@ void TLinesEdit::mousePressEvent(QMouseEvent* event) {
 
 void TLinesEdit::mouseMoveEvent(QMouseEvent* event) {
     if (!FImpl->Dragging || !(event->buttons() & Qt::LeftButton)) return;
-    SetCaret(PosAt(event->position().toPoint()), true);
+    FImpl->DragPos = event->position().toPoint();
+    SetCaret(PosAt(FImpl->DragPos), true);
+    if (viewport()->rect().contains(FImpl->DragPos))
+        FImpl->DragScroll->stop();
+    else if (!FImpl->DragScroll->isActive())
+        FImpl->DragScroll->start();
 }
 
 void TLinesEdit::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) FImpl->Dragging = false;
+    if (event->button() != Qt::LeftButton) return;
+    FImpl->Dragging = false;
+    FImpl->DragScroll->stop();
 }
 
 void TLinesEdit::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -830,6 +846,7 @@ void TLinesEdit::focusInEvent(QFocusEvent* event) {
 void TLinesEdit::focusOutEvent(QFocusEvent* event) {
     QAbstractScrollArea::focusOutEvent(event);
     FImpl->Dragging = false;
+    FImpl->DragScroll->stop();
     update();
     viewport()->update();
 }

@@ -300,6 +300,17 @@ private Q_SLOTS:
         const int x = 4 + edit->fontMetrics().horizontalAdvance("one t");
         QTest::mouseDClick(vp, Qt::LeftButton, {}, QPoint(x, rowH / 2));
         QCOMPARE(edit->SelectedText(), QString("two"));
+        // A drag held below the view scrolls on and selects as it goes.
+        start(QString("row\n").repeated(500));
+        QTest::mousePress(vp, Qt::LeftButton, {}, QPoint(1, rowH / 2));
+        const QPointF below(10, vp->height() + rowH);
+        QMouseEvent out(QEvent::MouseMove, below, vp->mapToGlobal(below), Qt::NoButton, Qt::LeftButton,
+                        Qt::NoModifier);
+        QApplication::sendEvent(vp, &out);
+        QTRY_VERIFY(edit->Caret().Row > size_t(40));
+        QTest::mouseRelease(vp, Qt::LeftButton, {}, below.toPoint());
+        QVERIFY(edit->FirstVisibleRow() > 0);
+        QCOMPARE(edit->Anchor(), TTextPos{});
     }
 
     void copyMillionLines() {
