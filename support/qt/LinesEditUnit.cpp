@@ -152,6 +152,10 @@ struct TLinesEdit::TImpl {
     bool OwnEdit = false, Pending = false, Dragging = false;
     bool CanUndo = false, CanRedo = false;
     TLineChange Change;
+    QString Preedit;
+    // While a drag holds the pointer beyond the view, the selection goes on growing.
+    QTimer* DragScroll = nullptr;
+    QPoint DragPos;
 };
 
 TLinesEdit::TLinesEdit(QWidget* parent) : QAbstractScrollArea(parent), FImpl(new TImpl) {
@@ -183,6 +187,12 @@ TLinesEdit::TLinesEdit(QWidget* parent) : QAbstractScrollArea(parent), FImpl(new
     FImpl->Paste = action(tr("&Paste"), QKeySequence::Paste, &TLinesEdit::Paste);
     FImpl->Delete = action(tr("Delete"), QKeySequence::Delete, &TLinesEdit::DeleteSelection);
     FImpl->SelectAll = action(tr("Select All"), QKeySequence::SelectAll, &TLinesEdit::SelectAll);
+
+    FImpl->DragScroll = new QTimer(this);
+    FImpl->DragScroll->setInterval(50);
+    connect(FImpl->DragScroll, &QTimer::timeout, this, [this] {
+        if (FImpl->Dragging) SetCaret(PosAt(FImpl->DragPos), true);
+    });
 
     FBuffer.SetOnChange([this](const TLineChange& change) { BufferChanged(change); });
     UpdateScrollBars();
@@ -459,8 +469,12 @@ int TLinesEdit::PageRows() const {
     return std::max(1, viewport()->height() / FImpl->RowH);
 }
 
-std::unique_ptr<QTextLayout> TLinesEdit::Layout(size_t row) const {
-    auto layout = std::make_unique<QTextLayout>(RowString(FBuffer.Row(row)), font());
+std::unique_ptr<QTextLayout> TLinesEdit::Layout(size_t row, bool preedit) const {
+    const std::string_view text = FBuffer.Row(row);
+    auto layout = std::make_unique<QTextLayout>(RowString(text), font());
+    // An input method's text being composed shows at the caret, drawn only.
+    if (preedit && row == FCaret.Row && !FImpl->Preedit.isEmpty())
+        layout->setPreeditArea(ClampInt(ByteToUtf16Column(text, FCaret.Col)), FImpl->Preedit);
     QTextOption option;
     option.setWrapMode(QTextOption::NoWrap);
     layout->setTextOption(option);
@@ -624,7 +638,7 @@ void TLinesEdit::paintEvent(QPaintEvent*) {
     int widest = FImpl->Widest;
     const int eol = std::max(2, fontMetrics().horizontalAdvance(QLatin1Char(' ')));
     for (size_t r = first; r < last; ++r) {
-        const auto layout = Layout(r);
+        const auto layout = Layout(r, true);
         const QTextLine line = layout->lineAt(0);
         const int y = int(r - first) * rowH;
         const QPointF at(kMargin - hx, y);
@@ -752,6 +766,8 @@ void TLinesEdit::keyPressEvent(QKeyEvent* event) {
 }
 
 void TLinesEdit::inputMethodEvent(QInputMethodEvent* event) {
+    FImpl->Preedit = FReadOnly ? QString() : event->preeditString();
+    viewport()->update();
     if (!event->commitString().isEmpty() && !FReadOnly)
         ReplaceSelection(ToUtf8(event->commitString()), TEditKind::Typing);
     event->accept();
@@ -789,11 +805,18 @@ void TLinesEdit::mousePressEvent(QMouseEvent* event) {
 
 void TLinesEdit::mouseMoveEvent(QMouseEvent* event) {
     if (!FImpl->Dragging || !(event->buttons() & Qt::LeftButton)) return;
-    SetCaret(PosAt(event->position().toPoint()), true);
+    FImpl->DragPos = event->position().toPoint();
+    SetCaret(PosAt(FImpl->DragPos), true);
+    if (viewport()->rect().contains(FImpl->DragPos))
+        FImpl->DragScroll->stop();
+    else if (!FImpl->DragScroll->isActive())
+        FImpl->DragScroll->start();
 }
 
 void TLinesEdit::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) FImpl->Dragging = false;
+    if (event->button() != Qt::LeftButton) return;
+    FImpl->Dragging = false;
+    FImpl->DragScroll->stop();
 }
 
 void TLinesEdit::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -823,6 +846,7 @@ void TLinesEdit::focusInEvent(QFocusEvent* event) {
 void TLinesEdit::focusOutEvent(QFocusEvent* event) {
     QAbstractScrollArea::focusOutEvent(event);
     FImpl->Dragging = false;
+    FImpl->DragScroll->stop();
     update();
     viewport()->update();
 }

@@ -119,7 +119,7 @@ private:
     void DeleteChar(bool forward);
     TTextPos Clamped(TTextPos p) const;
     int PageRows() const;
-    std::unique_ptr<QTextLayout> Layout(size_t row) const;
+    std::unique_ptr<QTextLayout> Layout(size_t row, bool preedit = false) const;
     int XOf(TTextPos p) const;
     size_t ColAt(size_t row, int x) const;
     TTextPos PosAt(const QPoint& p) const;

@@ -756,6 +756,10 @@ private Q_SLOTS:
         click("Button2");
         QCOMPARE(pane()->LineCount(), size_t(0));
         QCOMPARE(child<QLabel>("Label2")->text(), QString("IPs (0):"));
+        // The Clear is a step of the pane's history, undone from the keyboard.
+        QTest::keySequence(pane(), QKeySequence::Undo);
+        QCOMPARE(pane()->LineCount(), size_t(8));
+        QCOMPARE(child<QLabel>("Label2")->text(), QString("IPs (8):"));
     }
 
     void shuffleIsPermutation() {
@@ -772,6 +776,9 @@ private Q_SLOTS:
         QCOMPARE(after, sorted);
         QCOMPARE(child<QLabel>("Label2")->text(), QString("IPs (256):"));
 
+        // The shuffle is undone like any change of the pane.
+        QTest::keySequence(pane(), QKeySequence::Undo);
+        QCOMPARE(PaneLines(pane()), before);
         pane()->Clear();
         click("Button10");
         QCOMPARE(pane()->LineCount(), size_t(0));

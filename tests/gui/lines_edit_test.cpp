@@ -251,9 +251,23 @@ private Q_SLOTS:
         QCOMPARE(ActionStates(menu.get()), menuOf("+ -  + -+"));
     }
 
+    void pasteNormalizesLineBreaks() {
+        start("xy");
+        QGuiApplication::clipboard()->setText("a\r\nb\rc\n");
+        Press(edit.get(), {"Right", "Shift+Right", "Ctrl+V"});
+        QCOMPARE(edit->Text(), QString("xa\nb\nc\n"));
+        QCOMPARE(edit->Caret(), (TTextPos{3, 0}));
+        QCOMPARE(edit->Buffer().UndoCount(), size_t(1));
+        Press(edit.get(), {"Ctrl+Z"});
+        QCOMPARE(edit->Text(), QString("xy"));
+    }
+
     void inputMethodCommitIsTyping() {
         start("ab");
         Press(edit.get(), {"End"});
+        QInputMethodEvent compose(QStringLiteral("zh"), {});
+        QApplication::sendEvent(edit.get(), &compose);
+        QCOMPARE(edit->Text(), QString("ab")); // composing changes nothing yet
         QInputMethodEvent e(QString(), {});
         e.setCommitString(QString::fromUtf8("\xE4\xB8\xAD\xE6\x96\x87"));
         QApplication::sendEvent(edit.get(), &e);
@@ -286,6 +300,17 @@ private Q_SLOTS:
         const int x = 4 + edit->fontMetrics().horizontalAdvance("one t");
         QTest::mouseDClick(vp, Qt::LeftButton, {}, QPoint(x, rowH / 2));
         QCOMPARE(edit->SelectedText(), QString("two"));
+        // A drag held below the view scrolls on and selects as it goes.
+        start(QString("row\n").repeated(500));
+        QTest::mousePress(vp, Qt::LeftButton, {}, QPoint(1, rowH / 2));
+        const QPointF below(10, vp->height() + rowH);
+        QMouseEvent out(QEvent::MouseMove, below, vp->mapToGlobal(below), Qt::NoButton, Qt::LeftButton,
+                        Qt::NoModifier);
+        QApplication::sendEvent(vp, &out);
+        QTRY_VERIFY(edit->Caret().Row > size_t(40));
+        QTest::mouseRelease(vp, Qt::LeftButton, {}, below.toPoint());
+        QVERIFY(edit->FirstVisibleRow() > 0);
+        QCOMPARE(edit->Anchor(), TTextPos{});
     }
 
     void copyMillionLines() {
