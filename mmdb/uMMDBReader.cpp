@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "support/TextDecode.h"
+
 namespace zarvo {
 
 namespace {
@@ -394,7 +396,8 @@ int64_t TMMDBDecoder::DecodeValue(const TControl& c, TMMDBKind kind, void* targe
     TByteCursor in = At(c.Payload, kBadPayload);
     switch (c.Type) {
     case 2:
-        static_cast<std::string*>(target)->assign(in.ReadText(n));
+        // Ill-formed UTF-8 becomes U+FFFD here, so no output down the line carries it.
+        AssignUtf8Replacing(*static_cast<std::string*>(target), in.ReadText(n));
         break;
     case 3:
         if (n != 8) throw Exception(kBadDouble);
@@ -500,7 +503,14 @@ int64_t TMMDBDecoder::FillDictionary(TMMDBStringDictionary& dict, int64_t positi
             if (!produced) throw Exception(Format("Unable to handle type:%d", type));
             ConvertError(produced, mkString, nullptr);
         }
-        dict.Add(key, value);
+        if (IsWellFormedUtf8(key) && IsWellFormedUtf8(value)) {
+            dict.Add(key, value);
+        } else {
+            std::string k, v;
+            AssignUtf8Replacing(k, key);
+            AssignUtf8Replacing(v, value);
+            dict.Add(k, v);
+        }
         position = behind;
     }
     return position;

@@ -30,10 +30,11 @@ template <class T = TMMDBIPCountryInfo> std::vector<std::string> Networks(TMMDBR
 }
 
 // A full IPv4 tree of the given depth whose leaves alternate between two records.
-std::vector<uint8_t> FullTree(int depth, Meta m) {
+std::vector<uint8_t> FullTree(int depth, Meta m, const std::string& codeA = "AA",
+                              const std::string& codeB = "BB") {
     const uint32_t inner = (1u << depth) - 1;
     m.NodeCount = inner;
-    const Bytes a = CountryRecord("AA"), b = CountryRecord("BB");
+    const Bytes a = CountryRecord(codeA), b = CountryRecord(codeB);
     Bytes tree;
     for (uint32_t i = 0; i < inner; ++i) {
         if (2 * i + 1 < inner)
@@ -176,23 +177,29 @@ TEST(LineReader, LinesMode) {
 
 TEST(MMDBMetaReader, CountryDatabaseLines) {
     Meta m;
-    m.Description = {{"en", "English"}, {"de", "Deutsch"}, {"fr", "Francais"}};
+    // A Latin-1 description and a code with the byte FF read with U+FFFD.
+    m.Description = {{"en", "English"}, {"de", "Deutsch"}, {"fr", "Francais"}, {"es", "Espa\xF1ol"}};
     m.Languages = {"en", "de"};
     m.BuildEpoch = 86400 * 365; // 1971-01-01
-    const std::string path = WriteTemp(FullTree(10, m), "full10.mmdb");
+    const std::string path = WriteTemp(FullTree(10, m, "AA",
+                                                "A\xFF"
+                                                "B"),
+                                       "full10.mmdb");
     TMMDBMetaReader r(path, 1024, "dd.mm.yyyy");
     const std::vector<std::string> lines = AllLines(r);
     ASSERT_EQ(lines.size(), 1000u);
-    const std::vector<std::string> head(lines.begin(), lines.begin() + 14);
-    EXPECT_EQ(head, (std::vector<std::string>{
-                        "binary_format_major_version,2", "binary_format_minor_version,0",
-                        "build_epoch,01.01.1971", "database_type,Test", "description.en,English",
-                        "description.de,Deutsch", "description.fr,Francais", "ip_version,4", "language[0],en",
-                        "language[1],de", "node_count,1023", "record_size,24",
-                        "network,continent_code,continent_geoname_id,country_iso_code,country_geoname_id,"
-                        "registered_country_iso_code,registered_country_geoname_id",
-                        "0.0.0.0/10,,0,AA,7,,0"}));
-    EXPECT_EQ(lines[14], "0.64.0.0/10,,0,BB,7,,0");
+    const std::vector<std::string> head(lines.begin(), lines.begin() + 15);
+    EXPECT_EQ(head,
+              (std::vector<std::string>{
+                  "binary_format_major_version,2", "binary_format_minor_version,0", "build_epoch,01.01.1971",
+                  "database_type,Test", "description.en,English", "description.de,Deutsch",
+                  "description.fr,Francais", "description.es,Espa\xEF\xBF\xBDol", "ip_version,4",
+                  "language[0],en", "language[1],de", "node_count,1023", "record_size,24",
+                  "network,continent_code,continent_geoname_id,country_iso_code,country_geoname_id,"
+                  "registered_country_iso_code,registered_country_geoname_id",
+                  "0.0.0.0/10,,0,AA,7,,0"}));
+    EXPECT_EQ(lines[15], "0.64.0.0/10,,0,A\xEF\xBF\xBD"
+                         "B,7,,0");
 }
 
 TEST(MMDBMetaReader, LimitTestedAfterEachRowAndEmptyDatabases) {
