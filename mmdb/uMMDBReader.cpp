@@ -801,9 +801,13 @@ bool TMMDBReader::Lookup(const TMMDBIPAddress& address, int32_t& prefixLength, T
 
 TMMDBEnumeratorBase::TMMDBEnumeratorBase(TMMDBReader& reader, bool IPv4Only)
     : _reader(reader), byteCount(reader.Metadata().IPVersion() != 6 || IPv4Only ? 4 : 16) {
-    // A sound tree is visited once, aliased subtrees a few times more; a tree whose
-    // branches meet again and again would otherwise keep the walk going for ages.
-    FVisitLimit = 8 * reader.Metadata().NodeCount() + 1024;
+    // A tree whose branches meet again and again (k -> k + 1 on both sides) has
+    // exponentially many paths; most of them lead nowhere, and the walk would go on
+    // for ages without a network to show. The steps are budgeted by what they give:
+    // a sound tree in one pass over its nodes, plus one descent's worth (the address
+    // width) for every network reported, so a tree that shares subtrees (a comb of
+    // pointers to one subtree) walks on as long as its networks keep coming.
+    FVisitBase = 8 * reader.Metadata().NodeCount() + 1024;
     Reset();
 }
 
@@ -811,6 +815,7 @@ void TMMDBEnumeratorBase::Reset() {
     FHaveNode = false;
     nodes.clear();
     FVisited = 0;
+    FVisitLimit = FVisitBase;
     TMMDBNetNode start;
     start.Pointer = _reader.TreeStartNode(byteCount * 8);
     nodes.push_back(start);
@@ -851,6 +856,7 @@ bool TMMDBEnumeratorBase::MoveNext() {
             nodes.push_back(right);
         }
         if (node.Pointer == nodeCount) continue;
+        FVisitLimit += 8 * byteCount;
         SetNetwork(node);
         LoadData(node.Pointer);
         FHaveNode = true;

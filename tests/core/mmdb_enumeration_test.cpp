@@ -2,6 +2,8 @@
 // the line reader included).
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "mmdb/uMMDBInfo.h"
 #include "mmdb/uMMDBLineReader.h"
 #include "mmdb/uMMDBReader.h"
@@ -118,22 +120,57 @@ TEST(MMDBEnumeration, RefilledRecordForgetsTheEarlierNetwork) {
     EXPECT_EQ(Networks(r, true), (std::vector<std::string>{"0.0.0.0/1 DE", "128.0.0.0/1 "}));
 }
 
-TEST(MMDBEnumeration, HostileTreesEndInErrors) {
-    // Both records of the root point back at it: deeper than 32 bits.
-    Meta loop;
-    loop.NodeCount = 1;
-    TMMDBReader l(Image(Node(24, 0, 0), "", loop), "loop");
-    auto e = l.EnumerateNetworks<TMMDBIPCountryInfo>(true).GetEnumerator();
-    EXPECT_EQ(ErrorOf([&] { e->MoveNext(); }), "Invalid search tree, bad bit 32");
-    // Node k leads to node k + 1 on both sides and the last to nothing: 2^31 empty
-    // branches. The walk gives up instead of running for hours.
-    Meta dag;
-    dag.NodeCount = 31;
+// Node k leads to node k + 1 on both sides for k < last: a chain whose every node is
+// met by both branches of the one before, 2^(k+1) times in the walk.
+Bytes Chain(uint32_t last) {
     Bytes tree;
-    for (uint32_t k = 0; k < 31; ++k) tree += Node(24, k + 1, k + 1);
-    TMMDBReader d(Image(tree, "", dag), "dag");
-    auto f = d.EnumerateNetworks<TMMDBIPCountryInfo>(true).GetEnumerator();
-    EXPECT_EQ(ErrorOf([&] { f->MoveNext(); }), "Invalid search tree, more than 1272 nodes visited");
+    for (uint32_t k = 0; k < last; ++k) tree += Node(24, k + 1, k + 1);
+    return tree;
+}
+
+TEST(MMDBEnumeration, WalkStepsAreBoundedByTheNetworksReported) {
+    struct Case {
+        const char* what;
+        int64_t nodeCount;
+        // The tree, given the record values of AA and BB.
+        std::function<Bytes(uint32_t aa, uint32_t bb)> tree;
+        size_t networks; // reported before the error, or taken without one
+        const char* error;
+    };
+    const Case cases[] = {
+        {"both records of the root point back at it: deeper than 32 bits", 1,
+         [](uint32_t, uint32_t) { return Node(24, 0, 0); }, 0, "Invalid search tree, bad bit 32"},
+        {"a network on the left, the root again on the right", 1,
+         [](uint32_t aa, uint32_t) { return Node(24, aa, 0); }, 32, "Invalid search tree, bad bit 32"},
+        {"2^31 empty branches: the walk gives up instead of running for hours", 31,
+         [](uint32_t, uint32_t) { return Chain(31); }, 0,
+         "Invalid search tree, more than 1272 nodes visited"},
+        {"a network, then 1023 steps to nothing, again and again", 31,
+         [](uint32_t aa, uint32_t) {
+             return Chain(20) + Node(24, aa, 21) + Chain(30).substr(21 * 6) + Node(24, 31, 31);
+         },
+         2, "Invalid search tree, more than 1336 nodes visited"},
+        // The branches share every node, as in the IPv4 aliases of an IPv6 tree: 2^32
+        // networks, read as long as the reader wants them.
+        {"a comb of pointers to one subtree", 32,
+         [](uint32_t aa, uint32_t bb) { return Chain(31) + Node(24, aa, bb); }, 5000, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Meta m;
+        m.NodeCount = c.nodeCount;
+        const Bytes aa = CountryRecord("AA");
+        TMMDBReader r(Image(c.tree(DataRecord(m, 0), DataRecord(m, static_cast<uint32_t>(aa.size()))),
+                            aa + CountryRecord("BB"), m),
+                      "hostile");
+        auto e = r.EnumerateNetworks<TMMDBIPCountryInfo>(true).GetEnumerator();
+        size_t networks = 0;
+        const std::string error = ErrorOf([&] {
+            while (networks < 5000 && e->MoveNext()) ++networks;
+        });
+        EXPECT_EQ(networks, c.networks);
+        EXPECT_EQ(error, c.error);
+    }
     TMMDBReader broken(TestDb("MaxMind-DB-test-broken-search-tree-24.mmdb"));
     EXPECT_EQ(ErrorOf([&] { Networks(broken, true); }), "Invalid search tree, bad bit 32");
 }
@@ -211,6 +248,18 @@ TEST(MMDBMetaReader, LimitTestedAfterEachRowAndEmptyDatabases) {
     ASSERT_EQ(lines.size(), 1009u); // 1007 metadata lines, then the header and one row
     EXPECT_EQ(lines[1007].substr(0, 8), "network,");
     EXPECT_EQ(lines[1008], "0.0.0.0/2,,0,AA,7,,0");
+
+    // A comb of 2^32 networks over 32 nodes: its 1000 lines.
+    Meta comb;
+    comb.NodeCount = 32;
+    const Bytes aa = CountryRecord("AA");
+    const Bytes tree =
+        Chain(31) + Node(24, DataRecord(comb, 0), DataRecord(comb, static_cast<uint32_t>(aa.size())));
+    TMMDBMetaReader c(WriteTemp(Image(tree, aa + CountryRecord("BB"), comb), "comb.mmdb"), 0);
+    const std::vector<std::string> cl = AllLines(c);
+    ASSERT_EQ(cl.size(), 1000u);
+    EXPECT_EQ(cl[8], "0.0.0.0/32,,0,AA,7,,0");
+    EXPECT_EQ(cl[999], "0.0.3.223/32,,0,BB,7,,0");
 
     Meta empty;
     empty.NodeCount = 0;
