@@ -309,9 +309,42 @@ TEST(MMDBMetaReader, TestDatabasesAndErrors) {
 }
 
 TEST(MMDBMetaReader, ShortDateFormats) {
-    EXPECT_EQ(FormatShortDate(0, "yyyy-mm-dd"), "1970-01-01");
-    EXPECT_EQ(FormatShortDate(951782400, "d/M/yyyy"), "29/2/2000");
-    EXPECT_EQ(FormatShortDate(951782400 + 86399, "dd.MM.yy"), "29.02.00");
+    // Thursday, 2024-03-07, in Arabic-Indic digits.
+    TDateTexts arabic = TDateTexts::English();
+    for (size_t k = 0; k < 10; ++k) arabic.Digits[k] = "\xD9" + std::string(1, static_cast<char>(0xA0 + k));
+    const uint64_t kMarch7 = 1709769600;
+    struct Case {
+        uint64_t epoch;
+        const char* format;
+        const char* text;
+        const TDateTexts& texts = TDateTexts::English();
+    } cases[] = {
+        // The command line's default and its runs of d, m and y.
+        {0, "yyyy-mm-dd", "1970-01-01"},
+        {951782400, "d/M/yyyy", "29/2/2000"},
+        {951782400 + 86399, "dd.MM.yy", "29.02.00"},
+        {kMarch7, "dd.mm.yyyy", "07.03.2024"},
+        {kMarch7, "y yyy", "24 2024"},
+        // Short formats of Qt's locales: en_US, de_DE, sv_SE, en_GB, C, bg_BG, ko_KR.
+        {kMarch7, "M/d/yy", "3/7/24"},
+        {kMarch7, "dd.MM.yy", "07.03.24"},
+        {kMarch7, "yyyy-MM-dd", "2024-03-07"},
+        {kMarch7, "dd/MM/yyyy", "07/03/2024"},
+        {kMarch7, "d MMM yyyy", "7 Mar 2024"},
+        {kMarch7, "d.MM.yy '\xD0\xB3'.", "7.03.24 \xD0\xB3."},
+        {kMarch7, "yy. M. d.", "24. 3. 7."},
+        // Names, quotes and long runs as Qt reads them.
+        {kMarch7, "dddd, d MMMM yyyy", "Thursday, 7 March 2024"},
+        {0, "ddd MMM", "Thu Jan"},
+        {kMarch7 + 3 * 86400, "ddd", "Sun"},
+        {kMarch7, "ddddd MMMMM", "Thursday7 March3"},
+        {kMarch7, "'d''M' d", "d'M 7"},
+        {kMarch7, "'' d", "' 7"},
+        {kMarch7, "d 'yy", "7 yy"},
+        {kMarch7, "d/M/yyyy", "\xD9\xA7/\xD9\xA3/\xD9\xA2\xD9\xA0\xD9\xA2\xD9\xA4", arabic},
+        {kMarch7, "dd", "\xD9\xA0\xD9\xA7", arabic},
+    };
+    for (const Case& c : cases) EXPECT_EQ(FormatShortDate(c.epoch, c.format, c.texts), c.text) << c.format;
 }
 
 } // namespace
