@@ -80,11 +80,6 @@ QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
 
-// The database as the viewer's line source, its dates in the locale's short form.
-TLineReaderClass DatabaseReaderClass() {
-    return TMMDBMetaReader::ReaderClass(QLocale().dateFormat(QLocale::ShortFormat).toStdString());
-}
-
 // Whether the file's last 128 KiB hold the database's metadata marker. Only a
 // regular file is opened: opening a FIFO would wait for a writer.
 bool HasDatabaseMarker(const QString& fileName) {
@@ -101,6 +96,22 @@ bool HasDatabaseMarker(const QString& fileName) {
 }
 
 } // namespace
+
+TLineReaderClass DatabaseReaderClass() {
+    const QLocale locale;
+    TDateTexts texts;
+    for (int m = 1; m <= 12; ++m) {
+        texts.ShortMonths[size_t(m - 1)] = Std(locale.monthName(m, QLocale::ShortFormat));
+        texts.LongMonths[size_t(m - 1)] = Std(locale.monthName(m, QLocale::LongFormat));
+    }
+    // Qt counts the days from Monday (1) to Sunday (7).
+    for (int d = 1; d <= 7; ++d) {
+        texts.ShortDays[size_t(d % 7)] = Std(locale.dayName(d, QLocale::ShortFormat));
+        texts.LongDays[size_t(d % 7)] = Std(locale.dayName(d, QLocale::LongFormat));
+    }
+    for (int k = 0; k <= 9; ++k) texts.Digits[size_t(k)] = Std(locale.toString(k));
+    return TMMDBMetaReader::ReaderClass(Std(locale.dateFormat(QLocale::ShortFormat)), texts);
+}
 
 TStandaloneView StandaloneViewOf(const QString& fileName) {
     const QString suffix = QFileInfo(fileName).suffix();

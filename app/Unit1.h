@@ -19,6 +19,7 @@
 #include "support/qt/VirtualListUnit.h"
 #include "support/uProgress.h"
 #include "support/uStoredSettings.h"
+#include "viewer/uLineReaderWriter.h"
 
 class QCheckBox;
 class QComboBox;
@@ -48,6 +49,9 @@ struct TStandaloneView {
 TStandaloneView StandaloneViewOf(const QString& fileName);
 // The file after "--view" (or in "--view=FILE"); empty when the switch is absent.
 QString ViewArgument(const QStringList& args);
+// The database as the viewer's line source, its dates in the locale's short form
+// (the locale's format, month and day names and digits).
+zarvo::TLineReaderClass DatabaseReaderClass();
 // Opens the viewer alone, modally, with counting and the row-limit link on.
 void ViewFileAlone(const QString& fileName);
 
