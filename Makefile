@@ -3,6 +3,7 @@
 #              (SANITIZE=1: ASan + UBSan in build-san/)
 # make bench - benchmarks against prips / shuf, libmaxminddb, dig -f / dnsperf (bench/run.sh)
 # make fuzz  - long fuzzing sessions with libFuzzer (clang 14)
+# make package - the Debian package zarvo_VERSION_ARCH.deb in this folder (cpack, from build/)
 
 SANITIZE ?= 0
 WERROR ?= 1
@@ -16,7 +17,7 @@ BUILD ?= build
 CMAKE_FLAGS += -DCMAKE_BUILD_TYPE=RelWithDebInfo
 endif
 
-.PHONY: all deps configure build test run bench fuzz clean
+.PHONY: all deps configure build test run bench fuzz package clean
 
 all: build
 
@@ -44,6 +45,17 @@ bench:
 fuzz:
 	@scripts/deps.sh build fuzz
 	@fuzz/run.sh $(FUZZ_SECONDS)
+
+ifeq ($(SANITIZE),1)
+package:
+	@echo "make package builds the release tree; leave SANITIZE unset" >&2; exit 2
+else
+package: build
+	@scripts/deps.sh package
+	@rm -f $(BUILD)/package/*.deb
+	@cpack --config $(BUILD)/CPackConfig.cmake -B $(BUILD)/package >/dev/null
+	@for f in $(BUILD)/package/*.deb; do cp "$$f" . && ls -l "$${f##*/}"; done
+endif
 
 clean:
 	rm -rf build build-san build-fuzz

@@ -1,20 +1,26 @@
 #include "app/Unit1.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDate>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QLocale>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QScreen>
 #include <QSplitter>
+#include <QStyleOptionFocusRect>
 #include <QSysInfo>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -23,19 +29,17 @@
 #include <QUrl>
 #include <QUrlQuery>
 #include <QVBoxLayout>
-#include <QFileInfo>
-#include <QLocale>
 #include <algorithm>
 #include <climits>
 #include <filesystem>
 
 #include "mmdb/uMMDBLineReader.h"
 #include "mmdb/uMMDBReader.h"
-#include "support/ListFile.h"
-#include "viewer/qt/ViewCSVFileUnit.h"
-#include "support/ZarvoRandom.h"
 #include "options/ZarvoSettings.h"
+#include "support/ListFile.h"
+#include "support/ZarvoRandom.h"
 #include "support/ZarvoText.h"
+#include "viewer/qt/ViewCSVFileUnit.h"
 
 using namespace zarvo;
 using namespace zarvo::qt;
@@ -76,11 +80,6 @@ QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
 
-// The database as the viewer's line source, its dates in the locale's short form.
-TLineReaderClass DatabaseReaderClass() {
-    return TMMDBMetaReader::ReaderClass(QLocale().dateFormat(QLocale::ShortFormat).toStdString());
-}
-
 // Whether the file's last 128 KiB hold the database's metadata marker. Only a
 // regular file is opened: opening a FIFO would wait for a writer.
 bool HasDatabaseMarker(const QString& fileName) {
@@ -97,6 +96,22 @@ bool HasDatabaseMarker(const QString& fileName) {
 }
 
 } // namespace
+
+TLineReaderClass DatabaseReaderClass() {
+    const QLocale locale;
+    TDateTexts texts;
+    for (int m = 1; m <= 12; ++m) {
+        texts.ShortMonths[size_t(m - 1)] = Std(locale.monthName(m, QLocale::ShortFormat));
+        texts.LongMonths[size_t(m - 1)] = Std(locale.monthName(m, QLocale::LongFormat));
+    }
+    // Qt counts the days from Monday (1) to Sunday (7).
+    for (int d = 1; d <= 7; ++d) {
+        texts.ShortDays[size_t(d % 7)] = Std(locale.dayName(d, QLocale::ShortFormat));
+        texts.LongDays[size_t(d % 7)] = Std(locale.dayName(d, QLocale::LongFormat));
+    }
+    for (int k = 0; k <= 9; ++k) texts.Digits[size_t(k)] = Std(locale.toString(k));
+    return TMMDBMetaReader::ReaderClass(Std(locale.dateFormat(QLocale::ShortFormat)), texts);
+}
 
 TStandaloneView StandaloneViewOf(const QString& fileName) {
     const QString suffix = QFileInfo(fileName).suffix();
@@ -129,6 +144,13 @@ void ViewFileAlone(const QString& fileName) {
                                v.Database ? DatabaseReaderClass() : TLineReaderClass(), v.Filter, true, true);
 }
 
+void InitApplication() {
+    QApplication::setApplicationName(QStringLiteral("zarvo"));
+    QApplication::setApplicationDisplayName(TForm1::Caption());
+    QApplication::setApplicationVersion(QStringLiteral(ZARVO_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("zarvo"));
+}
+
 // ---------------------------------------------------------------- the worker
 
 TZarvoThread::TZarvoThread(TForm1& form) : FForm(form) {
@@ -145,10 +167,8 @@ TZarvoThread::~TZarvoThread() {
 TForm1::TForm1(QWidget* parent) : TVForm(parent) {
     BuildControls();
 
-    // Caption from the build's four-part version.
-    const QString version = QStringLiteral(ZARVO_VERSION);
-    fAppVer = ShortVersion(version);
-    setWindowTitle(MakeCaption(QString::fromLatin1(kApplicationTitle), version, BuildArch()));
+    fAppVer = ShortVersion(QStringLiteral(ZARVO_VERSION));
+    setWindowTitle(Caption());
 
     FProgress = std::make_unique<TProgress>();
     FProgress->SetUpdatePeriod(1000);
@@ -202,6 +222,11 @@ QString TForm1::MakeCaption(const QString& title, const QString& version, const 
     if (build.isEmpty()) build = QStringLiteral("0");
     return title + QLatin1Char(' ') + ShortVersion(version) + QStringLiteral(" [") + arch +
            QStringLiteral("] (build ") + build + QLatin1Char(')');
+}
+
+QString TForm1::Caption() {
+    // From the build's four-part version.
+    return MakeCaption(QString::fromLatin1(kApplicationTitle), QStringLiteral(ZARVO_VERSION), BuildArch());
 }
 
 QString TForm1::FormatYearNotice(const QString& notice, int year) {
@@ -320,6 +345,59 @@ void TForm1::SettingsDeleteButtonClick() {
 // ---------------------------------------------------------------- controls
 
 namespace {
+
+// A caption that can change, such as a count. The label announces its new text
+// itself; the edit it names is told that its name changed with it.
+void SetCaption(QLabel* label, const QString& text) {
+    if (label->text() == text) return;
+    label->setText(text);
+    QWidget* buddy = label->buddy();
+    if (!buddy) return;
+    if (qobject_cast<QAbstractItemView*>(buddy)) buddy->setAccessibleName(text); // reads no buddy
+    QAccessibleEvent event(buddy, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&event);
+}
+
+// The keyboard's focus mark over a control that shows none of its own (a read-only
+// text, an empty list): the style's focus frame, drawn over the whole control while
+// it has the focus.
+class TFocusMark : public QWidget {
+public:
+    explicit TFocusMark(QWidget* target) : QWidget(target) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+        hide();
+        target->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::FocusIn:
+            setGeometry(parentWidget()->rect());
+            raise();
+            show();
+            break;
+        case QEvent::FocusOut:
+            hide();
+            break;
+        case QEvent::Resize:
+            setGeometry(parentWidget()->rect());
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+    void paintEvent(QPaintEvent* /*event*/) override {
+        QStyleOptionFocusRect option;
+        option.initFrom(this);
+        option.state |= QStyle::State_HasFocus | QStyle::State_KeyboardFocusChange;
+        option.backgroundColor = palette().color(QPalette::Base);
+        QPainter painter(this);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+    }
+};
 
 template <class W> W* Named(W* w, const char* name) {
     w->setObjectName(QString::fromLatin1(name));
@@ -440,7 +518,11 @@ void TForm1::BuildControls() {
                          {QStringLiteral("Whitespace"), QStringLiteral("Tab"), QStringLiteral("Comma"),
                           QStringLiteral("Semicolon"), QStringLiteral("Custom")});
     Edit8 = edit(left, "Edit8", QStringLiteral("|"));
-    Edit8->setMaximumWidth(40);
+    // Below the list, the column's width; its room is kept while hidden, so that
+    // choosing "Custom" moves nothing.
+    QSizePolicy customPolicy = Edit8->sizePolicy();
+    customPolicy.setRetainSizeWhenHidden(true);
+    Edit8->setSizePolicy(customPolicy);
     Edit8->setVisible(false);
     nameGrid->addWidget(Label11, 0, 0);
     nameGrid->addWidget(ComboBox1, 0, 1);
@@ -452,7 +534,7 @@ void TForm1::BuildControls() {
     nameGrid->addWidget(Edit7, 3, 1);
     nameGrid->addWidget(Label21, 4, 0);
     nameGrid->addWidget(ComboBox5, 4, 1);
-    nameGrid->addWidget(Edit8, 4, 2);
+    nameGrid->addWidget(Edit8, 5, 1);
     nameGrid->setColumnStretch(1, 1);
     in->addLayout(nameGrid);
 
@@ -504,7 +586,12 @@ void TForm1::BuildControls() {
     TotalProgressBar->setRange(0, 100);
     TotalProgressBar->setValue(0);
     TotalProgressBar->setTextVisible(false);
-    ProgressLabel = label(left, "ProgressLabel", QStringLiteral("0 %"));
+    ProgressLabel = label(left, "ProgressLabel", QStringLiteral("100 %"));
+    // Room for the widest figure from the start: the label is painted at the end of a
+    // run before the layout has had a turn, so a narrower one would clip its "%".
+    ProgressLabel->setMinimumWidth(ProgressLabel->sizeHint().width());
+    ProgressLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    ProgressLabel->setText(QStringLiteral("0 %"));
     auto* barRow = new QHBoxLayout;
     barRow->addWidget(TotalProgressBar, 1);
     barRow->addWidget(ProgressLabel);
@@ -539,6 +626,8 @@ void TForm1::BuildControls() {
     setRow->addWidget(SettingsLoadButton);
     setRow->addWidget(SettingsDeleteButton);
     mid->addLayout(setRow);
+    // The column keeps its width, but no less than its rows need (the three buttons).
+    midBox->setMaximumWidth(std::max(midBox->maximumWidth(), mid->minimumSize().width()));
     GroupBox1->setMaximumWidth(230);
     for (QWidget* w : {static_cast<QWidget*>(Edit9), static_cast<QWidget*>(SettingsListBox)})
         w->setMinimumWidth(150);
@@ -547,7 +636,7 @@ void TForm1::BuildControls() {
     auto* out = new QVBoxLayout;
     leftRow->addLayout(out, 1);
     Label2 = label(left, "Label2", QStringLiteral("IPs (0):"));
-    Memo2 = Named(new TLinesView(left), "Memo2");
+    Memo2 = Named(new TLinesEdit(left), "Memo2");
     Memo2->setMinimumWidth(150);
     out->addWidget(Label2);
     out->addWidget(Memo2, 1);
@@ -637,7 +726,6 @@ void TForm1::BuildControls() {
     r->addWidget(Label15);
     r->addWidget(Label22);
     r->addWidget(Button12, 0, Qt::AlignHCenter);
-    right->setMinimumWidth(220);
 
     // Dialogs.
     SaveDialog1.Save = true;
@@ -651,9 +739,10 @@ void TForm1::BuildControls() {
     WriteOptions(TZarvoOptions{});
 
     // Event bindings.
-    connect(Memo2, &TLinesView::Changed, this, &TForm1::UpdateIPCountLabel);
+    connect(Memo2, &TLinesEdit::Changed, this, &TForm1::UpdateIPCountLabel);
     connect(CheckBox3, &QCheckBox::toggled, this, &TForm1::UpdateIPCountLabel);
-    connect(ComboBox5, &QComboBox::currentIndexChanged, this, [this](int i) { Edit8->setVisible(i == ndCustom); });
+    connect(ComboBox5, &QComboBox::currentIndexChanged, this,
+            [this](int i) { Edit8->setVisible(i == ndCustom); });
     connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
     connect(Button10, &QPushButton::clicked, this, &TForm1::Button10Click);
     connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
@@ -681,6 +770,10 @@ void TForm1::BuildControls() {
     connect(FDNSTimer, &QTimer::timeout, this, &TForm1::TakeDNSResults);
 
     SetAccessibleNames();
+    // (The output pane draws its own.)
+    for (QWidget* w : {static_cast<QWidget*>(Memo7), static_cast<QWidget*>(Memo8),
+                       static_cast<QWidget*>(SettingsListBox)})
+        new TFocusMark(w);
 
     // Centred on the screen.
     if (QScreen* screen = this->screen()) {
@@ -690,27 +783,31 @@ void TForm1::BuildControls() {
 }
 
 void TForm1::SetAccessibleNames() {
-    // An edit or list reads its label; every other control without a caption reads its name.
+    // Labels and buttons are read by their current captions, which Qt derives; so
+    // are the edits their labels govern (through the buddy, live). An edit governed
+    // by a check box or radio button takes that control's fixed caption.
     const std::pair<TLabelEx*, QWidget*> buddies[] = {
-        {Label1, Memo1},  {Label8, Memo7},      {Label11, ComboBox1}, {Label13, Edit5},     {Label16, Edit6},
-        {Label17, Edit7}, {Label21, ComboBox5}, {Label3, Edit9},      {Label18, ComboBox2}, {Label6, Memo5},
-        {Label4, Memo3},  {Label19, ComboBox3}, {Label5, Memo4},      {Label20, ComboBox4}};
-    for (const auto& [label, control] : buddies) {
-        label->setBuddy(control);
-        control->setAccessibleName(label->text());
-    }
-    for (QWidget* w : findChildren<QWidget*>()) {
-        if (w->objectName().isEmpty() || !w->accessibleName().isEmpty()) continue;
-        QString name;
-        if (auto* b = qobject_cast<QAbstractButton*>(w))
-            name = b->text().remove(QLatin1Char('&'));
-        else if (auto* l = qobject_cast<QLabel*>(w))
-            name = l->text();
-        else if (auto* g = qobject_cast<QGroupBox*>(w))
-            name = g->title();
-        if (name.isEmpty()) name = w->objectName();
-        w->setAccessibleName(name);
-    }
+        {Label1, Memo1},      {Label8, Memo7},      {Label11, ComboBox1}, {Label13, Edit5},
+        {Label16, Edit6},     {Label17, Edit7},     {Label21, ComboBox5}, {Label3, Edit9},
+        {Label2, Memo2},      {Label18, ComboBox2}, {Label6, Memo5},      {Label4, Memo3},
+        {Label19, ComboBox3}, {Label5, Memo4},      {Label20, ComboBox4}, {Label24, SettingsListBox}};
+    for (const auto& [label, control] : buddies) label->setBuddy(control);
+    const std::pair<QAbstractButton*, QWidget*> governed[] = {{RadioButton2, Edit1},
+                                                              {RadioButton3, Edit2},
+                                                              {CheckBox2, Edit3},
+                                                              {CheckBox3, Edit4},
+                                                              {CheckBox4, Memo6}};
+    for (const auto& [button, control] : governed) control->setAccessibleName(button->text());
+    Edit8->setAccessibleName(QStringLiteral("Custom Delimiter:"));
+    Memo8->setAccessibleName(QStringLiteral("Google Public DNS Servers:"));
+    SettingsNameEdit->setAccessibleName(QStringLiteral("Settings Name:"));
+    SettingsNameEdit->setAccessibleDescription(Label24->text());
+    TotalProgressBar->setAccessibleName(QStringLiteral("Progress"));
+    ProgressBar1->setAccessibleName(QStringLiteral("DNS Lookup Progress"));
+    // A list view does not read its buddy: it is named after its label here and at
+    // each change of the label (see SetCaption).
+    for (const auto& [label, control] : buddies)
+        if (qobject_cast<QAbstractItemView*>(control)) control->setAccessibleName(label->text());
 }
 
 // ---------------------------------------------------------------- options
@@ -766,7 +863,10 @@ void TForm1::WriteOptions(const TZarvoOptions& o) {
     setIndex(ComboBox5, o.NameDelimiter);
     Edit8->setVisible(ComboBox5->currentIndex() == ndCustom);
     Edit8->setText(Q(o.NameCustomDelimiter));
-    (o.Mode == gcTotalCount ? RadioButton2 : o.Mode == gcForEach ? RadioButton3 : RadioButton1)->setChecked(true);
+    (o.Mode == gcTotalCount ? RadioButton2
+     : o.Mode == gcForEach  ? RadioButton3
+                            : RadioButton1)
+        ->setChecked(true);
     Edit1->setText(Q(o.TotalCount));
     Edit2->setText(Q(o.EachCount));
     CheckBox1->setChecked(o.Random);
@@ -796,8 +896,18 @@ bool TForm1::ApplyOptionsToEngine() {
 // ---------------------------------------------------------------- the run
 
 void TForm1::SetRunningButtons(bool running) {
+    QWidget* before = focusWidget();
     StartButton->setEnabled(!running);
     BreakButton->setEnabled(running);
+    if (running) {
+        // Disabling the focused button moved the keyboard on (to the next control).
+        FRunFocus = before != focusWidget() ? before : nullptr;
+        FRunFocusMovedTo = focusWidget();
+    } else if (FRunFocus && FRunFocus->isEnabled() && (!before || before == FRunFocusMovedTo)) {
+        // Back to where the run was started from, unless the user went elsewhere.
+        FRunFocus->setFocus(Qt::OtherFocusReason);
+        FRunFocus = nullptr;
+    }
 }
 
 void TForm1::ProgressBeforeStart(bool& allow, bool& /*clearLog*/) {
@@ -806,7 +916,7 @@ void TForm1::ProgressBeforeStart(bool& allow, bool& /*clearLog*/) {
     SaveSettings();
     SetRunningButtons(true);
     if (!CheckBox5->isChecked()) Memo2->Clear();
-    FUtils->FIPList = Memo2->Lines();
+    FUtils->FIPList = Memo2->Snapshot().ToStringList();
 }
 
 void TForm1::OnStartProcess() {
@@ -874,26 +984,19 @@ void TForm1::ProgressAfterStop() {
 
 void TForm1::UpdateIPCountLabel() {
     const QString n = QString::number(Memo2->LineCount());
-    Label2->setText(CheckBox3->isChecked() ? QStringLiteral("Name IPs (") + n + QStringLiteral("):")
-                                           : QStringLiteral("IPs (") + n + QStringLiteral("):"));
+    SetCaption(Label2, CheckBox3->isChecked() ? QStringLiteral("Name IPs (") + n + QStringLiteral("):")
+                                              : QStringLiteral("IPs (") + n + QStringLiteral("):"));
 }
 
 // ---------------------------------------------------------------- the pane
 
 void TForm1::Button2Click() {
-    Memo2->Clear();
-    UpdateIPCountLabel();
-}
-
-void TForm1::ShuffleLines(TStringList& lines) {
-    Randomize();
-    lines.Shuffle();
+    Memo2->Clear(); // one undo step, like any other change of the pane
 }
 
 void TForm1::Button10Click() {
-    TStringList lines = Memo2->Lines();
-    ShuffleLines(lines);
-    Memo2->SetLines(std::move(lines));
+    Randomize();
+    Memo2->Buffer().Shuffle();
 }
 
 std::string TForm1::GetListDelimiter(const QComboBox* combo) {
@@ -904,11 +1007,18 @@ void TForm1::SaveListToFile(const TStringList& lines, const QString& fileName, c
     zarvo::SaveListToFile(lines, QFile::encodeName(fileName).toStdString(), delimiter);
 }
 
+void TForm1::SaveLinesToFile(const TLineSnapshot& lines, const QString& fileName,
+                             const std::string& delimiter) {
+    TListFileWriter writer(QFile::encodeName(fileName).toStdString(), delimiter);
+    lines.ForEachLine([&](std::string_view line) { writer.WriteLine(line); });
+    writer.Close();
+}
+
 void TForm1::Button3Click() {
     SaveDialog1.FileName.clear();
     if (!SaveDialog1.Execute(this)) return;
     try {
-        SaveListToFile(Memo2->Lines(), SaveDialog1.FileName, GetListDelimiter(ComboBox2));
+        SaveLinesToFile(Memo2->Snapshot(), SaveDialog1.FileName, GetListDelimiter(ComboBox2));
     } catch (const std::exception& e) {
         ErrorMessage(QString::fromUtf8(e.what()));
     }
@@ -946,15 +1056,6 @@ void AppendLines(QPlainTextEdit* memo, QString lines) {
     cursor.endEditBlock();
 }
 
-// A caption that shows a count. Its accessible name (set when the window was built)
-// follows it, and so does the name of an edit it governs.
-void SetCountCaption(TLabelEx* label, QWidget* buddy, const QString& text) {
-    if (label->text() == text) return;
-    label->setText(text);
-    label->setAccessibleName(text);
-    if (buddy) buddy->setAccessibleName(text);
-}
-
 } // namespace
 
 int TForm1::MemoLineCount(const QPlainTextEdit* memo) {
@@ -965,15 +1066,13 @@ int TForm1::MemoLineCount(const QPlainTextEdit* memo) {
 }
 
 void TForm1::UpdateResolvedCount() {
-    SetCountCaption(Label4, Memo3,
-                    QStringLiteral("Resolved IPs - IP,Domain (") + QString::number(MemoLineCount(Memo3)) +
-                        QStringLiteral("):"));
+    SetCaption(Label4, QStringLiteral("Resolved IPs - IP,Domain (") + QString::number(MemoLineCount(Memo3)) +
+                           QStringLiteral("):"));
 }
 
 void TForm1::UpdateUnresolvedCount() {
-    SetCountCaption(Label5, Memo4,
-                    QStringLiteral("Unresolved IPs (") + QString::number(MemoLineCount(Memo4)) +
-                        QStringLiteral("):"));
+    SetCaption(Label5, QStringLiteral("Unresolved IPs (") + QString::number(MemoLineCount(Memo4)) +
+                           QStringLiteral("):"));
 }
 
 void TForm1::Button5Click() {
@@ -1001,15 +1100,14 @@ void TForm1::ResolveIPList(std::vector<std::string> servers) {
     // the bar stands empty (a range of 0 to 0 would show Qt's busy indicator).
     ProgressBar1->setRange(0, 1);
     ProgressBar1->setValue(0);
-    SetCountCaption(Label7, nullptr, QStringLiteral("0"));
+    SetCaption(Label7, QStringLiteral("0"));
     const std::string customDelimiter =
         ComboBox5->currentIndex() == ndCustom ? Std(Edit8->text()) : std::string();
     const uint64_t serial = ++FDNSSerial;
     // The run's word crosses to this thread as a queued call; one that arrives after
     // the window is gone is dropped with it.
     FDNSRun = std::make_unique<TDnsLookupRun>(
-        TLineSnapshot::FromLines(Memo2->Lines()), customDelimiter, std::move(servers), DNSLookupSettings,
-        [this, serial] {
+        Memo2->Snapshot(), customDelimiter, std::move(servers), DNSLookupSettings, [this, serial] {
             QMetaObject::invokeMethod(
                 this, [this, serial] { DNSResultsWaiting(serial); }, Qt::QueuedConnection);
         });
@@ -1043,7 +1141,7 @@ void TForm1::TakeDNSResults() {
         finished = batch.Finished;
     } while (more && spent.elapsed() < 20);
     ProgressBar1->setValue(int(std::min(FDNSDone, static_cast<size_t>(INT_MAX))));
-    SetCountCaption(Label7, nullptr, QString::number(FDNSDone));
+    SetCaption(Label7, QString::number(FDNSDone));
     if (finished)
         FDNSRun.reset(); // its thread has ended; this only joins it
     else if (more)

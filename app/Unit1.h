@@ -13,12 +13,13 @@
 #include "options/ZarvoOptions.h"
 #include "support/qt/ButtonExUnit.h"
 #include "support/qt/LabelExUnit.h"
-#include "support/qt/LinesViewUnit.h"
+#include "support/qt/LinesEditUnit.h"
 #include "support/qt/ProgressBinding.h"
 #include "support/qt/VFormUnit.h"
 #include "support/qt/VirtualListUnit.h"
 #include "support/uProgress.h"
 #include "support/uStoredSettings.h"
+#include "viewer/uLineReaderWriter.h"
 
 class QCheckBox;
 class QComboBox;
@@ -32,6 +33,11 @@ class QTimer;
 
 inline constexpr char kApplicationTitle[] = "Zarvo";
 
+// The application's names and version, before any window: its display name is the
+// main window's caption, so that the window system shows that caption as it is and
+// appends it to the titles of the other windows.
+void InitApplication();
+
 // How the viewer opens a file of its own ("zarvo --view FILE"): a database by its
 // extension or its metadata marker, a ".txt" file as text, anything else as CSV.
 struct TStandaloneView {
@@ -43,6 +49,9 @@ struct TStandaloneView {
 TStandaloneView StandaloneViewOf(const QString& fileName);
 // The file after "--view" (or in "--view=FILE"); empty when the switch is absent.
 QString ViewArgument(const QStringList& args);
+// The database as the viewer's line source, its dates in the locale's short form
+// (the locale's format, month and day names and digits).
+zarvo::TLineReaderClass DatabaseReaderClass();
 // Opens the viewer alone, modally, with counting and the row-limit link on.
 void ViewFileAlone(const QString& fileName);
 
@@ -70,6 +79,8 @@ public:
 
     // "Zarvo 2.13 [x64] (build 92)" for the version 2.13.0.92.
     static QString MakeCaption(const QString& title, const QString& version, const QString& arch);
+    // This build's caption.
+    static QString Caption();
     // The version cut to major.minor.
     static QString ShortVersion(const QString& version);
     // The notice with "%.2d" replaced by the year's last two digits.
@@ -92,7 +103,9 @@ public:
     // Raises "Cannot create file ..." when the file cannot be written.
     static void SaveListToFile(const zarvo::TStringList& lines, const QString& fileName,
                                const std::string& delimiter);
-    static void ShuffleLines(zarvo::TStringList& lines);
+    // The pane's lines, as Save to file writes them.
+    static void SaveLinesToFile(const zarvo::TLineSnapshot& lines, const QString& fileName,
+                                const std::string& delimiter);
 
     zarvo::TProgress& Progress() { return *FProgress; }
     zarvo::TZarvoUtils& Utils() { return *FUtils; }
@@ -126,7 +139,7 @@ public:
     zarvo::qt::TVirtualListBox* SettingsListBox;
     // Left panel, output column.
     zarvo::qt::TLabelEx *Label2, *Label18;
-    zarvo::qt::TLinesView* Memo2;
+    zarvo::qt::TLinesEdit* Memo2;
     zarvo::qt::TButtonEx *Button2, *Button10, *Button3;
     QComboBox* ComboBox2;
     // Right panel.
@@ -147,6 +160,7 @@ private:
     friend class TZarvoThread;
 
     void BuildControls();
+    // Names each edit, list and pane after the label or button that governs it.
     void SetAccessibleNames();
     void FormShow();
 
@@ -217,4 +231,7 @@ private:
     size_t FDNSDone = 0;
     QTimer* FDNSTimer = nullptr; // gathers results into batches
     bool FShown = false;
+    // Where the keyboard was when a run disabled the control it was on, and where Qt
+    // moved it; the run's end brings it back if it has not been moved since.
+    QPointer<QWidget> FRunFocus, FRunFocusMovedTo;
 };

@@ -70,7 +70,9 @@ std::vector<TOption> MmdbOptions(TMmdbArgs& a) {
          .ValueName = "F",
          .Kind = TOptionKind::Text,
          .SingleLine = true,
-         .Help = "short date format of build_epoch, runs of d, m and y; default yyyy-mm-dd",
+         .Help = "short date format of build_epoch: d or dd the day, m (or M) or mm the month, yy or yyyy "
+                 "the year, ddd and dddd the weekday's name, mmm and mmmm the month's, 'text' as it is; "
+                 "default yyyy-mm-dd",
          .Examples = {{"--date-format", "dd.mm.yyyy"}},
          .Set = [&a](const TOptionValue& v) { a.DateFormat = v.Text; }},
         {.Short = "-h", .Long = "--help", .Kind = TOptionKind::Help, .Help = "this help"},

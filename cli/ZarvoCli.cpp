@@ -22,6 +22,12 @@ void PrintUsage(std::ostream& os) {
     os << "Usage: zarvo-cli COMMAND [OPTIONS]\n\nCommands:\n";
     for (const TCommand& c : kCommands)
         os << "  " << c.Name << std::string(12 - std::string(c.Name).size(), ' ') << c.Summary << "\n";
+    // Listed as the commands list theirs, so that the manual page and the shell
+    // completion can be held to the same form.
+    os << "\nOptions:\n"
+       << OptionsHelp(
+              {{.Short = "-h", .Long = "--help", .Kind = TOptionKind::Help, .Help = "this help"},
+               {.Long = "--version", .Kind = TOptionKind::Help, .Help = "print the version and exit"}});
     os << "\nRun 'zarvo-cli COMMAND --help' for the options of a command.\n"
        << "Version " << ZARVO_VERSION << "\n";
 }

@@ -1,5 +1,7 @@
 #include "mmdb/uMMDBLineReader.h"
 
+#include <algorithm>
+
 namespace zarvo {
 
 namespace {
@@ -41,9 +43,22 @@ template <class T, class Row> void AddRows(TMMDBReader& reader, TStringList& lin
 
 } // namespace
 
-std::string FormatShortDate(uint64_t epochSeconds, const std::string& format) {
+const TDateTexts& TDateTexts::English() {
+    static const TDateTexts t = {
+        {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"},
+        {"January", "February", "March", "April", "May", "June", "July", "August", "September", "October",
+         "November", "December"},
+        {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"},
+        {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"},
+        {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"},
+    };
+    return t;
+}
+
+std::string FormatShortDate(uint64_t epochSeconds, const std::string& format, const TDateTexts& texts) {
     // Days to civil date (proleptic Gregorian), in 64 bits so no epoch overflows.
-    const int64_t z = static_cast<int64_t>(epochSeconds / 86400) + 719468;
+    const int64_t days = static_cast<int64_t>(epochSeconds / 86400);
+    const int64_t z = days + 719468;
     const int64_t era = z / 146097;
     const int64_t doe = z - era * 146097;
     const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
@@ -52,19 +67,53 @@ std::string FormatShortDate(uint64_t epochSeconds, const std::string& format) {
     const int64_t d = doy - (153 * mp + 2) / 5 + 1;
     const int64_t m = mp < 10 ? mp + 3 : mp - 9;
     const int64_t y = yoe + era * 400 + (m <= 2 ? 1 : 0);
+    const size_t weekday = static_cast<size_t>((days + 4) % 7); // 1970-01-01 was a Thursday
 
     std::string out;
+    // The number in the texts' digits, at least width of them.
+    auto number = [&](int64_t v, size_t width) {
+        const std::string ascii = std::to_string(v);
+        for (size_t k = ascii.size(); k < width; ++k) out += texts.Digits[0];
+        for (const char c : ascii) out += texts.Digits[static_cast<size_t>(c - '0')];
+    };
     for (size_t i = 0; i < format.size();) {
+        if (format[i] == '\'') {
+            // Quoted text up to the next lone quote (or the end); '' is a quote.
+            if (i + 1 < format.size() && format[i + 1] == '\'') {
+                out += '\'';
+                i += 2;
+                continue;
+            }
+            for (++i; i < format.size(); ++i) {
+                if (format[i] != '\'') {
+                    out += format[i];
+                } else if (i + 1 < format.size() && format[i + 1] == '\'') {
+                    out += '\'';
+                    ++i;
+                } else {
+                    ++i;
+                    break;
+                }
+            }
+            continue;
+        }
         const char c = AsciiLower(format[i]);
         size_t run = 1;
         while (i + run < format.size() && AsciiLower(format[i + run]) == c) ++run;
-        if (c == 'd') {
-            out += Format(run >= 2 ? "%02lld" : "%lld", static_cast<long long>(d));
-        } else if (c == 'm') {
-            out += Format(run >= 2 ? "%02lld" : "%lld", static_cast<long long>(m));
+        if (c == 'd' || c == 'm') {
+            run = std::min<size_t>(run, 4);
+            const size_t month = static_cast<size_t>(m - 1);
+            if (run <= 2)
+                number(c == 'd' ? d : m, run);
+            else if (c == 'd')
+                out += run == 3 ? texts.ShortDays[weekday] : texts.LongDays[weekday];
+            else
+                out += run == 3 ? texts.ShortMonths[month] : texts.LongMonths[month];
         } else if (c == 'y') {
-            out += run <= 2 ? Format("%02lld", static_cast<long long>(y % 100))
-                            : Format("%lld", static_cast<long long>(y));
+            if (run <= 2)
+                number(y % 100, 2);
+            else
+                number(y, 4);
         } else {
             out.append(format, i, run);
         }
@@ -74,10 +123,10 @@ std::string FormatShortDate(uint64_t epochSeconds, const std::string& format) {
 }
 
 TMMDBMetaReader::TMMDBMetaReader(const std::string& Filename, int32_t /*BufferSize*/,
-                                 const std::string& shortDateFormat) {
+                                 const std::string& shortDateFormat, const TDateTexts& dateTexts) {
     auto lines = std::make_unique<TStringList>();
     FMMDBReader = std::make_unique<TMMDBReader>(Filename);
-    Build(*lines, shortDateFormat);
+    Build(*lines, shortDateFormat, dateTexts);
     InitLines(lines.release(), true);
 }
 
@@ -85,11 +134,12 @@ TMMDBMetaReader::~TMMDBMetaReader() {
     FMMDBReader.reset();
 }
 
-TLineReaderClass TMMDBMetaReader::ReaderClass(const std::string& shortDateFormat) {
-    return
-        [shortDateFormat](const std::string& filename, int32_t bufferSize) -> std::unique_ptr<TLineReader> {
-            return std::make_unique<TMMDBMetaReader>(filename, bufferSize, shortDateFormat);
-        };
+TLineReaderClass TMMDBMetaReader::ReaderClass(const std::string& shortDateFormat,
+                                              const TDateTexts& dateTexts) {
+    return [shortDateFormat, dateTexts](const std::string& filename,
+                                        int32_t bufferSize) -> std::unique_ptr<TLineReader> {
+        return std::make_unique<TMMDBMetaReader>(filename, bufferSize, shortDateFormat, dateTexts);
+    };
 }
 
 std::string TMMDBMetaReader::RenderCountryRow(const TMMDBIPAddress& start, int32_t prefix,
@@ -116,11 +166,12 @@ std::string TMMDBMetaReader::RenderCityRow(const TMMDBIPAddress& start, int32_t 
                   r.Postal().Code().c_str());
 }
 
-void TMMDBMetaReader::Build(TStringList& lines, const std::string& shortDateFormat) {
+void TMMDBMetaReader::Build(TStringList& lines, const std::string& shortDateFormat,
+                            const TDateTexts& dateTexts) {
     const TMMDBMetadata& m = FMMDBReader->Metadata();
     lines.Add(Format("binary_format_major_version,%d", m.BinaryFormatMajorVersion()));
     lines.Add(Format("binary_format_minor_version,%d", m.BinaryFormatMinorVersion()));
-    lines.Add(Format("build_epoch,%s", FormatShortDate(m.BuildEpoch(), shortDateFormat).c_str()));
+    lines.Add(Format("build_epoch,%s", FormatShortDate(m.BuildEpoch(), shortDateFormat, dateTexts).c_str()));
     lines.Add(Format("database_type,%s", m.DatabaseType().c_str()));
     for (size_t i = 0; i < m.Description().Count(); ++i)
         lines.Add(

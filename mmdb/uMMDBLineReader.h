@@ -2,6 +2,7 @@
 // lines, a header, then one row per IPv4 network, at most 1000 lines in all.
 #pragma once
 
+#include <array>
 #include <memory>
 #include <string>
 
@@ -14,6 +15,15 @@ namespace zarvo {
 // The short date format used when none is given (the window passes its locale's).
 constexpr const char* kMMDBDefaultShortDateFormat = "yyyy-mm-dd";
 
+// The words and digits a date is written with: English and ASCII digits unless a
+// caller gives its locale's.
+struct TDateTexts {
+    std::array<std::string, 12> ShortMonths, LongMonths; // January first
+    std::array<std::string, 7> ShortDays, LongDays;      // Sunday first
+    std::array<std::string, 10> Digits;
+    static const TDateTexts& English();
+};
+
 class TMMDBMetaReader : public TLineReader {
 public:
     static constexpr int kMaxLines = 1000;
@@ -21,13 +31,15 @@ public:
     // Builds every line; fails with the errors of opening and enumerating the
     // database. bufferSize is accepted for the reader-class signature and unused.
     TMMDBMetaReader(const std::string& Filename, int32_t BufferSize,
-                    const std::string& shortDateFormat = kMMDBDefaultShortDateFormat);
+                    const std::string& shortDateFormat = kMMDBDefaultShortDateFormat,
+                    const TDateTexts& dateTexts = TDateTexts::English());
     ~TMMDBMetaReader() override;
 
     const TMMDBReader& MMDBReader() const { return *FMMDBReader; }
 
-    // The reader class for the viewer, with the locale's short date format.
-    static TLineReaderClass ReaderClass(const std::string& shortDateFormat = kMMDBDefaultShortDateFormat);
+    // The reader class for the viewer, with the locale's short date format and words.
+    static TLineReaderClass ReaderClass(const std::string& shortDateFormat = kMMDBDefaultShortDateFormat,
+                                        const TDateTexts& dateTexts = TDateTexts::English());
 
     static std::string RenderCountryRow(const TMMDBIPAddress& start, int32_t prefix,
                                         const TMMDBIPCountryInfo& r);
@@ -35,13 +47,19 @@ public:
                                      const TMMDBIPCountryCityInfoEx& r);
 
 private:
-    void Build(TStringList& lines, const std::string& shortDateFormat);
+    void Build(TStringList& lines, const std::string& shortDateFormat, const TDateTexts& dateTexts);
 
     std::unique_ptr<TMMDBReader> FMMDBReader;
 };
 
 // A date (seconds after 1970-01-01 00:00 UTC, date part only) in a short date
-// format: runs of d, m (or M) and y are day, month and year; other characters stay.
-std::string FormatShortDate(uint64_t epochSeconds, const std::string& format);
+// format, read as Qt reads a locale's (QLocale::dateFormat) and as the command line
+// documents it: d and dd the day, ddd and dddd the weekday's short and long name;
+// M (or m) and MM the month, MMM and MMMM its names; y and yy the year's last two
+// digits, three or more y the whole year. A longer run of d or M is one of four
+// letters, then the rest. Text between single quotes stays as it is, '' is a quote;
+// any other character stays too.
+std::string FormatShortDate(uint64_t epochSeconds, const std::string& format,
+                            const TDateTexts& texts = TDateTexts::English());
 
 } // namespace zarvo

@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "support/TextDecode.h"
+
 namespace zarvo {
 
 namespace {
@@ -394,7 +396,8 @@ int64_t TMMDBDecoder::DecodeValue(const TControl& c, TMMDBKind kind, void* targe
     TByteCursor in = At(c.Payload, kBadPayload);
     switch (c.Type) {
     case 2:
-        static_cast<std::string*>(target)->assign(in.ReadText(n));
+        // Ill-formed UTF-8 becomes U+FFFD here, so no output down the line carries it.
+        AssignUtf8Replacing(*static_cast<std::string*>(target), in.ReadText(n));
         break;
     case 3:
         if (n != 8) throw Exception(kBadDouble);
@@ -500,7 +503,14 @@ int64_t TMMDBDecoder::FillDictionary(TMMDBStringDictionary& dict, int64_t positi
             if (!produced) throw Exception(Format("Unable to handle type:%d", type));
             ConvertError(produced, mkString, nullptr);
         }
-        dict.Add(key, value);
+        if (IsWellFormedUtf8(key) && IsWellFormedUtf8(value)) {
+            dict.Add(key, value);
+        } else {
+            std::string k, v;
+            AssignUtf8Replacing(k, key);
+            AssignUtf8Replacing(v, value);
+            dict.Add(k, v);
+        }
         position = behind;
     }
     return position;
@@ -791,9 +801,13 @@ bool TMMDBReader::Lookup(const TMMDBIPAddress& address, int32_t& prefixLength, T
 
 TMMDBEnumeratorBase::TMMDBEnumeratorBase(TMMDBReader& reader, bool IPv4Only)
     : _reader(reader), byteCount(reader.Metadata().IPVersion() != 6 || IPv4Only ? 4 : 16) {
-    // A sound tree is visited once, aliased subtrees a few times more; a tree whose
-    // branches meet again and again would otherwise keep the walk going for ages.
-    FVisitLimit = 8 * reader.Metadata().NodeCount() + 1024;
+    // A tree whose branches meet again and again (k -> k + 1 on both sides) has
+    // exponentially many paths; most of them lead nowhere, and the walk would go on
+    // for ages without a network to show. The steps are budgeted by what they give:
+    // a sound tree in one pass over its nodes, plus one descent's worth (the address
+    // width) for every network reported, so a tree that shares subtrees (a comb of
+    // pointers to one subtree) walks on as long as its networks keep coming.
+    FVisitBase = 8 * reader.Metadata().NodeCount() + 1024;
     Reset();
 }
 
@@ -801,6 +815,7 @@ void TMMDBEnumeratorBase::Reset() {
     FHaveNode = false;
     nodes.clear();
     FVisited = 0;
+    FVisitLimit = FVisitBase;
     TMMDBNetNode start;
     start.Pointer = _reader.TreeStartNode(byteCount * 8);
     nodes.push_back(start);
@@ -841,6 +856,7 @@ bool TMMDBEnumeratorBase::MoveNext() {
             nodes.push_back(right);
         }
         if (node.Pointer == nodeCount) continue;
+        FVisitLimit += 8 * byteCount;
         SetNetwork(node);
         LoadData(node.Pointer);
         FHaveNode = true;

@@ -368,6 +368,8 @@ protected:
     bool FHaveNode = false;
     TMMDBNetNode node;
     int64_t FVisited = 0;
+    // The node steps allowed so far: FVisitBase, and more with every network reported.
+    int64_t FVisitBase = 0;
     int64_t FVisitLimit = 0;
     TMMDBIPAddress FStart;
     int32_t FPrefix = 0;

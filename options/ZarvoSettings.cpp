@@ -68,13 +68,12 @@ void GetIfPresent(const TVHashedStringList& l, const char* key, std::string& v) 
 }
 
 void GetLines(const TVHashedStringList& l, const std::string& key, std::vector<std::string>& lines) {
-    // A count beyond the list's length cannot be backed by lines; the cap keeps a
-    // garbled count from looking up two billion absent keys.
-    const int64_t n =
-        std::min<int64_t>(StrToIntDef(l.GetValue(key + "N"), -1), static_cast<int64_t>(l.Count()));
+    const int32_t n = StrToIntDef(l.GetValue(key + "N"), -1);
     if (n < 0) return;
     lines.clear();
-    for (int64_t i = 1; i <= n; ++i) {
+    // Only the numbers the file holds are looked up, so a garbled count of two
+    // billion costs nothing and a count beyond the file's length drops no key.
+    for (const uint32_t i : l.NumberedNames(key, static_cast<uint32_t>(n))) {
         std::string v = l.GetValue(key + std::to_string(i));
         if (!v.empty()) lines.push_back(std::move(v));
     }

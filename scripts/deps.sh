@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that a make target needs, only when some are missing.
-# Usage: scripts/deps.sh GROUP...   (groups: build test app bench fuzz)
+# Usage: scripts/deps.sh GROUP...   (groups: build test app package bench fuzz)
 set -euo pipefail
 
 declare -A GROUP=(
-    [build]="cmake ninja-build g++ make ccache"
-    [test]="libgtest-dev libgmock-dev python3 mmdb-bin python3-maxminddb libmaxmind-db-writer-perl dnsmasq"
+    # python3 makes the manual pages and the bash completion (docs/man/mdroff.py).
+    [build]="cmake ninja-build g++ make ccache python3"
+    # dpkg-dev, file and lintian: the package test builds the .deb and checks it.
+    [test]="libgtest-dev libgmock-dev python3 mmdb-bin python3-maxminddb libmaxmind-db-writer-perl dnsmasq dpkg-dev file lintian"
     [app]="qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth"
+    # cpack's DEB generator finds the package's dependencies with dpkg-shlibdeps and file.
+    [package]="dpkg-dev file"
     [bench]="libbenchmark-dev prips hyperfine coreutils npm libmaxminddb-dev time dnsmasq dnsperf bind9-dnsutils bc"
     [fuzz]="clang-14 libclang-rt-14-dev"
 )

@@ -97,7 +97,61 @@ void AppendSanitized(std::string& out, std::string_view s) {
     }
 }
 
+// Length of the maximal subpart at s[i] (at least 1), or 0 when a well-formed
+// sequence starts there. Unicode's table of well-formed sequences: the second byte's
+// range depends on the lead, which keeps out overlongs, surrogates and values
+// beyond U+10FFFF at the first byte that betrays them.
+size_t MaximalSubpartAt(std::string_view s, size_t i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) return 0;
+    size_t need = 0;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        need = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        need = 3;
+        if (c == 0xE0) lo = 0xA0;
+        if (c == 0xED) hi = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        need = 4;
+        if (c == 0xF0) lo = 0x90;
+        if (c == 0xF4) hi = 0x8F;
+    } else {
+        return 1; // never a lead byte
+    }
+    for (size_t k = 1; k < need; ++k) {
+        if (i + k >= s.size()) return k;
+        const unsigned char d = static_cast<unsigned char>(s[i + k]);
+        if (d < lo || d > hi) return k;
+        lo = 0x80, hi = 0xBF;
+    }
+    return 0;
+}
+
 } // namespace
+
+bool IsWellFormedUtf8(std::string_view s) {
+    return WellFormedPrefix(s) == s.size();
+}
+
+void AssignUtf8Replacing(std::string& out, std::string_view s) {
+    size_t good = WellFormedPrefix(s);
+    if (good == s.size()) {
+        out.assign(s);
+        return;
+    }
+    out.clear();
+    for (;;) {
+        out.append(s.substr(0, good));
+        s.remove_prefix(good);
+        if (s.empty()) break;
+        // Both scans accept the same sequences, so s starts ill-formed here; at least
+        // one byte goes, whatever happens.
+        AppendUtf8(out, kReplacement);
+        s.remove_prefix(std::max<size_t>(MaximalSubpartAt(s, 0), 1));
+        good = WellFormedPrefix(s);
+    }
+}
 
 std::string SanitizeUtf8(std::string_view s) {
     std::string out;

@@ -30,6 +30,15 @@ std::string SanitizeUtf8(std::string_view bytes);
 // becomes U+FFFD.
 std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian);
 
+// Whether bytes are well-formed UTF-8 (ASCII is checked eight bytes at a time).
+bool IsWellFormedUtf8(std::string_view bytes);
+// Sets out to bytes as UTF-8 with each maximal subpart of an ill-formed sequence
+// replaced by one U+FFFD, as the Unicode standard recommends and WHATWG decoders
+// do: a lead byte and the continuation bytes it admits, up to the first byte it
+// does not admit, are one U+FFFD, and that byte starts anew ("\xE0\x80\xAF" is
+// three, "\xE2\x82" one). Well-formed bytes are assigned as they are.
+void AssignUtf8Replacing(std::string& out, std::string_view bytes);
+
 // SanitizeUtf8 appending to out (which keeps its memory for the next line).
 void AppendSanitizedUtf8(std::string& out, std::string_view bytes);
 // The bytes at the start of bytes that SanitizeUtf8 turns into one character: a

@@ -590,6 +590,27 @@ std::string TVHashedStringList::GetValue(std::string_view Name) const {
     return line.size() > Name.size() ? std::string(line.substr(Name.size() + 1)) : std::string();
 }
 
+std::vector<uint32_t> TVHashedStringList::NumberedNames(std::string_view Prefix, uint32_t Max) const {
+    std::vector<uint32_t> numbers;
+    const size_t p = Prefix.size();
+    for (size_t l = 0; l < Count(); ++l) {
+        const std::string_view line = (*this)[l];
+        // The prefix, one to ten digits without a leading zero, then "=".
+        if (line.size() < p + 2 || line[p] < '1' || line[p] > '9') continue;
+        const std::string_view head = line.substr(0, p);
+        if (FCaseSensitive ? head != Prefix : !SameText(head, Prefix)) continue;
+        uint64_t k = 0;
+        size_t i = p;
+        for (; i < line.size() && i - p <= 10 && line[i] >= '0' && line[i] <= '9'; ++i)
+            k = k * 10 + static_cast<uint64_t>(line[i] - '0');
+        if (i < line.size() && line[i] == '=' && i - p <= 10 && k <= Max)
+            numbers.push_back(static_cast<uint32_t>(k));
+    }
+    std::sort(numbers.begin(), numbers.end());
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+    return numbers;
+}
+
 void TVHashedStringList::SetValue(std::string_view Name, std::string_view Value) {
     const int32_t i = IndexOfName(Name);
     if (!Value.empty() || FKeepEmptyValues) {

@@ -155,6 +155,11 @@ public:
     // The value of the named line: everything after the "=" that follows the
     // name; empty when absent.
     std::string GetValue(std::string_view Name) const;
+    // The numbers k from 1 to Max for which a line is named Prefix followed by k in
+    // decimal without a leading zero (the name compared as the indexes compare
+    // names), ascending, each once: the keys "Key1".."KeyN" that are there, found in
+    // one pass over the lines however large Max is.
+    std::vector<uint32_t> NumberedNames(std::string_view Prefix, uint32_t Max) const;
     // Replaces the named line in place, or appends "Name=Value" at the end; an
     // empty value deletes the line instead (unless KeepEmptyValues).
     void SetValue(std::string_view Name, std::string_view Value);

@@ -148,10 +148,10 @@ private:
 
 void TStoredSettingsList::LoadFromList(const TVHashedStringList& lst, std::string_view P,
                                        std::string_view T) {
-    // Every set needs its own Name line and every set line its own line, so no
-    // count can usefully exceed the list's length.
-    const int64_t cap = static_cast<int64_t>(lst.Count());
-    const int64_t n = std::min<int64_t>(StrToIntDef(lst.GetValue(std::string(P) + "N"), -1), cap);
+    // Counts are bounds, not promises: the sets and lines below them that the list
+    // holds are read, however far apart their numbers, and only those are visited,
+    // so a garbled count of two billion costs nothing.
+    const int64_t n = StrToIntDef(lst.GetValue(std::string(P) + "N"), -1);
     if (n <= 0) return;
     std::string lineKey(".");
     lineKey += T;
@@ -193,8 +193,8 @@ void TStoredSettingsList::LoadFromList(const TVHashedStringList& lst, std::strin
 
     auto sub = [](auto at) { return at->Place & 0xFFFFFFFFu; };
     TSetNames names(FItems);
-    auto next = lines.begin();
-    for (uint64_t i = 1; i <= static_cast<uint64_t>(n); ++i) {
+    for (auto next = lines.begin(); next != lines.end();) {
+        const uint64_t i = next->Place >> 32;
         auto end = next;
         while (end != lines.end() && (end->Place >> 32) == i) ++end;
         auto g = std::exchange(next, end); // set i's lines: [g, end)
@@ -217,7 +217,7 @@ void TStoredSettingsList::LoadFromList(const TVHashedStringList& lst, std::strin
             set = FItems[pos].get();
         }
         int64_t k = -1;
-        if (g != end && sub(g) == kCountLine) k = std::min<int64_t>(StrToIntDef(take(), -1), cap);
+        if (g != end && sub(g) == kCountLine) k = StrToIntDef(take(), -1);
         while (g != end && static_cast<int64_t>(sub(g) - 1) <= k) {
             const std::string_view value = take();
             if (!value.empty()) set->Settings().Add(value);

@@ -8,6 +8,7 @@
 
 #include "options/uAppFolder.h"
 #include <QCheckBox>
+#include <QClipboard>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -89,7 +90,7 @@ int main(int argc, char* argv[]) {
 
     TPaintWatch watch;
     form.Memo2->viewport()->installEventFilter(&watch);
-    QObject::connect(form.Memo2, &zarvo::qt::TLinesView::Changed, [&] {
+    QObject::connect(form.Memo2, &zarvo::qt::TLinesEdit::Changed, [&] {
         if (form.Memo2->LineCount() > 0) watch.Dirty = true;
     });
     QElapsedTimer clock;
@@ -104,7 +105,7 @@ int main(int argc, char* argv[]) {
     const qint64 shown = clock.elapsed();
     const qint64 stall = beat.Disarm();
     std::printf("lines in pane            %zu (first: %s)\n", form.Memo2->LineCount(),
-                std::string(form.Memo2->Lines()[0]).c_str());
+                std::string(form.Memo2->Buffer().Row(0)).c_str());
     std::printf("press to run end         %lld ms\n", static_cast<long long>(runEnd));
     std::printf("run end to lines shown   %lld ms\n", static_cast<long long>(shown - runEnd));
     std::printf("press to lines shown     %lld ms\n", static_cast<long long>(shown));
@@ -121,10 +122,19 @@ int main(int argc, char* argv[]) {
                 static_cast<long long>(beat.Disarm()));
 
     std::printf("peak RSS after shuffle   %ld MB\n", PeakRssMb());
-    form.Memo2->selectAll();
+    form.Memo2->SelectAll();
     clock.restart();
-    form.Memo2->CopySelection();
+    form.Memo2->Copy();
     std::printf("copy all lines           %lld ms\n", static_cast<long long>(clock.elapsed()));
+    clock.restart();
+    const qsizetype pasted = QGuiApplication::clipboard()->text().size();
+    std::printf("clipboard text made      %lld ms (%lld characters)\n",
+                static_cast<long long>(clock.elapsed()), static_cast<long long>(pasted));
+
+    clock.restart();
+    form.Memo2->Undo();
+    QApplication::processEvents();
+    std::printf("undo the shuffle         %lld ms\n", static_cast<long long>(clock.elapsed()));
 
     clock.restart();
     form.Button2->click();

@@ -16,7 +16,7 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(QString::fromLatin1(kApplicationTitle));
+    InitApplication();
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshot.png");
     // Keep the user's own settings out of it: a throwaway settings folder.
     QTemporaryDir settingsDir;
@@ -25,7 +25,7 @@ int main(int argc, char* argv[]) {
     form.Memo1->setPlainText(
         QStringLiteral("office=192.168.10.0/24\nlab=10.20.0.0/16/24\nfdc7:200d:3e17::/120"));
     form.RadioButton3->setChecked(true);
-    form.Edit2->setText(QStringLiteral("12"));
+    form.Edit2->setText(QStringLiteral("1500"));
     form.CheckBox1->setChecked(true);
     form.CheckBox8->setChecked(true);
     form.CheckBox3->setChecked(true);
@@ -39,6 +39,11 @@ int main(int argc, char* argv[]) {
     QElapsedTimer t;
     t.start();
     while (!form.StartButton->isEnabled() && t.elapsed() < 10000) QApplication::processEvents();
+    // The pane as a user leaves it: a selection over a few rows, the caret at its end.
+    form.activateWindow();
+    form.Memo2->setFocus();
+    form.Memo2->SetCaret({3, 5});
+    form.Memo2->SetCaret({8, 9}, true);
     t.restart();
     while (t.elapsed() < 800) QApplication::processEvents();
     QPixmap shot = form.screen()->grabWindow(0, form.frameGeometry().x(), form.frameGeometry().y(),

@@ -1,12 +1,24 @@
 #include "support/qt/ButtonExUnit.h"
 
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
 namespace zarvo::qt {
 
 TButtonEx::TButtonEx(const QString& text, QWidget* parent) : QPushButton(text, parent) {}
+
+void TButtonEx::keyPressEvent(QKeyEvent* event) {
+    // Outside a dialog QPushButton leaves Return and keypad Enter to the window.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (!event->isAutoRepeat()) click();
+        event->accept();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
+}
 
 void TButtonEx::SetBrowse(QWidget* sourceEdit, TFileDialog* openDialog, TBrowsePathEvent onBrowsePath) {
     SetBrowseSourceEdit(sourceEdit);

@@ -37,6 +37,10 @@ public:
 
     void BrowseClick();
 
+protected:
+    // Enter presses the focused button, as Space does.
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     void MakeBrowseHandler();
 

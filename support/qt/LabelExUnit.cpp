@@ -2,6 +2,9 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
 
 #include "support/qt/VFormUnit.h"
 
@@ -52,6 +55,18 @@ void TLabelEx::Click() {
 void TLabelEx::mouseReleaseEvent(QMouseEvent* event) {
     QLabel::mouseReleaseEvent(event);
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) Click();
+}
+
+void TLabelEx::paintEvent(QPaintEvent* event) {
+    QLabel::paintEvent(event);
+    if (!hasFocus()) return;
+    QStyleOptionFocusRect option;
+    option.initFrom(this);
+    // Only the keyboard reaches a link label, so the mark is always due.
+    option.state |= QStyle::State_HasFocus | QStyle::State_KeyboardFocusChange;
+    option.backgroundColor = palette().color(QPalette::Window);
+    QPainter painter(this);
+    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
 }
 
 void TLabelEx::keyPressEvent(QKeyEvent* event) {

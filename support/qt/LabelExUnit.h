@@ -31,6 +31,8 @@ signals:
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    // A link with the keyboard's focus shows the style's focus frame.
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     QString FLink;

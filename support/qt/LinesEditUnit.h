@@ -7,11 +7,14 @@
 
 #include <QAbstractScrollArea>
 #include <QString>
+#include <memory>
+#include <string_view>
 
 #include "support/LineBuffer.h"
 
 class QAction;
 class QMenu;
+class QTextLayout;
 
 namespace zarvo::qt {
 
@@ -64,6 +67,9 @@ public:
     // The row at the top of the view, for tests and for keeping the place.
     size_t FirstVisibleRow() const;
 
+    // The context menu with its actions' states as they are now; the caller owns it.
+    QMenu* CreateContextMenu(QWidget* parent);
+
 signals:
     // After every change of the text, whoever made it.
     void Changed();
@@ -87,7 +93,43 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
+    enum class TMoveKind {
+        Left,
+        Right,
+        WordLeft,
+        WordRight,
+        Up,
+        Down,
+        PageUp,
+        PageDown,
+        Home,
+        End,
+        DocStart,
+        DocEnd
+    };
     struct TImpl;
+
+    void BufferChanged(const TLineChange& change);
+    void FinishChange(const TLineChange& change);
+    void UpdateHistoryState();
+    // Runs an edit of the widget's own; f returns the new selection (anchor, caret).
+    template <typename F> bool Edit(F f);
+    void ReplaceSelection(std::string_view text, TEditKind kind);
+    TTextRange RestoredSelection(const TTextRange& restored) const;
+    void DeleteChar(bool forward);
+    TTextPos Clamped(TTextPos p) const;
+    int PageRows() const;
+    std::unique_ptr<QTextLayout> Layout(size_t row, bool preedit = false) const;
+    int XOf(TTextPos p) const;
+    size_t ColAt(size_t row, int x) const;
+    TTextPos PosAt(const QPoint& p) const;
+    QRect CaretRect() const;
+    void UpdateScrollBars();
+    void EnsureCaretVisible();
+    TTextPos Moved(TTextPos p, TMoveKind how);
+    void MoveCaret(TMoveKind how, bool select);
+    bool HandleKey(QKeyEvent* event, bool dryRun);
+
     TLineBuffer FBuffer;
     TTextPos FCaret, FAnchor;
     bool FReadOnly = false;

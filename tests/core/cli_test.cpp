@@ -164,6 +164,18 @@ TEST(Cli, HelpDocumentsEveryOptionWithAnExample) {
     EXPECT_EQ(Cli({"--help"}).code, 0);
 }
 
+// The version is the build's (the project version in CMakeLists.txt); the program's
+// help lists --version among its own options.
+TEST(Cli, VersionOfTheBuild) {
+    const CliResult version = Cli({"--version"});
+    EXPECT_EQ(version.code, 0);
+    EXPECT_EQ(version.out, std::string("zarvo-cli ") + ZARVO_VERSION + "\n");
+    EXPECT_EQ(version.err, "");
+    const CliResult help = Cli({"--help"});
+    EXPECT_NE(help.out.find("\n      --version "), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("\n  -h, --help "), std::string::npos) << help.out;
+}
+
 TEST_F(CliFiles, RangeFileAndSavedListBytes) {
     std::ofstream(dir / "ranges.txt") << "10.0.0.0/31\n\xEF\xBB\xBF\n10.0.0.5\n";
     struct Case {

@@ -18,22 +18,41 @@ std::string Code(TCountryColumn& c, const char* address) {
 }
 
 TEST(CountryColumn, CountryAndCityDatabases) {
+    // A code with the byte FF between two letters, in a country and in a city database.
+    std::string illFormed[2];
+    for (int city = 0; city < 2; ++city) {
+        Meta m;
+        m.NodeCount = 1;
+        m.DatabaseType = city ? "Test-City" : "Test-Country";
+        illFormed[city] = WriteTemp(Image(Node(24, DataRecord(m, 0), 1),
+                                          Map(1) + Str("country") + Map(1) + Str("iso_code") +
+                                              Str("A\xFF"
+                                                  "B"),
+                                          m),
+                                    m.DatabaseType + "-ff.mmdb");
+    }
     struct Case {
-        const char* Db;
+        std::string Db;
         const char* Address;
         const char* Code;
     } cases[] = {
-        {"GeoIP2-Country-Test.mmdb", "81.2.69.160", "GB"},
-        {"GeoIP2-Country-Test.mmdb", "2001:218::1", "JP"},
-        {"GeoIP2-Country-Test.mmdb", "1.2.3.4", ""},
-        {"GeoIP2-City-Test.mmdb", "81.2.69.142", "GB"},
-        {"GeoIP2-City-Test.mmdb", "2.125.160.216", "GB"},
-        {"GeoLite2-City-Test.mmdb", "89.160.20.128", "SE"},
-        {"MaxMind-DB-test-ipv4-24.mmdb", "1.1.1.1", ""},
-        {"GeoIP2-Country-Test.mmdb", "::ffff:81.2.69.160", "GB"},
+        {TestDb("GeoIP2-Country-Test.mmdb"), "81.2.69.160", "GB"},
+        {TestDb("GeoIP2-Country-Test.mmdb"), "2001:218::1", "JP"},
+        {TestDb("GeoIP2-Country-Test.mmdb"), "1.2.3.4", ""},
+        {TestDb("GeoIP2-City-Test.mmdb"), "81.2.69.142", "GB"},
+        {TestDb("GeoIP2-City-Test.mmdb"), "2.125.160.216", "GB"},
+        {TestDb("GeoLite2-City-Test.mmdb"), "89.160.20.128", "SE"},
+        {TestDb("MaxMind-DB-test-ipv4-24.mmdb"), "1.1.1.1", ""},
+        {TestDb("GeoIP2-Country-Test.mmdb"), "::ffff:81.2.69.160", "GB"},
+        {illFormed[0], "1.1.1.1",
+         "A\xEF\xBF\xBD"
+         "B"},
+        {illFormed[1], "1.1.1.1",
+         "A\xEF\xBF\xBD"
+         "B"},
     };
     for (const Case& c : cases) {
-        auto col = OpenCountryColumn(TestDb(c.Db));
+        auto col = OpenCountryColumn(c.Db);
         EXPECT_EQ(Code(*col, c.Address), c.Code) << c.Db << " " << c.Address;
     }
 }

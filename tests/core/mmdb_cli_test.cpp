@@ -33,6 +33,75 @@ TEST(MmdbCli, LookupJson) {
               std::string::npos);
 }
 
+// Strict UTF-8: the well-formed sequences of the Unicode standard and nothing else.
+bool StrictUtf8(const std::string& s) {
+    for (size_t i = 0; i < s.size();) {
+        const auto b = [&](size_t k) -> unsigned {
+            return i + k < s.size() ? static_cast<unsigned char>(s[i + k]) : 0u;
+        };
+        const unsigned c = b(0);
+        size_t n = 0;
+        unsigned lo = 0x80, hi = 0xBF;
+        if (c < 0x80)
+            n = 1;
+        else if (c >= 0xC2 && c <= 0xDF)
+            n = 2;
+        else if (c >= 0xE0 && c <= 0xEF)
+            n = 3, lo = c == 0xE0 ? 0xA0u : 0x80u, hi = c == 0xED ? 0x9Fu : 0xBFu;
+        else if (c >= 0xF0 && c <= 0xF4)
+            n = 4, lo = c == 0xF0 ? 0x90u : 0x80u, hi = c == 0xF4 ? 0x8Fu : 0xBFu;
+        else
+            return false;
+        for (size_t k = 1; k < n; ++k) {
+            if (b(k) < (k == 1 ? lo : 0x80u) || b(k) > (k == 1 ? hi : 0xBFu)) return false;
+        }
+        i += n;
+    }
+    return true;
+}
+
+TEST(MmdbCli, LookupJsonIsValidUtf8) {
+    // Every string of the record holds ill-formed bytes; the output reads U+FFFD for them.
+    using namespace mmdbtest;
+    for (const char* type : {"Test-Country", "Test-City"}) {
+        Meta m;
+        m.NodeCount = 1;
+        m.DatabaseType = type;
+        const Bytes rec = Map(3) + Str("country") + Map(2) + Str("iso_code") +
+                          Str("A\xFF"
+                              "B") +
+                          Str("names") + Map(1) + Str("e\xC3") + Str("\xED\xA0\x80") + Str("city") + Map(1) +
+                          Str("names") + Map(1) + Str("en") +
+                          Str("Z\xFC"
+                              "rich") +
+                          Str("subdivisions") + Arr(1) + Map(1) + Str("iso_code") + Str("\xF4\x90");
+        const std::string db =
+            WriteTemp(Image(Node(24, DataRecord(m, 0), 1), rec, m), std::string(type) + "-json.mmdb");
+        const CliRun r = Cli({"lookup", "--json", db, "1.1.1.1"});
+        EXPECT_EQ(r.Code, 0) << r.Err;
+        EXPECT_TRUE(StrictUtf8(r.Out)) << r.Out;
+        EXPECT_NE(r.Out.find("\"iso_code\":\"A\xEF\xBF\xBD"
+                             "B\""),
+                  std::string::npos)
+            << r.Out;
+        EXPECT_NE(r.Out.find("\"e\xEF\xBF\xBD\":\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""), std::string::npos)
+            << r.Out;
+        // Lines without --json and the database's CSV lines.
+        const CliRun lines = Cli({"lookup", db, "1.1.1.1"});
+        EXPECT_EQ(lines.Out, "1.1.1.1\t1\tA\xEF\xBF\xBD"
+                             "B\n");
+        const CliRun csv = Cli({"mmdb", db});
+        EXPECT_TRUE(StrictUtf8(csv.Out)) << csv.Out;
+        EXPECT_NE(csv.Out.find("\n0.0.0.0/1,,0,A\xEF\xBF\xBD"
+                               "B,0,,0"),
+                  std::string::npos)
+            << csv.Out;
+    }
+    EXPECT_TRUE(StrictUtf8("h\xC3\xB4st-\xE2\x82\xAC-\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"));
+    for (const char* bad : {"\xFF", "A\xC3", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80"})
+        EXPECT_FALSE(StrictUtf8(bad)) << bad;
+}
+
 TEST(MmdbCli, MmdbLines) {
     const CliRun r = Cli({"mmdb", "--date-format", "yyyy", TestDb("MaxMind-DB-test-ipv4-24.mmdb")});
     EXPECT_EQ(r.Code, 0);

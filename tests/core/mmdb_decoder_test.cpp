@@ -101,6 +101,13 @@ TEST_P(ScalarTest, DecodesOrFailsWithMessage) {
 
 const std::string kS29(29, 'a'), kS285(285, 'b'), kS65821(65821, 'c');
 
+// n replacement characters.
+std::string Fffd(int n) {
+    std::string s;
+    while (n-- > 0) s += "\xEF\xBF\xBD";
+    return s;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Types, ScalarTest,
     ::testing::Values(
@@ -108,6 +115,23 @@ INSTANTIATE_TEST_SUITE_P(
         ScalarCase{"string29", Bytes("\x5D\x00", 2) + kS29, mkString, kS29, 31, ""},
         ScalarCase{"string285", Bytes("\x5E\x00\x00", 3) + kS285, mkString, kS285, 288, ""},
         ScalarCase{"string65821", Bytes("\x5F\x00\x00\x00", 4) + kS65821, mkString, kS65821, 65825, ""},
+        // Ill-formed UTF-8: each maximal subpart becomes one U+FFFD, the rest stays.
+        ScalarCase{"string FF",
+                   Str("A\xFF"
+                       "B"),
+                   mkString,
+                   std::string("A\xEF\xBF\xBD"
+                               "B"),
+                   4, ""},
+        ScalarCase{"string overlong", Str("\xE0\x80\xAF"), mkString, Fffd(3), 4, ""},
+        ScalarCase{"string surrogate", Str("\xED\xA0\x80"), mkString, Fffd(3), 4, ""},
+        ScalarCase{"string beyond U+10FFFF", Str("\xF4\x90\x80\x80"), mkString, Fffd(4), 5, ""},
+        ScalarCase{"string truncated",
+                   Str("\xF0\x9F\x98"
+                       "x\xE2\x82"),
+                   mkString, Fffd(1) + "x" + Fffd(1), 7, ""},
+        ScalarCase{"string well-formed kept", Str("\xC3\xB4\xE2\x82\xAC\xF0\x9F\x98\x80"), mkString,
+                   std::string("\xC3\xB4\xE2\x82\xAC\xF0\x9F\x98\x80"), 10, ""},
         ScalarCase{"double", Dbl(-1.5), mkDouble, -1.5, 9, ""},
         ScalarCase{"float", Bytes("\x04\x08\x3F\xC0\x00\x00", 6), mkSingle, 1.5f, 6, ""},
         ScalarCase{"bytes", Bytes("\x82\x01\xFF", 3), mkBytes, std::vector<uint8_t>{1, 255}, 3, ""},
@@ -267,6 +291,16 @@ TEST(MMDBDecoder, NamesDictionaryIsRefilledAndRefusesDuplicates) {
     ASSERT_EQ(c.Names().Count(), 1u);
     EXPECT_EQ(c.Names().Key(0), "fr");
     EXPECT_EQ(c.Names().Value(0), "Allemagne");
+
+    // Ill-formed keys and values read with U+FFFD, as every string does.
+    DecodeFixture bad(Map(1) + Str("names") + Map(1) + Str("e\xFF") +
+                      Str("A\xFF"
+                          "B"));
+    bad.Decoder.DecodeInto(c, 0);
+    ASSERT_EQ(c.Names().Count(), 1u);
+    EXPECT_EQ(c.Names().Key(0), "e\xEF\xBF\xBD");
+    EXPECT_EQ(c.Names().Value(0), "A\xEF\xBF\xBD"
+                                  "B");
 
     DecodeFixture dup(Map(1) + Str("names") + Map(2) + Str("en") + Str("a") + Str("en") + Str("b"));
     EXPECT_EQ(ErrorOf([&] { dup.Decoder.DecodeInto(c, 0); }), "Duplicates not allowed");

@@ -2,6 +2,8 @@
 // the line reader included).
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "mmdb/uMMDBInfo.h"
 #include "mmdb/uMMDBLineReader.h"
 #include "mmdb/uMMDBReader.h"
@@ -30,10 +32,11 @@ template <class T = TMMDBIPCountryInfo> std::vector<std::string> Networks(TMMDBR
 }
 
 // A full IPv4 tree of the given depth whose leaves alternate between two records.
-std::vector<uint8_t> FullTree(int depth, Meta m) {
+std::vector<uint8_t> FullTree(int depth, Meta m, const std::string& codeA = "AA",
+                              const std::string& codeB = "BB") {
     const uint32_t inner = (1u << depth) - 1;
     m.NodeCount = inner;
-    const Bytes a = CountryRecord("AA"), b = CountryRecord("BB");
+    const Bytes a = CountryRecord(codeA), b = CountryRecord(codeB);
     Bytes tree;
     for (uint32_t i = 0; i < inner; ++i) {
         if (2 * i + 1 < inner)
@@ -117,22 +120,57 @@ TEST(MMDBEnumeration, RefilledRecordForgetsTheEarlierNetwork) {
     EXPECT_EQ(Networks(r, true), (std::vector<std::string>{"0.0.0.0/1 DE", "128.0.0.0/1 "}));
 }
 
-TEST(MMDBEnumeration, HostileTreesEndInErrors) {
-    // Both records of the root point back at it: deeper than 32 bits.
-    Meta loop;
-    loop.NodeCount = 1;
-    TMMDBReader l(Image(Node(24, 0, 0), "", loop), "loop");
-    auto e = l.EnumerateNetworks<TMMDBIPCountryInfo>(true).GetEnumerator();
-    EXPECT_EQ(ErrorOf([&] { e->MoveNext(); }), "Invalid search tree, bad bit 32");
-    // Node k leads to node k + 1 on both sides and the last to nothing: 2^31 empty
-    // branches. The walk gives up instead of running for hours.
-    Meta dag;
-    dag.NodeCount = 31;
+// Node k leads to node k + 1 on both sides for k < last: a chain whose every node is
+// met by both branches of the one before, 2^(k+1) times in the walk.
+Bytes Chain(uint32_t last) {
     Bytes tree;
-    for (uint32_t k = 0; k < 31; ++k) tree += Node(24, k + 1, k + 1);
-    TMMDBReader d(Image(tree, "", dag), "dag");
-    auto f = d.EnumerateNetworks<TMMDBIPCountryInfo>(true).GetEnumerator();
-    EXPECT_EQ(ErrorOf([&] { f->MoveNext(); }), "Invalid search tree, more than 1272 nodes visited");
+    for (uint32_t k = 0; k < last; ++k) tree += Node(24, k + 1, k + 1);
+    return tree;
+}
+
+TEST(MMDBEnumeration, WalkStepsAreBoundedByTheNetworksReported) {
+    struct Case {
+        const char* what;
+        int64_t nodeCount;
+        // The tree, given the record values of AA and BB.
+        std::function<Bytes(uint32_t aa, uint32_t bb)> tree;
+        size_t networks; // reported before the error, or taken without one
+        const char* error;
+    };
+    const Case cases[] = {
+        {"both records of the root point back at it: deeper than 32 bits", 1,
+         [](uint32_t, uint32_t) { return Node(24, 0, 0); }, 0, "Invalid search tree, bad bit 32"},
+        {"a network on the left, the root again on the right", 1,
+         [](uint32_t aa, uint32_t) { return Node(24, aa, 0); }, 32, "Invalid search tree, bad bit 32"},
+        {"2^31 empty branches: the walk gives up instead of running for hours", 31,
+         [](uint32_t, uint32_t) { return Chain(31); }, 0,
+         "Invalid search tree, more than 1272 nodes visited"},
+        {"a network, then 1023 steps to nothing, again and again", 31,
+         [](uint32_t aa, uint32_t) {
+             return Chain(20) + Node(24, aa, 21) + Chain(30).substr(21 * 6) + Node(24, 31, 31);
+         },
+         2, "Invalid search tree, more than 1336 nodes visited"},
+        // The branches share every node, as in the IPv4 aliases of an IPv6 tree: 2^32
+        // networks, read as long as the reader wants them.
+        {"a comb of pointers to one subtree", 32,
+         [](uint32_t aa, uint32_t bb) { return Chain(31) + Node(24, aa, bb); }, 5000, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Meta m;
+        m.NodeCount = c.nodeCount;
+        const Bytes aa = CountryRecord("AA");
+        TMMDBReader r(Image(c.tree(DataRecord(m, 0), DataRecord(m, static_cast<uint32_t>(aa.size()))),
+                            aa + CountryRecord("BB"), m),
+                      "hostile");
+        auto e = r.EnumerateNetworks<TMMDBIPCountryInfo>(true).GetEnumerator();
+        size_t networks = 0;
+        const std::string error = ErrorOf([&] {
+            while (networks < 5000 && e->MoveNext()) ++networks;
+        });
+        EXPECT_EQ(networks, c.networks);
+        EXPECT_EQ(error, c.error);
+    }
     TMMDBReader broken(TestDb("MaxMind-DB-test-broken-search-tree-24.mmdb"));
     EXPECT_EQ(ErrorOf([&] { Networks(broken, true); }), "Invalid search tree, bad bit 32");
 }
@@ -176,23 +214,29 @@ TEST(LineReader, LinesMode) {
 
 TEST(MMDBMetaReader, CountryDatabaseLines) {
     Meta m;
-    m.Description = {{"en", "English"}, {"de", "Deutsch"}, {"fr", "Francais"}};
+    // A Latin-1 description and a code with the byte FF read with U+FFFD.
+    m.Description = {{"en", "English"}, {"de", "Deutsch"}, {"fr", "Francais"}, {"es", "Espa\xF1ol"}};
     m.Languages = {"en", "de"};
     m.BuildEpoch = 86400 * 365; // 1971-01-01
-    const std::string path = WriteTemp(FullTree(10, m), "full10.mmdb");
+    const std::string path = WriteTemp(FullTree(10, m, "AA",
+                                                "A\xFF"
+                                                "B"),
+                                       "full10.mmdb");
     TMMDBMetaReader r(path, 1024, "dd.mm.yyyy");
     const std::vector<std::string> lines = AllLines(r);
     ASSERT_EQ(lines.size(), 1000u);
-    const std::vector<std::string> head(lines.begin(), lines.begin() + 14);
-    EXPECT_EQ(head, (std::vector<std::string>{
-                        "binary_format_major_version,2", "binary_format_minor_version,0",
-                        "build_epoch,01.01.1971", "database_type,Test", "description.en,English",
-                        "description.de,Deutsch", "description.fr,Francais", "ip_version,4", "language[0],en",
-                        "language[1],de", "node_count,1023", "record_size,24",
-                        "network,continent_code,continent_geoname_id,country_iso_code,country_geoname_id,"
-                        "registered_country_iso_code,registered_country_geoname_id",
-                        "0.0.0.0/10,,0,AA,7,,0"}));
-    EXPECT_EQ(lines[14], "0.64.0.0/10,,0,BB,7,,0");
+    const std::vector<std::string> head(lines.begin(), lines.begin() + 15);
+    EXPECT_EQ(head,
+              (std::vector<std::string>{
+                  "binary_format_major_version,2", "binary_format_minor_version,0", "build_epoch,01.01.1971",
+                  "database_type,Test", "description.en,English", "description.de,Deutsch",
+                  "description.fr,Francais", "description.es,Espa\xEF\xBF\xBDol", "ip_version,4",
+                  "language[0],en", "language[1],de", "node_count,1023", "record_size,24",
+                  "network,continent_code,continent_geoname_id,country_iso_code,country_geoname_id,"
+                  "registered_country_iso_code,registered_country_geoname_id",
+                  "0.0.0.0/10,,0,AA,7,,0"}));
+    EXPECT_EQ(lines[15], "0.64.0.0/10,,0,A\xEF\xBF\xBD"
+                         "B,7,,0");
 }
 
 TEST(MMDBMetaReader, LimitTestedAfterEachRowAndEmptyDatabases) {
@@ -204,6 +248,18 @@ TEST(MMDBMetaReader, LimitTestedAfterEachRowAndEmptyDatabases) {
     ASSERT_EQ(lines.size(), 1009u); // 1007 metadata lines, then the header and one row
     EXPECT_EQ(lines[1007].substr(0, 8), "network,");
     EXPECT_EQ(lines[1008], "0.0.0.0/2,,0,AA,7,,0");
+
+    // A comb of 2^32 networks over 32 nodes: its 1000 lines.
+    Meta comb;
+    comb.NodeCount = 32;
+    const Bytes aa = CountryRecord("AA");
+    const Bytes tree =
+        Chain(31) + Node(24, DataRecord(comb, 0), DataRecord(comb, static_cast<uint32_t>(aa.size())));
+    TMMDBMetaReader c(WriteTemp(Image(tree, aa + CountryRecord("BB"), comb), "comb.mmdb"), 0);
+    const std::vector<std::string> cl = AllLines(c);
+    ASSERT_EQ(cl.size(), 1000u);
+    EXPECT_EQ(cl[8], "0.0.0.0/32,,0,AA,7,,0");
+    EXPECT_EQ(cl[999], "0.0.3.223/32,,0,BB,7,,0");
 
     Meta empty;
     empty.NodeCount = 0;
@@ -253,9 +309,42 @@ TEST(MMDBMetaReader, TestDatabasesAndErrors) {
 }
 
 TEST(MMDBMetaReader, ShortDateFormats) {
-    EXPECT_EQ(FormatShortDate(0, "yyyy-mm-dd"), "1970-01-01");
-    EXPECT_EQ(FormatShortDate(951782400, "d/M/yyyy"), "29/2/2000");
-    EXPECT_EQ(FormatShortDate(951782400 + 86399, "dd.MM.yy"), "29.02.00");
+    // Thursday, 2024-03-07, in Arabic-Indic digits.
+    TDateTexts arabic = TDateTexts::English();
+    for (size_t k = 0; k < 10; ++k) arabic.Digits[k] = "\xD9" + std::string(1, static_cast<char>(0xA0 + k));
+    const uint64_t kMarch7 = 1709769600;
+    struct Case {
+        uint64_t epoch;
+        const char* format;
+        const char* text;
+        const TDateTexts& texts = TDateTexts::English();
+    } cases[] = {
+        // The command line's default and its runs of d, m and y.
+        {0, "yyyy-mm-dd", "1970-01-01"},
+        {951782400, "d/M/yyyy", "29/2/2000"},
+        {951782400 + 86399, "dd.MM.yy", "29.02.00"},
+        {kMarch7, "dd.mm.yyyy", "07.03.2024"},
+        {kMarch7, "y yyy", "24 2024"},
+        // Short formats of Qt's locales: en_US, de_DE, sv_SE, en_GB, C, bg_BG, ko_KR.
+        {kMarch7, "M/d/yy", "3/7/24"},
+        {kMarch7, "dd.MM.yy", "07.03.24"},
+        {kMarch7, "yyyy-MM-dd", "2024-03-07"},
+        {kMarch7, "dd/MM/yyyy", "07/03/2024"},
+        {kMarch7, "d MMM yyyy", "7 Mar 2024"},
+        {kMarch7, "d.MM.yy '\xD0\xB3'.", "7.03.24 \xD0\xB3."},
+        {kMarch7, "yy. M. d.", "24. 3. 7."},
+        // Names, quotes and long runs as Qt reads them.
+        {kMarch7, "dddd, d MMMM yyyy", "Thursday, 7 March 2024"},
+        {0, "ddd MMM", "Thu Jan"},
+        {kMarch7 + 3 * 86400, "ddd", "Sun"},
+        {kMarch7, "ddddd MMMMM", "Thursday7 March3"},
+        {kMarch7, "'d''M' d", "d'M 7"},
+        {kMarch7, "'' d", "' 7"},
+        {kMarch7, "d 'yy", "7 yy"},
+        {kMarch7, "d/M/yyyy", "\xD9\xA7/\xD9\xA3/\xD9\xA2\xD9\xA0\xD9\xA2\xD9\xA4", arabic},
+        {kMarch7, "dd", "\xD9\xA0\xD9\xA7", arabic},
+    };
+    for (const Case& c : cases) EXPECT_EQ(FormatShortDate(c.epoch, c.format, c.texts), c.text) << c.format;
 }
 
 } // namespace

@@ -89,3 +89,22 @@ TEST_F(SettingsCli, ASetWithoutSomeKeysKeepsTheFilesOptions) {
     ASSERT_EQ(Run({"generate", "--settings", file, "--set", "ports"}), 0) << err.str();
     EXPECT_EQ(out.str(), "10.9.0.0:22\n10.9.0.1:22\n");
 }
+
+TEST_F(SettingsCli, CountsBeyondTheFilesLinesReadTheKeysThatAreThere) {
+    // Numbers past the file's length, as a hand-edited file may have them.
+    std::ofstream(file, std::ios::binary)
+        << "IPRangeN=5\r\nIPRange5=10.0.0.1\r\n"
+           "StoredListN=100\r\nStoredList100.Name=late\r\nStoredList100.Count=9\r\n"
+           "StoredList100.Setting8=IPRangeN=40\r\nStoredList100.Setting9=IPRange40=10.7.0.0/31\r\n";
+    struct Case {
+        std::vector<std::string> args;
+        const char* out;
+    } cases[] = {
+        {{"generate", "--settings", file}, "10.0.0.1\n"},
+        {{"generate", "--settings", file, "--set", "late"}, "10.7.0.0\n10.7.0.1\n"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(Run(c.args), 0) << err.str();
+        EXPECT_EQ(out.str(), c.out);
+    }
+}

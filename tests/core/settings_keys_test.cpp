@@ -153,6 +153,21 @@ TEST(SettingsKeys, ReadBackRules) {
         {"a huge count from a garbled file",
          {"DNSN=2147483647", "DNS1=9.9.9.9"},
          [](auto& o, auto&) { EXPECT_EQ(o.DNSServers, (std::vector<std::string>{"9.9.9.9"})); }},
+        {"a count beyond the file's lines reads the keys that are there",
+         {"IPRangeN=5", "IPRange5=10.0.0.1"},
+         [](auto& o, auto&) { EXPECT_EQ(o.IPRanges, (std::vector<std::string>{"10.0.0.1"})); }},
+        {"keys numbered far apart read in order of number, up to the count",
+         {"DNSN=2147483647", "DNS2147483647=4.4.4.4", "DNS1000=3.3.3.3", "dns7=2.2.2.2", "DNS2=1.1.1.1",
+          "DNS02=0.0.0.2", "DNS+3=0.0.0.3", "DNS21474836470=0.0.0.4", "DNS7=5.5.5.5"},
+         [](auto& o, auto&) {
+             EXPECT_EQ(o.DNSServers, (std::vector<std::string>{"1.1.1.1", "5.5.5.5", "3.3.3.3", "4.4.4.4"}));
+         }},
+        {"keys above the count are not read",
+         {"ExcludeN=10", "Exclude11=*.1", "Exclude10=*.0"},
+         [](auto& o, auto&) { EXPECT_EQ(o.ExcludeMasks, (std::vector<std::string>{"*.0"})); }},
+        {"a count beyond 32 bits is not an integer and leaves the ranges",
+         {"IPRangeN=4000000000", "IPRange1=10.0.0.0/8", "IPRange4000000000=10.0.0.1"},
+         [](auto& o, auto& b) { EXPECT_EQ(o.IPRanges, b.IPRanges); }},
         {"keys read only when present",
          {},
          [](auto& o, auto& b) {

@@ -99,6 +99,30 @@ TEST(VHashedStringList, ValuesReadAfterTheNameAndItsEqualsSign) {
     EXPECT_EQ(l.GetValue("Missing"), "");
 }
 
+TEST(VHashedStringList, NumberedNamesAreTheKeysThatAreThere) {
+    using Numbers = std::vector<uint32_t>;
+    const TVHashedStringList l =
+        ListOf({"Key9=a", "key2=b", "Key2=c", "Key=d", "KeyN=9", "Key0=e", "Key07=f", "Key+3=g", "Key4",
+                "Key5x=h", "Key6 =i", "Key4294967295=j", "Key42949672950=k", "Key10=", "Keys1=l", "Ke1=m"});
+    struct Case {
+        uint32_t max;
+        bool caseSensitive;
+        Numbers numbers;
+    } cases[] = {
+        {UINT32_MAX, false, {2, 9, 10, 4294967295u}}, {9, false, {2, 9}}, {8, false, {2}}, {0, false, {}},
+        {UINT32_MAX, true, {2, 9, 10, 4294967295u}},  {9, true, {2, 9}},
+    };
+    for (const Case& c : cases) {
+        TVHashedStringList copy = l;
+        copy.SetCaseSensitive(c.caseSensitive);
+        EXPECT_EQ(copy.NumberedNames("Key", c.max), c.numbers) << c.max << " " << c.caseSensitive;
+    }
+    // Case-sensitive, "key2" is no key of "Key", but "Key2" still is.
+    TVHashedStringList lower = ListOf({"key2=b"});
+    lower.SetCaseSensitive(true);
+    EXPECT_EQ(lower.NumberedNames("Key", 9), Numbers{});
+}
+
 TEST(VHashedStringList, WritingValuesKeepsPositionsAndNeverStoresEmptyValues) {
     TVHashedStringList l = ListOf({"Random=1", "Ports=80", "Mode=2"});
     l.SetValue("Ports", "");

@@ -65,6 +65,53 @@ TEST(TextDecode, Decode) {
     }
 }
 
+TEST(TextDecode, MaximalSubpartsEachBecomeOneReplacement) {
+    struct Case {
+        const char* what;
+        std::string bytes, text;
+    };
+    const std::string f2 = kFffd + kFffd, f3 = f2 + kFffd, f4 = f3 + kFffd;
+    const Case cases[] = {
+        {"empty", "", ""},
+        {"ASCII past the eight-byte steps", "0123456789abcdef-", "0123456789abcdef-"},
+        {"well-formed kept", "h\xC3\xB4st-\xE2\x82\xAC-\xF0\x9F\x98\x80",
+         "h\xC3\xB4st-\xE2\x82\xAC-\xF0\x9F\x98\x80"},
+        {"edges of the ranges",
+         "\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xF0\x90\x80\x80\xF4\x8F\xBF\xBF",
+         "\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"},
+        {"FF between letters",
+         "A\xFF"
+         "B",
+         "A" + kFffd + "B"},
+        {"stray continuation bytes", "\x80\xBFx", f2 + "x"},
+        {"C0 and C1 never lead", "\xC0\xAF\xC1\xBF", f4},
+        {"overlong three bytes", "\xE0\x80\xAF", f3},
+        {"overlong four bytes", "\xF0\x80\x80\xAF", f4},
+        {"encoded surrogate", "\xED\xA0\x80", f3},
+        {"beyond U+10FFFF", "\xF4\x90\x80\x80", f4},
+        {"F5 and above never lead", "\xF5\x80\xFF", f3},
+        {"truncated two of three", "\xE2\x82x", kFffd + "x"},
+        {"truncated three of four at the end", "x\xF0\x9F\x98", "x" + kFffd},
+        {"lead cut by another lead", "\xE2\xC3\xB4", kFffd + "\xC3\xB4"},
+        {"the standard's example",
+         "a\xF1\x80\x80\xE1\x80\xC2"
+         "b\x80"
+         "c\x80\xBF"
+         "d",
+         "a" + f3 + "b" + kFffd + "c" + f2 + "d"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string out = "old";
+        AssignUtf8Replacing(out, c.bytes);
+        EXPECT_EQ(out, c.text);
+        EXPECT_EQ(IsWellFormedUtf8(c.bytes), c.bytes == c.text);
+        // Past the eight-byte steps of the ASCII scan.
+        AssignUtf8Replacing(out, "0123456789" + c.bytes);
+        EXPECT_EQ(out, "0123456789" + c.text);
+    }
+}
+
 TEST(TextDecode, ByteOrderMarks) {
     struct Case {
         std::string bytes;

@@ -1,6 +1,6 @@
 // The small controls and form helpers on their own: message boxes and the
-// non-empty check, file drops, the link label, the input boxes, the output pane's
-// editing and the tracker's Qt binding.
+// non-empty check, file drops, the link label, the input boxes and the tracker's Qt
+// binding (the output pane has tests of its own).
 #include <QCheckBox>
 #include <QClipboard>
 #include <QLineEdit>
@@ -14,7 +14,6 @@
 #include "FakeDialogs.h"
 #include "support/qt/ButtonExUnit.h"
 #include "support/qt/LabelExUnit.h"
-#include "support/qt/LinesViewUnit.h"
 #include "support/qt/MultiInputUnit.h"
 #include "support/qt/ProgressBinding.h"
 #include "support/qt/VFormUnit.h"
@@ -22,20 +21,6 @@
 using namespace zarvo::qt;
 
 namespace {
-
-QStringList Lines(const TLinesView& v) {
-    QStringList out;
-    for (size_t i = 0; i < v.LineCount(); ++i) {
-        const std::string_view l = v.Lines()[i];
-        out << QString::fromUtf8(l.data(), qsizetype(l.size()));
-    }
-    return out;
-}
-
-void SelectRow(TLinesView& view, int row) {
-    const QModelIndex index = view.Model()->index(row);
-    view.selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
-}
 
 // A drag entering the control and dropping there; true when the drag was taken.
 bool DropOn(QWidget* w, const QMimeData& mime) {
@@ -239,59 +224,6 @@ private Q_SLOTS:
         QVERIFY(!TMultiInputBox::OptionsSelectBox(nullptr, "Options", "", options, checked));
         QCOMPARE(checked, 1u);
         QCOMPARE(delimiter, QString("|"));
-    }
-
-    void paneEditing() {
-        TLinesView view;
-        QSignalSpy changed(&view, &TLinesView::Changed);
-        view.SetText("a\nb\nc\nd\n");
-        QCOMPARE(changed.count(), 1);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
-        view.setFocus();
-
-        // Editing one line; a text with a line break becomes two lines.
-        QVERIFY(view.model()->setData(view.Model()->index(1), "B", Qt::EditRole));
-        QCOMPARE(Lines(view), QStringList({"a", "B", "c", "d"}));
-        QVERIFY(view.model()->setData(view.Model()->index(0), "x\ny", Qt::EditRole));
-        QCOMPARE(Lines(view), QStringList({"x", "y", "B", "c", "d"}));
-
-        // Copy two separate blocks, paste them over the last line.
-        view.selectionModel()->select(view.Model()->index(0), QItemSelectionModel::Select);
-        view.selectionModel()->select(view.Model()->index(3), QItemSelectionModel::Select);
-        QTest::keySequence(&view, QKeySequence::Copy);
-        QCOMPARE(QGuiApplication::clipboard()->text(), QString("x\nc\n"));
-        SelectRow(view, 4);
-        QTest::keySequence(&view, QKeySequence::Paste);
-        QCOMPARE(Lines(view), QStringList({"x", "y", "B", "c", "x", "c"}));
-
-        // Cut the first two lines, delete the last, then insert an empty line and type it.
-        view.selectionModel()->select(QItemSelection(view.Model()->index(0), view.Model()->index(1)),
-                                      QItemSelectionModel::ClearAndSelect);
-        QTest::keySequence(&view, QKeySequence::Cut);
-        QCOMPARE(Lines(view), QStringList({"B", "c", "x", "c"}));
-        QCOMPARE(QGuiApplication::clipboard()->text(), QString("x\ny\n"));
-        SelectRow(view, 3);
-        QTest::keyClick(&view, Qt::Key_Delete);
-        QCOMPARE(Lines(view), QStringList({"B", "c", "x"}));
-        SelectRow(view, 0);
-        QTest::keyClick(&view, Qt::Key_Insert);
-        QCOMPARE(Lines(view), QStringList({"B", "", "c", "x"}));
-        QTRY_VERIFY(view.IsEditing());
-        auto* editor = view.findChild<QLineEdit*>();
-        QVERIFY(editor);
-        QTest::keyClicks(editor, "10.0.0.9");
-        QTest::keyClick(editor, Qt::Key_Return);
-        QTRY_COMPARE(Lines(view), QStringList({"B", "10.0.0.9", "c", "x"}));
-
-        // Select all and paste into an emptied pane.
-        QTest::keySequence(&view, QKeySequence::SelectAll);
-        QTest::keySequence(&view, QKeySequence::Copy);
-        view.Clear();
-        QTest::keySequence(&view, QKeySequence::Paste);
-        QCOMPARE(Lines(view), QStringList({"B", "10.0.0.9", "c", "x"}));
-        QCOMPARE(view.Text(), QString("B\n10.0.0.9\nc\nx\n"));
-        QVERIFY(changed.count() >= 8);
     }
 
     void trackerBinding() {

@@ -1,6 +1,7 @@
 // The main window's reverse DNS lookup, driven as a user would, against DNS servers on
 // loopback: dnsmasq with a hosts file, and scripted servers for the turn-taking and
 // the break. No query leaves 127.0.0.1.
+#include <QAccessible>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -25,6 +26,12 @@ using zarvo::test::TDnsmasq;
 using zarvo::test::TScriptedDnsServer;
 
 namespace {
+
+// What the accessibility bus reads as the control's name.
+QString AccessibleName(QWidget* w) {
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+    return a ? a->text(QAccessible::Name) : QString();
+}
 
 // Generous: the machine is shared, and a wait ends as soon as its condition holds.
 constexpr int kWait = 20000;
@@ -119,10 +126,10 @@ private Q_SLOTS:
         QCOMPARE(child<QLabel>("Label7")->text(), QString("8"));
         QCOMPARE(child<QProgressBar>("ProgressBar1")->maximum(), 8);
         QCOMPARE(child<QProgressBar>("ProgressBar1")->value(), 8);
-        // A count caption is what an edit of its list is called.
-        QCOMPARE(memo("Memo3")->accessibleName(), child<QLabel>("Label4")->text());
-        QCOMPARE(child<QLabel>("Label4")->accessibleName(), child<QLabel>("Label4")->text());
-        QCOMPARE(child<QLabel>("Label7")->accessibleName(), QString("8"));
+        // A count caption is read as it stands, and names the edit of its list.
+        QCOMPARE(AccessibleName(memo("Memo3")), child<QLabel>("Label4")->text());
+        QCOMPARE(AccessibleName(child<QLabel>("Label4")), child<QLabel>("Label4")->text());
+        QCOMPARE(AccessibleName(child<QLabel>("Label7")), QString("8"));
         QVERIFY(dialogs->Boxes.empty());
     }
 

@@ -19,6 +19,7 @@
 #include "FakeDialogs.h"
 #include "app/Unit1.h"
 #include "mmdb/uMMDBLineReader.h"
+#include "mmdb/uMMDBReader.h"
 #include "viewer/qt/ListViewExUnit.h"
 #include "viewer/qt/ViewCSVFileUnit.h"
 #include "viewer/qt/WaitDialogUnit.h"
@@ -234,6 +235,28 @@ private Q_SLOTS:
         QCOMPARE(v.Form->RowsLabel->text(), QStringLiteral("0"));
         QVERIFY(!v.Form->Panel4->isVisible());
         QVERIFY(v.Form->GetSelectedLinesText(v.Form->SourceView).isEmpty());
+    }
+
+    // The build date in the locale's short form, exactly as Qt writes it: its format,
+    // its month names (the C locale's "d MMM yyyy"), its quoted text (bg_BG) and its
+    // digits (ar_EG).
+    void databaseDateInTheLocalesShortForm_data() {
+        QTest::addColumn<QString>("locale");
+        for (const char* name : {"C", "en_US", "de_DE", "en_GB", "sv_SE", "bg_BG", "ko_KR", "hu_HU", "ar_EG"})
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+    void databaseDateInTheLocalesShortForm() {
+        QFETCH(QString, locale);
+        QLocale::setDefault(QLocale(locale));
+        const zarvo::TMMDBReader db(kDatabase.toStdString());
+        const QDate date =
+            QDateTime::fromSecsSinceEpoch(static_cast<qint64>(db.Metadata().BuildEpoch()), Qt::UTC).date();
+        const std::unique_ptr<zarvo::TLineReader> r = DatabaseReaderClass()(kDatabase.toStdString(), 0);
+        r->GotoNextLine();
+        r->GotoNextLine();
+        const QString line = QString::fromStdString(r->ReadLine());
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        QCOMPARE(line, QStringLiteral("build_epoch,") + QLocale(locale).toString(date, QLocale::ShortFormat));
     }
 
     void databaseNoHeader() {

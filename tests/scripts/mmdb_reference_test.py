@@ -154,6 +154,68 @@ try:
 except (maxminddb.InvalidDatabaseError, ValueError, ImportError):
     pass
 
+
+# Ill-formed UTF-8 in database strings: the output must decode strictly, each string
+# reading as Python's own decoder with errors="replace" reads it (one U+FFFD per
+# maximal subpart). A full IPv4 tree of depth 6 gives each of 64 networks its own code.
+def ill_formed_db(codes):
+    def ctrl(t, n):
+        return bytes([(t << 5) | n]) if t <= 7 else bytes([n, t - 7])
+
+    def s(b):
+        return ctrl(2, len(b)) + b
+
+    def uint(t, v, n):
+        return ctrl(t, n) + v.to_bytes(n, "big")
+
+    inner = 63
+    data, offsets = b"", []
+    for code in codes:
+        offsets.append(len(data))
+        data += ctrl(7, 1) + s(b"country") + ctrl(7, 1) + s(b"iso_code") + s(code)
+    tree = b""
+    for j in range(inner):
+        kids = [2 * j + 1, 2 * j + 2]
+        if kids[0] >= inner:
+            kids = [inner + 16 + offsets[k - inner] for k in kids]
+        tree += b"".join(k.to_bytes(3, "big") for k in kids)
+    meta = (ctrl(7, 9) + s(b"binary_format_major_version") + uint(5, 2, 1) +
+            s(b"binary_format_minor_version") + uint(5, 0, 1) + s(b"build_epoch") + uint(9, 0, 1) +
+            s(b"database_type") + s(b"Test-Country") + s(b"description") + ctrl(7, 0) +
+            s(b"ip_version") + uint(5, 4, 1) + s(b"languages") + ctrl(11, 0) +
+            s(b"node_count") + uint(6, inner, 1) + s(b"record_size") + uint(5, 24, 1))
+    return tree + bytes(16) + data + b"\xab\xcd\xefMaxMind.com" + meta
+
+
+pieces = [b"A", b"z", b"\xff", b"\x80", b"\xbf", b"\xc0", b"\xc3", b"\xc3\xa9", b"\xe0", b"\xe0\xa0",
+          b"\xe0\x80", b"\xed\xa0", b"\xed\x9f\xbf", b"\xe2\x82", b"\xe2\x82\xac", b"\xf0\x9f",
+          b"\xf0\x9f\x98\x80", b"\xf0\x8f", b"\xf4\x90", b"\xf4\x8f\xbf\xbf", b"\xf5", b"\xfe"]
+codes = [b"A\xffB"] + [b"".join(rng.choice(pieces) for _ in range(rng.randrange(1, 7))) for _ in range(63)]
+ill = os.path.join(os.environ.get("TMPDIR", "/tmp"), f"zarvo-ill-formed-{os.getpid()}.mmdb")
+with open(ill, "wb") as f:
+    f.write(ill_formed_db(codes))
+try:
+    addrs = [str(ipaddress.IPv4Address((k << 26) + 1)) for k in range(64)]
+    p = subprocess.run([CLI, "lookup", "--json", ill] + addrs, capture_output=True)
+    q = subprocess.run([CLI, "mmdb", ill], capture_output=True)
+finally:
+    os.unlink(ill)
+try:
+    lines = p.stdout.decode("utf-8").splitlines()
+    rows = [r.split(",") for r in q.stdout.decode("utf-8").splitlines() if r[:1].isdigit() and "/" in r]
+    if p.returncode != 0 or len(lines) != 64 or len(rows) != 64:
+        failures.append(f"ill-formed strings: rc {p.returncode}, {len(lines)} lines, {len(rows)} rows")
+    for k, (line, row) in enumerate(zip(lines, rows)):
+        want = codes[k].decode("utf-8", "replace")
+        got = json.loads(line)["record"]["country"]["iso_code"]
+        if got != want or row[3] != want:
+            failures.append(f"ill-formed string {codes[k]!r}: json {got!r}, row {row[3]!r}, want {want!r}")
+    if lines and json.loads(lines[0])["record"]["country"]["iso_code"] != "A\ufffdB":
+        failures.append(f"A FF B reads {lines[0]!r}")
+except UnicodeDecodeError as e:
+    failures.append(f"output of ill-formed strings is no UTF-8: {e}")
+print(f"{len(codes)} ill-formed database strings compared with Python's decoder")
+
 print(f"{total} lookups compared: {outcomes.get(True, 0)} found, {outcomes.get(False, 0)} not found, "
       f"{outcomes.get('error', 0)} errors on both sides")
 if outcomes.get(True, 0) < 2000 or outcomes.get(False, 0) < 2000 or not outcomes.get("error"):

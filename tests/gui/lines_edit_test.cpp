@@ -1,0 +1,385 @@
+// The output pane on its own: keys, mouse, the history, the program's changes,
+// read-only mode, copying a million lines and the name assistive tools read.
+#include <QAccessible>
+#include <QClipboard>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QSignalSpy>
+#include <QVBoxLayout>
+#include <QtTest>
+#include <memory>
+
+#include "support/qt/LinesEditUnit.h"
+
+using zarvo::TEditKind;
+using zarvo::TLineSnapshot;
+using zarvo::TStringList;
+using zarvo::TTextPos;
+using zarvo::qt::TLinesEdit;
+
+namespace {
+
+// "=text" types the text; anything else is a key combination such as "Shift+End".
+void Press(QWidget* w, const QStringList& keys) {
+    for (const QString& k : keys) {
+        if (k.startsWith(QLatin1Char('='))) {
+            QTest::keyClicks(w, k.mid(1));
+            continue;
+        }
+        const QKeySequence seq(k);
+        if (seq.count() != 1) qFatal("bad key %s", qPrintable(k));
+        QTest::keyClick(w, seq[0].key(), seq[0].keyboardModifiers());
+    }
+}
+
+QVariant Query(const QWidget* w, Qt::InputMethodQuery q) {
+    return w->inputMethodQuery(q);
+}
+
+QStringList ActionStates(QMenu* menu) {
+    QStringList out;
+    for (QAction* a : menu->actions())
+        out << (a->isSeparator() ? QStringLiteral("-")
+                                 : a->text().remove(QLatin1Char('&')) + (a->isEnabled() ? "+" : "") + " " +
+                                       a->shortcut().toString());
+    return out;
+}
+
+} // namespace
+
+class LinesEditTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<TLinesEdit> edit;
+
+    // A shown, focused pane holding text, with no history.
+    void start(const QString& text) {
+        edit->SetText(text);
+        edit->Buffer().ClearHistory();
+        edit->SetCaret({});
+    }
+
+private Q_SLOTS:
+    void init() {
+        edit = std::make_unique<TLinesEdit>();
+        edit->resize(300, 200);
+        edit->show();
+        QVERIFY(QTest::qWaitForWindowExposed(edit.get()));
+        edit->activateWindow();
+        edit->setFocus();
+        QTRY_VERIFY(edit->hasFocus());
+    }
+    void cleanup() { edit.reset(); }
+
+    void keys_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("keys");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<bool>("canUndo");
+        QTest::addColumn<bool>("canRedo");
+        // clang-format off
+        QTest::newRow("typing") << "" << QStringList{"=abc"} << "abc" << true << false;
+        QTest::newRow("enter splits the line") << "abcd" << QStringList{"Right", "Right", "Return"} << "ab\ncd" << true << false;
+        QTest::newRow("backspace joins lines") << "ab\ncd" << QStringList{"Down", "Backspace"} << "abcd" << true << false;
+        QTest::newRow("delete joins lines") << "ab\ncd" << QStringList{"End", "Delete"} << "abcd" << true << false;
+        QTest::newRow("backspace at the start") << "ab" << QStringList{"Backspace"} << "ab" << false << false;
+        QTest::newRow("delete at the end") << "ab" << QStringList{"Ctrl+End", "Delete"} << "ab" << false << false;
+        QTest::newRow("backspace by characters") << "a\u00FC\u20AC\U0001F600" << QStringList{"End", "Backspace", "Backspace"} << "a\u00FC" << true << false;
+        QTest::newRow("delete by characters") << "\U0001F600b\u00FC" << QStringList{"Delete", "Right", "Delete"} << "b" << true << false;
+        QTest::newRow("home and end stay in the line") << "abc\ndef" << QStringList{"Down", "End", "=X", "Home", "=Y"} << "abc\nYdefX" << true << false;
+        QTest::newRow("ctrl end and ctrl home") << "abc\ndef\n" << QStringList{"Ctrl+End", "=Z", "Ctrl+Home", "=A"} << "Aabc\ndef\nZ" << true << false;
+        QTest::newRow("up and down keep the column") << "abcd\nx\nabcd" << QStringList{"End", "Down", "Down", "=Z"} << "abcd\nx\nabcdZ" << true << false;
+        QTest::newRow("page down") << "ab\ncd\nab" << QStringList{"Right", "PgDown", "=P"} << "ab\ncd\naPb" << true << false;
+        QTest::newRow("page up") << "ab\ncd\nab" << QStringList{"Ctrl+End", "PgUp", "=P"} << "abP\ncd\nab" << true << false;
+        QTest::newRow("word right") << "one two" << QStringList{"Ctrl+Right", "=X"} << "oneX two" << true << false;
+        QTest::newRow("selection in a line typed over") << "hello world" << QStringList{"Right", "Shift+Right", "Shift+Right", "=EY"} << "hEYlo world" << true << false;
+        QTest::newRow("selection across lines typed over") << "ab\ncd\nef" << QStringList{"Right", "Shift+Down", "Shift+Down", "=X"} << "aXf" << true << false;
+        QTest::newRow("shift end then backspace") << "abc\ndef" << QStringList{"Right", "Shift+End", "Backspace"} << "a\ndef" << true << false;
+        QTest::newRow("shift ctrl end then delete") << "abc\ndef" << QStringList{"Right", "Ctrl+Shift+End", "Delete"} << "a" << true << false;
+        QTest::newRow("shift home") << "abc\ndef" << QStringList{"Down", "End", "Shift+Home", "=x"} << "abc\nx" << true << false;
+        QTest::newRow("shift ctrl home") << "abc\ndef" << QStringList{"Down", "Right", "Ctrl+Shift+Home", "Delete"} << "ef" << true << false;
+        QTest::newRow("line break selected and deleted") << "ab\ncd" << QStringList{"Down", "Shift+Left", "Delete"} << "abcd" << true << false;
+        QTest::newRow("left drops the selection") << "abc" << QStringList{"Shift+End", "Left", "=X"} << "Xabc" << true << false;
+        QTest::newRow("select all typed over") << "a\nb\n" << QStringList{"Ctrl+A", "=z"} << "z" << true << false;
+        QTest::newRow("cut and paste a line") << "one\ntwo\n" << QStringList{"Shift+Down", "Ctrl+X", "Ctrl+End", "Ctrl+V"} << "two\none\n" << true << false;
+        QTest::newRow("copy and paste") << "ab" << QStringList{"Shift+End", "Ctrl+C", "End", "Ctrl+V"} << "abab" << true << false;
+        QTest::newRow("paste over a selection") << "12\n34" << QStringList{"Shift+Right", "Ctrl+C", "Down", "Home", "Shift+End", "Ctrl+V"} << "12\n1" << true << false;
+        QTest::newRow("typing undone in one step") << "x" << QStringList{"End", "=abc", "Ctrl+Z"} << "x" << false << true;
+        QTest::newRow("backspaces undone in one step") << "abc" << QStringList{"End", "Backspace", "Backspace", "Ctrl+Z"} << "abc" << false << true;
+        QTest::newRow("enter is a step of its own") << "" << QStringList{"=ab", "Return", "=cd", "Ctrl+Z"} << "ab\n" << true << true;
+        QTest::newRow("undo then redo") << "" << QStringList{"=ab", "Ctrl+Z", "Ctrl+Shift+Z"} << "ab" << true << false;
+        QTest::newRow("redo by ctrl y") << "" << QStringList{"=ab", "Return", "Ctrl+Z", "Ctrl+Z", "Ctrl+Y"} << "ab" << true << true;
+        QTest::newRow("an edit drops the redo") << "" << QStringList{"=a", "Ctrl+Z", "=b"} << "b" << true << false;
+        QTest::newRow("cut undone") << "one\ntwo" << QStringList{"Shift+Down", "Ctrl+X", "Ctrl+Z"} << "one\ntwo" << false << true;
+        QTest::newRow("a moved caret starts a new step") << "" << QStringList{"=ab", "Home", "=x", "Ctrl+Z"} << "ab" << true << true;
+        QTest::newRow("tab is not typed") << "ab" << QStringList{"Tab"} << "ab" << false << false;
+        // clang-format on
+    }
+    void keys() {
+        QFETCH(QString, text);
+        QFETCH(QStringList, keys);
+        QFETCH(QString, expected);
+        QFETCH(bool, canUndo);
+        QFETCH(bool, canRedo);
+        start(text);
+        QSignalSpy undo(edit.get(), &TLinesEdit::UndoAvailable), redo(edit.get(), &TLinesEdit::RedoAvailable);
+        Press(edit.get(), keys);
+        QCOMPARE(edit->Text(), expected);
+        QCOMPARE(edit->Buffer().CanUndo(), canUndo);
+        QCOMPARE(edit->Buffer().CanRedo(), canRedo);
+        if (!undo.isEmpty()) QCOMPARE(undo.last().at(0).toBool(), canUndo);
+        if (!redo.isEmpty()) QCOMPARE(redo.last().at(0).toBool(), canRedo);
+        QCOMPARE(edit->LineCount(), size_t(edit->Buffer().Snapshot().LineCount()));
+    }
+
+    void historySignals() {
+        QSignalSpy undo(edit.get(), &TLinesEdit::UndoAvailable), redo(edit.get(), &TLinesEdit::RedoAvailable);
+        const auto emitted = [&] {
+            QStringList out;
+            for (const auto& a : undo) out << QString("undo %1").arg(a.at(0).toBool());
+            for (const auto& a : redo) out << QString("redo %1").arg(a.at(0).toBool());
+            undo.clear();
+            redo.clear();
+            return out;
+        };
+        Press(edit.get(), {"=ab"});
+        QCOMPARE(emitted(), QStringList({"undo 1"}));
+        Press(edit.get(), {"Ctrl+Z"});
+        QCOMPARE(emitted(), QStringList({"undo 0", "redo 1"}));
+        Press(edit.get(), {"Ctrl+Y"});
+        QCOMPARE(emitted(), QStringList({"undo 1", "redo 0"}));
+        edit->Clear();
+        QCOMPARE(emitted(), QStringList());
+        Press(edit.get(), {"Ctrl+Z", "Ctrl+Z"});
+        QCOMPARE(emitted(), QStringList({"undo 0", "redo 1"}));
+    }
+
+    void caretAfterUndoAndRedo() {
+        start("one\ntwo\nthree");
+        Press(edit.get(), {"Right", "Shift+Right", "Shift+Right", "Ctrl+X"});
+        QCOMPARE(edit->Text(), QString("o\ntwo\nthree"));
+        QCOMPARE(edit->Caret(), (TTextPos{0, 1}));
+        Press(edit.get(), {"Ctrl+Z"});
+        QCOMPARE(edit->SelectedText(), QString("ne"));
+        QCOMPARE(edit->Caret(), (TTextPos{0, 3}));
+        Press(edit.get(), {"Ctrl+Y"});
+        QVERIFY(!edit->HasSelection());
+        QCOMPARE(edit->Caret(), (TTextPos{0, 1}));
+        // Typing stops where the text stops; Changed comes once per edit.
+        QSignalSpy changed(edit.get(), &TLinesEdit::Changed);
+        Press(edit.get(), {"Ctrl+End", "=ab", "Return"});
+        QCOMPARE(changed.count(), 3);
+        QCOMPARE(edit->Caret(), (TTextPos{3, 0}));
+    }
+
+    void programChangesUndoneByKeys() {
+        start("a\nb\n");
+        QSignalSpy changed(edit.get(), &TLinesEdit::Changed);
+        TStringList lines;
+        for (const char* l : {"x", "y", "z"}) lines.Add(l);
+        Press(edit.get(), {"Down", "End"});
+        edit->SetLines(lines);
+        QCOMPARE(edit->Text(), QString("x\ny\nz\n"));
+        QCOMPARE(edit->Caret(), TTextPos{});
+        edit->Clear();
+        QCOMPARE(edit->Text(), QString());
+        QCOMPARE(changed.count(), 2);
+        // Changes made on the buffer itself reach the view.
+        edit->Buffer().Insert({0, 0}, "p\nq\nr\ns\n");
+        QCOMPARE(changed.count(), 3);
+        QCOMPARE(edit->LineCount(), size_t(4));
+        Press(edit.get(), {"Ctrl+End"});
+        edit->Buffer().Shuffle();
+        QVERIFY(edit->Caret() <= edit->Buffer().End());
+        QStringList shuffled = edit->Text().split('\n');
+        shuffled.sort();
+        QCOMPARE(shuffled, QStringList({"", "p", "q", "r", "s"}));
+        // A whole new text puts the caret at its start, a change below the caret leaves
+        // it in place, one that removes its row puts it nearby.
+        edit->Buffer().SetLines(lines);
+        QCOMPARE(edit->Caret(), TTextPos{});
+        Press(edit.get(), {"Right"});
+        edit->Buffer().Insert(edit->Buffer().End(), "m\nn\n");
+        QCOMPARE(edit->Caret(), (TTextPos{0, 1}));
+        Press(edit.get(), {"Ctrl+End"});
+        edit->Buffer().Remove({{1, 0}, edit->Buffer().End()});
+        QCOMPARE(edit->Text(), QString("x\n"));
+        QCOMPARE(edit->Caret(), (TTextPos{1, 0}));
+        QCOMPARE(changed.count(), 7);
+        // Every step is undone from the keyboard, back to the first text.
+        QCOMPARE(edit->Buffer().UndoCount(), size_t(7));
+        while (edit->Buffer().CanUndo()) Press(edit.get(), {"Ctrl+Z"});
+        QCOMPARE(edit->Text(), QString("a\nb\n"));
+        QVERIFY(edit->Caret() <= edit->Buffer().End());
+        Press(edit.get(), {"Ctrl+Shift+Z", "Ctrl+Shift+Z"});
+        QCOMPARE(edit->Text(), QString(""));
+    }
+
+    void readOnlyRefusesChanges() {
+        start("ab\ncd");
+        edit->SetReadOnly(true);
+        QSignalSpy changed(edit.get(), &TLinesEdit::Changed);
+        QGuiApplication::clipboard()->setText("pasted");
+        Press(edit.get(),
+              {"=xy", "Return", "Delete", "End", "Backspace", "Ctrl+V", "Shift+Home", "Ctrl+X", "Ctrl+Z"});
+        QCOMPARE(edit->Text(), QString("ab\ncd"));
+        QVERIFY(changed.isEmpty());
+        // Moving, selecting and copying still work.
+        QCOMPARE(edit->SelectedText(), QString("ab"));
+        Press(edit.get(), {"Ctrl+A", "Ctrl+C"});
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString("ab\ncd"));
+        QVERIFY(!Query(edit.get(), Qt::ImEnabled).toBool());
+        const auto key = [](QKeySequence::StandardKey k) { return " " + QKeySequence(k).toString(); };
+        const auto menuOf = [&](const char* enabled) {
+            const char* names[] = {"Undo", "Redo", "-", "Cut", "Copy", "Paste", "Delete", "-", "Select All"};
+            const QKeySequence::StandardKey keys[] = {
+                QKeySequence::Undo,   QKeySequence::Redo,       QKeySequence::UnknownKey,
+                QKeySequence::Cut,    QKeySequence::Copy,       QKeySequence::Paste,
+                QKeySequence::Delete, QKeySequence::UnknownKey, QKeySequence::SelectAll};
+            QStringList out;
+            for (int i = 0; i < 9; ++i)
+                out << (names[i][0] == '-' ? QString("-")
+                                           : names[i] + QString(enabled[i] == '+' ? "+" : "") + key(keys[i]));
+            return out;
+        };
+        std::unique_ptr<QMenu> menu(edit->CreateContextMenu(nullptr));
+        QCOMPARE(ActionStates(menu.get()), menuOf("  - +  -+"));
+        edit->SetReadOnly(false);
+        Press(edit.get(), {"=z"});
+        QCOMPARE(edit->Text(), QString("z"));
+        menu.reset(edit->CreateContextMenu(nullptr));
+        QCOMPARE(ActionStates(menu.get()), menuOf("+ -  + -+"));
+    }
+
+    void pasteNormalizesLineBreaks() {
+        start("xy");
+        QGuiApplication::clipboard()->setText("a\r\nb\rc\n");
+        Press(edit.get(), {"Right", "Shift+Right", "Ctrl+V"});
+        QCOMPARE(edit->Text(), QString("xa\nb\nc\n"));
+        QCOMPARE(edit->Caret(), (TTextPos{3, 0}));
+        QCOMPARE(edit->Buffer().UndoCount(), size_t(1));
+        Press(edit.get(), {"Ctrl+Z"});
+        QCOMPARE(edit->Text(), QString("xy"));
+    }
+
+    void inputMethodCommitIsTyping() {
+        start("ab");
+        Press(edit.get(), {"End"});
+        QInputMethodEvent compose(QStringLiteral("zh"), {});
+        QApplication::sendEvent(edit.get(), &compose);
+        QCOMPARE(edit->Text(), QString("ab")); // composing changes nothing yet
+        QInputMethodEvent e(QString(), {});
+        e.setCommitString(QString::fromUtf8("\xE4\xB8\xAD\xE6\x96\x87"));
+        QApplication::sendEvent(edit.get(), &e);
+        QCOMPARE(edit->Text(), QString::fromUtf8("ab\xE4\xB8\xAD\xE6\x96\x87"));
+        QCOMPARE(Query(edit.get(), Qt::ImCursorPosition).toInt(), 4);
+        QCOMPARE(Query(edit.get(), Qt::ImSurroundingText).toString(), edit->Text());
+        QVERIFY(Query(edit.get(), Qt::ImCursorRectangle).toRect().height() > 0);
+        Press(edit.get(), {"Ctrl+Z"});
+        QCOMPARE(edit->Text(), QString("ab"));
+    }
+
+    void mouseSelects() {
+        start("one two\nthree\nfour");
+        const int rowH = edit->fontMetrics().lineSpacing();
+        QWidget* vp = edit->viewport();
+        // A click past a row's end puts the caret at its end; shift-click extends.
+        QTest::mouseClick(vp, Qt::LeftButton, {}, QPoint(vp->width() - 5, rowH / 2));
+        QCOMPARE(edit->Caret(), (TTextPos{0, 7}));
+        QTest::mouseClick(vp, Qt::LeftButton, Qt::ShiftModifier, QPoint(vp->width() - 5, rowH + rowH / 2));
+        QCOMPARE(edit->SelectedText(), QString("\nthree"));
+        // A drag from the start of the first row into the third.
+        QTest::mousePress(vp, Qt::LeftButton, {}, QPoint(1, rowH / 2));
+        QMouseEvent move(QEvent::MouseMove, QPointF(vp->width() - 5, 2 * rowH + rowH / 2),
+                         vp->mapToGlobal(QPointF(vp->width() - 5, 2 * rowH + rowH / 2)), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(vp, &move);
+        QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(vp->width() - 5, 2 * rowH + rowH / 2));
+        QCOMPARE(edit->SelectedText(), QString("one two\nthree\nfour"));
+        // A double click selects a word.
+        const int x = 4 + edit->fontMetrics().horizontalAdvance("one t");
+        QTest::mouseDClick(vp, Qt::LeftButton, {}, QPoint(x, rowH / 2));
+        QCOMPARE(edit->SelectedText(), QString("two"));
+        // A drag held below the view scrolls on and selects as it goes.
+        start(QString("row\n").repeated(500));
+        QTest::mousePress(vp, Qt::LeftButton, {}, QPoint(1, rowH / 2));
+        const QPointF below(10, vp->height() + rowH);
+        QMouseEvent out(QEvent::MouseMove, below, vp->mapToGlobal(below), Qt::NoButton, Qt::LeftButton,
+                        Qt::NoModifier);
+        QApplication::sendEvent(vp, &out);
+        QTRY_VERIFY(edit->Caret().Row > size_t(40));
+        QTest::mouseRelease(vp, Qt::LeftButton, {}, below.toPoint());
+        QVERIFY(edit->FirstVisibleRow() > 0);
+        QCOMPARE(edit->Anchor(), TTextPos{});
+    }
+
+    void copyMillionLines() {
+        TStringList lines;
+        std::string expected;
+        for (int i = 0; i < 1000000; ++i) {
+            const std::string l = "10." + std::to_string(i >> 16) + "." + std::to_string((i >> 8) & 255) +
+                                  "." + std::to_string(i & 255);
+            lines.Add(l);
+            expected += l + "\n";
+        }
+        edit->Assign(TLineSnapshot::FromLines(lines));
+        QCOMPARE(edit->LineCount(), size_t(1000000));
+        Press(edit.get(), {"Ctrl+End"});
+        QVERIFY(edit->FirstVisibleRow() > size_t(999000));
+        Press(edit.get(), {"Ctrl+A", "Ctrl+C"});
+        const QString text = QGuiApplication::clipboard()->text();
+        QCOMPARE(text.size(), qsizetype(expected.size()));
+        QVERIFY(text == QString::fromStdString(expected));
+        // Pasted over the selection: one undo step gives the text back.
+        Press(edit.get(), {"Ctrl+A", "Delete", "Ctrl+V"});
+        QCOMPARE(edit->LineCount(), size_t(1000000));
+        Press(edit.get(), {"Ctrl+Z", "Ctrl+Z"});
+        QCOMPARE(edit->LineCount(), size_t(1000000));
+        QCOMPARE(edit->Buffer().Row(999999), std::string_view("10.15.66.63"));
+    }
+
+    void accessibleNameFollowsLabel() {
+        QWidget form;
+        auto* label = new QLabel("Lines (0):", &form);
+        auto* pane = new TLinesEdit(&form);
+        auto* layout = new QVBoxLayout(&form);
+        layout->addWidget(label);
+        layout->addWidget(pane);
+        label->setBuddy(pane);
+        pane->SetText("first\nsecond");
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(pane);
+        QVERIFY(a);
+        QCOMPARE(a->role(), QAccessible::EditableText);
+        QCOMPARE(a->text(QAccessible::Name), QString("Lines (0):"));
+        label->setText("Lines (2):");
+        QCOMPARE(a->text(QAccessible::Name), QString("Lines (2):"));
+        QVERIFY(pane->accessibleName().isEmpty());
+        // The value and the text interface speak of the caret's row.
+        pane->SetCaret({1, 3});
+        QCOMPARE(a->text(QAccessible::Value), QString("second"));
+        QVERIFY(a->textInterface());
+        QCOMPARE(a->textInterface()->cursorPosition(), 3);
+        QCOMPARE(a->textInterface()->characterCount(), 6);
+    }
+
+    void tabMovesFocus() {
+        QWidget form;
+        auto* pane = new TLinesEdit(&form);
+        auto* next = new QLabel("x", &form);
+        next->setFocusPolicy(Qt::StrongFocus);
+        auto* layout = new QVBoxLayout(&form);
+        layout->addWidget(pane);
+        layout->addWidget(next);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        form.activateWindow();
+        pane->setFocus();
+        QTRY_VERIFY(pane->hasFocus());
+        QTest::keyClick(pane, Qt::Key_Tab);
+        QTRY_VERIFY(next->hasFocus());
+        QCOMPARE(pane->Text(), QString());
+    }
+};
+
+QTEST_MAIN(LinesEditTest)
+#include "lines_edit_test.moc"
