@@ -191,6 +191,9 @@ TForm1::TForm1(QWidget* parent) : TVForm(parent) {
     FProgress->AfterStop = [this](TProgress&) { ProgressAfterStop(); };
 
     FUtils = std::make_unique<TZarvoUtils>(FProgress.get());
+    FPaneTimer = new QTimer(this);
+    FPaneTimer->setInterval(TProgressBinding::kTimerInterval);
+    connect(FPaneTimer, &QTimer::timeout, this, &TForm1::ShowPaneTaskProgress);
     FStoredList = std::make_unique<TStoredSettingsList>();
 
     Button11->SetBrowse(Edit9, &MMDBOpenDialog);
@@ -199,14 +202,16 @@ TForm1::TForm1(QWidget* parent) : TVForm(parent) {
 }
 
 TForm1::~TForm1() {
-    // No result of a lookup may reach the window from here on.
+    // No result of a lookup or of a long step on the pane may reach the window from here on.
     EndDNSRun();
+    StopPaneTask();
     SaveSettings();
     // A run still going: it cannot be cut short, so wait for it before the engine goes.
     if (FThread) {
         FProgress->BreakButtonClick();
         FThread.reset();
     }
+    while (FBusyCursors > 0) SetBusyCursor(false);
     FStoredList.reset();
     FProgressBinding.reset();
     FUtils.reset();
@@ -236,6 +241,7 @@ QString TForm1::FormatYearNotice(const QString& notice, int year) {
 
 void TForm1::closeEvent(QCloseEvent* event) {
     EndDNSRun();
+    StopPaneTask();
     TVForm::closeEvent(event);
 }
 
@@ -911,12 +917,23 @@ void TForm1::SetRunningButtons(bool running) {
 }
 
 void TForm1::ProgressBeforeStart(bool& allow, bool& /*clearLog*/) {
-    allow = ApplyOptionsToEngine();
+    allow = !FPaneTask.joinable() && ApplyOptionsToEngine();
     if (!allow) return;
     SaveSettings();
     SetRunningButtons(true);
-    if (!CheckBox5->isChecked()) Memo2->Clear();
-    FUtils->FIPList = Memo2->Snapshot().ToStringList();
+    FRunActive = true;
+    // The pane keeps its lines until the run's are ready: a run that fails or is
+    // refused leaves it as it was. An appending run builds on the lines shown now,
+    // sharing their memory.
+    FRunBase = CheckBox5->isChecked() ? Memo2->Snapshot() : TLineSnapshot();
+    FRunResult.reset();
+    FUtils->FIPList.Clear();
+    FUtils->FMemoryBudget = MemoryBudget;
+    FUtils->FSinkKeptLines = FRunBase.LineCount();
+    FUtils->FSinkKeptBytes = FRunBase.LineCount() ? FRunBase.MemoryBytes() : 0;
+    Memo2->SetReadOnly(true);
+    UpdatePaneButtons();
+    SetBusyCursor(true);
 }
 
 void TForm1::OnStartProcess() {
@@ -924,11 +941,17 @@ void TForm1::OnStartProcess() {
 }
 
 void TForm1::DoProcess(TZarvoThread* thread) {
-    // Runs on the worker. The outcome crosses to the window's thread as values.
+    // Runs on the worker. The engine hands its lines over in chunks, which go
+    // straight into the chunks of the pane's next text; the outcome crosses to the
+    // window's thread as values. A failed run's lines are given back here.
     std::string text;
     bool failed = false, ok = false;
+    std::optional<TLineSnapshot> lines;
     try {
+        TLineSnapshotBuilder builder(FRunBase);
+        FUtils->FLineSink = [&builder](const TStringList& chunk) { builder.AddLines(chunk); };
         ok = FUtils->PerformGenerateIPList(thread, text);
+        if (ok) lines = builder.Finish();
     } catch (const std::exception& e) {
         failed = true;
         text = e.what();
@@ -936,15 +959,20 @@ void TForm1::DoProcess(TZarvoThread* thread) {
         failed = true;
         text.clear();
     }
+    FUtils->FLineSink = nullptr;
     QMetaObject::invokeMethod(
         this,
-        [this, failed, ok, text = std::move(text)]() mutable { ThreadDone(failed, ok, std::move(text)); },
+        [this, failed, ok, text = std::move(text), lines = std::move(lines)]() mutable {
+            ThreadDone(failed, ok, std::move(text), std::move(lines));
+        },
         Qt::QueuedConnection);
 }
 
-void TForm1::ThreadDone(bool failed, bool ok, std::string text) {
+void TForm1::ThreadDone(bool failed, bool ok, std::string text, std::optional<TLineSnapshot> lines) {
     FThread.reset(); // the worker has posted its last word; this only joins it
     FActionResult = std::move(text);
+    FRunBase = TLineSnapshot();
+    if (!failed) FRunResult = std::move(lines);
     const bool terminated = FProgress->Terminated();
     if (failed) {
         ShowFailed();
@@ -978,8 +1006,33 @@ void TForm1::ShowTerminated() {
 }
 
 void TForm1::ProgressAfterStop() {
-    Memo2->SetLines(FUtils->FIPList);
+    // The run's whole list (the kept lines and the new ones) becomes the text as one
+    // undo step; it shares its chunks, so nothing is copied here.
+    if (FRunResult) Memo2->Assign(*FRunResult);
+    FRunResult.reset();
+    FRunActive = false;
+    Memo2->SetReadOnly(false);
     SetRunningButtons(false);
+    UpdatePaneButtons();
+    SetBusyCursor(false);
+}
+
+void TForm1::UpdatePaneButtons() {
+    const bool idle = !FRunActive && !FPaneTask.joinable();
+    for (QWidget* b : {static_cast<QWidget*>(Button2), static_cast<QWidget*>(Button10),
+                       static_cast<QWidget*>(Button3)})
+        b->setEnabled(idle);
+}
+
+void TForm1::SetBusyCursor(bool busy) {
+    // The arrow with a busy sign: the window still answers while a worker works.
+    if (busy) {
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+        ++FBusyCursors;
+    } else if (FBusyCursors > 0) {
+        QApplication::restoreOverrideCursor();
+        --FBusyCursors;
+    }
 }
 
 void TForm1::UpdateIPCountLabel() {
@@ -995,8 +1048,15 @@ void TForm1::Button2Click() {
 }
 
 void TForm1::Button10Click() {
-    Randomize();
-    Memo2->Buffer().Shuffle();
+    if (Memo2->LineCount() < 2) return;
+    const TLineSnapshot base = Memo2->Snapshot();
+    StartPaneTask("Action: Shuffle", true, [this, base](const TLineProgress& progress) -> TPaneFinish {
+        Randomize();
+        const TLineSnapshot shuffled = base.Shuffled(progress);
+        if (shuffled.SameAs(base)) return {};
+        // Read-only meanwhile, the text is still base: one undo step.
+        return [this, base, shuffled] { Memo2->Buffer().Commit(base, shuffled); };
+    });
 }
 
 std::string TForm1::GetListDelimiter(const QComboBox* combo) {
@@ -1007,21 +1067,92 @@ void TForm1::SaveListToFile(const TStringList& lines, const QString& fileName, c
     zarvo::SaveListToFile(lines, QFile::encodeName(fileName).toStdString(), delimiter);
 }
 
-void TForm1::SaveLinesToFile(const TLineSnapshot& lines, const QString& fileName,
-                             const std::string& delimiter) {
-    TListFileWriter writer(QFile::encodeName(fileName).toStdString(), delimiter);
-    lines.ForEachLine([&](std::string_view line) { writer.WriteLine(line); });
-    writer.Close();
-}
-
 void TForm1::Button3Click() {
     SaveDialog1.FileName.clear();
     if (!SaveDialog1.Execute(this)) return;
-    try {
-        SaveLinesToFile(Memo2->Snapshot(), SaveDialog1.FileName, GetListDelimiter(ComboBox2));
-    } catch (const std::exception& e) {
-        ErrorMessage(QString::fromUtf8(e.what()));
+    // The lines as they are now; the pane may go on being edited while they are written.
+    const std::string fileName = QFile::encodeName(SaveDialog1.FileName).toStdString();
+    StartPaneTask("Action: Save to file", false,
+                  [lines = Memo2->Snapshot(), fileName, delimiter = GetListDelimiter(ComboBox2)](
+                      const TLineProgress& progress) -> TPaneFinish {
+                      SaveLinesToFile(lines, fileName, delimiter, progress);
+                      return {};
+                  });
+}
+
+// ---------------------------------------------------------------- long steps on the pane
+
+void TForm1::StartPaneTask(const std::string& status, bool readOnly, TPaneWork work) {
+    FPaneStop = false;
+    FPaneDone = 0;
+    FPaneTotal = 0;
+    FPaneReadOnly = readOnly;
+    if (readOnly) Memo2->SetReadOnly(true);
+    StartButton->setEnabled(false);
+    SetBusyCursor(true);
+    FPaneStatusBefore = FProgress->Status();
+    FProgress->SetStatus(status);
+    FProgress->SetMax(100);
+    FProgress->SetPosition(0);
+    FProgress->Display();
+    const uint64_t serial = ++FPaneSerial;
+    FPaneTask = std::thread([this, serial, work = std::move(work)] {
+        const TLineProgress progress = [this](size_t done, size_t total) {
+            FPaneTotal.store(total, std::memory_order_relaxed);
+            FPaneDone.store(done, std::memory_order_relaxed);
+            return !FPaneStop.load(std::memory_order_relaxed);
+        };
+        TPaneFinish finish;
+        try {
+            finish = work(progress);
+        } catch (const std::bad_alloc&) {
+            finish = [this] { ErrorMessage(QStringLiteral("Not enough memory")); };
+        } catch (const std::exception& e) {
+            finish = [this, message = std::string(e.what())] { ErrorMessage(QString::fromUtf8(message)); };
+        }
+        // Dropped with the window if it is gone; a stopped task's word is known by its number.
+        QMetaObject::invokeMethod(
+            this, [this, serial, finish = std::move(finish)] { PaneTaskDone(serial, finish); },
+            Qt::QueuedConnection);
+    });
+    UpdatePaneButtons();
+    FPaneTimer->start();
+}
+
+void TForm1::ShowPaneTaskProgress() {
+    const size_t total = FPaneTotal.load(std::memory_order_relaxed);
+    if (total == 0) return;
+    FProgress->SetMax(static_cast<int64_t>(total));
+    FProgress->SetPosition(static_cast<int64_t>(FPaneDone.load(std::memory_order_relaxed)));
+    FProgress->Display();
+}
+
+void TForm1::PaneTaskDone(uint64_t serial, const TPaneFinish& finish) {
+    if (serial != FPaneSerial || !FPaneTask.joinable()) return;
+    FPaneTask.join();
+    EndPaneTask(true);
+    if (finish) finish();
+}
+
+void TForm1::StopPaneTask() {
+    if (!FPaneTask.joinable()) return;
+    FPaneStop = true;
+    FPaneTask.join();
+    EndPaneTask(false);
+}
+
+void TForm1::EndPaneTask(bool completed) {
+    FPaneTimer->stop();
+    if (completed) {
+        ShowPaneTaskProgress();
+        FProgress->SetPosition(FProgress->Max());
     }
+    FProgress->SetStatus(FPaneStatusBefore);
+    FProgress->Display();
+    if (FPaneReadOnly) Memo2->SetReadOnly(false);
+    StartButton->setEnabled(true);
+    UpdatePaneButtons();
+    SetBusyCursor(false);
 }
 
 void TForm1::Button4Click() {

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <QPointer>
+#include <atomic>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -103,9 +106,12 @@ public:
     // Raises "Cannot create file ..." when the file cannot be written.
     static void SaveListToFile(const zarvo::TStringList& lines, const QString& fileName,
                                const std::string& delimiter);
-    // The pane's lines, as Save to file writes them.
-    static void SaveLinesToFile(const zarvo::TLineSnapshot& lines, const QString& fileName,
-                                const std::string& delimiter);
+
+    // The most memory a run's lines may take, the pane's lines it appends to
+    // included; a run that passes it is broken off and refused.
+    uint64_t MemoryBudget = zarvo::DefaultMemoryBudget();
+    // Save to file or Shuffle under way on a thread of its own.
+    bool PaneTaskRunning() const { return FPaneTask.joinable(); }
 
     zarvo::TProgress& Progress() { return *FProgress; }
     zarvo::TZarvoUtils& Utils() { return *FUtils; }
@@ -187,11 +193,26 @@ private:
     void OnEndThread();
     void DoProcess(TZarvoThread* thread);
     // On the window's thread: the outcome of the run that just ended.
-    void ThreadDone(bool failed, bool ok, std::string text);
+    void ThreadDone(bool failed, bool ok, std::string text, std::optional<zarvo::TLineSnapshot> lines);
     void ShowResult();
     void ShowFailed();
     void ShowTerminated();
     void ProgressAfterStop();
+    // Clear, Shuffle and Save wait while a run or another of them is under way.
+    void UpdatePaneButtons();
+    void SetBusyCursor(bool busy);
+
+    // A long step on the pane's lines (Save, Shuffle) on a thread of its own. work runs
+    // there, hearing progress and being asked to stop through the callback, and returns
+    // what is left to do on the window's thread (nothing when it was stopped).
+    using TPaneFinish = std::function<void()>;
+    using TPaneWork = std::function<TPaneFinish(const zarvo::TLineProgress&)>;
+    void StartPaneTask(const std::string& status, bool readOnly, TPaneWork work);
+    void PaneTaskDone(uint64_t serial, const TPaneFinish& finish);
+    void ShowPaneTaskProgress();
+    // Asks a task under way to stop and waits for it; its result is dropped.
+    void StopPaneTask();
+    void EndPaneTask(bool completed);
 
     void Button2Click();
     void Button10Click();
@@ -226,6 +247,19 @@ private:
     QString fAppVer;
     std::unique_ptr<zarvo::qt::TProgressBinding> FProgressBinding;
     std::unique_ptr<TZarvoThread> FThread;
+    bool FRunActive = false;
+    // The lines a run appends to, taken when it starts (empty when not appending),
+    // and the run's whole list once it has ended well or been broken off.
+    zarvo::TLineSnapshot FRunBase;
+    std::optional<zarvo::TLineSnapshot> FRunResult;
+    std::thread FPaneTask;
+    std::atomic<bool> FPaneStop{false};
+    std::atomic<size_t> FPaneDone{0}, FPaneTotal{0};
+    uint64_t FPaneSerial = 0; // so that the late word of a stopped task is known
+    bool FPaneReadOnly = false;
+    std::string FPaneStatusBefore;
+    QTimer* FPaneTimer = nullptr;
+    int FBusyCursors = 0;
     std::unique_ptr<TDnsLookupRun> FDNSRun;
     uint64_t FDNSSerial = 0; // numbers the runs, so that a late word of an ended one is known
     size_t FDNSDone = 0;

@@ -197,6 +197,10 @@ TGeneratePlan TZarvoUtils::BuildPlan() const {
         plan.ExpectedLines = nPorts == 0 ? 0 : selected > INT64_MAX / nPorts ? INT64_MAX : selected * nPorts;
     }
     plan.MemoryBudget = FMemoryBudget;
+    if (FLineSink && FAppend) {
+        plan.KeptLines = FSinkKeptLines;
+        plan.KeptBytes = FSinkKeptBytes;
+    }
     return plan;
 }
 
@@ -215,8 +219,9 @@ bool TZarvoUtils::PerformGenerateIPList(const void* thread, std::string& resultT
         // Run has given back the lines it made; say so in the system's words.
         throw Exception(kNotEnoughMemory);
     }
-    resultText =
-        Format("%lld IPs generated.", static_cast<long long>(FLineSink ? FSinkLines : FIPList.Count()));
+    resultText = Format(
+        "%lld IPs generated.",
+        static_cast<long long>(FLineSink ? (FAppend ? FSinkKeptLines : 0) + FSinkLines : FIPList.Count()));
     if (FProgress) FProgress->ReportDone();
     return true;
 }
@@ -227,7 +232,8 @@ class TZarvoUtils::TLineComposer {
 public:
     TLineComposer(TStringList& target, const TLineSink* sink, const TGeneratePlan& plan,
                   TCountryColumn* country)
-        : FTarget(target), FSink(sink), FUsed(target.LinesSize()),
+        : FTarget(target), FSink(sink), FKept(sink ? plan.KeptLines : 0),
+          FUsed(target.LinesSize() + (sink ? plan.KeptBytes : 0)),
           FBudget(plan.MemoryBudget ? plan.MemoryBudget : UINT64_MAX), FEscape(plan.EscapeIPv6),
           FPorts(plan.Ports ? &*plan.Ports : nullptr), FNamesOn(plan.GenerateNames), FNames(plan.Names),
           FCountry(country), FRanges(plan.Ranges), FCounter(static_cast<uint32_t>(plan.Names.First)) {
@@ -263,7 +269,7 @@ private:
     void Made(size_t n) {
         FUsed += TStringList::LineCost(n);
         if (FUsed > FBudget) {
-            const size_t held = FFlushed + FTarget.Count() - 1;
+            const size_t held = FKept + FFlushed + FTarget.Count() - 1;
             throw Exception(Format(kTooManyLinesForMemory, static_cast<long long>(held),
                                    FormatByteSize(FBudget).c_str()));
         }
@@ -346,6 +352,7 @@ private:
     TStringList& FTarget;
     const TLineSink* FSink;
     size_t FFlushed = 0;
+    size_t FKept;            // lines the sink held before the run
     uint64_t FUsed, FBudget; // memory of the lines so far, and the most they may take
     bool FEscape;
     const TPortList* FPorts;

@@ -85,6 +85,10 @@ struct TGeneratePlan {
     // The most memory the list may take, by TStringList::LineCost, counted as the
     // lines are made (the lines an appending run keeps included); 0 for no budget.
     uint64_t MemoryBudget = 0;
+    // Lines an appending run's sink already holds ahead of the run's (FSinkKept...):
+    // they count against the budget, in the limit message and in the result.
+    size_t KeptLines = 0;
+    uint64_t KeptBytes = 0;
 };
 
 class TZarvoUtils {
@@ -150,6 +154,12 @@ public:
     // holds the lines it held before the run. Lines handed to FLineSink count too,
     // and stay handed over.
     uint64_t FMemoryBudget = DefaultMemoryBudget();
+    // With FLineSink and FAppend: the lines the sink's owner keeps ahead of the run's
+    // (a window appending to its pane) and the memory they take. They count as the
+    // lines FIPList keeps do without a sink: against the budget, in its message and
+    // in "N IPs generated.".
+    size_t FSinkKeptLines = 0;
+    uint64_t FSinkKeptBytes = 0;
 
     // The ports of a list such as "80,3128-3130": items separated by "," or ";",
     // a range either way round, clipped to 1-65535; items that are not numbers

@@ -603,6 +603,14 @@ TEST_F(Engine, AMemoryBudgetBreaksTheRunOffAtTheFirstLineThatDoesNotFit) {
          true,
          67,
          "Too many lines (more than 3)\r\nMax. memory for the list: 67 bytes"},
+        // The sink's owner tells what it keeps: an appending window's pane.
+        {"a sink appending: kept lines count", {"kept"}, "", true, 81, "", 5},
+        {"a sink appending, one byte short",
+         {"kept", "kept too"},
+         "",
+         true,
+         80 + 17,
+         "Too many lines (more than 5)\r\nMax. memory for the list: 97 bytes"},
         // Ports 1-9 cost 19 each, 10-99 20, 100-999 21, 1000-9999 22: 218871 for the
         // first 9999 lines; 36074 more at 23 fit into 1 MB, all from the first address.
         {"counted per port line",
@@ -623,11 +631,17 @@ TEST_F(Engine, AMemoryBudgetBreaksTheRunOffAtTheFirstLineThatDoesNotFit) {
         u.FMemoryBudget = c.budget;
         size_t sunk = 0;
         u.FLineSink = nullptr;
-        if (c.sink) u.FLineSink = [&sunk](const TStringList& chunk) { sunk += chunk.Count(); };
+        u.FSinkKeptLines = 0;
+        u.FSinkKeptBytes = 0;
+        if (c.sink) {
+            u.FLineSink = [&sunk](const TStringList& chunk) { sunk += chunk.Count(); };
+            u.FSinkKeptLines = c.kept.size();
+            u.FSinkKeptBytes = u.FIPList.LinesSize();
+        }
         if (c.error.empty()) {
             const RunResult r = Generate({"10.0.0.0/30"});
             EXPECT_EQ(r.result, Format("%zu IPs generated.", c.lines));
-            EXPECT_EQ(c.sink ? sunk : r.lines.size(), c.lines);
+            EXPECT_EQ(c.sink ? c.kept.size() + sunk : r.lines.size(), c.lines);
             continue;
         }
         const size_t keptText = u.FIPList.TextSize();

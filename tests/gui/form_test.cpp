@@ -24,6 +24,7 @@
 #include "FakeDialogs.h"
 #include "app/Unit1.h"
 #include "options/uAppFolder.h"
+#include "support/ZarvoText.h"
 
 using zarvo::qt::TLinesEdit;
 
@@ -81,6 +82,12 @@ QStringList PaneLines(const TLinesEdit* pane) {
     return out;
 }
 
+// A file's bytes; empty while it cannot be opened.
+QByteArray FileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 } // namespace
 
 class FormTest : public QObject {
@@ -117,6 +124,16 @@ class FormTest : public QObject {
         QCOMPARE(form->ActiveThreads(), 0);
     }
     TLinesEdit* pane() { return child<TLinesEdit>("Memo2"); }
+    // Clicks Save or Shuffle, whose work goes to a thread of its own, and waits for its end.
+    void clickAndWait(const char* name) {
+        click(name);
+        QTRY_VERIFY_WITH_TIMEOUT(!form->PaneTaskRunning(), 30000);
+    }
+    // Clear, Shuffle and Save: enabled only while no run or long step is under way.
+    void checkPaneButtons(bool enabled) {
+        for (const char* name : {"Button2", "Button10", "Button3"})
+            QVERIFY2(child<QWidget>(name)->isEnabled() == enabled, name);
+    }
 
 private Q_SLOTS:
     void initTestCase() { InitApplication(); }
@@ -706,6 +723,10 @@ private Q_SLOTS:
         generate();
         QCOMPARE(PaneLines(pane()), QStringList({"10.0.0.0", "10.0.0.1", "10.0.1.0", "10.0.1.1"}));
         QCOMPARE(child<QLabel>("StatusLabel")->text(), QString("4 IPs generated."));
+        // The appended lines are one undo step.
+        pane()->Undo();
+        QCOMPARE(PaneLines(pane()), QStringList({"10.0.0.0", "10.0.0.1"}));
+        pane()->Redo();
         click("CheckBox5");
         generate();
         QCOMPARE(PaneLines(pane()), QStringList({"10.0.1.0", "10.0.1.1"}));
@@ -766,7 +787,9 @@ private Q_SLOTS:
         setRanges("10.0.0.0/24");
         generate();
         const QStringList before = PaneLines(pane());
-        click("Button10");
+        const size_t undos = pane()->Buffer().UndoCount();
+        clickAndWait("Button10");
+        QCOMPARE(pane()->Buffer().UndoCount(), undos + 1);
         QStringList after = PaneLines(pane());
         QCOMPARE(after.size(), 256);
         QVERIFY(after != before); // 1 in 256! chance of a false alarm
@@ -780,10 +803,10 @@ private Q_SLOTS:
         QTest::keySequence(pane(), QKeySequence::Undo);
         QCOMPARE(PaneLines(pane()), before);
         pane()->Clear();
-        click("Button10");
+        clickAndWait("Button10");
         QCOMPARE(pane()->LineCount(), size_t(0));
         pane()->SetText("only\n");
-        click("Button10");
+        clickAndWait("Button10");
         QCOMPARE(PaneLines(pane()), QStringList({"only"}));
     }
 
@@ -810,9 +833,9 @@ private Q_SLOTS:
         QCOMPARE(r.DefaultSuffix, QString("txt"));
         QVERIFY(r.FileName.isEmpty());
         QCOMPARE(zarvo::qt::QtNameFilters(r.Filter), QString("Text files (*.txt);;All files (*)"));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), bytes);
+        // Written on a worker: the file is there once it has ended.
+        QTRY_COMPARE(FileBytes(path), bytes);
+        QTRY_VERIFY(!form->PaneTaskRunning());
         QVERIFY(dialogs->Boxes.empty());
     }
 
@@ -824,11 +847,144 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString path = dir.filePath("missing/out.txt");
         dialogs->FileAnswers.push_back(QStringList{path});
-        click("Button3");
+        clickAndWait("Button3");
         QCOMPARE(dialogs->Boxes.size(), size_t(1));
         QCOMPARE(dialogs->Boxes[0].Icon, QMessageBox::Critical);
         QCOMPARE(dialogs->Boxes[0].Text, "Cannot create file \"" + path + "\". No such file or directory");
+        checkPaneButtons(true);
         QCOMPARE(pane()->LineCount(), size_t(1));
+    }
+
+    void paneStepsRunOnAWorker_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<bool>("readOnly");
+        QTest::newRow("Save") << "Button3"
+                              << "Action: Save to file" << false;
+        QTest::newRow("Shuffle") << "Button10"
+                                 << "Action: Shuffle" << true;
+    }
+    void paneStepsRunOnAWorker() {
+        QFETCH(QString, button);
+        QFETCH(QString, status);
+        QFETCH(bool, readOnly);
+        zarvo::TStringList lines;
+        for (int i = 0; i < 300000; ++i) lines.Add("10.1." + std::to_string(i));
+        pane()->SetLines(lines);
+        const size_t undos = pane()->Buffer().UndoCount();
+        QTemporaryDir dir;
+        const QString path = dir.filePath("out.txt");
+        dialogs->FileAnswers.push_back(QStringList{path});
+        QTest::mouseClick(child<QAbstractButton>(qPrintable(button)), Qt::LeftButton);
+        // The click comes back at once; the worker goes on while the window answers.
+        QVERIFY(form->PaneTaskRunning());
+        QVERIFY(QApplication::overrideCursor());
+        QCOMPARE(QApplication::overrideCursor()->shape(), Qt::BusyCursor);
+        QCOMPARE(pane()->IsReadOnly(), readOnly);
+        checkPaneButtons(false);
+        QVERIFY(!child<QWidget>("StartButton")->isEnabled());
+        QCOMPARE(child<QLabel>("StatusLabel")->text(), status);
+
+        QTRY_VERIFY_WITH_TIMEOUT(!form->PaneTaskRunning(), 30000);
+        QVERIFY(!QApplication::overrideCursor());
+        QVERIFY(!pane()->IsReadOnly());
+        checkPaneButtons(true);
+        QVERIFY(child<QWidget>("StartButton")->isEnabled());
+        QCOMPARE(child<QLabel>("ProgressLabel")->text(), QString("100 %"));
+        QCOMPARE(child<QProgressBar>("TotalProgressBar")->value(), 100);
+        QCOMPARE(child<QLabel>("StatusLabel")->text(), QString("Status")); // as before the step
+        QVERIFY(dialogs->Boxes.empty());
+        if (readOnly) { // a shuffle: one undo step, the same lines
+            QCOMPARE(pane()->Buffer().UndoCount(), undos + 1);
+            zarvo::TStringList got = pane()->Snapshot().ToStringList(), want = lines;
+            QCOMPARE(got.Count(), want.Count());
+            std::vector<std::string_view> a, b;
+            for (size_t i = 0; i < got.Count(); ++i) a.push_back(got[i]), b.push_back(want[i]);
+            std::sort(a.begin(), a.end());
+            std::sort(b.begin(), b.end());
+            QVERIFY(a == b);
+        } else {
+            QCOMPARE(pane()->Buffer().UndoCount(), undos);
+            QCOMPARE(FileBytes(path), QByteArray::fromStdString(lines.Join("\r\n")));
+        }
+    }
+
+    void closingStopsAPaneStep() {
+        zarvo::TStringList lines;
+        for (int i = 0; i < 300000; ++i) lines.Add("10.2." + std::to_string(i));
+        pane()->SetLines(lines);
+        QTemporaryDir dir;
+        dialogs->FileAnswers.push_back(QStringList{dir.filePath("out.txt")});
+        click("Button3");
+        QVERIFY(form->PaneTaskRunning());
+        form->close(); // asks the worker to stop and waits for it
+        QVERIFY(!form->PaneTaskRunning());
+        QVERIFY(!QApplication::overrideCursor());
+        click("Button10");
+        QVERIFY(form->PaneTaskRunning());
+        form.reset(); // likewise; nothing reaches the freed window
+        QCoreApplication::processEvents();
+        QVERIFY(!QApplication::overrideCursor());
+    }
+
+    void memoryBudgetRefusesARun_data() {
+        QTest::addColumn<bool>("append");
+        QTest::newRow("replacing") << false;
+        QTest::newRow("appending") << true;
+    }
+    void memoryBudgetRefusesARun() {
+        QFETCH(bool, append);
+        pane()->SetText("kept\n");
+        const size_t undos = pane()->Buffer().UndoCount();
+        if (append) click("CheckBox5");
+        // Ten lines "10.0.0.N" fit, 17 bytes each by the engine's count, the eleventh
+        // does not; an appending run counts the pane's lines too.
+        const uint64_t kept = append ? pane()->Snapshot().MemoryBytes() : 0;
+        form->MemoryBudget = kept + 10 * 17;
+        setRanges("10.0.0.0/24");
+        generate();
+        const QString message = QString("Too many lines (more than %1)\nMax. memory for the list: %2")
+                                    .arg(append ? 11 : 10)
+                                    .arg(QString::fromStdString(zarvo::FormatByteSize(form->MemoryBudget)));
+        QCOMPARE(dialogs->Boxes.size(), size_t(1));
+        QCOMPARE(dialogs->Boxes[0].Icon, QMessageBox::Critical);
+        QCOMPARE(dialogs->Boxes[0].Text, message);
+        QCOMPARE(child<QLabel>("StatusLabel")->text(), message);
+        // The pane as it was: its text, its history, editable.
+        QCOMPARE(pane()->Text(), QString("kept\n"));
+        QCOMPARE(pane()->Buffer().UndoCount(), undos);
+        QVERIFY(!pane()->IsReadOnly());
+        checkPaneButtons(true);
+        QVERIFY(!QApplication::overrideCursor());
+
+        // Within the budget the same run goes through.
+        form->MemoryBudget = kept + 256 * 19;
+        generate();
+        QCOMPARE(dialogs->Boxes.size(), size_t(1));
+        QCOMPARE(pane()->LineCount(), size_t(append ? 257 : 256));
+        QCOMPARE(child<QLabel>("StatusLabel")->text(), QString("%1 IPs generated.").arg(append ? 257 : 256));
+    }
+
+    void runKeepsThePaneUntilItsLinesAreReady() {
+        // The pane is no longer emptied when a run starts: it keeps its lines, read-only,
+        // until the run's list takes their place as one undo step.
+        pane()->SetText("old\n");
+        const size_t undos = pane()->Buffer().UndoCount();
+        setRanges("10.0.0.0/30");
+        click("StartButton");
+        QCOMPARE(pane()->Text(), QString("old\n"));
+        QVERIFY(pane()->IsReadOnly());
+        checkPaneButtons(false);
+        QVERIFY(QApplication::overrideCursor());
+        QCOMPARE(QApplication::overrideCursor()->shape(), Qt::BusyCursor);
+        QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>("StartButton")->isEnabled(), 30000);
+        QCOMPARE(PaneLines(pane()), QStringList({"10.0.0.0", "10.0.0.1", "10.0.0.2", "10.0.0.3"}));
+        QVERIFY(!pane()->IsReadOnly());
+        checkPaneButtons(true);
+        QVERIFY(!QApplication::overrideCursor());
+        QCOMPARE(pane()->Buffer().UndoCount(), undos + 1);
+        pane()->Undo();
+        QCOMPARE(pane()->Text(), QString("old\n"));
     }
 
     void customDelimiterEdit() {
