@@ -1019,8 +1019,8 @@ void TForm1::ProgressAfterStop() {
 
 void TForm1::UpdatePaneButtons() {
     const bool idle = !FRunActive && !FPaneTask.joinable();
-    for (QWidget* b : {static_cast<QWidget*>(Button2), static_cast<QWidget*>(Button10),
-                       static_cast<QWidget*>(Button3)})
+    for (QWidget* b :
+         {static_cast<QWidget*>(Button2), static_cast<QWidget*>(Button10), static_cast<QWidget*>(Button3)})
         b->setEnabled(idle);
 }
 
@@ -1073,8 +1073,8 @@ void TForm1::Button3Click() {
     // The lines as they are now; the pane may go on being edited while they are written.
     const std::string fileName = QFile::encodeName(SaveDialog1.FileName).toStdString();
     StartPaneTask("Action: Save to file", false,
-                  [lines = Memo2->Snapshot(), fileName, delimiter = GetListDelimiter(ComboBox2)](
-                      const TLineProgress& progress) -> TPaneFinish {
+                  [lines = Memo2->Snapshot(), fileName,
+                   delimiter = GetListDelimiter(ComboBox2)](const TLineProgress& progress) -> TPaneFinish {
                       SaveLinesToFile(lines, fileName, delimiter, progress);
                       return {};
                   });
