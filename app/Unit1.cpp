@@ -777,8 +777,8 @@ void TForm1::BuildControls() {
 
     SetAccessibleNames();
     // (The output pane draws its own.)
-    for (QWidget* w : {static_cast<QWidget*>(Memo7), static_cast<QWidget*>(Memo8),
-                       static_cast<QWidget*>(SettingsListBox)})
+    for (QWidget* w :
+         {static_cast<QWidget*>(Memo7), static_cast<QWidget*>(Memo8), static_cast<QWidget*>(SettingsListBox)})
         new TFocusMark(w);
 
     // Centred on the screen.
@@ -901,19 +901,27 @@ bool TForm1::ApplyOptionsToEngine() {
 
 // ---------------------------------------------------------------- the run
 
+void TForm1::FocusLeft(TFocusReturn& f, QWidget* before) {
+    // Disabling the focused control moved the keyboard on (to the next control).
+    QWidget* now = focusWidget();
+    f.Home = before && before != now ? before : nullptr;
+    f.MovedTo = now;
+}
+
+void TForm1::FocusBack(TFocusReturn& f) {
+    QWidget* now = focusWidget();
+    if (f.Home && f.Home->isEnabled() && (!now || now == f.MovedTo)) f.Home->setFocus(Qt::OtherFocusReason);
+    f = {};
+}
+
 void TForm1::SetRunningButtons(bool running) {
     QWidget* before = focusWidget();
     StartButton->setEnabled(!running);
     BreakButton->setEnabled(running);
-    if (running) {
-        // Disabling the focused button moved the keyboard on (to the next control).
-        FRunFocus = before != focusWidget() ? before : nullptr;
-        FRunFocusMovedTo = focusWidget();
-    } else if (FRunFocus && FRunFocus->isEnabled() && (!before || before == FRunFocusMovedTo)) {
-        // Back to where the run was started from, unless the user went elsewhere.
-        FRunFocus->setFocus(Qt::OtherFocusReason);
-        FRunFocus = nullptr;
-    }
+    if (running)
+        FocusLeft(FRunFocus, before);
+    else
+        FocusBack(FRunFocus);
 }
 
 void TForm1::ProgressBeforeStart(bool& allow, bool& /*clearLog*/) {
@@ -1088,6 +1096,7 @@ void TForm1::StartPaneTask(const std::string& status, bool readOnly, TPaneWork w
     FPaneTotal = 0;
     FPaneReadOnly = readOnly;
     if (readOnly) Memo2->SetReadOnly(true);
+    QWidget* before = focusWidget();
     StartButton->setEnabled(false);
     SetBusyCursor(true);
     FPaneStatusBefore = FProgress->Status();
@@ -1116,6 +1125,7 @@ void TForm1::StartPaneTask(const std::string& status, bool readOnly, TPaneWork w
             Qt::QueuedConnection);
     });
     UpdatePaneButtons();
+    FocusLeft(FPaneFocus, before);
     FPaneTimer->start();
 }
 
@@ -1152,6 +1162,7 @@ void TForm1::EndPaneTask(bool completed) {
     if (FPaneReadOnly) Memo2->SetReadOnly(false);
     StartButton->setEnabled(true);
     UpdatePaneButtons();
+    FocusBack(FPaneFocus);
     SetBusyCursor(false);
 }
 

@@ -265,7 +265,13 @@ private:
     size_t FDNSDone = 0;
     QTimer* FDNSTimer = nullptr; // gathers results into batches
     bool FShown = false;
-    // Where the keyboard was when a run disabled the control it was on, and where Qt
-    // moved it; the run's end brings it back if it has not been moved since.
-    QPointer<QWidget> FRunFocus, FRunFocusMovedTo;
+    // Where the keyboard was when a step (a run, Save, Shuffle) disabled the control
+    // it was on, and where Qt moved it; the step's end brings it back if the user has
+    // not moved it since.
+    struct TFocusReturn {
+        QPointer<QWidget> Home, MovedTo;
+    };
+    TFocusReturn FRunFocus, FPaneFocus;
+    void FocusLeft(TFocusReturn& f, QWidget* before);
+    void FocusBack(TFocusReturn& f);
 };
