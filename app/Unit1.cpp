@@ -396,12 +396,8 @@ protected:
         return false;
     }
     void paintEvent(QPaintEvent* /*event*/) override {
-        QStyleOptionFocusRect option;
-        option.initFrom(this);
-        option.state |= QStyle::State_HasFocus | QStyle::State_KeyboardFocusChange;
-        option.backgroundColor = palette().color(QPalette::Base);
         QPainter painter(this);
-        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+        PaintFocusMark(this, painter, QPalette::Base);
     }
 };
 

@@ -175,17 +175,6 @@ int TenMillion(TForm1& form, const QString& range) {
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    if (argc > 1 && QByteArray(argv[1]) == "10m") {
-        QTemporaryDir settingsDir;
-        zarvo::SetAppFolder({{"-settingsdir", settingsDir.path().toStdString()}, {}, {}, {}});
-        TForm1 form;
-        form.show();
-        QElapsedTimer wait;
-        wait.start();
-        while (wait.elapsed() < 300) QApplication::processEvents();
-        return TenMillion(form, argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("10.0.0.0/12"));
-    }
-    const int lines = argc > 1 ? std::atoi(argv[1]) : 1000000;
     // Keep the user's own settings out of it: a throwaway settings folder.
     QTemporaryDir settingsDir;
     zarvo::SetAppFolder({{"-settingsdir", settingsDir.path().toStdString()}, {}, {}, {}});
@@ -194,6 +183,9 @@ int main(int argc, char* argv[]) {
     QElapsedTimer wait;
     wait.start();
     while (wait.elapsed() < 300) QApplication::processEvents();
+    if (argc > 1 && QByteArray(argv[1]) == "10m")
+        return TenMillion(form, argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("10.0.0.0/12"));
+    const int lines = argc > 1 ? std::atoi(argv[1]) : 1000000;
 
     form.Memo1->setPlainText(QStringLiteral("10.0.0.0/8"));
     form.RadioButton2->setChecked(true);

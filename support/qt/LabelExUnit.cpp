@@ -57,16 +57,20 @@ void TLabelEx::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) Click();
 }
 
+void PaintFocusMark(QWidget* w, QPainter& painter, QPalette::ColorRole background) {
+    QStyleOptionFocusRect option;
+    option.initFrom(w);
+    option.state |= QStyle::State_HasFocus | QStyle::State_KeyboardFocusChange;
+    option.backgroundColor = w->palette().color(background);
+    w->style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, w);
+}
+
 void TLabelEx::paintEvent(QPaintEvent* event) {
     QLabel::paintEvent(event);
-    if (!hasFocus()) return;
-    QStyleOptionFocusRect option;
-    option.initFrom(this);
     // Only the keyboard reaches a link label, so the mark is always due.
-    option.state |= QStyle::State_HasFocus | QStyle::State_KeyboardFocusChange;
-    option.backgroundColor = palette().color(QPalette::Window);
+    if (!hasFocus()) return;
     QPainter painter(this);
-    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+    PaintFocusMark(this, painter, QPalette::Window);
 }
 
 void TLabelEx::keyPressEvent(QKeyEvent* event) {

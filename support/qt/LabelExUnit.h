@@ -5,7 +5,12 @@
 #include <QLabel>
 #include <functional>
 
+class QPainter;
+
 namespace zarvo::qt {
+
+// The style's keyboard focus frame over the whole of w, on a background of role.
+void PaintFocusMark(QWidget* w, QPainter& painter, QPalette::ColorRole background);
 
 class TLabelEx : public QLabel {
     Q_OBJECT
