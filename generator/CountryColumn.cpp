@@ -1,5 +1,6 @@
 // The country column: one database reader per run; each address is looked up in
 // the country-and-city record for a city database, else in the country record.
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -75,11 +76,45 @@ public:
           FCountryField(CountryField()) {}
 
     std::string CountryCode(const TIPAddr& addr) override {
-        const TMMDBIPAddress ip =
-            addr.ip_family == zarvo::IPv6 ? TMMDBIPAddress(addr.IPv6) : TMMDBIPAddress(addr.IPv4);
         int32_t prefix = 0;
-        const int64_t r = FReader.WalkTree(ip, prefix);
-        if (r == 0) return std::string();
+        return CodeOf(FReader.WalkTree(Address(addr), prefix));
+    }
+
+    void CountryCodes(std::span<const TIPAddr> addrs, std::span<TCountryAnswer> answers) override {
+        FAddresses.clear();
+        for (const TIPAddr& a : addrs) {
+            if (a.ip_family == zarvo::IPv6)
+                FAddresses.emplace_back(a.IPv6);
+            else
+                FAddresses.emplace_back(a.IPv4);
+        }
+        FRecords.resize(addrs.size());
+        FPrefixes.resize(addrs.size());
+        FReader.WalkTrees(FAddresses, FRecords, FPrefixes);
+        for (size_t k = 0; k < addrs.size(); ++k) {
+            TCountryAnswer& answer = answers[k];
+            answer.Error = nullptr;
+            try {
+                // A failed walk: the plain walk at the address raises its error.
+                const int64_t r = FRecords[k] == TMMDBReader::kWalkFailed
+                                      ? FReader.WalkTree(FAddresses[k], FPrefixes[k])
+                                      : FRecords[k];
+                answer.Code = CodeOf(r);
+            } catch (...) {
+                answer.Code.clear();
+                answer.Error = std::current_exception();
+            }
+        }
+    }
+
+private:
+    static TMMDBIPAddress Address(const TIPAddr& addr) {
+        return addr.ip_family == zarvo::IPv6 ? TMMDBIPAddress(addr.IPv6) : TMMDBIPAddress(addr.IPv4);
+    }
+
+    // The code of tree record value r ("" for none); valid until the next call.
+    const std::string& CodeOf(int64_t r) {
+        if (r == 0) return FNoCode;
         // Many addresses share one data record: decode each record once per run.
         if (const std::string* known = FCodes.Find(r)) return *known;
         // LoadRecordInto starts from an empty record, so a record without "country"
@@ -95,18 +130,21 @@ public:
             throw;
         }
         FReader.Decoder().SetOnlyField(nullptr, nullptr);
-        const std::string code = rec.Country().ISOCode();
-        FCodes.Add(r, code);
-        return code;
+        FCodes.Add(r, rec.Country().ISOCode());
+        return rec.Country().ISOCode();
     }
 
-private:
     TMMDBReader FReader;
     TMMDBIPCountryInfoEx FCountryInfo;
     TMMDBIPCountryCityInfoEx FCityInfo;
     bool FCity;
     void* (*FCountryField)(TMMDBRecord&);
     TCodeMemo FCodes;
+    const std::string FNoCode;
+    // A batch's addresses and walks, kept for the next batch.
+    std::vector<TMMDBIPAddress> FAddresses;
+    std::vector<int64_t> FRecords;
+    std::vector<int32_t> FPrefixes;
 };
 
 } // namespace
