@@ -2,6 +2,7 @@
 // the country-and-city record for a city database, else in the country record.
 #include <span>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "generator/ZarvoUtilsUnit.h"
@@ -22,6 +23,9 @@ public:
             if (FSlots[i].Record == 0) return nullptr;
             if (FSlots[i].Record == r) return &FCodes[FSlots[i].Code];
         }
+    }
+    void Prefetch(int64_t r) const {
+        if (!FSlots.empty()) __builtin_prefetch(&FSlots[Hash(r) & FMask]);
     }
     void Add(int64_t r, const std::string& code) {
         if (r > UINT32_MAX) return;
@@ -91,6 +95,11 @@ public:
         FRecords.resize(addrs.size());
         FPrefixes.resize(addrs.size());
         FReader.WalkTrees(FAddresses, FRecords, FPrefixes);
+        // The memo's slots first, then the data of the records it does not hold, all
+        // asked for ahead of their reads.
+        for (const int64_t r : FRecords) FCodes.Prefetch(r);
+        for (const int64_t r : FRecords)
+            if (r > 0 && !FCodes.Find(r)) FReader.PrefetchRecord(r);
         for (size_t k = 0; k < addrs.size(); ++k) {
             TCountryAnswer& answer = answers[k];
             answer.Error = nullptr;
@@ -120,18 +129,45 @@ private:
         // LoadRecordInto starts from an empty record, so a record without "country"
         // gives an empty code, never the code of an earlier address.
         // Only "country" is decoded (with its checks); the rest of the record is
-        // stepped over, as the column reads nothing else.
+        // stepped over, as the column reads nothing else. Records share their country
+        // through pointers: a country seen before at the same place and depth is not
+        // decoded again, and its code is the one it gave then.
         TMMDBIPCountryInfoEx& rec = FCity ? FCityInfo : FCountryInfo;
-        FReader.Decoder().SetOnlyField(&rec, FCountryField);
-        try {
-            FReader.LoadRecordInto(r, rec);
-        } catch (...) {
-            FReader.Decoder().SetOnlyField(nullptr, nullptr);
-            throw;
-        }
-        FReader.Decoder().SetOnlyField(nullptr, nullptr);
-        FCodes.Add(r, rec.Country().ISOCode());
-        return rec.Country().ISOCode();
+        TMMDBDecoder& decoder = FReader.Decoder();
+        TMMDBDecoder::TOnlyFieldVisit& visit = decoder.OnlyFieldVisit();
+        const auto load = [&](bool known) {
+            visit = {};
+            decoder.SetOnlyField(&rec, FCountryField);
+            decoder.SetOnlyFieldKnown(known ? &KnownCountry : nullptr, this);
+            try {
+                FReader.LoadRecordInto(r, rec);
+            } catch (...) {
+                decoder.SetOnlyField(nullptr, nullptr);
+                decoder.SetOnlyFieldKnown(nullptr, nullptr);
+                throw;
+            }
+            decoder.SetOnlyField(nullptr, nullptr);
+            decoder.SetOnlyFieldKnown(nullptr, nullptr);
+        };
+        load(true);
+        // A record that names its country twice fills one object from both: decoded
+        // in full then.
+        if (visit.Count > 1) load(false);
+        const std::string& code = visit.Passed && visit.Count == 1
+                                      ? FCountryCodes.at(CountryKey(visit.Target, visit.Depth))
+                                      : rec.Country().ISOCode();
+        if (visit.Count == 1 && visit.Target >= 0 && !visit.Passed && FCountryCodes.size() < kMaxCountries)
+            FCountryCodes.emplace(CountryKey(visit.Target, visit.Depth), code);
+        FCodes.Add(r, code);
+        return code;
+    }
+
+    static uint64_t CountryKey(int64_t target, int depth) {
+        return static_cast<uint64_t>(target) << 10 | static_cast<uint64_t>(depth);
+    }
+    static bool KnownCountry(const void* self, int64_t target, int depth) {
+        return static_cast<const TMMDBCountryColumn*>(self)->FCountryCodes.contains(
+            CountryKey(target, depth));
     }
 
     TMMDBReader FReader;
@@ -140,6 +176,9 @@ private:
     bool FCity;
     void* (*FCountryField)(TMMDBRecord&);
     TCodeMemo FCodes;
+    // The codes of country objects decoded before, by the place and depth of their decode.
+    static constexpr size_t kMaxCountries = 65536;
+    std::unordered_map<uint64_t, std::string> FCountryCodes;
     const std::string FNoCode;
     // A batch's addresses and walks, kept for the next batch.
     std::vector<TMMDBIPAddress> FAddresses;

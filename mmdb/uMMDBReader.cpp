@@ -477,7 +477,9 @@ int64_t TMMDBDecoder::FillRecord(TMMDBRecord& rec, int64_t position, uint32_t co
     for (uint32_t i = 0; i < count; ++i) {
         const auto [key, valuePos] = ReadMapKey(position, depth);
         const TMMDBField* f = rec.FindField(key);
-        if (f && (&rec != FOnlyRecord || f->Get == FOnlyField))
+        if (f && &rec == FOnlyRecord && f->Get == FOnlyField)
+            position = DecodeOnlyField(*f, rec, valuePos, depth);
+        else if (f && &rec != FOnlyRecord)
             position = DecodeAt(f->Kind, f->Get(rec), valuePos, depth);
         else
             // A field the record maps but the caller does not read is stepped over
@@ -485,6 +487,24 @@ int64_t TMMDBDecoder::FillRecord(TMMDBRecord& rec, int64_t position, uint32_t co
             position = SkipValues(valuePos, 1, f != nullptr);
     }
     return position;
+}
+
+int64_t TMMDBDecoder::DecodeOnlyField(const TMMDBField& f, TMMDBRecord& rec, int64_t position, int depth) {
+    ++FOnlyVisit.Count;
+    FOnlyVisit.Target = -1;
+    FOnlyVisit.Passed = false;
+    // The steps of DecodeAt, in its order, so that what fails fails as there.
+    const TControl c = ReadControl(position);
+    if (c.Type == 1 && _followPointers && depth <= kMaxDepth) {
+        const auto [to, behind] = PointerTarget(c.Size, c.Payload);
+        FOnlyVisit.Target = to;
+        FOnlyVisit.Depth = depth + 1;
+        if (FOnlyKnown && FOnlyKnown(FOnlyKnownContext, to, depth + 1)) {
+            FOnlyVisit.Passed = true;
+            return behind;
+        }
+    }
+    return DecodeValue(c, f.Kind, f.Get(rec), depth);
 }
 
 int64_t TMMDBDecoder::FillDictionary(TMMDBStringDictionary& dict, int64_t position, uint32_t count,
@@ -824,6 +844,10 @@ void TMMDBReader::WalkLanes(std::span<const TMMDBIPAddress> addresses, std::span
     size_t next = 0;
     const auto start = [&](TLane& l) {
         while (next < addresses.size()) {
+            // The prefix table's entry of an IPv4 address a few starts ahead.
+            if (const size_t ahead = next + kWalkLanes;
+                ahead < addresses.size() && !FPrefixTable.empty() && !addresses[ahead].IsIPv6())
+                __builtin_prefetch(&FPrefixTable[addresses[ahead].IPv4().Value >> 16]);
             l.Index = next++;
             l.BitCount = addresses[l.Index].GetAddressBytes(l.Bytes) * 8;
             l.Node = TreeStartNode(l.BitCount);

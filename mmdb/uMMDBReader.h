@@ -167,6 +167,10 @@ public:
     std::string ReadString(int64_t offset, int32_t count) const override;
     uint8_t ReadOne(int64_t offset) const override { return Slice(offset, 1).ReadU8(); }
     void Copy(int64_t offset, uint8_t* arr, size_t count) const override;
+    // Asks for the cache line at offset ahead of a read; nothing outside the image.
+    void Prefetch(int64_t offset) const {
+        if (offset >= 0 && offset < FLength) __builtin_prefetch(FData + offset);
+    }
 
     // The whole image; a read outside it raises message.
     TByteCursor Image(const char* message = TByteCursor::kPastEnd) const {
@@ -266,6 +270,25 @@ public:
         FOnlyRecord = record;
         FOnlyField = field;
     }
+    // How the only field was met since the caller last reset it: how often, and for
+    // the last time the target and depth of the pointer it was reached through (-1
+    // for none) and whether that decode was passed over as known.
+    struct TOnlyFieldVisit {
+        int Count = 0;
+        int64_t Target = -1;
+        int Depth = 0;
+        bool Passed = false;
+    };
+    TOnlyFieldVisit& OnlyFieldVisit() { return FOnlyVisit; }
+    // While set, a decode of the only field through a pointer whose target and depth
+    // known(target, depth) accepts is passed over: the caller has seen that decode
+    // succeed before, and a decode at the same place and depth succeeds again (its
+    // errors depend on nothing else), so the caller can take its result from there.
+    using TKnownTarget = bool (*)(const void* context, int64_t target, int depth);
+    void SetOnlyFieldKnown(TKnownTarget known, const void* context) {
+        FOnlyKnown = known;
+        FOnlyKnownContext = context;
+    }
 
     TControl ReadControl(int64_t offset) const;
     // The absolute target of a pointer and the offset behind its bytes.
@@ -278,6 +301,7 @@ private:
     int64_t DecodeAt(TMMDBKind kind, void* target, int64_t offset, int depth);
     int64_t DecodeValue(const TControl& c, TMMDBKind kind, void* target, int depth);
     int64_t FillRecord(TMMDBRecord& rec, int64_t position, uint32_t count, int depth);
+    int64_t DecodeOnlyField(const TMMDBField& f, TMMDBRecord& rec, int64_t position, int depth);
     int64_t FillDictionary(TMMDBStringDictionary& dict, int64_t position, uint32_t count, int depth);
     int64_t FillStringList(TMMDBStringList& list, int64_t position, uint32_t count, int depth);
     int64_t FillRecordList(TMMDBRecordList& list, int64_t position, uint32_t count, int depth);
@@ -300,6 +324,9 @@ private:
     bool _followPointers;
     const TMMDBRecord* FOnlyRecord = nullptr;
     void* (*FOnlyField)(TMMDBRecord&) = nullptr;
+    TOnlyFieldVisit FOnlyVisit;
+    TKnownTarget FOnlyKnown = nullptr;
+    const void* FOnlyKnownContext = nullptr;
 };
 
 // ---------------------------------------------------------------------------
@@ -438,6 +465,11 @@ public:
     // The file offset of the data of tree record value r; a corrupt tree unless it lies
     // between the start of the data section and the end of the file.
     int64_t RecordOffset(int64_t r) const;
+    // Asks for the first bytes of the data of tree record value r ahead of decoding
+    // them; nothing when r is no record value.
+    void PrefetchRecord(int64_t r) const {
+        _database->Prefetch(FMetadata->SearchTreeSize() + r - FNodeCount);
+    }
 
     int64_t TreeStartNode(int bitCount);
     int64_t IPv4Root();
