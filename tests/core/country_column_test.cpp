@@ -177,6 +177,73 @@ TEST(CountryColumn, BatchedCodesAreTheSingleOnes) {
     }
 }
 
+TEST(CountryColumn, SharedCountriesGiveTheirOwnCodes) {
+    // Records reach their country through pointers, some through the same one; the
+    // codes (and errors) are those of decoding every record in full.
+    Meta m;
+    m.NodeCount = 7; // a full tree of depth 3: eight /3 networks
+    m.DatabaseType = "Test-Country";
+    const Bytes de = Map(1) + Str("iso_code") + Str("DE");
+    const Bytes bad = Map(1) + Str("iso_code") + Map(0);
+    const uint32_t deAt = 0, badAt = static_cast<uint32_t>(de.size()),
+                   viaAt = badAt + static_cast<uint32_t>(bad.size());
+    const Bytes via = Ptr(deAt); // a pointer to the pointer: the country one level deeper
+    const std::vector<Bytes> records = {
+        Map(1) + Str("country") + Ptr(deAt),
+        Map(1) + Str("country") + Ptr(deAt),
+        // Named twice: the second fills the same object.
+        Map(2) + Str("country") + Ptr(deAt) + Str("country") + Map(1) + Str("iso_code") + Str("FR"),
+        Map(2) + Str("country") + Map(1) + Str("names") + Map(0) + Str("country") + Ptr(deAt),
+        Map(1) + Str("country") + Ptr(viaAt),
+        Map(1) + Str("country") + Ptr(badAt),
+        Map(1) + Str("country") + Ptr(deAt) + Str("continent") + Map(0),
+        Map(0),
+    };
+    Bytes data = de + bad + via, tree;
+    std::vector<uint32_t> at;
+    for (const Bytes& r : records) {
+        at.push_back(DataRecord(m, static_cast<uint32_t>(data.size())));
+        data += r;
+    }
+    for (uint32_t n = 0; n < 3; ++n) tree += Node(24, 2 * n + 1, 2 * n + 2);
+    for (uint32_t n = 0; n < 4; ++n) tree += Node(24, at[2 * n], at[2 * n + 1]);
+    const std::vector<uint8_t> image = Image(tree, data, m);
+    const std::string db = WriteTemp(image, "shared-countries.mmdb");
+    // Twice over, so that the second round meets every country as known.
+    std::vector<std::string> addresses;
+    for (int round = 0; round < 2; ++round)
+        for (uint32_t k = 0; k < 8; ++k) addresses.push_back(IPv4ToStr(MakeIPv4(k << 29 | 1)));
+
+    TMMDBReader full(image, "full");
+    std::vector<std::string> expected;
+    for (const std::string& a : addresses) {
+        TMMDBIPCountryInfoEx rec;
+        int32_t prefix;
+        std::string code;
+        const std::string error = ErrorOf([&] {
+            if (full.Lookup(TMMDBIPAddress(StrToIPv4(a)), prefix, rec)) code = rec.Country().ISOCode();
+        });
+        expected.push_back(error.empty() ? code : "error " + error);
+    }
+    EXPECT_EQ(std::vector<std::string>(expected.begin(), expected.begin() + 8),
+              (std::vector<std::string>{"DE", "DE", "FR", "DE", "DE",
+                                        "error Could not convert 'map' to 'string'.", "DE", ""}));
+    auto single = OpenCountryColumn(db);
+    auto batched = OpenCountryColumn(db);
+    std::vector<TIPAddr> addrs;
+    for (const std::string& a : addresses) addrs.push_back(StrToIPAddr(a));
+    std::vector<TCountryAnswer> answers(addrs.size());
+    batched->CountryCodes(addrs, answers);
+    for (size_t k = 0; k < addresses.size(); ++k) {
+        std::string code;
+        const std::string error = ErrorOf([&] { code = single->CountryCode(addrs[k]); });
+        EXPECT_EQ(error.empty() ? code : "error " + error, expected[k]) << addresses[k];
+        const std::string batchError =
+            answers[k].Error ? ErrorOf([&] { std::rethrow_exception(answers[k].Error); }) : "";
+        EXPECT_EQ(batchError.empty() ? answers[k].Code : "error " + batchError, expected[k]) << addresses[k];
+    }
+}
+
 class CountryRun : public ::testing::Test {
 protected:
     TProgress progress;
