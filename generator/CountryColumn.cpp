@@ -1,5 +1,6 @@
 // The country column: one database reader per run; each address is looked up in
 // the country-and-city record for a city database, else in the country record.
+#include <deque>
 #include <span>
 #include <string_view>
 #include <unordered_map>
@@ -24,6 +25,8 @@ public:
             if (FSlots[i].Record == r) return &FCodes[FSlots[i].Code];
         }
     }
+    // Larger than a core's cache: its slots are worth asking for ahead.
+    bool Large() const { return FSlots.size() * sizeof(Slot) > (size_t{256} << 10); }
     void Prefetch(int64_t r) const {
         if (!FSlots.empty()) __builtin_prefetch(&FSlots[Hash(r) & FMask]);
     }
@@ -63,7 +66,7 @@ private:
     }
     std::vector<Slot> FSlots;
     size_t FMask = 0, FCount = 0;
-    std::vector<std::string> FCodes;
+    std::deque<std::string> FCodes; // a deque: a code stays where it is as more are added
 };
 
 // The accessor of "country", shared by the country and the city record.
@@ -95,14 +98,23 @@ public:
         FRecords.resize(addrs.size());
         FPrefixes.resize(addrs.size());
         FReader.WalkTrees(FAddresses, FRecords, FPrefixes);
-        // The memo's slots first, then the data of the records it does not hold, all
-        // asked for ahead of their reads.
-        for (const int64_t r : FRecords) FCodes.Prefetch(r);
-        for (const int64_t r : FRecords)
-            if (r > 0 && !FCodes.Find(r)) FReader.PrefetchRecord(r);
+        // The memo's slots first (when it has outgrown a core's cache), then the data
+        // of the records it does not hold, all asked for ahead of their reads.
+        if (FCodes.Large())
+            for (const int64_t r : FRecords) FCodes.Prefetch(r);
+        FKnown.resize(addrs.size());
+        for (size_t k = 0; k < addrs.size(); ++k) {
+            const int64_t r = FRecords[k];
+            FKnown[k] = r > 0 ? FCodes.Find(r) : nullptr;
+            if (r > 0 && !FKnown[k]) FReader.PrefetchRecord(r);
+        }
         for (size_t k = 0; k < addrs.size(); ++k) {
             TCountryAnswer& answer = answers[k];
-            answer.Error = nullptr;
+            if (answer.Error) answer.Error = nullptr;
+            if (FKnown[k]) {
+                answer.Code = *FKnown[k];
+                continue;
+            }
             try {
                 // A failed walk: the plain walk at the address raises its error.
                 const int64_t r = FRecords[k] == TMMDBReader::kWalkFailed
@@ -184,6 +196,9 @@ private:
     std::vector<TMMDBIPAddress> FAddresses;
     std::vector<int64_t> FRecords;
     std::vector<int32_t> FPrefixes;
+    // The memo's codes of a batch's records, found before any of them is decoded (the
+    // memo keeps its codes where they are as it grows).
+    std::vector<const std::string*> FKnown;
 };
 
 } // namespace
