@@ -51,8 +51,9 @@ ratio() { # json, name, reference name, target text
 import json, sys
 r = {x["command"]: x for x in json.load(open(sys.argv[1]))["results"]}
 z, ref = r[sys.argv[2]], r[sys.argv[3]]
+cpu = lambda x: x["user"] + x["system"]
 print(f"   {sys.argv[2]} / {sys.argv[3]}: {z['mean'] / ref['mean']:.3f} (median {z['median'] / ref['median']:.3f};"
-      f" {z['mean'] * 1000:.0f} ms vs {ref['mean'] * 1000:.0f} ms){sys.argv[4]}")
+      f" {z['mean'] * 1000:.0f} ms vs {ref['mean'] * 1000:.0f} ms; cpu {cpu(z) / cpu(ref):.3f}){sys.argv[4]}")
 PY
 }
 
