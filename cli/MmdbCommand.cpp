@@ -140,7 +140,7 @@ public:
 
     // Asks for the memo's slot of tree record value r ahead of Append.
     void Prefetch(int64_t r) const {
-        if (r > 0) __builtin_prefetch(&FSlots[Slot(r)]);
+        if (r > 0 && !FSlots.empty()) __builtin_prefetch(&FSlots[Slot(r)]);
     }
 
 private:
@@ -155,6 +155,8 @@ private:
     }
 
     const std::string& Part(int64_t r) {
+        // Made with the first record, so that a lookup that finds none costs nothing.
+        if (FSlots.empty()) FSlots.resize(kSlots);
         size_t i = Slot(r);
         for (; FSlots[i].Record != 0; i = (i + 1) & (kSlots - 1))
             if (FSlots[i].Record == r) return FParts[FSlots[i].Part];
@@ -178,7 +180,7 @@ private:
     bool FJson, FCity;
     TMMDBIPCountryInfoEx FCountryInfo;
     TMMDBIPCountryCityInfoEx FCityInfo;
-    std::vector<TSlot> FSlots = std::vector<TSlot>(kSlots);
+    std::vector<TSlot> FSlots;
     std::vector<std::string> FParts;
     size_t FPartsText = 0;
 };
