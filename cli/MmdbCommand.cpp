@@ -110,8 +110,22 @@ bool PlainIPv4(std::string_view text, uint32_t& value) {
 // each raises its error as the first did.
 class TLookupLines {
 public:
-    TLookupLines(TMMDBReader& reader, bool json)
-        : FReader(reader), FJson(json), FCity(IsCityDatabaseType(reader.Metadata().DatabaseType())) {}
+    // With many, a code line needs only the record's country: the decoder passes over
+    // the values it has seen decode before (TMMDBDecoder::SetPassKnownTargets), so
+    // that what could fail is still checked, once.
+    TLookupLines(TMMDBReader& reader, bool json, bool many)
+        : FReader(reader), FJson(json), FCity(IsCityDatabaseType(reader.Metadata().DatabaseType())) {
+        if (json || !many) return;
+        TMMDBIPCountryInfoEx& record = FCity ? FCityInfo : FCountryInfo;
+        const TMMDBField* country = record.FindField("country");
+        FReader.Decoder().SetPassKnownTargets(true, country ? country->Get(record) : nullptr);
+        FPassing = true;
+    }
+    ~TLookupLines() {
+        if (FPassing) FReader.Decoder().SetPassKnownTargets(false, nullptr);
+    }
+    TLookupLines(const TLookupLines&) = delete;
+    TLookupLines& operator=(const TLookupLines&) = delete;
 
     // Appends the line of the address whose walk gave tree record value r and the
     // prefix length; raises the errors of decoding the record.
@@ -177,7 +191,7 @@ private:
     }
 
     TMMDBReader& FReader;
-    bool FJson, FCity;
+    bool FJson, FCity, FPassing = false;
     TMMDBIPCountryInfoEx FCountryInfo;
     TMMDBIPCountryCityInfoEx FCityInfo;
     std::vector<TSlot> FSlots;
@@ -424,8 +438,9 @@ int RunLookup(const std::vector<std::string>& words, std::istream& in, std::ostr
         err << ErrorMessage(e) << "\n";
         return 1;
     }
-    TLookupLines lines(*reader, args.Json);
-    if (args.Addresses == std::vector<std::string>{"-"}) {
+    const bool input = args.Addresses == std::vector<std::string>{"-"};
+    TLookupLines lines(*reader, args.Json, input);
+    if (input) {
         const int rc = LookupInput(*reader, lines, in, out, err);
         CheckOutput(out);
         return rc;

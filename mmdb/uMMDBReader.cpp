@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <span>
+#include <typeinfo>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -355,11 +356,36 @@ int64_t TMMDBDecoder::DecodeAt(TMMDBKind kind, void* target, int64_t offset, int
 }
 
 int64_t TMMDBDecoder::DecodeValue(const TControl& c, TMMDBKind kind, void* target, int depth) {
+    if (FPassKnown && kind == mkRecord && target == FKeep) {
+        ++FInsideKeep;
+        struct TLeave {
+            int& Inside;
+            ~TLeave() { --Inside; }
+        } leave{FInsideKeep};
+        return DecodeValueOf(c, kind, target, depth);
+    }
+    return DecodeValueOf(c, kind, target, depth);
+}
+
+int64_t TMMDBDecoder::DecodeValueOf(const TControl& c, TMMDBKind kind, void* target, int depth) {
     if (depth > kMaxDepth) throw Exception(kTooDeep);
     switch (c.Type) {
     case 1: {
         const auto [to, behind] = PointerTarget(c.Size, c.Payload);
-        if (_followPointers) DecodeAt(kind, target, to, depth + 1);
+        if (!_followPointers) return behind;
+        // The kept object and everything in it are filled in full.
+        if (!FPassKnown || FInsideKeep > 0) {
+            DecodeAt(kind, target, to, depth + 1);
+            return behind;
+        }
+        const void* cls = kind == mkRecord       ? &typeid(*static_cast<TMMDBRecord*>(target))
+                          : kind == mkRecordList ? &typeid(*static_cast<TMMDBRecordList*>(target))
+                                                 : nullptr;
+        const TKnownPlace known{to, static_cast<uint32_t>(depth + 1) << 4 | static_cast<uint32_t>(kind), cls};
+        size_t slot = 0;
+        if (KnownTarget(known, slot)) return behind;
+        DecodeAt(kind, target, to, depth + 1);
+        AddKnownTarget(known, slot);
         return behind;
     }
     case 7:
@@ -487,6 +513,39 @@ int64_t TMMDBDecoder::FillRecord(TMMDBRecord& rec, int64_t position, uint32_t co
             position = SkipValues(valuePos, 1, f != nullptr);
     }
     return position;
+}
+
+bool TMMDBDecoder::KnownTarget(const TKnownPlace& k, size_t& slot) const {
+    if (FKnownTargets.empty()) return false;
+    const size_t mask = FKnownTargets.size() - 1;
+    const uint64_t h = (static_cast<uint64_t>(k.Target) * 0x9E3779B97F4A7C15ull) ^ k.DepthKind ^
+                       (reinterpret_cast<uintptr_t>(k.Class) >> 4);
+    for (slot = static_cast<size_t>(h * 0xBF58476D1CE4E5B9ull >> 32) & mask;; slot = (slot + 1) & mask) {
+        if (FKnownTargets[slot].Target == -1) return false;
+        if (FKnownTargets[slot] == k) return true;
+    }
+}
+
+void TMMDBDecoder::AddKnownTarget(const TKnownPlace& k, size_t slot) {
+    // Half full: twice the room, or, past a million targets, a fresh start (bounded).
+    if (FKnownTargets.empty() || 2 * (FKnownCount + 1) > FKnownTargets.size()) {
+        std::vector<TKnownPlace> old;
+        old.swap(FKnownTargets);
+        const bool fresh = old.size() >= (size_t{1} << 21);
+        FKnownTargets.assign(old.empty() || fresh ? size_t{4096} : 2 * old.size(), TKnownPlace{});
+        FKnownCount = 0;
+        if (!fresh)
+            for (const TKnownPlace& o : old)
+                if (o.Target != -1) {
+                    size_t s = 0;
+                    KnownTarget(o, s);
+                    FKnownTargets[s] = o;
+                    ++FKnownCount;
+                }
+        KnownTarget(k, slot);
+    }
+    FKnownTargets[slot] = k;
+    ++FKnownCount;
 }
 
 int64_t TMMDBDecoder::DecodeOnlyField(const TMMDBField& f, TMMDBRecord& rec, int64_t position, int depth) {

@@ -156,6 +156,34 @@ TEST(MmdbCli, LookupFromStandardInput) {
         mmdbtest::WriteTemp(mmdbtest::Image(mmdbtest::Node(24, 0, 0), "", m), "loop.mmdb");
     const std::string corrupt =
         "The MaxMind Db file's search tree is corrupt: contains pointer larger than the database.";
+    // A city database whose records share their country and location through pointers;
+    // the location of the first two holds a double of the wrong size.
+    mmdbtest::Meta cm;
+    cm.NodeCount = 3;
+    cm.DatabaseType = "Test-City";
+    using mmdbtest::Bytes;
+    using mmdbtest::Map;
+    using mmdbtest::Ptr;
+    using mmdbtest::Str;
+    const Bytes de = Map(1) + Str("iso_code") + Str("DE");
+    const Bytes badLocation = Map(1) + Str("latitude") + mmdbtest::Ctrl(3, 4) + Bytes(4, '\0');
+    const Bytes goodLocation = Map(1) + Str("latitude") + mmdbtest::Dbl(1.5);
+    const uint32_t badAt = static_cast<uint32_t>(de.size()),
+                   goodAt = badAt + static_cast<uint32_t>(badLocation.size());
+    const Bytes shared = de + badLocation + goodLocation;
+    const Bytes rec1 = Map(2) + Str("country") + Ptr(0) + Str("location") + Ptr(badAt);
+    const Bytes rec2 = Map(2) + Str("location") + Ptr(badAt) + Str("country") + Ptr(0);
+    const Bytes rec3 = Map(2) + Str("country") + Ptr(0) + Str("location") + Ptr(goodAt);
+    const auto at = [&](const Bytes& before) {
+        return mmdbtest::DataRecord(cm, static_cast<uint32_t>(before.size()));
+    };
+    const std::string sharedDb = mmdbtest::WriteTemp(
+        mmdbtest::Image(mmdbtest::Node(24, 1, 2) + mmdbtest::Node(24, at(shared), at(shared + rec1)) +
+                            mmdbtest::Node(24, at(shared), at(shared + rec1 + rec2)),
+                        shared + rec1 + rec2 + rec3, cm),
+        "shared-city.mmdb");
+    const std::string badDouble =
+        "The MaxMind DB file's data section contains bad data: invalid size of double.";
     struct Case {
         const char* Name;
         std::vector<std::string> Options;
@@ -211,6 +239,14 @@ TEST(MmdbCli, LookupFromStandardInput) {
              "\nline 3: 1.1.1.16: The MaxMind DB file's data section contains bad data: pointer larger than "
              "the database.\nline 4: 1.1.1.32: " +
              corrupt + "\n",
+         1},
+        {"shared values that fail, every time",
+         {},
+         sharedDb,
+         "0.0.0.1\n64.0.0.1\n128.0.0.1\n192.0.0.1\n0.0.0.2\n",
+         "192.0.0.1\t2\tDE\n",
+         "line 1: 0.0.0.1: " + badDouble + "\nline 2: 64.0.0.1: " + badDouble +
+             "\nline 3: 128.0.0.1: " + badDouble + "\nline 5: 0.0.0.2: " + badDouble + "\n",
          1},
         {"walks that fail",
          {},

@@ -80,6 +80,15 @@ def ours(db, addrs):
                        text=True)
     if p.stdout != "".join(args_out):
         failures.append(f"{os.path.basename(db)}: lookup - prints other lines than the arguments")
+    # The lines without --json, where many lookups pass over the values decoded before.
+    plain_out, plain_err = "", []
+    for i in range(0, len(addrs), 400):
+        q = subprocess.run([CLI, "lookup", db] + addrs[i:i + 400], capture_output=True, text=True)
+        plain_out += q.stdout
+        plain_err += q.stderr.splitlines()
+    q = subprocess.run([CLI, "lookup", db, "-"], input="\n".join(addrs) + "\n", capture_output=True, text=True)
+    if q.stdout != plain_out or [e.split(": ", 1)[1] for e in q.stderr.splitlines()] != plain_err:
+        failures.append(f"{os.path.basename(db)}: lookup - (lines) differs from the arguments")
     numbered, pending = [], list(args_err)
     for number, a in enumerate(addrs, 1):
         if pending and pending[0].startswith(a + ": "):
