@@ -385,7 +385,7 @@ int64_t TMMDBDecoder::DecodeValueOf(const TControl& c, TMMDBKind kind, void* tar
         size_t slot = 0;
         if (KnownTarget(known, slot)) return behind;
         DecodeAt(kind, target, to, depth + 1);
-        AddKnownTarget(known, slot);
+        AddKnownTarget(known);
         return behind;
     }
     case 7:
@@ -526,7 +526,7 @@ bool TMMDBDecoder::KnownTarget(const TKnownPlace& k, size_t& slot) const {
     }
 }
 
-void TMMDBDecoder::AddKnownTarget(const TKnownPlace& k, size_t slot) {
+void TMMDBDecoder::AddKnownTarget(const TKnownPlace& k) {
     // Half full: twice the room, or, past a million targets, a fresh start (bounded).
     if (FKnownTargets.empty() || 2 * (FKnownCount + 1) > FKnownTargets.size()) {
         std::vector<TKnownPlace> old;
@@ -536,14 +536,11 @@ void TMMDBDecoder::AddKnownTarget(const TKnownPlace& k, size_t slot) {
         FKnownCount = 0;
         if (!fresh)
             for (const TKnownPlace& o : old)
-                if (o.Target != -1) {
-                    size_t s = 0;
-                    KnownTarget(o, s);
-                    FKnownTargets[s] = o;
-                    ++FKnownCount;
-                }
-        KnownTarget(k, slot);
+                if (o.Target != -1) AddKnownTarget(o);
     }
+    // Probed afresh: the decode just made may have added targets of its own.
+    size_t slot = 0;
+    if (KnownTarget(k, slot)) return;
     FKnownTargets[slot] = k;
     ++FKnownCount;
 }

@@ -349,7 +349,7 @@ private:
         bool operator==(const TKnownPlace&) const = default;
     };
     bool KnownTarget(const TKnownPlace& k, size_t& slot) const;
-    void AddKnownTarget(const TKnownPlace& k, size_t slot);
+    void AddKnownTarget(const TKnownPlace& k);
     bool FPassKnown = false;
     const void* FKeep = nullptr;
     int FInsideKeep = 0;
