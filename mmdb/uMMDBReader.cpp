@@ -527,11 +527,12 @@ bool TMMDBDecoder::KnownTarget(const TKnownPlace& k, size_t& slot) const {
 }
 
 void TMMDBDecoder::AddKnownTarget(const TKnownPlace& k) {
-    // Half full: twice the room, or, past a million targets, a fresh start (bounded).
+    // Half full: twice the room, or, with 262144 targets (a table of 12 MB), a fresh
+    // start, so that the memory stays bounded.
     if (FKnownTargets.empty() || 2 * (FKnownCount + 1) > FKnownTargets.size()) {
         std::vector<TKnownPlace> old;
         old.swap(FKnownTargets);
-        const bool fresh = old.size() >= (size_t{1} << 21);
+        const bool fresh = old.size() >= (size_t{1} << 19);
         FKnownTargets.assign(old.empty() || fresh ? size_t{4096} : 2 * old.size(), TKnownPlace{});
         FKnownCount = 0;
         if (!fresh)
