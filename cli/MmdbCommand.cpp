@@ -1,7 +1,12 @@
 // zarvo-cli mmdb / lookup: a geolocation database as CSV lines, and single lookups.
 #include "cli/MmdbCommand.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
 #include <iostream>
+#include <string_view>
 
 #include "cli/FdStream.h"
 #include "cli/ZarvoCli.h"
@@ -9,6 +14,8 @@
 #include "mmdb/uMMDBLineReader.h"
 #include "mmdb/uMMDBReader.h"
 #include "net/uZarvo.h"
+#include "support/TextDecode.h"
+#include "support/ZarvoText.h"
 
 namespace zarvo::cli {
 
@@ -33,6 +40,7 @@ Example:
 )";
 
 const char* const kLookupUsage = R"(Usage: zarvo-cli lookup [OPTIONS] FILE.mmdb ADDRESS...
+       zarvo-cli lookup [OPTIONS] FILE.mmdb - < ADDRESSES
 
 Looks IPv4 and IPv6 addresses up in a MaxMind DB file and prints one line per
 address: the address, the prefix length of the database network that holds it,
@@ -41,17 +49,33 @@ is empty when the network has no country, and "-" when the address lies in no
 network of the database (the prefix length then tells where the search stopped).
 IPv4 prefix lengths count from the IPv4 part of an IPv6 database.
 
+With "-" the addresses come from standard input, one a line (blanks around it
+and text from "#" on are passed over, and so are lines left empty); their lines
+go out as the input is read, in input order, the same as for addresses given as
+arguments. An address that is not valid, or whose lookup fails, is reported on
+standard error with its line number, and the run goes on.
+
 )";
 
 const char* const kLookupEpilogue = R"(
 Exit status: 0 when every address was looked up, 1 when the database cannot be
-read, an address is not valid or the output cannot be written (messages go to
-standard error), 2 for bad options.
+read, an address is not valid, standard input cannot be read or the output
+cannot be written (messages go to standard error), 2 for bad options.
 
 Examples:
   zarvo-cli lookup GeoLite2-Country.mmdb 81.2.69.160 2001:218::1
   zarvo-cli lookup --json GeoLite2-City.mmdb 81.2.69.142
+  zarvo-cli generate --random --total 1000 0.0.0.0/0 | zarvo-cli lookup GeoLite2-City.mmdb -
 )";
+
+// The longest input line taken; a longer one ends the run with its line number.
+constexpr size_t kMaxLine = 1048576;
+// The addresses read, looked up and written at a time, and the most input text
+// they may hold, so that any input streams through a bounded amount of memory.
+constexpr size_t kBatchLines = 4096;
+constexpr size_t kBatchText = size_t{1} << 20;
+// The most text the record memo may hold before it starts afresh.
+constexpr size_t kMemoText = size_t{32} << 20;
 
 const char* const kEmptyFile = "the database file name is empty";
 
@@ -59,6 +83,233 @@ int Usage(std::ostream& err, const char* command, const std::string& message) {
     err << "zarvo-cli " << command << ": " << message << "\nRun 'zarvo-cli " << command
         << " --help' for the options.\n";
     return 2;
+}
+
+// A plain dotted quad ("81.2.69.160": four numbers of one to three digits, at most
+// 255, without a leading zero), which StrToIPAddr reads the same way; the input's
+// addresses mostly are, and this is quicker.
+bool PlainIPv4(std::string_view text, uint32_t& value) {
+    uint32_t v = 0;
+    size_t i = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0 && (i == text.size() || text[i++] != '.')) return false;
+        const size_t first = i;
+        uint32_t n = 0;
+        while (i < text.size() && i - first < 3 && text[i] >= '0' && text[i] <= '9')
+            n = n * 10 + static_cast<uint32_t>(text[i++] - '0');
+        if (i == first || n > 255 || (text[first] == '0' && i - first > 1)) return false;
+        v = v << 8 | n;
+    }
+    value = v;
+    return i == text.size();
+}
+
+// The lines of lookups. A data record's part of a line (its country code, or its
+// JSON) depends on nothing but the record, so it is made once for each record and
+// kept; a record that fails to decode is decoded again for every address, so that
+// each raises its error as the first did.
+class TLookupLines {
+public:
+    // With many, a code line needs only the record's country: the decoder passes over
+    // the values it has seen decode before (TMMDBDecoder::SetPassKnownTargets), so
+    // that what could fail is still checked, once.
+    TLookupLines(TMMDBReader& reader, bool json, bool many)
+        : FReader(reader), FJson(json), FCity(IsCityDatabaseType(reader.Metadata().DatabaseType())) {
+        if (json || !many) return;
+        TMMDBIPCountryInfoEx& record = FCity ? FCityInfo : FCountryInfo;
+        const TMMDBField* country = record.FindField("country");
+        FReader.Decoder().SetPassKnownTargets(true, country ? country->Get(record) : nullptr);
+        FPassing = true;
+    }
+    ~TLookupLines() {
+        if (FPassing) FReader.Decoder().SetPassKnownTargets(false, nullptr);
+    }
+    TLookupLines(const TLookupLines&) = delete;
+    TLookupLines& operator=(const TLookupLines&) = delete;
+
+    // Appends the line of the address whose walk gave tree record value r and the
+    // prefix length; raises the errors of decoding the record.
+    void Append(std::string& out, const TMMDBIPAddress& ip, int64_t r, int32_t prefix) {
+        const std::string* part = r == 0 ? nullptr : &Part(r);
+        char digits[16];
+        const auto prefixEnd = std::to_chars(digits, digits + sizeof digits, prefix).ptr;
+        const std::string_view prefixText(digits, static_cast<size_t>(prefixEnd - digits));
+        if (FJson) {
+            out += "{\"address\":\"";
+            out += ip.ToString();
+            out += "\",\"prefix_length\":";
+            out += prefixText;
+            out += part ? ",\"found\":true,\"record\":" : ",\"found\":false";
+            if (part) out += *part;
+            out += "}\n";
+        } else {
+            out += ip.ToString();
+            out += '\t';
+            out += prefixText;
+            out += '\t';
+            out += part ? *part : "-";
+            out += '\n';
+        }
+    }
+
+    // Asks for the memo's slot of tree record value r ahead of Append.
+    void Prefetch(int64_t r) const {
+        if (r > 0 && !FSlots.empty()) __builtin_prefetch(&FSlots[Slot(r)]);
+    }
+
+private:
+    struct TSlot {
+        int64_t Record = 0; // 0: empty
+        size_t Part = 0;    // index into FParts
+    };
+    static constexpr size_t kSlots = size_t{1} << 18;
+
+    static size_t Slot(int64_t r) {
+        return static_cast<size_t>(static_cast<uint64_t>(r) * 0x9E3779B97F4A7C15ull >> 46) & (kSlots - 1);
+    }
+
+    const std::string& Part(int64_t r) {
+        // Made with the first record, so that a lookup that finds none costs nothing.
+        if (FSlots.empty()) FSlots.resize(kSlots);
+        size_t i = Slot(r);
+        for (; FSlots[i].Record != 0; i = (i + 1) & (kSlots - 1))
+            if (FSlots[i].Record == r) return FParts[FSlots[i].Part];
+        TMMDBIPCountryInfoEx& record = FCity ? FCityInfo : FCountryInfo;
+        FReader.LoadRecordInto(r, record);
+        std::string part = FJson ? MMDBRecordToJson(record) : record.Country().ISOCode();
+        // Half full, or too much text: the memo starts afresh.
+        if (FParts.size() == kSlots / 2 || FPartsText + part.size() > kMemoText) {
+            std::fill(FSlots.begin(), FSlots.end(), TSlot{});
+            FParts.clear();
+            FPartsText = 0;
+            for (i = Slot(r); FSlots[i].Record != 0;) i = (i + 1) & (kSlots - 1);
+        }
+        FPartsText += part.size();
+        FSlots[i] = TSlot{r, FParts.size()};
+        FParts.push_back(std::move(part));
+        return FParts.back();
+    }
+
+    TMMDBReader& FReader;
+    bool FJson, FCity, FPassing = false;
+    TMMDBIPCountryInfoEx FCountryInfo;
+    TMMDBIPCountryCityInfoEx FCityInfo;
+    std::vector<TSlot> FSlots;
+    std::vector<std::string> FParts;
+    size_t FPartsText = 0;
+};
+
+// Writes text to out and empties it; a failed output ends the run there.
+void Put(std::ostream& out, std::string& text) {
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    text.clear();
+    if (!out) throw TOutputError(StreamErrno(out));
+}
+
+// The addresses of standard input, read, looked up and written a batch at a time;
+// returns the exit code.
+int LookupInput(TMMDBReader& reader, TLookupLines& lines, std::istream& in, std::ostream& out,
+                std::ostream& err) {
+    TTextLineReader input(
+        [&in](char* data, size_t size) {
+            in.read(data, static_cast<std::streamsize>(size));
+            const int error = StreamErrno(in);
+            if (error != 0 || in.bad())
+                throw Exception(Format("cannot read standard input: %s", std::strerror(error ? error : EIO)));
+            return static_cast<size_t>(in.gcount());
+        },
+        kMaxLine);
+    // One address line of the batch: its number and text (none for a plain dotted quad),
+    // and its address or why it has none.
+    struct TEntry {
+        uint64_t Line;
+        std::string Text, Error;
+        size_t Address; // index into addresses when Error is empty
+    };
+    std::vector<TEntry> batch;
+    std::vector<TMMDBIPAddress> addresses;
+    std::vector<int64_t> records;
+    std::vector<int32_t> prefixes;
+    std::string text, line;
+    int rc = 0;
+    bool more = true;
+    const auto report = [&](const std::string& message) {
+        // The lines so far first, so that the message stands after them.
+        Put(out, text);
+        out.flush();
+        err << message << "\n";
+        rc = 1;
+    };
+    while (more) {
+        batch.clear();
+        addresses.clear();
+        size_t batchText = 0;
+        std::string failure;
+        while (batch.size() < kBatchLines && batchText < kBatchText) {
+            TTextLineReader::TResult got;
+            try {
+                got = input.Next(line);
+            } catch (const std::exception& e) {
+                failure = ErrorMessage(e);
+                more = false;
+                break;
+            }
+            if (got == TTextLineReader::TResult::End) {
+                more = false;
+                break;
+            }
+            if (got == TTextLineReader::TResult::TooLong) {
+                failure = Format("line %llu: line longer than %zu %s",
+                                 static_cast<unsigned long long>(input.LineNumber()), kMaxLine,
+                                 input.Encoding() == TTextEncoding::Utf8 ? "bytes" : "UTF-16 code units");
+                more = false;
+                break;
+            }
+            std::string_view address(line);
+            address = Trim(address.substr(0, address.find('#')));
+            if (address.empty()) continue;
+            // A plain dotted quad is kept without its text, which is the address's own.
+            if (uint32_t v; PlainIPv4(address, v)) {
+                batch.push_back(TEntry{input.LineNumber(), {}, {}, addresses.size()});
+                addresses.emplace_back(MakeIPv4(v));
+                continue;
+            }
+            TEntry& e = batch.emplace_back(TEntry{input.LineNumber(), std::string(address), {}, 0});
+            batchText += address.size();
+            try {
+                e.Address = addresses.size();
+                const TIPAddr addr = StrToIPAddr(address);
+                if (addr.ip_family == zarvo::IPv6)
+                    addresses.emplace_back(addr.IPv6);
+                else
+                    addresses.emplace_back(addr.IPv4);
+            } catch (const std::exception& ex) {
+                e.Error = ErrorMessage(ex);
+            }
+        }
+        records.resize(addresses.size());
+        prefixes.resize(addresses.size());
+        reader.WalkTrees(addresses, records, prefixes);
+        for (const int64_t r : records) lines.Prefetch(r);
+        for (const TEntry& e : batch) {
+            try {
+                if (!e.Error.empty()) throw Exception(e.Error);
+                const TMMDBIPAddress& ip = addresses[e.Address];
+                int32_t prefix = prefixes[e.Address];
+                // A failed walk: the plain walk at the address raises its error.
+                const int64_t r = records[e.Address] == TMMDBReader::kWalkFailed ? reader.WalkTree(ip, prefix)
+                                                                                 : records[e.Address];
+                lines.Append(text, ip, r, prefix);
+            } catch (const std::exception& ex) {
+                const std::string address = e.Text.empty() ? addresses[e.Address].ToString() : e.Text;
+                report(Format("line %llu: %s: %s", static_cast<unsigned long long>(e.Line), address.c_str(),
+                              ErrorMessage(ex).c_str()));
+            }
+        }
+        Put(out, text);
+        if (!failure.empty()) report(failure);
+    }
+    return rc;
 }
 
 } // namespace
@@ -136,6 +387,8 @@ TLookupArgs ParseLookupArgs(const std::vector<std::string>& args) {
     }
     if (!haveFile) throw TUsageError("give the database file");
     if (a.Addresses.empty()) throw TUsageError("give at least one address");
+    if (a.Addresses.size() > 1 && std::find(a.Addresses.begin(), a.Addresses.end(), "-") != a.Addresses.end())
+        throw TUsageError("give either addresses or '-' for standard input");
     return a;
 }
 
@@ -166,7 +419,7 @@ int RunMmdb(const std::vector<std::string>& words, std::istream&, std::ostream& 
     return 0;
 }
 
-int RunLookup(const std::vector<std::string>& words, std::istream&, std::ostream& out, std::ostream& err) {
+int RunLookup(const std::vector<std::string>& words, std::istream& in, std::ostream& out, std::ostream& err) {
     TLookupArgs args;
     try {
         args = ParseLookupArgs(words);
@@ -185,35 +438,32 @@ int RunLookup(const std::vector<std::string>& words, std::istream&, std::ostream
         err << ErrorMessage(e) << "\n";
         return 1;
     }
-    const bool city = IsCityDatabaseType(reader->Metadata().DatabaseType());
-    TMMDBIPCountryInfoEx countryInfo;
-    TMMDBIPCountryCityInfoEx cityInfo;
-    TMMDBIPCountryInfoEx& record = city ? cityInfo : countryInfo;
+    const bool input = args.Addresses == std::vector<std::string>{"-"};
+    TLookupLines lines(*reader, args.Json, input);
+    if (input) {
+        const int rc = LookupInput(*reader, lines, in, out, err);
+        CheckOutput(out);
+        return rc;
+    }
     int rc = 0;
-    for (const std::string& text : args.Addresses) {
+    std::string text;
+    for (const std::string& address : args.Addresses) {
         try {
-            const TIPAddr addr = StrToIPAddr(text);
+            const TIPAddr addr = StrToIPAddr(address);
             const TMMDBIPAddress ip =
                 addr.ip_family == zarvo::IPv6 ? TMMDBIPAddress(addr.IPv6) : TMMDBIPAddress(addr.IPv4);
             int32_t prefix = 0;
-            const bool found = reader->Lookup(ip, prefix, record);
-            if (args.Json) {
-                out << "{\"address\":\"" << ip.ToString() << "\",\"prefix_length\":" << prefix
-                    << ",\"found\":" << (found ? "true" : "false");
-                if (found) out << ",\"record\":" << MMDBRecordToJson(record);
-                out << "}\n";
-            } else {
-                out << ip.ToString() << '\t' << prefix << '\t' << (found ? record.Country().ISOCode() : "-")
-                    << '\n';
-            }
+            const int64_t r = reader->WalkTree(ip, prefix);
+            lines.Append(text, ip, r, prefix);
+            Put(out, text);
+        } catch (const TOutputError&) {
+            throw;
         } catch (const std::exception& e) {
             // The lines so far first, so that the message stands after them.
             CheckOutput(out);
-            err << text << ": " << ErrorMessage(e) << "\n";
+            err << address << ": " << ErrorMessage(e) << "\n";
             rc = 1;
         }
-        // A failed output ends the run at the address where it is seen.
-        if (!out) throw TOutputError(StreamErrno(out));
     }
     CheckOutput(out);
     return rc;

@@ -248,14 +248,22 @@ public:
         FSourceOn = names.Template.find("%s") != std::string::npos;
     }
 
-    void Emit(const TCandidate& c) { EmitLines(c); }
+    // With the country column the candidates wait in a batch, whose lookups then go
+    // together (TCountryColumn::CountryCodes); their lines are made in order, and an
+    // address whose lookup fails raises its error in its place, after the lines before it.
+    void Emit(const TCandidate& c) {
+        if (!FCountry) {
+            EmitLines(c, std::string());
+            return;
+        }
+        FPending.push_back(c);
+        if (FPending.size() == kCountryBatch) EmitPending();
+    }
 
-    // Hands the lines composed so far to the sink.
+    // Makes the lines of the waiting candidates and hands all lines so far to the sink.
     void Flush() {
-        if (!FSink || FTarget.Empty()) return;
-        (*FSink)(FTarget);
-        FFlushed += FTarget.Count();
-        FTarget.ClearKeepCapacity();
+        EmitPending();
+        HandOver();
     }
     size_t Flushed() const { return FFlushed; }
     // A chunk ends at whichever comes first, so that long lines do not make it large.
@@ -263,6 +271,31 @@ public:
     static constexpr size_t kChunkBytes = size_t{4} << 20;
 
 private:
+    static constexpr size_t kCountryBatch = 256;
+
+    void EmitPending() {
+        if (FPending.empty()) return;
+        FAddrs.clear();
+        for (const TCandidate& c : FPending) FAddrs.push_back(c.Addr);
+        FAnswers.resize(FPending.size());
+        FCountry->CountryCodes(FAddrs, FAnswers);
+        // Taken off first: a failure below leaves no candidate to be made again.
+        FBatch.swap(FPending);
+        FPending.clear();
+        for (size_t k = 0; k < FBatch.size(); ++k) {
+            if (FAnswers[k].Error) std::rethrow_exception(FAnswers[k].Error);
+            EmitLines(FBatch[k], FAnswers[k].Code);
+        }
+    }
+
+    // Hands the lines composed so far to the sink.
+    void HandOver() {
+        if (!FSink || FTarget.Empty()) return;
+        (*FSink)(FTarget);
+        FFlushed += FTarget.Count();
+        FTarget.ClearKeepCapacity();
+    }
+
     // Counts a line just made against the memory budget (the first line that does
     // not fit breaks the run off) and hands a full chunk to the sink. Both look at
     // every line: one address may make millions of lines with a long port list.
@@ -273,10 +306,11 @@ private:
             throw Exception(Format(kTooManyLinesForMemory, static_cast<long long>(held),
                                    FormatByteSize(FBudget).c_str()));
         }
-        if (FSink && (FTarget.Count() >= kChunkLines || FTarget.TextSize() >= kChunkBytes)) Flush();
+        if (FSink && (FTarget.Count() >= kChunkLines || FTarget.TextSize() >= kChunkBytes)) HandOver();
     }
 
-    void EmitLines(const TCandidate& c) {
+    // The lines of one candidate; code is its country code when the column is on.
+    void EmitLines(const TCandidate& c, const std::string& code) {
         if (!FNamesOn && !FCountry && !FPorts) {
             // The common case: the address text straight into the list.
             char* p = FTarget.AddRaw(kIPAddrTextRoom);
@@ -296,7 +330,17 @@ private:
             });
             return;
         }
-        const std::string code = FCountry ? FCountry->CountryCode(c.Addr) : std::string();
+        if (!FNamesOn && !FPorts) {
+            // The address and its code straight into the list, as EmitComposed joins them.
+            const std::string& delimiter = FNames.Delimiter;
+            const size_t length = n + delimiter.size() + code.size();
+            char* p = FTarget.AddRaw(length);
+            std::memcpy(p, buf, n);
+            if (!delimiter.empty()) std::memcpy(p + n, delimiter.data(), delimiter.size());
+            if (!code.empty()) std::memcpy(p + n + delimiter.size(), code.data(), code.size());
+            Made(length);
+            return;
+        }
         const std::string_view addr(buf, n);
         if (!FPorts) {
             EmitComposed(c, addr, {}, code);
@@ -365,6 +409,10 @@ private:
     size_t FCounterCount = 0; // the counter symbol's places in the template
     bool FQuadOn[9] = {};
     std::string FLine;
+    // The candidates waiting for their country codes, and the batch being made.
+    std::vector<TCandidate> FPending, FBatch;
+    std::vector<TIPAddr> FAddrs;
+    std::vector<TCountryAnswer> FAnswers;
 };
 
 // Builds candidate k of a plan and decides whether it survives the usable-host

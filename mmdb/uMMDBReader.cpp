@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <span>
+#include <typeinfo>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -355,11 +356,36 @@ int64_t TMMDBDecoder::DecodeAt(TMMDBKind kind, void* target, int64_t offset, int
 }
 
 int64_t TMMDBDecoder::DecodeValue(const TControl& c, TMMDBKind kind, void* target, int depth) {
+    if (FPassKnown && kind == mkRecord && target == FKeep) {
+        ++FInsideKeep;
+        struct TLeave {
+            int& Inside;
+            ~TLeave() { --Inside; }
+        } leave{FInsideKeep};
+        return DecodeValueOf(c, kind, target, depth);
+    }
+    return DecodeValueOf(c, kind, target, depth);
+}
+
+int64_t TMMDBDecoder::DecodeValueOf(const TControl& c, TMMDBKind kind, void* target, int depth) {
     if (depth > kMaxDepth) throw Exception(kTooDeep);
     switch (c.Type) {
     case 1: {
         const auto [to, behind] = PointerTarget(c.Size, c.Payload);
-        if (_followPointers) DecodeAt(kind, target, to, depth + 1);
+        if (!_followPointers) return behind;
+        // The kept object and everything in it are filled in full.
+        if (!FPassKnown || FInsideKeep > 0) {
+            DecodeAt(kind, target, to, depth + 1);
+            return behind;
+        }
+        const void* cls = kind == mkRecord       ? &typeid(*static_cast<TMMDBRecord*>(target))
+                          : kind == mkRecordList ? &typeid(*static_cast<TMMDBRecordList*>(target))
+                                                 : nullptr;
+        const TKnownPlace known{to, static_cast<uint32_t>(depth + 1) << 4 | static_cast<uint32_t>(kind), cls};
+        size_t slot = 0;
+        if (KnownTarget(known, slot)) return behind;
+        DecodeAt(kind, target, to, depth + 1);
+        AddKnownTarget(known);
         return behind;
     }
     case 7:
@@ -477,7 +503,9 @@ int64_t TMMDBDecoder::FillRecord(TMMDBRecord& rec, int64_t position, uint32_t co
     for (uint32_t i = 0; i < count; ++i) {
         const auto [key, valuePos] = ReadMapKey(position, depth);
         const TMMDBField* f = rec.FindField(key);
-        if (f && (&rec != FOnlyRecord || f->Get == FOnlyField))
+        if (f && &rec == FOnlyRecord && f->Get == FOnlyField)
+            position = DecodeOnlyField(*f, rec, valuePos, depth);
+        else if (f && &rec != FOnlyRecord)
             position = DecodeAt(f->Kind, f->Get(rec), valuePos, depth);
         else
             // A field the record maps but the caller does not read is stepped over
@@ -485,6 +513,55 @@ int64_t TMMDBDecoder::FillRecord(TMMDBRecord& rec, int64_t position, uint32_t co
             position = SkipValues(valuePos, 1, f != nullptr);
     }
     return position;
+}
+
+bool TMMDBDecoder::KnownTarget(const TKnownPlace& k, size_t& slot) const {
+    if (FKnownTargets.empty()) return false;
+    const size_t mask = FKnownTargets.size() - 1;
+    const uint64_t h = (static_cast<uint64_t>(k.Target) * 0x9E3779B97F4A7C15ull) ^ k.DepthKind ^
+                       (reinterpret_cast<uintptr_t>(k.Class) >> 4);
+    for (slot = static_cast<size_t>(h * 0xBF58476D1CE4E5B9ull >> 32) & mask;; slot = (slot + 1) & mask) {
+        if (FKnownTargets[slot].Target == -1) return false;
+        if (FKnownTargets[slot] == k) return true;
+    }
+}
+
+void TMMDBDecoder::AddKnownTarget(const TKnownPlace& k) {
+    // Half full: twice the room, or, with 262144 targets (a table of 12 MB), a fresh
+    // start, so that the memory stays bounded.
+    if (FKnownTargets.empty() || 2 * (FKnownCount + 1) > FKnownTargets.size()) {
+        std::vector<TKnownPlace> old;
+        old.swap(FKnownTargets);
+        const bool fresh = old.size() >= (size_t{1} << 19);
+        FKnownTargets.assign(old.empty() || fresh ? size_t{4096} : 2 * old.size(), TKnownPlace{});
+        FKnownCount = 0;
+        if (!fresh)
+            for (const TKnownPlace& o : old)
+                if (o.Target != -1) AddKnownTarget(o);
+    }
+    // Probed afresh: the decode just made may have added targets of its own.
+    size_t slot = 0;
+    if (KnownTarget(k, slot)) return;
+    FKnownTargets[slot] = k;
+    ++FKnownCount;
+}
+
+int64_t TMMDBDecoder::DecodeOnlyField(const TMMDBField& f, TMMDBRecord& rec, int64_t position, int depth) {
+    ++FOnlyVisit.Count;
+    FOnlyVisit.Target = -1;
+    FOnlyVisit.Passed = false;
+    // The steps of DecodeAt, in its order, so that what fails fails as there.
+    const TControl c = ReadControl(position);
+    if (c.Type == 1 && _followPointers && depth <= kMaxDepth) {
+        const auto [to, behind] = PointerTarget(c.Size, c.Payload);
+        FOnlyVisit.Target = to;
+        FOnlyVisit.Depth = depth + 1;
+        if (FOnlyKnown && FOnlyKnown(FOnlyKnownContext, to, depth + 1)) {
+            FOnlyVisit.Passed = true;
+            return behind;
+        }
+    }
+    return DecodeValue(c, f.Kind, f.Get(rec), depth);
 }
 
 int64_t TMMDBDecoder::FillDictionary(TMMDBStringDictionary& dict, int64_t position, uint32_t count,
@@ -701,25 +778,49 @@ int64_t TMMDBReader::TreeStartNode(int bitCount) {
 
 namespace {
 
-// The walk of one address, for one record size. It reads the tree through a raw
-// pointer, without the cursor: Open checked once that the whole tree lies inside
-// the image, and only nodes below nodeCount are read.
+// The tree is read through a raw pointer, without the cursor: Open checked once that
+// the whole tree lies inside the image, and only nodes below the node count are read
+// (or fetched ahead).
+
+// The bytes of one record of a node: where it starts and its last byte.
+template <int RecordSize> const uint8_t* RecordBytes(const uint8_t* tree, int64_t node, unsigned bit) {
+    if constexpr (RecordSize == 28)
+        return tree + node * 7 + bit * 3;
+    else
+        return tree + node * (RecordSize / 4) + bit * (RecordSize / 8);
+}
+template <int RecordSize> constexpr int kRecordBytes = RecordSize == 28 ? 4 : RecordSize / 8;
+
+template <int RecordSize> int64_t ReadRecord(const uint8_t* tree, int64_t node, unsigned bit) {
+    const uint8_t* b = RecordBytes<RecordSize>(tree, node, bit);
+    if constexpr (RecordSize == 24) {
+        return (int64_t(b[0]) << 16) | (int64_t(b[1]) << 8) | b[2];
+    } else if constexpr (RecordSize == 28) {
+        // The left record takes the high half of the middle byte, the right one its low half.
+        return bit ? (int64_t(b[0] & 0x0F) << 24) | (int64_t(b[1]) << 16) | (int64_t(b[2]) << 8) | b[3]
+                   : (int64_t(b[3] & 0xF0) << 20) | (int64_t(b[0]) << 16) | (int64_t(b[1]) << 8) | b[2];
+    } else {
+        return (int64_t(b[0]) << 24) | (int64_t(b[1]) << 16) | (int64_t(b[2]) << 8) | b[3];
+    }
+}
+
+// Asks for the record's cache lines (one, or two where it straddles a line end).
+template <int RecordSize> void FetchRecord(const uint8_t* tree, int64_t node, unsigned bit) {
+    const uint8_t* b = RecordBytes<RecordSize>(tree, node, bit);
+    __builtin_prefetch(b);
+    __builtin_prefetch(b + kRecordBytes<RecordSize> - 1);
+}
+
+inline unsigned AddressBit(const uint8_t* bytes, int i) {
+    return (bytes[i >> 3] >> (7 - (i & 7))) & 1;
+}
+
+// The walk of one address, for one record size.
 template <int RecordSize>
 int64_t Walk(const uint8_t* tree, int64_t nodeCount, int64_t node, const uint8_t* bytes, int bitCount,
              int& i) {
     while (i < bitCount && node < nodeCount) {
-        const unsigned bit = (bytes[i >> 3] >> (7 - (i & 7))) & 1;
-        if constexpr (RecordSize == 24) {
-            const uint8_t* b = tree + node * 6 + bit * 3;
-            node = (int64_t(b[0]) << 16) | (int64_t(b[1]) << 8) | b[2];
-        } else if constexpr (RecordSize == 28) {
-            const uint8_t* b = tree + node * 7;
-            node = bit ? (int64_t(b[3] & 0x0F) << 24) | (int64_t(b[4]) << 16) | (int64_t(b[5]) << 8) | b[6]
-                       : (int64_t(b[3] & 0xF0) << 20) | (int64_t(b[0]) << 16) | (int64_t(b[1]) << 8) | b[2];
-        } else {
-            const uint8_t* b = tree + node * 8 + bit * 4;
-            node = (int64_t(b[0]) << 24) | (int64_t(b[1]) << 16) | (int64_t(b[2]) << 8) | b[3];
-        }
+        node = ReadRecord<RecordSize>(tree, node, AddressBit(bytes, i));
         ++i;
     }
     return node;
@@ -738,24 +839,27 @@ void TMMDBReader::FillPrefixTable(int64_t node, int depth, uint32_t prefix) {
     FillPrefixTable(ReadNodeRecord(node, 1), depth + 1, prefix << 1 | 1);
 }
 
+int64_t TMMDBReader::IPv4WalkStart(const uint8_t* bytes, int64_t node, int& bit) {
+    bit = 0;
+    if (FRecordSize != 24 && FRecordSize != 28 && FRecordSize != 32) return node;
+    // Many IPv4 walks: take the first steps from a table of where each 16-bit prefix
+    // leads (the same steps, done once).
+    if (FPrefixTable.empty() && ++FIPv4Walks == 256) {
+        FPrefixTable.resize(size_t(1) << kPrefixBits);
+        FillPrefixTable(node, 0, 0);
+    }
+    if (FPrefixTable.empty()) return node;
+    const uint64_t e = FPrefixTable[(uint32_t(bytes[0]) << 8) | bytes[1]];
+    bit = static_cast<int>(e & 0xFF);
+    return static_cast<int64_t>(e >> 8);
+}
+
 int64_t TMMDBReader::WalkTree(const TMMDBIPAddress& address, int32_t& prefixLength) {
     uint8_t bytes[16];
     const int bitCount = address.GetAddressBytes(bytes) * 8;
     int64_t node = TreeStartNode(bitCount);
     int i = 0;
-    if (bitCount == 32 && (FRecordSize == 24 || FRecordSize == 28 || FRecordSize == 32)) {
-        // Many IPv4 walks: take the first steps from a table of where each 16-bit
-        // prefix leads (the same steps, done once).
-        if (FPrefixTable.empty() && ++FIPv4Walks == 256) {
-            FPrefixTable.resize(size_t(1) << kPrefixBits);
-            FillPrefixTable(node, 0, 0);
-        }
-        if (!FPrefixTable.empty()) {
-            const uint64_t e = FPrefixTable[(uint32_t(bytes[0]) << 8) | bytes[1]];
-            node = static_cast<int64_t>(e >> 8);
-            i = static_cast<int>(e & 0xFF);
-        }
-    }
+    if (bitCount == 32) node = IPv4WalkStart(bytes, node, i);
     switch (node < FNodeCount ? FRecordSize : 24) {
     case 24:
         node = Walk<24>(FTree, FNodeCount, node, bytes, bitCount, i);
@@ -773,6 +877,89 @@ int64_t TMMDBReader::WalkTree(const TMMDBIPAddress& address, int32_t& prefixLeng
     if (node == FNodeCount) return 0;
     if (node > FNodeCount) return node;
     throw Exception("Something bad happened");
+}
+
+template <int RecordSize>
+void TMMDBReader::WalkLanes(std::span<const TMMDBIPAddress> addresses, std::span<int64_t> records,
+                            std::span<int32_t> prefixLengths) {
+    struct TLane {
+        int64_t Node;
+        int Bit, BitCount;
+        size_t Index;
+        uint8_t Bytes[16];
+    };
+    TLane lanes[kWalkLanes];
+    const uint8_t* const tree = FTree;
+    const int64_t nodeCount = FNodeCount;
+    // A walk that has left the tree or used up its bits ends as WalkTree's does.
+    const auto finish = [&](const TLane& l) {
+        prefixLengths[l.Index] = l.Bit;
+        records[l.Index] = l.Node == nodeCount ? 0 : l.Node > nodeCount ? l.Node : kWalkFailed;
+    };
+    // Puts the next address that needs a step into the lane, its first node asked for;
+    // false when none is left. Addresses that need no step are finished on the way.
+    size_t next = 0;
+    const auto start = [&](TLane& l) {
+        while (next < addresses.size()) {
+            // The prefix table's entry of an IPv4 address a few starts ahead.
+            if (const size_t ahead = next + kWalkLanes;
+                ahead < addresses.size() && !FPrefixTable.empty() && !addresses[ahead].IsIPv6())
+                __builtin_prefetch(&FPrefixTable[addresses[ahead].IPv4().Value >> 16]);
+            l.Index = next++;
+            l.BitCount = addresses[l.Index].GetAddressBytes(l.Bytes) * 8;
+            l.Node = TreeStartNode(l.BitCount);
+            l.Bit = 0;
+            if (l.BitCount == 32) l.Node = IPv4WalkStart(l.Bytes, l.Node, l.Bit);
+            if (l.Bit < l.BitCount && l.Node < nodeCount) {
+                FetchRecord<RecordSize>(tree, l.Node, AddressBit(l.Bytes, l.Bit));
+                return true;
+            }
+            finish(l);
+        }
+        return false;
+    };
+    size_t active = 0;
+    while (active < kWalkLanes && start(lanes[active])) ++active;
+    // Each round takes one step of every walk in flight: the node it reads was asked
+    // for a round earlier. A finished walk makes room for the next address; a lane
+    // left empty takes the last one's place, which has had its step this round.
+    while (active > 0) {
+        for (size_t j = active; j-- > 0;) {
+            TLane& l = lanes[j];
+            l.Node = ReadRecord<RecordSize>(tree, l.Node, AddressBit(l.Bytes, l.Bit));
+            ++l.Bit;
+            if (l.Bit < l.BitCount && l.Node < nodeCount) {
+                FetchRecord<RecordSize>(tree, l.Node, AddressBit(l.Bytes, l.Bit));
+                continue;
+            }
+            finish(l);
+            if (!start(l)) l = lanes[--active];
+        }
+    }
+}
+
+void TMMDBReader::WalkTrees(std::span<const TMMDBIPAddress> addresses, std::span<int64_t> records,
+                            std::span<int32_t> prefixLengths) {
+    if (records.size() < addresses.size() || prefixLengths.size() < addresses.size())
+        throw Exception("WalkTrees: fewer results than addresses");
+    switch (FRecordSize) {
+    case 24:
+        return WalkLanes<24>(addresses, records, prefixLengths);
+    case 28:
+        return WalkLanes<28>(addresses, records, prefixLengths);
+    case 32:
+        return WalkLanes<32>(addresses, records, prefixLengths);
+    default:
+        // No tree walk can step with this record size: each address as WalkTree takes it.
+        for (size_t k = 0; k < addresses.size(); ++k) {
+            prefixLengths[k] = 0;
+            try {
+                records[k] = WalkTree(addresses[k], prefixLengths[k]);
+            } catch (const Exception&) {
+                records[k] = kWalkFailed;
+            }
+        }
+    }
 }
 
 int64_t TMMDBReader::RecordOffset(int64_t r) const {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -166,6 +167,10 @@ public:
     std::string ReadString(int64_t offset, int32_t count) const override;
     uint8_t ReadOne(int64_t offset) const override { return Slice(offset, 1).ReadU8(); }
     void Copy(int64_t offset, uint8_t* arr, size_t count) const override;
+    // Asks for the cache line at offset ahead of a read; nothing outside the image.
+    void Prefetch(int64_t offset) const {
+        if (offset >= 0 && offset < FLength) __builtin_prefetch(FData + offset);
+    }
 
     // The whole image; a read outside it raises message.
     TByteCursor Image(const char* message = TByteCursor::kPastEnd) const {
@@ -265,6 +270,39 @@ public:
         FOnlyRecord = record;
         FOnlyField = field;
     }
+    // How the only field was met since the caller last reset it: how often, and for
+    // the last time the target and depth of the pointer it was reached through (-1
+    // for none) and whether that decode was passed over as known.
+    struct TOnlyFieldVisit {
+        int Count = 0;
+        int64_t Target = -1;
+        int Depth = 0;
+        bool Passed = false;
+    };
+    TOnlyFieldVisit& OnlyFieldVisit() { return FOnlyVisit; }
+    // While set, a decode of the only field through a pointer whose target and depth
+    // known(target, depth) accepts is passed over: the caller has seen that decode
+    // succeed before, and a decode at the same place and depth succeeds again (its
+    // errors depend on nothing else), so the caller can take its result from there.
+    using TKnownTarget = bool (*)(const void* context, int64_t target, int depth);
+    void SetOnlyFieldKnown(TKnownTarget known, const void* context) {
+        FOnlyKnown = known;
+        FOnlyKnownContext = context;
+    }
+
+    // While on, a value reached through a pointer whose decode at the same target and
+    // depth into an object of the same class succeeded before is passed over: it
+    // cannot fail there now (its errors depend on nothing else), and the caller reads
+    // none of what it would fill. Only the object keep (and what it holds) is filled
+    // in full, always. Off forgets the targets.
+    void SetPassKnownTargets(bool on, const void* keep) {
+        FPassKnown = on;
+        FKeep = keep;
+        if (!on) {
+            FKnownTargets.clear();
+            FKnownCount = 0;
+        }
+    }
 
     TControl ReadControl(int64_t offset) const;
     // The absolute target of a pointer and the offset behind its bytes.
@@ -276,7 +314,9 @@ public:
 private:
     int64_t DecodeAt(TMMDBKind kind, void* target, int64_t offset, int depth);
     int64_t DecodeValue(const TControl& c, TMMDBKind kind, void* target, int depth);
+    int64_t DecodeValueOf(const TControl& c, TMMDBKind kind, void* target, int depth);
     int64_t FillRecord(TMMDBRecord& rec, int64_t position, uint32_t count, int depth);
+    int64_t DecodeOnlyField(const TMMDBField& f, TMMDBRecord& rec, int64_t position, int depth);
     int64_t FillDictionary(TMMDBStringDictionary& dict, int64_t position, uint32_t count, int depth);
     int64_t FillStringList(TMMDBStringList& list, int64_t position, uint32_t count, int depth);
     int64_t FillRecordList(TMMDBRecordList& list, int64_t position, uint32_t count, int depth);
@@ -299,6 +339,24 @@ private:
     bool _followPointers;
     const TMMDBRecord* FOnlyRecord = nullptr;
     void* (*FOnlyField)(TMMDBRecord&) = nullptr;
+    TOnlyFieldVisit FOnlyVisit;
+    // The pointer targets decoded without an error (target, depth and kind, and the
+    // class of the object filled), in a flat table of linear probing: Target -1 is empty.
+    struct TKnownPlace {
+        int64_t Target = -1;
+        uint32_t DepthKind = 0;
+        const void* Class = nullptr;
+        bool operator==(const TKnownPlace&) const = default;
+    };
+    bool KnownTarget(const TKnownPlace& k, size_t& slot) const;
+    void AddKnownTarget(const TKnownPlace& k);
+    bool FPassKnown = false;
+    const void* FKeep = nullptr;
+    int FInsideKeep = 0;
+    std::vector<TKnownPlace> FKnownTargets;
+    size_t FKnownCount = 0;
+    TKnownTarget FOnlyKnown = nullptr;
+    const void* FOnlyKnownContext = nullptr;
 };
 
 // ---------------------------------------------------------------------------
@@ -419,6 +477,17 @@ public:
     // The tree record value for the address (0: none) and the prefix length.
     int64_t WalkTree(const TMMDBIPAddress& address, int32_t& prefixLength);
 
+    // WalkTrees' record value where WalkTree raises an error.
+    static constexpr int64_t kWalkFailed = -1;
+    // The walks of many addresses at once: records[k] and prefixLengths[k] are what
+    // WalkTree gives for addresses[k], or kWalkFailed (and the prefix length it sets)
+    // where WalkTree raises, which a call of WalkTree at that address then raises.
+    // Up to kWalkLanes walks go down the tree in lockstep, each fetching its next node
+    // one step ahead, so that their cache misses overlap instead of queueing.
+    static constexpr size_t kWalkLanes = 16;
+    void WalkTrees(std::span<const TMMDBIPAddress> addresses, std::span<int64_t> records,
+                   std::span<int32_t> prefixLengths);
+
     // A new object owned by the reader, filled from tree record value r.
     template <class T> T* LoadRecord(int64_t r) { return FDecoder->DecodeNew<T>(RecordOffset(r)); }
     // Empties result and fills it from tree record value r.
@@ -426,6 +495,11 @@ public:
     // The file offset of the data of tree record value r; a corrupt tree unless it lies
     // between the start of the data section and the end of the file.
     int64_t RecordOffset(int64_t r) const;
+    // Asks for the first bytes of the data of tree record value r ahead of decoding
+    // them; nothing when r is no record value.
+    void PrefetchRecord(int64_t r) const {
+        _database->Prefetch(FMetadata->SearchTreeSize() + r - FNodeCount);
+    }
 
     int64_t TreeStartNode(int bitCount);
     int64_t IPv4Root();
@@ -442,6 +516,12 @@ private:
     void Open();
     int64_t LocateMetadata() const;
     void FillPrefixTable(int64_t node, int depth, uint32_t prefix);
+    // The node and the bit an IPv4 walk starts from: the start node and bit 0, or
+    // where the prefix table leads once it is built.
+    int64_t IPv4WalkStart(const uint8_t* bytes, int64_t node, int& bit);
+    template <int RecordSize>
+    void WalkLanes(std::span<const TMMDBIPAddress> addresses, std::span<int64_t> records,
+                   std::span<int32_t> prefixLengths);
 
     static constexpr int kPrefixBits = 16;
     // Node (or record) and depth reached by each 16-bit IPv4 prefix; built after

@@ -126,6 +126,124 @@ TEST(CountryColumn, OpeningErrors) {
     }
 }
 
+// An IPv4 database: 0.0.0.0/1 is DE, 128.0.0.0/2 empty, 192.0.0.0/2 points behind the file.
+std::string HalfBroken() {
+    Meta m;
+    m.NodeCount = 2;
+    m.DatabaseType = "Test-Country";
+    const Bytes de = Map(1) + Str("country") + Map(1) + Str("iso_code") + Str("DE");
+    return WriteTemp(Image(Node(24, DataRecord(m, 0), 1) + Node(24, 2, 0xFFFFFF), de, m), "half-broken.mmdb");
+}
+
+TEST(CountryColumn, BatchedCodesAreTheSingleOnes) {
+    // Every address's code or error as CountryCode gives it, over batches that start
+    // and end anywhere; the failures in a batch stay with their own addresses.
+    std::vector<std::string> addresses;
+    uint32_t x = 7;
+    for (int k = 0; k < 700; ++k) {
+        x = x * 1103515245u + 12345u;
+        const uint32_t v = k % 3 == 0 ? x : k % 3 == 1 ? 0x51024500u | (x >> 26) : 0x02000000u | (x >> 12);
+        addresses.push_back(IPv4ToStr(MakeIPv4(v)));
+        if (k % 7 == 0) addresses.push_back("2001:218::" + std::to_string(k % 100));
+        if (k % 11 == 0) addresses.push_back("::ffff:" + IPv4ToStr(MakeIPv4(v)));
+    }
+    for (const std::string& db : {TestDb("GeoIP2-Country-Test.mmdb"), TestDb("GeoIP2-City-Test.mmdb"),
+                                  TestDb("GeoIP2-City-Test-Broken-Double-Format.mmdb"),
+                                  TestDb("MaxMind-DB-test-broken-pointers-24.mmdb"), HalfBroken()}) {
+        auto single = OpenCountryColumn(db);
+        std::vector<std::string> expected;
+        for (const std::string& a : addresses) {
+            std::string code;
+            const std::string error = ErrorOf([&] { code = single->CountryCode(StrToIPAddr(a)); });
+            expected.push_back(error.empty() ? "code " + code : "error " + error);
+        }
+        for (size_t batch : {size_t{1}, size_t{17}, size_t{256}, addresses.size()}) {
+            auto batched = OpenCountryColumn(db);
+            for (size_t at = 0; at < addresses.size(); at += batch) {
+                const size_t n = std::min(batch, addresses.size() - at);
+                std::vector<TIPAddr> addrs;
+                for (size_t k = at; k < at + n; ++k) addrs.push_back(StrToIPAddr(addresses[k]));
+                std::vector<TCountryAnswer> answers(n);
+                batched->CountryCodes(addrs, answers);
+                for (size_t k = 0; k < n; ++k) {
+                    std::string got = "code " + answers[k].Code;
+                    if (answers[k].Error)
+                        got = "error " + ErrorOf([&] { std::rethrow_exception(answers[k].Error); });
+                    ASSERT_EQ(got, expected[at + k])
+                        << db << ", batches of " << batch << ", " << addresses[at + k];
+                }
+            }
+        }
+    }
+}
+
+TEST(CountryColumn, SharedCountriesGiveTheirOwnCodes) {
+    // Records reach their country through pointers, some through the same one; the
+    // codes (and errors) are those of decoding every record in full.
+    Meta m;
+    m.NodeCount = 7; // a full tree of depth 3: eight /3 networks
+    m.DatabaseType = "Test-Country";
+    const Bytes de = Map(1) + Str("iso_code") + Str("DE");
+    const Bytes bad = Map(1) + Str("iso_code") + Map(0);
+    const uint32_t deAt = 0, badAt = static_cast<uint32_t>(de.size()),
+                   viaAt = badAt + static_cast<uint32_t>(bad.size());
+    const Bytes via = Ptr(deAt); // a pointer to the pointer: the country one level deeper
+    const std::vector<Bytes> records = {
+        Map(1) + Str("country") + Ptr(deAt),
+        Map(1) + Str("country") + Ptr(deAt),
+        // Named twice: the second fills the same object.
+        Map(2) + Str("country") + Ptr(deAt) + Str("country") + Map(1) + Str("iso_code") + Str("FR"),
+        Map(2) + Str("country") + Map(1) + Str("names") + Map(0) + Str("country") + Ptr(deAt),
+        Map(1) + Str("country") + Ptr(viaAt),
+        Map(1) + Str("country") + Ptr(badAt),
+        Map(1) + Str("country") + Ptr(deAt) + Str("continent") + Map(0),
+        Map(0),
+    };
+    Bytes data = de + bad + via, tree;
+    std::vector<uint32_t> at;
+    for (const Bytes& r : records) {
+        at.push_back(DataRecord(m, static_cast<uint32_t>(data.size())));
+        data += r;
+    }
+    for (uint32_t n = 0; n < 3; ++n) tree += Node(24, 2 * n + 1, 2 * n + 2);
+    for (uint32_t n = 0; n < 4; ++n) tree += Node(24, at[2 * n], at[2 * n + 1]);
+    const std::vector<uint8_t> image = Image(tree, data, m);
+    const std::string db = WriteTemp(image, "shared-countries.mmdb");
+    // Twice over, so that the second round meets every country as known.
+    std::vector<std::string> addresses;
+    for (int round = 0; round < 2; ++round)
+        for (uint32_t k = 0; k < 8; ++k) addresses.push_back(IPv4ToStr(MakeIPv4(k << 29 | 1)));
+
+    TMMDBReader full(image, "full");
+    std::vector<std::string> expected;
+    for (const std::string& a : addresses) {
+        TMMDBIPCountryInfoEx rec;
+        int32_t prefix;
+        std::string code;
+        const std::string error = ErrorOf([&] {
+            if (full.Lookup(TMMDBIPAddress(StrToIPv4(a)), prefix, rec)) code = rec.Country().ISOCode();
+        });
+        expected.push_back(error.empty() ? code : "error " + error);
+    }
+    EXPECT_EQ(std::vector<std::string>(expected.begin(), expected.begin() + 8),
+              (std::vector<std::string>{"DE", "DE", "FR", "DE", "DE",
+                                        "error Could not convert 'map' to 'string'.", "DE", ""}));
+    auto single = OpenCountryColumn(db);
+    auto batched = OpenCountryColumn(db);
+    std::vector<TIPAddr> addrs;
+    for (const std::string& a : addresses) addrs.push_back(StrToIPAddr(a));
+    std::vector<TCountryAnswer> answers(addrs.size());
+    batched->CountryCodes(addrs, answers);
+    for (size_t k = 0; k < addresses.size(); ++k) {
+        std::string code;
+        const std::string error = ErrorOf([&] { code = single->CountryCode(addrs[k]); });
+        EXPECT_EQ(error.empty() ? code : "error " + error, expected[k]) << addresses[k];
+        const std::string batchError =
+            answers[k].Error ? ErrorOf([&] { std::rethrow_exception(answers[k].Error); }) : "";
+        EXPECT_EQ(batchError.empty() ? answers[k].Code : "error " + batchError, expected[k]) << addresses[k];
+    }
+}
+
 class CountryRun : public ::testing::Test {
 protected:
     TProgress progress;
@@ -177,6 +295,40 @@ TEST_F(CountryRun, NotADatabaseFailsTheRun) {
     u.FResolveIPCountry = true;
     std::string result;
     EXPECT_THROW(u.PerformGenerateIPList(nullptr, result), Exception);
+}
+
+TEST_F(CountryRun, AFailureComesInItsPlace) {
+    // The lookups go in batches, but a run fails at the first line that fails: a
+    // corrupt record after the memory budget is used up leaves the budget's message,
+    // and one before it its own.
+    const std::string corrupt =
+        "The MaxMind Db file's search tree is corrupt: contains pointer larger than the database.";
+    const struct {
+        std::vector<std::string> Ranges;
+        uint64_t Budget; // in lines of "10.0.0.N DE"
+        std::string Error;
+    } cases[] = {
+        {{"10.0.0.0/29", "200.0.0.1"}, 5, "Too many lines (more than 5)"},
+        {{"10.0.0.0/29", "200.0.0.1"}, 0, corrupt},
+        {{"10.0.0.0/30", "200.0.0.1", "10.0.0.4/30"}, 5, corrupt},
+        {{"10.0.0.0/30", "130.0.0.1", "10.0.0.4/30"}, 9, ""},
+    };
+    for (const auto& c : cases) {
+        TProgress p;
+        TZarvoUtils run(&p);
+        run.FIPRanges = c.Ranges;
+        run.FResolveIPCountry = true;
+        run.FMMDBFilePath = HalfBroken();
+        run.FMemoryBudget = c.Budget * TStringList::LineCost(std::string("10.0.0.0 DE").size());
+        std::string result;
+        const std::string error = ErrorOf([&] { run.PerformGenerateIPList(nullptr, result); });
+        EXPECT_EQ(error.substr(0, c.Error.size()), c.Error) << c.Ranges[1] << " " << c.Budget;
+        EXPECT_EQ(error.empty(), c.Error.empty()) << error;
+        if (c.Error.empty()) {
+            EXPECT_EQ(run.FIPList.Count(), 9u);
+            EXPECT_EQ(run.FIPList[4], "130.0.0.1 ");
+        }
+    }
 }
 
 } // namespace

@@ -1,11 +1,14 @@
 // zarvo-cli mmdb and lookup: output, help and exit codes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "cli/ZarvoCli.h"
 #include "cli_run.h"
 #include "mmdb_builder.h"
+#include "net/IPTypesX.h"
+#include "support/ZarvoText.h"
 
 using mmdbtest::TestDb;
 
@@ -139,6 +142,194 @@ TEST(MmdbCli, ErrorsAndHelp) {
         EXPECT_EQ(r.Code, 0);
         EXPECT_EQ(r.Out.rfind(std::string("Usage: zarvo-cli ") + cmd, 0), 0u);
     }
+}
+
+// The addresses of standard input ("-"): one a line, comments and blanks passed
+// over, each line's output as the same address given as an argument has it.
+TEST(MmdbCli, LookupFromStandardInput) {
+    const std::string country = TestDb("GeoIP2-Country-Test.mmdb");
+    const std::string city = TestDb("GeoIP2-City-Test.mmdb");
+    const std::string brokenPointers = TestDb("MaxMind-DB-test-broken-pointers-24.mmdb");
+    mmdbtest::Meta m;
+    m.NodeCount = 1;
+    const std::string loop =
+        mmdbtest::WriteTemp(mmdbtest::Image(mmdbtest::Node(24, 0, 0), "", m), "loop.mmdb");
+    const std::string corrupt =
+        "The MaxMind Db file's search tree is corrupt: contains pointer larger than the database.";
+    // A city database whose records share their country and location through pointers;
+    // the location of the first two holds a double of the wrong size.
+    mmdbtest::Meta cm;
+    cm.NodeCount = 3;
+    cm.DatabaseType = "Test-City";
+    using mmdbtest::Bytes;
+    using mmdbtest::Map;
+    using mmdbtest::Ptr;
+    using mmdbtest::Str;
+    const Bytes de = Map(1) + Str("iso_code") + Str("DE");
+    const Bytes badLocation = Map(1) + Str("latitude") + mmdbtest::Ctrl(3, 4) + Bytes(4, '\0');
+    const Bytes goodLocation = Map(1) + Str("latitude") + mmdbtest::Dbl(1.5);
+    const uint32_t badAt = static_cast<uint32_t>(de.size()),
+                   goodAt = badAt + static_cast<uint32_t>(badLocation.size());
+    const Bytes shared = de + badLocation + goodLocation;
+    const Bytes rec1 = Map(2) + Str("country") + Ptr(0) + Str("location") + Ptr(badAt);
+    const Bytes rec2 = Map(2) + Str("location") + Ptr(badAt) + Str("country") + Ptr(0);
+    const Bytes rec3 = Map(2) + Str("country") + Ptr(0) + Str("location") + Ptr(goodAt);
+    const auto at = [&](const Bytes& before) {
+        return mmdbtest::DataRecord(cm, static_cast<uint32_t>(before.size()));
+    };
+    const std::string sharedDb = mmdbtest::WriteTemp(
+        mmdbtest::Image(mmdbtest::Node(24, 1, 2) + mmdbtest::Node(24, at(shared), at(shared + rec1)) +
+                            mmdbtest::Node(24, at(shared), at(shared + rec1 + rec2)),
+                        shared + rec1 + rec2 + rec3, cm),
+        "shared-city.mmdb");
+    const std::string badDouble =
+        "The MaxMind DB file's data section contains bad data: invalid size of double.";
+    struct Case {
+        const char* Name;
+        std::vector<std::string> Options;
+        std::string Db, Input, Out, Err;
+        int Code;
+    } cases[] = {
+        {"comments and blanks",
+         {},
+         country,
+         "# addresses\n\n81.2.69.160\n   \t\n  2001:218::1   # Japan\n#1.2.3.4\n",
+         "81.2.69.160\t27\tGB\n2001:218::1\t32\tJP\n",
+         "",
+         0},
+        {"empty input", {}, country, "", "", "", 0},
+        {"only comments", {}, country, "#\n# 1.2.3.4\n\n", "", "", 0},
+        {"invalid lines by number",
+         {},
+         country,
+         "81.2.69.160\nnot-an-address\n\n1.2.3.4\r\n1.2.3\n",
+         "81.2.69.160\t27\tGB\n1.2.3.4\t8\t-\n",
+         "line 2: not-an-address: 'not-an-address' is not a valid IPv4 address\n"
+         "line 5: 1.2.3: '1.2.3' is not a valid IPv4 address\n",
+         1},
+        {"IPv6 and IPv4-mapped",
+         {},
+         country,
+         "2001:218::1\n::ffff:81.2.69.160\n2001:220::\nfe80::1\n",
+         "2001:218::1\t32\tJP\n::ffff:5102:45a0\t123\tGB\n2001:220::\t128\tSE\nfe80::1\t10\t-\n",
+         "",
+         0},
+        {"json",
+         {"--json"},
+         country,
+         "81.2.69.160\n1.2.3.4\n",
+         // The record's start; the rest as the arguments print it (checked below).
+         "*{\"address\":\"81.2.69.160\",\"prefix_length\":27,\"found\":true,\"record\":{\"continent\":{"
+         "\"names\":{\"de\":\"Europa\",\"en\":\"Europe\",\"es\":\"Europa\",\"fr\":\"Europe\",\"ja\":",
+         "",
+         0},
+        {"json of a city database",
+         {"--json"},
+         city,
+         "1.2.3.4\n",
+         "{\"address\":\"1.2.3.4\",\"prefix_length\":8,\"found\":false}\n",
+         "",
+         0},
+        {"records that fail to decode",
+         {},
+         brokenPointers,
+         "1.1.1.32\n1.1.1.1\n1.1.1.16\n1.1.1.32\n",
+         "1.1.1.1\t32\t\n",
+         "line 1: 1.1.1.32: " + corrupt +
+             "\nline 3: 1.1.1.16: The MaxMind DB file's data section contains bad data: pointer larger than "
+             "the database.\nline 4: 1.1.1.32: " +
+             corrupt + "\n",
+         1},
+        {"shared values that fail, every time",
+         {},
+         sharedDb,
+         "0.0.0.1\n64.0.0.1\n128.0.0.1\n192.0.0.1\n0.0.0.2\n",
+         "192.0.0.1\t2\tDE\n",
+         "line 1: 0.0.0.1: " + badDouble + "\nline 2: 64.0.0.1: " + badDouble +
+             "\nline 3: 128.0.0.1: " + badDouble + "\nline 5: 0.0.0.2: " + badDouble + "\n",
+         1},
+        {"walks that fail",
+         {},
+         loop,
+         "1.2.3.4\n\n::1\n",
+         "",
+         "line 1: 1.2.3.4: Something bad happened\nline 3: ::1: Something bad happened\n",
+         1},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"lookup"};
+        args.insert(args.end(), c.Options.begin(), c.Options.end());
+        args.push_back(c.Db);
+        args.push_back("-");
+        const CliRun r = Cli(args, c.Input);
+        // "*": the output starts with the rest, and ends as the arguments' (below).
+        const bool start = c.Out.starts_with('*');
+        const std::string out = start ? c.Out.substr(1) : c.Out;
+        EXPECT_EQ(start ? r.Out.substr(0, out.size()) : r.Out, out) << c.Name;
+        EXPECT_EQ(r.Err, c.Err) << c.Name;
+        EXPECT_EQ(r.Code, c.Code) << c.Name;
+        // The same addresses as arguments print the same lines.
+        args.pop_back();
+        std::istringstream lines(c.Input);
+        for (std::string line; std::getline(lines, line);) {
+            line = std::string(zarvo::Trim(line.substr(0, line.find('#'))));
+            if (!line.empty()) args.push_back(line);
+        }
+        if (args.back() != c.Db) {
+            EXPECT_EQ(Cli(args).Out, r.Out) << c.Name;
+        }
+    }
+    // "-" stands alone.
+    const CliRun both = Cli({"lookup", country, "-", "1.2.3.4"});
+    EXPECT_EQ(both.Code, 2);
+    EXPECT_NE(both.Err.find("give either addresses or '-' for standard input"), std::string::npos);
+    // A line too long for an address line ends the run with its number.
+    const CliRun tooLong =
+        Cli({"lookup", country, "-"}, "1.2.3.4\n" + std::string(1048577, '1') + "\n1.2.3.4\n");
+    EXPECT_EQ(tooLong.Out, "1.2.3.4\t8\t-\n");
+    EXPECT_EQ(tooLong.Err, "line 2: line longer than 1048576 bytes\n");
+    EXPECT_EQ(tooLong.Code, 1);
+}
+
+// Standard input made on demand, noting how much output there is each time more is read.
+class TGeneratedInput : public std::streambuf {
+public:
+    TGeneratedInput(uint32_t lines, const std::ostringstream& out) : FLines(lines), FOut(out) {}
+    std::vector<std::streamoff> OutputAtReads;
+
+protected:
+    int_type underflow() override {
+        if (FNext == FLines) return traits_type::eof();
+        OutputAtReads.push_back(const_cast<std::ostringstream&>(FOut).tellp());
+        FPiece.clear();
+        for (int k = 0; k < 1000 && FNext < FLines; ++k, ++FNext)
+            FPiece += zarvo::IPv4ToStr(zarvo::MakeIPv4(0x51024500u + FNext * 2654435761u)) + "\n";
+        setg(FPiece.data(), FPiece.data(), FPiece.data() + FPiece.size());
+        return traits_type::to_int_type(FPiece[0]);
+    }
+
+private:
+    uint32_t FLines, FNext = 0;
+    const std::ostringstream& FOut;
+    std::string FPiece;
+};
+
+TEST(MmdbCli, LookupStreamsALargeInput) {
+    // The lines of the first addresses are out before the last ones are read.
+    const uint32_t n = 200000;
+    std::ostringstream out, err;
+    TGeneratedInput source(n, out);
+    std::istream in(&source);
+    const int code = zarvo::cli::RunCli({"lookup", TestDb("GeoIP2-City-Test.mmdb"), "-"}, in, out, err);
+    EXPECT_EQ(code, 0) << err.str();
+    const std::string text = out.str();
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), n);
+    ASSERT_FALSE(source.OutputAtReads.empty());
+    EXPECT_GT(source.OutputAtReads.back(), std::streamoff(text.size() / 2));
+    // Line by line as the arguments give them.
+    const std::string first = zarvo::IPv4ToStr(zarvo::MakeIPv4(0x51024500u));
+    const CliRun single = Cli({"lookup", TestDb("GeoIP2-City-Test.mmdb"), first});
+    EXPECT_EQ(text.substr(0, single.Out.size()), single.Out);
 }
 
 } // namespace

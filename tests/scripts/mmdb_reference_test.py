@@ -62,15 +62,39 @@ def reference(rdrs, addr):
 def ours(db, addrs):
     """address -> (found, prefix, code) or ("error",)"""
     out = {}
+    args_out, args_err = [], []
     for i in range(0, len(addrs), 400):
         batch = addrs[i:i + 400]
         p = subprocess.run([CLI, "lookup", "--json", db] + batch, capture_output=True, text=True)
+        args_out.append(p.stdout)
+        args_err += p.stderr.splitlines()
         for line in p.stdout.splitlines():
             o = json.loads(line)
             code = o["record"]["country"]["iso_code"] if o["found"] else ""
             out[o["address"]] = (o["found"], o["prefix_length"], code)
         for line in p.stderr.splitlines():
             out[ipaddress.ip_address(line.split(": ", 1)[0]).compressed] = ("error",)
+    # The same addresses from standard input, walked in batches: the same lines, and
+    # the same messages with the line numbers in front.
+    p = subprocess.run([CLI, "lookup", "--json", db, "-"], input="\n".join(addrs) + "\n", capture_output=True,
+                       text=True)
+    if p.stdout != "".join(args_out):
+        failures.append(f"{os.path.basename(db)}: lookup - prints other lines than the arguments")
+    # The lines without --json, where many lookups pass over the values decoded before.
+    plain_out, plain_err = "", []
+    for i in range(0, len(addrs), 400):
+        q = subprocess.run([CLI, "lookup", db] + addrs[i:i + 400], capture_output=True, text=True)
+        plain_out += q.stdout
+        plain_err += q.stderr.splitlines()
+    q = subprocess.run([CLI, "lookup", db, "-"], input="\n".join(addrs) + "\n", capture_output=True, text=True)
+    if q.stdout != plain_out or [e.split(": ", 1)[1] for e in q.stderr.splitlines()] != plain_err:
+        failures.append(f"{os.path.basename(db)}: lookup - (lines) differs from the arguments")
+    numbered, pending = [], list(args_err)
+    for number, a in enumerate(addrs, 1):
+        if pending and pending[0].startswith(a + ": "):
+            numbered.append(f"line {number}: {pending.pop(0)}")
+    if p.stderr.splitlines() != numbered:
+        failures.append(f"{os.path.basename(db)}: lookup - reports {p.stderr[:200]!r}, the arguments {numbered[:3]}")
     return out
 
 
