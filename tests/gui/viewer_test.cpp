@@ -59,6 +59,15 @@ struct TViewer {
     }
 };
 
+// Shows the wait dialog and lets it run until its method closes it.
+int RunUntilClosed(QDialog& d) {
+    [&] {
+        d.show();
+        QTRY_VERIFY_WITH_TIMEOUT(!d.isVisible(), 10000);
+    }();
+    return d.result();
+}
+
 } // namespace
 
 class ViewerTest : public QObject {
@@ -92,13 +101,7 @@ private Q_SLOTS:
         QCOMPARE(v.Form->RowsLabel->text(), QStringLiteral("1,000+"));
         QVERIFY(v.Form->CountRowsButton->isVisible());
 
-        dialogs->OnExec = [](QDialog& d) {
-            [&] {
-                d.show();
-                QTRY_VERIFY_WITH_TIMEOUT(!d.isVisible(), 10000);
-            }();
-            return d.result();
-        };
+        dialogs->OnExec = RunUntilClosed;
         QTest::mouseClick(v.Form->CountRowsButton, Qt::LeftButton);
         QCOMPARE(v.Form->RowsLabel->text(), QStringLiteral("4,999"));
         QVERIFY(!v.Form->CountRowsButton->isVisible());
@@ -146,13 +149,7 @@ private Q_SLOTS:
         WriteFile(Path("gone.csv"), QByteArray("a\n").repeated(1500));
         TViewer v(Path("gone.csv"));
         QVERIFY(QFile::remove(Path("gone.csv")));
-        dialogs->OnExec = [](QDialog& d) {
-            [&] {
-                d.show();
-                QTRY_VERIFY_WITH_TIMEOUT(!d.isVisible(), 10000);
-            }();
-            return d.result();
-        };
+        dialogs->OnExec = RunUntilClosed;
         QTest::mouseClick(v.Form->CountRowsButton, Qt::LeftButton);
         QCOMPARE(dialogs->Boxes.size(), size_t(1));
         QCOMPARE(dialogs->Boxes[0].Title, QStringLiteral("Count Rows"));
