@@ -422,6 +422,12 @@ int64_t TMMDBDecoder::DecodeValueOf(const TControl& c, TMMDBKind kind, void* tar
     TByteCursor in = At(c.Payload, kBadPayload);
     switch (c.Type) {
     case 2:
+        // Outside the kept object of a passing decode nobody reads the text: only its
+        // bounds are checked, as they are all a string's decode can fail on.
+        if (FPassKnown && FInsideKeep == 0) {
+            in.ReadText(n);
+            break;
+        }
         // Ill-formed UTF-8 becomes U+FFFD here, so no output down the line carries it.
         AssignUtf8Replacing(*static_cast<std::string*>(target), in.ReadText(n));
         break;
@@ -580,7 +586,16 @@ int64_t TMMDBDecoder::FillDictionary(TMMDBStringDictionary& dict, int64_t positi
             if (!produced) throw Exception(Format("Unable to handle type:%d", type));
             ConvertError(produced, mkString, nullptr);
         }
-        if (IsWellFormedUtf8(key) && IsWellFormedUtf8(value)) {
+        // Outside the kept object of a passing decode only the keys count: a duplicate
+        // one is the error a dictionary can raise.
+        const bool skipValue = FPassKnown && FInsideKeep == 0;
+        if (skipValue && IsWellFormedUtf8(key)) {
+            dict.Add(key, {});
+        } else if (skipValue) {
+            std::string k;
+            AssignUtf8Replacing(k, key);
+            dict.Add(k, {});
+        } else if (IsWellFormedUtf8(key) && IsWellFormedUtf8(value)) {
             dict.Add(key, value);
         } else {
             std::string k, v;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <sstream>
+#include <string>
 
 #include "cli/ZarvoCli.h"
 #include "cli_run.h"
@@ -184,6 +185,27 @@ TEST(MmdbCli, LookupFromStandardInput) {
         "shared-city.mmdb");
     const std::string badDouble =
         "The MaxMind DB file's data section contains bad data: invalid size of double.";
+    // Two records: the first reached by 0.0.0.0/2 and 128.0.0.0/1, the second by 64.0.0.0/2.
+    mmdbtest::Meta am;
+    am.NodeCount = 2;
+    const Bytes recA = Map(1) + Str("country") + Map(1) + Str("iso_code") + Str("AA");
+    const Bytes recB = Map(1) + Str("country") + Map(1) + Str("iso_code") + Str("BB");
+    const uint32_t aAt = mmdbtest::DataRecord(am, 0),
+                   bAt = mmdbtest::DataRecord(am, static_cast<uint32_t>(recA.size()));
+    const std::string alternating = mmdbtest::WriteTemp(
+        mmdbtest::Image(mmdbtest::Node(24, 1, aAt) + mmdbtest::Node(24, aAt, bAt), recA + recB, am),
+        "alternating.mmdb");
+    const std::string alternatingInput = "0.0.0.1\n64.0.0.1\n128.0.0.1\n64.0.0.2\n0.0.0.2\n255.1.2.3\n";
+    const auto json = [](const char* address, int prefix, const char* code) {
+        return std::string("{\"address\":\"") + address + "\",\"prefix_length\":" + std::to_string(prefix) +
+               ",\"found\":true,\"record\":{\"continent\":{\"names\":{},\"code\":\"\",\"geoname_id\":0},"
+               "\"country\":{\"names\":{},\"geoname_id\":0,\"iso_code\":\"" +
+               code +
+               "\",\"is_in_european_union\":false},\"registered_country\":{\"names\":{},\"geoname_id\":0,"
+               "\"iso_code\":\"\",\"is_in_european_union\":false},\"represented_country\":{\"type\":\"\","
+               "\"names\":{},\"geoname_id\":0,\"iso_code\":\"\",\"is_in_european_union\":false},\"traits\":{"
+               "\"is_anonymous_proxy\":false,\"is_satellite_provider\":false}}}\n";
+    };
     struct Case {
         const char* Name;
         std::vector<std::string> Options;
@@ -248,6 +270,22 @@ TEST(MmdbCli, LookupFromStandardInput) {
          "line 1: 0.0.0.1: " + badDouble + "\nline 2: 64.0.0.1: " + badDouble +
              "\nline 3: 128.0.0.1: " + badDouble + "\nline 5: 0.0.0.2: " + badDouble + "\n",
          1},
+        {"records alternating, one reached by two networks",
+         {},
+         alternating,
+         alternatingInput,
+         "0.0.0.1\t2\tAA\n64.0.0.1\t2\tBB\n128.0.0.1\t1\tAA\n64.0.0.2\t2\tBB\n0.0.0.2\t2\tAA\n255.1.2."
+         "3\t1\tAA\n",
+         "",
+         0},
+        {"json of records alternating",
+         {"--json"},
+         alternating,
+         alternatingInput,
+         json("0.0.0.1", 2, "AA") + json("64.0.0.1", 2, "BB") + json("128.0.0.1", 1, "AA") +
+             json("64.0.0.2", 2, "BB") + json("0.0.0.2", 2, "AA") + json("255.1.2.3", 1, "AA"),
+         "",
+         0},
         {"walks that fail",
          {},
          loop,
