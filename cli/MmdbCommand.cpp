@@ -6,7 +6,10 @@
 #include <charconv>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "cli/FdStream.h"
 #include "cli/ZarvoCli.h"
@@ -14,6 +17,7 @@
 #include "mmdb/uMMDBLineReader.h"
 #include "mmdb/uMMDBReader.h"
 #include "net/uZarvo.h"
+#include "support/OrderedPipeline.h"
 #include "support/TextDecode.h"
 #include "support/ZarvoText.h"
 
@@ -113,8 +117,10 @@ public:
     // With many, a code line needs only the record's country: the decoder passes over
     // the values it has seen decode before (TMMDBDecoder::SetPassKnownTargets), so
     // that what could fail is still checked, once.
-    TLookupLines(TMMDBReader& reader, bool json, bool many)
-        : FReader(reader), FJson(json), FCity(IsCityDatabaseType(reader.Metadata().DatabaseType())) {
+    // The memo holds at most memoText of them before it starts afresh.
+    TLookupLines(TMMDBReader& reader, bool json, bool many, size_t memoText = kMemoText)
+        : FReader(reader), FJson(json), FCity(IsCityDatabaseType(reader.Metadata().DatabaseType())),
+          FMemoText(memoText) {
         if (json || !many) return;
         TMMDBIPCountryInfoEx& record = FCity ? FCityInfo : FCountryInfo;
         const TMMDBField* country = record.FindField("country");
@@ -178,7 +184,7 @@ private:
         FReader.LoadRecordInto(r, record);
         std::string part = FJson ? MMDBRecordToJson(record) : record.Country().ISOCode();
         // Half full, or too much text: the memo starts afresh.
-        if (FParts.size() == kSlots / 2 || FPartsText + part.size() > kMemoText) {
+        if (FParts.size() == kSlots / 2 || FPartsText + part.size() > FMemoText) {
             std::fill(FSlots.begin(), FSlots.end(), TSlot{});
             FParts.clear();
             FPartsText = 0;
@@ -197,19 +203,71 @@ private:
     std::vector<TSlot> FSlots;
     std::vector<std::string> FParts;
     size_t FPartsText = 0;
+    size_t FMemoText;
 };
 
-// Writes text to out and empties it; a failed output ends the run there.
-void Put(std::ostream& out, std::string& text) {
+// Writes text to out; a failed output ends the run there.
+void Put(std::ostream& out, std::string_view text) {
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    text.clear();
     if (!out) throw TOutputError(StreamErrno(out));
 }
 
-// The addresses of standard input, read, looked up and written a batch at a time;
-// returns the exit code.
-int LookupInput(TMMDBReader& reader, TLookupLines& lines, std::istream& in, std::ostream& out,
-                std::ostream& err) {
+// One address line of a batch: its number and text (none for a plain dotted quad),
+// and its address or why it has none.
+struct TLookupEntry {
+    uint64_t Line;
+    std::string Text, Error;
+    size_t Address; // index into the batch's addresses when Error is empty
+};
+
+// A batch of standard input's lines: read on the command's thread, looked up on any
+// lane, written back on the command's thread in input order.
+struct TLookupBatch {
+    std::vector<TLookupEntry> Entries;
+    std::vector<TMMDBIPAddress> Addresses;
+    std::vector<int64_t> Records;
+    std::vector<int32_t> Prefixes;
+    std::string Text; // the batch's lines
+    // The messages of the lines that failed, each with the length of Text before it.
+    std::vector<std::pair<size_t, std::string>> Messages;
+    std::string Failure; // the input's own failure, which ends the run after this batch
+};
+
+// What a lane looks addresses up with: a twin of the command's reader, and its lines.
+struct TLookupLane {
+    std::unique_ptr<TMMDBReader> Reader;
+    std::unique_ptr<TLookupLines> Lines;
+};
+
+// Walks the batch's addresses and makes its lines and messages.
+void LookUpBatch(TMMDBReader& reader, TLookupLines& lines, TLookupBatch& b) {
+    b.Text.clear();
+    b.Messages.clear();
+    b.Records.resize(b.Addresses.size());
+    b.Prefixes.resize(b.Addresses.size());
+    reader.WalkTrees(b.Addresses, b.Records, b.Prefixes);
+    for (const int64_t r : b.Records) lines.Prefetch(r);
+    for (const TLookupEntry& e : b.Entries) {
+        try {
+            if (!e.Error.empty()) throw Exception(e.Error);
+            const TMMDBIPAddress& ip = b.Addresses[e.Address];
+            int32_t prefix = b.Prefixes[e.Address];
+            // A failed walk: the plain walk at the address raises its error.
+            const int64_t r =
+                b.Records[e.Address] == TMMDBReader::kWalkFailed ? reader.WalkTree(ip, prefix) : b.Records[e.Address];
+            lines.Append(b.Text, ip, r, prefix);
+        } catch (const std::exception& ex) {
+            const std::string address = e.Text.empty() ? b.Addresses[e.Address].ToString() : e.Text;
+            b.Messages.emplace_back(b.Text.size(), Format("line %llu: %s: %s", static_cast<unsigned long long>(e.Line),
+                                                          address.c_str(), ErrorMessage(ex).c_str()));
+        }
+    }
+}
+
+// The addresses of standard input, read a batch at a time; the batches are looked up on
+// as many threads as there are cores (TOrderedPipeline) and written in input order.
+// Returns the exit code.
+int LookupInput(TMMDBReader& reader, bool json, std::istream& in, std::ostream& out, std::ostream& err) {
     TTextLineReader input(
         [&in](char* data, size_t size) {
             in.read(data, static_cast<std::streamsize>(size));
@@ -219,38 +277,52 @@ int LookupInput(TMMDBReader& reader, TLookupLines& lines, std::istream& in, std:
             return static_cast<size_t>(in.gcount());
         },
         kMaxLine);
-    // One address line of the batch: its number and text (none for a plain dotted quad),
-    // and its address or why it has none.
-    struct TEntry {
-        uint64_t Line;
-        std::string Text, Error;
-        size_t Address; // index into addresses when Error is empty
-    };
-    std::vector<TEntry> batch;
-    std::vector<TMMDBIPAddress> addresses;
-    std::vector<int64_t> records;
-    std::vector<int32_t> prefixes;
-    std::string text, line;
+    const unsigned lanes = DefaultLanes(4);
+    // Each lane keeps its own record memo; together they hold what one would.
+    const size_t memoText = kMemoText / lanes;
+    TLookupLines mine(reader, json, true, memoText);
+    std::vector<TLookupLane> others(lanes);
+    TOrderedPipeline<TLookupBatch> pipe(lanes, 2 * size_t{lanes} + 2, [&](TLookupBatch& b, unsigned lane) {
+        if (lane == 0) return LookUpBatch(reader, mine, b);
+        TLookupLane& l = others[lane];
+        if (!l.Reader) {
+            // Made on the lane's thread, which reads nothing of the command's reader but its image.
+            l.Reader = reader.Twin();
+            l.Lines = std::make_unique<TLookupLines>(*l.Reader, json, true, memoText);
+        }
+        LookUpBatch(*l.Reader, *l.Lines, b);
+    });
     int rc = 0;
-    bool more = true;
     const auto report = [&](const std::string& message) {
         // The lines so far first, so that the message stands after them.
-        Put(out, text);
         out.flush();
+        if (!out) throw TOutputError(StreamErrno(out));
         err << message << "\n";
         rc = 1;
     };
-    while (more) {
-        batch.clear();
-        addresses.clear();
+    const auto take = [&](TLookupBatch& b) {
+        size_t at = 0;
+        for (const auto& [end, message] : b.Messages) {
+            Put(out, std::string_view(b.Text).substr(at, end - at));
+            at = end;
+            report(message);
+        }
+        Put(out, std::string_view(b.Text).substr(at));
+        if (!b.Failure.empty()) report(b.Failure);
+    };
+    std::string line;
+    for (bool more = true; more;) {
+        TLookupBatch& b = pipe.Filling();
+        b.Entries.clear();
+        b.Addresses.clear();
+        b.Failure.clear();
         size_t batchText = 0;
-        std::string failure;
-        while (batch.size() < kBatchLines && batchText < kBatchText) {
+        while (b.Entries.size() < kBatchLines && batchText < kBatchText) {
             TTextLineReader::TResult got;
             try {
                 got = input.Next(line);
             } catch (const std::exception& e) {
-                failure = ErrorMessage(e);
+                b.Failure = ErrorMessage(e);
                 more = false;
                 break;
             }
@@ -259,9 +331,9 @@ int LookupInput(TMMDBReader& reader, TLookupLines& lines, std::istream& in, std:
                 break;
             }
             if (got == TTextLineReader::TResult::TooLong) {
-                failure = Format("line %llu: line longer than %zu %s",
-                                 static_cast<unsigned long long>(input.LineNumber()), kMaxLine,
-                                 input.Encoding() == TTextEncoding::Utf8 ? "bytes" : "UTF-16 code units");
+                b.Failure = Format("line %llu: line longer than %zu %s",
+                                   static_cast<unsigned long long>(input.LineNumber()), kMaxLine,
+                                   input.Encoding() == TTextEncoding::Utf8 ? "bytes" : "UTF-16 code units");
                 more = false;
                 break;
             }
@@ -270,45 +342,26 @@ int LookupInput(TMMDBReader& reader, TLookupLines& lines, std::istream& in, std:
             if (address.empty()) continue;
             // A plain dotted quad is kept without its text, which is the address's own.
             if (uint32_t v; PlainIPv4(address, v)) {
-                batch.push_back(TEntry{input.LineNumber(), {}, {}, addresses.size()});
-                addresses.emplace_back(MakeIPv4(v));
+                b.Entries.push_back(TLookupEntry{input.LineNumber(), {}, {}, b.Addresses.size()});
+                b.Addresses.emplace_back(MakeIPv4(v));
                 continue;
             }
-            TEntry& e = batch.emplace_back(TEntry{input.LineNumber(), std::string(address), {}, 0});
+            TLookupEntry& e = b.Entries.emplace_back(TLookupEntry{input.LineNumber(), std::string(address), {}, 0});
             batchText += address.size();
             try {
-                e.Address = addresses.size();
+                e.Address = b.Addresses.size();
                 const TIPAddr addr = StrToIPAddr(address);
                 if (addr.ip_family == zarvo::IPv6)
-                    addresses.emplace_back(addr.IPv6);
+                    b.Addresses.emplace_back(addr.IPv6);
                 else
-                    addresses.emplace_back(addr.IPv4);
+                    b.Addresses.emplace_back(addr.IPv4);
             } catch (const std::exception& ex) {
                 e.Error = ErrorMessage(ex);
             }
         }
-        records.resize(addresses.size());
-        prefixes.resize(addresses.size());
-        reader.WalkTrees(addresses, records, prefixes);
-        for (const int64_t r : records) lines.Prefetch(r);
-        for (const TEntry& e : batch) {
-            try {
-                if (!e.Error.empty()) throw Exception(e.Error);
-                const TMMDBIPAddress& ip = addresses[e.Address];
-                int32_t prefix = prefixes[e.Address];
-                // A failed walk: the plain walk at the address raises its error.
-                const int64_t r = records[e.Address] == TMMDBReader::kWalkFailed ? reader.WalkTree(ip, prefix)
-                                                                                 : records[e.Address];
-                lines.Append(text, ip, r, prefix);
-            } catch (const std::exception& ex) {
-                const std::string address = e.Text.empty() ? addresses[e.Address].ToString() : e.Text;
-                report(Format("line %llu: %s: %s", static_cast<unsigned long long>(e.Line), address.c_str(),
-                              ErrorMessage(ex).c_str()));
-            }
-        }
-        Put(out, text);
-        if (!failure.empty()) report(failure);
+        pipe.Submit(take);
     }
+    pipe.Drain(take);
     return rc;
 }
 
@@ -438,13 +491,12 @@ int RunLookup(const std::vector<std::string>& words, std::istream& in, std::ostr
         err << ErrorMessage(e) << "\n";
         return 1;
     }
-    const bool input = args.Addresses == std::vector<std::string>{"-"};
-    TLookupLines lines(*reader, args.Json, input);
-    if (input) {
-        const int rc = LookupInput(*reader, lines, in, out, err);
+    if (args.Addresses == std::vector<std::string>{"-"}) {
+        const int rc = LookupInput(*reader, args.Json, in, out, err);
         CheckOutput(out);
         return rc;
     }
+    TLookupLines lines(*reader, args.Json, false);
     int rc = 0;
     std::string text;
     for (const std::string& address : args.Addresses) {
@@ -456,6 +508,7 @@ int RunLookup(const std::vector<std::string>& words, std::istream& in, std::ostr
             const int64_t r = reader->WalkTree(ip, prefix);
             lines.Append(text, ip, r, prefix);
             Put(out, text);
+            text.clear();
         } catch (const TOutputError&) {
             throw;
         } catch (const std::exception& e) {

@@ -79,8 +79,14 @@ void* (*CountryField())(TMMDBRecord&) {
 class TMMDBCountryColumn : public TCountryColumn {
 public:
     explicit TMMDBCountryColumn(const std::string& path)
-        : FReader(path), FCity(IsCityDatabaseType(FReader.Metadata().DatabaseType())),
-          FCountryField(CountryField()) {}
+        : TMMDBCountryColumn(std::make_unique<TMMDBReader>(path)) {}
+    explicit TMMDBCountryColumn(std::unique_ptr<TMMDBReader> reader)
+        : FReaderOwned(std::move(reader)), FReader(*FReaderOwned),
+          FCity(IsCityDatabaseType(FReader.Metadata().DatabaseType())), FCountryField(CountryField()) {}
+
+    std::unique_ptr<TCountryColumn> Twin() const override {
+        return std::make_unique<TMMDBCountryColumn>(FReader.Twin());
+    }
 
     std::string CountryCode(const TIPAddr& addr) override {
         int32_t prefix = 0;
@@ -182,7 +188,8 @@ private:
             CountryKey(target, depth));
     }
 
-    TMMDBReader FReader;
+    std::unique_ptr<TMMDBReader> FReaderOwned;
+    TMMDBReader& FReader;
     TMMDBIPCountryInfoEx FCountryInfo;
     TMMDBIPCountryCityInfoEx FCityInfo;
     bool FCity;

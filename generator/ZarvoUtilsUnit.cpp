@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include "support/OrderedPipeline.h"
 #include "support/ZarvoRandom.h"
 
 namespace zarvo {
@@ -169,6 +170,7 @@ TGeneratePlan TZarvoUtils::BuildPlan() const {
     plan.EscapeIPv6 = FEscapeIPv6;
     plan.ResolveCountry = FResolveIPCountry;
     plan.MMDBFilePath = FMMDBFilePath;
+    plan.CountryLanes = FCountryLanes ? FCountryLanes : DefaultLanes(4);
     if (FAddPortNumbers) plan.Ports = ParsePortNumbers(FPortNumbers);
     plan.GenerateNames = FGenerateNames;
     if (FGenerateNames) {
@@ -246,23 +248,45 @@ public:
         for (int k = 1; k <= 8; ++k)
             FQuadOn[k] = names.Template.find("%" + std::to_string(k)) != std::string::npos;
         FSourceOn = names.Template.find("%s") != std::string::npos;
+        if (country) {
+            const unsigned lanes = std::max(plan.CountryLanes, 1u);
+            FLaneColumns.resize(lanes);
+            FLookups = std::make_unique<TOrderedPipeline<TCountryBatch>>(
+                lanes, 2 * size_t{lanes} + 2, [this](TCountryBatch& b, unsigned lane) { LookUp(b, lane); });
+        }
     }
 
     // With the country column the candidates wait in a batch, whose lookups then go
-    // together (TCountryColumn::CountryCodes); their lines are made in order, and an
+    // together (TCountryColumn::CountryCodes), on whichever of the run's threads takes
+    // the batch; the batches come back in order, their lines are made here, and an
     // address whose lookup fails raises its error in its place, after the lines before it.
     void Emit(const TCandidate& c) {
-        if (!FCountry) {
+        if (!FLookups) {
             EmitLines(c, std::string());
             return;
         }
-        FPending.push_back(c);
-        if (FPending.size() == kCountryBatch) EmitPending();
+        TCountryBatch& batch = FLookups->Filling();
+        if (!FFilling) {
+            batch.Candidates.clear();
+            FFilling = true;
+        }
+        batch.Candidates.push_back(c);
+        if (batch.Candidates.size() == kCountryBatch) {
+            FFilling = false;
+            FLookups->Submit([this](TCountryBatch& b) { TakeBatch(b); });
+        }
     }
 
     // Makes the lines of the waiting candidates and hands all lines so far to the sink.
     void Flush() {
-        EmitPending();
+        if (FLookups) {
+            const auto take = [this](TCountryBatch& b) { TakeBatch(b); };
+            if (FFilling) {
+                FFilling = false;
+                FLookups->Submit(take);
+            }
+            FLookups->Drain(take);
+        }
         HandOver();
     }
     size_t Flushed() const { return FFlushed; }
@@ -271,20 +295,29 @@ public:
     static constexpr size_t kChunkBytes = size_t{4} << 20;
 
 private:
-    static constexpr size_t kCountryBatch = 256;
+    static constexpr size_t kCountryBatch = 2048;
+    struct TCountryBatch {
+        std::vector<TCandidate> Candidates;
+        std::vector<TIPAddr> Addrs;
+        std::vector<TCountryAnswer> Answers;
+    };
 
-    void EmitPending() {
-        if (FPending.empty()) return;
-        FAddrs.clear();
-        for (const TCandidate& c : FPending) FAddrs.push_back(c.Addr);
-        FAnswers.resize(FPending.size());
-        FCountry->CountryCodes(FAddrs, FAnswers);
-        // Taken off first: a failure below leaves no candidate to be made again.
-        FBatch.swap(FPending);
-        FPending.clear();
-        for (size_t k = 0; k < FBatch.size(); ++k) {
-            if (FAnswers[k].Error) std::rethrow_exception(FAnswers[k].Error);
-            EmitLines(FBatch[k], FAnswers[k].Code);
+    // Runs on any lane: lane 0 is the run's thread with the run's column, the others
+    // worker threads, each with a twin of it made there on first use.
+    void LookUp(TCountryBatch& b, unsigned lane) {
+        std::unique_ptr<TCountryColumn>& twin = FLaneColumns[lane];
+        if (lane > 0 && !twin) twin = FCountry->Twin();
+        TCountryColumn& column = lane == 0 ? *FCountry : *twin;
+        b.Addrs.clear();
+        for (const TCandidate& c : b.Candidates) b.Addrs.push_back(c.Addr);
+        b.Answers.resize(b.Addrs.size());
+        column.CountryCodes(b.Addrs, b.Answers);
+    }
+
+    void TakeBatch(const TCountryBatch& b) {
+        for (size_t k = 0; k < b.Candidates.size(); ++k) {
+            if (b.Answers[k].Error) std::rethrow_exception(b.Answers[k].Error);
+            EmitLines(b.Candidates[k], b.Answers[k].Code);
         }
     }
 
@@ -409,10 +442,12 @@ private:
     size_t FCounterCount = 0; // the counter symbol's places in the template
     bool FQuadOn[9] = {};
     std::string FLine;
-    // The candidates waiting for their country codes, and the batch being made.
-    std::vector<TCandidate> FPending, FBatch;
-    std::vector<TIPAddr> FAddrs;
-    std::vector<TCountryAnswer> FAnswers;
+    // The country lookups: a column for each lane but the first (which uses FCountry),
+    // then the batches of candidates waiting for their codes. The pipeline goes first
+    // when the composer does, so that its threads are stopped before their columns go.
+    std::vector<std::unique_ptr<TCountryColumn>> FLaneColumns;
+    std::unique_ptr<TOrderedPipeline<TCountryBatch>> FLookups;
+    bool FFilling = false; // the pipeline's filling batch has been started
 };
 
 // Builds candidate k of a plan and decides whether it survives the usable-host
@@ -671,8 +706,10 @@ void TZarvoUtils::Run(const TGeneratePlan& plan) {
         reserveLines =
             std::min(reserveLines, static_cast<int64_t>(plan.MemoryBudget / TStringList::LineCost(7)));
     const size_t lines = static_cast<size_t>(std::max<int64_t>(reserveLines, 0));
-    if (!plan.GenerateNames && !country)
-        target.Reserve(kept + lines, keptText + lines * (allIPv4 ? 16 : 42) + (plan.Ports ? lines * 6 : 0));
+    // Named lines have no size to tell ahead; the others are an address, a port, a code.
+    if (!plan.GenerateNames)
+        target.Reserve(kept + lines, keptText + lines * (allIPv4 ? 16 : 42) + (plan.Ports ? lines * 6 : 0) +
+                                         (country ? lines * (plan.Names.Delimiter.size() + 2) : 0));
     else
         target.Reserve(kept + lines, 0);
 

@@ -33,6 +33,9 @@ public:
     // gives for addrs[k], or the error it raises. Their tree walks overlap, which
     // makes a run's many lookups faster than one at a time.
     virtual void CountryCodes(std::span<const TIPAddr> addrs, std::span<TCountryAnswer> answers) = 0;
+    // Another column over the same opened database, for another thread; it may be made
+    // on that thread while this one is in use.
+    virtual std::unique_ptr<TCountryColumn> Twin() const = 0;
 };
 // Opens the database at path; raises the reader's errors.
 std::unique_ptr<TCountryColumn> OpenCountryColumn(const std::string& path);
@@ -92,6 +95,7 @@ struct TGeneratePlan {
     TNameSettings Names;
     bool ResolveCountry = false;
     std::string MMDBFilePath;
+    unsigned CountryLanes = 1; // threads for the country column's lookups (FCountryLanes)
     TGenerateLimits Limits;
     int64_t ExpectedLines = 0; // for reserving room; never a limit
     // The most memory the list may take, by TStringList::LineCost, counted as the
@@ -153,6 +157,9 @@ public:
     std::string FMMDBFilePath;
     // A fixed seed makes a run reproducible; without it the clock seeds each run.
     std::optional<uint64_t> FRandomSeed;
+    // The threads that look up the country column, the run's own included: 0 for one
+    // per core (at most 4), 1 for none but the run's. The lines are the same either way.
+    unsigned FCountryLanes = 0;
     // When set, the finished lines go to the sink in chunks, in order, instead of
     // into FIPList (which the run then leaves alone), so that a writer can stream a
     // run of any size without holding it. Chunks handed over before a failure stay

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "support/LargeMemory.h"
 #include "support/TextDecode.h"
 
 namespace zarvo {
@@ -237,7 +238,7 @@ TMMDBArrayBuffer::TMMDBArrayBuffer(const std::string& filename) {
                    "are supported.",
                    name, static_cast<long long>(st.st_size)));
     const size_t size = static_cast<size_t>(st.st_size);
-    FRaw.reset(new uint8_t[size + 1]);
+    FRaw = MakeLargeArray<uint8_t>(size + 1);
     FData = FRaw.get();
     for (size_t done = 0; done < size;) {
         const ssize_t n = ::read(fd, FRaw.get() + done, size - done);
@@ -710,13 +711,22 @@ std::string TMMDBIPAddress::ToString() const {
 // ---------------------------------------------------------------------------
 
 TMMDBReader::TMMDBReader(const std::string& Filename) : _fileName(Filename) {
-    _database = std::make_unique<TMMDBArrayBuffer>(Filename);
+    _database = std::make_shared<const TMMDBArrayBuffer>(Filename);
     Open();
 }
 
 TMMDBReader::TMMDBReader(std::vector<uint8_t> image, const std::string& name) : _fileName(name) {
-    _database = std::make_unique<TMMDBArrayBuffer>(std::move(image));
+    _database = std::make_shared<const TMMDBArrayBuffer>(std::move(image));
     Open();
+}
+
+TMMDBReader::TMMDBReader(std::shared_ptr<const TMMDBArrayBuffer> image, const std::string& name)
+    : _database(std::move(image)), _fileName(name) {
+    Open();
+}
+
+std::unique_ptr<TMMDBReader> TMMDBReader::Twin() const {
+    return std::unique_ptr<TMMDBReader>(new TMMDBReader(_database, _fileName));
 }
 
 TMMDBReader::~TMMDBReader() {

@@ -16,6 +16,7 @@
 
 #include "net/IPTypesX.h"
 #include "support/ByteCursor.h"
+#include "support/LargeMemory.h"
 #include "support/ZarvoText.h"
 
 namespace zarvo {
@@ -187,7 +188,7 @@ public:
 private:
     [[noreturn]] void OutOfRange(int64_t offset, int64_t count) const;
     // The image: read from the file into FRaw (not zero-filled first), or handed over.
-    std::unique_ptr<uint8_t[]> FRaw;
+    TLargeArray<uint8_t> FRaw;
     std::vector<uint8_t> _fileBytes;
     const uint8_t* FData = nullptr;
 };
@@ -464,6 +465,9 @@ public:
     // Over an image already in memory; name stands in messages for the file name.
     TMMDBReader(std::vector<uint8_t> image, const std::string& name);
     ~TMMDBReader();
+    // Another reader over the same image, for another thread: the two share the bytes,
+    // which no reader changes, and nothing else (each has its decoder and its tables).
+    std::unique_ptr<TMMDBReader> Twin() const;
     TMMDBReader(const TMMDBReader&) = delete;
     TMMDBReader& operator=(const TMMDBReader&) = delete;
 
@@ -513,6 +517,7 @@ public:
     std::vector<std::unique_ptr<TMMDBRecord>>& FindOwnerObjects() { return FFindOwnerObjects; }
 
 private:
+    TMMDBReader(std::shared_ptr<const TMMDBArrayBuffer> image, const std::string& name);
     void Open();
     int64_t LocateMetadata() const;
     void FillPrefixTable(int64_t node, int depth, uint32_t prefix);
@@ -529,7 +534,7 @@ private:
     std::vector<uint64_t> FPrefixTable;
     int FIPv4Walks = 0;
 
-    std::unique_ptr<TMMDBArrayBuffer> _database;
+    std::shared_ptr<const TMMDBArrayBuffer> _database;
     std::string _fileName;
     int64_t FIPv4Start = 0;
     std::unique_ptr<TMMDBMetadata> FMetadata;

@@ -331,4 +331,42 @@ TEST_F(CountryRun, AFailureComesInItsPlace) {
     }
 }
 
+TEST(CountryColumnThreads, GiveTheLinesOfOneThread) {
+    // Lookups spread over threads give the lines and the failure that one thread
+    // gives, in the same order, over runs of many batches.
+    const struct {
+        const char* Name;
+        std::string Db;
+        std::vector<std::string> Ranges;
+        bool Random;
+    } cases[] = {
+        {"random", TestDb("GeoIP2-City-Test.mmdb"), {"0.0.0.0/0", "2001:218::/112"}, true},
+        {"ordered", HalfBroken(), {"10.0.0.0/18", "130.0.0.1", "10.1.0.0/18"}, false},
+        {"failing", HalfBroken(), {"10.0.0.0/18", "200.0.0.1", "10.1.0.0/18"}, false},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> lines[2];
+        std::string errors[2];
+        for (int t = 0; t < 2; ++t) {
+            TZarvoUtils run(nullptr);
+            run.FIPRanges = c.Ranges;
+            run.FResolveIPCountry = true;
+            run.FMMDBFilePath = c.Db;
+            run.FCountryLanes = t == 0 ? 1 : 3;
+            if (c.Random) {
+                run.FRandomOrder = true;
+                run.FRandomSeed = 7;
+                run.FGenerateCountMode = gcTotalCount;
+                run.FGenerateCount = 30000;
+            }
+            std::string result;
+            errors[t] = ErrorOf([&] { run.PerformGenerateIPList(nullptr, result); });
+            for (size_t i = 0; i < run.FIPList.Count(); ++i) lines[t].emplace_back(run.FIPList[i]);
+        }
+        EXPECT_EQ(errors[0], errors[1]) << c.Name;
+        EXPECT_EQ(lines[0], lines[1]) << c.Name;
+        EXPECT_EQ(lines[0].size(), c.Name == std::string("failing") ? 0u : c.Random ? 30000u : 32769u) << c.Name;
+    }
+}
+
 } // namespace
