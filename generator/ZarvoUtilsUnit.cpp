@@ -249,6 +249,7 @@ public:
             FQuadOn[k] = names.Template.find("%" + std::to_string(k)) != std::string::npos;
         FSourceOn = names.Template.find("%s") != std::string::npos;
         if (country) {
+            FLaneLines = !FNamesOn && !FPorts;
             const unsigned lanes = std::max(plan.CountryLanes, 1u);
             FLaneColumns.resize(lanes);
             FLookups = std::make_unique<TOrderedPipeline<TCountryBatch>>(
@@ -265,14 +266,13 @@ public:
             EmitLines(c, std::string());
             return;
         }
-        TCountryBatch& batch = FLookups->Filling();
         if (!FFilling) {
-            batch.Candidates.clear();
-            FFilling = true;
+            FFilling = &FLookups->Filling();
+            FFilling->Candidates.clear();
         }
-        batch.Candidates.push_back(c);
-        if (batch.Candidates.size() == kCountryBatch) {
-            FFilling = false;
+        FFilling->Candidates.push_back(c);
+        if (FFilling->Candidates.size() == kCountryBatch) {
+            FFilling = nullptr;
             FLookups->Submit([this](TCountryBatch& b) { TakeBatch(b); });
         }
     }
@@ -282,7 +282,7 @@ public:
         if (FLookups) {
             const auto take = [this](TCountryBatch& b) { TakeBatch(b); };
             if (FFilling) {
-                FFilling = false;
+                FFilling = nullptr;
                 FLookups->Submit(take);
             }
             FLookups->Drain(take);
@@ -300,6 +300,9 @@ private:
         std::vector<TCandidate> Candidates;
         std::vector<TIPAddr> Addrs;
         std::vector<TCountryAnswer> Answers;
+        // With FLaneLines: the lines of the candidates before the first that failed.
+        TStringList Lines;
+        size_t Failed = 0; // the first candidate whose lookup failed (or their count)
     };
 
     // Runs on any lane: lane 0 is the run's thread with the run's column, the others
@@ -312,12 +315,51 @@ private:
         for (const TCandidate& c : b.Candidates) b.Addrs.push_back(c.Addr);
         b.Answers.resize(b.Addrs.size());
         column.CountryCodes(b.Addrs, b.Answers);
+        if (!FLaneLines) return;
+        // Address and code lines are made here, on the lane, as EmitLines makes them.
+        b.Lines.ClearKeepCapacity();
+        const std::string& delimiter = FNames.Delimiter;
+        for (b.Failed = 0; b.Failed < b.Candidates.size() && !b.Answers[b.Failed].Error; ++b.Failed) {
+            const std::string& code = b.Answers[b.Failed].Code;
+            char* p = b.Lines.AddRaw(kIPAddrTextRoom + delimiter.size() + code.size());
+            char* end = IPAddrToChars(b.Candidates[b.Failed].Addr, FEscape, p);
+            if (!delimiter.empty()) end = std::copy(delimiter.begin(), delimiter.end(), end);
+            if (!code.empty()) end = std::copy(code.begin(), code.end(), end);
+            b.Lines.ShrinkLast(static_cast<size_t>(end - p));
+        }
     }
 
     void TakeBatch(const TCountryBatch& b) {
+        if (FLaneLines) {
+            AddLines(b.Lines);
+            if (b.Failed < b.Candidates.size()) std::rethrow_exception(b.Answers[b.Failed].Error);
+            return;
+        }
         for (size_t k = 0; k < b.Candidates.size(); ++k) {
             if (b.Answers[k].Error) std::rethrow_exception(b.Answers[k].Error);
             EmitLines(b.Candidates[k], b.Answers[k].Code);
+        }
+    }
+
+    // Adds lines made elsewhere, as Made would count them one by one: a chunk at a time,
+    // and one by one once the budget is near, so that the first line that does not fit
+    // breaks the run off.
+    void AddLines(const TStringList& lines) {
+        for (size_t at = 0; at < lines.Count();) {
+            const size_t room = FSink ? kChunkLines - std::min(FTarget.Count(), kChunkLines - 1) : lines.Count();
+            const size_t n = std::min(lines.Count() - at, room);
+            const size_t cost = lines.LinesCost(at, n);
+            if (FUsed + cost > FBudget) {
+                for (; at < lines.Count(); ++at) {
+                    FTarget.Add(lines[at]);
+                    Made(lines[at].size());
+                }
+                return;
+            }
+            FTarget.AddLines(lines, at, n);
+            FUsed += cost;
+            at += n;
+            if (FSink && (FTarget.Count() >= kChunkLines || FTarget.TextSize() >= kChunkBytes)) HandOver();
         }
     }
 
@@ -447,7 +489,9 @@ private:
     // when the composer does, so that its threads are stopped before their columns go.
     std::vector<std::unique_ptr<TCountryColumn>> FLaneColumns;
     std::unique_ptr<TOrderedPipeline<TCountryBatch>> FLookups;
-    bool FFilling = false; // the pipeline's filling batch has been started
+    TCountryBatch* FFilling = nullptr; // the pipeline's batch being filled, once started
+    // Lines of an address and its code only: made on the lanes.
+    bool FLaneLines = false;
 };
 
 // Builds candidate k of a plan and decides whether it survives the usable-host

@@ -45,6 +45,29 @@ char* TStringList::AddRaw(size_t n) {
     return p;
 }
 
+void TStringList::AddLines(const TStringList& other, size_t from, size_t count) {
+    if (count == 0) return;
+    const uint64_t first = other.FEntries[from], last = other.FEntries[from + count - 1];
+    const size_t start = static_cast<size_t>(first >> kLenBits);
+    const size_t end = static_cast<size_t>(last >> kLenBits) + static_cast<size_t>(last & kLenMask) + 1;
+    // Lines added one after another lie one after another: their text goes over at once.
+    if (end >= start && end - start == other.LinesCost(from, count) - count * sizeof(uint64_t)) {
+        if (FSize + (end - start) > FCapacity) GrowText(FSize + (end - start));
+        std::memcpy(FText + FSize, other.FText + start, end - start);
+        const uint64_t shift = static_cast<uint64_t>(FSize) - start;
+        for (size_t i = from; i < from + count; ++i) FEntries.push_back(other.FEntries[i] + (shift << kLenBits));
+        FSize += end - start;
+        return;
+    }
+    for (size_t i = from; i < from + count; ++i) Add(other[i]);
+}
+
+size_t TStringList::LinesCost(size_t from, size_t count) const {
+    size_t cost = 0;
+    for (size_t i = from; i < from + count; ++i) cost += LineCost(static_cast<size_t>(FEntries[i] & kLenMask));
+    return cost;
+}
+
 void TStringList::ShrinkLast(size_t m) {
     uint64_t& e = FEntries.back();
     const size_t off = static_cast<size_t>(e >> kLenBits);

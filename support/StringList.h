@@ -47,6 +47,10 @@ public:
     // the next addition). ShrinkLast then cuts the last line to m <= n characters.
     char* AddRaw(size_t n);
     void ShrinkLast(size_t m);
+    // Adds count lines of other from line from on, as Add would one by one.
+    void AddLines(const TStringList& other, size_t from, size_t count);
+    // What lines [from, from + count) cost, by LineCost.
+    size_t LinesCost(size_t from, size_t count) const;
     void Clear();
     // Empties the list but keeps its memory for the next lines.
     void ClearKeepCapacity() {

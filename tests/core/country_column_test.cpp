@@ -333,16 +333,22 @@ TEST_F(CountryRun, AFailureComesInItsPlace) {
 
 TEST(CountryColumnThreads, GiveTheLinesOfOneThread) {
     // Lookups spread over threads give the lines and the failure that one thread
-    // gives, in the same order, over runs of many batches.
+    // gives, in the same order, over runs of many batches, held or handed to a sink.
     const struct {
         const char* Name;
         std::string Db;
         std::vector<std::string> Ranges;
-        bool Random;
+        bool Random, Sink;
+        uint64_t Budget; // lines of "10.0.0.0 DE" (longer ones take more)
+        size_t Lines;
     } cases[] = {
-        {"random", TestDb("GeoIP2-City-Test.mmdb"), {"0.0.0.0/0", "2001:218::/112"}, true},
-        {"ordered", HalfBroken(), {"10.0.0.0/18", "130.0.0.1", "10.1.0.0/18"}, false},
-        {"failing", HalfBroken(), {"10.0.0.0/18", "200.0.0.1", "10.1.0.0/18"}, false},
+        {"random", TestDb("GeoIP2-City-Test.mmdb"), {"0.0.0.0/0", "2001:218::/112"}, true, false, 0, 30000},
+        {"randomToASink", TestDb("GeoIP2-City-Test.mmdb"), {"0.0.0.0/0"}, true, true, 0, 30000},
+        {"ordered", HalfBroken(), {"10.0.0.0/18", "130.0.0.1", "10.1.0.0/18"}, false, false, 0, 32769},
+        {"orderedToASink", HalfBroken(), {"10.0.0.0/17", "130.0.0.1", "10.1.0.0/17"}, false, true, 0, 65537},
+        {"failing", HalfBroken(), {"10.0.0.0/18", "200.0.0.1", "10.1.0.0/18"}, false, false, 0, 0},
+        // The budget runs out part-way through a batch.
+        {"budget", HalfBroken(), {"10.0.0.0/18"}, false, false, 10001, 0},
     };
     for (const auto& c : cases) {
         std::vector<std::string> lines[2];
@@ -353,6 +359,12 @@ TEST(CountryColumnThreads, GiveTheLinesOfOneThread) {
             run.FResolveIPCountry = true;
             run.FMMDBFilePath = c.Db;
             run.FCountryLanes = t == 0 ? 1 : 3;
+            if (c.Budget) run.FMemoryBudget = c.Budget * TStringList::LineCost(std::string("10.0.0.0 DE").size());
+            if (c.Sink)
+                run.FLineSink = [&lines, t](const TStringList& chunk) {
+                    EXPECT_LE(chunk.Count(), 65536u);
+                    for (size_t i = 0; i < chunk.Count(); ++i) lines[t].emplace_back(chunk[i]);
+                };
             if (c.Random) {
                 run.FRandomOrder = true;
                 run.FRandomSeed = 7;
@@ -365,7 +377,10 @@ TEST(CountryColumnThreads, GiveTheLinesOfOneThread) {
         }
         EXPECT_EQ(errors[0], errors[1]) << c.Name;
         EXPECT_EQ(lines[0], lines[1]) << c.Name;
-        EXPECT_EQ(lines[0].size(), c.Name == std::string("failing") ? 0u : c.Random ? 30000u : 32769u) << c.Name;
+        EXPECT_EQ(lines[0].size(), c.Lines) << c.Name;
+        if (c.Budget) {
+            EXPECT_EQ(errors[0].substr(0, 26), "Too many lines (more than ") << errors[0];
+        }
     }
 }
 
