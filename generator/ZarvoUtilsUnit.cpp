@@ -579,8 +579,14 @@ private:
 // thousands of /8 ranges holds a few entries, not billions).
 class TSparseSlots {
 public:
-    TSparseSlots() { Resize(1024); }
-    void Prefetch(uint64_t) const {}
+    // Room for about expected slots written (up to a million; 32 MB), so that a walk of
+    // known length rarely rehashes; a longer one grows the table as it goes.
+    explicit TSparseSlots(uint64_t expected) {
+        size_t size = 1024;
+        while (size < 2 * expected && size < (size_t{1} << 21)) size *= 2;
+        Resize(size);
+    }
+    void Prefetch(uint64_t k) const { __builtin_prefetch(&FSlots[Hash(k) & FMask]); }
     uint64_t Take(uint64_t i, uint64_t k) {
         const uint64_t atK = Get(k);
         // Slot i is never read again; only slot k needs what slot i held.
@@ -590,40 +596,39 @@ public:
 
 private:
     static constexpr uint64_t kEmpty = UINT64_MAX;
+    struct TSlot {
+        uint64_t Key, Value; // together: one cache line holds both
+    };
+    static size_t Hash(uint64_t key) { return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 20); }
     size_t Find(uint64_t key) const {
-        size_t h = static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 20) & FMask;
-        while (FKeys[h] != kEmpty && FKeys[h] != key) h = (h + 1) & FMask;
+        size_t h = Hash(key) & FMask;
+        while (FSlots[h].Key != kEmpty && FSlots[h].Key != key) h = (h + 1) & FMask;
         return h;
     }
     uint64_t Get(uint64_t key) const {
         const size_t h = Find(key);
-        return FKeys[h] == key ? FValues[h] : key;
+        return FSlots[h].Key == key ? FSlots[h].Value : key;
     }
     void Set(uint64_t key, uint64_t value) {
         size_t h = Find(key);
-        if (FKeys[h] == kEmpty) {
-            if (2 * (FUsed + 1) > FKeys.size()) {
-                Resize(FKeys.size() * 2);
+        if (FSlots[h].Key == kEmpty) {
+            if (2 * (FUsed + 1) > FSlots.size()) {
+                Resize(FSlots.size() * 2);
                 h = Find(key);
             }
-            FKeys[h] = key;
+            FSlots[h].Key = key;
             ++FUsed;
         }
-        FValues[h] = value;
+        FSlots[h].Value = value;
     }
     void Resize(size_t size) {
-        std::vector<uint64_t> keys(size, kEmpty), values(size);
-        keys.swap(FKeys);
-        values.swap(FValues);
+        std::vector<TSlot> old(size, TSlot{kEmpty, 0});
+        old.swap(FSlots);
         FMask = size - 1;
-        for (size_t j = 0; j < keys.size(); ++j)
-            if (keys[j] != kEmpty) {
-                const size_t h = Find(keys[j]);
-                FKeys[h] = keys[j];
-                FValues[h] = values[j];
-            }
+        for (const TSlot& slot : old)
+            if (slot.Key != kEmpty) FSlots[Find(slot.Key)] = slot;
     }
-    std::vector<uint64_t> FKeys, FValues;
+    std::vector<TSlot> FSlots;
     size_t FMask = 0, FUsed = 0;
 };
 
@@ -650,7 +655,7 @@ int64_t TZarvoUtils::CopyRandomLines(const std::vector<TPlanWalk>& walks, int32_
         TDenseSlots slots(total);
         return RandomWalk(slots, walks, starts, from, total, filter, target, n);
     }
-    TSparseSlots slots;
+    TSparseSlots slots(static_cast<uint64_t>(n));
     return RandomWalk(slots, walks, starts, from, total, filter, target, n);
 }
 
