@@ -265,9 +265,10 @@ void LookUpBatch(TMMDBReader& reader, TLookupLines& lines, TLookupBatch& b) {
 }
 
 // The addresses of standard input, read a batch at a time; the batches are looked up on
-// as many threads as there are cores (TOrderedPipeline) and written in input order.
+// lanes threads (TOrderedPipeline) and written in input order.
 // Returns the exit code.
-int LookupInput(TMMDBReader& reader, bool json, std::istream& in, std::ostream& out, std::ostream& err) {
+int LookupInput(TMMDBReader& reader, bool json, unsigned lanes, std::istream& in, std::ostream& out,
+                std::ostream& err) {
     TTextLineReader input(
         [&in](char* data, size_t size) {
             in.read(data, static_cast<std::streamsize>(size));
@@ -277,7 +278,6 @@ int LookupInput(TMMDBReader& reader, bool json, std::istream& in, std::ostream& 
             return static_cast<size_t>(in.gcount());
         },
         kMaxLine);
-    const unsigned lanes = DefaultLanes(4);
     // Each lane keeps its own record memo; together they hold what one would.
     const size_t memoText = kMemoText / lanes;
     TLookupLines mine(reader, json, true, memoText);
@@ -391,6 +391,15 @@ std::vector<TOption> LookupOptions(TLookupArgs& a) {
                  "{\"address\":..,\"prefix_length\":..,\"found\":.., \"record\":{..}} (city record for "
                  "\"-city\" databases)",
          .Set = [&a](const TOptionValue&) { a.Json = true; }},
+        {.Long = "--threads",
+         .ValueName = "N",
+         .Kind = TOptionKind::UInt,
+         .Help = "with -, look the addresses up on N threads, 1 to 64 (default one per core, at most 4)",
+         .Set =
+             [&a](const TOptionValue& v) {
+                 if (v.Number < 1 || v.Number > 64) throw TUsageError("--threads takes 1 to 64");
+                 a.Threads = static_cast<unsigned>(v.Number);
+             }},
         {.Short = "-h", .Long = "--help", .Kind = TOptionKind::Help, .Help = "this help"},
     };
 }
@@ -492,7 +501,7 @@ int RunLookup(const std::vector<std::string>& words, std::istream& in, std::ostr
         return 1;
     }
     if (args.Addresses == std::vector<std::string>{"-"}) {
-        const int rc = LookupInput(*reader, args.Json, in, out, err);
+        const int rc = LookupInput(*reader, args.Json, args.Threads ? args.Threads : DefaultLanes(4), in, out, err);
         CheckOutput(out);
         return rc;
     }

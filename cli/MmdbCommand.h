@@ -23,6 +23,7 @@ struct TLookupArgs {
     bool Json = false;
     std::string File;
     std::vector<std::string> Addresses;
+    unsigned Threads = 0; // 0: one per core, at most 4
 
     bool operator==(const TLookupArgs&) const = default;
 };

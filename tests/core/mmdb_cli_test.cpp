@@ -370,4 +370,34 @@ TEST(MmdbCli, LookupStreamsALargeInput) {
     EXPECT_EQ(text.substr(0, single.Out.size()), single.Out);
 }
 
+TEST(MmdbCli, LookupThreadsGiveTheLinesOfOne) {
+    // Many batches over several threads: the same lines, messages and exit code as on one
+    // thread, for valid and invalid lines, failing records, lines and JSON.
+    std::string input;
+    uint32_t x = 11;
+    for (int k = 0; k < 12000; ++k) {
+        x = x * 1103515245u + 12345u;
+        if (k % 997 == 0) input += "not an address\n";
+        if (k % 500 == 0) input += "# comment\n\n";
+        const uint32_t v = k % 2 ? x : k % 4 ? 0x51024500u | (x >> 26) : 0x027DA000u | (x >> 20);
+        input += zarvo::IPv4ToStr(zarvo::MakeIPv4(v)) + (k % 7 == 0 ? "  # note\n" : "\n");
+        if (k % 13 == 0) input += "2001:218::" + std::to_string(k % 50) + "\n";
+    }
+    for (const char* db : {"GeoIP2-City-Test.mmdb", "GeoIP2-City-Test-Broken-Double-Format.mmdb"})
+        for (const bool json : {false, true}) {
+            std::vector<std::string> args = {"lookup", TestDb(db), "-"};
+            if (json) args.insert(args.begin() + 1, "--json");
+            std::vector<std::string> one = args, three = args;
+            one.insert(one.begin() + 1, {"--threads", "1"});
+            three.insert(three.begin() + 1, {"--threads", "3"});
+            const CliRun a = Cli(one, input), b = Cli(three, input);
+            EXPECT_EQ(a.Code, 1) << db; // the invalid lines
+            EXPECT_EQ(b.Code, a.Code) << db;
+            EXPECT_EQ(b.Out, a.Out) << db << json;
+            EXPECT_EQ(b.Err, a.Err) << db << json;
+            EXPECT_GT(std::count(a.Out.begin(), a.Out.end(), '\n'), 6000) << db;
+        }
+    EXPECT_EQ(Cli({"lookup", "--threads", "0", TestDb("GeoIP2-City-Test.mmdb"), "-"}).Code, 2);
+}
+
 } // namespace

@@ -18,7 +18,9 @@ std::vector<std::string> Lines(const TStringList& l) {
 // over at once) and for lines moved about, into an empty list or after lines.
 TEST(StringList, AddLinesIsAddOneByOne) {
     TStringList from;
-    for (const char* s : {"a", "", "10.0.0.1 DE", "bb", std::string(5000, 'x').c_str()}) from.Add(s);
+    for (const std::string& s : {std::string("a"), std::string(), std::string("10.0.0.1 DE"), std::string("bb"),
+                                  std::string(5000, 'x')})
+        from.Add(s);
     TStringList moved = from;
     moved.Exchange(1, 3);
     for (const TStringList* source : {&from, &moved})
