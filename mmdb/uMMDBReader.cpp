@@ -123,8 +123,15 @@ TMMDBKeyTable MMDBKeys(std::initializer_list<TMMDBField> own, const TMMDBKeyTabl
 }
 
 const TMMDBField* TMMDBRecord::FindField(std::string_view key) const {
-    for (const TMMDBField& f : KeyTable())
-        if (f.KeyLength == key.size() && SameText(std::string_view(f.Key, f.KeyLength), key)) return &f;
+    // The first field whose key is the same but for case; databases mostly write the
+    // keys as the tables do, so an exact match is tried first, and a field whose first
+    // letter differs is passed over without the full comparison.
+    for (const TMMDBField& f : KeyTable()) {
+        if (f.KeyLength != key.size()) continue;
+        if (key.empty() || std::memcmp(f.Key, key.data(), key.size()) == 0) return &f;
+        if (AsciiLower(f.Key[0]) == AsciiLower(key[0]) && SameText(std::string_view(f.Key, f.KeyLength), key))
+            return &f;
+    }
     return nullptr;
 }
 
