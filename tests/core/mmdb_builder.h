@@ -3,11 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "mmdb/uMMDBReader.h"
 #include "support/ZarvoText.h"
@@ -155,10 +158,16 @@ inline uint32_t DataRecord(const Meta& m, uint32_t off) {
     return static_cast<uint32_t>(m.NodeCount) + 16 + off;
 }
 
+// Tests run as processes side by side, and several write the same database: each writes
+// a file of its own and renames it into place, so that no reader sees one half written.
 inline std::string WriteTemp(const std::vector<uint8_t>& image, const std::string& name) {
     const std::string path = std::string(::testing::TempDir()) + name;
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    const std::string mine = path + "." + std::to_string(::getpid());
+    {
+        std::ofstream out(mine, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    }
+    std::rename(mine.c_str(), path.c_str());
     return path;
 }
 
