@@ -114,6 +114,14 @@ bool PlainIPv4(std::string_view text, uint32_t& value) {
 // each raises its error as the first did.
 class TLookupLines {
 public:
+    // A short part (a country code) as the memo holds it, copied out of it.
+    struct TShort {
+        uint8_t Length = 0xFF; // 0xFF: none
+        char Text[3] = {};
+        bool Held() const { return Length != 0xFF; }
+        std::string_view View() const { return std::string_view(Text, Length); }
+    };
+
     // With many, a code line needs only the record's country: the decoder passes over
     // the values it has seen decode before (TMMDBDecoder::SetPassKnownTargets), so
     // that what could fail is still checked, once.
@@ -135,8 +143,12 @@ public:
 
     // Appends the line of the address whose walk gave tree record value r and the
     // prefix length; raises the errors of decoding the record.
+    // known: the part Known gave for r, if a short one.
     void Append(std::string& out, const TMMDBIPAddress& ip, int64_t r, int32_t prefix) {
-        const std::string* part = r == 0 ? nullptr : &Part(r);
+        Append(out, ip, r, prefix, TShort());
+    }
+    void Append(std::string& out, const TMMDBIPAddress& ip, int64_t r, int32_t prefix, TShort known) {
+        const std::string* part = r == 0 || known.Held() ? nullptr : &Part(r);
         char digits[16];
         const auto prefixEnd = std::to_chars(digits, digits + sizeof digits, prefix).ptr;
         const std::string_view prefixText(digits, static_cast<size_t>(prefixEnd - digits));
@@ -150,7 +162,9 @@ public:
             out += "}\n";
         } else if (!ip.IsIPv6()) {
             // Written in place: most lines are an IPv4 address and a code.
-            const std::string_view code = part ? std::string_view(*part) : std::string_view("-");
+            const std::string_view code = known.Held() ? known.View()
+                                          : part       ? std::string_view(*part)
+                                                       : std::string_view("-");
             const size_t at = out.size();
             out.resize(at + kIPv4TextRoom + prefixText.size() + code.size() + 3);
             char* p = IPv4ToChars(ip.IPv4(), out.data() + at);
@@ -165,16 +179,21 @@ public:
             out += '\t';
             out += prefixText;
             out += '\t';
-            out += part ? *part : "-";
+            out += known.Held() ? known.View() : part ? std::string_view(*part) : std::string_view("-");
             out += '\n';
         }
     }
 
     // True when the memo holds the part of tree record value r.
-    bool Known(int64_t r) const {
+    // True when the memo holds the part of tree record value r; a short one is copied
+    // to shortPart, so that Append need not look for it again.
+    bool Known(int64_t r, TShort& shortPart) const {
         if (FSlots.empty()) return false;
         for (size_t i = Slot(r); FSlots[i].Record != 0; i = (i + 1) & (kSlots - 1))
-            if (FSlots[i].Record == r) return true;
+            if (FSlots[i].Record == r) {
+                shortPart = FSlots[i].Short;
+                return true;
+            }
         return false;
     }
 
@@ -186,7 +205,8 @@ public:
 private:
     struct TSlot {
         int64_t Record = 0; // 0: empty
-        size_t Part = 0;    // index into FParts
+        uint32_t Part = 0;  // index into FParts
+        TShort Short;       // the part itself, when it is short
     };
     static constexpr size_t kSlots = size_t{1} << 18;
 
@@ -211,7 +231,11 @@ private:
             for (i = Slot(r); FSlots[i].Record != 0;) i = (i + 1) & (kSlots - 1);
         }
         FPartsText += part.size();
-        FSlots[i] = TSlot{r, FParts.size()};
+        FSlots[i] = TSlot{r, static_cast<uint32_t>(FParts.size()), {}};
+        if (part.size() <= sizeof FSlots[i].Short.Text) {
+            FSlots[i].Short.Length = static_cast<uint8_t>(part.size());
+            std::copy(part.begin(), part.end(), FSlots[i].Short.Text);
+        }
         FParts.push_back(std::move(part));
         return FParts.back();
     }
@@ -247,6 +271,7 @@ struct TLookupBatch {
     std::vector<TMMDBIPAddress> Addresses;
     std::vector<int64_t> Records;
     std::vector<int32_t> Prefixes;
+    std::vector<TLookupLines::TShort> Shorts; // the memo's short parts of the records
     std::string Text; // the batch's lines
     // The messages of the lines that failed, each with the length of Text before it.
     std::vector<std::pair<size_t, std::string>> Messages;
@@ -269,8 +294,10 @@ void LookUpBatch(TMMDBReader& reader, TLookupLines& lines, TLookupBatch& b) {
     for (const int64_t r : b.Records) lines.Prefetch(r);
     // Then the data of the records to decode, all asked for ahead: their cache misses
     // overlap instead of coming one decode after another.
-    for (const int64_t r : b.Records)
-        if (r > 0 && !lines.Known(r)) reader.PrefetchRecord(r);
+    // The memo's short parts are copied while their slots are at hand.
+    b.Shorts.assign(b.Records.size(), {});
+    for (size_t k = 0; k < b.Records.size(); ++k)
+        if (const int64_t r = b.Records[k]; r > 0 && !lines.Known(r, b.Shorts[k])) reader.PrefetchRecord(r);
     for (const TLookupEntry& e : b.Entries) {
         try {
             if (!e.Error.empty()) throw Exception(e.Error);
@@ -279,7 +306,7 @@ void LookUpBatch(TMMDBReader& reader, TLookupLines& lines, TLookupBatch& b) {
             // A failed walk: the plain walk at the address raises its error.
             const int64_t r =
                 b.Records[e.Address] == TMMDBReader::kWalkFailed ? reader.WalkTree(ip, prefix) : b.Records[e.Address];
-            lines.Append(b.Text, ip, r, prefix);
+            lines.Append(b.Text, ip, r, prefix, b.Shorts[e.Address]);
         } catch (const std::exception& ex) {
             const std::string address = e.Text.empty() ? b.Addresses[e.Address].ToString() : e.Text;
             b.Messages.emplace_back(b.Text.size(), Format("line %llu: %s: %s", static_cast<unsigned long long>(e.Line),
