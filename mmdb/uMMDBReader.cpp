@@ -389,11 +389,11 @@ int64_t TMMDBDecoder::DecodeValueOf(const TControl& c, TMMDBKind kind, void* tar
         const void* cls = kind == mkRecord       ? &typeid(*static_cast<TMMDBRecord*>(target))
                           : kind == mkRecordList ? &typeid(*static_cast<TMMDBRecordList*>(target))
                                                  : nullptr;
-        const TKnownPlace known{to, static_cast<uint32_t>(depth + 1) << 4 | static_cast<uint32_t>(kind), cls};
+        const uint64_t known = KnownKey(to, depth, kind, cls);
         size_t slot = 0;
-        if (KnownTarget(known, slot)) return behind;
+        if (known != 0 && KnownTarget(known, slot)) return behind;
         DecodeAt(kind, target, to, depth + 1);
-        AddKnownTarget(known);
+        if (known != 0) AddKnownTarget(known);
         return behind;
     }
     case 7:
@@ -529,34 +529,49 @@ int64_t TMMDBDecoder::FillRecord(TMMDBRecord& rec, int64_t position, uint32_t co
     return position;
 }
 
-bool TMMDBDecoder::KnownTarget(const TKnownPlace& k, size_t& slot) const {
+uint64_t TMMDBDecoder::KnownKey(int64_t target, int depth, TMMDBKind kind, const void* cls) {
+    // Offsets of values that decoded lie inside the image, below 2^31; depths up to
+    // kMaxDepth + 1 and the kinds take 14 bits; a class takes 8.
+    if (target < 0 || target > INT32_MAX) return 0;
+    uint64_t classNumber = 0;
+    if (cls) {
+        const auto at = std::find(FKnownClasses.begin(), FKnownClasses.end(), cls);
+        if (at == FKnownClasses.end() && FKnownClasses.size() == 255) return 0;
+        if (at == FKnownClasses.end()) FKnownClasses.push_back(cls);
+        classNumber = static_cast<uint64_t>(std::find(FKnownClasses.begin(), FKnownClasses.end(), cls) -
+                                            FKnownClasses.begin()) +
+                      1;
+    }
+    const uint64_t depthKind = static_cast<uint64_t>(depth + 1) << 4 | static_cast<uint64_t>(kind);
+    return static_cast<uint64_t>(target) << 32 | depthKind << 8 | classNumber;
+}
+
+bool TMMDBDecoder::KnownTarget(uint64_t key, size_t& slot) const {
     if (FKnownTargets.empty()) return false;
     const size_t mask = FKnownTargets.size() - 1;
-    const uint64_t h = (static_cast<uint64_t>(k.Target) * 0x9E3779B97F4A7C15ull) ^ k.DepthKind ^
-                       (reinterpret_cast<uintptr_t>(k.Class) >> 4);
-    for (slot = static_cast<size_t>(h * 0xBF58476D1CE4E5B9ull >> 32) & mask;; slot = (slot + 1) & mask) {
-        if (FKnownTargets[slot].Target == -1) return false;
-        if (FKnownTargets[slot] == k) return true;
+    for (slot = static_cast<size_t>(key * 0x9E3779B97F4A7C15ull >> 40) & mask;; slot = (slot + 1) & mask) {
+        if (FKnownTargets[slot] == 0) return false;
+        if (FKnownTargets[slot] == key) return true;
     }
 }
 
-void TMMDBDecoder::AddKnownTarget(const TKnownPlace& k) {
-    // Half full: twice the room, or, with 262144 targets (a table of 12 MB), a fresh
+void TMMDBDecoder::AddKnownTarget(uint64_t key) {
+    // Half full: twice the room, or, with 262144 targets (a table of 4 MB), a fresh
     // start, so that the memory stays bounded.
     if (FKnownTargets.empty() || 2 * (FKnownCount + 1) > FKnownTargets.size()) {
-        std::vector<TKnownPlace> old;
+        std::vector<uint64_t> old;
         old.swap(FKnownTargets);
         const bool fresh = old.size() >= (size_t{1} << 19);
-        FKnownTargets.assign(old.empty() || fresh ? size_t{4096} : 2 * old.size(), TKnownPlace{});
+        FKnownTargets.assign(old.empty() || fresh ? size_t{4096} : 2 * old.size(), 0);
         FKnownCount = 0;
         if (!fresh)
-            for (const TKnownPlace& o : old)
-                if (o.Target != -1) AddKnownTarget(o);
+            for (const uint64_t o : old)
+                if (o != 0) AddKnownTarget(o);
     }
     // Probed afresh: the decode just made may have added targets of its own.
     size_t slot = 0;
-    if (KnownTarget(k, slot)) return;
-    FKnownTargets[slot] = k;
+    if (KnownTarget(key, slot)) return;
+    FKnownTargets[slot] = key;
     ++FKnownCount;
 }
 
