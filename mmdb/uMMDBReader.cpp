@@ -122,9 +122,23 @@ TMMDBKeyTable MMDBKeys(std::initializer_list<TMMDBField> own, const TMMDBKeyTabl
     return t;
 }
 
+namespace {
+// SameText for keys of equal length, inline: the keys of a database mostly spell
+// the table's key exactly, so a byte compare settles them before the folding loop.
+inline bool SameKey(const char* a, const char* b, size_t n) {
+    if (std::memcmp(a, b, n) == 0) return true;
+    for (size_t i = 0; i < n; ++i) {
+        const char x = a[i], y = b[i];
+        if (x != y && (x | 0x20) != (y | 0x20)) return false; // differ beyond case bit
+        if (x != y && !((x | 0x20) >= 'a' && (x | 0x20) <= 'z')) return false;
+    }
+    return true;
+}
+} // namespace
+
 const TMMDBField* TMMDBRecord::FindField(std::string_view key) const {
     for (const TMMDBField& f : KeyTable())
-        if (f.KeyLength == key.size() && SameText(std::string_view(f.Key, f.KeyLength), key)) return &f;
+        if (f.KeyLength == key.size() && SameKey(f.Key, key.data(), key.size())) return &f;
     return nullptr;
 }
 
