@@ -123,15 +123,22 @@ TMMDBKeyTable MMDBKeys(std::initializer_list<TMMDBField> own, const TMMDBKeyTabl
 }
 
 namespace {
-// SameText for keys of equal length, inline: the keys of a database mostly spell
-// the table's key exactly, so a byte compare settles them before the folding loop.
+// SameText for keys of equal length, inline and without a call per byte: equal
+// bytes pass at once, and only a letter meets its other case (one bit apart).
 inline bool SameKey(const char* a, const char* b, size_t n) {
-    if (std::memcmp(a, b, n) == 0) return true;
     for (size_t i = 0; i < n; ++i) {
-        const char x = a[i], y = b[i];
-        if (x != y && (x | 0x20) != (y | 0x20)) return false; // differ beyond case bit
-        if (x != y && !((x | 0x20) >= 'a' && (x | 0x20) <= 'z')) return false;
+        const int x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (x == y) continue;
+        const int lx = x | 0x20;
+        if (lx != (y | 0x20) || lx < 'a' || lx > 'z') return false;
     }
+    return true;
+}
+
+// Dictionary keys are short language codes: plain ASCII passes without the call.
+inline bool WellFormed(std::string_view s) {
+    for (const char c : s)
+        if (static_cast<unsigned char>(c) >= 0x80) return IsWellFormedUtf8(s);
     return true;
 }
 } // namespace
@@ -396,11 +403,11 @@ int64_t TMMDBDecoder::DecodeValueOf(const TControl& c, TMMDBKind kind, void* tar
         const void* cls = kind == mkRecord       ? &typeid(*static_cast<TMMDBRecord*>(target))
                           : kind == mkRecordList ? &typeid(*static_cast<TMMDBRecordList*>(target))
                                                  : nullptr;
-        const TKnownPlace known{to, static_cast<uint32_t>(depth + 1) << 4 | static_cast<uint32_t>(kind), cls};
+        const uint64_t known = KnownKey(to, depth + 1, kind, cls);
         size_t slot = 0;
-        if (KnownTarget(known, slot)) return behind;
+        if (known != 0 && KnownTarget(known, slot)) return behind;
         DecodeAt(kind, target, to, depth + 1);
-        AddKnownTarget(known);
+        if (known != 0) AddKnownTarget(known);
         return behind;
     }
     case 7:
@@ -536,34 +543,53 @@ int64_t TMMDBDecoder::FillRecord(TMMDBRecord& rec, int64_t position, uint32_t co
     return position;
 }
 
-bool TMMDBDecoder::KnownTarget(const TKnownPlace& k, size_t& slot) const {
+uint64_t TMMDBDecoder::KnownKey(int64_t target, int depth, TMMDBKind kind, const void* cls) {
+    // Target + 1 in the high 35 bits (a pointer reaches below 2^34), the class's
+    // number in 15, the depth (at most kMaxDepth + 1) in 10 and the kind in 4; 0, no
+    // key, for what does not fit, which is then decoded every time.
+    static_assert(kMaxDepth + 1 < (1 << 10) && mkRecordList < 16);
+    if (target < 0 || target >= (int64_t{1} << 35) - 1) return 0;
+    uint64_t number = 0;
+    if (cls) {
+        const auto it = std::find(FKnownClasses.begin(), FKnownClasses.end(), cls);
+        if (it == FKnownClasses.end()) {
+            if (FKnownClasses.size() >= (size_t{1} << 15) - 1) return 0;
+            FKnownClasses.push_back(cls);
+            number = FKnownClasses.size();
+        } else {
+            number = static_cast<uint64_t>(it - FKnownClasses.begin()) + 1;
+        }
+    }
+    return static_cast<uint64_t>(target + 1) << 29 | number << 14 | static_cast<uint64_t>(depth) << 4 |
+           static_cast<uint64_t>(kind);
+}
+
+bool TMMDBDecoder::KnownTarget(uint64_t key, size_t& slot) const {
     if (FKnownTargets.empty()) return false;
     const size_t mask = FKnownTargets.size() - 1;
-    const uint64_t h = (static_cast<uint64_t>(k.Target) * 0x9E3779B97F4A7C15ull) ^ k.DepthKind ^
-                       (reinterpret_cast<uintptr_t>(k.Class) >> 4);
-    for (slot = static_cast<size_t>(h * 0xBF58476D1CE4E5B9ull >> 32) & mask;; slot = (slot + 1) & mask) {
-        if (FKnownTargets[slot].Target == -1) return false;
-        if (FKnownTargets[slot] == k) return true;
+    for (slot = static_cast<size_t>(key * 0x9E3779B97F4A7C15ull >> 40) & mask;; slot = (slot + 1) & mask) {
+        if (FKnownTargets[slot] == 0) return false;
+        if (FKnownTargets[slot] == key) return true;
     }
 }
 
-void TMMDBDecoder::AddKnownTarget(const TKnownPlace& k) {
-    // Half full: twice the room, or, with 262144 targets (a table of 12 MB), a fresh
+void TMMDBDecoder::AddKnownTarget(uint64_t key) {
+    // Half full: twice the room, or, with 262144 targets (a table of 4 MB), a fresh
     // start, so that the memory stays bounded.
     if (FKnownTargets.empty() || 2 * (FKnownCount + 1) > FKnownTargets.size()) {
-        std::vector<TKnownPlace> old;
+        std::vector<uint64_t> old;
         old.swap(FKnownTargets);
         const bool fresh = old.size() >= (size_t{1} << 19);
-        FKnownTargets.assign(old.empty() || fresh ? size_t{4096} : 2 * old.size(), TKnownPlace{});
+        FKnownTargets.assign(old.empty() || fresh ? size_t{4096} : 2 * old.size(), 0);
         FKnownCount = 0;
         if (!fresh)
-            for (const TKnownPlace& o : old)
-                if (o.Target != -1) AddKnownTarget(o);
+            for (const uint64_t o : old)
+                if (o != 0) AddKnownTarget(o);
     }
     // Probed afresh: the decode just made may have added targets of its own.
     size_t slot = 0;
-    if (KnownTarget(k, slot)) return;
-    FKnownTargets[slot] = k;
+    if (KnownTarget(key, slot)) return;
+    FKnownTargets[slot] = key;
     ++FKnownCount;
 }
 
@@ -604,13 +630,13 @@ int64_t TMMDBDecoder::FillDictionary(TMMDBStringDictionary& dict, int64_t positi
         // Outside the kept object of a passing decode only the keys count: a duplicate
         // one is the error a dictionary can raise.
         const bool skipValue = FPassKnown && FInsideKeep == 0;
-        if (skipValue && IsWellFormedUtf8(key)) {
+        if (skipValue && WellFormed(key)) {
             dict.Add(key, {});
         } else if (skipValue) {
             std::string k;
             AssignUtf8Replacing(k, key);
             dict.Add(k, {});
-        } else if (IsWellFormedUtf8(key) && IsWellFormedUtf8(value)) {
+        } else if (WellFormed(key) && WellFormed(value)) {
             dict.Add(key, value);
         } else {
             std::string k, v;

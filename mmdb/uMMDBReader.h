@@ -342,20 +342,18 @@ private:
     void* (*FOnlyField)(TMMDBRecord&) = nullptr;
     TOnlyFieldVisit FOnlyVisit;
     // The pointer targets decoded without an error (target, depth and kind, and the
-    // class of the object filled), in a flat table of linear probing: Target -1 is empty.
-    struct TKnownPlace {
-        int64_t Target = -1;
-        uint32_t DepthKind = 0;
-        const void* Class = nullptr;
-        bool operator==(const TKnownPlace&) const = default;
-    };
-    bool KnownTarget(const TKnownPlace& k, size_t& slot) const;
-    void AddKnownTarget(const TKnownPlace& k);
+    // class of the object filled), each packed into one word (KnownKey) in a flat
+    // table of linear probing: 0 is empty. Eight bytes a slot keep the probes, which
+    // miss the cache, to one line.
+    uint64_t KnownKey(int64_t target, int depth, TMMDBKind kind, const void* cls);
+    bool KnownTarget(uint64_t key, size_t& slot) const;
+    void AddKnownTarget(uint64_t key);
     bool FPassKnown = false;
     const void* FKeep = nullptr;
     int FInsideKeep = 0;
-    std::vector<TKnownPlace> FKnownTargets;
+    std::vector<uint64_t> FKnownTargets;
     size_t FKnownCount = 0;
+    std::vector<const void*> FKnownClasses; // a class's number in a key is its place here + 1
     TKnownTarget FOnlyKnown = nullptr;
     const void* FOnlyKnownContext = nullptr;
 };
