@@ -567,7 +567,12 @@ uint64_t TMMDBDecoder::KnownKey(int64_t target, int depth, TMMDBKind kind, const
 bool TMMDBDecoder::KnownTarget(uint64_t key, size_t& slot) const {
     if (FKnownTargets.empty()) return false;
     const size_t mask = FKnownTargets.size() - 1;
-    for (slot = static_cast<size_t>(key * 0x9E3779B97F4A7C15ull >> 40) & mask;; slot = (slot + 1) & mask) {
+    // The finishing steps of splitmix64: the target sits high in the key, and a
+    // plain multiply would leave its low bits, which tell targets apart, badly spread.
+    uint64_t h = (key ^ (key >> 30)) * 0xBF58476D1CE4E5B9ull;
+    h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
+    h ^= h >> 31;
+    for (slot = static_cast<size_t>(h) & mask;; slot = (slot + 1) & mask) {
         if (FKnownTargets[slot] == 0) return false;
         if (FKnownTargets[slot] == key) return true;
     }
