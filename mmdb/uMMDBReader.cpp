@@ -122,6 +122,15 @@ TMMDBKeyTable MMDBKeys(std::initializer_list<TMMDBField> own, const TMMDBKeyTabl
     return t;
 }
 
+namespace {
+// Dictionary keys are short language codes: plain ASCII passes without the call.
+inline bool WellFormed(std::string_view s) {
+    for (const char c : s)
+        if (static_cast<unsigned char>(c) >= 0x80) return IsWellFormedUtf8(s);
+    return true;
+}
+} // namespace
+
 const TMMDBField* TMMDBRecord::FindField(std::string_view key) const {
     // The first field whose key is the same but for case; databases mostly write the
     // keys as the tables do, so an exact match is tried first, and a field whose first
@@ -549,7 +558,12 @@ uint64_t TMMDBDecoder::KnownKey(int64_t target, int depth, TMMDBKind kind, const
 bool TMMDBDecoder::KnownTarget(uint64_t key, size_t& slot) const {
     if (FKnownTargets.empty()) return false;
     const size_t mask = FKnownTargets.size() - 1;
-    for (slot = static_cast<size_t>(key * 0x9E3779B97F4A7C15ull >> 40) & mask;; slot = (slot + 1) & mask) {
+    // The finishing steps of splitmix64: the target sits high in the key, where a plain
+    // multiply would leave the bits that tell targets apart badly spread.
+    uint64_t h = (key ^ (key >> 30)) * 0xBF58476D1CE4E5B9ull;
+    h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
+    h ^= h >> 31;
+    for (slot = static_cast<size_t>(h) & mask;; slot = (slot + 1) & mask) {
         if (FKnownTargets[slot] == 0) return false;
         if (FKnownTargets[slot] == key) return true;
     }
@@ -612,13 +626,13 @@ int64_t TMMDBDecoder::FillDictionary(TMMDBStringDictionary& dict, int64_t positi
         // Outside the kept object of a passing decode only the keys count: a duplicate
         // one is the error a dictionary can raise.
         const bool skipValue = FPassKnown && FInsideKeep == 0;
-        if (skipValue && IsWellFormedUtf8(key)) {
+        if (skipValue && WellFormed(key)) {
             dict.Add(key, {});
         } else if (skipValue) {
             std::string k;
             AssignUtf8Replacing(k, key);
             dict.Add(k, {});
-        } else if (IsWellFormedUtf8(key) && IsWellFormedUtf8(value)) {
+        } else if (WellFormed(key) && WellFormed(value)) {
             dict.Add(key, value);
         } else {
             std::string k, v;

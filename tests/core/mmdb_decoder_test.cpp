@@ -261,6 +261,35 @@ TEST(MMDBDecoder, KeyTableMatchingAndSkipping) {
     EXPECT_TRUE(c.IsInEuropeanUnion());
 }
 
+TEST(MMDBDecoder, KeyCaseFoldsAsciiLettersOnly) {
+    // Only A-Z fold to a-z; bytes one case bit apart that are not letters stay apart.
+    const struct {
+        const char* Key;
+        bool Matches;
+    } cases[] = {
+        {"iso_code", true},
+        {"ISO_CODE", true},
+        {"iSo_CoDe", true},
+        {"iso\x7F"
+         "code",
+         false},
+        {"iso_codf", false},
+        {"iso_cod", false},
+        {"iso_code_", false},
+        {"\xC9so_code", false},
+        {"iso\x1F"
+         "code",
+         false},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.Key);
+        DecodeFixture f(Map(1) + Str(k.Key) + Str("DE"));
+        TMMDBCountryInfo c;
+        f.Decoder.DecodeInto(c, 0);
+        EXPECT_EQ(c.ISOCode(), k.Matches ? "DE" : "");
+    }
+}
+
 TEST(MMDBDecoder, ConversionNamesRecordAndListTargets) {
     TMMDBIPCountryCityInfoEx city;
     DecodeFixture country(Map(1) + Str("country") + Str("DE"));
