@@ -307,6 +307,14 @@ TTextLineReader::TResult TTextLineReader::Next(std::string& line) {
     return r;
 }
 
+namespace {
+bool IsAscii(std::string_view s) {
+    unsigned char any = 0;
+    for (const char c : s) any |= static_cast<unsigned char>(c);
+    return any < 0x80;
+}
+} // namespace
+
 // CR and LF bytes never occur inside a UTF-8 sequence, so each line is made valid
 // on its own with the same result as the whole text.
 TTextLineReader::TResult TTextLineReader::Utf8Line(std::string& line) {
@@ -330,6 +338,14 @@ TTextLineReader::TResult TTextLineReader::Utf8Line(std::string& line) {
         const size_t size = end;
         if (end == pending.size()) end = std::string_view::npos;
         if (size > FMaxLine - FRaw.size()) return TResult::TooLong;
+        // The common line, whole in the piece and plain ASCII, is already what
+        // sanitizing would make of it: taken as it stands.
+        if (FRaw.empty() && end != std::string_view::npos && IsAscii(pending.substr(0, size))) {
+            line.assign(pending.data(), size);
+            FAfterCR = pending[end] == '\r';
+            FPos += size + 1;
+            return TResult::Line;
+        }
         FRaw.append(pending.substr(0, size));
         FPos += size;
         if (end != std::string_view::npos) {
