@@ -7,12 +7,14 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "cli/FdStream.h"
 #include "cli/ZarvoCli.h"
+#include "mmdb/uMMDBCountryCodes.h"
 #include "mmdb/uMMDBInfo.h"
 #include "mmdb/uMMDBLineReader.h"
 #include "mmdb/uMMDBReader.h"
@@ -51,7 +53,9 @@ address: the address, the prefix length of the database network that holds it,
 and the network's two-letter country code, separated by tabs. The code column
 is empty when the network has no country, and "-" when the address lies in no
 network of the database (the prefix length then tells where the search stopped).
-IPv4 prefix lengths count from the IPv4 part of an IPv6 database.
+IPv4 prefix lengths count from the IPv4 part of an IPv6 database. The code is the
+one "generate --country" gives: only the record's country is decoded, the rest
+stepped over with its bounds and size checks; --json decodes the whole record.
 
 With "-" the addresses come from standard input, one a line (blanks around it
 and text from "#" on are passed over, and so are lines left empty); their lines
@@ -108,51 +112,45 @@ bool PlainIPv4(std::string_view text, uint32_t& value) {
     return i == text.size();
 }
 
-// The lines of lookups. A data record's part of a line (its country code, or its
-// JSON) depends on nothing but the record, so it is made once for each record and
-// kept; a record that fails to decode is decoded again for every address, so that
-// each raises its error as the first did.
+// The lines of lookups. A line's country code is the country column's
+// (TMMDBCountryCodes: only the record's country is decoded, the rest stepped over with
+// its checks), so that lookup and a generation run give an address the same code, and
+// the same error. A JSON line's record is decoded in full; it depends on nothing but
+// the record, so it is made once for each record and kept. A record that fails to
+// decode is decoded again for every address, so that each raises its error as the
+// first did.
 class TLookupLines {
 public:
-    // A short part (a country code) as the memo holds it, copied out of it.
-    struct TShort {
-        uint8_t Length = 0xFF; // 0xFF: none
-        char Text[3] = {};
-        bool Held() const { return Length != 0xFF; }
-        std::string_view View() const { return std::string_view(Text, Length); }
-    };
-
-    // With many, a code line needs only the record's country: the decoder passes over
-    // the values it has seen decode before (TMMDBDecoder::SetPassKnownTargets), so
-    // that what could fail is still checked, once.
-    // The memo holds at most memoText of them before it starts afresh.
-    TLookupLines(TMMDBReader& reader, bool json, bool many, size_t memoText = kMemoText)
+    // The memo of JSON records holds at most memoText of them before it starts afresh.
+    TLookupLines(TMMDBReader& reader, bool json, size_t memoText = kMemoText)
         : FReader(reader), FJson(json), FCity(IsCityDatabaseType(reader.Metadata().DatabaseType())),
           FMemoText(memoText) {
-        if (json || !many) return;
-        TMMDBIPCountryInfoEx& record = FCity ? FCityInfo : FCountryInfo;
-        const TMMDBField* country = record.FindField("country");
-        FReader.Decoder().SetPassKnownTargets(true, country ? country->Get(record) : nullptr);
-        FPassing = true;
-    }
-    ~TLookupLines() {
-        if (FPassing) FReader.Decoder().SetPassKnownTargets(false, nullptr);
+        if (!json) FCodes = std::make_unique<TMMDBCountryCodes>(reader);
     }
     TLookupLines(const TLookupLines&) = delete;
     TLookupLines& operator=(const TLookupLines&) = delete;
 
+    // Ahead of the Append calls of many walks: known[k] is the code kept for records[k]
+    // (nullptr when none is kept, and always for JSON), and the data of the records to
+    // decode is asked for, so that their cache misses overlap.
+    void LookAhead(std::span<const int64_t> records, std::span<const std::string*> known) {
+        if (FCodes) return FCodes->LookAhead(records, known);
+        for (size_t k = 0; k < records.size(); ++k) {
+            known[k] = nullptr;
+            if (records[k] > 0) FReader.PrefetchRecord(records[k]);
+        }
+    }
+
     // Appends the line of the address whose walk gave tree record value r and the
     // prefix length; raises the errors of decoding the record.
-    // known: the part Known gave for r, if a short one.
-    void Append(std::string& out, const TMMDBIPAddress& ip, int64_t r, int32_t prefix) {
-        Append(out, ip, r, prefix, TShort());
-    }
-    void Append(std::string& out, const TMMDBIPAddress& ip, int64_t r, int32_t prefix, TShort known) {
-        const std::string* part = r == 0 || known.Held() ? nullptr : &Part(r);
+    // known: what LookAhead gave for r.
+    void Append(std::string& out, const TMMDBIPAddress& ip, int64_t r, int32_t prefix,
+                const std::string* known = nullptr) {
         char digits[16];
         const auto prefixEnd = std::to_chars(digits, digits + sizeof digits, prefix).ptr;
         const std::string_view prefixText(digits, static_cast<size_t>(prefixEnd - digits));
         if (FJson) {
+            const std::string* part = r == 0 ? nullptr : &Part(r);
             out += "{\"address\":\"";
             out += ip.ToString();
             out += "\",\"prefix_length\":";
@@ -160,11 +158,13 @@ public:
             out += part ? ",\"found\":true,\"record\":" : ",\"found\":false";
             if (part) out += *part;
             out += "}\n";
-        } else if (!ip.IsIPv6()) {
+            return;
+        }
+        const std::string_view code = known    ? std::string_view(*known)
+                                      : r == 0 ? std::string_view("-")
+                                               : std::string_view(FCodes->CodeOf(r));
+        if (!ip.IsIPv6()) {
             // Written in place: most lines are an IPv4 address and a code.
-            const std::string_view code = known.Held() ? known.View()
-                                          : part       ? std::string_view(*part)
-                                                       : std::string_view("-");
             const size_t at = out.size();
             out.resize(at + kIPv4TextRoom + prefixText.size() + code.size() + 3);
             char* p = IPv4ToChars(ip.IPv4(), out.data() + at);
@@ -179,34 +179,15 @@ public:
             out += '\t';
             out += prefixText;
             out += '\t';
-            out += known.Held() ? known.View() : part ? std::string_view(*part) : std::string_view("-");
+            out += code;
             out += '\n';
         }
-    }
-
-    // True when the memo holds the part of tree record value r.
-    // True when the memo holds the part of tree record value r; a short one is copied
-    // to shortPart, so that Append need not look for it again.
-    bool Known(int64_t r, TShort& shortPart) const {
-        if (FSlots.empty()) return false;
-        for (size_t i = Slot(r); FSlots[i].Record != 0; i = (i + 1) & (kSlots - 1))
-            if (FSlots[i].Record == r) {
-                shortPart = FSlots[i].Short;
-                return true;
-            }
-        return false;
-    }
-
-    // Asks for the memo's slot of tree record value r ahead of Append.
-    void Prefetch(int64_t r) const {
-        if (r > 0 && !FSlots.empty()) __builtin_prefetch(&FSlots[Slot(r)]);
     }
 
 private:
     struct TSlot {
         int64_t Record = 0; // 0: empty
         uint32_t Part = 0;  // index into FParts
-        TShort Short;       // the part itself, when it is short
     };
     static constexpr size_t kSlots = size_t{1} << 18;
 
@@ -214,6 +195,7 @@ private:
         return static_cast<size_t>(static_cast<uint64_t>(r) * 0x9E3779B97F4A7C15ull >> 46) & (kSlots - 1);
     }
 
+    // The JSON of tree record value r.
     const std::string& Part(int64_t r) {
         // Made with the first record, so that a lookup that finds none costs nothing.
         if (FSlots.empty()) FSlots.resize(kSlots);
@@ -222,7 +204,7 @@ private:
             if (FSlots[i].Record == r) return FParts[FSlots[i].Part];
         TMMDBIPCountryInfoEx& record = FCity ? FCityInfo : FCountryInfo;
         FReader.LoadRecordInto(r, record);
-        std::string part = FJson ? MMDBRecordToJson(record) : record.Country().ISOCode();
+        std::string part = MMDBRecordToJson(record);
         // Half full, or too much text: the memo starts afresh.
         if (FParts.size() == kSlots / 2 || FPartsText + part.size() > FMemoText) {
             std::fill(FSlots.begin(), FSlots.end(), TSlot{});
@@ -231,17 +213,14 @@ private:
             for (i = Slot(r); FSlots[i].Record != 0;) i = (i + 1) & (kSlots - 1);
         }
         FPartsText += part.size();
-        FSlots[i] = TSlot{r, static_cast<uint32_t>(FParts.size()), {}};
-        if (part.size() <= sizeof FSlots[i].Short.Text) {
-            FSlots[i].Short.Length = static_cast<uint8_t>(part.size());
-            std::copy(part.begin(), part.end(), FSlots[i].Short.Text);
-        }
+        FSlots[i] = TSlot{r, static_cast<uint32_t>(FParts.size())};
         FParts.push_back(std::move(part));
         return FParts.back();
     }
 
     TMMDBReader& FReader;
-    bool FJson, FCity, FPassing = false;
+    bool FJson, FCity;
+    std::unique_ptr<TMMDBCountryCodes> FCodes; // for the lines without JSON
     TMMDBIPCountryInfoEx FCountryInfo;
     TMMDBIPCountryCityInfoEx FCityInfo;
     std::vector<TSlot> FSlots;
@@ -271,8 +250,8 @@ struct TLookupBatch {
     std::vector<TMMDBIPAddress> Addresses;
     std::vector<int64_t> Records;
     std::vector<int32_t> Prefixes;
-    std::vector<TLookupLines::TShort> Shorts; // the memo's short parts of the records
-    std::string Text; // the batch's lines
+    std::vector<const std::string*> Known; // the codes kept for the records (TLookupLines::LookAhead)
+    std::string Text;                      // the batch's lines
     // The messages of the lines that failed, each with the length of Text before it.
     std::vector<std::pair<size_t, std::string>> Messages;
     std::string Failure; // the input's own failure, which ends the run after this batch
@@ -291,26 +270,22 @@ void LookUpBatch(TMMDBReader& reader, TLookupLines& lines, TLookupBatch& b) {
     b.Records.resize(b.Addresses.size());
     b.Prefixes.resize(b.Addresses.size());
     reader.WalkTrees(b.Addresses, b.Records, b.Prefixes);
-    for (const int64_t r : b.Records) lines.Prefetch(r);
-    // Then the data of the records to decode, all asked for ahead: their cache misses
-    // overlap instead of coming one decode after another.
-    // The memo's short parts are copied while their slots are at hand.
-    b.Shorts.assign(b.Records.size(), {});
-    for (size_t k = 0; k < b.Records.size(); ++k)
-        if (const int64_t r = b.Records[k]; r > 0 && !lines.Known(r, b.Shorts[k])) reader.PrefetchRecord(r);
+    b.Known.resize(b.Records.size());
+    lines.LookAhead(b.Records, b.Known);
     for (const TLookupEntry& e : b.Entries) {
         try {
             if (!e.Error.empty()) throw Exception(e.Error);
             const TMMDBIPAddress& ip = b.Addresses[e.Address];
             int32_t prefix = b.Prefixes[e.Address];
             // A failed walk: the plain walk at the address raises its error.
-            const int64_t r =
-                b.Records[e.Address] == TMMDBReader::kWalkFailed ? reader.WalkTree(ip, prefix) : b.Records[e.Address];
-            lines.Append(b.Text, ip, r, prefix, b.Shorts[e.Address]);
+            const int64_t r = b.Records[e.Address] == TMMDBReader::kWalkFailed ? reader.WalkTree(ip, prefix)
+                                                                               : b.Records[e.Address];
+            lines.Append(b.Text, ip, r, prefix, b.Known[e.Address]);
         } catch (const std::exception& ex) {
             const std::string address = e.Text.empty() ? b.Addresses[e.Address].ToString() : e.Text;
-            b.Messages.emplace_back(b.Text.size(), Format("line %llu: %s: %s", static_cast<unsigned long long>(e.Line),
-                                                          address.c_str(), ErrorMessage(ex).c_str()));
+            b.Messages.emplace_back(b.Text.size(),
+                                    Format("line %llu: %s: %s", static_cast<unsigned long long>(e.Line),
+                                           address.c_str(), ErrorMessage(ex).c_str()));
         }
     }
 }
@@ -331,7 +306,7 @@ int LookupInput(TMMDBReader& reader, bool json, unsigned lanes, std::istream& in
         kMaxLine);
     // Each lane keeps its own record memo; together they hold what one would.
     const size_t memoText = kMemoText / lanes;
-    TLookupLines mine(reader, json, true, memoText);
+    TLookupLines mine(reader, json, memoText);
     std::vector<TLookupLane> others(lanes);
     TOrderedPipeline<TLookupBatch> pipe(lanes, 2 * size_t{lanes} + 2, [&](TLookupBatch& b, unsigned lane) {
         if (lane == 0) return LookUpBatch(reader, mine, b);
@@ -339,7 +314,7 @@ int LookupInput(TMMDBReader& reader, bool json, unsigned lanes, std::istream& in
         if (!l.Reader) {
             // Made on the lane's thread, which reads nothing of the command's reader but its image.
             l.Reader = reader.Twin();
-            l.Lines = std::make_unique<TLookupLines>(*l.Reader, json, true, memoText);
+            l.Lines = std::make_unique<TLookupLines>(*l.Reader, json, memoText);
         }
         LookUpBatch(*l.Reader, *l.Lines, b);
     });
@@ -397,7 +372,8 @@ int LookupInput(TMMDBReader& reader, bool json, unsigned lanes, std::istream& in
                 b.Addresses.emplace_back(MakeIPv4(v));
                 continue;
             }
-            TLookupEntry& e = b.Entries.emplace_back(TLookupEntry{input.LineNumber(), std::string(address), {}, 0});
+            TLookupEntry& e =
+                b.Entries.emplace_back(TLookupEntry{input.LineNumber(), std::string(address), {}, 0});
             batchText += address.size();
             try {
                 e.Address = b.Addresses.size();
@@ -552,11 +528,12 @@ int RunLookup(const std::vector<std::string>& words, std::istream& in, std::ostr
         return 1;
     }
     if (args.Addresses == std::vector<std::string>{"-"}) {
-        const int rc = LookupInput(*reader, args.Json, args.Threads ? args.Threads : DefaultLanes(4), in, out, err);
+        const int rc =
+            LookupInput(*reader, args.Json, args.Threads ? args.Threads : DefaultLanes(4), in, out, err);
         CheckOutput(out);
         return rc;
     }
-    TLookupLines lines(*reader, args.Json, false);
+    TLookupLines lines(*reader, args.Json);
     int rc = 0;
     std::string text;
     for (const std::string& address : args.Addresses) {

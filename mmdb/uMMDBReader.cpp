@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstring>
 #include <span>
-#include <typeinfo>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -373,36 +372,11 @@ int64_t TMMDBDecoder::DecodeAt(TMMDBKind kind, void* target, int64_t offset, int
 }
 
 int64_t TMMDBDecoder::DecodeValue(const TControl& c, TMMDBKind kind, void* target, int depth) {
-    if (FPassKnown && kind == mkRecord && target == FKeep) {
-        ++FInsideKeep;
-        struct TLeave {
-            int& Inside;
-            ~TLeave() { --Inside; }
-        } leave{FInsideKeep};
-        return DecodeValueOf(c, kind, target, depth);
-    }
-    return DecodeValueOf(c, kind, target, depth);
-}
-
-int64_t TMMDBDecoder::DecodeValueOf(const TControl& c, TMMDBKind kind, void* target, int depth) {
     if (depth > kMaxDepth) throw Exception(kTooDeep);
     switch (c.Type) {
     case 1: {
         const auto [to, behind] = PointerTarget(c.Size, c.Payload);
-        if (!_followPointers) return behind;
-        // The kept object and everything in it are filled in full.
-        if (!FPassKnown || FInsideKeep > 0) {
-            DecodeAt(kind, target, to, depth + 1);
-            return behind;
-        }
-        const void* cls = kind == mkRecord       ? &typeid(*static_cast<TMMDBRecord*>(target))
-                          : kind == mkRecordList ? &typeid(*static_cast<TMMDBRecordList*>(target))
-                                                 : nullptr;
-        const uint64_t known = KnownKey(to, depth, kind, cls);
-        size_t slot = 0;
-        if (known != 0 && KnownTarget(known, slot)) return behind;
-        DecodeAt(kind, target, to, depth + 1);
-        if (known != 0) AddKnownTarget(known);
+        if (_followPointers) DecodeAt(kind, target, to, depth + 1);
         return behind;
     }
     case 7:
@@ -439,12 +413,6 @@ int64_t TMMDBDecoder::DecodeValueOf(const TControl& c, TMMDBKind kind, void* tar
     TByteCursor in = At(c.Payload, kBadPayload);
     switch (c.Type) {
     case 2:
-        // Outside the kept object of a passing decode nobody reads the text: only its
-        // bounds are checked, as they are all a string's decode can fail on.
-        if (FPassKnown && FInsideKeep == 0) {
-            in.ReadText(n);
-            break;
-        }
         // Ill-formed UTF-8 becomes U+FFFD here, so no output down the line carries it.
         AssignUtf8Replacing(*static_cast<std::string*>(target), in.ReadText(n));
         break;
@@ -538,57 +506,6 @@ int64_t TMMDBDecoder::FillRecord(TMMDBRecord& rec, int64_t position, uint32_t co
     return position;
 }
 
-uint64_t TMMDBDecoder::KnownKey(int64_t target, int depth, TMMDBKind kind, const void* cls) {
-    // Offsets of values that decoded lie inside the image, below 2^31; depths up to
-    // kMaxDepth + 1 and the kinds take 14 bits; a class takes 8.
-    if (target < 0 || target > INT32_MAX) return 0;
-    uint64_t classNumber = 0;
-    if (cls) {
-        const auto at = std::find(FKnownClasses.begin(), FKnownClasses.end(), cls);
-        if (at == FKnownClasses.end() && FKnownClasses.size() == 255) return 0;
-        if (at == FKnownClasses.end()) FKnownClasses.push_back(cls);
-        classNumber = static_cast<uint64_t>(std::find(FKnownClasses.begin(), FKnownClasses.end(), cls) -
-                                            FKnownClasses.begin()) +
-                      1;
-    }
-    const uint64_t depthKind = static_cast<uint64_t>(depth + 1) << 4 | static_cast<uint64_t>(kind);
-    return static_cast<uint64_t>(target) << 32 | depthKind << 8 | classNumber;
-}
-
-bool TMMDBDecoder::KnownTarget(uint64_t key, size_t& slot) const {
-    if (FKnownTargets.empty()) return false;
-    const size_t mask = FKnownTargets.size() - 1;
-    // The finishing steps of splitmix64: the target sits high in the key, where a plain
-    // multiply would leave the bits that tell targets apart badly spread.
-    uint64_t h = (key ^ (key >> 30)) * 0xBF58476D1CE4E5B9ull;
-    h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
-    h ^= h >> 31;
-    for (slot = static_cast<size_t>(h) & mask;; slot = (slot + 1) & mask) {
-        if (FKnownTargets[slot] == 0) return false;
-        if (FKnownTargets[slot] == key) return true;
-    }
-}
-
-void TMMDBDecoder::AddKnownTarget(uint64_t key) {
-    // Half full: twice the room, or, with 262144 targets (a table of 4 MB), a fresh
-    // start, so that the memory stays bounded.
-    if (FKnownTargets.empty() || 2 * (FKnownCount + 1) > FKnownTargets.size()) {
-        std::vector<uint64_t> old;
-        old.swap(FKnownTargets);
-        const bool fresh = old.size() >= (size_t{1} << 19);
-        FKnownTargets.assign(old.empty() || fresh ? size_t{4096} : 2 * old.size(), 0);
-        FKnownCount = 0;
-        if (!fresh)
-            for (const uint64_t o : old)
-                if (o != 0) AddKnownTarget(o);
-    }
-    // Probed afresh: the decode just made may have added targets of its own.
-    size_t slot = 0;
-    if (KnownTarget(key, slot)) return;
-    FKnownTargets[slot] = key;
-    ++FKnownCount;
-}
-
 int64_t TMMDBDecoder::DecodeOnlyField(const TMMDBField& f, TMMDBRecord& rec, int64_t position, int depth) {
     ++FOnlyVisit.Count;
     FOnlyVisit.Target = -1;
@@ -623,16 +540,7 @@ int64_t TMMDBDecoder::FillDictionary(TMMDBStringDictionary& dict, int64_t positi
             if (!produced) throw Exception(Format("Unable to handle type:%d", type));
             ConvertError(produced, mkString, nullptr);
         }
-        // Outside the kept object of a passing decode only the keys count: a duplicate
-        // one is the error a dictionary can raise.
-        const bool skipValue = FPassKnown && FInsideKeep == 0;
-        if (skipValue && WellFormed(key)) {
-            dict.Add(key, {});
-        } else if (skipValue) {
-            std::string k;
-            AssignUtf8Replacing(k, key);
-            dict.Add(k, {});
-        } else if (WellFormed(key) && WellFormed(value)) {
+        if (WellFormed(key) && WellFormed(value)) {
             dict.Add(key, value);
         } else {
             std::string k, v;

@@ -291,20 +291,6 @@ public:
         FOnlyKnownContext = context;
     }
 
-    // While on, a value reached through a pointer whose decode at the same target and
-    // depth into an object of the same class succeeded before is passed over: it
-    // cannot fail there now (its errors depend on nothing else), and the caller reads
-    // none of what it would fill. Only the object keep (and what it holds) is filled
-    // in full, always. Off forgets the targets.
-    void SetPassKnownTargets(bool on, const void* keep) {
-        FPassKnown = on;
-        FKeep = keep;
-        if (!on) {
-            FKnownTargets.clear();
-            FKnownCount = 0;
-        }
-    }
-
     TControl ReadControl(int64_t offset) const;
     // The absolute target of a pointer and the offset behind its bytes.
     std::pair<int64_t, int64_t> PointerTarget(uint32_t bits, int64_t position) const;
@@ -315,7 +301,6 @@ public:
 private:
     int64_t DecodeAt(TMMDBKind kind, void* target, int64_t offset, int depth);
     int64_t DecodeValue(const TControl& c, TMMDBKind kind, void* target, int depth);
-    int64_t DecodeValueOf(const TControl& c, TMMDBKind kind, void* target, int depth);
     int64_t FillRecord(TMMDBRecord& rec, int64_t position, uint32_t count, int depth);
     int64_t DecodeOnlyField(const TMMDBField& f, TMMDBRecord& rec, int64_t position, int depth);
     int64_t FillDictionary(TMMDBStringDictionary& dict, int64_t position, uint32_t count, int depth);
@@ -341,20 +326,6 @@ private:
     const TMMDBRecord* FOnlyRecord = nullptr;
     void* (*FOnlyField)(TMMDBRecord&) = nullptr;
     TOnlyFieldVisit FOnlyVisit;
-    // The pointer targets decoded without an error (target, depth and kind, and the
-    // class of the object filled), in a flat table of linear probing: Target -1 is empty.
-    // A place where a value decoded without an error: its target, depth, kind and class,
-    // packed in 64 bits (0: none), so that the table of them stays small enough for the
-    // cache: it is read at every pointer of a passing decode.
-    uint64_t KnownKey(int64_t target, int depth, TMMDBKind kind, const void* cls);
-    bool KnownTarget(uint64_t key, size_t& slot) const;
-    void AddKnownTarget(uint64_t key);
-    bool FPassKnown = false;
-    const void* FKeep = nullptr;
-    int FInsideKeep = 0;
-    std::vector<uint64_t> FKnownTargets;
-    size_t FKnownCount = 0;
-    std::vector<const void*> FKnownClasses; // a class's number in a key is its place here + 1
     TKnownTarget FOnlyKnown = nullptr;
     const void* FOnlyKnownContext = nullptr;
 };

@@ -2,6 +2,9 @@
 // record by the database type, and a fresh record for every address.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
+#include "cli_run.h"
 #include "generator/ZarvoUtilsUnit.h"
 #include "mmdb/uMMDBInfo.h"
 #include "mmdb/uMMDBReader.h"
@@ -172,6 +175,27 @@ TEST(CountryColumn, BatchedCodesAreTheSingleOnes) {
                     ASSERT_EQ(got, expected[at + k])
                         << db << ", batches of " << batch << ", " << addresses[at + k];
                 }
+            }
+        }
+        // zarvo-cli lookup's lines carry the same codes, and its messages the same errors.
+        std::string input;
+        for (const std::string& a : addresses) input += a + "\n";
+        for (const char* threads : {"1", "3"}) {
+            const test::CliRun run = test::Cli({"lookup", "--threads", threads, db, "-"}, input);
+            std::istringstream out(run.Out), err(run.Err);
+            for (size_t k = 0; k < addresses.size(); ++k) {
+                std::string line, got;
+                if (expected[k].starts_with("code ")) {
+                    std::getline(out, line);
+                    got = "code " + line.substr(line.rfind('\t') + 1);
+                    if (got == "code -") got = "code ";
+                } else {
+                    std::getline(err, line);
+                    const std::string head = "line " + std::to_string(k + 1) + ": " + addresses[k] + ": ";
+                    got = line.starts_with(head) ? "error " + line.substr(head.size()) : line;
+                }
+                ASSERT_EQ(got, expected[k])
+                    << db << ", lookup on " << threads << " threads, " << addresses[k];
             }
         }
     }
@@ -359,7 +383,8 @@ TEST(CountryColumnThreads, GiveTheLinesOfOneThread) {
             run.FResolveIPCountry = true;
             run.FMMDBFilePath = c.Db;
             run.FCountryLanes = t == 0 ? 1 : 3;
-            if (c.Budget) run.FMemoryBudget = c.Budget * TStringList::LineCost(std::string("10.0.0.0 DE").size());
+            if (c.Budget)
+                run.FMemoryBudget = c.Budget * TStringList::LineCost(std::string("10.0.0.0 DE").size());
             if (c.Sink)
                 run.FLineSink = [&lines, t](const TStringList& chunk) {
                     EXPECT_LE(chunk.Count(), 65536u);

@@ -157,8 +157,9 @@ TEST(MmdbCli, LookupFromStandardInput) {
         mmdbtest::WriteTemp(mmdbtest::Image(mmdbtest::Node(24, 0, 0), "", m), "loop.mmdb");
     const std::string corrupt =
         "The MaxMind Db file's search tree is corrupt: contains pointer larger than the database.";
-    // A city database whose records share their country and location through pointers;
-    // the location of the first two holds a double of the wrong size.
+    // A city database whose records share their country and location through pointers:
+    // the first two share a location that holds a double of the wrong size, and the
+    // second has a country whose code is a double.
     mmdbtest::Meta cm;
     cm.NodeCount = 3;
     cm.DatabaseType = "Test-City";
@@ -169,11 +170,13 @@ TEST(MmdbCli, LookupFromStandardInput) {
     const Bytes de = Map(1) + Str("iso_code") + Str("DE");
     const Bytes badLocation = Map(1) + Str("latitude") + mmdbtest::Ctrl(3, 4) + Bytes(4, '\0');
     const Bytes goodLocation = Map(1) + Str("latitude") + mmdbtest::Dbl(1.5);
+    const Bytes badCountry = Map(1) + Str("iso_code") + mmdbtest::Ctrl(3, 4) + Bytes(4, '\0');
     const uint32_t badAt = static_cast<uint32_t>(de.size()),
-                   goodAt = badAt + static_cast<uint32_t>(badLocation.size());
-    const Bytes shared = de + badLocation + goodLocation;
+                   goodAt = badAt + static_cast<uint32_t>(badLocation.size()),
+                   badCountryAt = goodAt + static_cast<uint32_t>(goodLocation.size());
+    const Bytes shared = de + badLocation + goodLocation + badCountry;
     const Bytes rec1 = Map(2) + Str("country") + Ptr(0) + Str("location") + Ptr(badAt);
-    const Bytes rec2 = Map(2) + Str("location") + Ptr(badAt) + Str("country") + Ptr(0);
+    const Bytes rec2 = Map(2) + Str("location") + Ptr(badAt) + Str("country") + Ptr(badCountryAt);
     const Bytes rec3 = Map(2) + Str("country") + Ptr(0) + Str("location") + Ptr(goodAt);
     const auto at = [&](const Bytes& before) {
         return mmdbtest::DataRecord(cm, static_cast<uint32_t>(before.size()));
@@ -183,6 +186,9 @@ TEST(MmdbCli, LookupFromStandardInput) {
                             mmdbtest::Node(24, at(shared), at(shared + rec1 + rec2)),
                         shared + rec1 + rec2 + rec3, cm),
         "shared-city.mmdb");
+    // 0.0.0.0/2 and 128.0.0.0/2 lead to the first record, 64.0.0.0/2 to the second.
+    const std::string sharedInput = "0.0.0.1\n64.0.0.1\n128.0.0.1\n192.0.0.1\n0.0.0.2\n64.0.0.2\n";
+    const std::string badCode = "Could not convert 'Double' to 'string'.";
     const std::string badDouble =
         "The MaxMind DB file's data section contains bad data: invalid size of double.";
     // Two records: the first reached by 0.0.0.0/2 and 128.0.0.0/1, the second by 64.0.0.0/2.
@@ -262,13 +268,22 @@ TEST(MmdbCli, LookupFromStandardInput) {
              "the database.\nline 4: 1.1.1.32: " +
              corrupt + "\n",
          1},
+        // The lines read a record's country alone, as the country column does.
         {"shared values that fail, every time",
          {},
          sharedDb,
-         "0.0.0.1\n64.0.0.1\n128.0.0.1\n192.0.0.1\n0.0.0.2\n",
-         "192.0.0.1\t2\tDE\n",
-         "line 1: 0.0.0.1: " + badDouble + "\nline 2: 64.0.0.1: " + badDouble +
-             "\nline 3: 128.0.0.1: " + badDouble + "\nline 5: 0.0.0.2: " + badDouble + "\n",
+         sharedInput,
+         "0.0.0.1\t2\tDE\n128.0.0.1\t2\tDE\n192.0.0.1\t2\tDE\n0.0.0.2\t2\tDE\n",
+         "line 2: 64.0.0.1: " + badCode + "\nline 6: 64.0.0.2: " + badCode + "\n",
+         1},
+        // JSON decodes the whole record.
+        {"json of shared values that fail, every time",
+         {"--json"},
+         sharedDb,
+         sharedInput,
+         "*{\"address\":\"192.0.0.1\",\"prefix_length\":2,\"found\":true,\"record\":{",
+         "line 1: 0.0.0.1: " + badDouble + "\nline 2: 64.0.0.1: " + badDouble + "\nline 3: 128.0.0.1: " +
+             badDouble + "\nline 5: 0.0.0.2: " + badDouble + "\nline 6: 64.0.0.2: " + badDouble + "\n",
          1},
         {"records alternating, one reached by two networks",
          {},
