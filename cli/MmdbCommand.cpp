@@ -238,15 +238,21 @@ void Put(std::ostream& out, std::string_view text) {
 // One address line of a batch: its number and text (none for a plain dotted quad),
 // and its address or why it has none.
 struct TLookupEntry {
+    static constexpr uint32_t kNoError = UINT32_MAX;
     uint64_t Line;
-    std::string Text, Error;
-    size_t Address; // index into the batch's addresses when Error is empty
+    std::string_view Text; // in the batch's Input
+    uint32_t Error;        // index into the batch's Errors, or kNoError
+    size_t Address;        // index into the batch's addresses when there is no error
 };
 
-// A batch of standard input's lines: read on the command's thread, looked up on any
-// lane, written back on the command's thread in input order.
+// A batch of standard input's lines: read on the command's thread, parsed and looked up
+// on any lane, written back on the command's thread in input order.
 struct TLookupBatch {
+    uint64_t FirstLine = 1; // the number of the first line of Input
+    std::string Input;      // the lines read, each ending where Ends says
+    std::vector<uint32_t> Ends;
     std::vector<TLookupEntry> Entries;
+    std::vector<std::string> Errors;
     std::vector<TMMDBIPAddress> Addresses;
     std::vector<int64_t> Records;
     std::vector<int32_t> Prefixes;
@@ -265,6 +271,34 @@ struct TLookupLane {
 
 // Walks the batch's addresses and makes its lines and messages.
 void LookUpBatch(TMMDBReader& reader, TLookupLines& lines, TLookupBatch& b) {
+    // The addresses of the lines: blanks around them and text from "#" on passed over.
+    b.Entries.clear();
+    b.Errors.clear();
+    b.Addresses.clear();
+    for (size_t k = 0, start = 0; k < b.Ends.size(); start = b.Ends[k++]) {
+        std::string_view address(b.Input.data() + start, b.Ends[k] - start);
+        address = Trim(address.substr(0, address.find('#')));
+        if (address.empty()) continue;
+        const uint64_t line = b.FirstLine + k;
+        // A plain dotted quad is kept without its text, which is the address's own.
+        if (uint32_t v; PlainIPv4(address, v)) {
+            b.Entries.push_back(TLookupEntry{line, {}, TLookupEntry::kNoError, b.Addresses.size()});
+            b.Addresses.emplace_back(MakeIPv4(v));
+            continue;
+        }
+        TLookupEntry& e = b.Entries.emplace_back(TLookupEntry{line, address, TLookupEntry::kNoError, 0});
+        try {
+            e.Address = b.Addresses.size();
+            const TIPAddr addr = StrToIPAddr(address);
+            if (addr.ip_family == zarvo::IPv6)
+                b.Addresses.emplace_back(addr.IPv6);
+            else
+                b.Addresses.emplace_back(addr.IPv4);
+        } catch (const std::exception& ex) {
+            e.Error = static_cast<uint32_t>(b.Errors.size());
+            b.Errors.push_back(ErrorMessage(ex));
+        }
+    }
     b.Text.clear();
     b.Messages.clear();
     b.Records.resize(b.Addresses.size());
@@ -274,7 +308,7 @@ void LookUpBatch(TMMDBReader& reader, TLookupLines& lines, TLookupBatch& b) {
     lines.LookAhead(b.Records, b.Known);
     for (const TLookupEntry& e : b.Entries) {
         try {
-            if (!e.Error.empty()) throw Exception(e.Error);
+            if (e.Error != TLookupEntry::kNoError) throw Exception(b.Errors[e.Error]);
             const TMMDBIPAddress& ip = b.Addresses[e.Address];
             int32_t prefix = b.Prefixes[e.Address];
             // A failed walk: the plain walk at the address raises its error.
@@ -282,7 +316,8 @@ void LookUpBatch(TMMDBReader& reader, TLookupLines& lines, TLookupBatch& b) {
                                                                                : b.Records[e.Address];
             lines.Append(b.Text, ip, r, prefix, b.Known[e.Address]);
         } catch (const std::exception& ex) {
-            const std::string address = e.Text.empty() ? b.Addresses[e.Address].ToString() : e.Text;
+            const std::string address =
+                e.Text.empty() ? b.Addresses[e.Address].ToString() : std::string(e.Text);
             b.Messages.emplace_back(b.Text.size(),
                                     Format("line %llu: %s: %s", static_cast<unsigned long long>(e.Line),
                                            address.c_str(), ErrorMessage(ex).c_str()));
@@ -336,55 +371,29 @@ int LookupInput(TMMDBReader& reader, bool json, unsigned lanes, std::istream& in
         Put(out, std::string_view(b.Text).substr(at));
         if (!b.Failure.empty()) report(b.Failure);
     };
-    std::string line;
     for (bool more = true; more;) {
         TLookupBatch& b = pipe.Filling();
-        b.Entries.clear();
-        b.Addresses.clear();
+        b.Input.clear();
+        b.Ends.clear();
         b.Failure.clear();
-        size_t batchText = 0;
-        while (b.Entries.size() < kBatchLines && batchText < kBatchText) {
-            TTextLineReader::TResult got;
-            try {
-                got = input.Next(line);
-            } catch (const std::exception& e) {
-                b.Failure = ErrorMessage(e);
+        b.FirstLine = input.LineNumber() + 1;
+        try {
+            switch (input.NextLines(b.Input, b.Ends, kBatchLines, kBatchText)) {
+            case TTextLineReader::TResult::Line:
+                break;
+            case TTextLineReader::TResult::End:
                 more = false;
                 break;
-            }
-            if (got == TTextLineReader::TResult::End) {
-                more = false;
-                break;
-            }
-            if (got == TTextLineReader::TResult::TooLong) {
+            case TTextLineReader::TResult::TooLong:
                 b.Failure = Format("line %llu: line longer than %zu %s",
                                    static_cast<unsigned long long>(input.LineNumber()), kMaxLine,
                                    input.Encoding() == TTextEncoding::Utf8 ? "bytes" : "UTF-16 code units");
                 more = false;
                 break;
             }
-            std::string_view address(line);
-            address = Trim(address.substr(0, address.find('#')));
-            if (address.empty()) continue;
-            // A plain dotted quad is kept without its text, which is the address's own.
-            if (uint32_t v; PlainIPv4(address, v)) {
-                b.Entries.push_back(TLookupEntry{input.LineNumber(), {}, {}, b.Addresses.size()});
-                b.Addresses.emplace_back(MakeIPv4(v));
-                continue;
-            }
-            TLookupEntry& e =
-                b.Entries.emplace_back(TLookupEntry{input.LineNumber(), std::string(address), {}, 0});
-            batchText += address.size();
-            try {
-                e.Address = b.Addresses.size();
-                const TIPAddr addr = StrToIPAddr(address);
-                if (addr.ip_family == zarvo::IPv6)
-                    b.Addresses.emplace_back(addr.IPv6);
-                else
-                    b.Addresses.emplace_back(addr.IPv4);
-            } catch (const std::exception& ex) {
-                e.Error = ErrorMessage(ex);
-            }
+        } catch (const std::exception& e) {
+            b.Failure = ErrorMessage(e);
+            more = false;
         }
         pipe.Submit(take);
     }

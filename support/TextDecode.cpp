@@ -307,6 +307,44 @@ TTextLineReader::TResult TTextLineReader::Next(std::string& line) {
     return r;
 }
 
+TTextLineReader::TResult TTextLineReader::NextLines(std::string& text, std::vector<uint32_t>& ends,
+                                                    size_t maxLines, size_t maxText) {
+    const auto full = [&] { return ends.size() >= maxLines || text.size() >= maxText; };
+    std::string line;
+    while (!full()) {
+        // A CR last in the piece leaves the line break open: Next settles it.
+        if (FStarted && !FDone && FEncoding == TTextEncoding::Utf8 && !FAfterCR) {
+            const char* p = FPiece.data() + FPos;
+            const char* const e = FPiece.data() + FEnd;
+            while (!full()) {
+                const char* q = p;
+                unsigned char any = 0;
+                while (q != e && *q != '\n' && *q != '\r') any |= static_cast<unsigned char>(*q++);
+                // Cut by the piece's end, not plain ASCII or too long: line by line.
+                if (q == e || any >= 0x80 || static_cast<size_t>(q - p) > FMaxLine) break;
+                text.append(p, q);
+                ends.push_back(static_cast<uint32_t>(text.size()));
+                ++FLineNumber;
+                p = q + 1;
+                if (*q == '\r') {
+                    if (p == e) {
+                        FAfterCR = true;
+                        break;
+                    }
+                    if (*p == '\n') ++p;
+                }
+            }
+            FPos = static_cast<size_t>(p - FPiece.data());
+            if (full()) break;
+        }
+        const TResult r = Next(line);
+        if (r != TResult::Line) return r;
+        text += line;
+        ends.push_back(static_cast<uint32_t>(text.size()));
+    }
+    return TResult::Line;
+}
+
 namespace {
 bool IsAscii(std::string_view s) {
     unsigned char any = 0;

@@ -197,6 +197,23 @@ std::vector<std::string> ReadAll(TTextLineReader& reader) {
     return lines;
 }
 
+// The same through NextLines, at most maxLines lines or maxText bytes a call; the last
+// call's result goes to last.
+std::vector<std::string> ReadAllInBatches(TTextLineReader& reader, size_t maxLines, size_t maxText,
+                                          TTextLineReader::TResult* last = nullptr) {
+    std::vector<std::string> lines;
+    for (;;) {
+        std::string text;
+        std::vector<uint32_t> ends;
+        const TTextLineReader::TResult r = reader.NextLines(text, ends, maxLines, maxText);
+        EXPECT_LE(ends.size(), maxLines);
+        for (size_t k = 0; k < ends.size(); ++k)
+            lines.push_back(text.substr(k ? ends[k - 1] : 0, ends[k] - (k ? ends[k - 1] : 0)));
+        if (last) *last = r;
+        if (r != TTextLineReader::TResult::Line) return lines;
+    }
+}
+
 TEST(TextLineReader, GivesTheLinesOfTheWholeTextInAnyPieces) {
     const std::string utf16le = Bytes({0xFF, 0xFE, 'a', 0,    '\r', 0,    '\n', 0,    0x3D, 0xD8, 0x00,
                                        0xDE, '\r', 0,   0x00, 0xD8, '\n', 0,    '\n', 0,    'b',  0});
@@ -231,6 +248,14 @@ TEST(TextLineReader, GivesTheLinesOfTheWholeTextInAnyPieces) {
             EXPECT_EQ(ReadAll(reader), DecodeTextLines(text));
             std::string line;
             EXPECT_EQ(reader.Next(line), TTextLineReader::TResult::End); // and stays at the end
+            for (const auto& [maxLines, maxText] : {std::pair<size_t, size_t>{1, SIZE_MAX},
+                                                    {3, SIZE_MAX},
+                                                    {SIZE_MAX, 2},
+                                                    {SIZE_MAX, SIZE_MAX}}) {
+                TTextLineReader batched(TPieces{text, piece}, SIZE_MAX);
+                EXPECT_EQ(ReadAllInBatches(batched, maxLines, maxText), DecodeTextLines(text))
+                    << "batches of " << maxLines << " lines, " << maxText << " bytes";
+            }
         }
     }
 }
@@ -269,6 +294,16 @@ TEST(TextLineReader, RefusesALineOverTheCapWithItsNumber) {
         }
         EXPECT_EQ(reader.LineNumber(), c.refused);
         EXPECT_EQ(reader.Next(line), R::End);
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + ", in batches");
+        TTextLineReader reader(TPieces{c.text, 2}, 3);
+        R last = R::Line;
+        EXPECT_EQ(ReadAllInBatches(reader, 2, SIZE_MAX, &last), c.before);
+        EXPECT_EQ(last, c.refused ? R::TooLong : R::End);
+        if (c.refused) {
+            EXPECT_EQ(reader.LineNumber(), c.refused);
+        }
     }
 }
 
