@@ -97,15 +97,22 @@ int Usage(std::ostream& err, const char* command, const std::string& message) {
 // 255, without a leading zero), which StrToIPAddr reads the same way; the input's
 // addresses mostly are, and this is quicker.
 bool PlainIPv4(std::string_view text, uint32_t& value) {
+    if (text.size() < 7 || text.size() > 15) return false;
+    // A copy with zeros behind it, so that each part reads three bytes ahead and takes
+    // its digits without a branch on how many there are.
+    char s[20] = {};
+    std::memcpy(s, text.data(), text.size());
     uint32_t v = 0;
     size_t i = 0;
     for (int part = 0; part < 4; ++part) {
-        if (part > 0 && (i == text.size() || text[i++] != '.')) return false;
-        const size_t first = i;
-        uint32_t n = 0;
-        while (i < text.size() && i - first < 3 && text[i] >= '0' && text[i] <= '9')
-            n = n * 10 + static_cast<uint32_t>(text[i++] - '0');
-        if (i == first || n > 255 || (text[first] == '0' && i - first > 1)) return false;
+        if (part > 0 && s[i++] != '.') return false;
+        const unsigned d0 = static_cast<unsigned char>(s[i]) - 48u,
+                       d1 = static_cast<unsigned char>(s[i + 1]) - 48u,
+                       d2 = static_cast<unsigned char>(s[i + 2]) - 48u;
+        const bool two = d1 <= 9, three = two && d2 <= 9;
+        const unsigned n = three ? d0 * 100 + d1 * 10 + d2 : two ? d0 * 10 + d1 : d0;
+        if (d0 > 9 || n > 255 || (d0 == 0 && two)) return false;
+        i += 1 + size_t{two} + size_t{three};
         v = v << 8 | n;
     }
     value = v;
@@ -249,7 +256,7 @@ struct TLookupEntry {
 // on any lane, written back on the command's thread in input order.
 struct TLookupBatch {
     uint64_t FirstLine = 1; // the number of the first line of Input
-    std::string Input;      // the lines read, each ending where Ends says
+    std::string Input;      // the lines read, each followed by a LF at the offset Ends gives
     std::vector<uint32_t> Ends;
     std::vector<TLookupEntry> Entries;
     std::vector<std::string> Errors;
@@ -275,13 +282,19 @@ void LookUpBatch(TMMDBReader& reader, TLookupLines& lines, TLookupBatch& b) {
     b.Entries.clear();
     b.Errors.clear();
     b.Addresses.clear();
-    for (size_t k = 0, start = 0; k < b.Ends.size(); start = b.Ends[k++]) {
+    for (size_t k = 0, start = 0; k < b.Ends.size(); start = b.Ends[k++] + 1) {
         std::string_view address(b.Input.data() + start, b.Ends[k] - start);
-        address = Trim(address.substr(0, address.find('#')));
-        if (address.empty()) continue;
         const uint64_t line = b.FirstLine + k;
-        // A plain dotted quad is kept without its text, which is the address's own.
-        if (uint32_t v; PlainIPv4(address, v)) {
+        // A plain dotted quad is kept without its text, which is the address's own; most
+        // lines are one and nothing else.
+        uint32_t v = 0;
+        bool plain = PlainIPv4(address, v);
+        if (!plain) {
+            address = Trim(address.substr(0, address.find('#')));
+            if (address.empty()) continue;
+            plain = PlainIPv4(address, v);
+        }
+        if (plain) {
             b.Entries.push_back(TLookupEntry{line, {}, TLookupEntry::kNoError, b.Addresses.size()});
             b.Addresses.emplace_back(MakeIPv4(v));
             continue;

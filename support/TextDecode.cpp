@@ -316,14 +316,38 @@ TTextLineReader::TResult TTextLineReader::NextLines(std::string& text, std::vect
         if (FStarted && !FDone && FEncoding == TTextEncoding::Utf8 && !FAfterCR) {
             const char* p = FPiece.data() + FPos;
             const char* const e = FPiece.data() + FEnd;
+            // The lines ended by a LF in the piece, found by memchr; when none of their
+            // bytes is a CR or outside ASCII (one pass over all of them), they are taken
+            // as they stand, in one copy.
+            const size_t at = text.size(), first = ends.size();
+            const char* q = p;
+            while (ends.size() < maxLines && at + static_cast<size_t>(q - p) < maxText) {
+                const char* lf = static_cast<const char*>(std::memchr(q, '\n', static_cast<size_t>(e - q)));
+                if (!lf || static_cast<size_t>(lf - q) > FMaxLine) break;
+                ends.push_back(static_cast<uint32_t>(at + static_cast<size_t>(lf - p)));
+                q = lf + 1;
+            }
+            unsigned char any = 0, cr = 0;
+            for (const char* c = p; c != q; ++c) {
+                any |= static_cast<unsigned char>(*c);
+                cr |= static_cast<unsigned char>(*c == '\r');
+            }
+            if (any < 0x80 && cr == 0) {
+                text.append(p, q);
+                FLineNumber += ends.size() - first;
+                p = q;
+            } else {
+                ends.resize(first);
+            }
+            // Then line by line while the lines are plain ASCII and whole in the piece.
             while (!full()) {
-                const char* q = p;
-                unsigned char any = 0;
+                q = p;
+                any = 0;
                 while (q != e && *q != '\n' && *q != '\r') any |= static_cast<unsigned char>(*q++);
-                // Cut by the piece's end, not plain ASCII or too long: line by line.
                 if (q == e || any >= 0x80 || static_cast<size_t>(q - p) > FMaxLine) break;
                 text.append(p, q);
                 ends.push_back(static_cast<uint32_t>(text.size()));
+                text += '\n';
                 ++FLineNumber;
                 p = q + 1;
                 if (*q == '\r') {
@@ -341,6 +365,7 @@ TTextLineReader::TResult TTextLineReader::NextLines(std::string& text, std::vect
         if (r != TResult::Line) return r;
         text += line;
         ends.push_back(static_cast<uint32_t>(text.size()));
+        text += '\n';
     }
     return TResult::Line;
 }

@@ -98,9 +98,10 @@ public:
     // than maxLine units) or End every call gives End.
     TResult Next(std::string& line);
     // Many lines at once, as that many calls of Next would give them: appends each line
-    // to text and the size of text behind it to ends, until ends has maxLines entries,
-    // text holds maxText bytes or more, or Next would give End or TooLong, which is then
-    // given (Line otherwise). Plain ASCII lines whole in a piece are taken in one pass.
+    // and a LF to text, and the offset of that LF to ends, until ends has maxLines
+    // entries, text holds maxText bytes or more, or Next would give End or TooLong,
+    // which is then given (Line otherwise). Plain ASCII lines that end in a LF are taken
+    // many at a time.
     TResult NextLines(std::string& text, std::vector<uint32_t>& ends, size_t maxLines, size_t maxText);
     // The 1-based number of the line Next gave or refused last.
     uint64_t LineNumber() const { return FLineNumber; }

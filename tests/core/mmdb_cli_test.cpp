@@ -235,6 +235,18 @@ TEST(MmdbCli, LookupFromStandardInput) {
          "line 2: not-an-address: 'not-an-address' is not a valid IPv4 address\n"
          "line 5: 1.2.3: '1.2.3' is not a valid IPv4 address\n",
          1},
+        // Plain dotted quads and the forms near them, which the full parser reads.
+        {"dotted quads and their neighbours",
+         {},
+         country,
+         "0.0.0.0\n255.255.255.255\n1.2.3.04\n01.2.3.4\n1.2.3.256\n1.2.3\n1.2.3.4.5\n1..2.3\n"
+         "123.123.123.123\n1234.1.1.1\n1.2.3.-1\n1.2.3.+1\n81.2.69.160\n0.0.0.00\n9.9.9.9\n",
+         "0.0.0.0\t8\t-\n255.255.255.255\t3\t-\n1.2.3.4\t8\t-\n1.2.3.4\t8\t-\n1.2.3.0\t8\t-\n1.2.3.4\t8\t-\n"
+         "1.0.2.3\t8\t-\n123.123.123.123\t6\t-\n0.1.1.1\t8\t-\n1.2.3.0\t8\t-\n1.2.3.1\t8\t-\n81.2.69."
+         "160\t27\tGB\n"
+         "0.0.0.0\t8\t-\n9.9.9.9\t7\t-\n",
+         "line 6: 1.2.3: '1.2.3' is not a valid IPv4 address\n",
+         1},
         {"IPv6 and IPv4-mapped",
          {},
          country,

@@ -207,8 +207,11 @@ std::vector<std::string> ReadAllInBatches(TTextLineReader& reader, size_t maxLin
         std::vector<uint32_t> ends;
         const TTextLineReader::TResult r = reader.NextLines(text, ends, maxLines, maxText);
         EXPECT_LE(ends.size(), maxLines);
-        for (size_t k = 0; k < ends.size(); ++k)
-            lines.push_back(text.substr(k ? ends[k - 1] : 0, ends[k] - (k ? ends[k - 1] : 0)));
+        for (size_t k = 0, start = 0; k < ends.size(); start = ends[k++] + 1) {
+            EXPECT_EQ(text[ends[k]], '\n');
+            lines.push_back(text.substr(start, ends[k] - start));
+        }
+        EXPECT_EQ(text.size(), ends.empty() ? 0 : ends.back() + 1);
         if (last) *last = r;
         if (r != TTextLineReader::TResult::Line) return lines;
     }
