@@ -123,6 +123,12 @@ void IPAddrRandomBits(TIPAddr& addr, int firstBit, int count) {
     if (lo >= hi) return;
     // Each position gets one uniform bit; drawing 64 at a time gives the same
     // distribution. Bits are only ever set.
+    if (addr.ip_family == IPv4) {
+        // One draw covers the 32 bits: the same draw and bits as the general way.
+        const uint64_t field = (uint64_t{1} << hi) - (uint64_t{1} << lo);
+        addr.IPv4.Value |= static_cast<uint32_t>((Random64() << lo) & field);
+        return;
+    }
     unsigned __int128 bits = 0;
     for (int pos = lo; pos < hi; pos += 64) bits |= static_cast<unsigned __int128>(Random64()) << pos;
     bits &= LowOnes(hi) & ~LowOnes(lo);
