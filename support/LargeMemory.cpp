@@ -1,5 +1,6 @@
 #include "support/LargeMemory.h"
 
+#include <cstdint>
 #include <new>
 
 #include <sys/mman.h>
@@ -21,6 +22,18 @@ void* AllocateLarge(size_t bytes) {
     ::madvise(p, rounded, MADV_HUGEPAGE);
 #endif
     return p;
+}
+
+void AdviseHugePages(void* p, size_t bytes) {
+#ifdef MADV_HUGEPAGE
+    constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+    const uintptr_t start = (reinterpret_cast<uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + bytes) & ~(kHuge - 1);
+    if (end > start) ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+#else
+    (void)p;
+    (void)bytes;
+#endif
 }
 
 } // namespace zarvo

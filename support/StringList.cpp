@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "support/LargeMemory.h"
 #include "support/ZarvoRandom.h"
 #include "support/ZarvoText.h"
 
@@ -33,6 +34,7 @@ void TStringList::GrowText(size_t need) {
     if (!p) throw std::bad_alloc();
     FText = p;
     FCapacity = cap;
+    AdviseHugePages(FText, FCapacity);
 }
 
 char* TStringList::AddRaw(size_t n) {
@@ -55,7 +57,8 @@ void TStringList::AddLines(const TStringList& other, size_t from, size_t count) 
         if (FSize + (end - start) > FCapacity) GrowText(FSize + (end - start));
         std::memcpy(FText + FSize, other.FText + start, end - start);
         const uint64_t shift = static_cast<uint64_t>(FSize) - start;
-        for (size_t i = from; i < from + count; ++i) FEntries.push_back(other.FEntries[i] + (shift << kLenBits));
+        for (size_t i = from; i < from + count; ++i)
+            FEntries.push_back(other.FEntries[i] + (shift << kLenBits));
         FSize += end - start;
         return;
     }
@@ -64,7 +67,8 @@ void TStringList::AddLines(const TStringList& other, size_t from, size_t count) 
 
 size_t TStringList::LinesCost(size_t from, size_t count) const {
     size_t cost = 0;
-    for (size_t i = from; i < from + count; ++i) cost += LineCost(static_cast<size_t>(FEntries[i] & kLenMask));
+    for (size_t i = from; i < from + count; ++i)
+        cost += LineCost(static_cast<size_t>(FEntries[i] & kLenMask));
     return cost;
 }
 
@@ -105,7 +109,10 @@ void TStringList::Rollback(size_t count, size_t textSize) {
 }
 
 void TStringList::Reserve(size_t lines, size_t chars) {
-    FEntries.reserve(lines);
+    if (lines > FEntries.capacity()) {
+        FEntries.reserve(lines);
+        AdviseHugePages(FEntries.data(), FEntries.capacity() * sizeof(uint64_t));
+    }
     if (chars > FCapacity) GrowText(chars);
 }
 
