@@ -1,5 +1,7 @@
 // Takes the README's picture of the main window with real generated output:
 //   xvfb-run -s "-screen 0 1280x800x24" build/bench/gui/zarvo_screenshot docs/screenshot.png
+// With a database after the file name, the run has its country column:
+//   ... zarvo_screenshot country.png GeoLite2-City.mmdb
 #include <QApplication>
 #include <QTemporaryDir>
 
@@ -34,6 +36,11 @@ int main(int argc, char* argv[]) {
     form.Edit7->setText(QStringLiteral("2"));
     form.CheckBox2->setChecked(true);
     form.Edit3->setText(QStringLiteral("80,443"));
+    if (argc > 2) {
+        form.Memo1->setPlainText(QStringLiteral("dns=8.8.8.0/29\nuk=81.2.69.128/28\njp=2001:218::/125"));
+        form.CheckBox7->setChecked(true);
+        form.Edit9->setText(QString::fromLocal8Bit(argv[2]));
+    }
     form.show();
     form.StartButton->click();
     QElapsedTimer t;
