@@ -24,13 +24,13 @@ const std::string* TMMDBCountryCodes::TCodeMemo::Find(int64_t r) const {
 void TMMDBCountryCodes::TCodeMemo::Add(int64_t r, const std::string& code) {
     if (r <= 0 || r > UINT32_MAX) return;
     if ((FCount + 1) * 2 > FSlots.size()) Grow();
-    uint32_t index = 0;
-    while (index < FCodes.size() && FCodes[index] != code) ++index;
-    if (index == FCodes.size()) {
+    auto at = FIndex.find(code);
+    if (at == FIndex.end()) {
         if (FCodes.size() > 4096) return; // not country codes: stop keeping new ones
+        at = FIndex.emplace(code, static_cast<uint32_t>(FCodes.size())).first;
         FCodes.push_back(code);
     }
-    Insert(r, index);
+    Insert(r, at->second);
     ++FCount;
 }
 
@@ -86,7 +86,11 @@ void TMMDBCountryCodes::Load(int64_t r, bool known) {
             Decoder.SetOnlyFieldKnown(nullptr, nullptr);
         }
     } restore{decoder};
-    FReader.LoadRecordInto(r, FRecord);
+    // As LoadRecordInto, but only the country object is emptied first: it is all the
+    // decode fills, and all that is read of it.
+    const int64_t offset = FReader.RecordOffset(r);
+    static_cast<TMMDBRecord*>(FCountryField(FRecord))->Clear();
+    decoder.DecodeInto(FRecord, offset);
 }
 
 const std::string& TMMDBCountryCodes::CodeOf(int64_t r) {

@@ -60,6 +60,7 @@ private:
         std::vector<TSlot> FSlots;
         size_t FMask = 0, FCount = 0;
         std::deque<std::string> FCodes; // a deque: a code stays where it is as more are added
+        std::unordered_map<std::string, uint32_t> FIndex; // a code's place in FCodes
     };
 
     static uint64_t CountryKey(int64_t target, int depth) {
