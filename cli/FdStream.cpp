@@ -95,4 +95,9 @@ int StreamErrno(const std::ios& stream) {
     return 0;
 }
 
+int StreamFd(const std::ios& stream) {
+    if (const auto* out = dynamic_cast<const TFdOutBuf*>(stream.rdbuf())) return out->Fd();
+    return -1;
+}
+
 } // namespace zarvo::cli

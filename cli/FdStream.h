@@ -19,6 +19,7 @@ public:
     TFdOutBuf& operator=(const TFdOutBuf&) = delete;
     // The errno of the failed write; 0 while none failed.
     int Error() const { return FError; }
+    int Fd() const { return FFd; }
 
 protected:
     int_type overflow(int_type c) override;
@@ -55,5 +56,7 @@ private:
 // The errno that ended a stream over a TFdOutBuf or TFdInBuf; 0 for other streams
 // and while nothing failed.
 int StreamErrno(const std::ios& stream);
+// The file descriptor a stream over a TFdOutBuf writes to; -1 for other streams.
+int StreamFd(const std::ios& stream);
 
 } // namespace zarvo::cli

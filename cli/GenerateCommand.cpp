@@ -2,6 +2,7 @@
 #include "cli/GenerateCommand.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -333,18 +334,47 @@ TZarvoOptions BuildGenerateOptions(const TGenerateArgs& a, std::istream& in) {
     return opt;
 }
 
+namespace {
+
+// Where a run's lines on standard output could be cut back to: the offset of a regular
+// file that standard output writes to (not in append mode, where the end may move
+// under it); -1 for a pipe, a terminal, or a stream of the caller's.
+off_t TakeBackStart(std::ostream& out) {
+    out.flush(); // the offset then counts everything written before
+    const int fd = StreamFd(out);
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || (flags & O_APPEND) != 0) return -1;
+    return ::lseek(fd, 0, SEEK_CUR);
+}
+
+// Cuts standard output's file back to start, so that a failed run leaves it as it was;
+// says so on err when it cannot.
+void TakeBack(std::ostream& out, off_t start, std::ostream& err) {
+    out.flush();
+    const int fd = StreamFd(out);
+    if (::ftruncate(fd, start) != 0 || ::lseek(fd, start, SEEK_SET) != start)
+        err << "zarvo-cli generate: cannot take the lines back from standard output: " << std::strerror(errno)
+            << "\n";
+}
+
+} // namespace
+
 int RunGeneration(const TGenerateArgs& a, const TZarvoOptions& opt, std::ostream& out, std::ostream& err) {
     TZarvoUtils utils(nullptr);
     utils.FRandomSeed = a.Seed;
     std::string result;
     std::unique_ptr<TListFileWriter> file;
+    off_t takeBack = -1;
     try {
         ApplyOptionsToEngine(opt, utils);
         // Lines are written as they are made. A file is replaced only once the run is
         // complete (Close), so a run that fails, up front or part-way, leaves an
-        // existing file as it was. Standard output cannot take lines back: with the
-        // country column a run can fail part-way on a bad database, so there its
-        // lines are held until the run is complete. The file is opened with the
+        // existing file as it was. With the country column a run can fail part-way on
+        // a bad database: standard output on a regular file is then cut back to where
+        // the run began (TakeBack); other standard output cannot take lines back, so
+        // there the lines are held until the run is complete. The file is opened with the
         // first lines, so a run refused up front reports its own error first.
         // Standard output is checked after every chunk (WriteLines): a run whose
         // lines are lost stops there, and reports no result.
@@ -361,7 +391,10 @@ int RunGeneration(const TGenerateArgs& a, const TZarvoOptions& opt, std::ostream
             openFile();
             file->Write(lines);
         };
-        const bool hold = opt.ResolveCountry && a.Output.empty();
+        // A regular file on standard output can be cut back to where the run began: the
+        // lines stream there too, and a run that fails has them taken back.
+        if (opt.ResolveCountry && a.Output.empty()) takeBack = TakeBackStart(out);
+        const bool hold = opt.ResolveCountry && a.Output.empty() && takeBack < 0;
         if (!hold) utils.FLineSink = write;
         // Streamed lines cost no memory however many they are: no budget then. Held
         // ones keep the engine's budget, so that too many end in its message.
@@ -379,6 +412,7 @@ int RunGeneration(const TGenerateArgs& a, const TZarvoOptions& opt, std::ostream
     } catch (const std::exception& e) {
         // -o /dev/stdout into a closed pipe: as for standard output, nothing to report.
         if (file && file->Error() == EPIPE) return kExitBrokenPipe;
+        if (takeBack >= 0) TakeBack(out, takeBack, err);
         err << ErrorMessage(e) << "\n";
         return 1;
     }

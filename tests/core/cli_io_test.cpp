@@ -235,6 +235,8 @@ enum class TSigpipe { Default, Ignored, Blocked };
 struct TChild {
     std::vector<std::string> Args; // Args[0] is the program
     std::string Stdout = "";       // a path; empty: a pipe nobody reads
+    bool Append = false;           // Stdout opened for appending
+    bool AtEnd = false;            // Stdout's offset at its end
     TSigpipe Sigpipe = TSigpipe::Default;
     rlim_t AddressSpace = RLIM_INFINITY;
 };
@@ -257,7 +259,9 @@ TExit RunChild(const TChild& c) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         // Only calls that are safe between fork and exec.
-        const int o = c.Stdout.empty() ? out[1] : ::open(c.Stdout.c_str(), O_WRONLY);
+        const int o =
+            c.Stdout.empty() ? out[1] : ::open(c.Stdout.c_str(), O_WRONLY | (c.Append ? O_APPEND : 0));
+        if (c.AtEnd && o >= 0) ::lseek(o, 0, SEEK_END);
         const int i = ::open("/dev/null", O_RDONLY);
         if (o < 0 || i < 0 || ::dup2(o, 1) < 0 || ::dup2(i, 0) < 0 || ::dup2(err[1], 2) < 0) ::_exit(126);
         if (c.Sigpipe == TSigpipe::Ignored) ::signal(SIGPIPE, SIG_IGN);
@@ -367,6 +371,42 @@ TEST(CliProcess, PortLinesStreamInBoundedMemory) {
         want += 65535 * (std::to_string(a).size() + 9) + 9 + 90 * 2 + 900 * 3 + 9000 * 4 + 55536 * 5;
     EXPECT_EQ(bytes, want);
     EXPECT_EQ(tail.substr(tail.size() - 34), "10.0.0.255:65534\n10.0.0.255:65535\n");
+}
+
+// With the country column a run can fail part-way on a bad database. Standard output on
+// a regular file is cut back to where the run began (its lines streamed there); opened
+// for appending, it gets the lines only once the run is complete. Either way a failed
+// run leaves the file as it was, and a run that completes writes what a pipe gets.
+TEST(CliProcess, CountryLinesOnAFileAreTakenBackWhenTheRunFails) {
+    const std::string broken = TestDb("GeoIP2-City-Test-Broken-Double-Format.mmdb");
+    const fs::path file = fs::temp_directory_path() / ("zarvo-takeback-" + std::to_string(::getpid()));
+    // Some 260000 lines come before the last address meets the broken record.
+    const std::vector<std::string> fails = {ZARVO_CLI, "generate",    "--country",
+                                            broken,    "10.0.0.0/14", "2.125.160.216"};
+    const std::vector<std::string> completes(fails.begin(), fails.end() - 1);
+    std::istringstream none;
+    std::ostringstream piped, pipedErr;
+    ASSERT_EQ(RunCli(std::vector<std::string>(completes.begin() + 1, completes.end()), none, piped, pipedErr),
+              0);
+    for (const bool append : {false, true}) {
+        for (const bool fail : {true, false}) {
+            SCOPED_TRACE(std::string(append ? "appending, " : "at the end, ") +
+                         (fail ? "fails" : "completes"));
+            std::ofstream(file) << "before\n";
+            const TExit r = RunChild(
+                {.Args = fail ? fails : completes, .Stdout = file.string(), .Append = append, .AtEnd = true});
+            ASSERT_TRUE(WIFEXITED(r.Status)) << r.Status;
+            EXPECT_EQ(WEXITSTATUS(r.Status), fail ? 1 : 0);
+            EXPECT_EQ(r.Err,
+                      fail ? "The MaxMind DB file's data section contains bad data: invalid size of double.\n"
+                           : "262144 IPs generated.\n");
+            std::ifstream in(file, std::ios::binary);
+            const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            EXPECT_EQ(text.size(), fail ? 7 : 7 + piped.str().size());
+            EXPECT_TRUE(text == "before\n" + (fail ? std::string() : piped.str()));
+        }
+    }
+    fs::remove(file);
 }
 
 // ---- values that would split an output line ----
