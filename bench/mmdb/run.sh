@@ -98,3 +98,6 @@ echo "== Opening the City database (target: at most 0.2 s)"
 hyperfine -N --warmup 1 --runs 10 -n open-city "$OUT/zarvo_country --open $CITY" 2>/dev/null | grep -E 'Time' || true
 echo "== Peak memory of zarvo-cli lookup City - over $N addresses: $(/usr/bin/time -f %M "$CLI" lookup "$CITY" - \
     < "$ADDRS" 2>&1 >/dev/null | tail -1) KiB"
+# To a file the column's lines stream (a pipe would get them held until the run is complete).
+echo "== Peak memory of the City column of $N addresses to a file: $(/usr/bin/time -f %M $GENERATE --country "$CITY" \
+    0.0.0.0/0 2>&1 >"$OUT/column.txt" | tail -1) KiB"
