@@ -2,6 +2,7 @@
 #include "cli/MmdbCommand.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -11,6 +12,10 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "cli/FdStream.h"
 #include "cli/ZarvoCli.h"
@@ -93,30 +98,54 @@ int Usage(std::ostream& err, const char* command, const std::string& message) {
     return 2;
 }
 
+// The bytes readable behind the text PlainIPv4 is given (the batch's input keeps them).
+constexpr size_t kPlainIPv4Pad = 16;
+
 // A plain dotted quad ("81.2.69.160": four numbers of one to three digits, at most
 // 255, without a leading zero), which StrToIPAddr reads the same way; the input's
-// addresses mostly are, and this is quicker.
+// addresses mostly are, and this is quicker. It may read up to 16 bytes from
+// text.data() and 2 behind the text, and takes none of those bytes behind it into
+// account. The dots are found all at once, so that no number's place waits on the
+// digits before it, and no branch depends on how many digits a number has.
 bool PlainIPv4(std::string_view text, uint32_t& value) {
-    if (text.size() < 7 || text.size() > 15) return false;
-    // A copy with zeros behind it, so that each part reads three bytes ahead and takes
-    // its digits without a branch on how many there are.
-    char s[20] = {};
-    std::memcpy(s, text.data(), text.size());
+    const size_t n = text.size();
+    if (n < 7 || n > 15) return false;
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const unsigned inText = (1u << n) - 1;
+    unsigned dots = 0, digits = 0;
+#if defined(__SSE2__)
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const __m128i d = _mm_sub_epi8(x, _mm_set1_epi8('0'));
+    dots = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8('.'))));
+    digits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(9)), d)));
+#else
+    for (size_t j = 0; j < n; ++j) {
+        dots |= unsigned{s[j] == '.'} << j;
+        digits |= unsigned{static_cast<unsigned char>(s[j] - '0') <= 9} << j;
+    }
+#endif
+    dots &= inText;
+    // Three dots: two cleared from the bottom leave one (popcount may be a library call).
+    const unsigned upper = dots & (dots - 1), third = upper & (upper - 1);
+    if (((dots | digits) & inText) != inText || third == 0 || (third & (third - 1)) != 0) return false;
+    const unsigned p1 = static_cast<unsigned>(std::countr_zero(dots));
+    const unsigned p2 = static_cast<unsigned>(std::countr_zero(dots & (dots - 1)));
+    const unsigned p3 = static_cast<unsigned>(std::bit_width(dots)) - 1;
+    const unsigned starts[4] = {0, p1 + 1, p2 + 1, p3 + 1};
+    const unsigned ends[4] = {p1, p2, p3, static_cast<unsigned>(n)};
     uint32_t v = 0;
-    size_t i = 0;
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0 && s[i++] != '.') return false;
-        const unsigned d0 = static_cast<unsigned char>(s[i]) - 48u,
-                       d1 = static_cast<unsigned char>(s[i + 1]) - 48u,
-                       d2 = static_cast<unsigned char>(s[i + 2]) - 48u;
-        const bool two = d1 <= 9, three = two && d2 <= 9;
-        const unsigned n = three ? d0 * 100 + d1 * 10 + d2 : two ? d0 * 10 + d1 : d0;
-        if (d0 > 9 || n > 255 || (d0 == 0 && two)) return false;
-        i += 1 + size_t{two} + size_t{three};
-        v = v << 8 | n;
+    bool bad = false;
+    for (int k = 0; k < 4; ++k) {
+        const unsigned at = starts[k], length = ends[k] - at;
+        const unsigned d0 = s[at] - 48u, d1 = s[at + 1] - 48u, d2 = s[at + 2] - 48u;
+        const unsigned two = length >= 2, three = length == 3;
+        const unsigned v1 = d0, v2 = v1 * 10 + d1, v3 = v2 * 10 + d2;
+        const unsigned number = v1 + two * (v2 - v1) + three * (v3 - v2);
+        bad |= (length - 1 > 2) | (number > 255) | ((d0 == 0) & (two != 0));
+        v = v << 8 | (number & 0xFF);
     }
     value = v;
-    return i == text.size();
+    return !bad;
 }
 
 // The lines of lookups. A line's country code is the country column's
@@ -278,6 +307,7 @@ struct TLookupLane {
 
 // Walks the batch's addresses and makes its lines and messages.
 void LookUpBatch(TMMDBReader& reader, TLookupLines& lines, TLookupBatch& b) {
+    b.Input.append(kPlainIPv4Pad, '\0'); // PlainIPv4 reads ahead
     // The addresses of the lines: blanks around them and text from "#" on passed over.
     b.Entries.clear();
     b.Errors.clear();
