@@ -36,7 +36,9 @@ code units) is refused with its line number, as no range is that long.
 const char* const kEpilogue = R"(
 Exit status: 0 on success, 1 when the run fails or its output cannot be written
 (the message goes to standard error, and no result line), 2 for bad options. A
-closed pipe (| head) ends the program quietly, by SIGPIPE.
+closed pipe (| head) ends the program quietly, by SIGPIPE. SIGINT (Ctrl+C) and
+SIGTERM end it by the signal (130, 143) once the temporary file of -o FILE is
+removed: an existing FILE stays as it was.
 
 Examples:
   zarvo-cli generate 192.168.1.0/30
@@ -225,7 +227,8 @@ std::vector<TOption> GenerateOptions(TGenerateArgs& a) {
         {.Long = "--settings",
          .ValueName = "FILE",
          .Kind = K::Text,
-         .Help = "take the options of a settings file (zarvo2.ini); options given here override them",
+         .Help = "take the options of a settings file (zarvo2.ini, at most 64 MiB); options given here "
+                 "override them",
          .Set = [&a](V v) { a.SettingsFile = v.Text; }},
         {.Long = "--set",
          .ValueName = "NAME",

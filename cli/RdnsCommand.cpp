@@ -53,6 +53,8 @@ result, not an error), 1 when the run could not be done: no server, a server
 entry that names none, input that cannot be read, output or the --unresolved
 file that cannot be written (the message goes to standard error, and no
 summary); 2 for bad options. A closed pipe (| head) ends the program quietly.
+SIGINT (Ctrl+C) and SIGTERM end it by the signal (130, 143) once the temporary
+file of --unresolved FILE is removed: an existing FILE stays as it was.
 
 Examples:
   zarvo-cli rdns -s 192.0.2.53 addresses.txt

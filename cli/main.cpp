@@ -4,6 +4,7 @@
 
 #include "cli/FdStream.h"
 #include "cli/ZarvoCli.h"
+#include "support/AtomicFile.h"
 
 int main(int argc, char** argv) {
     // A reader that goes away (zarvo-cli generate ... | head -1) ends the program
@@ -14,6 +15,10 @@ int main(int argc, char** argv) {
     sigemptyset(&sigpipe);
     sigaddset(&sigpipe, SIGPIPE);
     ::sigprocmask(SIG_UNBLOCK, &sigpipe, nullptr);
+    // Ctrl+C or kill ends a run as it would end any program, but first removes the
+    // temporary files of -o and --unresolved: their targets stay as they were.
+    // Installed before any thread starts.
+    zarvo::RemoveTemporaryFilesOnTermination();
 
     zarvo::cli::TFdInBuf inBuf(0);
     zarvo::cli::TFdOutBuf outBuf(1);

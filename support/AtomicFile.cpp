@@ -1,6 +1,8 @@
 #include "support/AtomicFile.h"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,7 +38,81 @@ bool WriteAll(int fd, const char* p, size_t n) {
     return true;
 }
 
+// ---- the temporary files open now, for the signal handlers ----
+//
+// Fixed slots, so that a handler needs neither a lock nor memory of its own, and is
+// safe on whatever thread the signal finds. A slot's state says who may touch its
+// name: its writer while Filling or Held, a handler once it has moved Held to Taken.
+// The process ends after Taken, so a writer that finds its slot taken only waits.
+enum TSlotState : int { kFree, kFilling, kHeld, kTaken };
+
+struct TTempSlot {
+    std::atomic<int> State{kFree};
+    char Name[PATH_MAX];
+};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
+              "used inside signal handlers");
+
+// More writers than are ever open at once (rdns: the unresolved list and the output).
+constexpr int kTempSlots = 32;
+TTempSlot gTempSlots[kTempSlots];
+// Set by the first handler: from then on no temporary file may be left standing.
+std::atomic<bool> gTerminating{false};
+
+[[noreturn]] void AwaitTermination() {
+    for (;;) ::pause();
+}
+
+// A slot holding name, published before the file is created; -1 when none is free.
+int HoldTempName(const std::string& name) {
+    for (int i = 0; i < kTempSlots; ++i) {
+        TTempSlot& slot = gTempSlots[i];
+        int expected = kFree;
+        if (!slot.State.compare_exchange_strong(expected, kFilling)) continue;
+        std::memcpy(slot.Name, name.c_str(), name.size() + 1);
+        slot.State.store(kHeld);
+        return i;
+    }
+    return -1;
+}
+
+void ReleaseTempName(int index) {
+    int expected = kHeld;
+    // Taken: a handler is removing the file, and the process ends with it.
+    if (!gTempSlots[index].State.compare_exchange_strong(expected, kFree)) AwaitTermination();
+}
+
+void RemoveTemporaryFiles(int sig) {
+    const int savedErrno = errno;
+    // A second signal while the first is handled on another thread: that one ends
+    // the process.
+    if (gTerminating.exchange(true)) {
+        errno = savedErrno;
+        return;
+    }
+    for (TTempSlot& slot : gTempSlots) {
+        int expected = kHeld;
+        if (slot.State.compare_exchange_strong(expected, kTaken)) ::unlink(slot.Name);
+    }
+    // Death by the signal itself, which the handler's mask holds until it returns.
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+
 } // namespace
+
+void RemoveTemporaryFilesOnTermination() {
+    struct sigaction action {};
+    action.sa_handler = &RemoveTemporaryFiles;
+    sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGINT);
+    sigaddset(&action.sa_mask, SIGTERM);
+    for (const int sig : {SIGINT, SIGTERM}) {
+        struct sigaction old {};
+        if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        ::sigaction(sig, &action, nullptr);
+    }
+}
 
 TAtomicFileWriter::TAtomicFileWriter(const std::string& path) : FPath(path) {
     struct stat st {};
@@ -68,11 +144,23 @@ TAtomicFileWriter::TAtomicFileWriter(const std::string& path) : FPath(path) {
         const std::string name = (dir / ("." + target.filename().string() + "." + std::to_string(::getpid()) +
                                          "-" + std::to_string(counter++) + ".tmp"))
                                      .string();
+        if (name.size() >= PATH_MAX) Fail(ENAMETOOLONG);
+        FTempSlot = HoldTempName(name);
+        if (FTempSlot < 0) Fail(EMFILE);
         FFd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (FFd >= 0)
+        const int openErrno = errno;
+        // A handler that ran before the file existed did not find it.
+        if (gTerminating.load()) {
+            if (FFd >= 0) ::unlink(name.c_str());
+            AwaitTermination();
+        }
+        if (FFd >= 0) {
             FTempName = name;
-        else if (errno != EEXIST || attempt >= 100)
-            Fail(errno);
+        } else {
+            ReleaseTempName(FTempSlot);
+            FTempSlot = -1;
+            if (openErrno != EEXIST || attempt >= 100) Fail(openErrno);
+        }
     }
     // The new file keeps the old one's permissions (say, 0600 chosen by the user).
     if (exists) (void)::fchmod(FFd, st.st_mode & 07777);
@@ -87,7 +175,13 @@ void TAtomicFileWriter::Discard() noexcept {
     FFd = -1;
     if (!FTempName.empty()) ::unlink(FTempName.c_str());
     FTempName.clear();
+    ForgetTempName();
     FBuffer.clear();
+}
+
+void TAtomicFileWriter::ForgetTempName() noexcept {
+    if (FTempSlot >= 0) ReleaseTempName(FTempSlot);
+    FTempSlot = -1;
 }
 
 void TAtomicFileWriter::Fail(int err) {
@@ -123,6 +217,7 @@ void TAtomicFileWriter::Commit() {
     if (inPlace) return;
     if (::rename(FTempName.c_str(), FTarget.c_str()) != 0) Fail(errno);
     FTempName.clear();
+    ForgetTempName();
     // The rename itself reaches the disk with the folder.
     const fs::path target(FTarget);
     const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");

@@ -12,10 +12,11 @@
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <thread>
 
 #include "support/AtomicFile.h"
-#include "test_files.h"
 #include "support/ZarvoText.h"
+#include "test_files.h"
 
 namespace fs = std::filesystem;
 using namespace zarvo;
@@ -202,6 +203,73 @@ TEST_F(AtomicFile, APipeIsWrittenInPlace) {
     EXPECT_STREQ(buf, "a,b");
     EXPECT_TRUE(fs::is_fifo(fifo));
     EXPECT_EQ(Entries(), (std::vector<std::string>{"pipe"}));
+}
+
+// What a program that installed RemoveTemporaryFilesOnTermination leaves when SIGINT
+// or SIGTERM ends it: many writers came and went before (committed, or dropped), two
+// are open. Run in a child process, which the signal ends.
+void WriteAndSignal(const fs::path& dir, int sig, bool otherThread) {
+    RemoveTemporaryFilesOnTermination();
+    // More writers than the handlers have places: each gives its place back.
+    for (int i = 0; i < 40; ++i) {
+        TAtomicFileWriter dropped((dir / "dropped").string());
+        dropped.Write("x");
+    }
+    for (int i = 0; i < 3; ++i) {
+        TAtomicFileWriter done((dir / "committed").string());
+        done.Write(std::to_string(i));
+        done.Commit();
+    }
+    TAtomicFileWriter kept((dir / "kept").string());
+    kept.Write("new");
+    TAtomicFileWriter fresh((dir / "fresh").string());
+    fresh.Write("new");
+    if (otherThread) {
+        // The signal can find only the other thread.
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, sig);
+        ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+        std::thread([&set, sig] {
+            ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+            ::raise(sig);
+        }).join();
+    } else {
+        ::raise(sig);
+    }
+    // An ignored signal: the run goes on to its end.
+    kept.Commit();
+    fresh.Commit();
+    std::_Exit(0);
+}
+
+TEST_F(AtomicFile, ASignalRemovesTheTemporaryFilesOfTheOpenWriters) {
+    struct Case {
+        int Signal;
+        bool OtherThread, Ignored;
+    };
+    const Case cases[] = {{SIGINT, false, false}, {SIGTERM, false, false}, {SIGINT, true, false},
+                          {SIGTERM, true, false}, {SIGINT, false, true},   {SIGTERM, false, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(strsignal(c.Signal)) + (c.OtherThread ? ", another thread" : "") +
+                     (c.Ignored ? ", ignored" : ""));
+        for (const std::string& name : Entries()) fs::remove(dir / name);
+        Put(dir / "kept", "old");
+        // A signal the program was started with ignored (a background job) stays so.
+        const auto saved = ::signal(c.Signal, c.Ignored ? SIG_IGN : SIG_DFL);
+        if (c.Ignored) {
+            EXPECT_EXIT(WriteAndSignal(dir, c.Signal, c.OtherThread), ::testing::ExitedWithCode(0), "");
+            EXPECT_EQ(Entries(), (std::vector<std::string>{"committed", "fresh", "kept"}));
+            EXPECT_EQ(Get(dir / "kept"), "new");
+        } else {
+            EXPECT_EXIT(WriteAndSignal(dir, c.Signal, c.OtherThread), ::testing::KilledBySignal(c.Signal),
+                        "");
+            EXPECT_EQ(Entries(), (std::vector<std::string>{"committed", "kept"}));
+            EXPECT_EQ(Get(dir / "kept"), "old");
+        }
+        EXPECT_EQ(Get(dir / "committed"), "2");
+        ::signal(c.Signal, saved);
+    }
 }
 
 } // namespace
