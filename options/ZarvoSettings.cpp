@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <type_traits>
@@ -250,8 +251,20 @@ std::string SettingsFilePath(bool seedFromProgramFolder) {
 // ---- file ----
 
 std::vector<std::string> SettingsTextToLines(std::string_view bytes) {
-    return DecodeTextLines(bytes.substr(0, kMaxSettingsFile), kMaxSettingsLine);
+    return DecodeTextLines(bytes, kMaxSettingsLine);
 }
+
+namespace {
+
+std::string SettingsFileTooLargeMessage(const std::string& path, std::optional<uint64_t> size) {
+    const std::string what = size ? Format("%llu bytes", static_cast<unsigned long long>(*size))
+                                  : Format("more than %zu bytes", kMaxSettingsFile);
+    return Format("Cannot open file \"%s\". File too large: %s; a settings file may hold at most %zu bytes "
+                  "(%zu MiB)",
+                  path.c_str(), what.c_str(), kMaxSettingsFile, kMaxSettingsFile >> 20);
+}
+
+} // namespace
 
 TVHashedStringList ReadSettingsList(const std::string& path) {
     auto fail = [&](int err) {
@@ -261,14 +274,22 @@ TVHashedStringList ReadSettingsList(const std::string& path) {
     if (!f) fail(errno);
     std::string bytes;
     struct stat st {};
-    if (::fstat(::fileno(f.get()), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
-        bytes.reserve(std::min(static_cast<size_t>(st.st_size), kMaxSettingsFile));
+    // A file over the cap is refused whole, never read in part: a cut would end the
+    // file inside a line, and the next save would drop everything after it.
+    if (::fstat(::fileno(f.get()), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+        if (static_cast<uint64_t>(st.st_size) > kMaxSettingsFile)
+            throw Exception(SettingsFileTooLargeMessage(path, static_cast<uint64_t>(st.st_size)));
+        bytes.reserve(static_cast<size_t>(st.st_size));
+    }
+    // One byte past the cap tells a stream (or a file that grew) that is too long.
     char buf[1 << 16];
-    while (bytes.size() < kMaxSettingsFile) {
-        const size_t got = std::fread(buf, 1, std::min(sizeof buf, kMaxSettingsFile - bytes.size()), f.get());
+    while (bytes.size() <= kMaxSettingsFile) {
+        const size_t got =
+            std::fread(buf, 1, std::min(sizeof buf, kMaxSettingsFile + 1 - bytes.size()), f.get());
         bytes.append(buf, got);
         if (got == 0) break;
     }
+    if (bytes.size() > kMaxSettingsFile) throw Exception(SettingsFileTooLargeMessage(path, std::nullopt));
     if (std::ferror(f.get())) fail(errno ? errno : EIO);
     f.reset();
     // The text becomes the list's buffer. Only name=value lines are kept: every

@@ -19,7 +19,9 @@
 // - Each accepted start of a generation, and first thing on destruction (SaveSettings):
 //       SaveSettingsFile(SettingsFilePath(false), <controls' values>, FStoredSettings);
 // - Both raise zarvo::Exception when the file cannot be read or written; show what()
-//   in a message box and go on (on a failed save the old file is left whole).
+//   in a message box and go on (on a failed save the old file is left whole). After
+//   a failed read the window saves nothing over the file: its controls do not hold
+//   the file's settings, and the user's ranges and stored sets would be lost.
 // - "Save" button: SaveNamedSettings(FStoredSettings, name, <controls' values>);
 //   update the list box's count when it returns true.
 // - "Load" button: LoadNamedSettings(FStoredSettings, name, o) with o holding the
@@ -78,14 +80,18 @@ std::string SettingsFilePath(bool seedFromProgramFolder);
 // Decodes a settings file's bytes into lines: a byte-order mark selects UTF-8 or
 // UTF-16 LE/BE, otherwise UTF-8; malformed sequences become U+FFFD; lines end at
 // CR LF, LF or CR. Lines longer than kMaxSettingsLine bytes cannot be settings and
-// are dropped, and bytes beyond kMaxSettingsFile are not read.
+// are dropped.
 inline constexpr size_t kMaxSettingsLine = 1 << 20;
-inline constexpr size_t kMaxSettingsFile = size_t(64) << 20;
 std::vector<std::string> SettingsTextToLines(std::string_view bytes);
+
+// The most bytes a settings file may hold; a larger one is refused whole.
+inline constexpr size_t kMaxSettingsFile = size_t(64) << 20;
 
 // Reads the file into a list: the lines of SettingsTextToLines that have a "=",
 // the only ones a name finds. Raises "Cannot open file "%s". %s" when it cannot
-// be read.
+// be read, and "Cannot open file "%s". File too large: N bytes; a settings file
+// may hold at most 67108864 bytes (64 MiB)" for a file over kMaxSettingsFile
+// ("more than 67108864 bytes" for a stream, whose size is known only by reading).
 TVHashedStringList ReadSettingsList(const std::string& path);
 // Writes the lines, each ended by CR LF, through TAtomicFileWriter: the old file
 // stays whole until the new one is complete. Raises "Cannot create file "%s". %s"

@@ -56,9 +56,10 @@ def write_sets(n, path):
 
 
 def write_empty_sets(mb, path):
-    size = int(mb * (1 << 20))
+    # Within size, the "StoredListN" line included: a settings file over 64 MiB is refused.
+    size = int(mb * (1 << 20)) - 32
     lines, total, s = [], 0, 0
-    while total < size:
+    while total + len(f"StoredList{s + 1}.Name=n{s + 1}\r\n") <= size:
         s += 1
         lines.append(f"StoredList{s}.Name=n{s}\r\n")
         total += len(lines[-1])

@@ -108,3 +108,42 @@ TEST_F(SettingsCli, CountsBeyondTheFilesLinesReadTheKeysThatAreThere) {
         EXPECT_EQ(out.str(), c.out);
     }
 }
+
+// A settings file is read whole or refused with its size: a range line that crosses
+// the cap never comes out cut ("10.0.0.12"). The files are sparse: only their line
+// at the end takes room.
+TEST_F(SettingsCli, AFileOverTheCapIsRefusedWithItsSize) {
+    const std::string line = "\nIPRange1=10.0.0.128/25\r\n";
+    struct Case {
+        const char* what;
+        uint64_t size, lineEnd; // the file's size; where the range line ends
+    };
+    const uint64_t cap = kMaxSettingsFile;
+    const Case cases[] = {
+        {"the line ends at the cap", cap, cap},
+        {"one byte more", cap + 1, cap},
+        {"the line crosses the cap", cap + 10, cap + 10},
+        {"16 GiB", uint64_t(16) << 30, uint64_t(16) << 30},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        {
+            std::ofstream f(file, std::ios::binary | std::ios::trunc);
+            f << "IPRangeN=1\r\n";
+            f.seekp(static_cast<std::streamoff>(c.lineEnd - line.size()));
+            f << line;
+        }
+        fs::resize_file(file, c.size);
+        const int code = Run({"generate", "--settings", file});
+        if (c.size <= cap) {
+            EXPECT_EQ(code, 0) << err.str();
+            EXPECT_EQ(err.str(), "128 IPs generated.\n");
+            EXPECT_EQ(out.str().substr(0, 22), "10.0.0.128\n10.0.0.129\n");
+            continue;
+        }
+        EXPECT_EQ(code, 1);
+        EXPECT_EQ(out.str(), "");
+        EXPECT_EQ(err.str(), "Cannot open file \"" + file + "\". File too large: " + std::to_string(c.size) +
+                                 " bytes; a settings file may hold at most 67108864 bytes (64 MiB)\n");
+    }
+}

@@ -306,6 +306,18 @@ TEST_F(SettingsFile, AnUnreadableFileIsReported) {
     EXPECT_THROW(LoadOptionsFromSettingsFile((fs::path(dir) / "none.ini").string(), "", o), Exception);
 }
 
+// A stream has no size to refuse it by: it is read up to one byte past the cap, and
+// refused then, never taken cut.
+TEST_F(SettingsFile, AStreamPastTheCapIsRefused) {
+    try {
+        ReadSettingsList("/dev/zero");
+        FAIL() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot open file \"/dev/zero\". File too large: more than 67108864 "
+                                         "bytes; a settings file may hold at most 67108864 bytes (64 MiB)");
+    }
+}
+
 TEST_F(SettingsFile, AWriteThatFailsMidwayLeavesTheOldFileWhole) {
     TStoredSettingsList sets;
     SaveSettingsFile(path, TZarvoOptions(), sets);
