@@ -205,7 +205,7 @@ TForm1::~TForm1() {
     // No result of a lookup or of a long step on the pane may reach the window from here on.
     EndDNSRun();
     StopPaneTask();
-    SaveSettings();
+    SaveSettingsOnClose();
     // A run still going: it cannot be cut short, so wait for it before the engine goes.
     if (FThread) {
         FProgress->BreakButtonClick();
@@ -264,19 +264,36 @@ void TForm1::LoadSettings() {
         TZarvoOptions o = ReadOptions();
         if (LoadSettingsFile(SettingsFilePath(true), o, *FStoredList)) WriteOptions(o);
     } catch (const std::exception& e) {
-        // Unreadable: the controls keep what they had and the window goes on.
-        ErrorMessage(QString::fromUtf8(e.what()));
+        // Unreadable: the controls keep what they had and the window goes on. The file
+        // may still hold the user's ranges and stored sets, which a save of these
+        // controls would replace: it is left as it is.
+        FSettingsFileUnread = true;
+        ErrorMessage(QString::fromUtf8(e.what()) +
+                     QStringLiteral("\n\nThe settings file is left as it is: settings changed in this "
+                                    "window are not saved."));
     }
     UpdateSettingsListBox();
 }
 
 void TForm1::SaveSettings() {
+    // Said at start and again on close (SaveSettingsOnClose).
+    if (FSettingsFileUnread) return;
     try {
         SaveSettingsFile(SettingsFilePath(false), ReadOptions(), *FStoredList);
     } catch (const std::exception& e) {
         // The old file is left whole; nothing is retried.
         ErrorMessage(QString::fromUtf8(e.what()));
     }
+}
+
+void TForm1::SaveSettingsOnClose() {
+    if (!FSettingsFileUnread) {
+        SaveSettings();
+        return;
+    }
+    Warning(QStringLiteral("The settings were not saved: the settings file \"%1\" could not be read when "
+                           "the window opened, and is left as it is.")
+                .arg(Q(SettingsFilePath(false))));
 }
 
 void TForm1::SettingsToList(TVHashedStringList& List) const {

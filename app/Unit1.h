@@ -172,9 +172,11 @@ private:
 
     // Settings file: read at the end of creation, written at destruction and before
     // each accepted run. A file that cannot be read or written is reported and the
-    // window goes on.
+    // window goes on; one that could not be read is never written over (the window
+    // says so at start and on close).
     void LoadSettings();
     void SaveSettings();
+    void SaveSettingsOnClose();
 
     // The named-settings group.
     void SettingsNameEditChange();
@@ -265,6 +267,7 @@ private:
     size_t FDNSDone = 0;
     QTimer* FDNSTimer = nullptr; // gathers results into batches
     bool FShown = false;
+    bool FSettingsFileUnread = false; // the settings file failed to load: left as it is
     // Where the keyboard was when a step (a run, Save, Shuffle) disabled the control
     // it was on, and where Qt moved it; the step's end brings it back if the user has
     // not moved it since.

@@ -14,6 +14,8 @@
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <memory>
 
@@ -29,6 +31,18 @@ QByteArray ReadBytes(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) return {};
     return f.readAll();
+}
+
+// The first bytes of a file, without reading a large one whole.
+QByteArray Head(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return f.read(64);
+}
+
+ino_t Inode(const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
 }
 
 void WriteBytes(const QString& path, const QByteArray& bytes) {
@@ -540,7 +554,7 @@ private Q_SLOTS:
     }
 
     // A settings file that cannot be read: reported, the controls keep their
-    // initial values, and a failed save leaves what is there.
+    // initial values, and nothing is written in its place.
     void unreadableFileReported() {
         const QVariantMap initial = defaults();
         QVERIFY(QDir().mkpath(ini())); // a folder where the file should be
@@ -554,9 +568,70 @@ private Q_SLOTS:
             QVERIFY(ListBoxItems(&f).isEmpty());
         }
         QCOMPARE(dialogs->Boxes.size(), size_t(2));
-        QVERIFY(dialogs->Boxes[1].Text.startsWith(QString("Cannot create file \"%1\".").arg(ini())));
+        QCOMPARE(dialogs->Boxes[1].Icon, QMessageBox::Warning);
         QVERIFY(QFileInfo(ini()).isDir());
         QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    // A file that failed to load may hold the user's ranges and stored sets: neither
+    // a run nor the close writes the window's settings over it. The window says so
+    // when it opens and again when it closes. Over the size cap the file is refused
+    // whole (a sparse file: only its lines take room).
+    void unreadFileIsNeverWrittenOver_data() {
+        QTest::addColumn<bool>("overCap");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("a folder in its place") << false << QString("Is a directory");
+        QTest::newRow("over the size cap") << true
+                                           << QString("File too large: 67108874 bytes; a settings file may "
+                                                      "hold at most 67108864 bytes (64 MiB)");
+    }
+    void unreadFileIsNeverWrittenOver() {
+        QFETCH(bool, overCap);
+        QFETCH(QString, reason);
+        const qint64 size = (qint64(64) << 20) + 10;
+        if (overCap) {
+            QFile f(ini());
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("IPRangeN=1\r\nStoredListN=1\r\nStoredList1.Name=mine\r\n");
+            const QByteArray line("\nIPRange1=10.0.0.128/25\r\n");
+            QVERIFY(f.seek(size - line.size()));
+            f.write(line);
+        } else {
+            QVERIFY(QDir().mkpath(ini()));
+        }
+        const QFileInfo before(ini());
+        const ino_t inode = Inode(ini());
+        const QByteArray head = Head(ini());
+        {
+            TForm1 f;
+            QCOMPARE(dialogs->Boxes.size(), size_t(1));
+            QCOMPARE(dialogs->Boxes[0].Icon, QMessageBox::Critical);
+            QCOMPARE(dialogs->Boxes[0].Text,
+                     QString("Cannot open file \"%1\". %2\n\nThe settings file is left as it is: settings "
+                             "changed in this window are not saved.")
+                         .arg(ini(), reason));
+            // The window goes on: a set is stored and a run goes ahead, saving nothing.
+            Child<QPlainTextEdit>(&f, "Memo1")->setPlainText(QStringLiteral("10.0.0.0/30"));
+            namedAction(&f, QStringLiteral("new"), "SettingsSaveButton");
+            generate(&f);
+            QCOMPARE(Child<QLabel>(&f, "Label2")->text(), QString("IPs (4):"));
+            QCOMPARE(dialogs->Boxes.size(), size_t(1));
+        }
+        QCOMPARE(dialogs->Boxes.size(), size_t(2));
+        QCOMPARE(dialogs->Boxes[1].Icon, QMessageBox::Warning);
+        QCOMPARE(dialogs->Boxes[1].Text,
+                 QString("The settings were not saved: the settings file \"%1\" could "
+                         "not be read when the window opened, and is left as it is.")
+                     .arg(ini()));
+        // The same file, untouched, and no temporary file beside it.
+        const QFileInfo after(ini());
+        QCOMPARE(after.isDir(), !overCap);
+        QCOMPARE(after.size(), before.size());
+        QCOMPARE(after.lastModified(), before.lastModified());
+        QCOMPARE(Inode(ini()), inode); // not replaced by a new file of the same size
+        QCOMPARE(Head(ini()), head);
+        QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList({"zarvo2.ini"}));
     }
 
     // Junk, huge lines, odd line ends and other encodings: the window loads what it
