@@ -42,7 +42,7 @@ with its line number.
 
 Each resolved address gives the line ADDRESS,NAME on standard output, in input
 order, as soon as it and every address before it are done (written out before
-the run waits for replies). A line without an address, and a line with more
+the run waits for replies). Each line without an address, and each with more
 than one (only one is asked), is named on standard error with its line number
 (the first 10 of each kind; the others are counted). The summary goes to
 standard error: "N resolved, M unresolved", followed by ", K lines without an
@@ -53,9 +53,9 @@ address" and ", L lines with more than one address" when there were any.
 const char* const kEpilogue = R"(
 A SERVER is an IPv4 or IPv6 address with an optional port (192.0.2.53,
 192.0.2.53:5353, 2001:db8::53, [2001:db8::53]:5353) or a host name, which is
-resolved once, when the run starts, through the system's resolver.
-
-A "-s" entry may hold several servers separated by "," or ";".
+resolved once, when the run starts, through the system's resolver; a name that
+does not resolve fails the run. One -s may list several servers separated by
+"," or ";".
 
 Exit status: 0 when every line was looked up (unresolved addresses are a
 result, not an error); 1 when a line had no address or more than one (after
