@@ -600,8 +600,8 @@ public:
             const int out = ::open(o.Stdout.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             if (i < 0 || out < 0 || ::dup2(i, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err[1], 2) < 0)
                 ::_exit(126);
-            ::close(i);
-            ::close(out);
+            // Only the standard streams, whatever the test runner left open.
+            ::close_range(3, ~0u, 0);
             const struct rlimit files = {o.Files, o.Files};
             if (o.Files != RLIM_INFINITY && ::setrlimit(RLIMIT_NOFILE, &files) != 0) ::_exit(125);
             ::execv(argv[0], argv.data());
