@@ -210,6 +210,58 @@ private:
     uint64_t FNoAddress = 0, FSeveral = 0;
 };
 
+// The addresses of the input's lines, in order, each line read by the window's rules;
+// the lines not looked up as they stand go to the notes.
+class TAddressLines {
+public:
+    TAddressLines(TInput& input, const TRdnsArgs& args, std::ostream& err)
+        : FInput(input), FList(args.ListDelimiter),
+          FReader([&input](char* data, size_t size) { return input.Read(data, size); }, kMaxLine),
+          FFilter(args.Delimiter.value_or("")), FNotes(input.Name(), args.ListDelimiter, err) {
+        if (FList != ldEndOfLine) FReader.SetSeparator(ListDelimiter(FList).front());
+    }
+
+    // The next address to look up; false at the end. Raises for a line over the cap
+    // and for input that cannot be read.
+    bool Next(std::string& address) {
+        for (;;) {
+            switch (FReader.Next(FLine)) {
+            case TTextLineReader::TResult::Line:
+                break;
+            case TTextLineReader::TResult::End:
+                return false;
+            case TTextLineReader::TResult::TooLong:
+                Fail(Format("%s: line longer than %zu %s", LineName(FInput.Name(), FReader, FList).c_str(),
+                            kMaxLine,
+                            FReader.Encoding() == TTextEncoding::Utf8 ? "bytes" : "UTF-16 code units"));
+            }
+            switch (FFilter.Read(FLine, FEntry)) {
+            case dns::TLookupAddressFilter::TVerdict::Empty:
+            case dns::TLookupAddressFilter::TVerdict::Repeat:
+                continue;
+            case dns::TLookupAddressFilter::TVerdict::NoAddress:
+                FNotes.NoAddress(FReader, FLine);
+                continue;
+            case dns::TLookupAddressFilter::TVerdict::Address:
+                break;
+            }
+            if (FEntry.OtherAddresses != 0) FNotes.SeveralAddresses(FReader, FEntry);
+            address = std::move(FEntry.Address);
+            return true;
+        }
+    }
+    TLineNotes& Notes() { return FNotes; }
+
+private:
+    TInput& FInput;
+    TListDelimiter FList;
+    TTextLineReader FReader;
+    dns::TLookupAddressFilter FFilter;
+    TLineNotes FNotes;
+    std::string FLine;
+    dns::TLookupLine FEntry;
+};
+
 // The run; raises Exception for what makes it fail (exit code 1), TOutputError for
 // standard output. Returns the exit code of a run that went to its end: 1 when a line
 // was not looked up as it stands.
@@ -221,10 +273,7 @@ int RunLookup(const TRdnsArgs& args, std::istream& in, std::ostream& out, std::o
     std::unique_ptr<TAtomicFileWriter> unresolvedFile;
     if (!args.Unresolved.empty()) unresolvedFile = std::make_unique<TAtomicFileWriter>(args.Unresolved);
 
-    TTextLineReader reader([&input](char* data, size_t size) { return input.Read(data, size); }, kMaxLine);
-    if (args.ListDelimiter != ldEndOfLine) reader.SetSeparator(ListDelimiter(args.ListDelimiter).front());
-    dns::TLookupAddressFilter filter(args.Delimiter.value_or(""));
-    TLineNotes notes(input.Name(), args.ListDelimiter, err);
+    TAddressLines lines(input, args, err);
     dns::TLookupSettings settings;
     settings.InFlight = args.InFlight;
     settings.TimeoutMs = args.TimeoutMs;
@@ -240,35 +289,9 @@ int RunLookup(const TRdnsArgs& args, std::istream& in, std::ostream& out, std::o
         stop = true;
     };
 
-    std::string line;
-    dns::TLookupLine entry;
     const auto source = [&](std::string& address) {
         try {
-            for (;;) {
-                switch (reader.Next(line)) {
-                case TTextLineReader::TResult::Line:
-                    break;
-                case TTextLineReader::TResult::End:
-                    return false;
-                case TTextLineReader::TResult::TooLong:
-                    Fail(Format("%s: line longer than %zu %s",
-                                LineName(input.Name(), reader, args.ListDelimiter).c_str(), kMaxLine,
-                                reader.Encoding() == TTextEncoding::Utf8 ? "bytes" : "UTF-16 code units"));
-                }
-                switch (filter.Read(line, entry)) {
-                case dns::TLookupAddressFilter::TVerdict::Empty:
-                case dns::TLookupAddressFilter::TVerdict::Repeat:
-                    continue;
-                case dns::TLookupAddressFilter::TVerdict::NoAddress:
-                    notes.NoAddress(reader, line);
-                    continue;
-                case dns::TLookupAddressFilter::TVerdict::Address:
-                    break;
-                }
-                if (entry.OtherAddresses != 0) notes.SeveralAddresses(reader, entry);
-                address = std::move(entry.Address);
-                return true;
-            }
+            return lines.Next(address);
         } catch (...) {
             failWith(std::current_exception());
             return false;
@@ -315,8 +338,8 @@ int RunLookup(const TRdnsArgs& args, std::istream& in, std::ostream& out, std::o
     if (failure) std::rethrow_exception(failure);
     CheckOutput(out);
     if (unresolvedFile) unresolvedFile->Commit();
-    const bool notLookedUp = notes.Finish();
-    err << resolved << " resolved, " << unresolved << " unresolved" << notes.Summary() << "\n";
+    const bool notLookedUp = lines.Notes().Finish();
+    err << resolved << " resolved, " << unresolved << " unresolved" << lines.Notes().Summary() << "\n";
     return notLookedUp ? 1 : 0;
 }
 
