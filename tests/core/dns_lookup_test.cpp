@@ -285,6 +285,11 @@ TEST(DnsLookup, ARefusalWithoutItsQuestionEndsTheQueryAtOnce) {
 // What keeps a run from going on fails it with the reason, after the results handed
 // on before: here the wait itself (poll refuses more descriptors than the file limit).
 TEST(DnsLookup, AFailingWaitFailsTheRun) {
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizers' check of a dynamic type reads the object through a pipe, which the
+    // file limit below refuses: it would report the test's own calls.
+    GTEST_SKIP() << "a file limit below the open descriptors under the sanitizers";
+#endif
     TScriptedDnsServer silent([](const TBytes&) { return std::vector<TDatagram>{}; });
     TReverseLookup lookup(Servers({silent.Server()}), {});
     const std::vector<std::string> addresses = {"10.7.0.1", "10.7.0.2", "10.7.0.3", "10.7.0.4"};

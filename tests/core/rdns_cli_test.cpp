@@ -682,6 +682,11 @@ TEST_F(RdnsCli, AnInterruptedRunKeepsTheLinesItFound) {
 // Out of descriptors the run keeps fewer queries in flight instead of filing the
 // addresses as unresolved; with none to be had at all it fails with the reason.
 TEST_F(RdnsCli, RunningOutOfDescriptors) {
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizers' check of a dynamic type reads the object through a pipe, which
+    // a process out of descriptors cannot make: it reports the program's own calls.
+    GTEST_SKIP() << "a process out of descriptors under the sanitizers";
+#endif
     std::string input;
     for (int i = 0; i < 2000; ++i) input += Address(i % kAddresses) + "\n";
     const std::string in = Dir / "in.txt", out = Dir / "out.txt";

@@ -262,6 +262,11 @@ private Q_SLOTS:
     }
 
     void aFailedRunIsAnError() {
+#ifdef __SANITIZE_ADDRESS__
+        // The sanitizers' check of a dynamic type reads the object through a pipe, which
+        // the file limit below refuses: it would report the window's own calls.
+        QSKIP("a file limit at the open descriptors under the sanitizers");
+#endif
         // No descriptor to be had: the run cannot start its lookup, and says so instead
         // of filing the addresses as unresolved.
         TScriptedDnsServer dns(
