@@ -1,6 +1,7 @@
 #include "app/DnsLookupRun.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "dns/LookupLines.h"
 
@@ -47,6 +48,7 @@ TDnsLookupBatch TDnsLookupRun::Take(size_t maxResults, bool& more) {
     }
     more = !FPending.empty();
     out.Finished = FFinished && !more;
+    if (out.Finished) out.Error = QString::fromStdString(FError);
     // With more waiting the window comes back without being told.
     FNotified = more;
     return out;
@@ -73,11 +75,12 @@ void TDnsLookupRun::Publish(const std::string& address, const std::string& hostN
     if (notify) FNotify();
 }
 
-void TDnsLookupRun::Finish() {
+void TDnsLookupRun::Finish(std::string error) {
     bool notify = false;
     {
         std::lock_guard<std::mutex> lock(FLock);
         FFinished = true;
+        FError = std::move(error);
         notify = !FNotified;
         FNotified = true;
     }
@@ -162,10 +165,12 @@ void TDnsLookupRun::Work() {
             } registration(*this, lookup);
             if (!FStop) lookup.Run(source, sink, &FStop);
         }
-    } catch (...) {
-        // The lookup could not go on (no socket, no wake-up pipe): what is left is
-        // unresolved, as a query that fails.
+    } catch (const std::exception& e) {
+        // The lookup could not go on (a server name that does not resolve, no socket):
+        // the addresses after those done were never asked, and the window says so.
+        Finish(std::string(e.what()));
+        return;
     }
     unresolvedUpTo(addresses.size());
-    Finish();
+    Finish({});
 }

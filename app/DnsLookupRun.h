@@ -25,6 +25,7 @@ struct TDnsLookupBatch {
     QString Unresolved;          // addresses, each followed by "\n"
     size_t Done = 0;             // addresses in this batch
     bool Finished = false;       // the run has ended; nothing follows
+    QString Error;               // with Finished: why the run failed, the addresses after Done not asked
 };
 
 class TDnsLookupRun {
@@ -55,7 +56,7 @@ public:
 private:
     void Work();
     void Publish(const std::string& address, const std::string& hostName);
-    void Finish();
+    void Finish(std::string error);
 
     zarvo::TLineSnapshot FLines; // read on the worker only
     std::string FDelimiter;
@@ -69,6 +70,7 @@ private:
     std::deque<TDnsLookupBatch> FPending;          // chunks of at most kChunkResults results
     std::optional<size_t> FTotal;
     bool FFinished = false;
+    std::string FError; // why the run failed; empty when it did not
     bool FNotified = false;
 
     std::thread FThread; // last: starts when everything above is ready

@@ -1285,6 +1285,7 @@ void TForm1::TakeDNSResults() {
     QElapsedTimer spent;
     spent.start();
     bool more = false, finished = false;
+    QString error;
     do {
         TDnsLookupBatch batch = FDNSRun->Take(TDnsLookupRun::kChunkResults, more);
         if (batch.Total)
@@ -1294,12 +1295,14 @@ void TForm1::TakeDNSResults() {
         AppendLines(Memo4, std::move(batch.Unresolved));
         FDNSDone += batch.Done;
         finished = batch.Finished;
+        error = std::move(batch.Error);
     } while (more && spent.elapsed() < 20);
     ProgressBar1->setValue(int(std::min(FDNSDone, static_cast<size_t>(INT_MAX))));
     SetCaption(Label7, QString::number(FDNSDone));
-    if (finished)
+    if (finished) {
         FDNSRun.reset(); // its thread has ended; this only joins it
-    else if (more)
+        if (!error.isEmpty()) ErrorMessage(error);
+    } else if (more)
         FDNSTimer->start(0);
 }
 

@@ -109,6 +109,10 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<TOptio
     return true;
 }
 
+std::vector<std::string> ListDelimiterWords() {
+    return {"eol", "comma", "semicolon"};
+}
+
 std::string ShellWord(std::string_view word) {
     const bool plain = !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||

@@ -101,6 +101,10 @@ struct TOption {
 bool ParseOptions(const std::vector<std::string>& args, const std::vector<TOption>& options,
                   const std::function<void(const std::string&)>& positional);
 
+// The words of --list-delimiter, in the order of TListDelimiter (support/ListFile.h):
+// a Choice option's position is the delimiter.
+std::vector<std::string> ListDelimiterWords();
+
 // The options part of a help text: each section heading, then one entry per option,
 // "  -r, --ranges FILE  " and its help and examples wrapped to 80 columns.
 std::string OptionsHelp(const std::vector<TOption>& options);

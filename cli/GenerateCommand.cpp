@@ -248,7 +248,7 @@ std::vector<TOption> GenerateOptions(TGenerateArgs& a) {
         {.Long = "--list-delimiter",
          .ValueName = "D",
          .Kind = K::Choice,
-         .Choices = {"eol", "comma", "semicolon"},
+         .Choices = ListDelimiterWords(),
          .Help =
              "in FILE, between lines: eol (CR LF, default), comma, semicolon; nothing follows the last line",
          .Set = [&a](V v) { a.ListDelimiter = static_cast<TListDelimiter>(v.Number); }},

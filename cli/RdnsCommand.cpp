@@ -4,13 +4,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <exception>
 #include <iostream>
 #include <memory>
+#include <string_view>
 
 #include "cli/FdStream.h"
 #include "cli/ZarvoCli.h"
@@ -33,26 +34,36 @@ and so on). Lines are read as the window's output pane holds them: ADDRESS,
 ADDRESS:PORT, [IPv6]:PORT, "NAME ADDRESS", "ADDRESS CC" (a country code), or
 fields separated by a tab, ",", ";" or the --delimiter text, of which the first
 that is an address counts. An address on consecutive lines (one line per port)
-is asked once. IPv6 addresses are asked under ip6.arpa. The input may be UTF-8
-or, with a byte-order mark, UTF-16; it is read as a stream, and a line of more
-than 1048576 bytes is refused with its line number.
+is asked once. IPv6 addresses are asked under ip6.arpa. A list saved with ","
+or ";" between its lines (generate -o, the window's "Save to file") is read
+whole with --list-delimiter. The input may be UTF-8 or, with a byte-order mark,
+UTF-16; it is read as a stream, and a line of more than 1048576 bytes is refused
+with its line number.
 
 Each resolved address gives the line ADDRESS,NAME on standard output, in input
-order, as soon as it and every address before it are done. The summary
-"N resolved, M unresolved" goes to standard error.
+order, as soon as it and every address before it are done (written out before
+the run waits for replies). Each line without an address, and each with more
+than one (only one is asked), is named on standard error with its line number
+(the first 10 of each kind; the others are counted). The summary goes to
+standard error: "N resolved, M unresolved", followed by ", K lines without an
+address" and ", L lines with more than one address" when there were any.
 
 )";
 
 const char* const kEpilogue = R"(
 A SERVER is an IPv4 or IPv6 address with an optional port (192.0.2.53,
 192.0.2.53:5353, 2001:db8::53, [2001:db8::53]:5353) or a host name, which is
-resolved once, when the run starts, through the system's resolver.
+resolved once, when the run starts, through the system's resolver; a name that
+does not resolve fails the run. One -s may list several servers separated by
+"," or ";".
 
-Exit status: 0 when every address was looked up (unresolved addresses are a
-result, not an error), 1 when the run could not be done: no server, a server
-entry that names none, input that cannot be read, output or the --unresolved
-file that cannot be written (the message goes to standard error, and no
-summary); 2 for bad options. A closed pipe (| head) ends the program quietly.
+Exit status: 0 when every line was looked up (unresolved addresses are a
+result, not an error); 1 when a line had no address or more than one (after
+the run, with the summary), or when the run could not be done: no server, a
+server entry that names none, a server name that does not resolve, no socket
+to be had, input that cannot be read, output or the --unresolved file that
+cannot be written (the message goes to standard error, and no summary); 2 for
+bad options. A closed pipe (| head) ends the program quietly.
 SIGINT (Ctrl+C) and SIGTERM end it by the signal (130, 143) once the temporary
 file of --unresolved FILE is removed: an existing FILE stays as it was.
 
@@ -61,14 +72,12 @@ Examples:
   zarvo-cli generate 192.0.2.0/24 | zarvo-cli rdns -s 192.0.2.53 -s 198.51.100.53 > names.csv
   zarvo-cli rdns -s '[2001:db8::53]:5353' --unresolved missing.txt --timeout 2000 hosts.txt
   zarvo-cli rdns -s dns.example --in-flight 4 --rate 50 -d ' | ' - < hosts.txt
+  zarvo-cli generate --list-delimiter comma -o list.txt 192.0.2.0/28
+  zarvo-cli rdns -s 192.0.2.53,198.51.100.53 --list-delimiter comma list.txt
 )";
 
 // As long as a range line may be: the lines come from the same output pane.
 constexpr size_t kMaxLine = 1048576;
-
-// Lines resolved in quick succession are handed on in one write; a line that
-// follows a pause goes out at once, so that a pipeline sees a slow run progress.
-constexpr auto kFlushInterval = std::chrono::milliseconds(50);
 
 int Usage(std::ostream& err, const std::string& message) {
     err << "zarvo-cli rdns: " << message << "\nRun 'zarvo-cli rdns --help' for the options.\n";
@@ -124,18 +133,141 @@ std::vector<dns::TDnsServer> ParseServers(const std::vector<std::string>& entrie
     if (entries.empty()) Fail("No DNS Servers specified");
     std::vector<dns::TDnsServer> servers;
     for (const std::string& entry : entries) {
-        std::optional<dns::TDnsServer> server = dns::ParseServerEntry(entry);
-        if (!server)
-            Fail("'" + entry +
-                 "' is not a DNS server: give ADDRESS, ADDRESS:PORT, [IPv6]:PORT or a host name");
-        servers.push_back(std::move(*server));
+        std::string bad;
+        if (dns::ParseServerList(entry, servers, bad)) continue;
+        const std::string what = bad == entry ? "'" + entry + "'" : "'" + bad + "' (in '" + entry + "')";
+        Fail(what + " is not a DNS server: give ADDRESS, ADDRESS:PORT, [IPv6]:PORT or a host name" +
+             (bad == entry ? "" : ", several separated by \",\" or \";\""));
     }
     return servers;
 }
 
+// "standard input, line 4" for the line the reader gave last ("..., line 1, item 3"
+// in a list with another delimiter than line breaks).
+std::string LineName(const std::string& input, const TTextLineReader& reader, TListDelimiter list) {
+    std::string name = input + ", line " + std::to_string(reader.LineNumber());
+    if (list != ldEndOfLine) name += ", item " + std::to_string(reader.ItemNumber());
+    return name;
+}
+
+// A line's text in a message: its start, without control characters.
+std::string Excerpt(std::string_view text) {
+    constexpr size_t kMax = 60;
+    text = Trim(text);
+    size_t cut = std::min(text.size(), kMax);
+    while (cut < text.size() && cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    std::string out(text.substr(0, cut));
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return cut < text.size() ? out + "..." : out;
+}
+
+// The lines that are not looked up as they stand, each named on standard error (the
+// first kMaxNamed of a kind; the rest counted): lines without an address, and lines
+// with more than one, of which only one is asked.
+class TLineNotes {
+public:
+    TLineNotes(const std::string& input, TListDelimiter list, std::ostream& err)
+        : FInput(input), FList(list), FErr(err) {}
+
+    void NoAddress(const TTextLineReader& reader, std::string_view line) {
+        if (++FNoAddress <= kMaxNamed) Say(reader, "no address in '" + Excerpt(line) + "'");
+    }
+    void SeveralAddresses(const TTextLineReader& reader, const dns::TLookupLine& line) {
+        if (++FSeveral > kMaxNamed) return;
+        std::string text =
+            std::to_string(line.OtherAddresses + 1) + " addresses, only " + line.Address + " asked";
+        if (FList == ldEndOfLine) text += "; read a list with --list-delimiter comma or semicolon";
+        Say(reader, text);
+    }
+    // The counts of the lines not named; whether there were any such lines at all.
+    bool Finish() {
+        if (FNoAddress > kMaxNamed) More(FNoAddress, "without an address");
+        if (FSeveral > kMaxNamed) More(FSeveral, "with more than one address");
+        return FNoAddress != 0 || FSeveral != 0;
+    }
+    // ", K lines without an address, L lines with more than one address" for those there were.
+    std::string Summary() const {
+        std::string text;
+        if (FNoAddress) text += ", " + Lines(FNoAddress) + " without an address";
+        if (FSeveral) text += ", " + Lines(FSeveral) + " with more than one address";
+        return text;
+    }
+
+private:
+    static constexpr uint64_t kMaxNamed = 10;
+
+    static std::string Lines(uint64_t n) { return std::to_string(n) + (n == 1 ? " line" : " lines"); }
+    void Say(const TTextLineReader& reader, const std::string& text) {
+        FErr << "zarvo-cli rdns: " << LineName(FInput, reader, FList) << ": " << text << "\n";
+    }
+    void More(uint64_t n, const char* what) {
+        FErr << "zarvo-cli rdns: " << FInput << ": " << (n - kMaxNamed) << " more "
+             << (n - kMaxNamed == 1 ? "line " : "lines ") << what << "\n";
+    }
+
+    const std::string& FInput;
+    TListDelimiter FList;
+    std::ostream& FErr;
+    uint64_t FNoAddress = 0, FSeveral = 0;
+};
+
+// The addresses of the input's lines, in order, each line read by the window's rules;
+// the lines not looked up as they stand go to the notes.
+class TAddressLines {
+public:
+    TAddressLines(TInput& input, const TRdnsArgs& args, std::ostream& err)
+        : FInput(input), FList(args.ListDelimiter),
+          FReader([&input](char* data, size_t size) { return input.Read(data, size); }, kMaxLine),
+          FFilter(args.Delimiter.value_or("")), FNotes(input.Name(), args.ListDelimiter, err) {
+        if (FList != ldEndOfLine) FReader.SetSeparator(ListDelimiter(FList).front());
+    }
+
+    // The next address to look up; false at the end. Raises for a line over the cap
+    // and for input that cannot be read.
+    bool Next(std::string& address) {
+        for (;;) {
+            switch (FReader.Next(FLine)) {
+            case TTextLineReader::TResult::Line:
+                break;
+            case TTextLineReader::TResult::End:
+                return false;
+            case TTextLineReader::TResult::TooLong:
+                Fail(Format("%s: line longer than %zu %s", LineName(FInput.Name(), FReader, FList).c_str(),
+                            kMaxLine,
+                            FReader.Encoding() == TTextEncoding::Utf8 ? "bytes" : "UTF-16 code units"));
+            }
+            switch (FFilter.Read(FLine, FEntry)) {
+            case dns::TLookupAddressFilter::TVerdict::Empty:
+            case dns::TLookupAddressFilter::TVerdict::Repeat:
+                continue;
+            case dns::TLookupAddressFilter::TVerdict::NoAddress:
+                FNotes.NoAddress(FReader, FLine);
+                continue;
+            case dns::TLookupAddressFilter::TVerdict::Address:
+                break;
+            }
+            if (FEntry.OtherAddresses != 0) FNotes.SeveralAddresses(FReader, FEntry);
+            address = std::move(FEntry.Address);
+            return true;
+        }
+    }
+    TLineNotes& Notes() { return FNotes; }
+
+private:
+    TInput& FInput;
+    TListDelimiter FList;
+    TTextLineReader FReader;
+    dns::TLookupAddressFilter FFilter;
+    TLineNotes FNotes;
+    std::string FLine;
+    dns::TLookupLine FEntry;
+};
+
 // The run; raises Exception for what makes it fail (exit code 1), TOutputError for
-// standard output.
-void RunLookup(const TRdnsArgs& args, std::istream& in, std::ostream& out, std::ostream& err) {
+// standard output. Returns the exit code of a run that went to its end: 1 when a line
+// was not looked up as it stands.
+int RunLookup(const TRdnsArgs& args, std::istream& in, std::ostream& out, std::ostream& err) {
     std::vector<dns::TDnsServer> servers = ParseServers(args.Servers);
     TInput input(args.Input, in);
     // Opened before the first query, so that a file that cannot be written costs no
@@ -143,8 +275,7 @@ void RunLookup(const TRdnsArgs& args, std::istream& in, std::ostream& out, std::
     std::unique_ptr<TAtomicFileWriter> unresolvedFile;
     if (!args.Unresolved.empty()) unresolvedFile = std::make_unique<TAtomicFileWriter>(args.Unresolved);
 
-    TTextLineReader reader([&input](char* data, size_t size) { return input.Read(data, size); }, kMaxLine);
-    dns::TLookupAddressFilter filter(args.Delimiter.value_or(""));
+    TAddressLines lines(input, args, err);
     dns::TLookupSettings settings;
     settings.InFlight = args.InFlight;
     settings.TimeoutMs = args.TimeoutMs;
@@ -160,22 +291,9 @@ void RunLookup(const TRdnsArgs& args, std::istream& in, std::ostream& out, std::
         stop = true;
     };
 
-    std::string line;
     const auto source = [&](std::string& address) {
         try {
-            for (;;) {
-                switch (reader.Next(line)) {
-                case TTextLineReader::TResult::Line:
-                    if (filter.Take(line, address)) return true;
-                    break;
-                case TTextLineReader::TResult::End:
-                    return false;
-                case TTextLineReader::TResult::TooLong:
-                    Fail(Format("%s, line %llu: line longer than %zu %s", input.Name().c_str(),
-                                static_cast<unsigned long long>(reader.LineNumber()), kMaxLine,
-                                reader.Encoding() == TTextEncoding::Utf8 ? "bytes" : "UTF-16 code units"));
-                }
-            }
+            return lines.Next(address);
         } catch (...) {
             failWith(std::current_exception());
             return false;
@@ -183,7 +301,7 @@ void RunLookup(const TRdnsArgs& args, std::istream& in, std::ostream& out, std::
     };
 
     uint64_t resolved = 0, unresolved = 0;
-    auto lastFlush = std::chrono::steady_clock::now();
+    bool unflushed = false;
     std::string text;
     const auto sink = [&](const dns::TLookupResult& r) {
         if (stop) return;
@@ -194,12 +312,8 @@ void RunLookup(const TRdnsArgs& args, std::istream& in, std::ostream& out, std::
                 text += r.HostName;
                 text += '\n';
                 out.write(text.data(), static_cast<std::streamsize>(text.size()));
-                const auto now = std::chrono::steady_clock::now();
-                if (now - lastFlush >= kFlushInterval) {
-                    out.flush();
-                    lastFlush = now;
-                }
                 if (!out) throw TOutputError(StreamErrno(out));
+                unflushed = true;
                 ++resolved;
             } else {
                 text += '\n';
@@ -210,12 +324,25 @@ void RunLookup(const TRdnsArgs& args, std::istream& in, std::ostream& out, std::
             failWith(std::current_exception());
         }
     };
+    // Lines done reach the reader before the run waits, so that one that is
+    // interrupted there keeps them.
+    const auto beforeWait = [&] {
+        if (!unflushed || stop) return;
+        unflushed = false;
+        try {
+            CheckOutput(out);
+        } catch (...) {
+            failWith(std::current_exception());
+        }
+    };
 
-    lookup.Run(source, sink, &stop);
+    lookup.Run(source, sink, &stop, beforeWait);
     if (failure) std::rethrow_exception(failure);
     CheckOutput(out);
     if (unresolvedFile) unresolvedFile->Commit();
-    err << resolved << " resolved, " << unresolved << " unresolved\n";
+    const bool notLookedUp = lines.Notes().Finish();
+    err << resolved << " resolved, " << unresolved << " unresolved" << lines.Notes().Summary() << "\n";
+    return notLookedUp ? 1 : 0;
 }
 
 } // namespace
@@ -246,6 +373,13 @@ std::vector<TOption> RdnsOptions(TRdnsArgs& a) {
          .Help = "a field delimiter of the input lines besides blank, tab, \",\" and \";\"",
          .Examples = {{"-d", " | "}},
          .Set = [&a](V v) { a.Delimiter = v.Text; }},
+        {.Long = "--list-delimiter",
+         .ValueName = "D",
+         .Kind = K::Choice,
+         .Choices = ListDelimiterWords(),
+         .Help = "between the input's lines, as generate --list-delimiter writes them: eol (line breaks "
+                 "only, the default), comma, semicolon; a line break always ends a line",
+         .Set = [&a](V v) { a.ListDelimiter = static_cast<TListDelimiter>(v.Number); }},
         {.Long = "--unresolved",
          .ValueName = "FILE",
          .Kind = K::Text,
@@ -305,14 +439,16 @@ int RunRdns(const std::vector<std::string>& words, std::istream& in, std::ostrea
         return 0;
     }
     try {
-        RunLookup(args, in, out, err);
+        return RunLookup(args, in, out, err);
     } catch (const TOutputError&) {
         throw;
+    } catch (const dns::EReverseLookupError& e) {
+        err << "zarvo-cli rdns: " << ErrorMessage(e) << "\n";
+        return 1;
     } catch (const std::exception& e) {
         err << ErrorMessage(e) << "\n";
         return 1;
     }
-    return 0;
 }
 
 } // namespace zarvo::cli

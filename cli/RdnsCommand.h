@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/CliArgs.h"
+#include "support/ListFile.h"
 
 namespace zarvo::cli {
 
@@ -25,6 +26,7 @@ struct TRdnsArgs {
     std::string Input;                // a file, or "-" / empty for standard input
     std::string Unresolved;           // file for the unresolved addresses; empty for none
     std::optional<std::string> Delimiter;
+    TListDelimiter ListDelimiter = ldEndOfLine; // between lines besides line breaks
     unsigned InFlight = kRdnsDefaultInFlight;
     unsigned TimeoutMs = kRdnsDefaultTimeoutMs;
     uint64_t RateQps = 0; // 0: no limit

@@ -17,6 +17,7 @@ namespace {
 constexpr size_t kHeaderSize = 12;
 constexpr size_t kMaxLabel = 63;     // RFC 1035 section 2.3.4
 constexpr size_t kMaxNameWire = 255; // the same, length bytes included
+constexpr uint16_t kFlagQR = 0x8000;
 constexpr uint16_t kFlagRD = 0x0100;
 constexpr uint16_t kFlagTC = 0x0200;
 
@@ -290,7 +291,11 @@ bool IsReplyTo(std::span<const uint8_t> reply, std::span<const uint8_t> query) {
     try {
         TByteCursor r(reply, kTruncated), q(query, kTruncated);
         const TDNSHeader rh = ReadHeader(r), qh = ReadHeader(q);
-        if (rh.ID != qh.ID || rh.QDCount != qh.QDCount) return false;
+        if (rh.ID != qh.ID) return false;
+        // A server that refuses or cannot read a query may answer without its
+        // question (RFC 1035 section 4.1.1): that reply ends the query too.
+        if (rh.QDCount == 0 && (rh.Flags & kFlagQR) != 0 && rh.RCode() != 0) return true;
+        if (rh.QDCount != qh.QDCount) return false;
         std::string rname, qname;
         for (unsigned i = 0; i < qh.QDCount; ++i) {
             ReadNameWire(r, rname);

@@ -103,8 +103,10 @@ std::vector<uint8_t> CreateQuery(uint16_t id, std::string_view domain, const TQu
 
 // Whether a datagram can be the reply to query at all: at least a header, the same ID,
 // and the same question section (names compared without regard to ASCII case, type
-// and class). The exchange passes over datagrams that are not (a stray or spoofed
-// datagram does not end a query).
+// and class), or no question section in a reply (QR) with an error RCODE (a server
+// that refuses the query or cannot read it). The exchange passes over datagrams that
+// are not (a stray or spoofed datagram does not end a query); the socket takes only
+// the server's datagrams.
 bool IsReplyTo(std::span<const uint8_t> reply, std::span<const uint8_t> query);
 
 // The reply checks and the record reading: raises EIdDnsResolverError with the

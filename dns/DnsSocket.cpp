@@ -55,10 +55,13 @@ bool ResolveServerAddress(std::string_view host, uint16_t port, int family, TSer
     return true;
 }
 
-int OpenConnectedSocket(const TServerAddress& server, bool nonBlocking, std::string& error) {
+int OpenConnectedSocket(const TServerAddress& server, bool nonBlocking, std::string& error,
+                        int* socketErrno) {
+    if (socketErrno) *socketErrno = 0;
     const int fd = socket(server.Addr.ss_family,
                           SOCK_DGRAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), IPPROTO_UDP);
     if (fd < 0) {
+        if (socketErrno) *socketErrno = errno;
         error = SocketErrorText(errno);
         return -1;
     }

@@ -26,8 +26,11 @@ bool ResolveServerAddress(std::string_view host, uint16_t port, int family, TSer
                           std::string& error);
 
 // A UDP socket connected to the server (so the kernel drops datagrams from any
-// other source), close-on-exec, optionally non-blocking; -1 with error set.
-int OpenConnectedSocket(const TServerAddress& server, bool nonBlocking, std::string& error);
+// other source), close-on-exec, optionally non-blocking; -1 with error set, and
+// socketErrno (when given) the reason when no socket could be made at all (0 when
+// the socket was made but could not be connected).
+int OpenConnectedSocket(const TServerAddress& server, bool nonBlocking, std::string& error,
+                        int* socketErrno = nullptr);
 
 // One datagram read into a buffer of this size: one byte over the largest reply, so
 // that an oversized datagram shows (MSG_TRUNC gives its real length too).

@@ -33,57 +33,111 @@ bool IsAddress(std::string_view f) {
     return !f.empty() && detail::ParseLookupAddress(f, ip);
 }
 
-std::string_view NthBlankField(std::string_view line, size_t n) {
+// Gathers the address fields of a line: the one asked, and how many others it holds.
+class TAddressFields {
+public:
+    // A field as it stands, port and all; chosen: the field the line's rule names.
+    void Add(std::string_view field, bool chosen = false) {
+        const std::string_view a = CutPort(Trim(field));
+        if (!IsAddress(a)) return;
+        if (FFound && a == FAddress) return;
+        if (!FFound || (chosen && !FChosen)) {
+            if (FFound) ++FOthers; // the first one found gives way to the chosen one
+            FAddress = a;
+            FFound = true;
+            FChosen = chosen;
+            return;
+        }
+        ++FOthers;
+    }
+    TLookupLine Result() const { return {std::string(FAddress), FOthers}; }
+
+private:
+    std::string_view FAddress;
+    size_t FOthers = 0;
+    bool FFound = false, FChosen = false;
+};
+
+// Fields between a tab, ",", ";", a blank or the custom delimiter (each possibly
+// followed by a blank and a country code).
+void DelimitedFields(std::string_view line, std::string_view custom, TAddressFields& fields) {
     size_t pos = 0;
-    for (size_t i = 0; i < n; ++i) pos = line.find(' ', pos) + 1;
-    const size_t end = line.find(' ', pos);
-    return line.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+    while (pos <= line.size()) {
+        size_t end = line.find_first_of("\t,; ", pos);
+        size_t next = end == std::string_view::npos ? line.size() + 1 : end + 1;
+        if (!custom.empty()) {
+            const size_t c = line.find(custom, pos);
+            if (c != std::string_view::npos && (end == std::string_view::npos || c <= end)) {
+                end = c;
+                next = c + custom.size();
+            }
+        }
+        if (end == std::string_view::npos) end = line.size();
+        fields.Add(line.substr(pos, end - pos));
+        pos = next;
+    }
+}
+
+// Blank-separated: [name, blank] address [":" port] [blank, country code].
+void BlankFields(std::string_view line, TAddressFields& fields) {
+    const size_t blanks = static_cast<size_t>(std::count(line.begin(), line.end(), ' '));
+    size_t chosen = 1;
+    if (blanks == 0) {
+        chosen = 0;
+    } else if (blanks == 1) {
+        const std::string_view second = line.substr(line.find(' ') + 1);
+        if (second.empty() || IsCountryCode(second)) chosen = 0;
+    }
+    size_t pos = 0;
+    for (size_t i = 0; pos <= line.size(); ++i) {
+        size_t end = line.find(' ', pos);
+        if (end == std::string_view::npos) end = line.size();
+        fields.Add(line.substr(pos, end - pos), i == chosen);
+        pos = end + 1;
+    }
 }
 
 } // namespace
 
-std::string LookupAddressFromLine(std::string_view line, std::string_view customDelimiter) {
+TLookupLine ReadLookupLine(std::string_view line, std::string_view customDelimiter) {
     line = Trim(line);
+    TAddressFields fields;
     const bool custom = !customDelimiter.empty() && line.find(customDelimiter) != std::string_view::npos;
-    if (custom || line.find_first_of("\t,;") != std::string_view::npos) {
-        // Fields between the delimiters, each possibly followed by a blank and a
-        // country code: the first one that parses as an address.
-        size_t pos = 0;
-        while (pos <= line.size()) {
-            size_t end = line.find_first_of("\t,; ", pos);
-            size_t next = end == std::string_view::npos ? line.size() + 1 : end + 1;
-            if (custom) {
-                const size_t c = line.find(customDelimiter, pos);
-                if (c != std::string_view::npos && (end == std::string_view::npos || c <= end)) {
-                    end = c;
-                    next = c + customDelimiter.size();
-                }
-            }
-            if (end == std::string_view::npos) end = line.size();
-            const std::string_view field = CutPort(Trim(line.substr(pos, end - pos)));
-            if (IsAddress(field)) return std::string(field);
-            pos = next;
-        }
-        return {};
+    if (custom || line.find_first_of("\t,;") != std::string_view::npos)
+        DelimitedFields(line, custom ? customDelimiter : std::string_view(), fields);
+    else
+        BlankFields(line, fields);
+    return fields.Result();
+}
+
+std::string LookupAddressFromLine(std::string_view line, std::string_view customDelimiter) {
+    return ReadLookupLine(line, customDelimiter).Address;
+}
+
+TLookupAddressFilter::TVerdict TLookupAddressFilter::Read(std::string_view line, TLookupLine& out) {
+    out = ReadLookupLine(line, FDelimiter);
+    if (out.Address.empty()) {
+        if (Trim(line).empty()) return TVerdict::Empty;
+        FLast.clear();
+        return TVerdict::NoAddress;
     }
-    // Blank-separated: [name, blank] address [":" port] [blank, country code].
-    const size_t blanks = static_cast<size_t>(std::count(line.begin(), line.end(), ' '));
-    std::string_view field;
-    if (blanks == 0) {
-        field = line;
-    } else if (blanks == 1) {
-        const std::string_view second = NthBlankField(line, 1);
-        field = second.empty() || IsCountryCode(second) ? NthBlankField(line, 0) : second;
-    } else {
-        field = NthBlankField(line, 1);
-    }
-    return std::string(CutPort(field));
+    if (out.Address == FLast) return TVerdict::Repeat;
+    FLast = out.Address;
+    return TVerdict::Address;
 }
 
 bool TLookupAddressFilter::Take(std::string_view line, std::string& address) {
-    address = LookupAddressFromLine(line, FDelimiter);
-    if (address.empty() || address == FLast) return false;
-    FLast = address;
+    switch (Read(line, FLine)) {
+    case TVerdict::Empty:
+    case TVerdict::Repeat:
+        return false;
+    case TVerdict::NoAddress:
+        address = Trim(line);
+        return true;
+    case TVerdict::Address:
+        break;
+    }
+    address = std::move(FLine.Address);
     return true;
 }
 

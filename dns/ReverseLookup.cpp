@@ -6,10 +6,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <deque>
 
 #include "dns/DnsAddress.h"
@@ -37,6 +40,101 @@ struct TIdleSocket {
     int Fd;
     unsigned Uses;
 };
+
+// Failures of socket() that a socket closed elsewhere can cure.
+bool OutOfDescriptors(int err) {
+    return err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM;
+}
+
+// The sockets of a run that wait for their next query, per server; closed with it.
+class TSocketPool {
+public:
+    enum class TOpen { Ready, Failed, NoDescriptor };
+
+    explicit TSocketPool(size_t servers) : FIdle(servers) {}
+    ~TSocketPool() { CloseIdle(); }
+    TSocketPool(const TSocketPool&) = delete;
+    TSocketPool& operator=(const TSocketPool&) = delete;
+
+    // A socket for a query to server: one kept from an earlier query, or a new one
+    // (uses: the queries it has served). Out of descriptors, the kept sockets of every
+    // server are closed and a new one is tried once more: NoDescriptor when that fails
+    // too. A socket that cannot be made for another reason fails the run; one that
+    // cannot be connected fails the query (Failed).
+    TOpen Acquire(size_t server, const detail::TServerAddress& address, int& fd, unsigned& uses) {
+        std::vector<TIdleSocket>& idle = FIdle[server];
+        if (!idle.empty()) {
+            fd = idle.back().Fd;
+            uses = idle.back().Uses;
+            idle.pop_back();
+            return TOpen::Ready;
+        }
+        uses = 0;
+        for (bool retried = false;; retried = true) {
+            std::string error;
+            fd = detail::OpenConnectedSocket(address, true, error, &FErrno);
+            if (fd >= 0) return TOpen::Ready;
+            if (FErrno == 0) return TOpen::Failed;
+            if (!OutOfDescriptors(FErrno))
+                throw EReverseLookupError(Format("Cannot open a socket: %s", std::strerror(FErrno)));
+            if (retried || !CloseIdle()) return TOpen::NoDescriptor;
+        }
+    }
+    // A socket whose query has ended: kept for the server's next query when it may be.
+    void Release(size_t server, int fd, unsigned uses, bool keep) {
+        if (keep)
+            FIdle[server].push_back(TIdleSocket{fd, uses});
+        else
+            close(fd);
+    }
+    // The reason of the last NoDescriptor.
+    int Errno() const { return FErrno; }
+
+private:
+    // Whether there was any to close.
+    bool CloseIdle() {
+        bool any = false;
+        for (auto& list : FIdle) {
+            for (const TIdleSocket& i : list) close(i.Fd);
+            any |= !list.empty();
+            list.clear();
+        }
+        return any;
+    }
+
+    std::vector<std::vector<TIdleSocket>> FIdle;
+    int FErrno = 0;
+};
+
+// The servers' socket addresses; host names are resolved here, once per run, and a
+// name that does not resolve fails the run: its addresses would all come back
+// unresolved, which reads as an answer.
+std::vector<detail::TServerAddress> ResolveServers(const std::vector<TDnsServer>& servers) {
+    std::vector<detail::TServerAddress> out(servers.size());
+    for (size_t i = 0; i < servers.size(); ++i) {
+        std::string error;
+        if (!detail::ResolveServerAddress(servers[i].Host, servers[i].Port, AF_UNSPEC, out[i], error))
+            throw EReverseLookupError("Cannot resolve the DNS server " + error);
+    }
+    return out;
+}
+
+// Each query in flight holds a socket: stay well inside the process's file limit.
+size_t InFlightLimit(unsigned wanted) {
+    size_t n = wanted;
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY)
+        n = std::min<size_t>(n, files.rlim_cur > 128 ? files.rlim_cur / 2 : 16);
+    return std::clamp<size_t>(n, 1, kMaxBacklog);
+}
+
+// Waits as poll does, through signals; a wait that fails fails the run.
+int Wait(std::vector<pollfd>& pfds, int waitMs) {
+    const int rc = poll(pfds.data(), pfds.size(), waitMs);
+    if (rc < 0 && errno != EINTR)
+        throw EReverseLookupError(Format("Cannot wait for DNS replies: %s", std::strerror(errno)));
+    return rc;
+}
 
 bool ValidPort(std::string_view digits, uint16_t& port) {
     if (digits.empty() || digits.size() > 5) return false;
@@ -69,6 +167,25 @@ struct TSlot {
     TClock::time_point Deadline;
 };
 
+// A host name the system's resolver could be asked for: letters, digits, "-" and
+// "_" in labels of 1 to 63 characters between dots (one may end it), 253 at most.
+bool IsHostName(std::string_view name) {
+    if (!name.empty() && name.back() == '.') name.remove_suffix(1);
+    if (name.empty() || name.size() > 253) return false;
+    size_t label = 0;
+    for (const char c : name) {
+        if (c == '.') {
+            if (label == 0) return false;
+            label = 0;
+        } else if (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') {
+            if (++label > 63) return false;
+        } else {
+            return false;
+        }
+    }
+    return label > 0;
+}
+
 } // namespace
 
 std::optional<TDnsServer> ParseServerEntry(std::string_view entry) {
@@ -93,6 +210,7 @@ std::optional<TDnsServer> ParseServerEntry(std::string_view entry) {
         // Digits and dots are an IPv4 address or nothing: never a name to look up.
         if (text.find_first_not_of("0123456789.") == std::string_view::npos && !detail::IsDottedDecimal(text))
             return std::nullopt;
+        if (!IsHostName(text)) return std::nullopt;
         s.Host = std::string(text);
         return s;
     }
@@ -108,17 +226,34 @@ std::optional<TDnsServer> ParseServerEntry(std::string_view entry) {
     s.Host = std::string(text.substr(0, colon));
     if (s.Host.find_first_not_of("0123456789.") == std::string::npos && !detail::IsDottedDecimal(s.Host))
         return std::nullopt;
+    if (!IsHostName(s.Host)) return std::nullopt;
     return s;
+}
+
+bool ParseServerList(std::string_view entry, std::vector<TDnsServer>& servers, std::string& badPart) {
+    size_t pos = 0;
+    for (;;) {
+        const size_t end = std::min(entry.find_first_of(",;", pos), entry.size());
+        const std::string_view part = entry.substr(pos, end - pos);
+        std::optional<TDnsServer> server = ParseServerEntry(part);
+        if (!server) {
+            badPart = std::string(part);
+            return false;
+        }
+        servers.push_back(std::move(*server));
+        if (end == entry.size()) return true;
+        pos = end + 1;
+    }
 }
 
 TReverseLookup::TReverseLookup(std::vector<TDnsServer> servers, TLookupSettings settings)
     : FServers(std::move(servers)), FSettings(settings) {
     if (FSettings.InFlight == 0) FSettings.InFlight = 1;
     int fds[2];
-    if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0) {
-        FWakeRead = fds[0];
-        FWakeWrite = fds[1];
-    }
+    if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0)
+        throw EReverseLookupError(Format("Cannot start the lookup: %s", std::strerror(errno)));
+    FWakeRead = fds[0];
+    FWakeWrite = fds[1];
 }
 
 TReverseLookup::~TReverseLookup() {
@@ -133,31 +268,17 @@ void TReverseLookup::Wake() {
     [[maybe_unused]] const ssize_t n = write(FWakeWrite, &b, 1);
 }
 
-size_t TReverseLookup::Run(const TSource& source, const TSink& sink, const std::atomic<bool>* stop) {
+size_t TReverseLookup::Run(const TSource& source, const TSink& sink, const std::atomic<bool>* stop,
+                           const TWaitHook& beforeWait) {
     const auto stopped = [stop] { return stop != nullptr && stop->load(std::memory_order_relaxed); };
-    if (FWakeRead >= 0) {
-        char drain[64];
-        while (read(FWakeRead, drain, sizeof drain) > 0) {
-        }
+    char drain[64];
+    while (read(FWakeRead, drain, sizeof drain) > 0) {
     }
 
-    // Host names among the servers are resolved once per run; a server that cannot
-    // be reached this way leaves its addresses unresolved without a query.
-    std::vector<detail::TServerAddress> servers(FServers.size());
-    std::vector<bool> usable(FServers.size(), false);
-    for (size_t i = 0; i < FServers.size(); ++i) {
-        std::string error;
-        usable[i] =
-            detail::ResolveServerAddress(FServers[i].Host, FServers[i].Port, AF_UNSPEC, servers[i], error);
-    }
-
-    // Each query in flight holds a socket: stay well inside the process's file limit,
-    // so that a socket that cannot be opened never turns an answer into a failure.
-    size_t inFlightMax = FSettings.InFlight;
-    rlimit files{};
-    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY)
-        inFlightMax = std::min<size_t>(inFlightMax, files.rlim_cur > 128 ? files.rlim_cur / 2 : 16);
-    inFlightMax = std::clamp<size_t>(inFlightMax, 1, kMaxBacklog);
+    const std::vector<detail::TServerAddress> servers = ResolveServers(FServers);
+    const size_t inFlightMax = InFlightLimit(FSettings.InFlight);
+    // Lowered when descriptors run out: no more queries in flight than then.
+    size_t inFlightCap = inFlightMax;
     const auto timeout = std::chrono::milliseconds(FSettings.TimeoutMs);
     const bool paced = FSettings.RateQps > 0 && std::isfinite(FSettings.RateQps);
     const auto interval = paced ? std::chrono::duration_cast<TClock::duration>(
@@ -172,6 +293,7 @@ size_t TReverseLookup::Run(const TSource& source, const TSink& sink, const std::
     std::deque<TPending> pending; // addresses from firstIndex on, in order
     size_t firstIndex = 0, nextIndex = 0, delivered = 0;
     bool sourceDone = false;
+    bool held = false; // address was taken but waits for a descriptor
     std::vector<pollfd> pfds;
     std::vector<size_t> pslot;
     pfds.reserve(inFlightMax + 1);
@@ -181,15 +303,12 @@ size_t TReverseLookup::Run(const TSource& source, const TSink& sink, const std::
     TLookupResult out;
     std::string address;
 
-    std::vector<std::vector<TIdleSocket>> idle(FServers.size());
+    TSocketPool pool(FServers.size());
     // Ends the slot's query; its socket waits for the next query to the same server
     // when it ended by a reply (nothing of its own query can still arrive).
     const auto closeSlot = [&](size_t s, bool reusable = false) {
         TSlot& slot = slots[s];
-        if (reusable && slot.Uses < kSocketUses)
-            idle[slot.Server].push_back(TIdleSocket{slot.Fd, slot.Uses});
-        else
-            close(slot.Fd);
+        pool.Release(slot.Server, slot.Fd, slot.Uses, reusable && slot.Uses < kSocketUses);
         slot.Fd = -1;
         freeSlots.push_back(s);
     };
@@ -199,71 +318,65 @@ size_t TReverseLookup::Run(const TSource& source, const TSink& sink, const std::
         p.Resolved = resolved;
         p.HostName = std::move(hostName);
     };
-    // Sockets still open when the run ends (a stop, or a source or sink that throws)
-    // are closed on the way out.
+    const auto canTake = [&] {
+        return !sourceDone && inFlightMax - freeSlots.size() < inFlightCap && pending.size() < kMaxBacklog;
+    };
+    // Sockets still in flight when the run ends (a stop, a failure, or a source or
+    // sink that throws) are closed on the way out.
     struct TCloseAll {
         std::vector<TSlot>& Slots;
-        std::vector<std::vector<TIdleSocket>>& Idle;
         ~TCloseAll() {
             for (TSlot& s : Slots)
                 if (s.Fd >= 0) close(s.Fd);
-            for (auto& list : Idle)
-                for (TIdleSocket& i : list) close(i.Fd);
         }
-    } closeAll{slots, idle};
+    } closeAll{slots};
 
     for (;;) {
         if (stopped()) break;
 
         // Take addresses while a query can go out.
         TClock::time_point now = TClock::now();
-        while (!sourceDone && !freeSlots.empty() && pending.size() < kMaxBacklog &&
-               (!paced || now >= nextSend)) {
-            if (!source(address)) {
+        while (canTake() && (!paced || now >= nextSend)) {
+            if (!held && !source(address)) {
                 sourceDone = true;
                 break;
             }
-            const size_t index = nextIndex++;
-            pending.push_back(TPending{address, {}, false, false});
-            if (FServers.empty()) {
-                finish(index, false, {}); // no server: callers check for one first
-                continue;
-            }
-            const size_t server = index % FServers.size();
-            if (!usable[server]) {
-                finish(index, false, {});
-                continue;
-            }
+            held = false;
+            const size_t index = nextIndex;
+            const size_t server = FServers.empty() ? 0 : index % FServers.size();
             TSlot& slot = slots[freeSlots.back()];
+            bool ask = !FServers.empty(); // no server: callers check for one first
             try {
                 slot.Id = NewQueryId();
-                slot.Query = CreateQuery(slot.Id, address, {qtPTR});
-            } catch (const Exception&) {
-                finish(index, false, {}); // not an address: nothing to ask
-                continue;
+                if (ask) slot.Query = CreateQuery(slot.Id, address, {qtPTR});
+            } catch (const EIdDnsResolverError&) {
+                ask = false; // not an address: nothing to ask
             }
             int fd = -1;
-            unsigned uses = 0;
-            if (!idle[server].empty()) {
-                fd = idle[server].back().Fd;
-                uses = idle[server].back().Uses;
-                idle[server].pop_back();
-            } else {
-                std::string error;
-                fd = detail::OpenConnectedSocket(servers[server], true, error);
-                if (fd < 0) {
-                    finish(index, false, {});
-                    continue;
-                }
+            const TSocketPool::TOpen open =
+                ask ? pool.Acquire(server, servers[server], fd, slot.Uses) : TSocketPool::TOpen::Failed;
+            if (open == TSocketPool::TOpen::NoDescriptor) {
+                if (freeSlots.size() == inFlightMax)
+                    throw EReverseLookupError(
+                        Format("Cannot open a socket: %s", std::strerror(pool.Errno())));
+                inFlightCap = inFlightMax - freeSlots.size(); // the address waits for one of them
+                held = true;
+                break;
             }
-            if (send(fd, slot.Query.data(), slot.Query.size(), MSG_NOSIGNAL) < 0) {
+            ++nextIndex;
+            pending.push_back(TPending{address, {}, false, false});
+            if (open == TSocketPool::TOpen::Ready &&
+                send(fd, slot.Query.data(), slot.Query.size(), MSG_NOSIGNAL) < 0) {
                 close(fd);
+                fd = -1;
+            }
+            if (fd < 0) {
                 finish(index, false, {});
                 continue;
             }
             slot.Fd = fd;
             slot.Server = server;
-            slot.Uses = uses + 1;
+            ++slot.Uses;
             slot.Index = index;
             slot.Deadline = now + timeout;
             freeSlots.pop_back();
@@ -301,27 +414,22 @@ size_t TReverseLookup::Run(const TSource& source, const TSink& sink, const std::
             pslot.push_back(s);
             wakeAt = std::min(wakeAt, slots[s].Deadline);
         }
-        const bool canTake = !sourceDone && !freeSlots.empty() && pending.size() < kMaxBacklog;
-        if (canTake) wakeAt = std::min(wakeAt, nextSend);
-        if (FWakeRead >= 0) {
-            pfds.push_back(pollfd{FWakeRead, POLLIN, 0});
-            pslot.push_back(slots.size());
-        }
+        if (canTake()) wakeAt = std::min(wakeAt, nextSend);
+        pfds.push_back(pollfd{FWakeRead, POLLIN, 0});
+        pslot.push_back(slots.size());
         int waitMs = -1;
         if (wakeAt != TClock::time_point::max()) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(wakeAt - TClock::now()).count();
             waitMs = static_cast<int>(std::clamp<long long>(left, 0, 0x7FFFFFFF));
         }
-        if (pfds.empty() && waitMs < 0) break; // nothing can happen any more
-        const int rc = poll(pfds.data(), pfds.size(), waitMs);
-        if (rc < 0 && errno != EINTR) break;
+        if (beforeWait && waitMs != 0) beforeWait();
+        const int rc = Wait(pfds, waitMs);
 
         if (rc > 0) {
             for (size_t k = 0; k < pfds.size(); ++k) {
                 if (pfds[k].revents == 0) continue;
                 const size_t s = pslot[k];
                 if (s == slots.size()) {
-                    char drain[64];
                     while (read(FWakeRead, drain, sizeof drain) > 0) {
                     }
                     continue;

@@ -14,7 +14,17 @@
 #include <string_view>
 #include <vector>
 
+#include "support/ZarvoText.h"
+
 namespace zarvo::dns {
+
+// A failure of a lookup run as a whole (a server name that does not resolve, no
+// socket or descriptor to be had, a wait that fails), as against the failure of one
+// query, which only leaves its address unresolved.
+class EReverseLookupError : public Exception {
+public:
+    using Exception::Exception;
+};
 
 // A server as the server list holds it: "192.0.2.53", "192.0.2.53:5353",
 // "2001:db8::53", "[2001:db8::53]:5353", or a host name ("dns.example",
@@ -27,8 +37,14 @@ struct TDnsServer {
 
 // The entry read as a server, blanks around it ignored; nothing for text that cannot
 // name one (blank, a blank inside, a bad port, unbalanced brackets, an IPv6 address
-// that does not parse).
+// that does not parse, a host name of other characters than letters, digits, "-",
+// "_" and dots, or with an empty label or one over 63 characters).
 std::optional<TDnsServer> ParseServerEntry(std::string_view entry);
+
+// An entry that may hold several servers separated by "," or ";" (no server entry
+// holds either), each part read by ParseServerEntry; false when a part names none
+// (an empty one too), with that part in badPart.
+bool ParseServerList(std::string_view entry, std::vector<TDnsServer>& servers, std::string& badPart);
 
 struct TLookupSettings {
     unsigned InFlight = 32;    // queries outstanding at once, at least 1 (at most half the file limit)
@@ -51,21 +67,29 @@ public:
     using TSource = std::function<bool(std::string& address)>;
     // Receives each result in address order, on the running thread.
     using TSink = std::function<void(const TLookupResult& result)>;
+    // Called on the running thread before the run may block waiting for replies,
+    // the results ready so far handed on: the moment to flush what the sink wrote.
+    using TWaitHook = std::function<void()>;
 
+    // Raises EReverseLookupError when the run's wake-up pipe cannot be made.
     TReverseLookup(std::vector<TDnsServer> servers, TLookupSettings settings);
     ~TReverseLookup();
     TReverseLookup(const TReverseLookup&) = delete;
     TReverseLookup& operator=(const TReverseLookup&) = delete;
 
     // Looks up every address the source gives. Host names among the servers are
-    // resolved once, at the start; an address given to a server whose name does not
-    // resolve is unresolved. When *stop turns true the run ends at once: queries in
-    // flight are abandoned, and neither their addresses nor any after them reach the
-    // sink. Returns the number of results handed to the sink. Without any server
+    // resolved once, at the start. When *stop turns true the run ends at once: queries
+    // in flight are abandoned, and neither their addresses nor any after them reach
+    // the sink. Returns the number of results handed to the sink. Without any server
     // (callers check for one first) every address is unresolved. A reply counts only
-    // from the server asked, with the query's ID and question; other datagrams are
-    // passed over while the wait goes on. There is no second sending.
-    size_t Run(const TSource& source, const TSink& sink, const std::atomic<bool>* stop = nullptr);
+    // from the server asked, with the query's ID and question (see IsReplyTo); other
+    // datagrams are passed over while the wait goes on. There is no second sending.
+    // A query fails alone (its address unresolved); what keeps the run from going on
+    // raises EReverseLookupError and ends it there: a server name that does not
+    // resolve, a socket that cannot be made, a failing wait. Out of descriptors the
+    // run keeps fewer queries in flight, and fails only when none is in flight.
+    size_t Run(const TSource& source, const TSink& sink, const std::atomic<bool>* stop = nullptr,
+               const TWaitHook& beforeWait = {});
 
     // Wakes a Run blocked in its wait, from any thread, after *stop was set.
     void Wake();

@@ -296,8 +296,13 @@ TTextLineReader::TResult TTextLineReader::Next(std::string& line) {
         FPos += bom.Size;
     }
     FRaw.clear();
+    const bool lineGoesOn = FAtSeparator;
+    FAtSeparator = false;
     const TResult r = FEncoding == TTextEncoding::Utf8 ? Utf8Line(line) : Utf16Line(line);
-    if (r != TResult::End) ++FLineNumber;
+    if (r != TResult::End) {
+        FItemNumber = lineGoesOn ? FItemNumber + 1 : 1;
+        if (!lineGoesOn) ++FLineNumber;
+    }
     if (r != TResult::Line) {
         FDone = true;
         std::string().swap(FRaw);
@@ -313,7 +318,7 @@ TTextLineReader::TResult TTextLineReader::NextLines(std::string& text, std::vect
     std::string line;
     while (!full()) {
         // A CR last in the piece leaves the line break open: Next settles it.
-        if (FStarted && !FDone && FEncoding == TTextEncoding::Utf8 && !FAfterCR) {
+        if (FStarted && !FDone && FEncoding == TTextEncoding::Utf8 && !FAfterCR && FSeparator == '\n') {
             const char* p = FPiece.data() + FPos;
             const char* const e = FPiece.data() + FEnd;
             // The lines ended by a LF in the piece, found by memchr; when none of their
@@ -378,6 +383,11 @@ bool IsAscii(std::string_view s) {
 }
 } // namespace
 
+void TTextLineReader::EndItem(char end) {
+    FAfterCR = end == '\r';
+    FAtSeparator = end == FSeparator && end != '\n';
+}
+
 // CR and LF bytes never occur inside a UTF-8 sequence, so each line is made valid
 // on its own with the same result as the whole text.
 TTextLineReader::TResult TTextLineReader::Utf8Line(std::string& line) {
@@ -397,7 +407,9 @@ TTextLineReader::TResult TTextLineReader::Utf8Line(std::string& line) {
         const std::string_view pending = Pending();
         // A plain loop: find_first_of calls memchr on the two breaks for every character.
         size_t end = 0;
-        while (end < pending.size() && pending[end] != '\r' && pending[end] != '\n') ++end;
+        while (end < pending.size() && pending[end] != '\r' && pending[end] != '\n' &&
+               pending[end] != FSeparator)
+            ++end;
         const size_t size = end;
         if (end == pending.size()) end = std::string_view::npos;
         if (size > FMaxLine - FRaw.size()) return TResult::TooLong;
@@ -405,14 +417,14 @@ TTextLineReader::TResult TTextLineReader::Utf8Line(std::string& line) {
         // sanitizing would make of it: taken as it stands.
         if (FRaw.empty() && end != std::string_view::npos && IsAscii(pending.substr(0, size))) {
             line.assign(pending.data(), size);
-            FAfterCR = pending[end] == '\r';
+            EndItem(pending[end]);
             FPos += size + 1;
             return TResult::Line;
         }
         FRaw.append(pending.substr(0, size));
         FPos += size;
         if (end != std::string_view::npos) {
-            FAfterCR = pending[end] == '\r';
+            EndItem(pending[end]);
             ++FPos;
             line = SanitizeUtf8(FRaw);
             return TResult::Line;
@@ -442,8 +454,8 @@ TTextLineReader::TResult TTextLineReader::Utf16Line(std::string& line) {
                 continue;
             }
         }
-        if (unit == '\r' || unit == '\n') {
-            FAfterCR = unit == '\r';
+        if (unit == '\r' || unit == '\n' || unit == static_cast<unsigned char>(FSeparator)) {
+            EndItem(static_cast<char>(unit));
             FPos += 2;
             line = Utf16ToUtf8(FRaw, bigEndian);
             return TResult::Line;

@@ -94,6 +94,10 @@ public:
     enum class TResult { Line, End, TooLong };
 
     TTextLineReader(TSource source, size_t maxLine);
+    // An ASCII character that ends an item within a line as a line break ends a line:
+    // a list saved with "," or ";" between its lines reads back item by item, each
+    // capped as a line is; Next and NextLines then give items.
+    void SetSeparator(char separator) { FSeparator = separator; }
     // The next line, decoded to UTF-8, into line. After TooLong (a line with more
     // than maxLine units) or End every call gives End.
     TResult Next(std::string& line);
@@ -105,6 +109,8 @@ public:
     TResult NextLines(std::string& text, std::vector<uint32_t>& ends, size_t maxLines, size_t maxText);
     // The 1-based number of the line Next gave or refused last.
     uint64_t LineNumber() const { return FLineNumber; }
+    // With a separator: the 1-based number of that item within its line.
+    uint64_t ItemNumber() const { return FItemNumber; }
     // What the first bytes chose; known once Next has been called.
     TTextEncoding Encoding() const { return FEncoding; }
 
@@ -112,6 +118,7 @@ private:
     bool Fill();
     TResult Utf8Line(std::string& line);
     TResult Utf16Line(std::string& line);
+    void EndItem(char end); // the character that ended the item
 
     std::string_view Pending() const { return {FPiece.data() + FPos, FEnd - FPos}; }
 
@@ -122,7 +129,10 @@ private:
     std::string FRaw; // the current line as stored
     TTextEncoding FEncoding = TTextEncoding::Utf8;
     bool FStarted = false, FDone = false, FEndOfSource = false, FAfterCR = false;
-    uint64_t FLineNumber = 0;
+    // A line break while none is set, so that the scans need no second test.
+    char FSeparator = '\n';
+    bool FAtSeparator = false; // the last item ended at the separator: its line goes on
+    uint64_t FLineNumber = 0, FItemNumber = 0;
 };
 
 } // namespace zarvo

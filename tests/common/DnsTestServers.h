@@ -80,6 +80,11 @@ inline size_t QuestionEnd(const TBytes& query) {
     return p + 1 + 4;
 }
 
+// The question type of a query (QTYPE of its one question).
+inline uint16_t QuestionType(const TBytes& query) {
+    return Get16(query, QuestionEnd(query) - 4);
+}
+
 // The question name of a query as dotted text, without the final dot.
 inline std::string QuestionName(const TBytes& query) {
     std::string name;
@@ -155,11 +160,13 @@ inline sockaddr_in Loopback(uint16_t port) {
     return a;
 }
 
-// A UDP socket bound to 127.0.0.1 and a port of the system's choice.
-inline int BoundUdpSocket(uint16_t& port) {
+// A UDP socket bound to a loopback address (127.0.0.1 unless given, host order) and
+// port, or a port of the system's choice when port is 0.
+inline int BoundUdpSocket(uint16_t& port, uint32_t address = INADDR_LOOPBACK) {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
-    sockaddr_in a = Loopback(0);
+    sockaddr_in a = Loopback(port);
+    a.sin_addr.s_addr = htonl(address);
     socklen_t len = sizeof a;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
@@ -352,10 +359,15 @@ public:
     // Runs on the server's thread.
     using THandler = std::function<std::vector<TDatagram>(const TBytes& query)>;
 
-    explicit TScriptedDnsServer(THandler handler) : FHandler(std::move(handler)) {
-        FSocket = BoundUdpSocket(FPort);
+    explicit TScriptedDnsServer(THandler handler)
+        : TScriptedDnsServer(std::move(handler), INADDR_LOOPBACK, 0) {}
+    // On a loopback address of its own (host order) and a given port (0: any), such
+    // as port 53 of 127.x.y.z for a resolv.conf; throws when it is taken.
+    TScriptedDnsServer(THandler handler, uint32_t address, uint16_t port)
+        : FHandler(std::move(handler)), FAddress(address), FPort(port) {
+        FSocket = BoundUdpSocket(FPort, address);
         uint16_t other = 0;
-        FOther = BoundUdpSocket(other);
+        FOther = BoundUdpSocket(other, address);
         FThread = std::thread([this] { Loop(); });
     }
     ~TScriptedDnsServer() {
@@ -368,7 +380,12 @@ public:
     TScriptedDnsServer& operator=(const TScriptedDnsServer&) = delete;
 
     uint16_t Port() const { return FPort; }
-    std::string Server() const { return "127.0.0.1:" + std::to_string(FPort); }
+    // The address in dotted form.
+    std::string Address() const {
+        return std::to_string(FAddress >> 24) + "." + std::to_string((FAddress >> 16) & 0xFF) + "." +
+               std::to_string((FAddress >> 8) & 0xFF) + "." + std::to_string(FAddress & 0xFF);
+    }
+    std::string Server() const { return Address() + ":" + std::to_string(FPort); }
 
     // The question names of the queries received so far, in order.
     std::vector<std::string> Questions() const {
@@ -435,6 +452,7 @@ private:
 
     THandler FHandler;
     int FSocket = -1, FOther = -1;
+    uint32_t FAddress = INADDR_LOOPBACK;
     uint16_t FPort = 0;
     std::atomic<bool> FStop{false};
     mutable std::mutex FMutex;

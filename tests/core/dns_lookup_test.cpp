@@ -2,8 +2,12 @@
 // a scripted server (wrong IDs, strays, RCODEs, empty and broken replies, silence,
 // delays, several servers) and against dnsmasq.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -49,7 +53,19 @@ enum TBehaviour {
     bRcode4,
     bRcode5,
     bRcode9,
+    bRefusedBare,   // REFUSED with no question section (a header alone)
+    bFormErrBare,   // FORMERR, the same
+    bRefusedBareQ0, // the same without QR: not a reply
+    bNoErrorBare,   // RCODE 0 and no question: nothing to match, not the reply
 };
+
+// A header alone: the query's ID, these flags, no sections.
+TBytes BareHeader(const TBytes& query, uint16_t flags) {
+    TBytes m(query.begin(), query.begin() + 12);
+    Set16(m, 2, flags);
+    for (size_t pos = 4; pos < 12; pos += 2) Set16(m, pos, 0);
+    return m;
+}
 
 std::string HostOf(int n) {
     return "h" + std::to_string(n) + ".example";
@@ -94,6 +110,14 @@ std::vector<TDatagram> Behave(TBehaviour b, const TBytes& q, int n) {
         return {{RcodeReply(q, static_cast<uint8_t>(b - bRcode1 + 1))}};
     case bRcode9:
         return {{RcodeReply(q, 9)}};
+    case bRefusedBare:
+        return {{BareHeader(q, 0x8185)}};
+    case bFormErrBare:
+        return {{BareHeader(q, 0x8181)}};
+    case bRefusedBareQ0:
+        return {{BareHeader(q, 0x0185)}};
+    case bNoErrorBare:
+        return {{BareHeader(q, 0x8180)}};
     }
     return {};
 }
@@ -121,6 +145,11 @@ const TCase kCases[] = {
     {bRcode4, "DNS Server Reports Query Not Implemented Error"},
     {bRcode5, "DNS Server Reports Query Refused Error"},
     {bRcode9, "Server Returned Unknown Error"},
+    // A refusal need not repeat the question: it ends the query at once.
+    {bRefusedBare, "DNS Server Reports Query Refused Error"},
+    {bFormErrBare, "DNS Server Reports Query Format Error"},
+    {bRefusedBareQ0, "TimedOut"},
+    {bNoErrorBare, "TimedOut"},
 };
 constexpr int kCaseCount = static_cast<int>(std::size(kCases));
 
@@ -227,6 +256,69 @@ TEST(DnsLookup, EachKindOfReplyInARun) {
         EXPECT_EQ(results[i].HostName, resolved ? HostOf(n) : "");
     }
     EXPECT_EQ(server.QueryCount(), static_cast<size_t>(kCaseCount));
+}
+
+// A refusal without its question ends each query of a run at once: with a waiting
+// time of an hour the run still ends as soon as every query was refused. (A watchdog
+// stops a run that would wait, so that a fault shows as missing results, not a hang.)
+TEST(DnsLookup, ARefusalWithoutItsQuestionEndsTheQueryAtOnce) {
+    TScriptedDnsServer server([](const TBytes& q) {
+        return std::vector<TDatagram>{{BareHeader(q, FirstLabel(q) % 2 ? 0x8185 : 0x8181)}};
+    });
+    std::vector<std::string> addresses;
+    for (int n = 0; n < 8; ++n) addresses.push_back("10.6.0." + std::to_string(n));
+    TLookupSettings settings;
+    settings.TimeoutMs = 3600000;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> done{false};
+    std::thread watchdog([&] {
+        for (int i = 0; i < 600 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        stop = true;
+    });
+    const std::vector<TLookupResult> results = RunLookup({server.Server()}, addresses, settings, &stop);
+    done = true;
+    watchdog.join();
+    ASSERT_EQ(results.size(), addresses.size());
+    for (const TLookupResult& r : results) EXPECT_FALSE(r.Resolved);
+}
+
+// What keeps a run from going on fails it with the reason, after the results handed
+// on before: here the wait itself (poll refuses more descriptors than the file limit).
+TEST(DnsLookup, AFailingWaitFailsTheRun) {
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizers' check of a dynamic type reads the object through a pipe, which the
+    // file limit below refuses: it would report the test's own calls.
+    GTEST_SKIP() << "a file limit below the open descriptors under the sanitizers";
+#endif
+    TScriptedDnsServer silent([](const TBytes&) { return std::vector<TDatagram>{}; });
+    TReverseLookup lookup(Servers({silent.Server()}), {});
+    const std::vector<std::string> addresses = {"10.7.0.1", "10.7.0.2", "10.7.0.3", "10.7.0.4"};
+    size_t next = 0;
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    std::thread breaker([&] {
+        while (silent.QueryCount() < addresses.size())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        rlimit low = saved;
+        low.rlim_cur = 2;
+        ::setrlimit(RLIMIT_NOFILE, &low);
+        lookup.Wake();
+    });
+    std::string error;
+    try {
+        (void)lookup.Run(
+            [&](std::string& a) {
+                if (next == addresses.size()) return false;
+                a = addresses[next++];
+                return true;
+            },
+            [](const TLookupResult&) { ADD_FAILURE() << "a result"; });
+    } catch (const EReverseLookupError& e) {
+        error = e.what();
+    }
+    breaker.join();
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(error, std::string("Cannot wait for DNS replies: ") + std::strerror(EINVAL));
 }
 
 TEST(DnsLookup, EarlyAnswersWaitForTheAddressesBeforeThem) {

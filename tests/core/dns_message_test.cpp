@@ -267,6 +267,14 @@ TEST(DnsReply, WhichDatagramsAreTheReply) {
     Set16(otherType, 36, 1);
     Set16(otherClass, 38, 3);
     Set16(noQuestion, 4, 0);
+    // A header alone with these flags: a refusal need not repeat the question.
+    const auto bare = [](uint16_t flags, uint16_t id) {
+        TBytes m(12, 0);
+        Set16(m, 0, id);
+        Set16(m, 2, flags);
+        return m;
+    };
+    const uint16_t id = kId;
     TBytes upper = good;
     for (size_t i = 13; i < 36; ++i)
         if (upper[i] >= 'a' && upper[i] <= 'z') upper[i] = static_cast<uint8_t>(upper[i] - 32);
@@ -282,6 +290,11 @@ TEST(DnsReply, WhichDatagramsAreTheReply) {
         {"header only", TBytes(good.begin(), good.begin() + 12), false},
         {"cut in the question", TBytes(good.begin(), good.begin() + 30), false},
         {"too short", TBytes(good.begin(), good.begin() + 8), false},
+        {"a refusal without the question", bare(0x8185, id), true},
+        {"a format error without the question", bare(0x8181, id), true},
+        {"a refusal without the question, other id", bare(0x8185, static_cast<uint16_t>(id ^ 1)), false},
+        {"a refusal without the question or QR", bare(0x0185, id), false},
+        {"no question and no error", bare(0x8180, id), false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);

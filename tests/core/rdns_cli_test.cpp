@@ -3,18 +3,27 @@
 // run fail (exit 1) or its words wrong (exit 2).
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <random>
+#include <set>
 #include <sstream>
+#include <thread>
 
 #include "cli/FdStream.h"
 #include "cli/ZarvoCli.h"
+#include "cli_run.h"
 #include "common/DnsTestServers.h"
 #include "test_files.h"
 
@@ -194,6 +203,9 @@ TEST_F(RdnsCli, FailuresAndBadWords) {
         {{"-s"}, 2, "zarvo-cli rdns: option '-s' needs a value" + usage},
         {{"-s", ""}, 2, "zarvo-cli rdns: option '-s' needs a value that is not empty" + usage},
         {{"-s", server, "--bogus"}, 2, "zarvo-cli rdns: unknown option '--bogus'" + usage},
+        {{"-s", server, "--list-delimiter", "crlf"},
+         2,
+         "zarvo-cli rdns: --list-delimiter takes eol, comma or semicolon" + usage},
         {{"-s", server, "a.txt", "b.txt"}, 2, "zarvo-cli rdns: give one input file" + usage},
     };
     for (const Case& c : cases) {
@@ -236,12 +248,556 @@ TEST_F(RdnsCli, AFailedWriteFailsTheRun) {
     EXPECT_FALSE(std::filesystem::exists(unresolvedFile));
 }
 
+// ---- every line accounted for ----
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find_first_of("\r\n", pos);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(pos, end - pos));
+        pos = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    }
+    return lines;
+}
+
+// An address by the system's own reading (inet_pton), with a port or brackets cut:
+// independent of the command's field rules.
+bool IsAddressToken(std::string t) {
+    if (!t.empty() && t.front() == '[') t = t.substr(1, t.find(']') - 1);
+    if (std::count(t.begin(), t.end(), ':') == 1) t = t.substr(0, t.find(':'));
+    unsigned char buf[16];
+    return inet_pton(AF_INET, t.c_str(), buf) == 1 || inet_pton(AF_INET6, t.c_str(), buf) == 1;
+}
+std::string CutToken(std::string t) {
+    if (!t.empty() && t.front() == '[') return t.substr(1, t.find(']') - 1);
+    if (std::count(t.begin(), t.end(), ':') == 1) return t.substr(0, t.find(':'));
+    return t;
+}
+
+std::vector<std::string> Tokens(const std::string& line) {
+    std::vector<std::string> out;
+    size_t pos = 0;
+    while (pos <= line.size()) {
+        size_t end = line.find_first_of(" \t,;|", pos);
+        if (end == std::string::npos) end = line.size();
+        if (end > pos) out.push_back(line.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return out;
+}
+
+// The number n in "..., n lines WHAT" of the summary (the last line of err), 0 without.
+uint64_t SummaryCount(const std::string& err, const std::string& what) {
+    const std::string last = SplitLines(err).empty() ? "" : SplitLines(err).back();
+    const size_t at = last.find(what);
+    if (at == std::string::npos) return 0;
+    const size_t start = last.rfind(", ", at) + 2;
+    return std::stoull(last.substr(start));
+}
+
+// Every line the input holds is accounted for: an address of it is among the output
+// lines or the unresolved ones, or a message names its place, or the count of the
+// lines not named covers it; and the summary adds up (its counts are those of the
+// output, the unresolved file and the lines without an address).
+void ExpectEveryLineAccountedFor(const std::string& input, char listDelimiter, const TRun& r,
+                                 const std::string& unresolved) {
+    std::set<std::string> results;
+    const std::vector<std::string> outLines = SplitLines(r.Out), unresolvedLines = SplitLines(unresolved);
+    for (const std::string& l : outLines) results.insert(l.substr(0, l.find(',')));
+    results.insert(unresolvedLines.begin(), unresolvedLines.end());
+    uint64_t notNamed = 0, withoutAddress = 0, withoutAddressNotNamed = 0;
+    const std::vector<std::string> lines = SplitLines(input);
+    for (size_t l = 0; l < lines.size(); ++l) {
+        std::vector<std::string> items = {lines[l]};
+        if (listDelimiter != 0) {
+            items.clear();
+            std::istringstream split(lines[l]);
+            for (std::string item; std::getline(split, item, listDelimiter);) items.push_back(item);
+        }
+        for (size_t i = 0; i < items.size(); ++i) {
+            const std::vector<std::string> tokens = Tokens(items[i]);
+            if (tokens.empty()) continue;
+            std::string place = ", line " + std::to_string(l + 1);
+            if (listDelimiter != 0) place += ", item " + std::to_string(i + 1);
+            const bool named = r.Err.find(place + ": ") != std::string::npos;
+            const bool hasAddress = std::any_of(tokens.begin(), tokens.end(), IsAddressToken);
+            const bool looked = std::any_of(tokens.begin(), tokens.end(), [&](const std::string& t) {
+                return results.count(CutToken(t)) != 0;
+            });
+            EXPECT_EQ(hasAddress, looked) << "'" << items[i] << "'" << place;
+            if (!hasAddress) ++withoutAddress;
+            if (!hasAddress && !named) ++withoutAddressNotNamed;
+            if (!looked && !named) ++notNamed;
+        }
+    }
+    EXPECT_EQ(notNamed, withoutAddressNotNamed);
+    EXPECT_EQ(SummaryCount(r.Err, "without an address"), withoutAddress);
+    const size_t more = r.Err.find(" more lines without an address");
+    const size_t moreOne = r.Err.find(" more line without an address");
+    const size_t m = more != std::string::npos ? more : moreOne;
+    EXPECT_EQ(m == std::string::npos ? 0 : std::stoull(r.Err.substr(r.Err.rfind(": ", m) + 2)),
+              withoutAddressNotNamed);
+    std::string summary = std::to_string(outLines.size()) + " resolved, " +
+                          std::to_string(unresolvedLines.size()) + " unresolved";
+    EXPECT_EQ(SplitLines(r.Err).back().rfind(summary, 0), 0u) << r.Err;
+}
+
+std::string Resolved(std::initializer_list<int> is) {
+    std::string out;
+    for (int i : is) out += Address(i) + "," + Name(i) + "\n";
+    return out;
+}
+std::string Unresolved(std::initializer_list<int> is) {
+    std::string out;
+    for (int i : is) out += Address(i) + "\n";
+    return out;
+}
+
+// The lines a user has: good ones in every form of the pane, malformed ones, lines
+// without an address, the project's own lists in every delimiter (generate -o, the
+// window's saved result lists, rdns's own output) with and without --list-delimiter.
+// Each case is checked whole, and every line is accounted for.
+TEST_F(RdnsCli, EveryLineIsAccountedFor) {
+    const auto generated = [&](std::vector<std::string> args) {
+        const std::string file = Dir / "generated.txt";
+        args.insert(args.begin(), {"generate", "-o", file});
+        const zarvo::test::CliRun g = zarvo::test::Cli(args);
+        EXPECT_EQ(g.Code, 0) << g.Err;
+        return ReadFile(file);
+    };
+    const std::string hint = "; read a list with --list-delimiter comma or semicolon";
+    std::string junk, junkErr;
+    for (int i = 1; i <= 200000; ++i) {
+        junk += "junk line " + std::to_string(i) + "\n";
+        if (i <= 10)
+            junkErr += "zarvo-cli rdns: standard input, line " + std::to_string(i) +
+                       ": no address in 'junk line " + std::to_string(i) + "'\n";
+    }
+    junk += Address(0) + "\n";
+    struct Case {
+        const char* What;
+        std::string Input;
+        std::vector<std::string> Args;
+        int Code;
+        std::string Out, Unresolved, Err;
+    };
+    const Case cases[] = {
+        {"the pane's lines",
+         Address(0) + "\n" + Address(1) + ":80\r\n" + Address(1) + ":81\n\n  \nweb-2 " + Address(2) +
+             " DE\n" + Address(3) + " DE\nweb-4," + Address(4) + "\n" + Address(5) + ",host-5.zarvo.test\n",
+         {},
+         0,
+         Resolved({0, 1, 2, 4, 5}),
+         Unresolved({3}),
+         "5 resolved, 1 unresolved\n"},
+        {"malformed lines",
+         Address(0) + "\n10.99.0.256\nh," + "10.99.0.256\na,b;c\n1.2.3\n" + Address(6) + " 10.99.0.1x\n",
+         {},
+         1,
+         Resolved({0, 6}),
+         "",
+         "zarvo-cli rdns: standard input, line 2: no address in '10.99.0.256'\n"
+         "zarvo-cli rdns: standard input, line 3: no address in 'h,10.99.0.256'\n"
+         "zarvo-cli rdns: standard input, line 4: no address in 'a,b;c'\n"
+         "zarvo-cli rdns: standard input, line 5: no address in '1.2.3'\n"
+         "2 resolved, 0 unresolved, 4 lines without an address\n"},
+        {"generate -o, eol",
+         generated({"10.99.0.0/29"}),
+         {},
+         0,
+         Resolved({0, 1, 2, 4, 5, 6}),
+         Unresolved({3, 7}),
+         "6 resolved, 2 unresolved\n"},
+        {"generate -o, eol, read as such",
+         generated({"10.99.0.0/29"}),
+         {"--list-delimiter", "eol"},
+         0,
+         Resolved({0, 1, 2, 4, 5, 6}),
+         Unresolved({3, 7}),
+         "6 resolved, 2 unresolved\n"},
+        {"generate -o, comma",
+         generated({"--list-delimiter", "comma", "10.99.0.0/29"}),
+         {"--list-delimiter", "comma"},
+         0,
+         Resolved({0, 1, 2, 4, 5, 6}),
+         Unresolved({3, 7}),
+         "6 resolved, 2 unresolved\n"},
+        {"generate -o, semicolon",
+         generated({"--list-delimiter", "semicolon", "10.99.0.0/29"}),
+         {"--list-delimiter", "semicolon"},
+         0,
+         Resolved({0, 1, 2, 4, 5, 6}),
+         Unresolved({3, 7}),
+         "6 resolved, 2 unresolved\n"},
+        {"generate -o, comma, read as lines",
+         generated({"--list-delimiter", "comma", "10.99.0.0/29"}),
+         {},
+         1,
+         Resolved({0}),
+         "",
+         "zarvo-cli rdns: standard input, line 1: 8 addresses, only 10.99.0.0 asked" + hint +
+             "\n1 resolved, 0 unresolved, 1 line with more than one address\n"},
+        {"generate -o, semicolon, read as lines",
+         generated({"--list-delimiter", "semicolon", "10.99.0.0/29"}),
+         {},
+         1,
+         Resolved({0}),
+         "",
+         "zarvo-cli rdns: standard input, line 1: 8 addresses, only 10.99.0.0 asked" + hint +
+             "\n1 resolved, 0 unresolved, 1 line with more than one address\n"},
+        {"generate -o with ports, comma",
+         generated({"--list-delimiter", "comma", "--ports", "80,81", "10.99.0.0/30"}),
+         {"--list-delimiter", "comma"},
+         0,
+         Resolved({0, 1, 2}),
+         Unresolved({3}),
+         "3 resolved, 1 unresolved\n"},
+        {"generate -o with names after a comma, semicolon",
+         generated(
+             {"--list-delimiter", "semicolon", "--names", "h#", "--delimiter", "comma", "10.99.0.4/30"}),
+         {"--list-delimiter", "semicolon"},
+         0,
+         Resolved({4, 5, 6}),
+         Unresolved({7}),
+         "3 resolved, 1 unresolved\n"},
+        {"the window's resolved list, End-Of-Line",
+         Address(0) + "," + Name(0) + "\r\n" + Address(1) + "," + Name(1),
+         {},
+         0,
+         Resolved({0, 1}),
+         "",
+         "2 resolved, 0 unresolved\n"},
+        {"the window's resolved list, Comma: the names are lines without an address",
+         Address(0) + "," + Name(0) + "," + Address(1) + "," + Name(1),
+         {"--list-delimiter", "comma"},
+         1,
+         Resolved({0, 1}),
+         "",
+         "zarvo-cli rdns: standard input, line 1, item 2: no address in '" + Name(0) +
+             "'\n"
+             "zarvo-cli rdns: standard input, line 1, item 4: no address in '" +
+             Name(1) +
+             "'\n"
+             "2 resolved, 0 unresolved, 2 lines without an address\n"},
+        {"the window's unresolved list, Semicolon",
+         Address(3) + ";" + Address(7),
+         {"--list-delimiter", "semicolon"},
+         0,
+         "",
+         Unresolved({3, 7}),
+         "0 resolved, 2 unresolved\n"},
+        {"rdns's own output",
+         Resolved({0, 1, 2}),
+         {},
+         0,
+         Resolved({0, 1, 2}),
+         "",
+         "3 resolved, 0 unresolved\n"},
+        {"a comma list of lines with blanks and a stray item",
+         "web-0 " + Address(0) + " DE,junk," + Address(1) + "\r\n" + Address(2) + ",\r\n",
+         {"--list-delimiter", "comma"},
+         1,
+         Resolved({0, 1, 2}),
+         "",
+         "zarvo-cli rdns: standard input, line 1, item 2: no address in 'junk'\n"
+         "3 resolved, 0 unresolved, 1 line without an address\n"},
+        {"a million lines of junk, shortened",
+         junk,
+         {},
+         1,
+         Resolved({0}),
+         "",
+         junkErr + "zarvo-cli rdns: standard input: 199990 more lines without an address\n"
+                   "1 resolved, 0 unresolved, 200000 lines without an address\n"},
+    };
+    const std::string unresolvedFile = Dir / "unresolved.txt";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.What);
+        std::vector<std::string> args = {"-s", Dnsmasq->Server(), "--unresolved", unresolvedFile};
+        args.insert(args.end(), c.Args.begin(), c.Args.end());
+        std::filesystem::remove(unresolvedFile);
+        const TRun r = Rdns(args, c.Input);
+        EXPECT_EQ(r.Code, c.Code);
+        EXPECT_EQ(r.Out, c.Out);
+        EXPECT_EQ(r.Err.substr(0, 4000), c.Err.substr(0, 4000));
+        EXPECT_EQ(ReadFile(unresolvedFile), c.Unresolved);
+        const auto list = std::find(c.Args.begin(), c.Args.end(), "--list-delimiter");
+        const char delimiter = list == c.Args.end() || list[1] == "eol" ? 0 : list[1] == "comma" ? ',' : ';';
+        ExpectEveryLineAccountedFor(c.Input, delimiter, r, ReadFile(unresolvedFile));
+    }
+}
+
+// "-s" entries separated by "," or ";" are several servers, taken in turn; an entry
+// that names none is refused with its text, before any query (nothing is sent to the
+// system's resolver for text that cannot be a host name).
+TEST_F(RdnsCli, ServerLists) {
+    std::vector<std::unique_ptr<TScriptedDnsServer>> servers;
+    for (int s = 0; s < 3; ++s)
+        servers.push_back(std::make_unique<TScriptedDnsServer>([s](const TBytes& q) {
+            return std::vector<TDatagram>{{PtrReply(q, "s" + std::to_string(s) + ".example")}};
+        }));
+    std::string input, expected;
+    for (int i = 0; i < 6; ++i) {
+        input += Address(i) + "\n";
+        expected += Address(i) + ",s" + std::to_string(i % 3) + ".example\n";
+    }
+    for (const std::vector<std::string>& words :
+         {std::vector<std::string>{"-s", servers[0]->Server() + "," + servers[1]->Server(), "-s",
+                                   servers[2]->Server()},
+          {"-s", servers[0]->Server() + "; " + servers[1]->Server() + " ;" + servers[2]->Server()}}) {
+        const TRun r = Rdns(words, input);
+        EXPECT_EQ(r.Code, 0) << r.Err;
+        EXPECT_EQ(r.Out, expected);
+    }
+    const std::string hint = " is not a DNS server: give ADDRESS, ADDRESS:PORT, [IPv6]:PORT or a host name";
+    const std::string several = ", several separated by \",\" or \";\"\n";
+    const std::string one = servers[0]->Server();
+    struct Case {
+        std::string Entry, Err;
+    } const cases[] = {
+        {one + ",", "zarvo-cli rdns: '' (in '" + one + ",')" + hint + several},
+        {one + ",127.0.0.1 127.0.0.2",
+         "zarvo-cli rdns: '127.0.0.1 127.0.0.2' (in '" + one + ",127.0.0.1 127.0.0.2')" + hint + several},
+        {one + ";dns!example",
+         "zarvo-cli rdns: 'dns!example' (in '" + one + ";dns!example')" + hint + several},
+        {"127.0.0.1:99999", "zarvo-cli rdns: '127.0.0.1:99999'" + hint + "\n"},
+        {"dns example", "zarvo-cli rdns: 'dns example'" + hint + "\n"},
+    };
+    for (const Case& c : cases) {
+        const TRun r = Rdns({"-s", c.Entry}, input);
+        EXPECT_EQ(r.Code, 1);
+        EXPECT_EQ(r.Err, c.Err);
+        EXPECT_EQ(r.Out, "");
+    }
+    size_t queries = 0;
+    for (const auto& server : servers) queries += server->QueryCount();
+    EXPECT_EQ(queries, 12u); // the two good runs only
+}
+
+// ---- the built program ----
+
+// zarvo-cli run as its own process, standard input and output from and to files,
+// standard error to a pipe.
+class TProgram {
+public:
+    struct TOptions {
+        std::vector<std::string> Args; // Args[0] is the program
+        std::string Stdin = "/dev/null", Stdout = "/dev/null";
+        rlim_t Files = RLIM_INFINITY; // RLIMIT_NOFILE of the child
+    };
+    explicit TProgram(const TOptions& o) {
+        std::vector<char*> argv;
+        for (const std::string& a : o.Args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        int err[2];
+        if (::pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
+        FPid = ::fork();
+        if (FPid == 0) {
+            // Only calls that are safe between fork and exec.
+            const int i = ::open(o.Stdin.c_str(), O_RDONLY);
+            const int out = ::open(o.Stdout.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (i < 0 || out < 0 || ::dup2(i, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err[1], 2) < 0)
+                ::_exit(126);
+            // Only the standard streams, whatever the test runner left open.
+            ::close_range(3, ~0u, 0);
+            const struct rlimit files = {o.Files, o.Files};
+            if (o.Files != RLIM_INFINITY && ::setrlimit(RLIMIT_NOFILE, &files) != 0) ::_exit(125);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(err[1]);
+        FErr = err[0];
+    }
+    ~TProgram() {
+        if (FPid > 0) {
+            ::kill(FPid, SIGKILL);
+            Wait();
+        }
+    }
+    TProgram(const TProgram&) = delete;
+    TProgram& operator=(const TProgram&) = delete;
+
+    void Signal(int sig) { ::kill(FPid, sig); }
+    // The status as waitpid gives it, and standard error.
+    int Wait() {
+        for (ssize_t n; FErr >= 0 && (n = ::read(FErr, FBuf, sizeof FBuf)) != 0;) {
+            if (n > 0)
+                FErrText.append(FBuf, static_cast<size_t>(n));
+            else if (errno != EINTR)
+                break;
+        }
+        if (FErr >= 0) ::close(FErr);
+        FErr = -1;
+        int status = 0;
+        if (FPid > 0) ::waitpid(FPid, &status, 0);
+        FPid = -1;
+        return status;
+    }
+    const std::string& Err() const { return FErrText; }
+
+private:
+    pid_t FPid = -1;
+    int FErr = -1;
+    char FBuf[4096];
+    std::string FErrText;
+};
+
+// Waits until the file holds at least lines lines; false after about 20 s.
+bool WaitForLines(const std::string& path, size_t lines) {
+    for (int i = 0; i < 2000; ++i) {
+        const std::string text = ReadFile(path);
+        if (static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) >= lines) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// Lines done are written out before the run waits: with one silent address in the
+// middle, the lines before it are in the file while the run waits for it, and an
+// interrupt there keeps them.
+TEST_F(RdnsCli, AnInterruptedRunKeepsTheLinesItFound) {
+    TScriptedDnsServer server([](const TBytes& q) {
+        const std::string name = QuestionName(q);
+        const int n = std::atoi(name.substr(0, name.find('.')).c_str());
+        return n == 3 ? std::vector<TDatagram>{} : std::vector<TDatagram>{{PtrReply(q, Name(n))}};
+    });
+    std::string input;
+    for (int i = 0; i < 8; ++i) input += Address(i) + "\n";
+    const std::string in = Dir / "in.txt", out = Dir / "out.txt";
+    WriteFile(in, input);
+    TProgram run(
+        {.Args = {ZARVO_CLI, "rdns", "-s", server.Server(), "--timeout", "600000", in}, .Stdout = out});
+    ASSERT_TRUE(WaitForLines(out, 3)) << ReadFile(out);
+    while (server.QueryCount() < 8) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    run.Signal(SIGINT);
+    const int status = run.Wait();
+    EXPECT_TRUE((WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) ||
+                (WIFEXITED(status) && WEXITSTATUS(status) == 130))
+        << status;
+    EXPECT_EQ(ReadFile(out), Resolved({0, 1, 2}));
+}
+
+// Out of descriptors the run keeps fewer queries in flight instead of filing the
+// addresses as unresolved; with none to be had at all it fails with the reason.
+TEST_F(RdnsCli, RunningOutOfDescriptors) {
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizers' check of a dynamic type reads the object through a pipe, which
+    // a process out of descriptors cannot make: it reports the program's own calls.
+    GTEST_SKIP() << "a process out of descriptors under the sanitizers";
+#endif
+    std::string input;
+    for (int i = 0; i < 2000; ++i) input += Address(i % kAddresses) + "\n";
+    const std::string in = Dir / "in.txt", out = Dir / "out.txt";
+    WriteFile(in, input);
+    // The reference: the same run with descriptors to spare.
+    const TRun free = Rdns({"-s", Dnsmasq->Server(), in});
+    ASSERT_EQ(free.Code, 0) << free.Err;
+    {
+        TProgram run({.Args = {ZARVO_CLI, "rdns", "-s", Dnsmasq->Server(), "--in-flight", "64", in},
+                      .Stdout = out,
+                      .Files = 20});
+        const int status = run.Wait();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << run.Err();
+        EXPECT_EQ(run.Err(), free.Err);
+        const std::string got = ReadFile(out);
+        EXPECT_TRUE(got == free.Out) << std::count(got.begin(), got.end(), '\n') << " lines";
+    }
+    {
+        // Standard streams and the wake-up pipe take all five.
+        TProgram run(
+            {.Args = {ZARVO_CLI, "rdns", "-s", Dnsmasq->Server()}, .Stdin = in, .Stdout = out, .Files = 5});
+        const int status = run.Wait();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+        EXPECT_EQ(run.Err(),
+                  std::string("zarvo-cli rdns: Cannot open a socket: ") + std::strerror(EMFILE) + "\n");
+        EXPECT_EQ(ReadFile(out), "");
+    }
+}
+
+// A host name among the servers is resolved through the system, here with a private
+// resolv.conf that points at a scripted server on a loopback address of its own (in a
+// mount namespace of the run's own: no query leaves the machine). A name that does
+// not resolve fails the run with its text.
+TEST_F(RdnsCli, ServerHostNames) {
+    // Port 53 of an address of 127/8 that no other test is likely to take.
+    std::mt19937 random(std::random_device{}());
+    std::unique_ptr<TScriptedDnsServer> dns;
+    uint32_t address = 0;
+    const auto handler = [&address](const TBytes& q) {
+        const std::string name = QuestionName(q);
+        const uint16_t type = QuestionType(q);
+        if (name == "dns.zarvo.test" && type == 1) {
+            const TBytes a = {127, static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 8),
+                              static_cast<uint8_t>(address)};
+            return std::vector<TDatagram>{{TReplyBuilder(q).Record(0, 1, a).Bytes()}};
+        }
+        if (name == "dns.zarvo.test") return std::vector<TDatagram>{{TReplyBuilder(q).Bytes()}};
+        const int n = std::atoi(name.c_str());
+        if (type == 12 && name.find(".99.10.in-addr.arpa") != std::string::npos && HasName(n))
+            return std::vector<TDatagram>{{PtrReply(q, Name(n))}};
+        return std::vector<TDatagram>{{RcodeReply(q, 3)}};
+    };
+    for (int attempt = 0; attempt < 20 && !dns; ++attempt) {
+        address = (127u << 24) | (std::uniform_int_distribution<uint32_t>(100, 199)(random) << 16) |
+                  (std::uniform_int_distribution<uint32_t>(1, 250)(random) << 8) |
+                  std::uniform_int_distribution<uint32_t>(1, 250)(random);
+        try {
+            dns = std::make_unique<TScriptedDnsServer>(handler, address, 53);
+        } catch (const std::exception&) {
+        }
+    }
+    ASSERT_TRUE(dns) << "no loopback address with a free port 53";
+    const std::string resolv = Dir / "resolv.conf", out = Dir / "out.txt", in = Dir / "in.txt";
+    WriteFile(resolv, "nameserver " + dns->Address() + "\noptions timeout:1 attempts:1\n");
+    ::chmod(resolv.c_str(), 0644);
+    WriteFile(in, Address(0) + "\n" + Address(3) + "\n");
+    const auto isolated = [&](std::vector<std::string> args) {
+        std::vector<std::string> all = {"/usr/bin/unshare",
+                                        "-m",
+                                        "/bin/sh",
+                                        "-c",
+                                        "mount --bind \"$0\" /etc/resolv.conf && exec \"$@\"",
+                                        resolv};
+        all.insert(all.end(), args.begin(), args.end());
+        return all;
+    };
+    {
+        TProgram probe({.Args = isolated({"/bin/cat", "/etc/resolv.conf"}), .Stdout = out});
+        const int status = probe.Wait();
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || ReadFile(out) != ReadFile(resolv))
+            GTEST_SKIP() << "unshare -m with a bind mount of resolv.conf is not allowed here: "
+                         << probe.Err();
+    }
+    {
+        TProgram run({.Args = isolated({ZARVO_CLI, "rdns", "-s", "dns.zarvo.test", in}), .Stdout = out});
+        const int status = run.Wait();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << run.Err();
+        EXPECT_EQ(run.Err(), "1 resolved, 1 unresolved\n");
+        EXPECT_EQ(ReadFile(out), Address(0) + "," + Name(0) + "\n");
+    }
+    {
+        TProgram run({.Args = isolated({ZARVO_CLI, "rdns", "-s", dns->Server() + ",nosuch.zarvo.test", in}),
+                      .Stdout = out});
+        const int status = run.Wait();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+        EXPECT_EQ(run.Err().rfind("zarvo-cli rdns: Cannot resolve the DNS server nosuch.zarvo.test: ", 0), 0u)
+            << run.Err();
+        EXPECT_EQ(ReadFile(out), "");
+    }
+    const std::vector<std::string> asked = dns->Questions();
+    EXPECT_NE(std::find(asked.begin(), asked.end(), "dns.zarvo.test"), asked.end());
+    EXPECT_NE(std::find(asked.begin(), asked.end(), "nosuch.zarvo.test"), asked.end());
+}
+
 TEST(RdnsCliHelp, HelpAndCommandList) {
     const TRun r = Rdns({"--help"});
     EXPECT_EQ(r.Code, 0);
     EXPECT_EQ(r.Out.rfind("Usage: zarvo-cli rdns -s SERVER [-s SERVER...] [OPTIONS] [FILE|-]\n", 0), 0u);
-    for (const char* option : {"--server SERVER", "--delimiter TEXT", "--unresolved FILE", "--in-flight N",
-                               "--timeout MS", "--rate QPS", "Examples:"})
+    for (const char* option :
+         {"--server SERVER", "--delimiter TEXT", "--list-delimiter D", "--unresolved FILE", "--in-flight N",
+          "--timeout MS", "--rate QPS", "Examples:"})
         EXPECT_NE(r.Out.find(option), std::string::npos) << option;
     std::istringstream in;
     std::ostringstream out, err;

@@ -310,6 +310,66 @@ TEST(TextLineReader, RefusesALineOverTheCapWithItsNumber) {
     }
 }
 
+// A list saved with "," between its lines reads back item by item; line breaks still
+// end lines, and each item knows its line and its place in it.
+TEST(TextLineReader, ASeparatorEndsItemsWithinTheirLines) {
+    struct Item {
+        std::string Text;
+        uint64_t Line, Number;
+        bool operator==(const Item&) const = default;
+    };
+    struct Case {
+        const char* What;
+        std::string Text;
+        std::vector<Item> Items;
+    };
+    const Case cases[] = {
+        {"one line",
+         "10.0.0.1,10.0.0.2,10.0.0.3",
+         {{"10.0.0.1", 1, 1}, {"10.0.0.2", 1, 2}, {"10.0.0.3", 1, 3}}},
+        {"lines of items", "a,b\r\nc,,d\n", {{"a", 1, 1}, {"b", 1, 2}, {"c", 2, 1}, {"", 2, 2}, {"d", 2, 3}}},
+        {"a separator before a line break", "a,\nb,", {{"a", 1, 1}, {"", 1, 2}, {"b", 2, 1}}},
+        {"UTF-8 beside it",
+         "caf\xC3\xA9,\xE2\x82,x",
+         {{"caf\xC3\xA9", 1, 1}, {"\xEF\xBF\xBD", 1, 2}, {"x", 1, 3}}},
+        {"UTF-16",
+         Utf16Bytes(u"a,\u012C\u2C00,b\r\nc"),
+         {{"a", 1, 1}, {"\xC4\xAC\xE2\xB0\x80", 1, 2}, {"b", 1, 3}, {"c", 2, 1}}},
+    };
+    for (const Case& c : cases) {
+        for (size_t piece : {size_t{1}, size_t{2}, size_t{3}, SIZE_MAX}) {
+            SCOPED_TRACE(testing::Message() << c.What << " in pieces of " << piece);
+            TTextLineReader reader(TPieces{c.Text, piece}, SIZE_MAX);
+            reader.SetSeparator(',');
+            std::vector<Item> items;
+            std::string line;
+            while (reader.Next(line) == TTextLineReader::TResult::Line)
+                items.push_back({line, reader.LineNumber(), reader.ItemNumber()});
+            EXPECT_EQ(items, c.Items);
+            // NextLines gives the same items.
+            TTextLineReader batched(TPieces{c.Text, piece}, SIZE_MAX);
+            batched.SetSeparator(',');
+            std::vector<std::string> texts;
+            for (const Item& i : c.Items) texts.push_back(i.Text);
+            EXPECT_EQ(ReadAllInBatches(batched, 2, SIZE_MAX), texts);
+        }
+    }
+    // The cap holds each item, not the line: a list far longer than the cap reads whole.
+    std::string list;
+    for (int i = 0; i < 100000; ++i) list += (i ? ";" : "") + std::to_string(i);
+    TTextLineReader reader(TPieces{list, 4096}, 8);
+    reader.SetSeparator(';');
+    std::string item;
+    uint64_t n = 0;
+    while (reader.Next(item) == TTextLineReader::TResult::Line) {
+        ASSERT_EQ(item, std::to_string(n));
+        ++n;
+        ASSERT_EQ(reader.ItemNumber(), n);
+    }
+    EXPECT_EQ(n, 100000u);
+    EXPECT_EQ(reader.LineNumber(), 1u);
+}
+
 TEST(TextLineReader, AnEndlessLineIsRefusedAfterTheCapAndOnePiece) {
     size_t asked = 0;
     TTextLineReader reader(

@@ -11,7 +11,12 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cerrno>
+#include <cstring>
 #include <memory>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include "FakeDialogs.h"
 #include "app/Unit1.h"
@@ -147,6 +152,11 @@ private Q_SLOTS:
                            "10.0.0.4,four.example", "10.0.0.5,five.example", "2001:db8::1,six.example",
                            "10.0.0.1,one.example"}
             << QStringList{"10.0.0.9"};
+        // A line without an address is not dropped: it is filed under its text.
+        QTest::newRow("lines without an address")
+            << QStringList{"10.0.0.1", "junk", "h,10.0.0.256", "10.0.0.256", "", "10.0.0.2"} << QString()
+            << QStringList{"10.0.0.1,one.example", "10.0.0.2,two.example"}
+            << QStringList{"junk", "h,10.0.0.256", "10.0.0.256"};
         QTest::newRow("custom delimiter")
             << QStringList{"mail1|10.0.0.2", "mail2|10.0.0.3|DE"} << "|"
             << QStringList{"10.0.0.2,two.example", "10.0.0.3,three.example"} << QStringList{};
@@ -249,6 +259,37 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(Lines(memo("Memo3")).size() >= 1, kWait);
         form.reset();
         QCoreApplication::processEvents();
+    }
+
+    void aFailedRunIsAnError() {
+#ifdef __SANITIZE_ADDRESS__
+        // The sanitizers' check of a dynamic type reads the object through a pipe, which
+        // the file limit below refuses: it would report the window's own calls.
+        QSKIP("a file limit at the open descriptors under the sanitizers");
+#endif
+        // No descriptor to be had: the run cannot start its lookup, and says so instead
+        // of filing the addresses as unresolved.
+        TScriptedDnsServer dns(
+            [](const TBytes& query) { return std::vector<TDatagram>{{PtrReply(query, "a.example")}}; });
+        setPane(Range(0, 4));
+        setServers({Q(dns.Server())});
+        rlimit saved{};
+        QVERIFY(::getrlimit(RLIMIT_NOFILE, &saved) == 0);
+        const int lowest = ::dup(0);
+        QVERIFY(lowest >= 0);
+        ::close(lowest);
+        rlimit none = saved;
+        none.rlim_cur = static_cast<rlim_t>(lowest);
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &none) == 0);
+        click("Button5");
+        QTRY_VERIFY_WITH_TIMEOUT(!form->DNSLookupRunning(), kWait);
+        ::setrlimit(RLIMIT_NOFILE, &saved);
+        QVERIFY(Lines(memo("Memo3")).isEmpty());
+        QVERIFY(Lines(memo("Memo4")).isEmpty());
+        QCOMPARE(dialogs->Boxes.size(), size_t(1));
+        QCOMPARE(dialogs->Boxes[0].Icon, QMessageBox::Critical);
+        QCOMPARE(dialogs->Boxes[0].Text,
+                 QStringLiteral("Cannot start the lookup: ") + QString::fromUtf8(std::strerror(EMFILE)));
     }
 
     void clearAndTypingKeepCaptions() {
