@@ -9,6 +9,7 @@
 #include "cli/ViewCommand.h"
 #include "cli/ZarvoCli.h"
 #include "cli_run.h"
+#include "mmdb/uMMDBLineReader.h"
 #include "mmdb_builder.h"
 #include "test_files.h"
 
@@ -59,8 +60,8 @@ TEST(ViewCli, CountAndDatabases) {
     const CliRun named = Cli({"view", "--count", mmdbtest::TestDb("GeoIP2-Country-Test.mmdb")});
     EXPECT_EQ(named.Code, 0);
     EXPECT_EQ(std::to_string(std::count(db.Out.begin(), db.Out.end(), '\n')) + "\n", named.Out);
-    EXPECT_TRUE(cli::IsMmdbFile(disguised));
-    EXPECT_FALSE(cli::IsMmdbFile(csv));
+    EXPECT_EQ(ViewerFileKind(disguised), TViewerFileKind::Database);
+    EXPECT_EQ(ViewerFileKind(csv), TViewerFileKind::Text);
 }
 
 TEST(ViewCli, ErrorsAndHelp) {
