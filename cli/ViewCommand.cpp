@@ -24,12 +24,17 @@ const char* const kUsage = R"(Usage: zarvo-cli view [OPTIONS] FILE
 Prints what the file viewer shows of a CSV or text file: the first lines, split
 into records and fields as the viewer splits them, one record a line, its fields
 separated by tabs (a backslash, tab, line feed or carriage return inside a field
-is written as \\, \t, \n or \r). The first record is the header unless
+is written as \\, \t, \n or \r). Each record is written as soon as it is read,
+so any --max runs in a few MB. The first record is the header unless
 --no-header; the delimiter is the first of , ; | found. When more lines follow
-than were read, a note says so on standard error. The file is read as UTF-8, or
-UTF-16 after a byte-order mark; lines are cut at 65535 characters.
-A MaxMind DB file (".mmdb", or by its content) is shown as the viewer shows a
-database: metadata lines, a header and rows, none of them taken as a header.
+than were read, a note says so on standard error. The file is read as UTF-8
+(each ill-formed part of a sequence shown as one U+FFFD), or UTF-16 after a
+byte-order mark; lines are cut at 65535 characters. A file whose size says
+nothing of its length (/proc/cpuinfo) is read to its end.
+A file named ".csv" or ".txt" is text. A MaxMind DB file (".mmdb", or another
+name by its content, when it opens as a database) is shown as the viewer shows
+a database: metadata lines, a header and rows, at most 1000 lines, none of them
+taken as a header.
 
 )";
 

@@ -106,7 +106,8 @@ public:
     void Line(int32_t number, const std::string& line, bool newRecord, const TCSVParser& parser) override {
         std::vector<std::string>& columns = FPreview.Columns;
         for (size_t j = columns.size(); j < parser.ColumnCount(); ++j)
-            columns.push_back(number == 0 ? std::string(parser.GetColumnValue(j)) : Format("Column %zu", j + 1));
+            columns.push_back(number == 0 ? std::string(parser.GetColumnValue(j))
+                                          : Format("Column %zu", j + 1));
         if (FParsed) FParsed(number, parser);
         if (newRecord) FPreview.Rows.push_back(FPreview.Lines.size());
         FPreview.Lines.push_back(line);

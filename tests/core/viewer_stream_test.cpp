@@ -156,8 +156,9 @@ TEST(ViewerStream, SkipLinesHonoursASmallCap) {
 // offset, and across the cap's mark.
 TEST(ViewerStream, IllFormedUtf8AcrossBlockEdgesAndTheCap) {
     const std::string sequences[] = {
-        "\xED\xA0\x80",     "\xE0\x80\xAF", "\xF4\x90\x80\x80", "\xF0\x9F\x98", "\xE2\x82\xC3\xA9",
-        "\xF0\x9F\x98\x80", "\xC0\xAF",     "\x80\xBF\xFF",     "\xF1\x80\x80\xE1\x80\xC2",
+        "\xED\xA0\x80", "\xE0\x80\xAF",     "\xF4\x90\x80\x80",
+        "\xF0\x9F\x98", "\xE2\x82\xC3\xA9", "\xF0\x9F\x98\x80",
+        "\xC0\xAF",     "\x80\xBF\xFF",     "\xF1\x80\x80\xE1\x80\xC2",
     };
     for (const std::string& seq : sequences) {
         for (size_t at = 120; at < 128; ++at) {
@@ -287,6 +288,35 @@ TEST(ViewerStream, RefusedFiles) {
             }
         }
     }
+}
+
+// A file whose reported size is not its length is read to its end: a pseudo-file
+// (0 bytes on proc), and a regular file that says 0 bytes and grows once opened.
+// A file of known size keeps to it (see FileCutWhileRead).
+TEST(ViewerStream, FilesOfUnknownSizeAreReadToTheirEnd) {
+    const auto lines = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::vector<std::string> v;
+        for (std::string line; std::getline(in, line);) v.push_back(line);
+        return v;
+    };
+    for (const char* path : {"/proc/self/mounts", "/proc/self/limits"}) {
+        for (const int32_t cache : {100, 65536}) {
+            TReadOnlyCachedFileStream stream(path, cache);
+            EXPECT_TRUE(stream.ReadsToEnd()) << path;
+            TLineReader r(&stream, 128, false);
+            EXPECT_EQ(ReadAll(r), lines(path)) << path << " cache " << cache;
+            EXPECT_EQ(stream.Size(), stream.Position()) << path;
+        }
+    }
+    test::TTempDir dir("viewer-unknown");
+    const std::string path = dir / "grows.txt";
+    WriteFile(path, "");
+    TCachedFileLineReader r(path, 16384, 1024);
+    std::ofstream(path, std::ios::binary | std::ios::app) << "a\nb\n";
+    EXPECT_EQ(ReadAll(r), (std::vector<std::string>{"a", "b"}));
+    WriteFile(path, "x\n");
+    EXPECT_FALSE(TReadOnlyCachedFileStream(path).ReadsToEnd());
 }
 
 // A file cut while it is read is an error, not an early end.
