@@ -149,6 +149,34 @@ size_t TCSVParser::ParseNextLine(std::string_view line) {
     return Scan(st, true);
 }
 
+bool TCSVParser::ScanQuoted(char* buf, size_t len, size_t& r, size_t& w, bool& backslash) const {
+    const char quote = FQuoteChar;
+    while (r < len) {
+        const char c = buf[r];
+        backslash = false;
+        if (c == quote) {
+            if (r + 1 < len && buf[r + 1] == quote) {
+                buf[w++] = quote;
+                r += 2;
+                continue;
+            }
+            ++r;
+            return true;
+        }
+        if (c == '\\' && FBackslashEscapes) {
+            if (r + 1 < len && buf[r + 1] == quote) {
+                buf[w++] = quote;
+                r += 2;
+                continue;
+            }
+            backslash = true;
+        }
+        buf[w++] = c;
+        ++r;
+    }
+    return false;
+}
+
 size_t TCSVParser::Scan(TScan st, bool resume) {
     char* const buf = FDataString.data();
     const size_t len = FDataStringLength;
@@ -199,32 +227,8 @@ size_t TCSVParser::Scan(TScan st, bool resume) {
                     if (flags & csvKeepQuotes) buf[w++] = quote;
                     ++r;
                 }
-                bool closed = false;
-                while (r < len) {
-                    const char c = buf[r];
-                    backslash = false;
-                    if (c == quote) {
-                        if (r + 1 < len && buf[r + 1] == quote) {
-                            buf[w++] = quote;
-                            r += 2;
-                            continue;
-                        }
-                        ++r;
-                        if (flags & csvKeepQuotes) buf[w++] = quote;
-                        closed = true;
-                        break;
-                    }
-                    if (c == '\\' && FBackslashEscapes) {
-                        if (r + 1 < len && buf[r + 1] == quote) {
-                            buf[w++] = quote;
-                            r += 2;
-                            continue;
-                        }
-                        backslash = true;
-                    }
-                    buf[w++] = c;
-                    ++r;
-                }
+                const bool closed = ScanQuoted(buf, len, r, w, backslash);
+                if (closed && (flags & csvKeepQuotes)) buf[w++] = quote;
                 if (!closed) return Fail({r, w, valueStart, count, delim, flags, backslash}, csvNoCloseQuote);
                 const size_t blanks = r;
                 if (trim)

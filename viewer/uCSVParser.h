@@ -141,6 +141,10 @@ private:
     // How a failed parse shows: the whole text as one value, or nothing.
     enum class TFailView : uint8_t { None, Whole, Empty };
 
+    // The rest of a quoted value from buf[r] on, written at buf[w]: true past its
+    // closing quote, false at len with the quote still open; backslash tells a
+    // backslash taken as itself last.
+    bool ScanQuoted(char* buf, size_t len, size_t& r, size_t& w, bool& backslash) const;
     // Parses the buffer from st on; resume: st stands inside a quoted value.
     size_t Scan(TScan st, bool resume);
     void Record(size_t pos, size_t length, TCSVParseFlags flags);
