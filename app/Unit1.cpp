@@ -80,21 +80,6 @@ QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
 
-// Whether the file's last 128 KiB hold the database's metadata marker. Only a
-// regular file is opened: opening a FIFO would wait for a writer.
-bool HasDatabaseMarker(const QString& fileName) {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(QFile::encodeName(fileName).toStdString(), error)) return false;
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) return false;
-    constexpr qint64 kTail = 128 * 1024;
-    if (file.size() > kTail && !file.seek(file.size() - kTail)) return false;
-    const QByteArray tail = file.read(kTail);
-    const auto& marker = kMMDBMetadataMarker;
-    return std::search(tail.begin(), tail.end(), marker.begin(), marker.end(),
-                       [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; }) != tail.end();
-}
-
 } // namespace
 
 TLineReaderClass DatabaseReaderClass() {
@@ -116,7 +101,8 @@ TLineReaderClass DatabaseReaderClass() {
 TStandaloneView StandaloneViewOf(const QString& fileName) {
     const QString suffix = QFileInfo(fileName).suffix();
     TStandaloneView v;
-    if (suffix.compare(QLatin1String("mmdb"), Qt::CaseInsensitive) == 0 || HasDatabaseMarker(fileName)) {
+    // The command line's rule: the name's extension, else the content.
+    if (ViewerFileKind(QFile::encodeName(fileName).toStdString()) == TViewerFileKind::Database) {
         v.Title = QStringLiteral("GeoIP2 MMDB");
         v.NoHeader = true;
         v.Database = true;

@@ -24,12 +24,17 @@ const char* const kUsage = R"(Usage: zarvo-cli view [OPTIONS] FILE
 Prints what the file viewer shows of a CSV or text file: the first lines, split
 into records and fields as the viewer splits them, one record a line, its fields
 separated by tabs (a backslash, tab, line feed or carriage return inside a field
-is written as \\, \t, \n or \r). The first record is the header unless
+is written as \\, \t, \n or \r). Each record is written as soon as it is read,
+so any --max runs in a few MB. The first record is the header unless
 --no-header; the delimiter is the first of , ; | found. When more lines follow
-than were read, a note says so on standard error. The file is read as UTF-8, or
-UTF-16 after a byte-order mark; lines are cut at 65535 characters.
-A MaxMind DB file (".mmdb", or by its content) is shown as the viewer shows a
-database: metadata lines, a header and rows, none of them taken as a header.
+than were read, a note says so on standard error. The file is read as UTF-8
+(each ill-formed part of a sequence shown as one U+FFFD), or UTF-16 after a
+byte-order mark; lines are cut at 65535 characters. A file whose size says
+nothing of its length (/proc/cpuinfo) is read to its end.
+A file named ".csv" or ".txt" is text. A MaxMind DB file (".mmdb", or another
+name by its content, when it opens as a database) is shown as the viewer shows
+a database: metadata lines, a header and rows, at most 1000 lines, none of them
+taken as a header.
 
 )";
 
@@ -44,7 +49,27 @@ Examples:
   zarvo-cli view GeoLite2-Country.mmdb | cut -f1,4
 )";
 
-constexpr size_t kMarkerSearch = size_t{128} << 10;
+// Appends value as a field of an output line (see EscapeField).
+void AppendEscaped(std::string& out, std::string_view value) {
+    for (char c : value) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
+        }
+    }
+}
 
 int Usage(std::ostream& err, const std::string& message) {
     err << "zarvo-cli view: " << message << "\nRun 'zarvo-cli view --help' for the options.\n";
@@ -111,50 +136,37 @@ TViewArgs ParseViewArgs(const std::vector<std::string>& args) {
 std::string EscapeField(std::string_view value) {
     std::string out;
     out.reserve(value.size());
-    for (char c : value) {
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            out += c;
-        }
-    }
+    AppendEscaped(out, value);
     return out;
 }
 
-bool IsMmdbFile(const std::string& name) {
-    if (EndsWithText(name, ".mmdb")) return true;
-    try {
-        int64_t size = 0;
-        const int fd = OpenFileForReading(name, size);
-        const size_t n = static_cast<size_t>(std::min<int64_t>(size, static_cast<int64_t>(kMarkerSearch)));
-        std::string tail(n, '\0');
-        size_t got = 0;
-        try {
-            got = ReadFileAt(fd, tail.data(), n, size - static_cast<int64_t>(n), name);
-        } catch (...) {
-            ::close(fd);
-            throw;
+namespace {
+
+// Prints each record as soon as it is complete, as the viewer's "Columns" view
+// parses it (the delimiter found while reading in force), and keeps nothing but
+// the count of lines: memory stays at one record whatever --max is.
+class TPrintSink : public TRecordSink {
+public:
+    explicit TPrintSink(std::ostream& out) : FOut(out) {}
+    void Line(int32_t, const std::string&, bool, const TCSVParser&) override { ++Lines; }
+    void RecordEnd(const TCSVParser& parser) override {
+        FLine.clear();
+        for (size_t j = 0; j < parser.ColumnCount(); ++j) {
+            if (j > 0) FLine += '\t';
+            AppendEscaped(FLine, parser.GetColumnValue(j));
         }
-        ::close(fd);
-        tail.resize(got);
-        const std::string_view marker(reinterpret_cast<const char*>(kMMDBMetadataMarker.data()),
-                                      kMMDBMetadataMarker.size());
-        return tail.find(marker) != std::string::npos;
-    } catch (const std::exception&) {
-        return false; // reading it as text reports why
+        FLine += '\n';
+        FOut.write(FLine.data(), static_cast<std::streamsize>(FLine.size()));
+        if (!FOut) CheckOutput(FOut);
     }
-}
+    int64_t Lines = 0;
+
+private:
+    std::ostream& FOut;
+    std::string FLine;
+};
+
+} // namespace
 
 int RunView(const std::vector<std::string>& words, std::istream&, std::ostream& out, std::ostream& err) {
     TViewArgs args;
@@ -171,7 +183,9 @@ int RunView(const std::vector<std::string>& words, std::istream&, std::ostream& 
     TViewerSource source;
     source.FileName = args.File;
     bool noHeader = args.NoHeader;
-    if (SourceFileExists(args.File) && IsMmdbFile(args.File)) {
+    const bool database =
+        SourceFileExists(args.File) && ViewerFileKind(args.File) == TViewerFileKind::Database;
+    if (database) {
         source.ReaderClass = TMMDBMetaReader::ReaderClass();
         noHeader = true;
     }
@@ -196,29 +210,22 @@ int RunView(const std::vector<std::string>& words, std::istream&, std::ostream& 
 
     TCSVParser parser(false, false, "", args.BackslashEscapes, 500);
     parser.SetCellLineBreaks(args.CellLineBreaks);
-    TViewerPreview preview;
-    preview.MaxLines = args.Max;
-    const bool ok = preview.Read(source, noHeader, parser);
-    // Each record as the viewer's "Columns" view parses it, the delimiter found while reading in force.
-    std::string line;
-    for (size_t r = 0; r < preview.Rows.size(); ++r) {
-        parser.ParseLine(preview.RecordText(r, parser));
-        line.clear();
-        for (size_t j = 0; j < parser.ColumnCount(); ++j) {
-            if (j > 0) line += '\t';
-            line += EscapeField(parser.GetColumnValue(j));
-        }
-        line += '\n';
-        out << line;
-    }
+    TPrintSink sink(out);
+    // The end is looked for past the last line asked for, so that the note below
+    // says "more" only when there is more.
+    const TRecordsRead read = ReadRecords(source, noHeader, args.Max, parser, sink, true);
     CheckOutput(out);
-    if (!ok) {
-        err << PlainMessage(preview.Status) << "\n";
+    if (!read.Status.empty()) {
+        err << PlainMessage(read.Status) << "\n";
         return 1;
     }
-    if (preview.More())
-        err << "zarvo-cli view: more lines follow (" << preview.RowsFigure()
-            << "+ rows; see --max, --count)\n";
+    const int64_t rows = noHeader || sink.Lines == 0 ? sink.Lines : sink.Lines - 1;
+    if (!read.Eof)
+        err << "zarvo-cli view: more lines follow (" << rows << "+ rows; see --max, --count)\n";
+    else if (database && sink.Lines >= TMMDBMetaReader::kMaxLines)
+        // --max and --count cannot show more: the database's rendering stops there.
+        err << "zarvo-cli view: a database is shown as at most " << TMMDBMetaReader::kMaxLines
+            << " lines: its metadata, a header and its first networks\n";
     return 0;
 }
 

@@ -30,8 +30,4 @@ TViewArgs ParseViewArgs(const std::vector<std::string>& args);
 // \\, \t, \n and \r.
 std::string EscapeField(std::string_view value);
 
-// Whether name is a MaxMind DB file: its extension, or the metadata marker in its
-// last 128 KiB.
-bool IsMmdbFile(const std::string& name);
-
 } // namespace zarvo::cli

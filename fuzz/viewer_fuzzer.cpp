@@ -2,8 +2,8 @@
 // byte picks the options (block size, a small line cap, NUL runs, the parser's
 // flags); the rest is the file. Besides crashes and sanitizer reports, a finding
 // is any disagreement: the lines must not depend on the block size, skipping must
-// count what reading gives, and every line must be valid UTF-8 within the cap and
-// without a break.
+// count what reading gives, every line must be valid UTF-8 within the cap and
+// without a break, and a record joined line by line must parse as its whole text.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -86,7 +86,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Configure(r, o);
     std::string record;
     while (!r.EndOfLines()) {
+        // The record read line by line must parse as its whole text does.
+        TCSVParser whole((opts & 8) != 0, (opts & 16) != 0, "|", (opts & 32) != 0, 50);
+        whole.SetTrimColumns(parser.TrimColumns());
+        whole.SetDelimiter(parser.Delimiter());
         const size_t n = parser.ReadParseLine(r, record, flags);
+        Check(whole.ParseLine(record, flags) == n && whole.FormatError() == parser.FormatError() &&
+              whole.ColumnCount() == parser.ColumnCount() && whole.Delimiter() == parser.Delimiter());
+        for (size_t i = 0; i < parser.ColumnCount(); ++i)
+            Check(whole.GetColumnValue(i) == parser.GetColumnValue(i));
         Check(parser.ColumnCount() <= n && parser.ColumnCount() <= 50);
         size_t total = 0;
         for (size_t i = 0; i < parser.ColumnCount(); ++i) total += parser.GetColumnValue(i).size();

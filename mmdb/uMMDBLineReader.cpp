@@ -1,6 +1,10 @@
 #include "mmdb/uMMDBLineReader.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+
+#include "viewer/Stream.h"
 
 namespace zarvo {
 
@@ -41,7 +45,64 @@ template <class T, class Row> void AddRows(TMMDBReader& reader, TStringList& lin
     }
 }
 
+// Whether bytes (a file's end) hold the metadata marker and, behind the last one,
+// metadata that decodes with a record size, node count and IP version a database
+// can have: a text that happens to hold the marker is told apart without reading
+// the whole file.
+bool HoldsDatabaseMetadata(std::vector<uint8_t> bytes) {
+    const auto& marker = kMMDBMetadataMarker;
+    const auto found = std::find_end(bytes.begin(), bytes.end(), marker.begin(), marker.end());
+    if (found == bytes.end()) return false;
+    const int64_t start = (found - bytes.begin()) + static_cast<int64_t>(marker.size());
+    try {
+        const TMMDBArrayBuffer image(std::move(bytes));
+        std::vector<std::unique_ptr<TMMDBRecord>> owners;
+        TMMDBDecoder decoder(&owners, &image, start, true);
+        TMMDBMetadata m;
+        decoder.DecodeInto(m, start);
+        const int32_t size = m.RecordSize();
+        return (size == 24 || size == 28 || size == 32) && m.NodeCount() > 0 &&
+               (m.IPVersion() == 4 || m.IPVersion() == 6);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// The last kViewerMarkerSearch bytes of a regular file of known size; none when it
+// cannot be read.
+std::vector<uint8_t> FileTail(const std::string& name) {
+    TFileSize size;
+    const int fd = OpenFileForReading(name, size);
+    std::vector<uint8_t> tail;
+    try {
+        if (size.Known) {
+            const int64_t n = std::min<int64_t>(size.Bytes, static_cast<int64_t>(kViewerMarkerSearch));
+            tail.resize(static_cast<size_t>(n));
+            tail.resize(ReadFileAt(fd, tail.data(), tail.size(), size.Bytes - n, name));
+        }
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    ::close(fd);
+    return tail;
+}
+
 } // namespace
+
+TViewerFileKind ViewerFileKind(const std::string& name) {
+    if (EndsWithText(name, ".csv") || EndsWithText(name, ".txt")) return TViewerFileKind::Text;
+    if (EndsWithText(name, ".mmdb")) return TViewerFileKind::Database;
+    try {
+        if (!HoldsDatabaseMetadata(FileTail(name))) return TViewerFileKind::Text;
+        // The whole file, once, where its end looks like a database's: one that does
+        // not open as a database is shown as text rather than refused.
+        const TMMDBReader reader(name);
+        return TViewerFileKind::Database;
+    } catch (const std::exception&) {
+        return TViewerFileKind::Text;
+    }
+}
 
 const TDateTexts& TDateTexts::English() {
     static const TDateTexts t = {

@@ -52,6 +52,20 @@ private:
     std::unique_ptr<TMMDBReader> FMMDBReader;
 };
 
+// How the viewer shows a file (the command line and the window alike).
+enum class TViewerFileKind { Text, Database };
+
+// The bytes at the end of a file in which the viewer looks for a database's
+// metadata marker.
+constexpr size_t kViewerMarkerSearch = size_t{128} << 10;
+
+// A name that ends in ".csv" or ".txt" (in any letter case) is text and one that
+// ends in ".mmdb" a database, whatever they hold. Any other name is a database when
+// its last kViewerMarkerSearch bytes hold the metadata marker followed by metadata
+// that decodes, and the file opens as a database; anything else, a file that cannot
+// be read included, is text (reading it as text then tells why it cannot be read).
+TViewerFileKind ViewerFileKind(const std::string& name);
+
 // A date (seconds after 1970-01-01 00:00 UTC, date part only) in a short date
 // format, read as Qt reads a locale's (QLocale::dateFormat) and as the command line
 // documents it: d and dd the day, ddd and dddd the weekday's short and long name;

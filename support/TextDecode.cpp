@@ -39,9 +39,8 @@ TByteOrderMark DetectByteOrderMark(std::string_view bytes) {
 
 namespace {
 
-// Length of the well-formed UTF-8 sequence at s[i]; 0 when it is malformed, with
-// skip set to the bytes that one U+FFFD then replaces.
-size_t WellFormedAt(std::string_view s, size_t i, size_t& skip) {
+// Length of the well-formed UTF-8 sequence at s[i]; 0 when none starts there.
+size_t WellFormedAt(std::string_view s, size_t i) {
     const unsigned char c = static_cast<unsigned char>(s[i]);
     if (c < 0x80) return 1;
     size_t need = 0;
@@ -52,21 +51,21 @@ size_t WellFormedAt(std::string_view s, size_t i, size_t& skip) {
         need = 3, v = c & 0x0F, min = 0x800;
     } else if (c >= 0xF0 && c <= 0xF4) {
         need = 4, v = c & 0x07, min = 0x10000;
+    } else {
+        return 0;
     }
-    size_t k = 1;
-    for (; k < need && i + k < s.size(); ++k) {
+    if (s.size() - i < need) return 0;
+    for (size_t k = 1; k < need; ++k) {
         const unsigned char d = static_cast<unsigned char>(s[i + k]);
-        if ((d & 0xC0) != 0x80) break;
+        if ((d & 0xC0) != 0x80) return 0;
         v = (v << 6) | (d & 0x3F);
     }
-    if (need != 0 && k == need && v >= min && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF)) return need;
-    skip = std::max<size_t>(k, 1);
-    return 0;
+    return v >= min && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF) ? need : 0;
 }
 
 // Length of the longest well-formed prefix of s.
 size_t WellFormedPrefix(std::string_view s) {
-    size_t i = 0, skip = 0;
+    size_t i = 0;
     while (i < s.size()) {
         // Eight ASCII bytes at a time, the common case.
         uint64_t word = 0;
@@ -77,24 +76,11 @@ size_t WellFormedPrefix(std::string_view s) {
                 continue;
             }
         }
-        const size_t n = WellFormedAt(s, i, skip);
+        const size_t n = WellFormedAt(s, i);
         if (n == 0) break;
         i += n;
     }
     return i;
-}
-
-void AppendSanitized(std::string& out, std::string_view s) {
-    while (!s.empty()) {
-        const size_t good = WellFormedPrefix(s);
-        out.append(s.substr(0, good));
-        s.remove_prefix(good);
-        if (s.empty()) break;
-        size_t skip = 1;
-        WellFormedAt(s, 0, skip);
-        AppendUtf8(out, kReplacement);
-        s.remove_prefix(skip);
-    }
 }
 
 // Length of the maximal subpart at s[i] (at least 1), or 0 when a well-formed
@@ -135,13 +121,17 @@ bool IsWellFormedUtf8(std::string_view s) {
 }
 
 void AssignUtf8Replacing(std::string& out, std::string_view s) {
-    size_t good = WellFormedPrefix(s);
-    if (good == s.size()) {
+    if (WellFormedPrefix(s) == s.size()) {
         out.assign(s);
         return;
     }
     out.clear();
+    AppendSanitizedUtf8(out, s);
+}
+
+void AppendSanitizedUtf8(std::string& out, std::string_view s) {
     for (;;) {
+        const size_t good = WellFormedPrefix(s);
         out.append(s.substr(0, good));
         s.remove_prefix(good);
         if (s.empty()) break;
@@ -149,14 +139,13 @@ void AssignUtf8Replacing(std::string& out, std::string_view s) {
         // one byte goes, whatever happens.
         AppendUtf8(out, kReplacement);
         s.remove_prefix(std::max<size_t>(MaximalSubpartAt(s, 0), 1));
-        good = WellFormedPrefix(s);
     }
 }
 
 std::string SanitizeUtf8(std::string_view s) {
     std::string out;
     out.reserve(s.size());
-    AppendSanitized(out, s);
+    AppendSanitizedUtf8(out, s);
     return out;
 }
 
@@ -196,15 +185,10 @@ std::string Utf16ToUtf8(std::string_view s, bool bigEndian) {
     return out;
 }
 
-void AppendSanitizedUtf8(std::string& out, std::string_view s) {
-    AppendSanitized(out, s);
-}
-
 size_t Utf8StepLength(std::string_view s) {
     if (s.empty()) return 0;
-    size_t skip = 1;
-    const size_t n = WellFormedAt(s, 0, skip);
-    return n != 0 ? n : skip;
+    const size_t n = WellFormedAt(s, 0);
+    return n != 0 ? n : std::max<size_t>(MaximalSubpartAt(s, 0), 1);
 }
 
 std::string DecodeText(std::string_view bytes) {

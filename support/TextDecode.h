@@ -1,7 +1,8 @@
 // Decoding of the text files a user hands the system (range files, standard
-// input, the settings file): a byte-order mark selects UTF-8 or UTF-16 LE/BE,
-// text without one is UTF-8, and malformed sequences become U+FFFD, so that any
-// bytes give text and nothing of a file is lost to a bad character.
+// input, the settings file, the files shown in the viewer): a byte-order mark
+// selects UTF-8 or UTF-16 LE/BE, text without one is UTF-8, and ill-formed
+// sequences become U+FFFD, so that any bytes give text and nothing of a file is
+// lost to a bad character.
 #pragma once
 
 #include <cstddef>
@@ -23,8 +24,15 @@ struct TByteOrderMark {
 };
 TByteOrderMark DetectByteOrderMark(std::string_view bytes);
 
-// UTF-8 with every malformed sequence (bad lead byte, truncated, overlong,
-// surrogate, beyond U+10FFFF) replaced by U+FFFD.
+// One rule for ill-formed UTF-8 wherever the system decodes text (files, standard
+// input, database strings): each maximal subpart of an ill-formed sequence becomes
+// one U+FFFD, as the Unicode standard recommends and WHATWG decoders and Python's
+// "replace" do. A maximal subpart is a lead byte and the continuation bytes it
+// admits, up to the first byte it does not admit, which starts anew: "\xE0\x80\xAF"
+// (overlong) and "\xED\xA0\x80" (a surrogate) are three U+FFFD each, "\xE2\x82"
+// (cut short) is one, a byte that never leads is one.
+
+// UTF-8 with that rule applied.
 std::string SanitizeUtf8(std::string_view bytes);
 // UTF-16 in the given byte order to UTF-8; a lone surrogate or an odd last byte
 // becomes U+FFFD.
@@ -32,20 +40,17 @@ std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian);
 
 // Whether bytes are well-formed UTF-8 (ASCII is checked eight bytes at a time).
 bool IsWellFormedUtf8(std::string_view bytes);
-// Sets out to bytes as UTF-8 with each maximal subpart of an ill-formed sequence
-// replaced by one U+FFFD, as the Unicode standard recommends and WHATWG decoders
-// do: a lead byte and the continuation bytes it admits, up to the first byte it
-// does not admit, are one U+FFFD, and that byte starts anew ("\xE0\x80\xAF" is
-// three, "\xE2\x82" one). Well-formed bytes are assigned as they are.
+// Sets out to SanitizeUtf8(bytes); well-formed bytes are assigned as they are.
 void AssignUtf8Replacing(std::string& out, std::string_view bytes);
 
 // SanitizeUtf8 appending to out (which keeps its memory for the next line).
 void AppendSanitizedUtf8(std::string& out, std::string_view bytes);
 // The bytes at the start of bytes that SanitizeUtf8 turns into one character: a
-// well-formed sequence, or a malformed run that one U+FFFD replaces (never beyond
-// 4 bytes, never a byte below 0x80 after the first); 0 for no bytes. A CR, LF or NUL
-// byte is always a step of its own, so text may be cut at them and sanitized in
-// pieces with the same result.
+// well-formed sequence, or a maximal subpart that one U+FFFD replaces (at most 3
+// bytes, never a byte below 0x80 after the first); 0 for no bytes. Text cut between
+// two steps decodes in pieces as it does whole; a CR, LF or NUL byte is always a
+// step of its own, so text may be cut at them too. A step is only known once up to
+// 4 bytes are in view (or the text ends).
 size_t Utf8StepLength(std::string_view bytes);
 // Utf16ToUtf8 for text that arrives in blocks: appends the UTF-8 of bytes to out and
 // returns how many bytes it took. Unless final, a character cut short by the end

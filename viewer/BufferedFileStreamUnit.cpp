@@ -21,7 +21,9 @@ void TBaseCachedFileStream::Open(int handle) {
         struct stat st {};
         if (::fstat(handle, &st) != 0)
             throw EStreamError(StreamErrorText("Cannot get the size of", FFileName, errno));
-        FFileSize = static_cast<int64_t>(st.st_size);
+        const TFileSize size = FileSizeOf(handle, st);
+        FFileSize = size.Bytes;
+        FSizeUnknown = !size.Known;
     }
     FCache = std::make_unique<char[]>(static_cast<size_t>(FCacheSize));
 }
@@ -61,10 +63,15 @@ TReadOnlyCachedFileStream::TReadOnlyCachedFileStream(const std::string& fileName
         throw;
     }
     SetViewWindow(0, FFileSize);
+    FReadToEnd = FSizeUnknown;
 }
 
 int TReadOnlyCachedFileStream::OpenFileHandle() {
-    return OpenFileForReading(FFileName, FFileSize);
+    TFileSize size;
+    const int handle = OpenFileForReading(FFileName, size);
+    FFileSize = size.Bytes;
+    FSizeUnknown = !size.Known;
+    return handle;
 }
 
 void TReadOnlyCachedFileStream::SetViewWindow(int64_t viewStart, int64_t viewLength) {
@@ -72,11 +79,20 @@ void TReadOnlyCachedFileStream::SetViewWindow(int64_t viewStart, int64_t viewLen
         throw Exception("Invalid view window");
     FViewStart = viewStart;
     FViewLength = viewLength;
+    FReadToEnd = false;
     FPosition = 0;
     FCacheStart = FCacheEnd = 0;
 }
 
 size_t TReadOnlyCachedFileStream::ReadView(void* buffer, size_t count, int64_t pos) {
+    if (FReadToEnd) {
+        if (pos < 0) return 0;
+        const size_t got = ReadFileAt(FHandle, buffer, count, FViewStart + pos, FFileName);
+        // Size tells what was found: the end once a read came short.
+        const int64_t reached = pos + static_cast<int64_t>(got);
+        FViewLength = got < count ? reached : std::max(FViewLength, reached);
+        return got;
+    }
     if (pos < 0 || pos >= FViewLength) return 0;
     const size_t want =
         static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(count), FViewLength - pos));

@@ -43,6 +43,9 @@ protected:
     int64_t FCacheStart = 0, FCacheEnd = 0; // nothing cached when both are 0
     std::string FFileName;
     int64_t FFileSize = 0; // the real size, taken when the file was opened
+    // The reported size is not the file's length (a pseudo-file, FileSizeOf): the
+    // file is read until a read gives nothing.
+    bool FSizeUnknown = false;
 };
 
 class TReadOnlyCachedFileStream : public TBaseCachedFileStream {
@@ -52,11 +55,15 @@ public:
     // Reads through the cache, loading a block wherever the position leaves it; one
     // read may load several blocks. A file that became shorter than it was when
     // opened raises "File %s changed while it was read." rather than ending early.
+    // A file whose size is not known (a pseudo-file) is read to its end instead, and
+    // Size grows to what was found.
     size_t Read(void* buffer, size_t count) override;
 
     // The stream presents the viewLength bytes from viewStart; raises "Invalid view
     // window" (and changes nothing) unless they lie inside the file.
     void SetViewWindow(int64_t viewStart, int64_t viewLength);
+    // Whether the stream reads to the file's end, whatever its reported size.
+    bool ReadsToEnd() const { return FReadToEnd; }
 
     bool UseAlignedCache() const { return FUseAlignedCache; }
     void SetUseAlignedCache(bool v) { FUseAlignedCache = v; }
@@ -74,6 +81,7 @@ private:
     size_t ReadView(void* buffer, size_t count, int64_t pos);
 
     bool FUseAlignedCache = false;
+    bool FReadToEnd = false; // the view runs to the end, FViewLength is what was seen
     int64_t FViewStart = 0, FViewLength = 0;
     int32_t FDisableStreamReadCacheRefCount = 0;
 };

@@ -1,7 +1,9 @@
 #include "viewer/Stream.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,7 +16,35 @@ std::string StreamErrorText(const char* what, const std::string& name, int error
     return std::string(what) + " " + name + ".  " + std::strerror(error);
 }
 
+TFileSize FileSizeOf(int handle, const struct stat& st) {
+    TFileSize size{static_cast<int64_t>(st.st_size), st.st_size > 0};
+    struct statfs fs {};
+    if (size.Known && ::fstatfs(handle, &fs) == 0) {
+        switch (static_cast<unsigned long>(fs.f_type)) {
+        case PROC_SUPER_MAGIC:
+        case SYSFS_MAGIC:
+        case DEBUGFS_MAGIC:
+        case TRACEFS_MAGIC:
+        case SECURITYFS_MAGIC:
+        case CGROUP_SUPER_MAGIC:
+        case CGROUP2_SUPER_MAGIC:
+            size.Known = false;
+            break;
+        default:
+            break;
+        }
+    }
+    return size;
+}
+
 int OpenFileForReading(const std::string& name, int64_t& size) {
+    TFileSize s;
+    const int fd = OpenFileForReading(name, s);
+    size = s.Bytes;
+    return fd;
+}
+
+int OpenFileForReading(const std::string& name, TFileSize& size) {
     // O_NONBLOCK: opening a FIFO would otherwise wait for a writer. The type is
     // then checked on the open descriptor, so a swapped path cannot slip through.
     const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -30,7 +60,7 @@ int OpenFileForReading(const std::string& name, int64_t& size) {
         if (S_ISDIR(st.st_mode)) throw EStreamError(StreamErrorText("Cannot open", name, EISDIR));
         throw EStreamError(Format("Cannot open %s.  Not a regular file", name.c_str()));
     }
-    size = static_cast<int64_t>(st.st_size);
+    size = FileSizeOf(fd, st);
     return fd;
 }
 

@@ -10,6 +10,8 @@
 
 #include "support/ZarvoText.h"
 
+struct stat;
+
 namespace zarvo {
 
 // A stream that cannot be opened, sized, positioned or read.
@@ -35,9 +37,21 @@ public:
     int64_t Position() { return Seek(0, TSeekOrigin::Current); }
 };
 
+// The size of an open regular file as the system reports it, and whether that is
+// its length. It is not for a file of a pseudo filesystem (proc, sysfs and the like:
+// /proc/cpuinfo says 0 bytes, a sysfs attribute 4096, whatever they hold) nor for
+// any file that says 0 bytes; such a file is read until a read gives nothing.
+struct TFileSize {
+    int64_t Bytes = 0;
+    bool Known = true;
+};
+TFileSize FileSizeOf(int handle, const struct stat& st);
+
 // Opens name for reading and returns the descriptor, with the size of the file in
 // size. Only regular files: a directory, FIFO, socket or device raises, and the open
 // itself never waits for a FIFO's writer. Raises "Cannot open %s.  REASON".
+int OpenFileForReading(const std::string& name, TFileSize& size);
+// The same with the reported size only.
 int OpenFileForReading(const std::string& name, int64_t& size);
 
 // what ("Cannot open"), the file name and ".", two blanks and the system's text for

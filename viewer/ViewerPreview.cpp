@@ -28,54 +28,114 @@ void TViewerPreview::Clear() {
     Eof = false;
 }
 
+namespace {
+
+// Runs one step of reading the source, turning what it raises into Status.
+template <class F> bool Reading(TRecordsRead& result, F step) {
+    try {
+        step();
+        return true;
+    } catch (const std::bad_alloc&) {
+        result.Status = "Out of memory";
+    } catch (const std::exception& e) {
+        result.Status = e.what();
+    }
+    return false;
+}
+
+} // namespace
+
+TRecordsRead ReadRecords(const TViewerSource& source, bool noHeader, int32_t maxLines, TCSVParser& parser,
+                         TRecordSink& sink, bool probeEnd) {
+    TRecordsRead result;
+    parser.Reset(true);
+    if (!SourceFileExists(source.FileName)) {
+        result.Status = Format("File \"%s\" does not exist.", source.FileName.c_str());
+        return result;
+    }
+    std::unique_ptr<TLineReader> reader;
+    if (!Reading(result, [&] { reader = source.CreateReader(); })) return result;
+    std::string line;
+    bool open = false;       // the record of the last line goes on with the next one
+    size_t recordLength = 0; // the text of that record, lines and joins
+    int32_t i = noHeader ? 1 : 0;
+    for (; i <= maxLines; ++i) {
+        bool end = false;
+        if (!Reading(result, [&] {
+                end = reader->EndOfLines();
+                if (!end) reader->ReadLine(line);
+            })) {
+            if (open) sink.RecordEnd(parser);
+            return result;
+        }
+        if (end) {
+            result.Eof = true;
+            break;
+        }
+        const bool newRecord = !open;
+        if (open) {
+            parser.ParseNextLine(line);
+            recordLength += parser.LineBreakJoin().size() + line.size();
+        } else {
+            parser.ParseLine(line, csvUpdateDelimiter);
+            recordLength = line.size();
+        }
+        sink.Line(i, line, newRecord, parser);
+        // A record that outgrows the cap ends there, and the next line starts the next one.
+        open = parser.CellLineBreaks() && parser.FormatError() == csvNoCloseQuote &&
+               recordLength < TCSVParser::kMaxRecordLength;
+        if (!open) sink.RecordEnd(parser);
+    }
+    if (open) sink.RecordEnd(parser);
+    if (!result.Eof && probeEnd) {
+        // A failure here is not the lines' that were asked for: more may follow.
+        TRecordsRead probe;
+        Reading(probe, [&] { result.Eof = reader->EndOfLines(); });
+    }
+    return result;
+}
+
+namespace {
+
+// The preview's sink: it keeps every line, where each record starts, and the
+// column captions.
+class TPreviewSink : public TRecordSink {
+public:
+    TPreviewSink(TViewerPreview& preview, const TViewerPreview::TParsed& parsed)
+        : FPreview(preview), FParsed(parsed) {}
+    void Line(int32_t number, const std::string& line, bool newRecord, const TCSVParser& parser) override {
+        std::vector<std::string>& columns = FPreview.Columns;
+        for (size_t j = columns.size(); j < parser.ColumnCount(); ++j)
+            columns.push_back(number == 0 ? std::string(parser.GetColumnValue(j))
+                                          : Format("Column %zu", j + 1));
+        if (FParsed) FParsed(number, parser);
+        if (newRecord) FPreview.Rows.push_back(FPreview.Lines.size());
+        FPreview.Lines.push_back(line);
+    }
+    void RecordEnd(const TCSVParser&) override {}
+
+private:
+    TViewerPreview& FPreview;
+    const TViewerPreview::TParsed& FParsed;
+};
+
+} // namespace
+
 bool TViewerPreview::Read(const TViewerSource& source, bool noHeader, TCSVParser& parser,
                           const TParsed& parsed) {
     Header = !noHeader;
     Clear();
-    parser.Reset(true);
-    if (!SourceFileExists(source.FileName)) {
-        Status = Format("File \"%s\" does not exist.", source.FileName.c_str());
-        return false;
-    }
+    TPreviewSink sink(*this, parsed);
+    TRecordsRead result;
     try {
-        const std::unique_ptr<TLineReader> reader = source.CreateReader();
-        std::string line, record;
-        bool newRecord = true;
-        for (int32_t i = Header ? 0 : 1; i <= MaxLines; ++i) {
-            if (reader->EndOfLines()) {
-                Eof = true;
-                break;
-            }
-            reader->ReadLine(line);
-            const std::string* text = &line;
-            if (parser.CellLineBreaks()) {
-                // A record that outgrows the cap ends there, and the line starts the next one.
-                if (newRecord || record.size() >= TCSVParser::kMaxRecordLength) {
-                    record = line;
-                    newRecord = true;
-                } else {
-                    record += parser.LineBreakJoin();
-                    record += line;
-                }
-                text = &record;
-            }
-            parser.ParseLine(*text, csvUpdateDelimiter);
-            for (size_t j = Columns.size(); j < parser.ColumnCount(); ++j)
-                Columns.push_back(i == 0 ? std::string(parser.GetColumnValue(j))
-                                         : Format("Column %zu", j + 1));
-            if (parsed) parsed(i, parser);
-            if (newRecord) Rows.push_back(Lines.size());
-            Lines.push_back(line);
-            if (parser.CellLineBreaks()) newRecord = parser.FormatError() != csvNoCloseQuote;
-        }
+        result = ReadRecords(source, noHeader, MaxLines, parser, sink);
     } catch (const std::bad_alloc&) {
-        Status = "Out of memory";
-        return false;
-    } catch (const std::exception& e) {
-        Status = e.what();
-        return false;
+        // The lines kept by the sink ran out of memory.
+        result.Status = "Out of memory";
     }
-    return true;
+    Status = std::move(result.Status);
+    Eof = result.Eof;
+    return Status.empty();
 }
 
 std::pair<size_t, size_t> TViewerPreview::RecordLines(size_t record) const {
@@ -126,8 +186,8 @@ int64_t CountRows(const TViewerSource& source, bool noHeader, const std::atomic<
     TViewerSource counting = source;
     counting.LineBufferSize = std::max({source.LineBufferSize, source.ReadBufferSize, kCountBlock});
     const std::unique_ptr<TLineReader> reader = counting.CreateReader();
-    const int64_t size = reader->StreamSize();
-    if (progress) progress(0, size, 0);
+    // A pseudo-file's size is what was read so far: asked anew each time.
+    if (progress) progress(0, reader->StreamSize(), 0);
     int64_t count = 0;
     if (!noHeader && !reader->EndOfLines()) reader->GotoNextLine();
     // Lines go in batches: small enough for the abort to be seen at once and the
@@ -136,10 +196,10 @@ int64_t CountRows(const TViewerSource& source, bool noHeader, const std::atomic<
     while (!reader->EndOfLines()) {
         if (cancelled.load(std::memory_order_relaxed)) return -1;
         count += reader->SkipLines(kBatch);
-        if (progress) progress(reader->StreamPosition(), size, count);
+        if (progress) progress(reader->StreamPosition(), reader->StreamSize(), count);
     }
     if (cancelled.load(std::memory_order_relaxed)) return -1;
-    if (progress) progress(reader->StreamPosition(), size, count);
+    if (progress) progress(reader->StreamPosition(), reader->StreamSize(), count);
     return count;
 }
 

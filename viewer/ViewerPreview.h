@@ -29,6 +29,35 @@ struct TViewerSource {
 // "File "%s" does not exist." unless name names something.
 bool SourceFileExists(const std::string& name);
 
+// Who gets what reading a source gives, as it comes: the preview keeps it, the
+// command line prints it and keeps nothing.
+class TRecordSink {
+public:
+    virtual ~TRecordSink() = default;
+    // After each line's parse: the line's number (0 for a header), the line, whether
+    // it starts a record, and the parser holding the record so far.
+    virtual void Line(int32_t number, const std::string& line, bool newRecord, const TCSVParser& parser) = 0;
+    // The record of the last line is complete, and the parser holds it parsed whole:
+    // its quotes closed, it reached TCSVParser::kMaxRecordLength, or reading ended
+    // (the end of the source, the line limit, a failure).
+    virtual void RecordEnd(const TCSVParser& parser) = 0;
+};
+
+struct TRecordsRead {
+    std::string Status; // why reading failed; empty otherwise
+    bool Eof = false;   // the source ended within the limit (or, when asked, right after it)
+};
+
+// Reads up to maxLines lines of source, not counting a header line unless noHeader,
+// splitting them into records as the viewer does: each line parsed with
+// csvUpdateDelimiter (the first delimiter found stays in the parser), and with the
+// parser's CellLineBreaks a line that leaves a quote open joined with the next, each
+// line read once. The parser's delimiter is found anew. Failures end reading with
+// Status (what the sink raises passes through). With probeEnd a read that reached
+// the limit looks whether the source ends there; without it Eof stays false then.
+TRecordsRead ReadRecords(const TViewerSource& source, bool noHeader, int32_t maxLines, TCSVParser& parser,
+                         TRecordSink& sink, bool probeEnd = false);
+
 class TViewerPreview {
 public:
     static constexpr int32_t kDefaultMaxLines = 1000;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 #include "support/ZarvoText.h"
 
@@ -49,6 +50,9 @@ void TCSVParser::Reset(bool resetDelimiter) {
     FColumnCount = 0;
     FDataStringLength = 0;
     FDataString[0] = 0;
+    FFailView = TFailView::None;
+    FFormatError = csvNoError;
+    FOpen = false;
     ClearDetected();
     if (resetDelimiter) FDelimiter = 0;
 }
@@ -68,43 +72,118 @@ void TCSVParser::Record(size_t pos, size_t length, TCSVParseFlags flags) {
         FMD5ColumnIndex = index;
 }
 
-size_t TCSVParser::Fail(std::string_view s, TCSVFormatError error, TCSVParseFlags flags) {
+size_t TCSVParser::Fail(const TScan& st, TCSVFormatError error) {
     FFormatError = error;
-    if (flags & csvSkipBadFormat) {
-        FDataStringLength = 0;
-        FDataString[0] = 0;
-        FColumnCount = 0;
-        ClearDetected();
+    FOpen = error == csvNoCloseQuote;
+    if (FOpen) FOpenAt = st;
+    if (st.Flags & csvSkipBadFormat) {
+        FFailView = TFailView::Empty;
         return 0;
     }
-    // The values were written over the copy: take the line again, whole.
-    std::memcpy(FDataString.data(), s.data(), s.size());
-    FDataString[s.size()] = 0;
-    FColumnCount = 0;
-    if (FMaxColumns > 0) {
-        FColumns[0] = {0, s.size()};
-        FColumnCount = 1;
-    }
-    for (int32_t* index : {&FEmailColumnIndex, &FUrlColumnIndex, &FMD5ColumnIndex})
-        if (*index > 0) *index = 0;
+    FFailView = TFailView::Whole;
     return 1;
+}
+
+size_t TCSVParser::ColumnCount() const {
+    switch (FFailView) {
+    case TFailView::None:
+        break;
+    case TFailView::Whole:
+        return FMaxColumns > 0 ? 1 : 0;
+    case TFailView::Empty:
+        return 0;
+    }
+    return FColumnCount;
+}
+
+std::string_view TCSVParser::DataString() const {
+    switch (FFailView) {
+    case TFailView::None:
+        break;
+    case TFailView::Whole:
+        return FWhole;
+    case TFailView::Empty:
+        return {};
+    }
+    return {FDataString.data(), FDataStringLength};
 }
 
 size_t TCSVParser::ParseLine(std::string_view s, TCSVParseFlags flags) {
     FFormatError = csvNoError;
+    FFailView = TFailView::None;
+    FOpen = false;
     const size_t len = s.size();
     if (FDataString.size() < len + 1) FDataString.resize(len + 1);
-    char* const buf = FDataString.data();
-    if (len > 0) std::memcpy(buf, s.data(), len);
-    buf[len] = 0;
+    if (len > 0) std::memcpy(FDataString.data(), s.data(), len);
+    FDataString[len] = 0;
     FDataStringLength = len;
     FColumnCount = 0;
     ClearDetected();
     if (len == 0) return 0;
+    TScan st;
+    st.Delimiter = FDelimiter;
+    st.Flags = flags;
+    const size_t n = Scan(st, false);
+    // A failure keeps the line as the record's text, for its one value.
+    if (FFailView != TFailView::None) FWhole.assign(s);
+    return n;
+}
 
+size_t TCSVParser::ParseNextLine(std::string_view line) {
+    if (!FOpen) throw std::logic_error("ParseNextLine: the last parse did not end inside quotes");
+    const TScan st = FOpenAt;
+    FFormatError = csvNoError;
+    FFailView = TFailView::None;
+    FOpen = false;
+    const std::string_view join = LineBreakJoin();
+    FWhole += join;
+    FWhole += line;
+    const size_t len = FDataStringLength + join.size() + line.size();
+    // Grows by doubling, so that a long record costs its length once.
+    if (FDataString.size() < len + 1) FDataString.resize(std::max(len + 1, 2 * FDataString.size()));
+    char* const buf = FDataString.data();
+    std::memcpy(buf + FDataStringLength, join.data(), join.size());
+    std::memcpy(buf + FDataStringLength + join.size(), line.data(), line.size());
+    buf[len] = 0;
+    FDataStringLength = len;
+    return Scan(st, true);
+}
+
+bool TCSVParser::ScanQuoted(char* buf, size_t len, size_t& r, size_t& w, bool& backslash) const {
+    const char quote = FQuoteChar;
+    while (r < len) {
+        const char c = buf[r];
+        backslash = false;
+        if (c == quote) {
+            if (r + 1 < len && buf[r + 1] == quote) {
+                buf[w++] = quote;
+                r += 2;
+                continue;
+            }
+            ++r;
+            return true;
+        }
+        if (c == '\\' && FBackslashEscapes) {
+            if (r + 1 < len && buf[r + 1] == quote) {
+                buf[w++] = quote;
+                r += 2;
+                continue;
+            }
+            backslash = true;
+        }
+        buf[w++] = c;
+        ++r;
+    }
+    return false;
+}
+
+size_t TCSVParser::Scan(TScan st, bool resume) {
+    char* const buf = FDataString.data();
+    const size_t len = FDataStringLength;
+    const TCSVParseFlags flags = st.Flags;
     const bool trim = FTrimColumns;
     const char quote = FQuoteChar;
-    char delim = FDelimiter;
+    char delim = st.Delimiter;
     // The candidates as a table: a line without any delimiter is looked at character by
     // character, and a search of the candidate string for each made long lines slow.
     bool candidate[256] = {};
@@ -122,40 +201,35 @@ size_t TCSVParser::ParseLine(std::string_view s, TCSVParseFlags flags) {
         return c == delim;
     };
 
-    size_t r = 0, w = 0, count = 0;
+    size_t r = st.Read, w = st.Write, count = st.Count;
     for (;;) {
-        const size_t valueStart = w;
-        if (trim)
-            while (r < len && buf[r] == ' ') ++r;
-        bool quoted = quote != 0 && r < len && buf[r] == quote;
+        size_t valueStart = w;
+        bool quoted = resume;
+        if (resume) {
+            valueStart = st.ValueStart;
+        } else {
+            if (trim)
+                while (r < len && buf[r] == ' ') ++r;
+            quoted = quote != 0 && r < len && buf[r] == quote;
+        }
         bool endOfLine = false;
         for (;;) {
             if (quoted) {
-                if (flags & csvKeepQuotes) buf[w++] = quote;
-                ++r;
-                bool closed = false;
-                while (r < len) {
-                    const char c = buf[r];
-                    if (c == quote) {
-                        if (r + 1 < len && buf[r + 1] == quote) {
-                            buf[w++] = quote;
-                            r += 2;
-                            continue;
-                        }
+                bool backslash = false;
+                if (resume) {
+                    resume = false;
+                    // A backslash that ended the last line escapes a quote that starts this text.
+                    if (st.Backslash && r < len && buf[r] == quote) {
+                        buf[w - 1] = quote;
                         ++r;
-                        if (flags & csvKeepQuotes) buf[w++] = quote;
-                        closed = true;
-                        break;
                     }
-                    if (c == '\\' && FBackslashEscapes && r + 1 < len && buf[r + 1] == quote) {
-                        buf[w++] = quote;
-                        r += 2;
-                        continue;
-                    }
-                    buf[w++] = c;
+                } else {
+                    if (flags & csvKeepQuotes) buf[w++] = quote;
                     ++r;
                 }
-                if (!closed) return Fail(s, csvNoCloseQuote, flags);
+                const bool closed = ScanQuoted(buf, len, r, w, backslash);
+                if (closed && (flags & csvKeepQuotes)) buf[w++] = quote;
+                if (!closed) return Fail({r, w, valueStart, count, delim, flags, backslash}, csvNoCloseQuote);
                 const size_t blanks = r;
                 if (trim)
                     while (r < len && buf[r] == ' ') ++r;
@@ -167,7 +241,7 @@ size_t TCSVParser::ParseLine(std::string_view s, TCSVParseFlags flags) {
                     ++r;
                     break;
                 }
-                if (!(flags & csvMultiQuotes)) return Fail(s, csvDelimiterExpected, flags);
+                if (!(flags & csvMultiQuotes)) return Fail({}, csvDelimiterExpected);
                 // The blanks after the quote belong to the value, and so does what follows.
                 for (size_t k = blanks; k < r; ++k) buf[w++] = ' ';
                 quoted = buf[r] == quote;
@@ -206,13 +280,14 @@ size_t TCSVParser::ReadParseLine(TLineReader& reader, std::string& s, TCSVParseF
         reader.ReadLine(line);
         s += LineBreakJoin();
         s += line;
-        n = ParseLine(s, flags);
+        n = ParseNextLine(line);
     }
     return n;
 }
 
 std::string_view TCSVParser::GetColumnValue(size_t index) const {
-    if (index >= FColumnCount) return {};
+    if (index >= ColumnCount()) return {};
+    if (FFailView == TFailView::Whole) return FWhole;
     return {FDataString.data() + FColumns[index].Pos, FColumns[index].Length};
 }
 

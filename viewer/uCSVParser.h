@@ -3,13 +3,17 @@
 // doubled quote (and, when asked, a backslash before it) standing for a quote;
 // blanks around values are dropped. Broken quoting never raises: it is reported in
 // FormatError and the line becomes one value, so a caller can join the next line
-// to a record whose quoted cell holds a line break and parse again.
+// to a record whose quoted cell holds a line break (ParseNextLine).
 //
 // The parse runs in place in one buffer of the parser's: the values are written
 // over the copy of the line, each followed by a NUL; nothing is allocated per line
-// once the buffer has grown to the longest line.
+// once the buffer has grown to the longest line. A parse that ends inside quotes
+// keeps where it stood, so that the next line of the record is read on from there
+// instead of the whole record again: each line of a record is read once, however
+// long the record grows.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -61,8 +65,16 @@ public:
     size_t ParseLine(std::string_view s) { return ParseLine(s, FParseFlags); }
     size_t ParseLine(std::string_view s, TCSVParseFlags flags);
 
+    // Goes on with the record of the last parse, which ended inside quotes
+    // (FormatError() is csvNoCloseQuote): the record so far, LineBreakJoin() and
+    // line. The values, the count and FormatError are those ParseLine gives for that
+    // whole text with the flags of the record's first line; only the new text is
+    // read. Raises std::logic_error after any other parse.
+    size_t ParseNextLine(std::string_view line);
+
     // Reads one record into s and parses it: with CellLineBreaks, lines are joined
-    // (by "\r\n", or ReplaceLineBreaksWith) while the parse ends inside quotes.
+    // (by "\r\n", or ReplaceLineBreaksWith) while the parse ends inside quotes,
+    // until the record reaches kMaxRecordLength.
     size_t ReadParseLine(TLineReader& reader, std::string& s) {
         return ReadParseLine(reader, s, FParseFlags);
     }
@@ -80,9 +92,11 @@ public:
         return GetQuotedColumnValue(index, FQuoteChar, FQuoteEmptyColumn);
     }
 
-    size_t ColumnCount() const { return FColumnCount; }
+    size_t ColumnCount() const;
     int32_t MaxColumns() const { return FMaxColumns; }
-    std::string_view DataString() const { return {FDataString.data(), FDataStringLength}; }
+    // The values, each followed by a NUL (after a failed parse: the text as its one
+    // value, or nothing with csvSkipBadFormat).
+    std::string_view DataString() const;
     TCSVFormatError FormatError() const { return FFormatError; }
 
     const std::string& Delimiters() const { return FDelimiters; }
@@ -98,9 +112,9 @@ public:
     TCSVParseFlags ParseFlags() const { return FParseFlags; }
     void SetParseFlags(TCSVParseFlags v) { FParseFlags = v; }
 
-    int32_t EmailColumnIndex() const { return FEmailColumnIndex; }
-    int32_t UrlColumnIndex() const { return FUrlColumnIndex; }
-    int32_t MD5ColumnIndex() const { return FMD5ColumnIndex; }
+    int32_t EmailColumnIndex() const { return FailedIndex(FEmailColumnIndex); }
+    int32_t UrlColumnIndex() const { return FailedIndex(FUrlColumnIndex); }
+    int32_t MD5ColumnIndex() const { return FailedIndex(FMD5ColumnIndex); }
     std::string_view Email() const;
     std::string_view Url() const;
 
@@ -114,9 +128,33 @@ public:
     void SetBackslashEscapes(bool v) { FBackslashEscapes = v; }
 
 private:
+    // Where a parse stands: read and write offsets in the buffer, the value being
+    // written, the values so far, the delimiter in force (found on this line or
+    // before), the flags, and whether the last byte read inside quotes was a
+    // backslash taken as itself (a quote after it on the next line makes it an escape).
+    struct TScan {
+        size_t Read = 0, Write = 0, ValueStart = 0, Count = 0;
+        char Delimiter = 0;
+        TCSVParseFlags Flags = 0;
+        bool Backslash = false;
+    };
+    // How a failed parse shows: the whole text as one value, or nothing.
+    enum class TFailView : uint8_t { None, Whole, Empty };
+
+    // The rest of a quoted value from buf[r] on, written at buf[w]: true past its
+    // closing quote, false at len with the quote still open; backslash tells a
+    // backslash taken as itself last.
+    bool ScanQuoted(char* buf, size_t len, size_t& r, size_t& w, bool& backslash) const;
+    // Parses the buffer from st on; resume: st stands inside a quoted value.
+    size_t Scan(TScan st, bool resume);
     void Record(size_t pos, size_t length, TCSVParseFlags flags);
-    size_t Fail(std::string_view s, TCSVFormatError error, TCSVParseFlags flags);
+    // Reports error; the values so far stay behind the failed view (FWhole holds the
+    // record's text), and a parse that ended inside quotes can go on from st.
+    size_t Fail(const TScan& st, TCSVFormatError error);
     void ClearDetected();
+    int32_t FailedIndex(int32_t index) const {
+        return FFailView == TFailView::None ? index : FFailView == TFailView::Empty ? -1 : std::min(index, 0);
+    }
 
     int32_t FMaxColumns;
     TCSVColumnArray FColumns;
@@ -135,6 +173,10 @@ private:
     std::string FReplaceLineBreaksWith;
     bool FBackslashEscapes = false;
     TCSVFormatError FFormatError = csvNoError;
+    TFailView FFailView = TFailView::None;
+    std::string FWhole; // after a failed parse: the record's text, its one value
+    bool FOpen = false; // the last parse ended inside quotes, at FOpenAt
+    TScan FOpenAt;
 };
 
 } // namespace zarvo

@@ -164,8 +164,9 @@ TEST(SettingsText, MalformedTextBecomesReplacementCharacters) {
         {"a stray continuation byte", "A=\x80x", {"A=" + fffd + "x"}},
         {"a truncated sequence at the end", "A=\xE2\x82", {"A=" + fffd}},
         {"an overlong encoding", "A=\xC0\xAF", {"A=" + fffd + fffd}},
-        {"an encoded surrogate", "A=\xED\xA0\x80", {"A=" + fffd}},
-        {"beyond U+10FFFF", "A=\xF4\x90\x80\x80", {"A=" + fffd}},
+        // Each maximal ill-formed part one U+FFFD, as everywhere text is decoded.
+        {"an encoded surrogate", "A=\xED\xA0\x80", {"A=" + fffd + fffd + fffd}},
+        {"beyond U+10FFFF", "A=\xF4\x90\x80\x80", {"A=" + fffd + fffd + fffd + fffd}},
         {"Latin-1 text", "A=caf\xE9\r\nB=1", {"A=caf" + fffd, "B=1"}},
         {"UTF-16 LE with a lone surrogate",
          std::string("\xFF\xFE"

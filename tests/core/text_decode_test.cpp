@@ -48,9 +48,9 @@ TEST(TextDecode, Decode) {
         {"lead byte without its continuation", "\xC3x", kFffd + "x"},
         {"truncated at the end", "\xE2\x82", kFffd},
         {"overlong two bytes", "\xC0\xAF", kFffd + kFffd},
-        {"overlong three bytes", "\xE0\x80\xAF", kFffd},
-        {"encoded surrogate", "\xED\xA0\x80", kFffd},
-        {"beyond U+10FFFF", "\xF4\x90\x80\x80", kFffd},
+        {"overlong three bytes", "\xE0\x80\xAF", kFffd + kFffd + kFffd},
+        {"encoded surrogate", "\xED\xA0\x80", kFffd + kFffd + kFffd},
+        {"beyond U+10FFFF", "\xF4\x90\x80\x80", kFffd + kFffd + kFffd + kFffd},
         {"F5 and above never lead", "\xF5\xFF", kFffd + kFffd},
         {"Latin-1", "caf\xE9", "caf" + kFffd},
         {"malformed after a UTF-8 mark", "\xEF\xBB\xBF\xFF", kFffd},
@@ -106,6 +106,22 @@ TEST(TextDecode, MaximalSubpartsEachBecomeOneReplacement) {
         AssignUtf8Replacing(out, c.bytes);
         EXPECT_EQ(out, c.text);
         EXPECT_EQ(IsWellFormedUtf8(c.bytes), c.bytes == c.text);
+        // One rule for every decoder of the system.
+        EXPECT_EQ(SanitizeUtf8(c.bytes), c.text);
+        EXPECT_EQ(DecodeText(c.bytes), c.text);
+        out = "kept ";
+        AppendSanitizedUtf8(out, c.bytes);
+        EXPECT_EQ(out, "kept " + c.text);
+        // Cut between any two steps, the pieces decode as the whole does.
+        std::string pieces;
+        for (std::string_view rest = c.bytes; !rest.empty();) {
+            const size_t step = Utf8StepLength(rest);
+            ASSERT_GT(step, 0u);
+            ASSERT_LE(step, 4u);
+            pieces += SanitizeUtf8(rest.substr(0, step));
+            rest.remove_prefix(step);
+        }
+        EXPECT_EQ(pieces, c.text);
         // Past the eight-byte steps of the ASCII scan.
         AssignUtf8Replacing(out, "0123456789" + c.bytes);
         EXPECT_EQ(out, "0123456789" + c.text);

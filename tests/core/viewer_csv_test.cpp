@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <fstream>
+#include <random>
+#include <stdexcept>
 
 #include "mmdb/uMMDBLineReader.h"
 #include "mmdb_builder.h"
@@ -114,6 +116,63 @@ TEST(ViewerCsv, ReadParseLineJoinsOpenQuotes) {
     EXPECT_EQ(s, "2,y");
 }
 
+// A record read line by line (ParseLine, then ParseNextLine while a quote is open)
+// parses as its whole text does in one ParseLine: the values, the count, the error,
+// the delimiter found and the columns detected. Random records over the characters
+// that matter, with every option that changes the parse, and joins that hold a
+// quote or a backslash.
+TEST(ViewerCsv, ParseNextLineAsTheWholeRecord) {
+    std::mt19937 rng(20261211);
+    const std::string alphabet = "ab ,;|\"\"\"\\\\@";
+    const TCSVParseFlags flagSets[] = {
+        csvUpdateDelimiter,
+        csvUpdateDelimiter | csvKeepQuotes,
+        csvUpdateDelimiter | csvMultiQuotes,
+        csvUpdateDelimiter | csvMultiQuotes | csvKeepQuotes | csvDetectEmail,
+        csvSkipBadFormat | csvDetectEmail,
+    };
+    const char* const joins[] = {nullptr, " ", "\"", "\\", "\"\""};
+    int records = 0, joined = 0;
+    for (int round = 0; round < 6000; ++round) {
+        std::vector<std::string> lines(1 + rng() % 4);
+        for (std::string& line : lines)
+            for (size_t k = rng() % 9; k > 0; --k) line += alphabet[rng() % alphabet.size()];
+        const TCSVParseFlags flags = flagSets[rng() % std::size(flagSets)];
+        const char* join = joins[rng() % std::size(joins)];
+        const bool backslash = rng() % 2 != 0, trim = rng() % 3 != 0;
+        const char delimiter = rng() % 3 == 0 ? ';' : 0;
+        const auto configured = [&] {
+            TCSVParser p(join != nullptr, join != nullptr, join ? join : "", backslash, 3);
+            p.SetTrimColumns(trim);
+            p.SetDelimiter(delimiter);
+            return p;
+        };
+        TCSVParser byLine = configured();
+        size_t n = byLine.ParseLine(lines[0], flags);
+        std::string text = lines[0];
+        for (size_t i = 1; i < lines.size() && byLine.FormatError() == csvNoCloseQuote; ++i, ++joined) {
+            n = byLine.ParseNextLine(lines[i]);
+            text += byLine.LineBreakJoin();
+            text += lines[i];
+        }
+        TCSVParser whole = configured();
+        SCOPED_TRACE(testing::Message() << "text [" << text << "] flags " << int(flags) << " join "
+                                        << (join ? join : "CR LF") << " backslash " << backslash);
+        EXPECT_EQ(n, whole.ParseLine(text, flags));
+        EXPECT_EQ(Values(byLine), Values(whole));
+        EXPECT_EQ(byLine.FormatError(), whole.FormatError());
+        EXPECT_EQ(byLine.DataString(), whole.DataString());
+        EXPECT_EQ(byLine.Delimiter(), whole.Delimiter());
+        EXPECT_EQ(byLine.EmailColumnIndex(), whole.EmailColumnIndex());
+        ++records;
+        if (HasFailure()) break;
+    }
+    EXPECT_GT(joined, 1000) << records << " records";
+    TCSVParser p(500);
+    p.ParseLine("a,b");
+    EXPECT_THROW(p.ParseNextLine("c"), std::logic_error);
+}
+
 std::string NumberedCsv(int rows) {
     std::string s = "id,name\n";
     for (int i = 1; i < rows; ++i) s += std::to_string(i) + ",n" + std::to_string(i) + "\n";
@@ -183,6 +242,76 @@ TEST(ViewerPreview, CellLineBreaks) {
     parser.SetReplaceLineBreaksWith(" ");
     parser.ParseLine(pv.RecordText(1, parser));
     EXPECT_EQ(parser.GetColumnValue(1), "one two three");
+}
+
+// A stray quote joins the lines after it into one record until the record reaches
+// the cap; the line after that starts a record again, and the lines after it are
+// records of their own.
+TEST(ViewerPreview, StrayQuoteRecordEndsAtTheCap) {
+    test::TTempDir dir("viewer-stray");
+    const std::string path = dir / "f.csv";
+    std::string bytes = "h1,h2\n\"open,\n";
+    size_t length = 6, lines = 2;
+    while (length < TCSVParser::kMaxRecordLength) {
+        bytes += "x,y\n";
+        length += 2 + 3;
+        ++lines;
+    }
+    bytes += "1,2\n3,\"4\"\n";
+    WriteFile(path, bytes);
+    TCSVParser parser(500);
+    parser.SetCellLineBreaks(true);
+    TViewerPreview pv;
+    pv.MaxLines = 1 << 20;
+    ASSERT_TRUE(pv.Read({.FileName = path}, false, parser));
+    EXPECT_TRUE(pv.Eof);
+    EXPECT_EQ(pv.Rows, (std::vector<size_t>{0, 1, lines, lines + 1}));
+    EXPECT_EQ(pv.Lines.size(), lines + 2);
+    parser.ParseLine(pv.RecordText(1, parser));
+    EXPECT_EQ(parser.FormatError(), csvNoCloseQuote);
+    EXPECT_EQ(parser.GetColumnValue(0).size(), length);
+    parser.ParseLine(pv.RecordText(3, parser));
+    EXPECT_EQ(Values(parser), (std::vector<std::string>{"3", "4"}));
+}
+
+// Each record reaches the sink as soon as it is complete, before the next line is
+// read: what streams it out needs nothing kept.
+TEST(ViewerPreview, RecordsReachTheSinkBeforeTheNextLineIsRead) {
+    TLineReader* reader = nullptr;
+    TViewerSource source{.FileName = "/", .ReaderClass = [&](const std::string&, int32_t) {
+                             auto* lines = new TStringList();
+                             for (const char* l : {"h", "1,\"a", "b\"", "2", "3,\"open", "4"}) lines->Add(l);
+                             auto r = std::make_unique<TLineReader>(lines, true);
+                             reader = r.get();
+                             return r;
+                         }};
+    struct TSink : TRecordSink {
+        TLineReader*& Reader;
+        std::vector<std::string> Records;
+        std::vector<int64_t> ReadWhenEnded;
+        explicit TSink(TLineReader*& r) : Reader(r) {}
+        void Line(int32_t, const std::string&, bool, const TCSVParser&) override {}
+        void RecordEnd(const TCSVParser& p) override {
+            std::string record;
+            for (const std::string& v : Values(p)) record += "[" + v + "]";
+            Records.push_back(record);
+            ReadWhenEnded.push_back(Reader->LineIndex());
+        }
+    } sink(reader);
+    TCSVParser parser(500);
+    parser.SetCellLineBreaks(true);
+    const TRecordsRead read = ReadRecords(source, false, 1000, parser, sink);
+    EXPECT_TRUE(read.Status.empty());
+    EXPECT_TRUE(read.Eof);
+    EXPECT_EQ(sink.Records, (std::vector<std::string>{"[h]", "[1][a\r\nb]", "[2]", "[3,\"open\r\n4]"}));
+    EXPECT_EQ(sink.ReadWhenEnded, (std::vector<int64_t>{1, 3, 4, 6}));
+    // The limit ends an open record as the end of the source does; asked to, the
+    // read looks whether more follows.
+    sink.Records.clear();
+    EXPECT_FALSE(ReadRecords(source, false, 4, parser, sink).Eof);
+    EXPECT_EQ(sink.Records.back(), "[3,\"open]");
+    EXPECT_FALSE(ReadRecords(source, false, 4, parser, sink, true).Eof);
+    EXPECT_TRUE(ReadRecords(source, false, 5, parser, sink, true).Eof);
 }
 
 TEST(ViewerPreview, DatabaseSourceWithoutHeader) {

@@ -68,6 +68,10 @@ std::vector<LineCase> LineCases() {
          "a\xFF"
          "b\xE2\x82\nc\x80",
          {"a" + kFffd + "b" + kFffd, "c" + kFffd}},
+        {"maximal subparts, one U+FFFD each",
+         "\xED\xA0\x80|\xE0\x80\xAF|\xF4\x90\x80\x80|\xF0\x9F\x98",
+         {kFffd + kFffd + kFffd + "|" + kFffd + kFffd + kFffd + "|" + kFffd + kFffd + kFffd + kFffd + "|" +
+          kFffd}},
         {"70000 characters", x70000, {std::string(65535, 'x'), std::string(4465, 'x')}},
         {"70000 two-byte characters", e70000, {e70000.substr(0, 2 * 65535), e70000.substr(2 * 65535)}},
         {"exactly the cap, then a break", std::string(65535, 'y') + "\r\nz", {std::string(65535, 'y'), "z"}},
@@ -145,6 +149,33 @@ TEST(ViewerStream, SkipLinesHonoursASmallCap) {
     const auto lines = ReadAll(*reader(a));
     EXPECT_EQ(lines.size(), 11u + 2 * 100u + 3 * 39u);
     EXPECT_EQ(reader(b)->SkipLines(1 << 20), static_cast<int64_t>(lines.size()));
+}
+
+// Ill-formed UTF-8 decodes as it would whole wherever a block edge or the length
+// cap falls inside it: each sequence is placed across the 128-byte edge at every
+// offset, and across the cap's mark.
+TEST(ViewerStream, IllFormedUtf8AcrossBlockEdgesAndTheCap) {
+    const std::string sequences[] = {
+        "\xED\xA0\x80", "\xE0\x80\xAF",     "\xF4\x90\x80\x80",
+        "\xF0\x9F\x98", "\xE2\x82\xC3\xA9", "\xF0\x9F\x98\x80",
+        "\xC0\xAF",     "\x80\xBF\xFF",     "\xF1\x80\x80\xE1\x80\xC2",
+    };
+    for (const std::string& seq : sequences) {
+        for (size_t at = 120; at < 128; ++at) {
+            const std::string line = std::string(at, 'a') + seq + seq + "z";
+            const std::string bytes = line + "\n" + line;
+            TBytesStream stream(bytes);
+            TLineReader r(&stream, 128, false);
+            EXPECT_EQ(ReadAll(r), (std::vector<std::string>{SanitizeUtf8(line), SanitizeUtf8(line)})) << at;
+            // The cap cuts between two characters of the decoded text.
+            TBytesStream capped(line);
+            TLineReader c(&capped, 128, false);
+            c.StreamReader()->SetTruncLineLength(static_cast<int32_t>(at) + 1);
+            std::string joined;
+            for (const std::string& piece : ReadAll(c)) joined += piece;
+            EXPECT_EQ(joined, SanitizeUtf8(line)) << at;
+        }
+    }
 }
 
 TEST(ViewerStream, LinesMode) {
@@ -257,6 +288,35 @@ TEST(ViewerStream, RefusedFiles) {
             }
         }
     }
+}
+
+// A file whose reported size is not its length is read to its end: a pseudo-file
+// (0 bytes on proc), and a regular file that says 0 bytes and grows once opened.
+// A file of known size keeps to it (see FileCutWhileRead).
+TEST(ViewerStream, FilesOfUnknownSizeAreReadToTheirEnd) {
+    const auto lines = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::vector<std::string> v;
+        for (std::string line; std::getline(in, line);) v.push_back(line);
+        return v;
+    };
+    for (const char* path : {"/proc/self/mounts", "/proc/self/limits"}) {
+        for (const int32_t cache : {100, 65536}) {
+            TReadOnlyCachedFileStream stream(path, cache);
+            EXPECT_TRUE(stream.ReadsToEnd()) << path;
+            TLineReader r(&stream, 128, false);
+            EXPECT_EQ(ReadAll(r), lines(path)) << path << " cache " << cache;
+            EXPECT_EQ(stream.Size(), stream.Position()) << path;
+        }
+    }
+    test::TTempDir dir("viewer-unknown");
+    const std::string path = dir / "grows.txt";
+    WriteFile(path, "");
+    TCachedFileLineReader r(path, 16384, 1024);
+    std::ofstream(path, std::ios::binary | std::ios::app) << "a\nb\n";
+    EXPECT_EQ(ReadAll(r), (std::vector<std::string>{"a", "b"}));
+    WriteFile(path, "x\n");
+    EXPECT_FALSE(TReadOnlyCachedFileStream(path).ReadsToEnd());
 }
 
 // A file cut while it is read is an error, not an early end.

@@ -325,6 +325,15 @@ private Q_SLOTS:
         QTest::newRow("text") << Path("notes.Txt") << "Text File" << true;
         QTest::newRow("database by extension") << Path("missing.MMDB") << "GeoIP2 MMDB" << true;
         QTest::newRow("database by content") << Path("renamed.dat") << "GeoIP2 MMDB" << true;
+        // A text that holds the database's marker near its end is text, by its name or
+        // because its metadata does not decode.
+        const QByteArray marked("a,b\n1,2\n\xAB\xCD\xEFMaxMind.com\n3,4\n");
+        WriteFile(Path("marked.csv"), marked);
+        WriteFile(Path("marked.TXT"), marked);
+        WriteFile(Path("marked.dat"), marked);
+        QTest::newRow("marker in a .csv") << Path("marked.csv") << "CSV File" << false;
+        QTest::newRow("marker in a .TXT") << Path("marked.TXT") << "Text File" << true;
+        QTest::newRow("marker in another name") << Path("marked.dat") << "CSV File" << false;
         ::mkfifo(QFile::encodeName(Path("kind.fifo")).constData(), 0600);
         QTest::newRow("fifo is not read") << Path("kind.fifo") << "CSV File" << false;
     }
