@@ -19,12 +19,17 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "support/LargeMemory.h"
+#include "support/TextDecode.h"
 #include "support/qt/VFormUnit.h"
+#include "support/qt/XSelectionReader.h"
 
 namespace zarvo::qt {
 
@@ -94,6 +99,51 @@ private:
 };
 
 // A pasted text as lines, split on a worker in slices; nothing when stopped.
+// UTF-8 that arrives in pieces, as lines: a character cut between two pieces is
+// put together again, malformed bytes become U+FFFD, and a NUL at the very end
+// (which some programs send) is dropped, as Qt drops it.
+class TUtf8Lines {
+public:
+    void Add(std::string_view piece) {
+        if (FCarry.empty()) return Take(piece);
+        std::string joined = std::exchange(FCarry, std::string());
+        joined.append(piece);
+        Take(joined);
+    }
+    TLineSnapshot Finish() {
+        if (FCarry != std::string_view("\0", 1)) Put(FCarry);
+        FCarry.clear();
+        return FLines.Finish();
+    }
+
+private:
+    void Take(std::string_view bytes) {
+        // Held back: a last character not yet complete, or a NUL that may end it all.
+        size_t keep = 0;
+        if (!bytes.empty() && bytes.back() == '\0') {
+            keep = 1;
+        } else {
+            for (size_t back = 1; back <= std::min<size_t>(3, bytes.size()); ++back) {
+                const auto b = static_cast<unsigned char>(bytes[bytes.size() - back]);
+                if ((b & 0xC0) == 0x80) continue;
+                const size_t need = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+                if (need > back) keep = back;
+                break;
+            }
+        }
+        Put(bytes.substr(0, bytes.size() - keep));
+        FCarry.assign(bytes.substr(bytes.size() - keep));
+    }
+    void Put(std::string_view bytes) {
+        if (IsWellFormedUtf8(bytes)) return FLines.Add(bytes);
+        FClean.clear();
+        AppendSanitizedUtf8(FClean, bytes);
+        FLines.Add(FClean);
+    }
+    TTextSnapshotBuilder FLines;
+    std::string FCarry, FClean;
+};
+
 std::optional<TLineSnapshot> SplitText(const QString& text, const std::atomic<bool>& stop,
                                        std::atomic<size_t>& done) {
     constexpr qsizetype kSlice = qsizetype{1} << 16;
@@ -300,16 +350,23 @@ struct TLinesEdit::TImpl {
     // the text before it, until the change is told.
     std::unique_ptr<TUtf16Index> Index, OldIndex;
     TTextPos ToldCaret, ToldAnchor; // what assistive tools were told last
-    // A long paste: its text split into lines on a worker.
+    // A paste whose text is read from another program or split into lines on a worker.
     struct TPasting {
         std::thread Thread;
         std::atomic<bool> Stop{false};
         std::atomic<size_t> Done{0};
-        size_t Total = 0;
+        size_t Total = 0; // characters of a text at hand; 0 while read from X
         uint64_t Serial = 0;
         TLineSnapshot Base; // the text when it began
         TTextRange At;      // and the selection it replaces
+        QClipboard::Mode Mode = QClipboard::Clipboard;
         bool Active = false;
+        // The worker's result, handed over under the lock.
+        std::mutex Lock;
+        std::condition_variable Wake;
+        bool Finished = false, AskQt = false;
+        std::optional<TLineSnapshot> Lines;
+        QString Error;
     } Pasting;
     QTimer* PasteTimer = nullptr; // shows the paste's progress
 };
@@ -669,11 +726,19 @@ void TLinesEdit::PasteFrom(QClipboard::Mode mode) {
         return;
     }
     if (!mime->hasText()) return;
-    // The clipboard is read on this thread (one copy of the text, as Qt gives it);
-    // a long text is split on a worker.
-    QString text = mime->text();
+    // Another X11 program's text is read on a worker: Qt would wait for the whole
+    // transfer here. A text this program put there is at hand.
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    const bool ours = mode == QClipboard::Selection ? clipboard->ownsSelection() : clipboard->ownsClipboard();
+    if (!ours && XSelectionReadable()) return StartPaste({}, mode);
+    PasteText(mime->text());
+}
+
+void TLinesEdit::PasteText(QString text) {
+    // Qt has read the clipboard on this thread (one copy of the text); a long text
+    // is split on a worker.
     if (text.isEmpty() && !HasSelection()) return;
-    if (text.size() > kPasteAtOnce) return StartPaste(std::move(text));
+    if (text.size() > kPasteAtOnce) return StartPaste(std::move(text), std::nullopt);
     const TLineSnapshot lines = TLineSnapshot::FromText(ToUtf8(text));
     InsertPasted(lines, {{}, lines.End()}, Selection());
 }
@@ -689,38 +754,79 @@ bool TLinesEdit::IsPasting() const {
     return FImpl->Pasting.Active;
 }
 
-void TLinesEdit::StartPaste(QString text) {
+void TLinesEdit::StartPaste(QString text, std::optional<QClipboard::Mode> fromX) {
     TImpl::TPasting& task = FImpl->Pasting;
     task.Base = FBuffer.Snapshot();
     task.At = Selection();
+    task.Mode = fromX.value_or(QClipboard::Clipboard);
     task.Stop = false;
     task.Done = 0;
     task.Total = size_t(text.size());
+    task.Finished = task.AskQt = false;
     const uint64_t serial = ++task.Serial;
-    task.Thread = std::thread([this, serial, text = std::move(text)] {
+    task.Thread = std::thread([this, serial, fromX, text = std::move(text)] {
+        TImpl::TPasting& t = FImpl->Pasting;
         std::optional<TLineSnapshot> lines;
         QString error;
+        bool askQt = false;
         try {
-            lines = SplitText(text, FImpl->Pasting.Stop, FImpl->Pasting.Done);
+            if (fromX) {
+                TUtf8Lines feed;
+                const TXSelectionRead read = ReadXSelection(
+                    *fromX == QClipboard::Selection,
+                    [&](std::string_view piece) {
+                        feed.Add(piece);
+                        t.Done += piece.size();
+                    },
+                    t.Stop);
+                if (read == TXSelectionRead::Done) lines = feed.Finish();
+                askQt = read == TXSelectionRead::NoText || read == TXSelectionRead::NoDisplay;
+            } else {
+                lines = SplitText(text, t.Stop, t.Done);
+            }
         } catch (const std::exception& e) {
             error = QString::fromUtf8(e.what());
         }
+        {
+            const std::lock_guard<std::mutex> lock(t.Lock);
+            t.Lines = std::move(lines);
+            t.Error = error;
+            t.AskQt = askQt;
+            t.Finished = true;
+        }
+        t.Wake.notify_all();
         QMetaObject::invokeMethod(
-            this, [this, serial, lines = std::move(lines), error] { PasteDone(serial, lines, error); },
-            Qt::QueuedConnection);
+            this, [this, serial] { PasteDone(serial); }, Qt::QueuedConnection);
     });
     SetPasting(true);
+    if (!fromX) return;
+    // The size of another program's text is known only once it is read: a short
+    // one is in within milliseconds, and then goes in before the next key is read.
+    bool finished = false;
+    {
+        std::unique_lock<std::mutex> lock(task.Lock);
+        finished = task.Wake.wait_for(lock, std::chrono::milliseconds(50), [&] { return task.Finished; });
+    }
+    if (finished) PasteDone(serial);
 }
 
-void TLinesEdit::PasteDone(uint64_t serial, const std::optional<TLineSnapshot>& lines, const QString& error) {
+void TLinesEdit::PasteDone(uint64_t serial) {
     TImpl::TPasting& task = FImpl->Pasting;
     if (serial != task.Serial || !task.Thread.joinable()) return;
     task.Thread.join();
+    const std::optional<TLineSnapshot> lines = std::exchange(task.Lines, std::nullopt);
+    const QString error = std::exchange(task.Error, QString());
     const TLineSnapshot base = std::exchange(task.Base, TLineSnapshot());
     SetPasting(false);
     if (!error.isEmpty()) {
         Dialogs().MessageBox(window(), QMessageBox::Warning, window()->windowTitle(),
                              tr("The text could not be pasted. %1").arg(error));
+        return;
+    }
+    if (task.AskQt) {
+        // The owner would not give its text to our own request: Qt's way, here.
+        const QMimeData* mime = QGuiApplication::clipboard()->mimeData(task.Mode);
+        if (mime && mime->hasText()) PasteText(mime->text());
         return;
     }
     if (!lines) return;
@@ -1040,8 +1146,10 @@ void TLinesEdit::paintEvent(QPaintEvent*) {
         // How far a long paste has come, in the top right corner.
         const TImpl::TPasting& task = FImpl->Pasting;
         const size_t done = task.Done.load(std::memory_order_relaxed);
-        const int percent = task.Total ? int(std::min<size_t>(done, task.Total) * 100 / task.Total) : 0;
-        const QString note = tr("Pasting... %1 % (Esc stops)").arg(percent);
+        const QString note =
+            task.Total
+                ? tr("Pasting... %1 % (Esc stops)").arg(std::min<size_t>(done, task.Total) * 100 / task.Total)
+                : tr("Pasting... %1 MB (Esc stops)").arg(done >> 20);
         const QFontMetrics fm = fontMetrics();
         QRect box(0, 0, fm.horizontalAdvance(note) + 12, fm.height() + 6);
         box.moveTopRight(viewport()->rect().topRight() + QPoint(-4, 4));

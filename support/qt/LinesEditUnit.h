@@ -69,10 +69,12 @@ public:
     // Any amount: the text is made only when pasted, straight from the lines.
     void Copy();
     // Lines copied from a pane of this program go in as they are, sharing their
-    // memory. Another program's text of up to kPasteAtOnce characters goes in at
-    // once; a longer one is split into lines on a worker while the pane refuses
-    // changes, shows how far it has come and a busy pointer (Escape breaks it off),
-    // then goes in where the selection was, as one undo step.
+    // memory. Another program's text is read on a worker where the windows are on
+    // X11 (a short one is in before the next key); elsewhere Qt reads it here, and
+    // one of up to kPasteAtOnce characters goes in at once. A longer one is split
+    // into lines on a worker while the pane refuses changes, shows how far it has
+    // come and a busy pointer (Escape breaks it off), then goes in where the
+    // selection was. Each paste is one undo step.
     void Paste();
     void DeleteSelection();
     static constexpr qsizetype kPasteAtOnce = qsizetype{1} << 20;
@@ -157,8 +159,9 @@ private:
     bool Locked() const { return FReadOnly || IsPasting(); }
     void PasteFrom(QClipboard::Mode mode);
     void InsertPasted(const TLineSnapshot& lines, const TTextRange& part, const TTextRange& at);
-    void StartPaste(QString text);
-    void PasteDone(uint64_t serial, const std::optional<TLineSnapshot>& lines, const QString& error);
+    void PasteText(QString text);
+    void StartPaste(QString text, std::optional<QClipboard::Mode> fromX);
+    void PasteDone(uint64_t serial);
     void StopPaste();
     void SetPasting(bool pasting);
     void OfferSelection();

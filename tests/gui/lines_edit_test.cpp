@@ -8,7 +8,9 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QVBoxLayout>
 #include <QtTest>
 #include <memory>
@@ -614,6 +616,49 @@ private Q_SLOTS:
         QTest::mouseDClick(vp, Qt::LeftButton, {},
                            QPoint(4 + edit->fontMetrics().horizontalAdvance("on"), rowH / 2));
         QCOMPARE(clipboard->text(QClipboard::Selection), QString("one"));
+    }
+
+    void pasteFromAnotherProgram() {
+        // On X11 the pane reads another program's selection itself, on a worker.
+        const QString xclip = QStandardPaths::findExecutable("xclip");
+        if (QGuiApplication::platformName() != "xcb" || xclip.isEmpty())
+            QSKIP("needs X11 and xclip (checked by hand under Xvfb)");
+        std::vector<std::unique_ptr<QProcess>> holders;
+        const auto hold = [&](const QByteArray& text, const char* selection) {
+            QProcess* p = holders.emplace_back(std::make_unique<QProcess>()).get();
+            p->start(xclip, {"-quiet", "-i", "-selection", selection});
+            p->write(text);
+            p->closeWriteChannel();
+            // Until xclip has read it all and holds the selection.
+            const QClipboard::Mode mode =
+                selection == QByteArray("primary") ? QClipboard::Selection : QClipboard::Clipboard;
+            QClipboard* clipboard = QGuiApplication::clipboard();
+            QTRY_VERIFY(
+                (mode == QClipboard::Selection ? !clipboard->ownsSelection() : !clipboard->ownsClipboard()) &&
+                clipboard->mimeData(mode) && clipboard->mimeData(mode)->hasText());
+        };
+        start("ab");
+        Press(edit.get(), {"End"});
+        // Line breaks of all kinds, a malformed byte, a NUL at the end as some send it.
+        hold(QByteArray("1\r\n2\r3\xC3\xA9\xFF\n", 10) + QByteArray(1, '\0'), "clipboard");
+        Press(edit.get(), {"Ctrl+V"});
+        QTRY_VERIFY(!edit->IsPasting());
+        QCOMPARE(edit->Text(), QString("ab1\n2\n3\u00E9\uFFFD\n"));
+        QCOMPARE(edit->Buffer().UndoCount(), size_t(1));
+        // Large enough to come in pieces (INCR).
+        QByteArray big;
+        for (int i = 0; i < 300000; ++i) big += "10.0.0." + QByteArray::number(i) + "\n";
+        hold(big, "primary");
+        const int rowH = edit->fontMetrics().lineSpacing();
+        QTest::mouseClick(edit->viewport(), Qt::MiddleButton, {}, QPoint(2, rowH / 2));
+        QTRY_VERIFY(!edit->IsPasting());
+        QCOMPARE(edit->LineCount(), size_t(300003));
+        QCOMPARE(edit->Buffer().Row(299999), std::string_view("10.0.0.299999"));
+        QCOMPARE(edit->Buffer().Row(300000), std::string_view("ab1"));
+        for (auto& p : holders) {
+            p->kill();
+            p->waitForFinished();
+        }
     }
 
     void doubleClickSelectsWord_data() {
