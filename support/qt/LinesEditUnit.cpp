@@ -367,6 +367,8 @@ struct TLinesEdit::TImpl {
         bool Finished = false, AskQt = false;
         std::optional<TLineSnapshot> Lines;
         QString Error;
+        // A paste done while the program held the pane read-only, waiting for it.
+        std::optional<TLineSnapshot> Held;
     } Pasting;
     QTimer* PasteTimer = nullptr; // shows the paste's progress
 };
@@ -669,6 +671,11 @@ void TLinesEdit::SetReadOnly(bool readOnly) {
     FReadOnly = readOnly;
     setAttribute(Qt::WA_InputMethodEnabled, !Locked());
     viewport()->update();
+    TImpl::TPasting& task = FImpl->Pasting;
+    if (!readOnly && task.Held) {
+        const TLineSnapshot lines = *std::exchange(task.Held, std::nullopt);
+        LandPaste(lines, std::exchange(task.Base, TLineSnapshot()), task.At);
+    }
 }
 
 size_t TLinesEdit::FirstVisibleRow() const {
@@ -740,7 +747,25 @@ void TLinesEdit::PasteText(QString text) {
     if (text.isEmpty() && !HasSelection()) return;
     if (text.size() > kPasteAtOnce) return StartPaste(std::move(text), std::nullopt);
     const TLineSnapshot lines = TLineSnapshot::FromText(ToUtf8(text));
-    InsertPasted(lines, {{}, lines.End()}, Selection());
+    LandPaste(lines, FBuffer.Snapshot(), Selection());
+}
+
+void TLinesEdit::LandPaste(const TLineSnapshot& lines, const TLineSnapshot& base, const TTextRange& at) {
+    TImpl::TPasting& task = FImpl->Pasting;
+    if (FReadOnly) {
+        // The program has made the pane read-only since the paste began (a run or a
+        // shuffle builds its next text): the paste waits until the pane takes changes
+        // again, so that neither is lost.
+        task.Held = lines;
+        task.Base = base;
+        task.At = at;
+        if (!IsPasting()) SetPasting(true);
+        viewport()->update();
+        return;
+    }
+    if (IsPasting()) SetPasting(false);
+    // Where the selection was, unless the program has changed the text since.
+    InsertPasted(lines, {{}, lines.End()}, FBuffer.Snapshot().SameAs(base) ? at : Selection());
 }
 
 void TLinesEdit::InsertPasted(const TLineSnapshot& lines, const TTextRange& part, const TTextRange& at) {
@@ -817,7 +842,7 @@ void TLinesEdit::PasteDone(uint64_t serial) {
     const std::optional<TLineSnapshot> lines = std::exchange(task.Lines, std::nullopt);
     const QString error = std::exchange(task.Error, QString());
     const TLineSnapshot base = std::exchange(task.Base, TLineSnapshot());
-    SetPasting(false);
+    if (!lines || !error.isEmpty() || task.AskQt) SetPasting(false);
     if (!error.isEmpty()) {
         Dialogs().MessageBox(window(), QMessageBox::Warning, window()->windowTitle(),
                              tr("The text could not be pasted. %1").arg(error));
@@ -829,13 +854,17 @@ void TLinesEdit::PasteDone(uint64_t serial) {
         if (mime && mime->hasText()) PasteText(mime->text());
         return;
     }
-    if (!lines) return;
-    // Where the selection was, unless the program has changed the text since.
-    InsertPasted(*lines, {{}, lines->End()}, FBuffer.Snapshot().SameAs(base) ? task.At : Selection());
+    if (lines) LandPaste(*lines, base, task.At);
 }
 
 void TLinesEdit::StopPaste() {
     TImpl::TPasting& task = FImpl->Pasting;
+    if (task.Held) {
+        task.Held.reset();
+        task.Base = TLineSnapshot();
+        SetPasting(false);
+        return;
+    }
     if (!task.Thread.joinable()) return;
     task.Stop = true;
     task.Thread.join();
@@ -1146,10 +1175,11 @@ void TLinesEdit::paintEvent(QPaintEvent*) {
         // How far a long paste has come, in the top right corner.
         const TImpl::TPasting& task = FImpl->Pasting;
         const size_t done = task.Done.load(std::memory_order_relaxed);
-        const QString note =
+        QString note =
             task.Total
                 ? tr("Pasting... %1 % (Esc stops)").arg(std::min<size_t>(done, task.Total) * 100 / task.Total)
                 : tr("Pasting... %1 MB (Esc stops)").arg(done >> 20);
+        if (task.Held) note = tr("The paste waits until the list may change (Esc drops it)");
         const QFontMetrics fm = fontMetrics();
         QRect box(0, 0, fm.horizontalAdvance(note) + 12, fm.height() + 6);
         box.moveTopRight(viewport()->rect().topRight() + QPoint(-4, 4));

@@ -74,7 +74,8 @@ public:
     // one of up to kPasteAtOnce characters goes in at once. A longer one is split
     // into lines on a worker while the pane refuses changes, shows how far it has
     // come and a busy pointer (Escape breaks it off), then goes in where the
-    // selection was. Each paste is one undo step.
+    // selection was; if the program has made the pane read-only meanwhile, once it
+    // may change again. Each paste is one undo step.
     void Paste();
     void DeleteSelection();
     static constexpr qsizetype kPasteAtOnce = qsizetype{1} << 20;
@@ -160,6 +161,7 @@ private:
     void PasteFrom(QClipboard::Mode mode);
     void InsertPasted(const TLineSnapshot& lines, const TTextRange& part, const TTextRange& at);
     void PasteText(QString text);
+    void LandPaste(const TLineSnapshot& lines, const TLineSnapshot& base, const TTextRange& at);
     void StartPaste(QString text, std::optional<QClipboard::Mode> fromX);
     void PasteDone(uint64_t serial);
     void StopPaste();

@@ -597,6 +597,20 @@ private Q_SLOTS:
         QCOMPARE(edit->LineCount(), size_t(120001));
         QCOMPARE(edit->Buffer().Row(0), std::string_view("10.0.0.0"));
         QCOMPARE(edit->Buffer().Row(120000), std::string_view("new"));
+        // The program makes the pane read-only meanwhile (a run): the paste waits for
+        // the run's list and goes in at its start, neither lost.
+        Press(edit.get(), {"Ctrl+End", "Ctrl+V"});
+        edit->SetReadOnly(true);
+        QTest::qWait(300);
+        QVERIFY(edit->IsPasting());
+        QCOMPARE(edit->LineCount(), size_t(120001));
+        edit->SetLines(lines);
+        edit->SetReadOnly(false);
+        QVERIFY(!edit->IsPasting());
+        QCOMPARE(edit->LineCount(), size_t(120001));
+        QCOMPARE(edit->Buffer().Row(0), std::string_view("10.0.0.0"));
+        QCOMPARE(edit->Buffer().Row(120000), std::string_view("new"));
+        QCOMPARE(edit->Buffer().UndoCount(), size_t(4)); // two lists, two pastes
     }
 
     void primarySelectionAndMiddleClick() {
