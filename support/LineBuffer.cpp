@@ -1,8 +1,13 @@
 #include "support/LineBuffer.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
 #include <iterator>
 #include <limits>
+#include <mutex>
+#include <thread>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -15,10 +20,15 @@ namespace zarvo {
 
 namespace linebuffer_detail {
 
+inline constexpr uint64_t kUnitsUnknown = ~uint64_t{0};
+
 // A run of rows: their text back to back and where each one ends.
 struct TChunk {
     std::vector<char> Text;
     std::vector<uint32_t> Ends;
+    // The rows' UTF-16 units (line breaks not counted) times two, plus one when the
+    // text is all ASCII; counted when first asked (ChunkUnits), by any thread.
+    mutable std::atomic<uint64_t> Units{kUnitsUnknown};
 
     size_t Rows() const { return Ends.size(); }
     std::string_view Row(size_t i) const {
@@ -210,6 +220,229 @@ size_t ByteToUtf16Column(std::string_view row, size_t byteCol) {
     return u;
 }
 
+namespace {
+
+// The chunk's UTF-16 units and whether its text is all ASCII, counted once.
+std::pair<size_t, bool> ChunkUnits(const TChunk& c) {
+    uint64_t u = c.Units.load(std::memory_order_relaxed);
+    if (u == linebuffer_detail::kUnitsUnknown) {
+        // All ASCII unless some byte has its top bit set; eight bytes at a time.
+        uint64_t any = 0;
+        const char* p = c.Text.data();
+        size_t i = 0;
+        for (; i + 8 <= c.Text.size(); i += 8) {
+            uint64_t w;
+            std::memcpy(&w, p + i, 8);
+            any |= w;
+        }
+        for (; i < c.Text.size(); ++i) any |= static_cast<unsigned char>(p[i]);
+        const bool ascii = (any & 0x8080808080808080u) == 0;
+        size_t n = c.Text.size();
+        if (!ascii) {
+            n = 0;
+            for (size_t r = 0; r < c.Rows(); ++r) n += ByteToUtf16Column(c.Row(r), c.Row(r).size());
+        }
+        u = uint64_t{n} * 2 + (ascii ? 1 : 0);
+        c.Units.store(u, std::memory_order_relaxed);
+    }
+    return {static_cast<size_t>(u >> 1), (u & 1) != 0};
+}
+
+// The offset of row i's start from the chunk's start, each row followed by a break.
+size_t RowStartIn(const TChunk& c, bool ascii, size_t i) {
+    if (ascii) return (i ? c.Ends[i - 1] : 0) + i;
+    size_t at = 0;
+    for (size_t r = 0; r < i; ++r) at += ByteToUtf16Column(c.Row(r), c.Row(r).size()) + 1;
+    return at;
+}
+
+// Bytes of the rows [first, last), line breaks not counted.
+size_t RowBytes(const TTable& t, size_t first, size_t last) {
+    size_t n = 0;
+    for (size_t c = first < last ? t.ChunkOf(first) : t.Chunks.size();
+         c < t.Chunks.size() && t.Starts[c] < last; ++c) {
+        const TChunk& ch = *t.Chunks[c];
+        const size_t b = std::max(first, t.Starts[c]) - t.Starts[c];
+        const size_t e = std::min(last, t.Starts[c + 1]) - t.Starts[c];
+        n += (e ? ch.Ends[e - 1] : 0) - (b ? ch.Ends[b - 1] : 0);
+    }
+    return n;
+}
+
+void CheckRange(const TTable& t, const TTextRange& range) {
+    if (range.To.Row >= t.Rows() || !(range.From <= range.To)) throw Exception("Text range out of bounds");
+}
+
+// Rows into fresh chunks (at most kChunkRows rows and kChunkBytes bytes each), and
+// whole chunks of other tables taken over as they are, in order.
+class TChunkSink {
+public:
+    void Add(std::string_view row) {
+        if (row.size() > std::numeric_limits<uint32_t>::max())
+            throw Exception(Format("Line too long (%zu characters)", row.size()));
+        if (!FEnds.empty() && (FEnds.size() >= kChunkRows || FText.size() + row.size() > kChunkBytes))
+            Flush();
+        FText.insert(FText.end(), row.begin(), row.end());
+        FEnds.push_back(static_cast<uint32_t>(FText.size()));
+    }
+    // Rows [first, last) of t: the chunks that lie wholly inside are shared.
+    void AddRows(const TTable& t, size_t first, size_t last) {
+        for (size_t c = first < last ? t.ChunkOf(first) : t.Chunks.size();
+             c < t.Chunks.size() && t.Starts[c] < last; ++c) {
+            if (t.Starts[c] >= first && t.Starts[c + 1] <= last) {
+                Flush();
+                FOut.push_back(t.Chunks[c]);
+                continue;
+            }
+            const TChunk& ch = *t.Chunks[c];
+            const size_t b = std::max(first, t.Starts[c]) - t.Starts[c];
+            const size_t e = std::min(last, t.Starts[c + 1]) - t.Starts[c];
+            for (size_t i = b; i < e; ++i) Add(ch.Row(i));
+        }
+    }
+    std::vector<TChunkPtr> Finish() {
+        Flush();
+        return std::move(FOut);
+    }
+
+private:
+    void Flush() {
+        if (FEnds.empty()) return;
+        auto c = std::make_shared<TChunk>();
+        c->Text.assign(FText.begin(), FText.end());
+        c->Ends.assign(FEnds.begin(), FEnds.end());
+        FOut.push_back(std::move(c));
+        FText.clear();
+        FEnds.clear();
+    }
+    std::vector<char> FText;
+    std::vector<uint32_t> FEnds;
+    std::vector<TChunkPtr> FOut;
+};
+
+// What is handed over to be freed: a table's index and chunks, and how much they hold.
+struct TDrop {
+    std::shared_ptr<const TTable> Table;
+    std::vector<TChunkPtr> Chunks;
+    size_t Bytes = 0;
+};
+
+// Less than this is freed where it is dropped.
+constexpr size_t kBackgroundBytes = size_t{1} << 20;
+
+bool gReleaserGone = false;
+
+// Frees what it is handed, then gives the pages back to the system, on a thread of
+// its own: started on first use, stopped once the queue is empty at exit.
+class TReleaser {
+public:
+    ~TReleaser() {
+        {
+            std::lock_guard<std::mutex> lock(FLock);
+            FStop = true;
+        }
+        FWake.notify_all();
+        if (FThread.joinable()) FThread.join();
+        gReleaserGone = true;
+    }
+    void Drop(TDrop d) {
+        std::lock_guard<std::mutex> lock(FLock);
+        if (!FThread.joinable()) FThread = std::thread([this] { Run(); });
+        FQueue.push_back(std::move(d));
+        FWake.notify_one();
+    }
+
+private:
+    void Run() {
+        std::unique_lock<std::mutex> lock(FLock);
+        for (;;) {
+            FWake.wait(lock, [this] { return FStop || !FQueue.empty(); });
+            if (FQueue.empty()) return;
+            TDrop d = std::move(FQueue.front());
+            FQueue.pop_front();
+            lock.unlock();
+            const size_t bytes = d.Bytes;
+            d = TDrop();
+            ReleaseFreed(bytes);
+            lock.lock();
+        }
+    }
+    std::mutex FLock;
+    std::condition_variable FWake;
+    std::deque<TDrop> FQueue;
+    std::thread FThread;
+    bool FStop = false;
+};
+
+void Release(TDrop d) {
+    if (d.Bytes >= kBackgroundBytes && !gReleaserGone) {
+        static TReleaser releaser;
+        releaser.Drop(std::move(d));
+        return;
+    }
+    const size_t bytes = d.Bytes;
+    d = TDrop();
+    ReleaseFreed(bytes);
+}
+
+} // namespace
+
+void ReleaseInBackground(TLineSnapshot lines) {
+    TDrop d;
+    d.Table = std::move(lines.FTable);
+    // Only the last holder frees anything.
+    if (d.Table.use_count() == 1) d.Bytes = d.Table->Bytes;
+    Release(std::move(d));
+}
+
+// --- TUtf16Index ---
+
+TUtf16Index::TUtf16Index(TLineSnapshot text) : FText(std::move(text)) {
+    const TTable& t = *FText.FTable;
+    FStarts.resize(t.Chunks.size());
+    size_t at = 0;
+    for (size_t c = 0; c < t.Chunks.size(); ++c) {
+        FStarts[c] = at;
+        at += ChunkUnits(*t.Chunks[c]).first + t.Chunks[c]->Rows();
+    }
+    FSize = at - 1; // no break after the last row
+}
+
+size_t TUtf16Index::Offset(TTextPos pos) const {
+    const TTable& t = *FText.FTable;
+    pos.Row = std::min(pos.Row, t.Rows() - 1);
+    const size_t c = t.ChunkOf(pos.Row), i = pos.Row - t.Starts[c];
+    const TChunk& ch = *t.Chunks[c];
+    const bool ascii = ChunkUnits(ch).second;
+    const std::string_view row = ch.Row(i);
+    return FStarts[c] + RowStartIn(ch, ascii, i) +
+           (ascii ? std::min(pos.Col, row.size()) : ByteToUtf16Column(row, pos.Col));
+}
+
+TTextPos TUtf16Index::Pos(size_t offset) const {
+    const TTable& t = *FText.FTable;
+    offset = std::min(offset, FSize);
+    const size_t c =
+        static_cast<size_t>(std::upper_bound(FStarts.begin(), FStarts.end(), offset) - FStarts.begin()) - 1;
+    const TChunk& ch = *t.Chunks[c];
+    size_t rel = offset - FStarts[c];
+    if (ChunkUnits(ch).second) {
+        // The last row that starts at or before rel.
+        size_t lo = 0, hi = ch.Rows();
+        while (hi - lo > 1) {
+            const size_t mid = lo + (hi - lo) / 2;
+            (RowStartIn(ch, true, mid) <= rel ? lo : hi) = mid;
+        }
+        return {t.Starts[c] + lo, std::min(rel - RowStartIn(ch, true, lo), ch.Row(lo).size())};
+    }
+    for (size_t i = 0;; ++i) {
+        const std::string_view row = ch.Row(i);
+        const size_t units = ByteToUtf16Column(row, row.size());
+        if (rel <= units || i + 1 == ch.Rows()) return {t.Starts[c] + i, Utf16ToByteColumn(row, rel)};
+        rel -= units + 1;
+    }
+}
+
 // --- TLineSnapshot ---
 
 TLineSnapshot::TLineSnapshot() {
@@ -262,7 +495,7 @@ void TLineSnapshot::ForEachRow(size_t first, size_t last,
 void TLineSnapshot::TextPieces(const TTextRange& range,
                                const std::function<void(std::string_view)>& f) const {
     const TTextPos from = range.From, to = range.To;
-    if (to.Row >= FTable->Rows() || !(from <= to)) throw Exception("Text range out of bounds");
+    CheckRange(*FTable, range);
     size_t r = from.Row;
     EachRow(*FTable, from.Row, to.Row + 1, [&](std::string_view row) {
         const size_t b = r == from.Row ? std::min(from.Col, row.size()) : 0;
@@ -278,6 +511,33 @@ std::string TLineSnapshot::Text(const TTextRange& range) const {
     if (range.From.Row == 0 && range.To == End()) out.reserve(FTable->TextBytes + FTable->Rows());
     TextPieces(range, [&](std::string_view s) { out.append(s); });
     return out;
+}
+
+size_t TLineSnapshot::TextSize(const TTextRange& range) const {
+    const TTable& t = *FTable;
+    CheckRange(t, range);
+    const TTextPos from = range.From, to = range.To;
+    const std::string_view first = t.Row(from.Row), last = t.Row(to.Row);
+    if (from.Row == to.Row) return std::min(to.Col, last.size()) - std::min(from.Col, last.size());
+    return first.size() - std::min(from.Col, first.size()) + RowBytes(t, from.Row + 1, to.Row) +
+           std::min(to.Col, last.size()) + (to.Row - from.Row);
+}
+
+void TLineSnapshot::CopyText(const TTextRange& range, char* out) const {
+    const TTable& t = *FTable;
+    CheckRange(t, range);
+    const TTextPos from = range.From, to = range.To;
+    size_t r = from.Row;
+    EachRow(t, from.Row, to.Row + 1, [&](std::string_view row) {
+        const size_t b = r == from.Row ? std::min(from.Col, row.size()) : 0;
+        const size_t e = r == to.Row ? std::min(to.Col, row.size()) : row.size();
+        if (e > b) {
+            std::memcpy(out, row.data() + b, e - b);
+            out += e - b;
+        }
+        if (r < to.Row) *out++ = '\n';
+        ++r;
+    });
 }
 
 TStringList TLineSnapshot::ToStringList() const {
@@ -402,9 +662,13 @@ size_t TLineSnapshotBuilder::MemoryBytes() const {
            sizeof(TTable) + chunks * (sizeof(TChunkPtr) + sizeof(size_t));
 }
 
-TLineSnapshot TLineSnapshotBuilder::Finish() {
-    // The final empty row: every line ends with a line break.
-    if (FEnds.size() >= kChunkRows) Flush();
+TLineSnapshot TLineSnapshotBuilder::Finish(std::string_view lastRow) {
+    // The final row, empty when every line ends with a line break.
+    if (lastRow.size() > std::numeric_limits<uint32_t>::max())
+        throw Exception(Format("Line too long (%zu characters)", lastRow.size()));
+    if (!FEnds.empty() && (FEnds.size() >= kChunkRows || FText.size() + lastRow.size() > kChunkBytes))
+        Flush();
+    FText.insert(FText.end(), lastRow.begin(), lastRow.end());
     FEnds.push_back(static_cast<uint32_t>(FText.size()));
     Flush();
     TLineSnapshot out(MakeTable(std::move(FChunks)));
@@ -413,11 +677,82 @@ TLineSnapshot TLineSnapshotBuilder::Finish() {
     return out;
 }
 
+// --- TTextSnapshotBuilder ---
+
+void TTextSnapshotBuilder::Add(std::string_view piece) {
+    if (FAfterCR && !piece.empty()) {
+        // A CR LF cut between two pieces is one break.
+        if (piece.front() == '\n') piece.remove_prefix(1);
+        FAfterCR = false;
+    }
+    // Most texts hold no CR: their rows are found by LF alone, at memchr's speed.
+    while (!piece.empty()) {
+        const void* cr = std::memchr(piece.data(), '\r', piece.size());
+        if (!cr) return AddRows(piece);
+        const size_t at = static_cast<size_t>(static_cast<const char*>(cr) - piece.data());
+        AddRows(piece.substr(0, at));
+        // The CR ends the row that AddRows left open.
+        FRows.Add(FRow);
+        FRow.clear();
+        piece.remove_prefix(at + 1);
+        if (piece.empty())
+            FAfterCR = true;
+        else if (piece.front() == '\n')
+            piece.remove_prefix(1);
+    }
+}
+
+void TTextSnapshotBuilder::AddRows(std::string_view piece) {
+    while (!piece.empty()) {
+        const void* lf = std::memchr(piece.data(), '\n', piece.size());
+        if (!lf) {
+            FRow.append(piece);
+            return;
+        }
+        const size_t at = static_cast<size_t>(static_cast<const char*>(lf) - piece.data());
+        if (FRow.empty()) {
+            FRows.Add(piece.substr(0, at));
+        } else {
+            FRow.append(piece.substr(0, at));
+            FRows.Add(FRow);
+            FRow.clear();
+        }
+        piece.remove_prefix(at + 1);
+    }
+}
+
+TLineSnapshot TTextSnapshotBuilder::Finish() {
+    TLineSnapshot out = FRows.Finish(FRow);
+    FRow.clear();
+    FAfterCR = false;
+    return out;
+}
+
 // --- TLineBuffer ---
 
 TLineBuffer::TLineBuffer() = default;
 TLineBuffer::TLineBuffer(const TStringList& lines) : FDoc(TLineSnapshot::FromLines(lines)) {}
-TLineBuffer::~TLineBuffer() = default;
+TLineBuffer::~TLineBuffer() {
+    std::vector<TStep> steps(std::make_move_iterator(FUndo.begin()), std::make_move_iterator(FUndo.end()));
+    std::move(FRedo.begin(), FRedo.end(), std::back_inserter(steps));
+    TDrop d;
+    for (TStep& step : steps) {
+        d.Bytes += step.Bytes;
+        std::move(step.Other.begin(), step.Other.end(), std::back_inserter(d.Chunks));
+    }
+    d.Table = std::move(FDoc.FTable);
+    if (d.Table.use_count() == 1) d.Bytes += d.Table->Bytes;
+    Release(std::move(d));
+}
+
+void TLineBuffer::DropSteps(std::vector<TStep> steps) {
+    TDrop d;
+    for (TStep& step : steps) {
+        d.Bytes += step.Bytes;
+        std::move(step.Other.begin(), step.Other.end(), std::back_inserter(d.Chunks));
+    }
+    Release(std::move(d));
+}
 
 TTable& TLineBuffer::Mutable() {
     // A snapshot handed out shares the table; the next change copies its index
@@ -488,6 +823,54 @@ TTextPos TLineBuffer::Replace(const TTextRange& range, std::string_view text, TE
     return newTo;
 }
 
+TTextPos TLineBuffer::Replace(const TTextRange& range, const TLineSnapshot& source, const TTextRange& part,
+                              TEditKind kind) {
+    const TTextPos from = range.From, to = range.To;
+    CheckPos(from);
+    CheckPos(to);
+    if (to < from) throw Exception("Text range out of bounds");
+    const TTable& s = *source.FTable;
+    CheckRange(s, part);
+    if (part.From.Col > s.Row(part.From.Row).size() || part.To.Col > s.Row(part.To.Row).size())
+        throw Exception("Text range out of bounds");
+    if (from == to && part.From == part.To) return from;
+    const TTable& t = *FDoc.FTable;
+    const size_t ca = t.ChunkOf(from.Row), cb = t.ChunkOf(to.Row);
+    const std::string_view prefix = t.Row(from.Row).substr(0, from.Col),
+                           suffix = t.Row(to.Row).substr(to.Col);
+    const std::string_view head = s.Row(part.From.Row), tail = s.Row(part.To.Row);
+    const size_t breaks = part.To.Row - part.From.Row;
+
+    TChunkSink out;
+    out.AddRows(t, t.Starts[ca], from.Row);
+    std::string row(prefix);
+    if (breaks == 0) {
+        row.append(head.substr(part.From.Col, part.To.Col - part.From.Col));
+    } else {
+        row.append(head.substr(part.From.Col));
+        out.Add(row);
+        out.AddRows(s, part.From.Row + 1, part.To.Row);
+        row.assign(tail.substr(0, part.To.Col));
+    }
+    const size_t lastLen = row.size();
+    row.append(suffix);
+    out.Add(row);
+    out.AddRows(t, to.Row + 1, t.Starts[cb + 1]);
+    std::vector<TChunkPtr> fresh = out.Finish();
+
+    TStep step;
+    step.First = ca;
+    step.Count = fresh.size();
+    step.From = from;
+    step.OldTo = to;
+    step.NewTo = {from.Row + breaks, lastLen};
+    Mutable().Splice(ca, cb - ca + 1, std::move(fresh), &step.Other);
+    const TTextPos newTo = step.NewTo;
+    Push(std::move(step), kind, part.From == part.To);
+    Notify(from, to, newTo);
+    return newTo;
+}
+
 bool TLineBuffer::TryMerge(const TStep& step, TEditKind kind, bool textEmpty) {
     if (FUndo.empty() || kind == TEditKind::Other) return false;
     TStep& top = FUndo.back();
@@ -530,11 +913,9 @@ size_t StepBytes(const std::vector<TChunkPtr>& chunks) {
 } // namespace
 
 void TLineBuffer::Push(TStep step, TEditKind kind, bool textEmpty) {
-    size_t dropped = 0;
-    for (const auto& r : FRedo) dropped += r.Bytes;
-    FHistoryBytes -= dropped;
+    for (const auto& r : FRedo) FHistoryBytes -= r.Bytes;
+    DropSteps(std::move(FRedo));
     FRedo.clear();
-    ReleaseFreed(dropped);
     if (FGroupOpen && TryMerge(step, kind, textEmpty)) return;
     // Enter ends a run of typing: it is a step of its own.
     FGroupOpen = kind != TEditKind::Other && !(kind == TEditKind::Typing && step.NewTo.Row != step.From.Row);
@@ -546,13 +927,13 @@ void TLineBuffer::Push(TStep step, TEditKind kind, bool textEmpty) {
 }
 
 void TLineBuffer::Trim() {
-    size_t dropped = 0;
+    std::vector<TStep> dropped;
     while (FHistoryBytes > FBudget && FUndo.size() > 1) {
-        dropped += FUndo.front().Bytes;
         FHistoryBytes -= FUndo.front().Bytes;
+        dropped.push_back(std::move(FUndo.front()));
         FUndo.pop_front();
     }
-    ReleaseFreed(dropped);
+    if (!dropped.empty()) DropSteps(std::move(dropped));
 }
 
 void TLineBuffer::SetHistoryBudget(size_t bytes) {
@@ -561,9 +942,11 @@ void TLineBuffer::SetHistoryBudget(size_t bytes) {
 }
 
 void TLineBuffer::ClearHistory() {
+    std::vector<TStep> dropped(std::make_move_iterator(FUndo.begin()), std::make_move_iterator(FUndo.end()));
+    std::move(FRedo.begin(), FRedo.end(), std::back_inserter(dropped));
     FUndo.clear();
     FRedo.clear();
-    ReleaseFreed(FHistoryBytes);
+    DropSteps(std::move(dropped));
     FHistoryBytes = 0;
     FGroupOpen = false;
 }

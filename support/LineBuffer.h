@@ -14,6 +14,8 @@
 // Columns are byte offsets into a row's UTF-8 text. A widget that draws a row as
 // UTF-16 maps its caret with Utf16ToByteColumn / ByteToUtf16Column on that one
 // row, which is cheap because rows are short; the model never converts whole texts.
+// Offsets into the whole text as UTF-16 (what assistive tools ask for) come from a
+// TUtf16Index, made on demand.
 #pragma once
 
 #include <cstddef>
@@ -95,6 +97,11 @@ public:
     void TextPieces(const TTextRange& range, const std::function<void(std::string_view)>& f) const;
     std::string Text(const TTextRange& range) const;
     std::string Text() const { return Text({{}, End()}); }
+    // The bytes of Text(range), and that text written to out (TextSize(range) bytes
+    // of room), without building a string: a copy of ten million lines is served to
+    // another program straight from the chunks.
+    size_t TextSize(const TTextRange& range) const;
+    void CopyText(const TTextRange& range, char* out) const;
     TStringList ToStringList() const;
 
     // The lines in random order (the calling thread's generator), each ending with
@@ -108,6 +115,8 @@ public:
 private:
     friend class TLineBuffer;
     friend class TLineSnapshotBuilder;
+    friend class TUtf16Index;
+    friend void ReleaseInBackground(TLineSnapshot lines);
     explicit TLineSnapshot(std::shared_ptr<const linebuffer_detail::TTable> table)
         : FTable(std::move(table)) {}
     std::shared_ptr<const linebuffer_detail::TTable> FTable;
@@ -134,7 +143,9 @@ public:
     // What the finished snapshot would hold (MemoryBytes), the base's chunks included.
     size_t MemoryBytes() const;
     // The snapshot; the builder is empty afterwards (as if new, without a base).
-    TLineSnapshot Finish();
+    // lastRow is the text's last row, after the last line's break: empty for a list
+    // of lines, the unfinished end of a text that does not end with a line break.
+    TLineSnapshot Finish(std::string_view lastRow = {});
 
 private:
     void Flush();
@@ -146,6 +157,48 @@ private:
     std::vector<char> FText; // the chunk being filled
     std::vector<uint32_t> FEnds;
 };
+
+// Builds a snapshot from a text that arrives in pieces, on any thread (a worker
+// splits a pasted text while the window goes on): rows as FromText splits the whole
+// text, also where a CR LF or a row is cut between two pieces.
+class TTextSnapshotBuilder {
+public:
+    void Add(std::string_view piece);
+    size_t RowCount() const { return FRows.LineCount() + 1; }
+    TLineSnapshot Finish();
+
+private:
+    void AddRows(std::string_view piece); // piece holds no CR
+    TLineSnapshotBuilder FRows;
+    std::string FRow; // the row begun in an earlier piece
+    bool FAfterCR = false;
+};
+
+// Offsets into the whole text of a snapshot as a widget that counts UTF-16 units
+// sees it, its rows joined by one "\n" each: what assistive tools ask for. Made in
+// O(chunks): each chunk counts its units once, when first asked, and keeps the
+// count, so only chunks made since are counted again. An answer then takes
+// O(log chunks) and, in a chunk with text other than ASCII, a walk over its rows.
+class TUtf16Index {
+public:
+    explicit TUtf16Index(TLineSnapshot text);
+    const TLineSnapshot& Text() const { return FText; }
+    size_t Size() const { return FSize; }
+    size_t Offset(TTextPos pos) const;
+    size_t RowStart(size_t row) const { return Offset({row, 0}); }
+    // The position at an offset; past the end, the end. An offset inside a
+    // character (between the halves of a surrogate pair) gives the character's end.
+    TTextPos Pos(size_t offset) const;
+
+private:
+    TLineSnapshot FText;
+    std::vector<size_t> FStarts; // the offset of each chunk's first row
+    size_t FSize = 0;
+};
+
+// Drops a snapshot on a thread of the module's own: when it held the last of ten
+// million lines, handing their memory back to the system does not hold up the caller.
+void ReleaseInBackground(TLineSnapshot lines);
 
 class TLineBuffer {
 public:
@@ -170,6 +223,11 @@ public:
     TTextPos Insert(TTextPos pos, std::string_view text, TEditKind kind = TEditKind::Other);
     void Remove(const TTextRange& range, TEditKind kind = TEditKind::Other);
     TTextPos Replace(const TTextRange& range, std::string_view text, TEditKind kind = TEditKind::Other);
+    // The text of part of source in place of range: the rows between its first and
+    // last are taken over in source's chunks, shared rather than copied, so that
+    // pasting ten million lines costs no more than a few thousand rows.
+    TTextPos Replace(const TTextRange& range, const TLineSnapshot& source, const TTextRange& part,
+                     TEditKind kind = TEditKind::Other);
 
     // Whole-list operations; the lines end with a line break each.
     void SetLines(const TStringList& lines);
@@ -197,7 +255,9 @@ public:
     void ClearHistory();
     // Text the history keeps apart from the current text: the chunks its steps
     // would bring back. Beyond the budget the oldest steps are dropped, but the
-    // newest step always stays, so the last change can always be undone.
+    // newest step always stays, so the last change can always be undone. Large
+    // amounts dropped (old steps, a redo cut off, the buffer itself when it goes)
+    // are freed on a thread of their own (see ReleaseInBackground).
     void SetHistoryBudget(size_t bytes);
     size_t HistoryBudget() const { return FBudget; }
     size_t HistoryBytes() const { return FHistoryBytes; }
@@ -221,6 +281,7 @@ private:
     void WholeStep(const TLineSnapshot& result);
     void Swap(TStep& step);
     void Trim();
+    void DropSteps(std::vector<TStep> steps);
     void Notify(TTextPos from, TTextPos oldTo, TTextPos newTo);
     void CheckPos(TTextPos pos) const;
 

@@ -605,5 +605,214 @@ TEST(LineBuffer, MatchesAPlainStringOverRandomEdits) {
     EXPECT_EQ(b.Text(), m.States[0]);
 }
 
+// The edit of a paste: part of another snapshot in place of a range.
+TEST(LineBuffer, ReplaceFromASnapshotMatchesAPlainString) {
+    std::mt19937_64 rng(99);
+    auto below = [&](size_t n) { return static_cast<size_t>(rng() % n); };
+    TStringList start, other;
+    for (int i = 0; i < 6000; ++i) start.Add("r" + std::to_string(i));
+    // Several chunks, one row without a line break at the end, a non-ASCII row.
+    for (int i = 0; i < 9000; ++i) other.Add(i == 77 ? "\xC3\xA9t\xC3\xA9" : "s" + std::to_string(i * 3));
+    const TLineSnapshot source = TLineSnapshot::FromText(TLineSnapshot::FromLines(other).Text() + "tail");
+    const std::string src = source.Text();
+    TLineBuffer b(start);
+    TModel m;
+    m.States[0] = b.Text();
+    for (int step = 0; step < 400; ++step) {
+        const std::string& t = m.Text();
+        const size_t x = below(t.size() + 1), y = x + below(std::min<size_t>(t.size() - x, 300) + 1);
+        // Now and then the whole source, or most of it: whole chunks are taken over.
+        size_t sx = below(src.size() + 1), sy = sx + below(std::min<size_t>(src.size() - sx, 500) + 1);
+        if (step % 7 == 0) sx = below(100), sy = src.size() - below(100);
+        while (sx > 0 && (static_cast<unsigned char>(src[sx]) & 0xC0) == 0x80) --sx;
+        while (sy < src.size() && (static_cast<unsigned char>(src[sy]) & 0xC0) == 0x80) ++sy;
+        const TTextPos end = b.Replace({TModel::Pos(t, x), TModel::Pos(t, y)}, source,
+                                       {TModel::Pos(src, sx), TModel::Pos(src, sy)});
+        std::string n = t;
+        n.replace(x, y - x, src.substr(sx, sy - sx));
+        if (!(x == y && sx == sy)) {
+            EXPECT_EQ(end, TModel::Pos(n, x + sy - sx)) << step;
+            m.Set(std::move(n), false);
+        }
+        ASSERT_EQ(b.Text(), m.Text()) << "step " << step;
+        if (below(4) == 0 && b.Undo()) --m.At;
+        if (below(8) == 0 && b.Redo()) ++m.At;
+        ASSERT_EQ(b.Text(), m.Text()) << "step " << step;
+    }
+    while (b.Undo()) --m.At;
+    EXPECT_EQ(b.Text(), m.States[0]);
+}
+
+TEST(LineBuffer, PasteOfAMillionLinesSharesTheirChunks) {
+    TLineBuffer b(Numbered("10.0.", 1000000));
+    const TLineSnapshot copy = b.Snapshot();
+    const size_t before = copy.MemoryBytes();
+    const TTextPos end = b.Replace({b.End(), b.End()}, copy, {{}, copy.End()});
+    EXPECT_EQ(end, (TTextPos{2000000, 0}));
+    EXPECT_EQ(b.LineCount(), 2000000u);
+    EXPECT_EQ(b.Row(1999999), "10.0.999999");
+    // The step keeps the one chunk it replaced; the pasted rows are the copy's chunks.
+    EXPECT_LT(b.HistoryBytes(), size_t{128} << 10);
+    EXPECT_LT(b.Snapshot().MemoryBytes(), 2 * before + (size_t{256} << 10));
+    ASSERT_TRUE(b.Undo());
+    EXPECT_EQ(b.LineCount(), 1000000u);
+    EXPECT_EQ(b.Text(), copy.Text());
+}
+
+TEST(LineSnapshot, TextSizeAndCopyTextGiveText) {
+    const TLineSnapshot s = TLineSnapshot::FromText(Numbered("a\xC3\xA9", 5000).Join("\n") + "\n\nend");
+    const std::string all = s.Text();
+    std::mt19937_64 rng(5);
+    for (int i = 0; i < 300; ++i) {
+        size_t x = rng() % (all.size() + 1), y = x + rng() % (all.size() - x + 1);
+        if (i == 0) x = 0, y = all.size();
+        const TTextRange r{TModel::Pos(all, x), TModel::Pos(all, y)};
+        ASSERT_EQ(s.TextSize(r), y - x);
+        std::string out(y - x, '?');
+        s.CopyText(r, out.data());
+        ASSERT_EQ(out, all.substr(x, y - x));
+    }
+    EXPECT_THROW(s.TextSize({{0, 0}, {s.RowCount(), 0}}), Exception);
+}
+
+// A text cut into pieces anywhere splits into the rows of the whole.
+TEST(TextSnapshotBuilder, PiecesSplitAsTheWholeText) {
+    const std::string texts[] = {
+        "", "a", "a\n", "a\r\nb", "a\rb\r", "\r\n\r\n", "x\r\r\ny\n\nz", "\n", "one\ntwo\r\nthree\rfour"};
+    for (const std::string& text : texts) {
+        const std::string want = TLineSnapshot::FromText(text).Text();
+        for (size_t cut = 0; cut <= text.size(); ++cut) {
+            TTextSnapshotBuilder b;
+            b.Add(std::string_view(text).substr(0, cut));
+            b.Add(std::string_view(text).substr(cut));
+            const TLineSnapshot got = b.Finish();
+            EXPECT_EQ(got.Text(), want) << text << " cut at " << cut;
+            EXPECT_EQ(got.RowCount(), TLineSnapshot::FromText(text).RowCount()) << text;
+        }
+        TTextSnapshotBuilder bytes;
+        for (const char c : text) bytes.Add(std::string_view(&c, 1));
+        EXPECT_EQ(bytes.Finish().Text(), want) << text;
+    }
+    // Many rows: several chunks, the same rows as FromText.
+    const std::string many = Numbered("10.0.0.", 20000).Join("\r\n") + "\r\nlast";
+    TTextSnapshotBuilder b;
+    for (size_t at = 0; at < many.size(); at += 4093) b.Add(std::string_view(many).substr(at, 4093));
+    const TLineSnapshot got = b.Finish(), want = TLineSnapshot::FromText(many);
+    ASSERT_EQ(got.RowCount(), want.RowCount());
+    EXPECT_EQ(got.Text(), want.Text());
+    EXPECT_EQ(got.Row(got.RowCount() - 1), "last");
+}
+
+// UTF-16 units of a UTF-8 text, counted by code points.
+size_t Units(std::string_view s) {
+    size_t n = 0;
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        const size_t len = c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        n += len == 4 ? 2 : 1;
+        i += len;
+    }
+    return n;
+}
+
+struct TOffsetCase {
+    const char* Name;
+    std::string Text;
+    TTextPos Pos;
+    size_t Offset;
+};
+
+void PrintTo(const TOffsetCase& c, std::ostream* os) {
+    *os << c.Name;
+}
+
+class Utf16Offsets : public ::testing::TestWithParam<TOffsetCase> {};
+
+TEST_P(Utf16Offsets, PositionAndOffsetMeet) {
+    const TOffsetCase& c = GetParam();
+    const TUtf16Index index(TLineSnapshot::FromText(c.Text));
+    EXPECT_EQ(index.Offset(c.Pos), c.Offset);
+    EXPECT_EQ(index.Pos(c.Offset), c.Pos);
+}
+
+const TOffsetCase kOffsetCases[] = {
+    {"Start", "10.0.0.0\n10.0.0.1\n", {0, 0}, 0},
+    {"SecondLine", "10.0.0.0\n10.0.0.1\n", {1, 0}, 9},
+    {"EndOfFirstLine", "10.0.0.0\n10.0.0.1\n", {0, 8}, 8},
+    {"EmptyLastRow", "10.0.0.0\n10.0.0.1\n", {2, 0}, 18},
+    {"EmptyRows", "a\n\n\nb", {3, 1}, 5},
+    {"TwoByteCharacters", "\xC3\xA9t\xC3\xA9\nx", {1, 1}, 5},
+    {"InsideALine", "\xC3\xA9t\xC3\xA9\nx", {0, 3}, 2},
+    {"SurrogatePair",
+     "a\xF0\x9F\x98\x80"
+     "b\nc",
+     {0, 5},
+     3},
+    {"AfterASurrogatePair",
+     "a\xF0\x9F\x98\x80"
+     "b\nc",
+     {1, 1},
+     6},
+    {"ThreeByteCharacter", "\xE2\x82\xAC\n\xE2\x82\xAC", {1, 3}, 3},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, Utf16Offsets, ::testing::ValuesIn(kOffsetCases),
+                         [](const ::testing::TestParamInfo<TOffsetCase>& p) {
+                             return std::string(p.param.Name);
+                         });
+
+TEST(Utf16Index, MatchesACountOverManyChunks) {
+    // Rows of all kinds over several chunks, some all ASCII, some not.
+    TStringList lines;
+    for (int i = 0; i < 12000; ++i) {
+        std::string l = "10." + std::to_string(i);
+        if (i % 3000 < 40) l += i % 2 ? "\xC3\xA9" : "\xF0\x9F\x98\x80";
+        if (i % 997 == 0) l.clear();
+        lines.Add(l);
+    }
+    const TLineSnapshot text = TLineSnapshot::FromLines(lines);
+    const TUtf16Index index(text);
+    size_t offset = 0;
+    for (size_t r = 0; r < text.RowCount(); ++r) {
+        const std::string_view row = text.Row(r);
+        ASSERT_EQ(index.RowStart(r), offset) << r;
+        ASSERT_EQ(index.Pos(offset), (TTextPos{r, 0})) << r;
+        const size_t units = Units(row);
+        ASSERT_EQ(index.Offset({r, row.size()}), offset + units) << r;
+        ASSERT_EQ(index.Pos(offset + units), (TTextPos{r, row.size()})) << r;
+        offset += units + 1;
+    }
+    EXPECT_EQ(index.Size(), offset - 1);
+    // Past the end: the end.
+    EXPECT_EQ(index.Pos(index.Size() + 10), text.End());
+    // Counts kept in the chunks: a second index of an edited text agrees.
+    TLineBuffer b(lines);
+    const TUtf16Index first(b.Snapshot());
+    b.Insert({6000, 0}, "\xC3\xA9\xC3\xA9\n");
+    const TUtf16Index second(b.Snapshot());
+    EXPECT_EQ(second.Size(), first.Size() + 3);
+    EXPECT_EQ(second.RowStart(6001), first.RowStart(6000) + 3);
+}
+
+TEST(LineBuffer, LargeDropsAreFreedAfterwards) {
+    // History and texts past a megabyte are freed on another thread; the buffer and
+    // its snapshots go on as before.
+    TLineBuffer b(Numbered("10.0.", 300000));
+    const TLineSnapshot kept = b.Snapshot();
+    b.Clear();
+    b.SetHistoryBudget(0);
+    b.SetLines(Numbered("x", 300000));
+    EXPECT_EQ(b.UndoCount(), 1u);
+    b.ClearHistory();
+    ReleaseInBackground(b.Snapshot());
+    EXPECT_EQ(kept.LineCount(), 300000u);
+    EXPECT_EQ(b.Row(299999), "x299999");
+    {
+        TLineBuffer gone(Numbered("y", 300000));
+        gone.Clear();
+    }
+    EXPECT_EQ(kept.Row(299999), "10.0.299999");
+}
+
 } // namespace
 } // namespace zarvo

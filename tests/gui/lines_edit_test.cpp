@@ -1,11 +1,16 @@
 // The output pane on its own: keys, mouse, the history, the program's changes,
-// read-only mode, copying a million lines and the name assistive tools read.
+// read-only mode, copying and pasting a million lines, the primary selection, the
+// word a double click selects, and what assistive tools read and hear.
 #include <QAccessible>
+#include <QAccessibleEditableTextInterface>
+#include <QAccessibleTextInterface>
 #include <QClipboard>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QVBoxLayout>
 #include <QtTest>
 #include <memory>
@@ -354,12 +359,354 @@ private Q_SLOTS:
         label->setText("Lines (2):");
         QCOMPARE(a->text(QAccessible::Name), QString("Lines (2):"));
         QVERIFY(pane->accessibleName().isEmpty());
-        // The value and the text interface speak of the caret's row.
+        // The value is the caret's row; the text interface offers the whole text.
         pane->SetCaret({1, 3});
         QCOMPARE(a->text(QAccessible::Value), QString("second"));
         QVERIFY(a->textInterface());
-        QCOMPARE(a->textInterface()->cursorPosition(), 3);
-        QCOMPARE(a->textInterface()->characterCount(), 6);
+        QCOMPARE(a->textInterface()->cursorPosition(), 9);
+        QCOMPARE(a->textInterface()->characterCount(), 12);
+    }
+
+    // The text interface over the whole text: offsets in UTF-16 units, rows joined
+    // by "\n"; a line is its row and the break that ends it.
+    void accessibleText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("keys");
+        QTest::addColumn<QString>("ask"); // at, before, after, text, count, caret, selection
+        QTest::addColumn<int>("boundary");
+        QTest::addColumn<int>("offset");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("end");
+        const QString four = "10.0.0.0\n10.0.0.1\n10.0.0.2\n10.0.0.3\n";
+        const QString named = "gw-web-001.example.com 10.0.0.1:80\nfdc7::1";
+        const int line = QAccessible::LineBoundary, word = QAccessible::WordBoundary,
+                  chr = QAccessible::CharBoundary;
+        const QStringList none;
+        // clang-format off
+        QTest::newRow("count") << four << none << "count" << 0 << 0 << "" << 36 << 0;
+        QTest::newRow("line at 0") << four << none << "at" << line << 0 << "10.0.0.0\n" << 0 << 9;
+        QTest::newRow("line at 9") << four << none << "at" << line << 9 << "10.0.0.1\n" << 9 << 18;
+        QTest::newRow("line inside") << four << none << "at" << line << 12 << "10.0.0.1\n" << 9 << 18;
+        QTest::newRow("line at its break") << four << none << "at" << line << 17 << "10.0.0.1\n" << 9 << 18;
+        QTest::newRow("line at the end") << four << none << "at" << line << 36 << "" << 36 << 36;
+        QTest::newRow("line at -1") << four << none << "at" << line << -1 << "" << 36 << 36;
+        QTest::newRow("line at the caret") << four << QStringList{"Down", "Down"} << "at" << line << -2 << "10.0.0.2\n" << 18 << 27;
+        QTest::newRow("line before") << four << none << "before" << line << 12 << "10.0.0.0\n" << 0 << 9;
+        QTest::newRow("line before the first") << four << none << "before" << line << 3 << "" << 0 << 0;
+        QTest::newRow("line before the end") << four << none << "before" << line << 36 << "10.0.0.3\n" << 27 << 36;
+        QTest::newRow("line after") << four << none << "after" << line << 9 << "10.0.0.2\n" << 18 << 27;
+        QTest::newRow("line after the last") << four << none << "after" << line << 30 << "" << 36 << 36;
+        QTest::newRow("last line without a break") << named << none << "at" << line << 36 << "fdc7::1" << 35 << 42;
+        QTest::newRow("paragraph is a line") << four << none << "at" << int(QAccessible::ParagraphBoundary) << 10 << "10.0.0.1\n" << 9 << 18;
+        QTest::newRow("no boundary") << "a\nb" << none << "at" << int(QAccessible::NoBoundary) << 1 << "a\nb" << 0 << 3;
+        QTest::newRow("word: a host name") << named << none << "at" << word << 3 << "gw-web-001.example.com" << 0 << 22;
+        QTest::newRow("word: address and port") << named << none << "at" << word << 27 << "10.0.0.1:80" << 23 << 34;
+        QTest::newRow("word: the blank") << named << none << "at" << word << 22 << " " << 22 << 23;
+        QTest::newRow("word: the line break") << named << none << "at" << word << 34 << "\n" << 34 << 35;
+        QTest::newRow("word: an IPv6 address") << named << none << "at" << word << 38 << "fdc7::1" << 35 << 42;
+        QTest::newRow("word after") << named << none << "after" << word << 5 << " " << 22 << 23;
+        QTest::newRow("word before") << named << none << "before" << word << 30 << " " << 22 << 23;
+        QTest::newRow("word at the end") << named << none << "at" << word << 42 << "" << 42 << 42;
+        QTest::newRow("char") << four << none << "at" << chr << 0 << "1" << 0 << 1;
+        QTest::newRow("char: a line break") << four << none << "at" << chr << 8 << "\n" << 8 << 9;
+        QTest::newRow("char before") << four << none << "before" << chr << 9 << "\n" << 8 << 9;
+        QTest::newRow("char after") << four << none << "after" << chr << 0 << "0" << 1 << 2;
+        QTest::newRow("char: surrogate pair") << "a\U0001F600b" << none << "at" << chr << 1 << "\U0001F600" << 1 << 3;
+        QTest::newRow("char: inside the pair") << "a\U0001F600b" << none << "at" << chr << 2 << "\U0001F600" << 1 << 3;
+        QTest::newRow("char after the pair") << "a\U0001F600b" << none << "after" << chr << 1 << "b" << 3 << 4;
+        QTest::newRow("beyond the end") << four << none << "at" << line << 37 << "" << -1 << -1;
+        QTest::newRow("text of a range") << four << none << "text" << 0 << 9 << "10.0.0.1\n10" << 9 << 20;
+        QTest::newRow("non-ASCII count") << "\u00E9\u20AC\n\U0001F600x" << none << "count" << 0 << 0 << "" << 6 << 0;
+        QTest::newRow("non-ASCII line") << "\u00E9\u20AC\n\U0001F600x" << none << "at" << line << 4 << "\U0001F600x" << 3 << 6;
+        QTest::newRow("caret") << four << QStringList{"Down", "End"} << "caret" << 0 << 0 << "" << 17 << 0;
+        QTest::newRow("selection") << four << QStringList{"Down", "Shift+Down"} << "selection" << 0 << 0 << "" << 9 << 18;
+        QTest::newRow("selection backwards") << four << QStringList{"Down", "Right", "Shift+Up"} << "selection" << 0 << 0 << "" << 1 << 10;
+        QTest::newRow("no selection") << four << QStringList{"Down"} << "selection" << 0 << 0 << "" << 0 << 0;
+        QTest::newRow("after typing") << four << QStringList{"=x"} << "at" << line << 0 << "x10.0.0.0\n" << 0 << 10;
+        QTest::newRow("count after typing") << four << QStringList{"=xy"} << "count" << 0 << 0 << "" << 38 << 0;
+        QTest::newRow("after a line is removed") << four << QStringList{"Shift+Down", "Delete"} << "at" << line << 9 << "10.0.0.2\n" << 9 << 18;
+        QTest::newRow("after undo") << four << QStringList{"Shift+Down", "Delete", "Ctrl+Z"} << "count" << 0 << 0 << "" << 36 << 0;
+        QTest::newRow("caret after enter") << four << QStringList{"End", "Return"} << "caret" << 0 << 0 << "" << 9 << 0;
+        // clang-format on
+    }
+    void accessibleText() {
+        QFETCH(QString, text);
+        QFETCH(QStringList, keys);
+        QFETCH(QString, ask);
+        QFETCH(int, boundary);
+        QFETCH(int, offset);
+        QFETCH(QString, expected);
+        QFETCH(int, from);
+        QFETCH(int, end);
+        start(text);
+        Press(edit.get(), keys);
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(edit.get());
+        QVERIFY(a && a->textInterface());
+        QAccessibleTextInterface* t = a->textInterface();
+        int gotFrom = -5, gotTo = -5;
+        const auto type = QAccessible::TextBoundaryType(boundary);
+        if (ask == "count") {
+            QCOMPARE(t->characterCount(), from);
+            QCOMPARE(t->text(0, t->characterCount()), edit->Text());
+            return;
+        }
+        if (ask == "caret") {
+            QCOMPARE(t->cursorPosition(), from);
+            return;
+        }
+        if (ask == "selection") {
+            t->selection(0, &gotFrom, &gotTo);
+            QCOMPARE(t->selectionCount(), from == end ? 0 : 1);
+        } else if (ask == "text") {
+            QCOMPARE(t->text(from, end), expected);
+            gotFrom = from, gotTo = end;
+        } else {
+            const QString got = ask == "at"       ? t->textAtOffset(offset, type, &gotFrom, &gotTo)
+                                : ask == "before" ? t->textBeforeOffset(offset, type, &gotFrom, &gotTo)
+                                                  : t->textAfterOffset(offset, type, &gotFrom, &gotTo);
+            QCOMPARE(got, expected);
+        }
+        QCOMPARE(gotFrom, from);
+        QCOMPARE(gotTo, end);
+    }
+
+    void accessibleSettersAndEdits() {
+        start("10.0.0.0\n10.0.0.1\n");
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(edit.get());
+        QAccessibleTextInterface* t = a->textInterface();
+        QAccessibleEditableTextInterface* e = a->editableTextInterface();
+        QVERIFY(t && e);
+        t->setCursorPosition(12);
+        QCOMPARE(edit->Caret(), (TTextPos{1, 3}));
+        t->setSelection(0, 9, 17);
+        QCOMPARE(edit->SelectedText(), QString("10.0.0.1"));
+        QCOMPARE(edit->Caret(), (TTextPos{1, 8}));
+        t->removeSelection(0);
+        QVERIFY(!edit->HasSelection());
+        e->insertText(9, "x");
+        QCOMPARE(edit->Text(), QString("10.0.0.0\nx10.0.0.1\n"));
+        e->replaceText(0, 8, "a\nb");
+        QCOMPARE(edit->Text(), QString("a\nb\nx10.0.0.1\n"));
+        e->deleteText(4, 5);
+        QCOMPARE(edit->Text(), QString("a\nb\n10.0.0.1\n"));
+        QCOMPARE(edit->Buffer().UndoCount(), size_t(3));
+        Press(edit.get(), {"Ctrl+Z", "Ctrl+Z", "Ctrl+Z"});
+        QCOMPARE(edit->Text(), QString("10.0.0.0\n10.0.0.1\n"));
+        // Read-only: the tools may read and select, not change.
+        edit->SetReadOnly(true);
+        QVERIFY(a->state().readOnly);
+        e->insertText(0, "z");
+        QCOMPARE(edit->Text(), QString("10.0.0.0\n10.0.0.1\n"));
+        QCOMPARE(t->characterCount(), 18);
+    }
+
+    void accessibleEvents() {
+        // What a screen reader hears of changes, moves and selections.
+        static QStringList heard;
+        heard.clear();
+        const QAccessible::UpdateHandler previous =
+            QAccessible::installUpdateHandler([](QAccessibleEvent* ev) {
+                QString s = QString::number(int(ev->type()), 16);
+                switch (ev->type()) {
+                case QAccessible::TextInserted: {
+                    auto* t = static_cast<QAccessibleTextInsertEvent*>(ev);
+                    s = QString("insert %1 \"%2\"").arg(t->changePosition()).arg(t->textInserted());
+                    break;
+                }
+                case QAccessible::TextRemoved: {
+                    auto* t = static_cast<QAccessibleTextRemoveEvent*>(ev);
+                    s = QString("remove %1 \"%2\"").arg(t->changePosition()).arg(t->textRemoved());
+                    break;
+                }
+                case QAccessible::TextUpdated: {
+                    auto* t = static_cast<QAccessibleTextUpdateEvent*>(ev);
+                    s = QString("update %1 \"%2\" \"%3\"")
+                            .arg(t->changePosition())
+                            .arg(t->textRemoved(), t->textInserted());
+                    break;
+                }
+                case QAccessible::TextSelectionChanged: {
+                    auto* t = static_cast<QAccessibleTextSelectionEvent*>(ev);
+                    s = QString("selection %1 %2").arg(t->selectionStart()).arg(t->selectionEnd());
+                    break;
+                }
+                case QAccessible::TextCaretMoved:
+                    s = QString("caret %1")
+                            .arg(static_cast<QAccessibleTextCursorEvent*>(ev)->cursorPosition());
+                    break;
+                default:
+                    return;
+                }
+                heard << s;
+            });
+        // Qt hands events on only while a bridge to the tools is active: on the
+        // desktop's bus (QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 under Xvfb), not offscreen.
+        const bool active = QAccessible::isActive();
+        if (active) {
+            start("10.0.0.0\n10.0.0.1\n");
+            heard.clear();
+            Press(edit.get(), {"Down", "=x"});
+            Press(edit.get(), {"Shift+End", "Delete", "Ctrl+Z"});
+            edit->SetText(QString("row\n").repeated(20000)); // past what is told with its text
+        }
+        QAccessible::installUpdateHandler(previous);
+        if (!active) QSKIP("no accessibility bridge active on this platform (run under Xvfb with AT-SPI)");
+        // Typing; Shift+End; Delete (the selection goes); Ctrl+Z (the text comes back
+        // selected); a whole new list: no text, the caret and selection at its start.
+        QCOMPARE(heard, QStringList({"caret 9", "insert 9 \"x\"", "caret 10", "selection 10 18", "caret 18",
+                                     "remove 10 \"10.0.0.1\"", "selection 10 10", "caret 10",
+                                     "insert 10 \"10.0.0.1\"", "selection 10 18", "caret 18", "selection 0 0",
+                                     "caret 0"}));
+    }
+
+    void pasteLargeTextIsOneStep() {
+        start("first\nlast");
+        Press(edit.get(), {"Down"});
+        QString text;
+        for (int i = 0; i < 120000; ++i)
+            text += QString("10.%1.%2.%3\r\n").arg(i >> 16).arg((i >> 8) & 255).arg(i & 255);
+        QVERIFY(text.size() > TLinesEdit::kPasteAtOnce);
+        QGuiApplication::clipboard()->setText(text);
+        QSignalSpy pasting(edit.get(), &TLinesEdit::PastingChanged);
+        Press(edit.get(), {"Ctrl+V"});
+        QVERIFY(edit->IsPasting());
+        // Meanwhile the pane takes no changes, but moves.
+        Press(edit.get(), {"=z", "Up"});
+        QCOMPARE(edit->Text(), QString("first\nlast"));
+        QTRY_VERIFY(!edit->IsPasting());
+        QCOMPARE(pasting.count(), 2);
+        QCOMPARE(edit->LineCount(), size_t(120002));
+        QCOMPARE(edit->Buffer().Row(1), std::string_view("10.0.0.0"));
+        QCOMPARE(edit->Buffer().Row(120001), std::string_view("last"));
+        QCOMPARE(edit->Caret(), (TTextPos{120001, 0}));
+        QCOMPARE(edit->Buffer().UndoCount(), size_t(1));
+        Press(edit.get(), {"Ctrl+Z"});
+        QCOMPARE(edit->Text(), QString("first\nlast"));
+        // Escape breaks it off: nothing changes.
+        Press(edit.get(), {"Ctrl+V", "Escape"});
+        QVERIFY(!edit->IsPasting());
+        QTest::qWait(50);
+        QCOMPARE(edit->Text(), QString("first\nlast"));
+        // A change by the program meanwhile: the paste goes in at the caret then.
+        Press(edit.get(), {"Ctrl+V"});
+        TStringList lines;
+        lines.Add("new");
+        edit->SetLines(lines);
+        QTRY_VERIFY(!edit->IsPasting());
+        QCOMPARE(edit->LineCount(), size_t(120001));
+        QCOMPARE(edit->Buffer().Row(0), std::string_view("10.0.0.0"));
+        QCOMPARE(edit->Buffer().Row(120000), std::string_view("new"));
+        // The program makes the pane read-only meanwhile (a run): the paste waits for
+        // the run's list and goes in at its start, neither lost.
+        Press(edit.get(), {"Ctrl+End", "Ctrl+V"});
+        edit->SetReadOnly(true);
+        QTest::qWait(300);
+        QVERIFY(edit->IsPasting());
+        QCOMPARE(edit->LineCount(), size_t(120001));
+        edit->SetLines(lines);
+        edit->SetReadOnly(false);
+        QVERIFY(!edit->IsPasting());
+        QCOMPARE(edit->LineCount(), size_t(120001));
+        QCOMPARE(edit->Buffer().Row(0), std::string_view("10.0.0.0"));
+        QCOMPARE(edit->Buffer().Row(120000), std::string_view("new"));
+        QCOMPARE(edit->Buffer().UndoCount(), size_t(4)); // two lists, two pastes
+    }
+
+    void primarySelectionAndMiddleClick() {
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        if (!clipboard->supportsSelection())
+            QSKIP("no primary selection on this platform (checked by hand under Xvfb)");
+        start("one two\nthree");
+        Press(edit.get(), {"Shift+End"});
+        QCOMPARE(clipboard->text(QClipboard::Selection), QString("one two"));
+        // The middle button pastes it where the pointer is.
+        const int rowH = edit->fontMetrics().lineSpacing();
+        QWidget* vp = edit->viewport();
+        QTest::mouseClick(vp, Qt::MiddleButton, {}, QPoint(vp->width() - 5, rowH + rowH / 2));
+        QCOMPARE(edit->Text(), QString("one two\nthreeone two"));
+        QCOMPARE(edit->Buffer().UndoCount(), size_t(1));
+        // A double click offers its word.
+        QTest::mouseDClick(vp, Qt::LeftButton, {},
+                           QPoint(4 + edit->fontMetrics().horizontalAdvance("on"), rowH / 2));
+        QCOMPARE(clipboard->text(QClipboard::Selection), QString("one"));
+    }
+
+    void pasteFromAnotherProgram() {
+        // On X11 the pane reads another program's selection itself, on a worker.
+        const QString xclip = QStandardPaths::findExecutable("xclip");
+        if (QGuiApplication::platformName() != "xcb" || xclip.isEmpty())
+            QSKIP("needs X11 and xclip (checked by hand under Xvfb)");
+        std::vector<std::unique_ptr<QProcess>> holders;
+        const auto hold = [&](const QByteArray& text, const char* selection) {
+            QProcess* p = holders.emplace_back(std::make_unique<QProcess>()).get();
+            p->start(xclip, {"-quiet", "-i", "-selection", selection});
+            p->write(text);
+            p->closeWriteChannel();
+            // Until xclip has read it all and holds the selection.
+            const QClipboard::Mode mode =
+                selection == QByteArray("primary") ? QClipboard::Selection : QClipboard::Clipboard;
+            QClipboard* clipboard = QGuiApplication::clipboard();
+            QTRY_VERIFY(
+                (mode == QClipboard::Selection ? !clipboard->ownsSelection() : !clipboard->ownsClipboard()) &&
+                clipboard->mimeData(mode) && clipboard->mimeData(mode)->hasText());
+        };
+        start("ab");
+        Press(edit.get(), {"End"});
+        // Line breaks of all kinds, a malformed byte, a NUL at the end as some send it.
+        hold(QByteArray("1\r\n2\r3\xC3\xA9\xFF\n", 10) + QByteArray(1, '\0'), "clipboard");
+        Press(edit.get(), {"Ctrl+V"});
+        QTRY_VERIFY(!edit->IsPasting());
+        QCOMPARE(edit->Text(), QString("ab1\n2\n3\u00E9\uFFFD\n"));
+        QCOMPARE(edit->Buffer().UndoCount(), size_t(1));
+        // Large enough to come in pieces (INCR).
+        QByteArray big;
+        for (int i = 0; i < 300000; ++i) big += "10.0.0." + QByteArray::number(i) + "\n";
+        hold(big, "primary");
+        const int rowH = edit->fontMetrics().lineSpacing();
+        QTest::mouseClick(edit->viewport(), Qt::MiddleButton, {}, QPoint(2, rowH / 2));
+        QTRY_VERIFY(!edit->IsPasting());
+        QCOMPARE(edit->LineCount(), size_t(300003));
+        QCOMPARE(edit->Buffer().Row(299999), std::string_view("10.0.0.299999"));
+        QCOMPARE(edit->Buffer().Row(300000), std::string_view("ab1"));
+        for (auto& p : holders) {
+            p->kill();
+            p->waitForFinished();
+        }
+    }
+
+    void doubleClickSelectsWord_data() {
+        QTest::addColumn<QString>("row");
+        QTest::addColumn<int>("at"); // the character clicked
+        QTest::addColumn<QString>("expected");
+        // clang-format off
+        QTest::newRow("IPv4 address") << "10.0.0.1" << 5 << "10.0.0.1";
+        QTest::newRow("IPv4 address, first octet") << "10.0.0.1" << 0 << "10.0.0.1";
+        QTest::newRow("address and port") << "10.0.0.1:8080" << 10 << "10.0.0.1:8080";
+        QTest::newRow("IPv6 address") << "fdc7:200d:3e17::fb05" << 12 << "fdc7:200d:3e17::fb05";
+        QTest::newRow("IPv6 in brackets with port") << "[fdc7::1]:443" << 3 << "[fdc7::1]:443";
+        QTest::newRow("host name") << "gw-web-001.example.com 10.0.0.1" << 4 << "gw-web-001.example.com";
+        QTest::newRow("address after a name") << "gw-web-001.example.com 10.0.0.1" << 25 << "10.0.0.1";
+        QTest::newRow("tab") << "name\t10.0.0.1" << 6 << "10.0.0.1";
+        QTest::newRow("comma") << "10.0.0.1,US" << 9 << "US";
+        QTest::newRow("semicolon") << "a.b;10.0.0.1" << 1 << "a.b";
+        QTest::newRow("custom bar") << "x|10.0.0.1" << 4 << "10.0.0.1";
+        QTest::newRow("on the blanks") << "a   b" << 2 << "   ";
+        QTest::newRow("non-ASCII") << "h\u00E9llo w\u00F6rld" << 8 << "w\u00F6rld";
+        QTest::newRow("past the end") << "one two" << 30 << "two";
+        // clang-format on
+    }
+    void doubleClickSelectsWord() {
+        QFETCH(QString, row);
+        QFETCH(int, at);
+        QFETCH(QString, expected);
+        start(row);
+        const QFontMetrics fm = edit->fontMetrics();
+        const int x = at < row.size()
+                          ? 4 + fm.horizontalAdvance(row.left(at)) + fm.horizontalAdvance(row.mid(at, 1)) / 2
+                          : 4 + fm.horizontalAdvance(row) + 20;
+        QTest::mouseDClick(edit->viewport(), Qt::LeftButton, {}, QPoint(x, fm.lineSpacing() / 2));
+        QCOMPARE(edit->SelectedText(), expected);
     }
 
     void tabMovesFocus() {
