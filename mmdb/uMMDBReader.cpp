@@ -117,6 +117,7 @@ const std::array<uint8_t, 14> kMMDBMetadataMarker = {0xAB, 0xCD, 0xEF, 'M', 'a',
 TMMDBKeyTable MMDBKeys(std::initializer_list<TMMDBField> own, const TMMDBKeyTable& base) {
     TMMDBKeyTable t(own);
     t.insert(t.end(), base.begin(), base.end());
+    if (t.size() > kMMDBMaxKeys) throw std::logic_error("a key table of more than kMMDBMaxKeys entries");
     for (TMMDBField& f : t) f.KeyLength = std::strlen(f.Key);
     return t;
 }
@@ -144,6 +145,7 @@ const TMMDBField* TMMDBRecord::FindField(std::string_view key) const {
 }
 
 void TMMDBRecord::Clear() {
+    FStored = 0;
     for (const TMMDBField& f : KeyTable()) {
         void* p = f.Get(*this);
         switch (f.Kind) {
@@ -494,14 +496,16 @@ int64_t TMMDBDecoder::FillRecord(TMMDBRecord& rec, int64_t position, uint32_t co
     for (uint32_t i = 0; i < count; ++i) {
         const auto [key, valuePos] = ReadMapKey(position, depth);
         const TMMDBField* f = rec.FindField(key);
-        if (f && &rec == FOnlyRecord && f->Get == FOnlyField)
+        if (f && &rec == FOnlyRecord && f->Get == FOnlyField) {
             position = DecodeOnlyField(*f, rec, valuePos, depth);
-        else if (f && &rec != FOnlyRecord)
+        } else if (f && &rec != FOnlyRecord) {
             position = DecodeAt(f->Kind, f->Get(rec), valuePos, depth);
-        else
+            rec.MarkStored(*f);
+        } else {
             // A field the record maps but the caller does not read is stepped over
             // with the size checks its decoding would make, so bad data still fails.
             position = SkipValues(valuePos, 1, f != nullptr);
+        }
     }
     return position;
 }
