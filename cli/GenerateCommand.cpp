@@ -106,6 +106,16 @@ void ReadRangeStream(std::istream& in, std::vector<std::string>& lines) {
         "standard input", lines);
 }
 
+// A count given on the command line asks for that many addresses: one that is not a
+// positive number is a mistake in the words. (The engine takes 0 or less as "none", and
+// a settings file's count reaches it so; here "none" would be a run that does nothing
+// and says it succeeded, and every address is asked for by leaving the count out.)
+const std::string& CountText(const char* option, const std::string& text) {
+    if (StrToInt(text) < 1)
+        throw TUsageError(Format("%s takes a count of 1 or more, not '%s'", option, text.c_str()));
+    return text;
+}
+
 } // namespace
 
 void CheckSingleLineSettings(const TZarvoOptions& o, const std::string& settingsFile) {
@@ -135,22 +145,24 @@ std::vector<TOption> GenerateOptions(TGenerateArgs& a) {
         {.Long = "--total",
          .ValueName = "N",
          .Kind = K::IntText,
-         .Help = "N addresses over all ranges",
+         .Help = "N addresses over all ranges (N from 1 up)",
          .Examples = {{"--total", "100"}},
          .Set =
              [&a](V v) {
                  if (a.EachCount) throw TUsageError("give only one of --total and --each");
-                 a.TotalCount = v.Text;
+                 a.TotalCount = CountText("--total", v.Text);
              }},
         {.Long = "--each",
          .ValueName = "N",
          .Kind = K::IntText,
-         .Help = "N addresses from each range; with neither --total nor --each, every address of every range",
+         .Help =
+             "N addresses from each range (N from 1 up); with neither --total nor --each, every address of "
+             "every range",
          .Examples = {{"--each", "10"}},
          .Set =
              [&a](V v) {
                  if (a.TotalCount) throw TUsageError("give only one of --total and --each");
-                 a.EachCount = v.Text;
+                 a.EachCount = CountText("--each", v.Text);
              }},
         {.Long = "--random", .Help = "random selection and order", .Set = [&a](V) { a.Random = true; }},
         {.Long = "--seed",
