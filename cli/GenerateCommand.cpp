@@ -47,7 +47,7 @@ Examples:
   zarvo-cli generate --settings ~/.config/Zarvo2/zarvo2.ini --set "web servers"
 )";
 
-// Range lines are read as a stream: input without an end (-r /dev/zero) costs no
+// Range lines are read as a stream: input without an end (< /dev/zero) costs no
 // more than one line, and a line may be as long as a line of the settings file.
 constexpr size_t kMaxRangeLine = kMaxSettingsLine;
 static_assert(kMaxRangeLine == 1048576, "the help text names the cap");
@@ -72,12 +72,13 @@ void ReadRangeLines(const TTextLineReader::TSource& source, const std::string& n
 }
 
 void ReadRangeFile(const std::string& path, std::vector<std::string>& lines) {
-    auto fail = [&path](int error) {
-        throw Exception(Format("zarvo-cli generate: cannot read range file '%s': %s", path.c_str(),
-                               std::strerror(error)));
+    auto refuse = [&path](const std::string& reason) {
+        throw Exception(
+            Format("zarvo-cli generate: cannot read range file '%s': %s", path.c_str(), reason.c_str()));
     };
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) fail(errno);
+    std::string reason;
+    const int fd = OpenInputFile(path, reason);
+    if (fd < 0) refuse(reason);
     struct TClose {
         int Fd;
         ~TClose() { ::close(Fd); }
@@ -87,10 +88,20 @@ void ReadRangeFile(const std::string& path, std::vector<std::string>& lines) {
             for (;;) {
                 const ssize_t got = ::read(fd, data, size);
                 if (got >= 0) return static_cast<size_t>(got);
-                if (errno != EINTR) fail(errno);
+                if (errno != EINTR) refuse(std::strerror(errno));
             }
         },
         "range file '" + path + "'", lines);
+}
+
+// The settings file is refused at once, as range files are, when it is something the
+// reading could wait on for ever (a FIFO without a writer) or that is no file; in the
+// words of the settings file's own messages.
+void CheckSettingsFile(const std::string& path) {
+    std::string reason;
+    const int fd = OpenInputFile(path, reason);
+    if (fd < 0) throw Exception(Format("Cannot open file \"%s\". %s", path.c_str(), reason.c_str()));
+    ::close(fd);
 }
 
 void ReadRangeStream(std::istream& in, std::vector<std::string>& lines) {
@@ -140,7 +151,9 @@ std::vector<TOption> GenerateOptions(TGenerateArgs& a) {
          .Long = "--ranges",
          .ValueName = "FILE",
          .Kind = K::Text,
-         .Help = "read range lines from FILE (\"-\" for standard input); repeatable",
+         .Help =
+             "read range lines from FILE, a regular file or a shell's pipe (<(...)), or \"-\" for standard "
+             "input; repeatable",
          .Set = [&a](V v) { a.RangeFiles.push_back(v.Text); }},
         {.Long = "--total",
          .ValueName = "N",
@@ -237,7 +250,9 @@ std::vector<TOption> GenerateOptions(TGenerateArgs& a) {
         {.Long = "--settings",
          .ValueName = "FILE",
          .Kind = K::Text,
-         .Help = "take the options of a settings file (zarvo2.ini); options given here override them",
+         .Help =
+             "take the options of a settings file (zarvo2.ini, a regular file or a shell's pipe); options "
+             "given here override them",
          .Set = [&a](V v) { a.SettingsFile = v.Text; }},
         {.Long = "--set",
          .ValueName = "NAME",
@@ -286,6 +301,7 @@ TZarvoOptions BuildGenerateOptions(const TGenerateArgs& a, std::istream& in) {
     // the engine through the same checks; a settings file, when given, is the base.
     TZarvoOptions opt;
     if (a.SettingsFile) {
+        CheckSettingsFile(*a.SettingsFile);
         LoadOptionsFromSettingsFile(*a.SettingsFile, a.SetName.value_or(""), opt);
         CheckSingleLineSettings(opt, *a.SettingsFile);
     }

@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include "mmdb/uMMDBReader.h"
 #include "support/LargeMemory.h"
 #include "support/OrderedPipeline.h"
 #include "support/ZarvoRandom.h"
@@ -704,7 +705,10 @@ void TZarvoUtils::Run(const TGeneratePlan& plan) {
     if (plan.ResolveCountry) {
         if (plan.MMDBFilePath.empty()) throw Exception("Invalid arguments");
         std::error_code ec;
-        if (!std::filesystem::is_regular_file(plan.MMDBFilePath, ec)) throw Exception("MMDB File not found");
+        if (!std::filesystem::exists(plan.MMDBFilePath, ec)) throw Exception("MMDB File not found");
+        // A FIFO, a folder or a device is no database: refused with that reason, before
+        // anything else (a FIFO is never opened, which could wait for a writer for ever).
+        CheckMMDBFileKind(plan.MMDBFilePath);
     }
     FSinkLines = 0;
     FSteps = 0;

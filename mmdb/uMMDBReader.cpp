@@ -107,6 +107,8 @@ const char* ProducedKind(int32_t type, TMMDBKind* kind) {
     throw Exception(Format("Could not convert '%s' to '%s'.", produced, TargetName(kind, target).c_str()));
 }
 
+const char* const kNotARegularFile = "Cannot open file \"%s\". Not a regular file";
+
 } // namespace
 
 const std::array<uint8_t, 14> kMMDBMetadataMarker = {0xAB, 0xCD, 0xEF, 'M', 'a', 'x', 'M',
@@ -229,14 +231,20 @@ float TMMDBBuffer::ReadFloat(int64_t offset) const {
     return std::bit_cast<float>(static_cast<uint32_t>(ReadULong(offset, 4)));
 }
 
+void CheckMMDBFileKind(const std::string& filename) {
+    const char* name = filename.c_str();
+    struct stat st;
+    if (::stat(name, &st) != 0)
+        throw Exception(Format("Cannot open file \"%s\". %s", name, std::strerror(errno)));
+    if (!S_ISREG(st.st_mode)) throw Exception(Format(kNotARegularFile, name));
+}
+
 TMMDBArrayBuffer::TMMDBArrayBuffer(const std::string& filename) {
     const char* name = filename.c_str();
     // A directory, a FIFO or a device is refused before it is opened: opening some
     // devices does something, and a FIFO without a writer would block.
+    CheckMMDBFileKind(filename);
     struct stat st;
-    if (::stat(name, &st) != 0)
-        throw Exception(Format("Cannot open file \"%s\". %s", name, std::strerror(errno)));
-    if (!S_ISREG(st.st_mode)) throw Exception(Format("Cannot open file \"%s\". Not a regular file", name));
     // The path may name something else by now: O_NONBLOCK keeps a FIFO from blocking
     // the open, and the descriptor is checked again. A regular file's reads never block.
     const int fd = ::open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -247,7 +255,7 @@ TMMDBArrayBuffer::TMMDBArrayBuffer(const std::string& filename) {
     } closer{fd};
     if (::fstat(fd, &st) != 0)
         throw Exception(Format("Cannot read file \"%s\". %s", name, std::strerror(errno)));
-    if (!S_ISREG(st.st_mode)) throw Exception(Format("Cannot open file \"%s\". Not a regular file", name));
+    if (!S_ISREG(st.st_mode)) throw Exception(Format(kNotARegularFile, name));
     // Offsets and lengths are signed 32-bit quantities throughout the format's readers.
     if (st.st_size > INT32_MAX)
         throw Exception(

@@ -168,6 +168,11 @@ protected:
     int32_t FLength = 0;
 };
 
+// Raises what opening the file as a database raises for what the path names: the reason
+// when it names nothing that can be looked at, "Not a regular file" for a directory, a FIFO
+// or a device; nothing for a regular file.
+void CheckMMDBFileKind(const std::string& filename);
+
 class TMMDBArrayBuffer : public TMMDBBuffer {
 public:
     // Reads the whole file and closes it. Files of 2 GiB or more are refused, and so is

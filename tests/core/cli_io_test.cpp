@@ -17,6 +17,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <iterator>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -82,6 +85,11 @@ std::string Replace(std::string text, const std::string& what, const std::string
     return at == std::string::npos ? text : text.replace(at, what.size(), with);
 }
 
+std::string FileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 std::string Utf16(const std::string& ascii) {
     std::string out = "\xFF\xFE";
     for (char c : ascii) out += std::string{c, '\0'};
@@ -112,11 +120,14 @@ TEST_F(CliInput, EveryRangeSourceRefusesWhatItCannotRead) {
     struct Case {
         const char* what;
         std::string path, err, out = "";
+        std::string fileErr = ""; // what -r FILE says instead of err
     };
     const Case cases[] = {
         {"a folder", dir.string(), "zarvo-cli generate: cannot read %s: Is a directory\n"},
+        // A device is no range file; on standard input it is read as a stream.
         {"endless input without a line break", "/dev/zero",
-         "zarvo-cli generate: %s, line 1: line longer than 1048576 bytes\n"},
+         "zarvo-cli generate: %s, line 1: line longer than 1048576 bytes\n", "",
+         "zarvo-cli generate: cannot read %s: Not a regular file (a character device)\n"},
         {"a line over the cap",
          File("long.txt", "10.0.0.1\n; c\n" + std::string(cap + 1, 'a') + "\n10.0.0.2\n"),
          "zarvo-cli generate: %s, line 3: line longer than 1048576 bytes\n"},
@@ -129,8 +140,9 @@ TEST_F(CliInput, EveryRangeSourceRefusesWhatItCannotRead) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const TRun file = RunReading({"generate", "-r", c.path}, -1);
-        EXPECT_EQ(file.Err,
-                  c.err.empty() ? "1 IPs generated.\n" : Replace(c.err, "%s", "range file '" + c.path + "'"));
+        const std::string fileErr = c.fileErr.empty() ? c.err : c.fileErr;
+        EXPECT_EQ(file.Err, fileErr.empty() ? "1 IPs generated.\n"
+                                            : Replace(fileErr, "%s", "range file '" + c.path + "'"));
         EXPECT_EQ(file.Out, c.out);
         EXPECT_EQ(file.Code, c.err.empty() ? 0 : 1);
         for (const std::vector<std::string>& args :
@@ -148,6 +160,89 @@ TEST_F(CliInput, EveryRangeSourceRefusesWhatItCannotRead) {
     EXPECT_EQ(RunReading({"generate", "-r", missing}, -1).Err,
               "zarvo-cli generate: cannot read range file '" + missing + "': " + std::strerror(ENOENT) +
                   "\n");
+}
+
+// The run of args in-process, aside: should it wait on path (a FIFO without a writer), a
+// writer is opened to release it and the run reports "blocked" instead of hanging.
+TRun RunAside(const std::vector<std::string>& args, const std::string& path) {
+    auto run = std::async(std::launch::async, [&] {
+        std::istringstream in;
+        std::ostringstream out, err;
+        const int code = RunCli(args, in, out, err);
+        return TRun{code, out.str(), err.str()};
+    });
+    if (run.wait_for(std::chrono::seconds(10)) == std::future_status::ready) return run.get();
+    const TFd writer(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    run.wait();
+    return {-1, "", "blocked"};
+}
+
+// Every file named on the command line is read only when it can be: a regular file, or
+// a shell's pipe where a stream is read ("<(...)"). A named FIFO, which may never get a
+// writer, a folder or a device is refused at once with the reason, as range files are.
+TEST_F(CliInput, EveryFileTheCommandLineReadsIsRefusedAtOnceWhenItIsNoFile) {
+    const std::string fifo = (dir / "fifo").string(), folder = dir.string(),
+                      missing = (dir / "missing").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string noFile = std::strerror(ENOENT);
+    // A shell's pipe with the given text, as "<(printf ...)" hands it over.
+    const auto shellPipe = [](const std::string& text, std::unique_ptr<TFd>& keep) {
+        int ends[2];
+        EXPECT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+        EXPECT_EQ(::write(ends[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        ::close(ends[1]);
+        keep = std::make_unique<TFd>(ends[0]);
+        return "/dev/fd/" + std::to_string(ends[0]);
+    };
+    struct Case {
+        std::vector<std::string> Args; // "%s": the path
+        std::string Path, Err;         // "%s": the path
+        int Code = 1;
+        std::string Out = "";
+    };
+    const std::string range = "zarvo-cli generate: cannot read range file '%s': ";
+    const std::string settings = "Cannot open file \"%s\". ";
+    std::unique_ptr<TFd> rangesPipe, settingsPipe, dbPipe;
+    const Case cases[] = {
+        {{"generate", "-r", "%s"}, fifo, range + "Not a regular file (a FIFO)\n"},
+        {{"generate", "-r", "%s"}, "/dev/null", range + "Not a regular file (a character device)\n"},
+        {{"generate", "-r", "%s"}, missing, range + noFile + "\n"},
+        {{"generate", "-r", "%s"},
+         shellPipe("10.0.0.0/31\n", rangesPipe),
+         "2 IPs generated.\n",
+         0,
+         "10.0.0.0\n10.0.0.1\n"},
+        {{"generate", "--settings", "%s", "10.0.0.1"}, fifo, settings + "Not a regular file (a FIFO)\n"},
+        {{"generate", "--settings", "%s", "10.0.0.1"}, folder, settings + "Is a directory\n"},
+        {{"generate", "--settings", "%s", "10.0.0.1"},
+         "/dev/zero",
+         settings + "Not a regular file (a character device)\n"},
+        {{"generate", "--settings", "%s", "10.0.0.1"}, missing, settings + noFile + "\n"},
+        {{"generate", "--settings", "%s"},
+         shellPipe("IPRange1=10.0.0.2\r\nIPRangeN=1\r\n", settingsPipe),
+         "1 IPs generated.\n",
+         0,
+         "10.0.0.2\n"},
+        {{"generate", "--country", "%s", "10.0.0.1"}, fifo, settings + "Not a regular file\n"},
+        {{"generate", "--country", "%s", "10.0.0.1"}, folder, settings + "Not a regular file\n"},
+        {{"generate", "--country", "%s", "10.0.0.1"}, missing, "MMDB File not found\n"},
+        {{"generate", "--country", "%s", "10.0.0.1"},
+         shellPipe(FileText(TestDb("MaxMind-DB-test-ipv4-24.mmdb")), dbPipe),
+         settings + "Not a regular file\n"},
+        {{"lookup", "%s", "1.2.3.4"}, fifo, settings + "Not a regular file\n"},
+        {{"lookup", "%s", "-"}, "/dev/zero", settings + "Not a regular file\n"},
+        {{"mmdb", "%s"}, fifo, settings + "Not a regular file\n"},
+        {{"view", "%s"}, fifo, "Cannot open %s.  Not a regular file\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.Args;
+        for (std::string& a : args) a = Replace(a, "%s", c.Path);
+        SCOPED_TRACE(args[0] + " " + args[1] + " " + c.Path);
+        const TRun r = RunAside(args, c.Path);
+        EXPECT_EQ(r.Err, Replace(c.Err, "%s", c.Path));
+        EXPECT_EQ(r.Code, c.Code);
+        EXPECT_EQ(r.Out, c.Out);
+    }
 }
 
 // Output to a full disk: every command says so with the reason, exits 1, and
