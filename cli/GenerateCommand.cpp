@@ -389,14 +389,18 @@ void TakeBack(std::ostream& out, off_t start, std::ostream& err) {
 
 } // namespace
 
-int RunGeneration(const TGenerateArgs& a, const TZarvoOptions& opt, std::ostream& out, std::ostream& err) {
+int RunGeneration(const TGenerateArgs& a, TZarvoOptions opt, std::ostream& out, std::ostream& err) {
     TZarvoUtils utils(nullptr);
     utils.FRandomSeed = a.Seed;
     std::string result;
     std::unique_ptr<TListFileWriter> file;
     off_t takeBack = -1;
     try {
+        // The range lines move into the engine: millions of them are not held twice.
+        std::vector<std::string> ranges = std::move(opt.IPRanges);
+        opt.IPRanges.clear();
         ApplyOptionsToEngine(opt, utils);
+        utils.FIPRanges = std::move(ranges);
         // Lines are written as they are made. A file is replaced only once the run is
         // complete (Close), so a run that fails, up front or part-way, leaves an
         // existing file as it was. With the country column a run can fail part-way on
@@ -468,7 +472,7 @@ int RunGenerate(const std::vector<std::string>& words, std::istream& in, std::os
         err << ErrorMessage(e) << "\n";
         return 1;
     }
-    return RunGeneration(args, options, out, err);
+    return RunGeneration(args, std::move(options), out, err);
 }
 
 } // namespace zarvo::cli

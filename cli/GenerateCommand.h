@@ -55,7 +55,6 @@ void CheckSingleLineSettings(const TZarvoOptions& options, const std::string& se
 // The engine over the options; lines to out or to the -o file, which is replaced
 // only by a run that completes; the result text to err. Returns the exit code.
 // A failure of out raises TOutputError (RunCli reports it), and no result is told.
-int RunGeneration(const TGenerateArgs& args, const TZarvoOptions& options, std::ostream& out,
-                  std::ostream& err);
+int RunGeneration(const TGenerateArgs& args, TZarvoOptions options, std::ostream& out, std::ostream& err);
 
 } // namespace zarvo::cli
