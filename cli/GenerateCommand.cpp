@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -26,7 +27,9 @@ const char* const kUsage = R"(Usage: zarvo-cli generate [OPTIONS] [RANGE...]
 Turns IP ranges into address lines, one per line on standard output; the result
 ("N IPs generated.") goes to standard error. Ranges come from the arguments, from
 -r FILE, or from standard input when neither is given. A range line is
-[LABEL=]ADDRESS[/PREFIX[/SUBPREFIX]]; a line starting with ";" is a comment.
+[LABEL=]ADDRESS[/PREFIX[/SUBPREFIX]]; a line starting with ";" is a comment. A
+line that is neither (the window passes over it) is named on standard error
+with its source and number, and the run is refused: nothing is generated.
 Range files and standard input may be UTF-8 or, with a byte-order mark, UTF-16;
 they are read as a stream, and a line of more than 1048576 bytes (in UTF-16,
 code units) is refused with its line number, as no range is that long.
@@ -34,8 +37,9 @@ code units) is refused with its line number, as no range is that long.
 )";
 
 const char* const kEpilogue = R"(
-Exit status: 0 on success, 1 when the run fails or its output cannot be written
-(the message goes to standard error, and no result line), 2 for bad options. A
+Exit status: 0 on success, 1 when the run fails (a line that is no range, say) or
+its output cannot be written (the message goes to standard error, and no result
+line), 2 for bad options. A
 closed pipe (| head) ends the program quietly, by SIGPIPE.
 
 Examples:
@@ -115,6 +119,16 @@ void ReadRangeStream(std::istream& in, std::vector<std::string>& lines) {
             return static_cast<size_t>(in.gcount());
         },
         "standard input", lines);
+}
+
+// A line in quotes for a message: its start only when it is long (a line may hold a
+// megabyte), cut where a character starts.
+std::string Quoted(std::string_view line) {
+    constexpr size_t kShown = 80;
+    if (line.size() <= kShown) return "'" + std::string(line) + "'";
+    size_t cut = kShown;
+    while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
+    return "'" + std::string(line.substr(0, cut)) + "...' (" + std::to_string(line.size()) + " bytes)";
 }
 
 // A count given on the command line asks for that many addresses: one that is not a
@@ -296,7 +310,60 @@ TGenerateArgs ParseGenerateArgs(const std::vector<std::string>& args) {
     return a;
 }
 
-TZarvoOptions BuildGenerateOptions(const TGenerateArgs& a, std::istream& in) {
+void TRangeOrigins::Add(size_t first, std::string source, const char* unit) {
+    FRuns.push_back(TRun{first, std::move(source), unit});
+}
+
+std::string TRangeOrigins::Name(size_t index) const {
+    // The last run that starts at or before the line (a run of no lines is passed over).
+    const auto run = std::upper_bound(FRuns.begin(), FRuns.end(), index,
+                                      [](size_t i, const TRun& r) { return i < r.First; });
+    if (run == FRuns.begin()) return "range line " + std::to_string(index + 1);
+    const TRun& r = *(run - 1);
+    if (!r.Unit) return r.Source;
+    return r.Source + ", " + r.Unit + " " + std::to_string(index - r.First + 1);
+}
+
+namespace {
+
+// The range lines of the arguments, the range files and standard input, in that order,
+// over the settings file's; or standard input's when there are none at all.
+void GatherRanges(const TGenerateArgs& a, std::istream& in, std::vector<std::string>& lines,
+                  TRangeOrigins& origins) {
+    if (a.Ranges.empty() && a.RangeFiles.empty() && !lines.empty()) {
+        origins.Add(0, "settings file '" + a.SettingsFile.value_or("") + "'", "range line");
+        return;
+    }
+    if (!a.Ranges.empty() || !a.RangeFiles.empty()) {
+        // A word holding line breaks holds several ranges, as the window's range
+        // lines would: a break inside a label must not split an output line.
+        lines.clear();
+        for (size_t k = 0; k < a.Ranges.size(); ++k) {
+            std::vector<std::string> split = SplitLines(a.Ranges[k]);
+            origins.Add(lines.size(), "argument " + std::to_string(k + 1),
+                        split.size() > 1 ? "line" : nullptr);
+            for (std::string& line : split) lines.push_back(std::move(line));
+        }
+    }
+    for (const std::string& f : a.RangeFiles) {
+        if (f == "-") {
+            origins.Add(lines.size(), "standard input", "line");
+            ReadRangeStream(in, lines);
+        } else {
+            origins.Add(lines.size(), "range file '" + f + "'", "line");
+            ReadRangeFile(f, lines);
+        }
+    }
+    if (a.Ranges.empty() && a.RangeFiles.empty()) {
+        origins.Add(0, "standard input", "line");
+        ReadRangeStream(in, lines);
+    }
+}
+
+} // namespace
+
+TZarvoOptions BuildGenerateOptions(const TGenerateArgs& a, std::istream& in, TRangeOrigins* origins) {
+    TRangeOrigins unusedOrigins;
     // The command line builds the same option set as the window and copies it into
     // the engine through the same checks; a settings file, when given, is the base.
     TZarvoOptions opt;
@@ -344,21 +411,7 @@ TZarvoOptions BuildGenerateOptions(const TGenerateArgs& a, std::istream& in) {
         opt.MMDBFilePath = *a.Country;
     }
     opt.Append = false;
-
-    if (!a.Ranges.empty() || !a.RangeFiles.empty()) {
-        // A word holding line breaks holds several ranges, as the window's range
-        // lines would: a break inside a label must not split an output line.
-        opt.IPRanges.clear();
-        for (const std::string& word : a.Ranges)
-            for (std::string& line : SplitLines(word)) opt.IPRanges.push_back(std::move(line));
-    }
-    for (const std::string& f : a.RangeFiles) {
-        if (f == "-")
-            ReadRangeStream(in, opt.IPRanges);
-        else
-            ReadRangeFile(f, opt.IPRanges);
-    }
-    if (a.Ranges.empty() && a.RangeFiles.empty() && opt.IPRanges.empty()) ReadRangeStream(in, opt.IPRanges);
+    GatherRanges(a, in, opt.IPRanges, origins ? *origins : unusedOrigins);
     return opt;
 }
 
@@ -389,9 +442,19 @@ void TakeBack(std::ostream& out, off_t start, std::ostream& err) {
 
 } // namespace
 
-int RunGeneration(const TGenerateArgs& a, TZarvoOptions opt, std::ostream& out, std::ostream& err) {
+int RunGeneration(const TGenerateArgs& a, TZarvoOptions opt, std::ostream& out, std::ostream& err,
+                  const TRangeOrigins& origins) {
     TZarvoUtils utils(nullptr);
     utils.FRandomSeed = a.Seed;
+    // A line that is no range would be passed over without a word: each is named, and
+    // the run made of the others is refused rather than taken for the whole list.
+    utils.FOnNoRanges = [&](std::span<const size_t> noRanges) {
+        for (const size_t i : noRanges)
+            err << "zarvo-cli generate: " << origins.Name(i) << ": " << Quoted(utils.FIPRanges[i])
+                << " is no range\n";
+        throw Exception(Format("zarvo-cli generate: %zu %s no range; nothing was generated", noRanges.size(),
+                               noRanges.size() == 1 ? "line holds" : "lines hold"));
+    };
     std::string result;
     std::unique_ptr<TListFileWriter> file;
     off_t takeBack = -1;
@@ -466,13 +529,14 @@ int RunGenerate(const std::vector<std::string>& words, std::istream& in, std::os
         return 0;
     }
     TZarvoOptions options;
+    TRangeOrigins origins;
     try {
-        options = BuildGenerateOptions(args, in);
+        options = BuildGenerateOptions(args, in, &origins);
     } catch (const std::exception& e) {
         err << ErrorMessage(e) << "\n";
         return 1;
     }
-    return RunGeneration(args, std::move(options), out, err);
+    return RunGeneration(args, std::move(options), out, err, origins);
 }
 
 } // namespace zarvo::cli

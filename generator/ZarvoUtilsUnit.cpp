@@ -89,41 +89,71 @@ TIPAddr TRangePlan::Last() const {
     return last;
 }
 
-std::vector<TRangePlan> TZarvoUtils::ParseRanges(std::vector<std::string>* sources) const {
+namespace {
+
+// One range line read by the range syntax, [LABEL=]ADDRESS[/PREFIX[/SUBPREFIX]]: its
+// label (or its text), address and the two prefix lengths.
+struct TRangeLine {
+    std::string_view Label;
+    TIPAddr Address;
+    int P = 0, S = 0;
+};
+
+enum class TLineRead { Range, Comment, NoRange };
+
+TLineRead ReadRangeLine(std::string_view line, TRangeLine& r) {
+    const std::string_view trimmed = Trim(line);
+    std::string_view rangeText = trimmed;
+    r.Label = trimmed;
+    const size_t eq = trimmed.find('=');
+    if (eq != std::string_view::npos) {
+        r.Label = trimmed.substr(0, eq);
+        rangeText = Trim(trimmed.substr(eq + 1));
+    }
+    // An empty line, and ";" in front of the range, make a comment; a line that starts
+    // with ";" is one too unless a range follows its label.
+    const bool comment = trimmed.empty() || trimmed[0] == ';' || rangeText.starts_with(';');
+    const TLineRead bad = comment ? TLineRead::Comment : TLineRead::NoRange;
+    if (rangeText.empty() || rangeText[0] == ';') return bad;
+
+    const size_t slash1 = rangeText.find('/');
+    const std::string_view addrText = rangeText.substr(0, slash1);
+    std::string_view prefixText, subText;
+    if (slash1 != std::string_view::npos) {
+        const std::string_view rest = rangeText.substr(slash1 + 1);
+        const size_t slash2 = rest.find('/');
+        prefixText = rest.substr(0, slash2);
+        if (slash2 != std::string_view::npos) subText = rest.substr(slash2 + 1);
+    }
+    if (addrText.empty() || !TryStrToIPAddr(addrText, r.Address)) return bad;
+    const int maxLen = r.Address.ip_family == IPv4 ? 32 : 128;
+    r.P = prefixText.empty() ? maxLen : StrToIntDef(prefixText, -1);
+    if (r.P < 0 || r.P > maxLen) return bad;
+    r.S = subText.empty() ? maxLen : StrToIntDef(subText, -1);
+    if (r.S < r.P || r.S > maxLen) return bad;
+    return TLineRead::Range;
+}
+
+} // namespace
+
+std::vector<TRangePlan> TZarvoUtils::ParseRanges(std::vector<std::string>* sources,
+                                                 std::vector<size_t>* noRanges) const {
     const int64_t count = FGenerateCountMode == gcAllCount ? 0 : FGenerateCount;
     const int countBits = BitsForCount(count);
     std::vector<TRangePlan> ranges;
     // Room for every line at once: growing a list of millions would hold it twice.
     ranges.reserve(FIPRanges.size());
     if (sources) sources->reserve(FIPRanges.size());
-    for (const std::string& line : FIPRanges) {
-        // [LABEL=]ADDRESS[/PREFIX[/SUBPREFIX]]; ";" starts a comment.
-        const std::string_view trimmed = Trim(line);
-        std::string_view label = trimmed, rangeText = trimmed;
-        const size_t eq = trimmed.find('=');
-        if (eq != std::string_view::npos) {
-            label = trimmed.substr(0, eq);
-            rangeText = Trim(trimmed.substr(eq + 1));
+    TRangeLine line;
+    for (size_t i = 0; i < FIPRanges.size(); ++i) {
+        const TLineRead read = ReadRangeLine(FIPRanges[i], line);
+        if (read != TLineRead::Range) {
+            if (read == TLineRead::NoRange && noRanges) noRanges->push_back(i);
+            continue;
         }
-        if (rangeText.empty() || rangeText[0] == ';') continue;
-
-        const size_t slash1 = rangeText.find('/');
-        const std::string_view addrText = rangeText.substr(0, slash1);
-        std::string_view prefixText, subText;
-        if (slash1 != std::string_view::npos) {
-            const std::string_view rest = rangeText.substr(slash1 + 1);
-            const size_t slash2 = rest.find('/');
-            prefixText = rest.substr(0, slash2);
-            if (slash2 != std::string_view::npos) subText = rest.substr(slash2 + 1);
-        }
-        TIPAddr addr;
-        if (addrText.empty() || !TryStrToIPAddr(addrText, addr)) continue;
-        const int maxLen = addr.ip_family == IPv4 ? 32 : 128;
-        const int p = prefixText.empty() ? maxLen : StrToIntDef(prefixText, -1);
-        if (p < 0 || p > maxLen) continue;
-        int s = subText.empty() ? maxLen : StrToIntDef(subText, -1);
-        if (s < p || s > maxLen) continue;
-
+        const TIPAddr& addr = line.Address;
+        const int maxLen = addr.ip_family == IPv4 ? 32 : 128, p = line.P;
+        int s = line.S;
         TRangePlan r;
         int stepBits = maxLen - s, randomBits = 0;
         // A random pick of count addresses needs only enough field bits to number
@@ -139,7 +169,7 @@ std::vector<TRangePlan> TZarvoUtils::ParseRanges(std::vector<std::string>* sourc
         r.RandomBits = static_cast<uint8_t>(randomBits);
         r.Span = static_cast<uint8_t>(s - p);
         ranges.push_back(r);
-        if (sources) sources->emplace_back(label);
+        if (sources) sources->emplace_back(line.Label);
     }
     return ranges;
 }
@@ -200,7 +230,9 @@ TGeneratePlan TZarvoUtils::BuildPlan() const {
 
     // The names are made last, from plan.Names as the composer reads them.
     const bool sourcesUsed = plan.Names.Template.find("%s") != std::string::npos;
-    plan.Ranges = ParseRanges(sourcesUsed ? &plan.Sources : nullptr);
+    std::vector<size_t> noRanges;
+    plan.Ranges = ParseRanges(sourcesUsed ? &plan.Sources : nullptr, FOnNoRanges ? &noRanges : nullptr);
+    if (!noRanges.empty()) FOnNoRanges(noRanges);
     plan.Limits = CheckLimits(plan.Ranges);
     if (FDoExclude)
         for (const std::string& m : FExcludeMasks)

@@ -131,8 +131,10 @@ public:
     // enumerates the plan into FIPList or FLineSink. Nothing is refused for the
     // lines it might make: those are counted against the memory budget as they are
     // made.
-    // sources, when given, gets each range's label (or text).
-    std::vector<TRangePlan> ParseRanges(std::vector<std::string>* sources = nullptr) const;
+    // sources, when given, gets each range's label (or text); noRanges the places in
+    // FIPRanges of the lines that are neither a range nor a comment.
+    std::vector<TRangePlan> ParseRanges(std::vector<std::string>* sources = nullptr,
+                                        std::vector<size_t>* noRanges = nullptr) const;
     TGenerateLimits CheckLimits(const std::vector<TRangePlan>& ranges) const;
     TGeneratePlan BuildPlan() const;
     void Run(const TGeneratePlan& plan);
@@ -186,6 +188,11 @@ public:
     // in "N IPs generated.".
     size_t FSinkKeptLines = 0;
     uint64_t FSinkKeptBytes = 0;
+
+    // When set, BuildPlan hands it the places in FIPRanges of the lines that are neither
+    // a range nor a comment, which the run otherwise passes over (as the window does);
+    // it may raise to refuse the run before any line is made.
+    std::function<void(std::span<const size_t>)> FOnNoRanges;
 
     // The ports of a list such as "80,3128-3130": items separated by "," or ";",
     // a range either way round, clipped to 1-65535; items that are not numbers

@@ -84,7 +84,7 @@ TEST(Cli, OptionsMeanWhatTheWindowsOptionsMean) {
         {{"--", "-10.0.0.1"}, "0.0.0.1\n"},
         // A word with line breaks holds one range a line, as the window's range lines do.
         {{"10.0.0.1\r\n10.0.0.2"}, "10.0.0.1\n10.0.0.2\n"},
-        {{"--names", "%s", "a\nb=10.0.0.1"}, "b 10.0.0.1\n"},
+        {{"--names", "%s", "a=10.0.0.2\nb=10.0.0.1"}, "a 10.0.0.2\nb 10.0.0.1\n"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args{"generate"};
@@ -194,7 +194,7 @@ TEST(Cli, VersionOfTheBuild) {
 }
 
 TEST_F(CliFiles, RangeFileAndSavedListBytes) {
-    std::ofstream(dir / "ranges.txt") << "10.0.0.0/31\n\xEF\xBB\xBF\n10.0.0.5\n";
+    std::ofstream(dir / "ranges.txt") << "10.0.0.0/31\n; \xEF\xBB\xBF\n10.0.0.5\n";
     struct Case {
         const char* delimiter;
         std::string bytes;
@@ -215,7 +215,7 @@ TEST_F(CliFiles, RangeFileAndSavedListBytes) {
     }
     // An empty list writes an empty file; a name template keeps its UTF-8 bytes.
     const fs::path empty = dir / "empty.txt";
-    EXPECT_EQ(Cli({"generate", "-o", empty.string(), "bad"}).code, 0);
+    EXPECT_EQ(Cli({"generate", "-o", empty.string(), "; no range"}).code, 0);
     EXPECT_TRUE(fs::exists(empty));
     EXPECT_EQ(ReadFile(empty), "");
     const fs::path utf8 = dir / "utf8.txt";
