@@ -132,3 +132,17 @@ TEST_F(SettingsCli, ASettingsFilesCountIsTakenAsTheWindowTakesIt) {
     EXPECT_EQ(Run({"generate", "--settings", file, "--total", "1"}), 0);
     EXPECT_EQ(out.str(), "10.0.0.0\n");
 }
+
+TEST_F(SettingsCli, ARangeLineOfTheFileThatIsNoRangeIsNamed) {
+    // The window passes over it; the command line names it and makes nothing.
+    std::ofstream(file, std::ios::binary)
+        << "IPRange1=10.0.0.0/31\r\nIPRange2=; a note\r\nIPRange3=bad\r\nIPRangeN=3\r\n";
+    EXPECT_EQ(Run({"generate", "--settings", file}), 1);
+    EXPECT_EQ(err.str(), "zarvo-cli generate: settings file '" + file +
+                             "', range line 3: 'bad' is no range\n"
+                             "zarvo-cli generate: 1 line holds no range; nothing was generated\n");
+    EXPECT_EQ(out.str(), "");
+    // Ranges given on the command line take the file's place.
+    EXPECT_EQ(Run({"generate", "--settings", file, "10.0.0.5"}), 0);
+    EXPECT_EQ(out.str(), "10.0.0.5\n");
+}
