@@ -39,8 +39,8 @@ code units) is refused with its line number, as no range is that long.
 const char* const kEpilogue = R"(
 Exit status: 0 on success, 1 when the run fails (a line that is no range, say) or
 its output cannot be written (the message goes to standard error, and no result
-line), 2 for bad options. A
-closed pipe (| head) ends the program quietly, by SIGPIPE.
+line), 2 for bad options. A closed pipe (| head) ends the program quietly, by
+SIGPIPE.
 
 Examples:
   zarvo-cli generate 192.168.1.0/30
