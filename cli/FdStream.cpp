@@ -1,8 +1,15 @@
 #include "cli/FdStream.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <linux/magic.h>
+#include <sys/vfs.h>
+#endif
 
 #include <cerrno>
+#include <cstring>
 
 namespace zarvo::cli {
 
@@ -11,6 +18,52 @@ namespace {
 constexpr size_t kBufferSize = size_t{64} << 10;
 
 } // namespace
+
+namespace {
+
+// A pipe made by a shell (or any pipe(2)), as against a FIFO with a name in a folder.
+bool IsAnonymousPipe(int fd) {
+#if defined(__linux__)
+    struct statfs fs;
+    return ::fstatfs(fd, &fs) == 0 && fs.f_type == PIPEFS_MAGIC;
+#else
+    (void)fd;
+    return false;
+#endif
+}
+
+const char* KindOf(mode_t mode) {
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a file";
+}
+
+} // namespace
+
+int OpenInputFile(const std::string& path, std::string& reason) {
+    // O_NONBLOCK: opening a FIFO without a writer returns at once instead of waiting.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        reason = std::strerror(errno);
+        return -1;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        reason = std::strerror(errno);
+    } else if (S_ISDIR(st.st_mode)) {
+        reason = std::strerror(EISDIR);
+    } else if (!S_ISREG(st.st_mode) && !(S_ISFIFO(st.st_mode) && IsAnonymousPipe(fd))) {
+        reason = std::string("Not a regular file (") + KindOf(st.st_mode) + ")";
+    } else {
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) return fd;
+        reason = std::strerror(errno);
+    }
+    ::close(fd);
+    return -1;
+}
 
 TFdOutBuf::~TFdOutBuf() {
     FlushBuffer();

@@ -6,6 +6,7 @@
 
 #include <ios>
 #include <streambuf>
+#include <string>
 #include <vector>
 
 namespace zarvo::cli {
@@ -52,6 +53,14 @@ private:
     int FError = 0;
     std::vector<char> FBuffer;
 };
+
+// Opens a file that the command line reads as a stream, without waiting: a regular
+// file, or a pipe of the shell's ("<(...)", /dev/stdin on a pipe), whose writer is there
+// from the start. Anything else is refused at once: a directory, a named FIFO (which may
+// have no writer, and would be waited on for ever), a device or a socket. Returns the
+// descriptor, whose reads block; or -1 and the reason ("Is a directory", "Not a regular
+// file (a FIFO)", the system's text for a file that cannot be opened).
+int OpenInputFile(const std::string& path, std::string& reason);
 
 // The errno that ended a stream over a TFdOutBuf or TFdInBuf; 0 for other streams
 // and while nothing failed.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -26,7 +27,9 @@ const char* const kUsage = R"(Usage: zarvo-cli generate [OPTIONS] [RANGE...]
 Turns IP ranges into address lines, one per line on standard output; the result
 ("N IPs generated.") goes to standard error. Ranges come from the arguments, from
 -r FILE, or from standard input when neither is given. A range line is
-[LABEL=]ADDRESS[/PREFIX[/SUBPREFIX]]; a line starting with ";" is a comment.
+[LABEL=]ADDRESS[/PREFIX[/SUBPREFIX]]; a line starting with ";" is a comment. A
+line that is neither (the window passes over it) is named on standard error
+with its source and number, and the run is refused: nothing is generated.
 Range files and standard input may be UTF-8 or, with a byte-order mark, UTF-16;
 they are read as a stream, and a line of more than 1048576 bytes (in UTF-16,
 code units) is refused with its line number, as no range is that long.
@@ -34,11 +37,11 @@ code units) is refused with its line number, as no range is that long.
 )";
 
 const char* const kEpilogue = R"(
-Exit status: 0 on success, 1 when the run fails or its output cannot be written
-(the message goes to standard error, and no result line), 2 for bad options. A
-closed pipe (| head) ends the program quietly, by SIGPIPE. SIGINT (Ctrl+C) and
-SIGTERM end it by the signal (130, 143) once the temporary file of -o FILE is
-removed: an existing FILE stays as it was.
+Exit status: 0 on success, 1 when the run fails (a line that is no range, say) or
+its output cannot be written (the message goes to standard error, and no result
+line), 2 for bad options. A closed pipe (| head) ends the program quietly, by
+SIGPIPE. SIGINT (Ctrl+C) and SIGTERM end it by the signal (130, 143) once the
+temporary file of -o FILE is removed: an existing FILE stays as it was.
 
 Examples:
   zarvo-cli generate 192.168.1.0/30
@@ -49,7 +52,7 @@ Examples:
   zarvo-cli generate --settings ~/.config/Zarvo2/zarvo2.ini --set "web servers"
 )";
 
-// Range lines are read as a stream: input without an end (-r /dev/zero) costs no
+// Range lines are read as a stream: input without an end (< /dev/zero) costs no
 // more than one line, and a line may be as long as a line of the settings file.
 constexpr size_t kMaxRangeLine = kMaxSettingsLine;
 static_assert(kMaxRangeLine == 1048576, "the help text names the cap");
@@ -74,12 +77,13 @@ void ReadRangeLines(const TTextLineReader::TSource& source, const std::string& n
 }
 
 void ReadRangeFile(const std::string& path, std::vector<std::string>& lines) {
-    auto fail = [&path](int error) {
-        throw Exception(Format("zarvo-cli generate: cannot read range file '%s': %s", path.c_str(),
-                               std::strerror(error)));
+    auto refuse = [&path](const std::string& reason) {
+        throw Exception(
+            Format("zarvo-cli generate: cannot read range file '%s': %s", path.c_str(), reason.c_str()));
     };
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) fail(errno);
+    std::string reason;
+    const int fd = OpenInputFile(path, reason);
+    if (fd < 0) refuse(reason);
     struct TClose {
         int Fd;
         ~TClose() { ::close(Fd); }
@@ -89,10 +93,20 @@ void ReadRangeFile(const std::string& path, std::vector<std::string>& lines) {
             for (;;) {
                 const ssize_t got = ::read(fd, data, size);
                 if (got >= 0) return static_cast<size_t>(got);
-                if (errno != EINTR) fail(errno);
+                if (errno != EINTR) refuse(std::strerror(errno));
             }
         },
         "range file '" + path + "'", lines);
+}
+
+// The settings file is refused at once, as range files are, when it is something the
+// reading could wait on for ever (a FIFO without a writer) or that is no file; in the
+// words of the settings file's own messages.
+void CheckSettingsFile(const std::string& path) {
+    std::string reason;
+    const int fd = OpenInputFile(path, reason);
+    if (fd < 0) throw Exception(Format("Cannot open file \"%s\". %s", path.c_str(), reason.c_str()));
+    ::close(fd);
 }
 
 void ReadRangeStream(std::istream& in, std::vector<std::string>& lines) {
@@ -106,6 +120,26 @@ void ReadRangeStream(std::istream& in, std::vector<std::string>& lines) {
             return static_cast<size_t>(in.gcount());
         },
         "standard input", lines);
+}
+
+// A line in quotes for a message: its start only when it is long (a line may hold a
+// megabyte), cut where a character starts.
+std::string Quoted(std::string_view line) {
+    constexpr size_t kShown = 80;
+    if (line.size() <= kShown) return "'" + std::string(line) + "'";
+    size_t cut = kShown;
+    while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
+    return "'" + std::string(line.substr(0, cut)) + "...' (" + std::to_string(line.size()) + " bytes)";
+}
+
+// A count given on the command line asks for that many addresses: one that is not a
+// positive number is a mistake in the words. (The engine takes 0 or less as "none", and
+// a settings file's count reaches it so; here "none" would be a run that does nothing
+// and says it succeeded, and every address is asked for by leaving the count out.)
+const std::string& CountText(const char* option, const std::string& text) {
+    if (StrToInt(text) < 1)
+        throw TUsageError(Format("%s takes a count of 1 or more, not '%s'", option, text.c_str()));
+    return text;
 }
 
 } // namespace
@@ -132,27 +166,31 @@ std::vector<TOption> GenerateOptions(TGenerateArgs& a) {
          .Long = "--ranges",
          .ValueName = "FILE",
          .Kind = K::Text,
-         .Help = "read range lines from FILE (\"-\" for standard input); repeatable",
+         .Help =
+             "read range lines from FILE, a regular file or a shell's pipe (<(...)), or \"-\" for standard "
+             "input; repeatable",
          .Set = [&a](V v) { a.RangeFiles.push_back(v.Text); }},
         {.Long = "--total",
          .ValueName = "N",
          .Kind = K::IntText,
-         .Help = "N addresses over all ranges",
+         .Help = "N addresses over all ranges (N from 1 up)",
          .Examples = {{"--total", "100"}},
          .Set =
              [&a](V v) {
                  if (a.EachCount) throw TUsageError("give only one of --total and --each");
-                 a.TotalCount = v.Text;
+                 a.TotalCount = CountText("--total", v.Text);
              }},
         {.Long = "--each",
          .ValueName = "N",
          .Kind = K::IntText,
-         .Help = "N addresses from each range; with neither --total nor --each, every address of every range",
+         .Help =
+             "N addresses from each range (N from 1 up); with neither --total nor --each, every address of "
+             "every range",
          .Examples = {{"--each", "10"}},
          .Set =
              [&a](V v) {
                  if (a.TotalCount) throw TUsageError("give only one of --total and --each");
-                 a.EachCount = v.Text;
+                 a.EachCount = CountText("--each", v.Text);
              }},
         {.Long = "--random", .Help = "random selection and order", .Set = [&a](V) { a.Random = true; }},
         {.Long = "--seed",
@@ -227,8 +265,8 @@ std::vector<TOption> GenerateOptions(TGenerateArgs& a) {
         {.Long = "--settings",
          .ValueName = "FILE",
          .Kind = K::Text,
-         .Help = "take the options of a settings file (zarvo2.ini, at most 64 MiB); options given here "
-                 "override them",
+         .Help = "take the options of a settings file (zarvo2.ini, a regular file or a shell's pipe, "
+                 "at most 64 MiB); options given here override them",
          .Set = [&a](V v) { a.SettingsFile = v.Text; }},
         {.Long = "--set",
          .ValueName = "NAME",
@@ -272,11 +310,65 @@ TGenerateArgs ParseGenerateArgs(const std::vector<std::string>& args) {
     return a;
 }
 
-TZarvoOptions BuildGenerateOptions(const TGenerateArgs& a, std::istream& in) {
+void TRangeOrigins::Add(size_t first, std::string source, const char* unit) {
+    FRuns.push_back(TRun{first, std::move(source), unit});
+}
+
+std::string TRangeOrigins::Name(size_t index) const {
+    // The last run that starts at or before the line (a run of no lines is passed over).
+    const auto run = std::upper_bound(FRuns.begin(), FRuns.end(), index,
+                                      [](size_t i, const TRun& r) { return i < r.First; });
+    if (run == FRuns.begin()) return "range line " + std::to_string(index + 1);
+    const TRun& r = *(run - 1);
+    if (!r.Unit) return r.Source;
+    return r.Source + ", " + r.Unit + " " + std::to_string(index - r.First + 1);
+}
+
+namespace {
+
+// The range lines of the arguments, the range files and standard input, in that order,
+// over the settings file's; or standard input's when there are none at all.
+void GatherRanges(const TGenerateArgs& a, std::istream& in, std::vector<std::string>& lines,
+                  TRangeOrigins& origins) {
+    if (a.Ranges.empty() && a.RangeFiles.empty() && !lines.empty()) {
+        origins.Add(0, "settings file '" + a.SettingsFile.value_or("") + "'", "range line");
+        return;
+    }
+    if (!a.Ranges.empty() || !a.RangeFiles.empty()) {
+        // A word holding line breaks holds several ranges, as the window's range
+        // lines would: a break inside a label must not split an output line.
+        lines.clear();
+        for (size_t k = 0; k < a.Ranges.size(); ++k) {
+            std::vector<std::string> split = SplitLines(a.Ranges[k]);
+            origins.Add(lines.size(), "argument " + std::to_string(k + 1),
+                        split.size() > 1 ? "line" : nullptr);
+            for (std::string& line : split) lines.push_back(std::move(line));
+        }
+    }
+    for (const std::string& f : a.RangeFiles) {
+        if (f == "-") {
+            origins.Add(lines.size(), "standard input", "line");
+            ReadRangeStream(in, lines);
+        } else {
+            origins.Add(lines.size(), "range file '" + f + "'", "line");
+            ReadRangeFile(f, lines);
+        }
+    }
+    if (a.Ranges.empty() && a.RangeFiles.empty()) {
+        origins.Add(0, "standard input", "line");
+        ReadRangeStream(in, lines);
+    }
+}
+
+} // namespace
+
+TZarvoOptions BuildGenerateOptions(const TGenerateArgs& a, std::istream& in, TRangeOrigins* origins) {
+    TRangeOrigins unusedOrigins;
     // The command line builds the same option set as the window and copies it into
     // the engine through the same checks; a settings file, when given, is the base.
     TZarvoOptions opt;
     if (a.SettingsFile) {
+        CheckSettingsFile(*a.SettingsFile);
         LoadOptionsFromSettingsFile(*a.SettingsFile, a.SetName.value_or(""), opt);
         CheckSingleLineSettings(opt, *a.SettingsFile);
     }
@@ -319,21 +411,7 @@ TZarvoOptions BuildGenerateOptions(const TGenerateArgs& a, std::istream& in) {
         opt.MMDBFilePath = *a.Country;
     }
     opt.Append = false;
-
-    if (!a.Ranges.empty() || !a.RangeFiles.empty()) {
-        // A word holding line breaks holds several ranges, as the window's range
-        // lines would: a break inside a label must not split an output line.
-        opt.IPRanges.clear();
-        for (const std::string& word : a.Ranges)
-            for (std::string& line : SplitLines(word)) opt.IPRanges.push_back(std::move(line));
-    }
-    for (const std::string& f : a.RangeFiles) {
-        if (f == "-")
-            ReadRangeStream(in, opt.IPRanges);
-        else
-            ReadRangeFile(f, opt.IPRanges);
-    }
-    if (a.Ranges.empty() && a.RangeFiles.empty() && opt.IPRanges.empty()) ReadRangeStream(in, opt.IPRanges);
+    GatherRanges(a, in, opt.IPRanges, origins ? *origins : unusedOrigins);
     return opt;
 }
 
@@ -364,14 +442,28 @@ void TakeBack(std::ostream& out, off_t start, std::ostream& err) {
 
 } // namespace
 
-int RunGeneration(const TGenerateArgs& a, const TZarvoOptions& opt, std::ostream& out, std::ostream& err) {
+int RunGeneration(const TGenerateArgs& a, TZarvoOptions opt, std::ostream& out, std::ostream& err,
+                  const TRangeOrigins& origins) {
     TZarvoUtils utils(nullptr);
     utils.FRandomSeed = a.Seed;
+    // A line that is no range would be passed over without a word: each is named, and
+    // the run made of the others is refused rather than taken for the whole list.
+    utils.FOnNoRanges = [&](std::span<const size_t> noRanges) {
+        for (const size_t i : noRanges)
+            err << "zarvo-cli generate: " << origins.Name(i) << ": " << Quoted(utils.FIPRanges[i])
+                << " is no range\n";
+        throw Exception(Format("zarvo-cli generate: %zu %s no range; nothing was generated", noRanges.size(),
+                               noRanges.size() == 1 ? "line holds" : "lines hold"));
+    };
     std::string result;
     std::unique_ptr<TListFileWriter> file;
     off_t takeBack = -1;
     try {
+        // The range lines move into the engine: millions of them are not held twice.
+        std::vector<std::string> ranges = std::move(opt.IPRanges);
+        opt.IPRanges.clear();
         ApplyOptionsToEngine(opt, utils);
+        utils.FIPRanges = std::move(ranges);
         // Lines are written as they are made. A file is replaced only once the run is
         // complete (Close), so a run that fails, up front or part-way, leaves an
         // existing file as it was. With the country column a run can fail part-way on
@@ -437,13 +529,14 @@ int RunGenerate(const std::vector<std::string>& words, std::istream& in, std::os
         return 0;
     }
     TZarvoOptions options;
+    TRangeOrigins origins;
     try {
-        options = BuildGenerateOptions(args, in);
+        options = BuildGenerateOptions(args, in, &origins);
     } catch (const std::exception& e) {
         err << ErrorMessage(e) << "\n";
         return 1;
     }
-    return RunGeneration(args, options, out, err);
+    return RunGeneration(args, std::move(options), out, err, origins);
 }
 
 } // namespace zarvo::cli

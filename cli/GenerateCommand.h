@@ -31,6 +31,25 @@ struct TGenerateArgs {
     bool operator==(const TGenerateArgs&) const = default;
 };
 
+// Where the range lines came from, for the messages that name one: runs of lines, each
+// from one source ("range file 'r.txt'", "standard input", "argument 2", a settings file).
+class TRangeOrigins {
+public:
+    // The lines from first on come from source, the n-th of them called "UNIT n" (unit
+    // "line", say), or by the source alone when unit is null.
+    void Add(size_t first, std::string source, const char* unit);
+    // "range file 'r.txt', line 3"; "range line N" for a line of no known source.
+    std::string Name(size_t index) const;
+
+private:
+    struct TRun {
+        size_t First;
+        std::string Source;
+        const char* Unit;
+    };
+    std::vector<TRun> FRuns;
+};
+
 // The option table of the command, each option storing into `into`.
 std::vector<TOption> GenerateOptions(TGenerateArgs& into);
 // The whole --help text.
@@ -44,8 +63,10 @@ TGenerateArgs ParseGenerateArgs(const std::vector<std::string>& args);
 // as a stream of lines of at most 1048576 bytes (TTextLineReader). Raises Exception
 // with the message to show (exit code 1): a file that cannot be read, with the
 // reason; a line over the cap, with its number; a settings value that would split
-// an output line (CheckSingleLineSettings).
-TZarvoOptions BuildGenerateOptions(const TGenerateArgs& args, std::istream& in);
+// an output line (CheckSingleLineSettings). origins, when given, learns where each range
+// line came from.
+TZarvoOptions BuildGenerateOptions(const TGenerateArgs& args, std::istream& in,
+                                   TRangeOrigins* origins = nullptr);
 
 // The values of a settings file that go into one output line (NameTemplate,
 // CounterSymbol, NameCustomDelimiter) hold no CR or LF; raises Exception naming the
@@ -53,9 +74,11 @@ TZarvoOptions BuildGenerateOptions(const TGenerateArgs& args, std::istream& in);
 void CheckSingleLineSettings(const TZarvoOptions& options, const std::string& settingsFile);
 
 // The engine over the options; lines to out or to the -o file, which is replaced
-// only by a run that completes; the result text to err. Returns the exit code.
+// only by a run that completes; the result text to err. Returns the exit code. A range
+// line that is neither a range nor a comment fails the run before any line is made:
+// each is named on err (by origins), then the count.
 // A failure of out raises TOutputError (RunCli reports it), and no result is told.
-int RunGeneration(const TGenerateArgs& args, const TZarvoOptions& options, std::ostream& out,
-                  std::ostream& err);
+int RunGeneration(const TGenerateArgs& args, TZarvoOptions options, std::ostream& out, std::ostream& err,
+                  const TRangeOrigins& origins = {});
 
 } // namespace zarvo::cli

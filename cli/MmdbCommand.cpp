@@ -2,7 +2,6 @@
 #include "cli/MmdbCommand.h"
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -13,16 +12,13 @@
 #include <utility>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "cli/FdStream.h"
 #include "cli/ZarvoCli.h"
 #include "mmdb/uMMDBCountryCodes.h"
 #include "mmdb/uMMDBInfo.h"
 #include "mmdb/uMMDBLineReader.h"
 #include "mmdb/uMMDBReader.h"
+#include "net/DottedQuad.h"
 #include "net/uZarvo.h"
 #include "support/OrderedPipeline.h"
 #include "support/TextDecode.h"
@@ -65,8 +61,12 @@ stepped over with its bounds and size checks; --json decodes the whole record.
 With "-" the addresses come from standard input, one a line (blanks around it
 and text from "#" on are passed over, and so are lines left empty); their lines
 go out as the input is read, in input order, the same as for addresses given as
-arguments. An address that is not valid, or whose lookup fails, is reported on
-standard error with its line number, and the run goes on.
+arguments. An address is read whole and strictly, as inet_pton reads it: four
+decimal numbers 0 to 255 without leading zeros, or an IPv6 address in the forms
+of RFC 4291 (an IPv4 tail included); a prefix ("/32") or any other text makes
+it not valid. An address that is not valid, or whose lookup fails, gets no line:
+it is reported on standard error with its line number (addresses given as
+arguments count as lines 1, 2, ...), and the run goes on.
 
 )";
 
@@ -96,56 +96,6 @@ int Usage(std::ostream& err, const char* command, const std::string& message) {
     err << "zarvo-cli " << command << ": " << message << "\nRun 'zarvo-cli " << command
         << " --help' for the options.\n";
     return 2;
-}
-
-// The bytes readable behind the text PlainIPv4 is given (the batch's input keeps them).
-constexpr size_t kPlainIPv4Pad = 16;
-
-// A plain dotted quad ("81.2.69.160": four numbers of one to three digits, at most
-// 255, without a leading zero), which StrToIPAddr reads the same way; the input's
-// addresses mostly are, and this is quicker. It may read up to 16 bytes from
-// text.data() and 2 behind the text, and takes none of those bytes behind it into
-// account. The dots are found all at once, so that no number's place waits on the
-// digits before it, and no branch depends on how many digits a number has.
-bool PlainIPv4(std::string_view text, uint32_t& value) {
-    const size_t n = text.size();
-    if (n < 7 || n > 15) return false;
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-    const unsigned inText = (1u << n) - 1;
-    unsigned dots = 0, digits = 0;
-#if defined(__SSE2__)
-    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-    const __m128i d = _mm_sub_epi8(x, _mm_set1_epi8('0'));
-    dots = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8('.'))));
-    digits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(9)), d)));
-#else
-    for (size_t j = 0; j < n; ++j) {
-        dots |= unsigned{s[j] == '.'} << j;
-        digits |= unsigned{static_cast<unsigned char>(s[j] - '0') <= 9} << j;
-    }
-#endif
-    dots &= inText;
-    // Three dots: two cleared from the bottom leave one (popcount may be a library call).
-    const unsigned upper = dots & (dots - 1), third = upper & (upper - 1);
-    if (((dots | digits) & inText) != inText || third == 0 || (third & (third - 1)) != 0) return false;
-    const unsigned p1 = static_cast<unsigned>(std::countr_zero(dots));
-    const unsigned p2 = static_cast<unsigned>(std::countr_zero(dots & (dots - 1)));
-    const unsigned p3 = static_cast<unsigned>(std::bit_width(dots)) - 1;
-    const unsigned starts[4] = {0, p1 + 1, p2 + 1, p3 + 1};
-    const unsigned ends[4] = {p1, p2, p3, static_cast<unsigned>(n)};
-    uint32_t v = 0;
-    bool bad = false;
-    for (int k = 0; k < 4; ++k) {
-        const unsigned at = starts[k], length = ends[k] - at;
-        const unsigned d0 = s[at] - 48u, d1 = s[at + 1] - 48u, d2 = s[at + 2] - 48u;
-        const unsigned two = length >= 2, three = length == 3;
-        const unsigned v1 = d0, v2 = v1 * 10 + d1, v3 = v2 * 10 + d2;
-        const unsigned number = v1 + two * (v2 - v1) + three * (v3 - v2);
-        bad |= (length - 1 > 2) | (number > 255) | ((d0 == 0) & (two != 0));
-        v = v << 8 | (number & 0xFF);
-    }
-    value = v;
-    return !bad;
 }
 
 // The lines of lookups. A line's country code is the country column's
@@ -307,7 +257,7 @@ struct TLookupLane {
 
 // Walks the batch's addresses and makes its lines and messages.
 void LookUpBatch(TMMDBReader& reader, TLookupLines& lines, TLookupBatch& b) {
-    b.Input.append(kPlainIPv4Pad, '\0'); // PlainIPv4 reads ahead
+    b.Input.append(kDottedQuadReadAhead, '\0'); // ReadPaddedDottedQuad reads ahead
     // The addresses of the lines: blanks around them and text from "#" on passed over.
     b.Entries.clear();
     b.Errors.clear();
@@ -318,11 +268,11 @@ void LookUpBatch(TMMDBReader& reader, TLookupLines& lines, TLookupBatch& b) {
         // A plain dotted quad is kept without its text, which is the address's own; most
         // lines are one and nothing else.
         uint32_t v = 0;
-        bool plain = PlainIPv4(address, v);
+        bool plain = ReadPaddedDottedQuad(address, v);
         if (!plain) {
             address = Trim(address.substr(0, address.find('#')));
             if (address.empty()) continue;
-            plain = PlainIPv4(address, v);
+            plain = ReadPaddedDottedQuad(address, v);
         }
         if (plain) {
             b.Entries.push_back(TLookupEntry{line, {}, TLookupEntry::kNoError, b.Addresses.size()});
@@ -332,7 +282,7 @@ void LookUpBatch(TMMDBReader& reader, TLookupLines& lines, TLookupBatch& b) {
         TLookupEntry& e = b.Entries.emplace_back(TLookupEntry{line, address, TLookupEntry::kNoError, 0});
         try {
             e.Address = b.Addresses.size();
-            const TIPAddr addr = StrToIPAddr(address);
+            const TIPAddr addr = StrictStrToIPAddr(address);
             if (addr.ip_family == zarvo::IPv6)
                 b.Addresses.emplace_back(addr.IPv6);
             else
@@ -468,7 +418,7 @@ std::vector<TOption> LookupOptions(TLookupArgs& a) {
          .Long = "--json",
          .Help = "one JSON object per address instead, with the decoded record: "
                  "{\"address\":..,\"prefix_length\":..,\"found\":.., \"record\":{..}} (city record for "
-                 "\"-city\" databases)",
+                 "\"-city\" databases; the keys of the record the database holds)",
          .Set = [&a](const TOptionValue&) { a.Json = true; }},
         {.Long = "--threads",
          .ValueName = "N",
@@ -588,9 +538,13 @@ int RunLookup(const std::vector<std::string>& words, std::istream& in, std::ostr
     TLookupLines lines(*reader, args.Json);
     int rc = 0;
     std::string text;
+    // The addresses count as lines 1, 2, ... in their order, so that a message names
+    // the one it is about as the same list on standard input would.
+    uint64_t line = 0;
     for (const std::string& address : args.Addresses) {
+        ++line;
         try {
-            const TIPAddr addr = StrToIPAddr(address);
+            const TIPAddr addr = StrictStrToIPAddr(address);
             const TMMDBIPAddress ip =
                 addr.ip_family == zarvo::IPv6 ? TMMDBIPAddress(addr.IPv6) : TMMDBIPAddress(addr.IPv4);
             int32_t prefix = 0;
@@ -603,7 +557,7 @@ int RunLookup(const std::vector<std::string>& words, std::istream& in, std::ostr
         } catch (const std::exception& e) {
             // The lines so far first, so that the message stands after them.
             CheckOutput(out);
-            err << address << ": " << ErrorMessage(e) << "\n";
+            err << "line " << line << ": " << address << ": " << ErrorMessage(e) << "\n";
             rc = 1;
         }
     }

@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include "mmdb/uMMDBReader.h"
 #include "support/LargeMemory.h"
 #include "support/OrderedPipeline.h"
 #include "support/ZarvoRandom.h"
@@ -81,52 +82,94 @@ TPortList TZarvoUtils::ParsePortNumbers(std::string_view text) {
     return list;
 }
 
-std::vector<TRangePlan> TZarvoUtils::ParseRanges() const {
+TIPAddr TRangePlan::Last() const {
+    TIPAddr last = First;
+    for (int done = 0; done < Span; done += 32)
+        IPAddrOrBits(last, (uint64_t{1} << std::min(32, Span - done)) - 1, StepBits + done);
+    return last;
+}
+
+namespace {
+
+// One range line read by the range syntax, [LABEL=]ADDRESS[/PREFIX[/SUBPREFIX]]: its
+// label (or its text), address and the two prefix lengths.
+struct TRangeLine {
+    std::string_view Label;
+    TIPAddr Address;
+    int P = 0, S = 0;
+};
+
+enum class TLineRead { Range, Comment, NoRange };
+
+TLineRead ReadRangeLine(std::string_view line, TRangeLine& r) {
+    const std::string_view trimmed = Trim(line);
+    std::string_view rangeText = trimmed;
+    r.Label = trimmed;
+    const size_t eq = trimmed.find('=');
+    if (eq != std::string_view::npos) {
+        r.Label = trimmed.substr(0, eq);
+        rangeText = Trim(trimmed.substr(eq + 1));
+    }
+    // An empty line, and ";" in front of the range, make a comment; a line that starts
+    // with ";" is one too unless a range follows its label.
+    const bool comment = trimmed.empty() || trimmed[0] == ';' || rangeText.starts_with(';');
+    const TLineRead bad = comment ? TLineRead::Comment : TLineRead::NoRange;
+    if (rangeText.empty() || rangeText[0] == ';') return bad;
+
+    const size_t slash1 = rangeText.find('/');
+    const std::string_view addrText = rangeText.substr(0, slash1);
+    std::string_view prefixText, subText;
+    if (slash1 != std::string_view::npos) {
+        const std::string_view rest = rangeText.substr(slash1 + 1);
+        const size_t slash2 = rest.find('/');
+        prefixText = rest.substr(0, slash2);
+        if (slash2 != std::string_view::npos) subText = rest.substr(slash2 + 1);
+    }
+    if (addrText.empty() || !TryStrToIPAddr(addrText, r.Address)) return bad;
+    const int maxLen = r.Address.ip_family == IPv4 ? 32 : 128;
+    r.P = prefixText.empty() ? maxLen : StrToIntDef(prefixText, -1);
+    if (r.P < 0 || r.P > maxLen) return bad;
+    r.S = subText.empty() ? maxLen : StrToIntDef(subText, -1);
+    if (r.S < r.P || r.S > maxLen) return bad;
+    return TLineRead::Range;
+}
+
+} // namespace
+
+std::vector<TRangePlan> TZarvoUtils::ParseRanges(std::vector<std::string>* sources,
+                                                 std::vector<size_t>* noRanges) const {
     const int64_t count = FGenerateCountMode == gcAllCount ? 0 : FGenerateCount;
     const int countBits = BitsForCount(count);
     std::vector<TRangePlan> ranges;
-    for (const std::string& line : FIPRanges) {
-        // [LABEL=]ADDRESS[/PREFIX[/SUBPREFIX]]; ";" starts a comment.
-        const std::string_view trimmed = Trim(line);
-        std::string_view label = trimmed, rangeText = trimmed;
-        const size_t eq = trimmed.find('=');
-        if (eq != std::string_view::npos) {
-            label = trimmed.substr(0, eq);
-            rangeText = Trim(trimmed.substr(eq + 1));
+    // Room for every line at once: growing a list of millions would hold it twice.
+    ranges.reserve(FIPRanges.size());
+    if (sources) sources->reserve(FIPRanges.size());
+    TRangeLine line;
+    for (size_t i = 0; i < FIPRanges.size(); ++i) {
+        const TLineRead read = ReadRangeLine(FIPRanges[i], line);
+        if (read != TLineRead::Range) {
+            if (read == TLineRead::NoRange && noRanges) noRanges->push_back(i);
+            continue;
         }
-        if (rangeText.empty() || rangeText[0] == ';') continue;
-
-        const size_t slash1 = rangeText.find('/');
-        const std::string_view addrText = rangeText.substr(0, slash1);
-        std::string_view prefixText, subText;
-        if (slash1 != std::string_view::npos) {
-            const std::string_view rest = rangeText.substr(slash1 + 1);
-            const size_t slash2 = rest.find('/');
-            prefixText = rest.substr(0, slash2);
-            if (slash2 != std::string_view::npos) subText = rest.substr(slash2 + 1);
-        }
-        TIPAddr addr;
-        if (addrText.empty() || !TryStrToIPAddr(addrText, addr)) continue;
-        const int maxLen = addr.ip_family == IPv4 ? 32 : 128;
-        const int p = prefixText.empty() ? maxLen : StrToIntDef(prefixText, -1);
-        if (p < 0 || p > maxLen) continue;
-        int s = subText.empty() ? maxLen : StrToIntDef(subText, -1);
-        if (s < p || s > maxLen) continue;
-
+        const TIPAddr& addr = line.Address;
+        const int maxLen = addr.ip_family == IPv4 ? 32 : 128, p = line.P;
+        int s = line.S;
         TRangePlan r;
-        r.StepBits = maxLen - s;
+        int stepBits = maxLen - s, randomBits = 0;
         // A random pick of count addresses needs only enough field bits to number
         // them; the bits below are drawn at random for each one.
         if (FRandomOrder && FGenerateCountMode != gcAllCount && s - p > countBits) {
-            r.RandomBits = (s - p) - countBits;
+            randomBits = (s - p) - countBits;
             s = p + countBits;
-            r.StepBits += r.RandomBits;
+            stepBits += randomBits;
         }
-        r.Source = label;
-        r.Address = addr;
-        r.Mask = MakeIPAddrMask(addr.ip_family, p, s);
-        r.Span = s - p;
-        ranges.push_back(std::move(r));
+        r.First = addr;
+        IPAddrAnd(r.First, MakeIPAddrMask(addr.ip_family, p, s));
+        r.StepBits = static_cast<uint8_t>(stepBits);
+        r.RandomBits = static_cast<uint8_t>(randomBits);
+        r.Span = static_cast<uint8_t>(s - p);
+        ranges.push_back(r);
+        if (sources) sources->emplace_back(line.Label);
     }
     return ranges;
 }
@@ -185,7 +228,11 @@ TGeneratePlan TZarvoUtils::BuildPlan() const {
         plan.Names.Delimiter = " ";
     }
 
-    plan.Ranges = ParseRanges();
+    // The names are made last, from plan.Names as the composer reads them.
+    const bool sourcesUsed = plan.Names.Template.find("%s") != std::string::npos;
+    std::vector<size_t> noRanges;
+    plan.Ranges = ParseRanges(sourcesUsed ? &plan.Sources : nullptr, FOnNoRanges ? &noRanges : nullptr);
+    if (!noRanges.empty()) FOnNoRanges(noRanges);
     plan.Limits = CheckLimits(plan.Ranges);
     if (FDoExclude)
         for (const std::string& m : FExcludeMasks)
@@ -239,7 +286,7 @@ public:
           FUsed(target.LinesSize() + (sink ? plan.KeptBytes : 0)),
           FBudget(plan.MemoryBudget ? plan.MemoryBudget : UINT64_MAX), FEscape(plan.EscapeIPv6),
           FPorts(plan.Ports ? &*plan.Ports : nullptr), FNamesOn(plan.GenerateNames), FNames(plan.Names),
-          FCountry(country), FRanges(plan.Ranges), FCounter(static_cast<uint32_t>(plan.Names.First)) {
+          FCountry(country), FSources(plan.Sources), FCounter(static_cast<uint32_t>(plan.Names.First)) {
         const TNameSettings& names = plan.Names;
         FCounterOn = !names.Symbol.empty() && names.Template.find(names.Symbol) != std::string::npos;
         if (FCounterOn)
@@ -457,7 +504,7 @@ private:
             }
             for (int k = 1; k <= 8; ++k)
                 if (FQuadOn[k]) ReplaceAll(FLine, "%" + std::to_string(k), IPAddrQuadrant(c.Addr, k));
-            if (FSourceOn) ReplaceAll(FLine, "%s", FRanges[static_cast<size_t>(c.Range)].Source);
+            if (FSourceOn) ReplaceAll(FLine, "%s", FSources[static_cast<size_t>(c.Range)]);
             FLine += FNames.Delimiter;
         }
         FLine.append(addr);
@@ -480,7 +527,7 @@ private:
     bool FNamesOn;
     const TNameSettings& FNames;
     TCountryColumn* FCountry;
-    const std::vector<TRangePlan>& FRanges;
+    const std::vector<std::string>& FSources;
     uint32_t FCounter;
     bool FCounterOn = false, FSourceOn = false;
     size_t FCounterCount = 0; // the counter symbol's places in the template
@@ -504,13 +551,17 @@ public:
         : FUsable(usableHosts), FExcludes(excludes), FTestExcludes(excludes.Count() > 0),
           FEscape(escapeIPv6) {}
 
-    bool Make(const TPlanWalk& w, int32_t range, uint64_t k, TCandidate& c) const {
-        c.Addr = w.First;
+    bool Make(const TRangePlan& r, int32_t range, uint64_t k, TCandidate& c) const {
+        c.Addr = r.First;
         c.Range = range;
         // The field bits of First are 0, so placing k there is an OR.
-        IPAddrOrBits(c.Addr, k, w.StepBits);
-        if (w.RandomBits > 0) IPAddrRandomBits(c.Addr, w.StepBits - w.RandomBits, w.RandomBits);
-        if (FUsable && (IPAddrEqual(c.Addr, w.First) || IPAddrEqual(c.Addr, w.Last))) return false;
+        IPAddrOrBits(c.Addr, k, r.StepBits);
+        if (r.RandomBits > 0) IPAddrRandomBits(c.Addr, r.StepBits - r.RandomBits, r.RandomBits);
+        // The field holds k alone, so only the first and the last position can be the
+        // field's first or last address (a field of 64 bits or more never reaches its last).
+        if (FUsable && k == 0 && IPAddrEqual(c.Addr, r.First)) return false;
+        if (FUsable && r.Span <= 63 && k == (uint64_t{1} << r.Span) - 1 && IPAddrEqual(c.Addr, r.Last()))
+            return false;
         if (FTestExcludes) {
             char buf[kIPAddrTextRoom];
             const char* end = IPAddrToChars(c.Addr, FEscape, buf);
@@ -533,16 +584,17 @@ bool TZarvoUtils::StopRequested() {
     return FStopped;
 }
 
-int64_t TZarvoUtils::CopyLines(const std::vector<TPlanWalk>& walks, int32_t from, int32_t to,
+int64_t TZarvoUtils::CopyLines(const std::vector<TRangePlan>& ranges, int32_t from, int32_t to,
                                const TCandidateFilter& filter, TLineComposer& target, int64_t n) {
     TProgressBatch progress(FProgress);
     int64_t found = 0;
     TCandidate c;
     for (int32_t i = from; i < to; ++i) {
-        const TPlanWalk& w = walks[static_cast<size_t>(i)];
-        for (uint64_t k = 0; k < w.Positions; ++k) {
+        const TRangePlan& r = ranges[static_cast<size_t>(i)];
+        const uint64_t positions = r.Positions();
+        for (uint64_t k = 0; k < positions; ++k) {
             if (StopRequested()) return found;
-            if (!filter.Make(w, i, k, c)) continue;
+            if (!filter.Make(r, i, k, c)) continue;
             progress.Inc();
             ++found;
             // A count of 0 or less still visits one candidate, but takes none.
@@ -638,7 +690,7 @@ private:
 
 } // namespace
 
-int64_t TZarvoUtils::CopyRandomLines(const std::vector<TPlanWalk>& walks, int32_t from, int32_t to,
+int64_t TZarvoUtils::CopyRandomLines(const std::vector<TRangePlan>& ranges, int32_t from, int32_t to,
                                      const TCandidateFilter& filter, TLineComposer& target, int64_t n) {
     // A Fisher-Yates walk over the positions of all the plans, consumed lazily: each
     // step takes a uniformly chosen position not taken before, builds its candidate
@@ -649,7 +701,7 @@ int64_t TZarvoUtils::CopyRandomLines(const std::vector<TPlanWalk>& walks, int32_
     uint64_t total = 0;
     for (int32_t i = from; i < to; ++i) {
         starts.push_back(total);
-        total = std::min<uint64_t>(total + walks[static_cast<size_t>(i)].Positions, uint64_t{1} << 62);
+        total = std::min<uint64_t>(total + ranges[static_cast<size_t>(i)].Positions(), uint64_t{1} << 62);
     }
     if (n <= 0 || total == 0) return 0;
     // Dense slots cost 4 bytes a position, sparse ones about 32 a step taken.
@@ -657,14 +709,14 @@ int64_t TZarvoUtils::CopyRandomLines(const std::vector<TPlanWalk>& walks, int32_
         total <= UINT32_MAX && (total <= (uint64_t{1} << 22) || total <= 8 * static_cast<uint64_t>(n));
     if (dense) {
         TDenseSlots slots(total);
-        return RandomWalk(slots, walks, starts, from, total, filter, target, n);
+        return RandomWalk(slots, ranges, starts, from, total, filter, target, n);
     }
     TSparseSlots slots(static_cast<uint64_t>(n));
-    return RandomWalk(slots, walks, starts, from, total, filter, target, n);
+    return RandomWalk(slots, ranges, starts, from, total, filter, target, n);
 }
 
 template <class TSlots>
-int64_t TZarvoUtils::RandomWalk(TSlots& slots, const std::vector<TPlanWalk>& walks,
+int64_t TZarvoUtils::RandomWalk(TSlots& slots, const std::vector<TRangePlan>& ranges,
                                 const std::vector<uint64_t>& starts, int32_t from, uint64_t total,
                                 const TCandidateFilter& filter, TLineComposer& target, int64_t n) {
     TProgressBatch progress(FProgress);
@@ -691,7 +743,7 @@ int64_t TZarvoUtils::RandomWalk(TSlots& slots, const std::vector<TPlanWalk>& wal
         const size_t plan =
             static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), id) - starts.begin()) - 1;
         const int32_t range = from + static_cast<int32_t>(plan);
-        if (!filter.Make(walks[static_cast<size_t>(range)], range, id - starts[plan], c)) continue;
+        if (!filter.Make(ranges[static_cast<size_t>(range)], range, id - starts[plan], c)) continue;
         progress.Inc();
         target.Emit(c);
         ++taken;
@@ -704,7 +756,10 @@ void TZarvoUtils::Run(const TGeneratePlan& plan) {
     if (plan.ResolveCountry) {
         if (plan.MMDBFilePath.empty()) throw Exception("Invalid arguments");
         std::error_code ec;
-        if (!std::filesystem::is_regular_file(plan.MMDBFilePath, ec)) throw Exception("MMDB File not found");
+        if (!std::filesystem::exists(plan.MMDBFilePath, ec)) throw Exception("MMDB File not found");
+        // A FIFO, a folder or a device is no database: refused with that reason, before
+        // anything else (a FIFO is never opened, which could wait for a writer for ever).
+        CheckMMDBFileKind(plan.MMDBFilePath);
     }
     FSinkLines = 0;
     FSteps = 0;
@@ -721,31 +776,8 @@ void TZarvoUtils::Run(const TGeneratePlan& plan) {
     std::unique_ptr<TCountryColumn> country;
     if (plan.ResolveCountry) country = OpenCountryColumn(plan.MMDBFilePath);
 
-    // Each plan's field: the typed address with the field 0 (First) and all ones
-    // (Last); stepping 2^StepBits from First visits 2^(field width) positions
-    // before the carry leaves the field or the address space wraps around.
-    std::vector<TPlanWalk> walks;
     bool allIPv4 = true;
-    for (const TRangePlan& r : plan.Ranges) {
-        TPlanWalk w;
-        w.First = r.Address;
-        IPAddrAnd(w.First, r.Mask);
-        TIPAddr notMask = r.Mask;
-        IPAddrNot(notMask);
-        w.Last = w.First;
-        IPAddrOr(w.Last, notMask);
-        w.StepBits = r.StepBits;
-        w.RandomBits = r.RandomBits;
-        // The field is where the mask has zeros.
-        int fieldBits = 0;
-        if (r.Mask.ip_family == IPv4)
-            fieldBits = std::popcount(~r.Mask.IPv4.Value);
-        else
-            for (uint32_t v : r.Mask.IPv6.Values) fieldBits += std::popcount(~v);
-        w.Positions = uint64_t{1} << std::min(fieldBits, 63);
-        walks.push_back(w);
-        allIPv4 = allIPv4 && w.First.ip_family == IPv4;
-    }
+    for (const TRangePlan& r : plan.Ranges) allIPv4 = allIPv4 && r.First.ip_family == IPv4;
 
     // With a sink the lines pass through one reused chunk; otherwise they go
     // straight into FIPList, with room for the expected lines made up front.
@@ -773,16 +805,16 @@ void TZarvoUtils::Run(const TGeneratePlan& plan) {
         if (plan.Mode == gcForEach) {
             for (int32_t i = 0; i < nPlans && !FStopped; ++i) {
                 if (plan.RandomOrder)
-                    CopyRandomLines(walks, i, i + 1, filter, composer, plan.Count);
+                    CopyRandomLines(plan.Ranges, i, i + 1, filter, composer, plan.Count);
                 else
-                    CopyLines(walks, i, i + 1, filter, composer, plan.Count);
+                    CopyLines(plan.Ranges, i, i + 1, filter, composer, plan.Count);
             }
         } else {
             const int64_t n = plan.Mode == gcTotalCount ? plan.Count : all;
             if (plan.RandomOrder)
-                CopyRandomLines(walks, 0, nPlans, filter, composer, n);
+                CopyRandomLines(plan.Ranges, 0, nPlans, filter, composer, n);
             else
-                CopyLines(walks, 0, nPlans, filter, composer, n);
+                CopyLines(plan.Ranges, 0, nPlans, filter, composer, n);
         }
         composer.Flush();
         FSinkLines = composer.Flushed();

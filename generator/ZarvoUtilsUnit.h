@@ -2,6 +2,7 @@
 // and composes the output lines.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -51,14 +52,17 @@ struct TNameSettings {
     int32_t First = 1, Step = 1, Digits = 1;
 };
 
-// One range line, parsed: its field is where Mask has zeros. Position k of the
-// field is Address & Mask with k placed StepBits up, and below that RandomBits
-// bits drawn at random.
+// One range line, parsed: its field is the Span bits from StepBits up. Position k of
+// the field is First with k placed StepBits up, and below that RandomBits bits drawn at
+// random. Small, as a run may have millions of range lines: the field's last address
+// and the range's label are made when they are needed.
 struct TRangePlan {
-    std::string Source; // the label before "=", or the whole line
-    TIPAddr Address, Mask;
-    int32_t StepBits = 0, RandomBits = 0;
-    int32_t Span = 0; // the field's width in bits
+    TIPAddr First; // the typed address with the field's bits 0
+    uint8_t StepBits = 0, RandomBits = 0;
+    uint8_t Span = 0; // the field's width in bits
+    uint64_t Positions() const { return uint64_t{1} << std::min<int>(Span, 63); }
+    // First with the field's bits all 1.
+    TIPAddr Last() const;
 };
 
 // A port list as written ("80,3128-3130"): its ranges in order, each from Low
@@ -87,6 +91,8 @@ struct TGeneratePlan {
     int64_t Count = 0; // per range or in total, by Mode; 0 for all
     bool RandomOrder = false;
     std::vector<TRangePlan> Ranges;
+    // Each range's label before "=", or its whole text: only when the names use it ("%s").
+    std::vector<std::string> Sources;
     bool UsableHosts = false;
     TExcludeList Excludes;
     bool EscapeIPv6 = false;
@@ -125,7 +131,10 @@ public:
     // enumerates the plan into FIPList or FLineSink. Nothing is refused for the
     // lines it might make: those are counted against the memory budget as they are
     // made.
-    std::vector<TRangePlan> ParseRanges() const;
+    // sources, when given, gets each range's label (or text); noRanges the places in
+    // FIPRanges of the lines that are neither a range nor a comment.
+    std::vector<TRangePlan> ParseRanges(std::vector<std::string>* sources = nullptr,
+                                        std::vector<size_t>* noRanges = nullptr) const;
     TGenerateLimits CheckLimits(const std::vector<TRangePlan>& ranges) const;
     TGeneratePlan BuildPlan() const;
     void Run(const TGeneratePlan& plan);
@@ -180,6 +189,11 @@ public:
     size_t FSinkKeptLines = 0;
     uint64_t FSinkKeptBytes = 0;
 
+    // When set, BuildPlan hands it the places in FIPRanges of the lines that are neither
+    // a range nor a comment, which the run otherwise passes over (as the window does);
+    // it may raise to refuse the run before any line is made.
+    std::function<void(std::span<const size_t>)> FOnNoRanges;
+
     // The ports of a list such as "80,3128-3130": items separated by "," or ";",
     // a range either way round, clipped to 1-65535; items that are not numbers
     // are passed over.
@@ -190,24 +204,17 @@ private:
         TIPAddr Addr;
         int32_t Range;
     };
-    // One range's enumerated field: position k is First with k in the field bits
-    // and, below them, RandomBits bits drawn at random.
-    struct TPlanWalk {
-        TIPAddr First, Last;
-        int StepBits, RandomBits;
-        uint64_t Positions;
-    };
     class TLineComposer;
     class TCandidateFilter;
 
     // Take the first n candidates of the plans [from, to) in order, or n of them at
     // random without repetition, in random order. Return how many were found.
-    int64_t CopyLines(const std::vector<TPlanWalk>& walks, int32_t from, int32_t to,
+    int64_t CopyLines(const std::vector<TRangePlan>& ranges, int32_t from, int32_t to,
                       const TCandidateFilter& filter, TLineComposer& target, int64_t n);
-    int64_t CopyRandomLines(const std::vector<TPlanWalk>& walks, int32_t from, int32_t to,
+    int64_t CopyRandomLines(const std::vector<TRangePlan>& ranges, int32_t from, int32_t to,
                             const TCandidateFilter& filter, TLineComposer& target, int64_t n);
     template <class TSlots>
-    int64_t RandomWalk(TSlots& slots, const std::vector<TPlanWalk>& walks,
+    int64_t RandomWalk(TSlots& slots, const std::vector<TRangePlan>& ranges,
                        const std::vector<uint64_t>& starts, int32_t from, uint64_t total,
                        const TCandidateFilter& filter, TLineComposer& target, int64_t n);
     // True once the user asked the run to stop; looks at the flag now and then.

@@ -233,6 +233,7 @@ void JsonRecord(std::string& out, TMMDBRecord& rec) {
     out += '{';
     bool first = true;
     for (const TMMDBField& f : rec.KeyTable()) {
+        if (!rec.Stored(f)) continue;
         if (!first) out += ',';
         first = false;
         JsonString(out, f.Key);

@@ -194,7 +194,8 @@ private:
 // True when the database type ends in "-city" (any letter case).
 bool IsCityDatabaseType(const std::string& databaseType);
 
-// The record as one line of JSON, every key of its table in table order.
+// The record as one line of JSON: the keys of its table that the data filled
+// (TMMDBRecord::Stored), in table order.
 std::string MMDBRecordToJson(TMMDBRecord& record);
 
 } // namespace zarvo

@@ -107,6 +107,8 @@ const char* ProducedKind(int32_t type, TMMDBKind* kind) {
     throw Exception(Format("Could not convert '%s' to '%s'.", produced, TargetName(kind, target).c_str()));
 }
 
+const char* const kNotARegularFile = "Cannot open file \"%s\". Not a regular file";
+
 } // namespace
 
 const std::array<uint8_t, 14> kMMDBMetadataMarker = {0xAB, 0xCD, 0xEF, 'M', 'a', 'x', 'M',
@@ -117,6 +119,7 @@ const std::array<uint8_t, 14> kMMDBMetadataMarker = {0xAB, 0xCD, 0xEF, 'M', 'a',
 TMMDBKeyTable MMDBKeys(std::initializer_list<TMMDBField> own, const TMMDBKeyTable& base) {
     TMMDBKeyTable t(own);
     t.insert(t.end(), base.begin(), base.end());
+    if (t.size() > kMMDBMaxKeys) throw std::logic_error("a key table of more than kMMDBMaxKeys entries");
     for (TMMDBField& f : t) f.KeyLength = std::strlen(f.Key);
     return t;
 }
@@ -144,6 +147,7 @@ const TMMDBField* TMMDBRecord::FindField(std::string_view key) const {
 }
 
 void TMMDBRecord::Clear() {
+    FStored = 0;
     for (const TMMDBField& f : KeyTable()) {
         void* p = f.Get(*this);
         switch (f.Kind) {
@@ -227,14 +231,20 @@ float TMMDBBuffer::ReadFloat(int64_t offset) const {
     return std::bit_cast<float>(static_cast<uint32_t>(ReadULong(offset, 4)));
 }
 
+void CheckMMDBFileKind(const std::string& filename) {
+    const char* name = filename.c_str();
+    struct stat st;
+    if (::stat(name, &st) != 0)
+        throw Exception(Format("Cannot open file \"%s\". %s", name, std::strerror(errno)));
+    if (!S_ISREG(st.st_mode)) throw Exception(Format(kNotARegularFile, name));
+}
+
 TMMDBArrayBuffer::TMMDBArrayBuffer(const std::string& filename) {
     const char* name = filename.c_str();
     // A directory, a FIFO or a device is refused before it is opened: opening some
     // devices does something, and a FIFO without a writer would block.
+    CheckMMDBFileKind(filename);
     struct stat st;
-    if (::stat(name, &st) != 0)
-        throw Exception(Format("Cannot open file \"%s\". %s", name, std::strerror(errno)));
-    if (!S_ISREG(st.st_mode)) throw Exception(Format("Cannot open file \"%s\". Not a regular file", name));
     // The path may name something else by now: O_NONBLOCK keeps a FIFO from blocking
     // the open, and the descriptor is checked again. A regular file's reads never block.
     const int fd = ::open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -245,7 +255,7 @@ TMMDBArrayBuffer::TMMDBArrayBuffer(const std::string& filename) {
     } closer{fd};
     if (::fstat(fd, &st) != 0)
         throw Exception(Format("Cannot read file \"%s\". %s", name, std::strerror(errno)));
-    if (!S_ISREG(st.st_mode)) throw Exception(Format("Cannot open file \"%s\". Not a regular file", name));
+    if (!S_ISREG(st.st_mode)) throw Exception(Format(kNotARegularFile, name));
     // Offsets and lengths are signed 32-bit quantities throughout the format's readers.
     if (st.st_size > INT32_MAX)
         throw Exception(
@@ -494,14 +504,16 @@ int64_t TMMDBDecoder::FillRecord(TMMDBRecord& rec, int64_t position, uint32_t co
     for (uint32_t i = 0; i < count; ++i) {
         const auto [key, valuePos] = ReadMapKey(position, depth);
         const TMMDBField* f = rec.FindField(key);
-        if (f && &rec == FOnlyRecord && f->Get == FOnlyField)
+        if (f && &rec == FOnlyRecord && f->Get == FOnlyField) {
             position = DecodeOnlyField(*f, rec, valuePos, depth);
-        else if (f && &rec != FOnlyRecord)
+        } else if (f && &rec != FOnlyRecord) {
             position = DecodeAt(f->Kind, f->Get(rec), valuePos, depth);
-        else
+            rec.MarkStored(*f);
+        } else {
             // A field the record maps but the caller does not read is stepped over
             // with the size checks its decoding would make, so bad data still fails.
             position = SkipValues(valuePos, 1, f != nullptr);
+        }
     }
     return position;
 }

@@ -58,6 +58,8 @@ template <class C, class F, F C::*M> void* MMDBFieldOf(TMMDBRecord& r) {
         key, kind, &::zarvo::MMDBFieldOf<Class, decltype(Class::member), &Class::member>                     \
     }
 
+// The most entries a key table may have (TMMDBRecord keeps a bit for each).
+constexpr size_t kMMDBMaxKeys = 32;
 // The own entries first, then those of the ancestors.
 TMMDBKeyTable MMDBKeys(std::initializer_list<TMMDBField> own, const TMMDBKeyTable& base = {});
 
@@ -69,10 +71,20 @@ public:
     virtual ~TMMDBRecord() = default;
     virtual const char* ClassName() const = 0;
     virtual const TMMDBKeyTable& KeyTable() const = 0;
-    // Back to the state of a new object: scalars 0, false or empty, sub-objects emptied.
+    // Back to the state of a new object: scalars 0, false or empty, sub-objects emptied,
+    // nothing stored.
     void Clear();
     // The first entry whose key matches without regard to ASCII case, or nullptr.
     const TMMDBField* FindField(std::string_view key) const;
+    // Whether the data filled the field f of KeyTable() (a field the record's map holds),
+    // as against one left as a new object has it.
+    bool Stored(const TMMDBField& f) const { return (FStored >> Index(f) & 1) != 0; }
+    void MarkStored(const TMMDBField& f) { FStored |= uint32_t{1} << Index(f); }
+
+private:
+    size_t Index(const TMMDBField& f) const { return static_cast<size_t>(&f - KeyTable().data()); }
+    uint32_t FStored = 0;
+    static_assert(kMMDBMaxKeys <= 32);
 };
 
 // Language code to text, in insertion order. Emptying keeps the storage, so a
@@ -155,6 +167,11 @@ public:
 protected:
     int32_t FLength = 0;
 };
+
+// Raises what opening the file as a database raises for what the path names: the reason
+// when it names nothing that can be looked at, "Not a regular file" for a directory, a FIFO
+// or a device; nothing for a regular file.
+void CheckMMDBFileKind(const std::string& filename);
 
 class TMMDBArrayBuffer : public TMMDBBuffer {
 public:

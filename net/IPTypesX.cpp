@@ -168,6 +168,93 @@ TIPv6 StrToIPv6(std::string_view text) {
 }
 
 namespace {
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+bool TryStrictIPv4(std::string_view text, TIPv4& ip) {
+    uint32_t value = 0;
+    size_t at = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (at >= text.size() || text[at] != '.') return false;
+            ++at;
+        }
+        const size_t start = at;
+        unsigned number = 0;
+        while (at < text.size() && at - start < 4 && text[at] >= '0' && text[at] <= '9')
+            number = number * 10 + static_cast<unsigned>(text[at++] - '0');
+        const size_t digits = at - start;
+        if (digits == 0 || digits > 3 || number > 255 || (digits > 1 && text[start] == '0')) return false;
+        value = value << 8 | number;
+    }
+    if (at != text.size()) return false;
+    ip.Value = value;
+    return true;
+}
+
+bool TryStrictIPv6(std::string_view text, TIPv6& ip) {
+    uint16_t groups[8];      // in written order
+    int count = 0, gap = -1; // gap: the groups written before "::"
+    size_t at = 0;
+    if (text.starts_with("::")) {
+        gap = 0;
+        at = 2;
+    }
+    while (at < text.size()) {
+        size_t end = at;
+        unsigned value = 0;
+        while (end < text.size() && end - at < 5 && HexDigit(text[end]) >= 0)
+            value = value * 16 + static_cast<unsigned>(HexDigit(text[end++]));
+        if (end < text.size() && text[end] == '.') {
+            // A dotted quad: the last 32 bits, and the end of the text.
+            TIPv4 v4;
+            if (count > 6 || !TryStrictIPv4(text.substr(at), v4)) return false;
+            groups[count++] = static_cast<uint16_t>(v4.Value >> 16);
+            groups[count++] = static_cast<uint16_t>(v4.Value);
+            at = text.size();
+            break;
+        }
+        if (end == at || end - at > 4 || count == 8) return false;
+        groups[count++] = static_cast<uint16_t>(value);
+        at = end;
+        if (at == text.size()) break;
+        if (text[at] != ':' || ++at == text.size()) return false; // a text may not end in one colon
+        if (text[at] == ':') {
+            if (gap >= 0) return false;
+            gap = count;
+            ++at;
+        }
+    }
+    // "::" stands for at least one group.
+    if (gap < 0 ? count != 8 : count > 7) return false;
+    const int zeros = 8 - count;
+    for (int i = 0, from = 0; i < 8; ++i) {
+        const bool zero = gap >= 0 && i >= gap && i < gap + zeros;
+        ip.Groups[7 - i] = zero ? uint16_t{0} : groups[from++];
+    }
+    return true;
+}
+
+TIPv4 StrictStrToIPv4(std::string_view text) {
+    TIPv4 r;
+    if (!TryStrictIPv4(text, r)) FailIPv4(text);
+    return r;
+}
+
+TIPv6 StrictStrToIPv6(std::string_view text) {
+    TIPv6 r;
+    if (!TryStrictIPv6(text, r)) FailIPv6(text);
+    return r;
+}
+
+namespace {
 // The decimal text of every octet: up to three digits and their count in byte 3.
 struct TOctetTable {
     char text[256][4];

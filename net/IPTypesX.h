@@ -56,6 +56,19 @@ TIPv6 ParseIPv6(std::string_view text, bool raiseOnError, bool& valid);
 TIPv6 StrToIPv6(std::string_view text);
 std::string IPv6ToStr(const TIPv6& ip);
 
+// The strict reading, for a text that must be one whole address (a lookup), where the
+// readings above, made for the range box, take a bad part as 0 or pass over what
+// follows. IPv4: four decimal numbers of one to three digits, each at most 255 and
+// without a leading zero ("010" could mean octal). IPv6: the text forms of RFC 4291
+// 2.2: eight groups of one to four hexadecimal digits, or one "::" standing for one or
+// more zero groups, the last 32 bits optionally a strict dotted quad. Nothing else may
+// stand in the text (no prefix, blank, zone or bracket): what inet_pton reads, and no more.
+bool TryStrictIPv4(std::string_view text, TIPv4& ip);
+bool TryStrictIPv6(std::string_view text, TIPv6& ip);
+// The same, raising the messages of StrToIPv4 and StrToIPv6.
+TIPv4 StrictStrToIPv4(std::string_view text);
+TIPv6 StrictStrToIPv6(std::string_view text);
+
 // Allocation-free formatters for the hot path: write the text at out and return
 // the end. out needs the room below (the IPv4 writer may scribble two bytes past
 // the text it returns).

@@ -20,6 +20,18 @@ TIPAddr StrToIPAddr(std::string_view text) {
     return r;
 }
 
+TIPAddr StrictStrToIPAddr(std::string_view text) {
+    TIPAddr r;
+    if (text.find(':') != std::string_view::npos) {
+        r.ip_family = IPv6;
+        r.IPv6 = StrictStrToIPv6(text);
+    } else {
+        r.ip_family = IPv4;
+        r.IPv4 = StrictStrToIPv4(text);
+    }
+    return r;
+}
+
 bool TryStrToIPAddr(std::string_view text, TIPAddr& addr) {
     bool valid;
     if (text.find(':') != std::string_view::npos) {

@@ -38,8 +38,12 @@ public:
     const TIPAddr& operator[](int32_t index) const { return Get(index); }
 };
 
+// The range box's reading (ParseIPv4, ParseIPv6): IPv6 when the text holds a ":".
 TIPAddr StrToIPAddr(std::string_view text);
 bool TryStrToIPAddr(std::string_view text, TIPAddr& addr);
+// The strict reading of one whole address (StrictStrToIPv4, StrictStrToIPv6), with the
+// same messages.
+TIPAddr StrictStrToIPAddr(std::string_view text);
 std::string IPAddrToStr(const TIPAddr& addr, bool escapeIPv6);
 // Writes the text at out (room for kIPAddrTextRoom characters) and returns the end.
 constexpr size_t kIPAddrTextRoom = kIPv6TextRoom + 2;

@@ -17,6 +17,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <iterator>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -77,9 +80,20 @@ TRun RunWriting(const std::vector<std::string>& args, int outFd) {
     return {code, "", err.str()};
 }
 
+std::string ReplaceAll(std::string text, const std::string& what, const std::string& with) {
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
+        text.replace(at, what.size(), with);
+    return text;
+}
+
 std::string Replace(std::string text, const std::string& what, const std::string& with) {
     const size_t at = text.find(what);
     return at == std::string::npos ? text : text.replace(at, what.size(), with);
+}
+
+std::string FileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 std::string Utf16(const std::string& ascii) {
@@ -112,25 +126,30 @@ TEST_F(CliInput, EveryRangeSourceRefusesWhatItCannotRead) {
     struct Case {
         const char* what;
         std::string path, err, out = "";
+        std::string fileErr = ""; // what -r FILE says instead of err
     };
     const Case cases[] = {
         {"a folder", dir.string(), "zarvo-cli generate: cannot read %s: Is a directory\n"},
+        // A device is no range file; on standard input it is read as a stream.
         {"endless input without a line break", "/dev/zero",
-         "zarvo-cli generate: %s, line 1: line longer than 1048576 bytes\n"},
+         "zarvo-cli generate: %s, line 1: line longer than 1048576 bytes\n", "",
+         "zarvo-cli generate: cannot read %s: Not a regular file (a character device)\n"},
         {"a line over the cap",
          File("long.txt", "10.0.0.1\n; c\n" + std::string(cap + 1, 'a') + "\n10.0.0.2\n"),
          "zarvo-cli generate: %s, line 3: line longer than 1048576 bytes\n"},
         {"a UTF-16 line over the cap", File("long16.txt", Utf16("10.0.0.1\r\n" + std::string(cap + 1, 'a'))),
          "zarvo-cli generate: %s, line 2: line longer than 1048576 UTF-16 code units\n"},
-        {"a line at the cap", File("cap.txt", "10.0.0.1\n" + std::string(cap, 'a') + "\n"), "", "10.0.0.1\n"},
-        {"a UTF-16 line at the cap", File("cap16.txt", Utf16(std::string(cap, 'a') + "\n10.0.0.1")), "",
+        {"a line at the cap", File("cap.txt", "10.0.0.1\n;" + std::string(cap - 1, 'a') + "\n"), "",
          "10.0.0.1\n"},
+        {"a UTF-16 line at the cap", File("cap16.txt", Utf16(";" + std::string(cap - 1, 'a') + "\n10.0.0.1")),
+         "", "10.0.0.1\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const TRun file = RunReading({"generate", "-r", c.path}, -1);
-        EXPECT_EQ(file.Err,
-                  c.err.empty() ? "1 IPs generated.\n" : Replace(c.err, "%s", "range file '" + c.path + "'"));
+        const std::string fileErr = c.fileErr.empty() ? c.err : c.fileErr;
+        EXPECT_EQ(file.Err, fileErr.empty() ? "1 IPs generated.\n"
+                                            : Replace(fileErr, "%s", "range file '" + c.path + "'"));
         EXPECT_EQ(file.Out, c.out);
         EXPECT_EQ(file.Code, c.err.empty() ? 0 : 1);
         for (const std::vector<std::string>& args :
@@ -148,6 +167,192 @@ TEST_F(CliInput, EveryRangeSourceRefusesWhatItCannotRead) {
     EXPECT_EQ(RunReading({"generate", "-r", missing}, -1).Err,
               "zarvo-cli generate: cannot read range file '" + missing + "': " + std::strerror(ENOENT) +
                   "\n");
+}
+
+// Every range line generate is given ends as its addresses (a comment as nothing) or as
+// a message that names it by its source and number; one line that is no range refuses
+// the whole run, so that a list is never taken for whole when a line of it was lost. The
+// same through -r FILE, -r - and standard input, for good lines, malformed ones and the
+// project's own lists.
+TEST_F(CliInput, GenerateAccountsForEveryRangeLine) {
+    const auto generated = [](std::vector<std::string> words) {
+        words.insert(words.begin(), "generate");
+        const TRun r = RunReading(words, -1);
+        EXPECT_EQ(r.Code, 0) << r.Err;
+        return r.Out;
+    };
+    const auto saved = [&](const char* delimiter) {
+        const std::string path = (dir / (std::string("list-") + delimiter)).string();
+        generated({"-o", path, "--list-delimiter", delimiter, "10.9.0.0/30"});
+        return FileText(path);
+    };
+    using Lines = std::vector<std::string>;
+    // What each line of the input gives: its lines joined by "\n", "" for a comment or
+    // blank, "!" for a message that it is no range.
+    struct Case {
+        const char* Name;
+        std::string Input;
+        Lines Gives;
+    } cases[] = {
+        {"good lines",
+         "10.0.0.0/30\n; a comment\n\nA=10.1.2.3/22/24\nfd00::/127\n  10.0.0.10  "
+         "\r\n10.0.0.9\n;x=10.0.0.11\n",
+         {"10.0.0.0\n10.0.0.1\n10.0.0.2\n10.0.0.3", "", "", "10.1.0.3\n10.1.1.3\n10.1.2.3\n10.1.3.3",
+          "FD00::\nFD00::1", "10.0.0.10", "10.0.0.9", "10.0.0.11"}},
+        {"a byte-order mark and CR LF",
+         "\xEF\xBB\xBF"
+         "10.0.0.1\r\n10.0.0.2\r\n",
+         {"10.0.0.1", "10.0.0.2"}},
+        // The range box's reading: a part that is no number is 0, a prefix left empty none.
+        {"the range box's lenient addresses",
+         "10.0.0.x\n256.1.1.1\n10.0.0.0/\n",
+         {"10.0.0.0", "0.1.1.1", "10.0.0.0"}},
+        {"malformed lines",
+         "bad\n10.0.0.0/33\n::/129\n10.0.0.0/24/16\n10.0.0.0/abc\n10.0.0.0//24\n1.2.3/24\nA=\n"
+         "10.0.0.0/24 x\n/24\n1::2::3/64\n\xEF\xBB\xBF\n",
+         Lines(12, "!")},
+        {"malformed among good ones",
+         "10.0.0.1\n; fine\nbad\n\n10.0.0.2\n10.0.0.0/33\n",
+         {"10.0.0.1", "", "!", "", "10.0.0.2", "!"}},
+        {"generate's lines",
+         generated({"10.9.0.0/31", "fd00::/127"}),
+         {"10.9.0.0", "10.9.0.1", "FD00::", "FD00::1"}},
+        {"generate -o, CR LF between lines", saved("eol"), {"10.9.0.0", "10.9.0.1", "10.9.0.2", "10.9.0.3"}},
+        {"generate's lines with ports", generated({"--ports", "80,443", "10.9.0.0/31"}), Lines(4, "!")},
+        {"generate's bracketed IPv6 lines", generated({"--escape-ipv6", "fd00::/127"}), Lines(2, "!")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::vector<std::string> lines;
+        for (size_t at = 0; at < c.Input.size();) {
+            const size_t end = std::min(c.Input.find('\n', at), c.Input.size());
+            lines.push_back(c.Input.substr(at, end - at));
+            at = end + 1;
+        }
+        ASSERT_EQ(lines.size(), c.Gives.size());
+        std::string out, messages;
+        size_t made = 0, bad = 0;
+        for (size_t k = 0; k < lines.size(); ++k) {
+            if (c.Gives[k] == "!") {
+                ++bad;
+                messages += "zarvo-cli generate: %s, line " + std::to_string(k + 1) + ": '" + lines[k] +
+                            "' is no range\n";
+            } else if (!c.Gives[k].empty()) {
+                out += c.Gives[k] + "\n";
+                made += static_cast<size_t>(std::count(c.Gives[k].begin(), c.Gives[k].end(), '\n')) + 1;
+            }
+        }
+        const std::string err = bad == 0 ? std::to_string(made) + " IPs generated.\n"
+                                         : messages + "zarvo-cli generate: " + std::to_string(bad) +
+                                               (bad == 1 ? " line holds" : " lines hold") +
+                                               " no range; nothing was generated\n";
+        const std::string path = File("input.txt", c.Input);
+        const TRun file = RunReading({"generate", "-r", path}, -1);
+        EXPECT_EQ(file.Out, bad ? "" : out);
+        EXPECT_EQ(file.Err, ReplaceAll(err, "%s", "range file '" + path + "'"));
+        EXPECT_EQ(file.Code, bad ? 1 : 0);
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"generate", "-r", "-"}, std::vector<std::string>{"generate"}}) {
+            const TFd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+            const TRun r = RunReading(args, in.Fd);
+            EXPECT_EQ(r.Out, file.Out);
+            EXPECT_EQ(r.Err, ReplaceAll(err, "%s", "standard input"));
+            EXPECT_EQ(r.Code, file.Code);
+        }
+    }
+    // Arguments are named by their place, and by their lines when they hold several.
+    const TRun args = RunReading({"generate", "10.0.0.1", "bad", "10.0.0.2\nalso bad"}, -1);
+    EXPECT_EQ(args.Err, "zarvo-cli generate: argument 2: 'bad' is no range\n"
+                        "zarvo-cli generate: argument 3, line 2: 'also bad' is no range\n"
+                        "zarvo-cli generate: 2 lines hold no range; nothing was generated\n");
+    EXPECT_EQ(args.Code, 1);
+    // A long line is named by its start.
+    const TRun longLine = RunReading({"generate", std::string(100, 'x')}, -1);
+    EXPECT_EQ(longLine.Err.substr(0, longLine.Err.find('\n')),
+              "zarvo-cli generate: argument 1: '" + std::string(80, 'x') + "...' (100 bytes) is no range");
+}
+
+// The run of args in-process, aside: should it wait on path (a FIFO without a writer), a
+// writer is opened to release it and the run reports "blocked" instead of hanging.
+TRun RunAside(const std::vector<std::string>& args, const std::string& path) {
+    auto run = std::async(std::launch::async, [&] {
+        std::istringstream in;
+        std::ostringstream out, err;
+        const int code = RunCli(args, in, out, err);
+        return TRun{code, out.str(), err.str()};
+    });
+    if (run.wait_for(std::chrono::seconds(10)) == std::future_status::ready) return run.get();
+    const TFd writer(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    run.wait();
+    return {-1, "", "blocked"};
+}
+
+// Every file named on the command line is read only when it can be: a regular file, or
+// a shell's pipe where a stream is read ("<(...)"). A named FIFO, which may never get a
+// writer, a folder or a device is refused at once with the reason, as range files are.
+TEST_F(CliInput, EveryFileTheCommandLineReadsIsRefusedAtOnceWhenItIsNoFile) {
+    const std::string fifo = (dir / "fifo").string(), folder = dir.string(),
+                      missing = (dir / "missing").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string noFile = std::strerror(ENOENT);
+    // A shell's pipe with the given text, as "<(printf ...)" hands it over.
+    const auto shellPipe = [](const std::string& text, std::unique_ptr<TFd>& keep) {
+        int ends[2];
+        EXPECT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+        EXPECT_EQ(::write(ends[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        ::close(ends[1]);
+        keep = std::make_unique<TFd>(ends[0]);
+        return "/dev/fd/" + std::to_string(ends[0]);
+    };
+    struct Case {
+        std::vector<std::string> Args; // "%s": the path
+        std::string Path, Err;         // "%s": the path
+        int Code = 1;
+        std::string Out = "";
+    };
+    const std::string range = "zarvo-cli generate: cannot read range file '%s': ";
+    const std::string settings = "Cannot open file \"%s\". ";
+    std::unique_ptr<TFd> rangesPipe, settingsPipe, dbPipe;
+    const Case cases[] = {
+        {{"generate", "-r", "%s"}, fifo, range + "Not a regular file (a FIFO)\n"},
+        {{"generate", "-r", "%s"}, "/dev/null", range + "Not a regular file (a character device)\n"},
+        {{"generate", "-r", "%s"}, missing, range + noFile + "\n"},
+        {{"generate", "-r", "%s"},
+         shellPipe("10.0.0.0/31\n", rangesPipe),
+         "2 IPs generated.\n",
+         0,
+         "10.0.0.0\n10.0.0.1\n"},
+        {{"generate", "--settings", "%s", "10.0.0.1"}, fifo, settings + "Not a regular file (a FIFO)\n"},
+        {{"generate", "--settings", "%s", "10.0.0.1"}, folder, settings + "Is a directory\n"},
+        {{"generate", "--settings", "%s", "10.0.0.1"},
+         "/dev/zero",
+         settings + "Not a regular file (a character device)\n"},
+        {{"generate", "--settings", "%s", "10.0.0.1"}, missing, settings + noFile + "\n"},
+        {{"generate", "--settings", "%s"},
+         shellPipe("IPRange1=10.0.0.2\r\nIPRangeN=1\r\n", settingsPipe),
+         "1 IPs generated.\n",
+         0,
+         "10.0.0.2\n"},
+        {{"generate", "--country", "%s", "10.0.0.1"}, fifo, settings + "Not a regular file\n"},
+        {{"generate", "--country", "%s", "10.0.0.1"}, folder, settings + "Not a regular file\n"},
+        {{"generate", "--country", "%s", "10.0.0.1"}, missing, "MMDB File not found\n"},
+        {{"generate", "--country", "%s", "10.0.0.1"},
+         shellPipe(FileText(TestDb("MaxMind-DB-test-ipv4-24.mmdb")), dbPipe),
+         settings + "Not a regular file\n"},
+        {{"lookup", "%s", "1.2.3.4"}, fifo, settings + "Not a regular file\n"},
+        {{"lookup", "%s", "-"}, "/dev/zero", settings + "Not a regular file\n"},
+        {{"mmdb", "%s"}, fifo, settings + "Not a regular file\n"},
+        {{"view", "%s"}, fifo, "Cannot open %s.  Not a regular file\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.Args;
+        for (std::string& a : args) a = Replace(a, "%s", c.Path);
+        SCOPED_TRACE(args[0] + " " + args[1] + " " + c.Path);
+        const TRun r = RunAside(args, c.Path);
+        EXPECT_EQ(r.Err, Replace(c.Err, "%s", c.Path));
+        EXPECT_EQ(r.Code, c.Code);
+        EXPECT_EQ(r.Out, c.Out);
+    }
 }
 
 // Output to a full disk: every command says so with the reason, exits 1, and

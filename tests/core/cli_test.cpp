@@ -65,6 +65,7 @@ TEST(Cli, OptionsMeanWhatTheWindowsOptionsMean) {
     };
     const Case cases[] = {
         {{"--total", "3", "10.0.0.0/24", "10.1.0.0/24"}, "10.0.0.0\n10.0.0.1\n10.0.0.2\n"},
+        {{"--total", "+0x2", "10.0.0.0/24"}, "10.0.0.0\n10.0.0.1\n"},
         {{"--each=1", "10.0.0.0/24", "10.1.0.0/24"}, "10.0.0.0\n10.1.0.0\n"},
         {{"--exclude", "*.0", "--exclude", "*.3", "10.0.0.0/30"}, "10.0.0.1\n10.0.0.2\n"},
         {{"--escape-ipv6", "--ports", "80", "::1"}, "[::1]:80\n"},
@@ -83,7 +84,7 @@ TEST(Cli, OptionsMeanWhatTheWindowsOptionsMean) {
         {{"--", "-10.0.0.1"}, "0.0.0.1\n"},
         // A word with line breaks holds one range a line, as the window's range lines do.
         {{"10.0.0.1\r\n10.0.0.2"}, "10.0.0.1\n10.0.0.2\n"},
-        {{"--names", "%s", "a\nb=10.0.0.1"}, "b 10.0.0.1\n"},
+        {{"--names", "%s", "a=10.0.0.2\nb=10.0.0.1"}, "a 10.0.0.2\nb 10.0.0.1\n"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args{"generate"};
@@ -118,6 +119,22 @@ TEST(Cli, Errors) {
         {{"generate", "--total", "ten", "10.0.0.0/24"},
          2,
          "zarvo-cli generate: 'ten' is not a valid integer value"},
+        // A count asks for addresses: none, or fewer than none, is no count.
+        {{"generate", "--total", "-1", "10.0.0.0/28"},
+         2,
+         "zarvo-cli generate: --total takes a count of 1 or more, not '-1'\n"},
+        {{"generate", "--each", "-2147483648", "10.0.0.0/28"},
+         2,
+         "zarvo-cli generate: --each takes a count of 1 or more, not '-2147483648'\n"},
+        {{"generate", "--total=0", "10.0.0.0/28"},
+         2,
+         "zarvo-cli generate: --total takes a count of 1 or more"},
+        {{"generate", "--each", "-0x1", "10.0.0.0/28"},
+         2,
+         "zarvo-cli generate: --each takes a count of 1 or more"},
+        {{"generate", "--total", "2147483648", "10.0.0.0/28"},
+         2,
+         "zarvo-cli generate: '2147483648' is not a valid"},
         {{"generate", "--total", "1", "--each", "1"},
          2,
          "zarvo-cli generate: give only one of --total and --each"},
@@ -177,7 +194,7 @@ TEST(Cli, VersionOfTheBuild) {
 }
 
 TEST_F(CliFiles, RangeFileAndSavedListBytes) {
-    std::ofstream(dir / "ranges.txt") << "10.0.0.0/31\n\xEF\xBB\xBF\n10.0.0.5\n";
+    std::ofstream(dir / "ranges.txt") << "10.0.0.0/31\n; \xEF\xBB\xBF\n10.0.0.5\n";
     struct Case {
         const char* delimiter;
         std::string bytes;
@@ -198,7 +215,7 @@ TEST_F(CliFiles, RangeFileAndSavedListBytes) {
     }
     // An empty list writes an empty file; a name template keeps its UTF-8 bytes.
     const fs::path empty = dir / "empty.txt";
-    EXPECT_EQ(Cli({"generate", "-o", empty.string(), "bad"}).code, 0);
+    EXPECT_EQ(Cli({"generate", "-o", empty.string(), "; no range"}).code, 0);
     EXPECT_TRUE(fs::exists(empty));
     EXPECT_EQ(ReadFile(empty), "");
     const fs::path utf8 = dir / "utf8.txt";

@@ -231,6 +231,48 @@ TEST_F(Engine, UsableHostsAndExclusions) {
     EXPECT_EQ(Fails({"10.0.0.0/30"}), "'[oops' is an invalid mask at (6)");
 }
 
+// A plan keeps only the field's first address and its place; its last address and the
+// field's size are what the mask of the two prefix lengths draws.
+TEST_F(Engine, PlansHoldTheFieldTheMaskDraws) {
+    struct Case {
+        const char* Line;
+        TIPAddrFamily Family;
+        int P, S;
+    } cases[] = {
+        {"10.0.0.5/24/30", IPv4, 24, 30},
+        {"10.1.2.3", IPv4, 32, 32},
+        {"0.0.0.0/0", IPv4, 0, 32},
+        {"10.0.0.7/22/24", IPv4, 22, 24},
+        {"fd00::5/16/112", IPv6, 16, 112},
+        {"fd00::1/63/127", IPv6, 63, 127},
+        {"::/0", IPv6, 0, 128},
+        {"fd00::7/64", IPv6, 64, 128},
+        {"ffff::f/1/65", IPv6, 1, 65},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Line);
+        u.FIPRanges = {c.Line};
+        std::vector<std::string> sources;
+        const std::vector<TRangePlan> plans = u.ParseRanges(&sources);
+        ASSERT_EQ(plans.size(), 1u);
+        EXPECT_EQ(sources, (Lines{c.Line}));
+        const TIPAddr mask = MakeIPAddrMask(c.Family, c.P, c.S);
+        TIPAddr first = StrToIPAddr(std::string(c.Line).substr(0, std::string(c.Line).find('/')));
+        IPAddrAnd(first, mask);
+        TIPAddr last = mask;
+        IPAddrNot(last);
+        IPAddrOr(last, first);
+        EXPECT_TRUE(IPAddrEqual(plans[0].First, first)) << IPAddrToStr(plans[0].First, false);
+        EXPECT_TRUE(IPAddrEqual(plans[0].Last(), last)) << IPAddrToStr(plans[0].Last(), false);
+        EXPECT_EQ(plans[0].Span, c.S - c.P);
+        EXPECT_EQ(plans[0].StepBits, (c.Family == IPv4 ? 32 : 128) - c.S);
+        EXPECT_EQ(plans[0].Positions(), uint64_t{1} << std::min(c.S - c.P, 63));
+    }
+    // Usable hosts drop the first and the last position of a field above the low 64 bits too.
+    u.FUsableHostIPAddresses = true;
+    EXPECT_EQ(Generate({"fd00::5/94/96"}).lines, (Lines{"FD00::1:0:5", "FD00::2:0:5"}));
+}
+
 TEST_F(Engine, Counts) {
     u.FGenerateCountMode = gcForEach;
     u.FGenerateCount = 2;

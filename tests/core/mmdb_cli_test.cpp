@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -10,6 +12,7 @@
 #include "mmdb_builder.h"
 #include "net/IPTypesX.h"
 #include "support/ZarvoText.h"
+#include "test_files.h"
 
 using mmdbtest::TestDb;
 
@@ -202,15 +205,10 @@ TEST(MmdbCli, LookupFromStandardInput) {
         mmdbtest::Image(mmdbtest::Node(24, 1, aAt) + mmdbtest::Node(24, aAt, bAt), recA + recB, am),
         "alternating.mmdb");
     const std::string alternatingInput = "0.0.0.1\n64.0.0.1\n128.0.0.1\n64.0.0.2\n0.0.0.2\n255.1.2.3\n";
+    // A record prints what it holds: here a country with its code, and nothing else.
     const auto json = [](const char* address, int prefix, const char* code) {
         return std::string("{\"address\":\"") + address + "\",\"prefix_length\":" + std::to_string(prefix) +
-               ",\"found\":true,\"record\":{\"continent\":{\"names\":{},\"code\":\"\",\"geoname_id\":0},"
-               "\"country\":{\"names\":{},\"geoname_id\":0,\"iso_code\":\"" +
-               code +
-               "\",\"is_in_european_union\":false},\"registered_country\":{\"names\":{},\"geoname_id\":0,"
-               "\"iso_code\":\"\",\"is_in_european_union\":false},\"represented_country\":{\"type\":\"\","
-               "\"names\":{},\"geoname_id\":0,\"iso_code\":\"\",\"is_in_european_union\":false},\"traits\":{"
-               "\"is_anonymous_proxy\":false,\"is_satellite_provider\":false}}}\n";
+               ",\"found\":true,\"record\":{\"country\":{\"iso_code\":\"" + code + "\"}}}\n";
     };
     struct Case {
         const char* Name;
@@ -235,17 +233,24 @@ TEST(MmdbCli, LookupFromStandardInput) {
          "line 2: not-an-address: 'not-an-address' is not a valid IPv4 address\n"
          "line 5: 1.2.3: '1.2.3' is not a valid IPv4 address\n",
          1},
-        // Plain dotted quads and the forms near them, which the full parser reads.
+        // Plain dotted quads and the forms near them: only four decimal numbers 0 to 255
+        // without a leading zero are an address, as inet_pton reads them.
         {"dotted quads and their neighbours",
          {},
          country,
          "0.0.0.0\n255.255.255.255\n1.2.3.04\n01.2.3.4\n1.2.3.256\n1.2.3\n1.2.3.4.5\n1..2.3\n"
          "123.123.123.123\n1234.1.1.1\n1.2.3.-1\n1.2.3.+1\n81.2.69.160\n0.0.0.00\n9.9.9.9\n",
-         "0.0.0.0\t8\t-\n255.255.255.255\t3\t-\n1.2.3.4\t8\t-\n1.2.3.4\t8\t-\n1.2.3.0\t8\t-\n1.2.3.4\t8\t-\n"
-         "1.0.2.3\t8\t-\n123.123.123.123\t6\t-\n0.1.1.1\t8\t-\n1.2.3.0\t8\t-\n1.2.3.1\t8\t-\n81.2.69."
-         "160\t27\tGB\n"
-         "0.0.0.0\t8\t-\n9.9.9.9\t7\t-\n",
-         "line 6: 1.2.3: '1.2.3' is not a valid IPv4 address\n",
+         "0.0.0.0\t8\t-\n255.255.255.255\t3\t-\n123.123.123.123\t6\t-\n81.2.69.160\t27\tGB\n9.9.9.9\t7\t-\n",
+         "line 3: 1.2.3.04: '1.2.3.04' is not a valid IPv4 address\n"
+         "line 4: 01.2.3.4: '01.2.3.4' is not a valid IPv4 address\n"
+         "line 5: 1.2.3.256: '1.2.3.256' is not a valid IPv4 address\n"
+         "line 6: 1.2.3: '1.2.3' is not a valid IPv4 address\n"
+         "line 7: 1.2.3.4.5: '1.2.3.4.5' is not a valid IPv4 address\n"
+         "line 8: 1..2.3: '1..2.3' is not a valid IPv4 address\n"
+         "line 10: 1234.1.1.1: '1234.1.1.1' is not a valid IPv4 address\n"
+         "line 11: 1.2.3.-1: '1.2.3.-1' is not a valid IPv4 address\n"
+         "line 12: 1.2.3.+1: '1.2.3.+1' is not a valid IPv4 address\n"
+         "line 14: 0.0.0.00: '0.0.0.00' is not a valid IPv4 address\n",
          1},
         {"IPv6 and IPv4-mapped",
          {},
@@ -333,15 +338,27 @@ TEST(MmdbCli, LookupFromStandardInput) {
         EXPECT_EQ(start ? r.Out.substr(0, out.size()) : r.Out, out) << c.Name;
         EXPECT_EQ(r.Err, c.Err) << c.Name;
         EXPECT_EQ(r.Code, c.Code) << c.Name;
-        // The same addresses as arguments print the same lines.
+        // The same addresses as arguments print the same lines, and the same messages
+        // with the addresses' places for line numbers.
         args.pop_back();
         std::istringstream lines(c.Input);
+        std::string err = c.Err;
+        uint64_t number = 0, place = 0;
         for (std::string line; std::getline(lines, line);) {
+            ++number;
             line = std::string(zarvo::Trim(line.substr(0, line.find('#'))));
-            if (!line.empty()) args.push_back(line);
+            if (line.empty()) continue;
+            args.push_back(line);
+            ++place;
+            const std::string from = "line " + std::to_string(number) + ": " + line + ": ";
+            if (const size_t found = err.find(from); found != std::string::npos)
+                err.replace(found, from.size(), "line " + std::to_string(place) + ": " + line + ": ");
         }
         if (args.back() != c.Db) {
-            EXPECT_EQ(Cli(args).Out, r.Out) << c.Name;
+            const CliRun a = Cli(args);
+            EXPECT_EQ(a.Out, r.Out) << c.Name;
+            EXPECT_EQ(a.Err, err) << c.Name;
+            EXPECT_EQ(a.Code, c.Code) << c.Name;
         }
     }
     // "-" stands alone.
@@ -425,6 +442,121 @@ TEST(MmdbCli, LookupThreadsGiveTheLinesOfOne) {
             EXPECT_GT(std::count(a.Out.begin(), a.Out.end(), '\n'), 6000) << db;
         }
     EXPECT_EQ(Cli({"lookup", "--threads", "0", TestDb("GeoIP2-City-Test.mmdb"), "-"}).Code, 2);
+}
+
+std::string FileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Every line a lookup is given ends as its output line or as a message that names it by
+// its number, from standard input and as arguments alike, and the exit status says
+// whether any did not: for good lines, malformed ones and the project's own lists.
+TEST(MmdbCli, LookupAccountsForEveryLine) {
+    const std::string db = TestDb("GeoIP2-Country-Test.mmdb");
+    zarvo::test::TTempDir dir("lookup-lines");
+    const auto generated = [](std::vector<std::string> words) {
+        words.insert(words.begin(), "generate");
+        const CliRun r = Cli(words);
+        EXPECT_EQ(r.Code, 0) << r.Err;
+        return r.Out;
+    };
+    // generate -o's file in each list delimiter.
+    const auto saved = [&](const char* delimiter) {
+        const std::string path = dir / (std::string("list-") + delimiter);
+        generated({"-o", path, "--list-delimiter", delimiter, "81.2.69.160/30"});
+        return FileText(path);
+    };
+    const std::string gb = "\t27\tGB", jp = "\t32\tJP";
+    const std::vector<std::string> four = {"81.2.69.160" + gb, "81.2.69.161" + gb, "81.2.69.162" + gb,
+                                           "81.2.69.163" + gb};
+    // What each line of the input gives, in order: its output line, "" for a line passed
+    // over (blank or comment), "!" for a message that it is not a valid address.
+    struct Case {
+        const char* Name;
+        std::string Input;
+        std::vector<std::string> Gives;
+    } cases[] = {
+        {"good lines",
+         "81.2.69.160\n2001:218::1\n::ffff:81.2.69.160\n1.2.3.4\n0.0.0.0\n255.255.255.255\n"
+         "  81.2.69.161  # a note\n2001:218:0:0:0:0:0:1\n2001:0218::0001\n2001:218::ABCD\n::ffff:5102:45a0\n"
+         "# a comment\n\n\t",
+         {"81.2.69.160" + gb, "2001:218::1" + jp, "::ffff:5102:45a0\t123\tGB", "1.2.3.4\t8\t-",
+          "0.0.0.0\t8\t-", "255.255.255.255\t3\t-", "81.2.69.161" + gb, "2001:218::1" + jp,
+          "2001:218::1" + jp, "2001:218::abcd" + jp, "::ffff:5102:45a0\t123\tGB", "", "", ""}},
+        {"a byte-order mark and CR LF",
+         "\xEF\xBB\xBF"
+         "81.2.69.160\r\n1.2.3\r\n2001:218::1\r\n",
+         {"81.2.69.160" + gb, "!", "2001:218::1" + jp}},
+        {"malformed IPv4",
+         "81.2.69.160/32\n81.2.69.x\na.b.c.d\n256.1.1.1\n01.2.3.4\n1.2.3.04\n1.2.3\n1.2.3.4.5\n1..2.3\n"
+         "0x51.2.69.160\n1.2.3.-1\n+1.2.3.4\n1.2.3.4 5\nhost.example.com\n81.2.69.160;\n",
+         std::vector<std::string>(15, "!")},
+        {"malformed IPv6",
+         "2001:218::1/32\n[2001:218::1]\nfe80::1%eth0\n1:2:3:4:5:6:7\n1:2:3:4:5:6:7:8:9\n1::2::3\n12345::\n"
+         "::ffff:01.2.3.4\n::ffff:256.1.1.1\n:::\n1:2:3:4::5:6:7:8\ng::\n",
+         std::vector<std::string>(12, "!")},
+        {"malformed between good ones",
+         "81.2.69.160\n81.2.69.x\n\n81.2.69.161\n1.2.3\n",
+         {"81.2.69.160" + gb, "!", "", "81.2.69.161" + gb, "!"}},
+        {"generate's lines",
+         generated({"81.2.69.160/30", "2001:218::/127"}),
+         {four[0], four[1], four[2], four[3], "2001:218::" + jp, "2001:218::1" + jp}},
+        {"generate's lines with ports", generated({"--ports", "80,443", "81.2.69.160/31"}),
+         std::vector<std::string>(4, "!")},
+        {"generate's lines with names", generated({"--names", "host-#", "81.2.69.160/31"}),
+         std::vector<std::string>(2, "!")},
+        {"generate's lines with names after a tab",
+         generated({"--names", "host-#", "--delimiter", "tab", "81.2.69.160/31"}),
+         std::vector<std::string>(2, "!")},
+        {"generate's bracketed IPv6 lines", generated({"--escape-ipv6", "2001:218::/127"}),
+         std::vector<std::string>(2, "!")},
+        {"generate's lines with a country", generated({"--country", db, "81.2.69.160/31"}),
+         std::vector<std::string>(2, "!")},
+        {"generate -o, CR LF between lines", saved("eol"), four},
+        {"generate -o, commas between lines", saved("comma"), {"!"}},
+        {"generate -o, semicolons between lines", saved("semicolon"), {"!"}},
+        {"lookup's own lines", Cli({"lookup", db, "81.2.69.160", "2001:218::1"}).Out, {"!", "!"}},
+    };
+    for (const Case& c : cases) {
+        // The lines as the reader cuts them: at LF, the last one with or without it.
+        std::vector<std::string> lines;
+        for (size_t at = 0; at < c.Input.size();) {
+            const size_t end = std::min(c.Input.find('\n', at), c.Input.size());
+            lines.push_back(c.Input.substr(at, end - at));
+            at = end + 1;
+        }
+        ASSERT_EQ(lines.size(), c.Gives.size()) << c.Name;
+        std::string out, err, argsErr;
+        std::vector<std::string> args = {"lookup", "--", db};
+        for (size_t k = 0; k < lines.size(); ++k) {
+            std::string line = lines[k];
+            if (k == 0 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
+            const std::string text(zarvo::Trim(line.substr(0, line.find('#'))));
+            if (c.Gives[k].empty()) {
+                EXPECT_TRUE(text.empty()) << c.Name << ": " << line;
+                continue;
+            }
+            args.push_back(text);
+            if (c.Gives[k] != "!") {
+                out += c.Gives[k] + "\n";
+                continue;
+            }
+            const std::string reason = "'" + text + "' is not a valid " +
+                                       (text.find(':') != std::string::npos ? "IPv6" : "IPv4") + " address\n";
+            err += "line " + std::to_string(k + 1) + ": " + text + ": " + reason;
+            argsErr += "line " + std::to_string(args.size() - 3) + ": " + text + ": " + reason;
+        }
+        const int code = err.empty() ? 0 : 1;
+        const CliRun fromInput = Cli({"lookup", db, "-"}, c.Input);
+        EXPECT_EQ(fromInput.Out, out) << c.Name;
+        EXPECT_EQ(fromInput.Err, err) << c.Name;
+        EXPECT_EQ(fromInput.Code, code) << c.Name;
+        const CliRun fromArgs = Cli(args);
+        EXPECT_EQ(fromArgs.Out, out) << c.Name;
+        EXPECT_EQ(fromArgs.Err, argsErr) << c.Name;
+        EXPECT_EQ(fromArgs.Code, code) << c.Name;
+    }
 }
 
 } // namespace

@@ -147,3 +147,41 @@ TEST_F(SettingsCli, AFileOverTheCapIsRefusedWithItsSize) {
                                  " bytes; a settings file may hold at most 67108864 bytes (64 MiB)\n");
     }
 }
+
+TEST_F(SettingsCli, ASettingsFilesCountIsTakenAsTheWindowTakesIt) {
+    // Only the command line's own count must be 1 or more: a file's count is read as the
+    // window reads it, one that is no integer as the default 10, and 0 or less as none.
+    struct Case {
+        const char* count;
+        const char* out;
+    } cases[] = {
+        {"2", "10.0.0.0\n10.0.0.1\n"},
+        {"x", "10.0.0.0\n10.0.0.1\n10.0.0.2\n10.0.0.3\n10.0.0.4\n10.0.0.5\n10.0.0.6\n10.0.0.7\n10.0.0.8\n10."
+              "0.0.9\n"},
+        {"0", ""},
+        {"-1", ""},
+    };
+    for (const Case& c : cases) {
+        std::ofstream(file, std::ios::binary)
+            << "IPRange1=10.0.0.0/28\r\nIPRangeN=1\r\nMode=1\r\nTotalCount=" << c.count << "\r\n";
+        ASSERT_EQ(Run({"generate", "--settings", file}), 0) << err.str();
+        EXPECT_EQ(out.str(), c.out) << c.count;
+    }
+    EXPECT_EQ(Run({"generate", "--settings", file, "--total", "0"}), 2);
+    EXPECT_EQ(Run({"generate", "--settings", file, "--total", "1"}), 0);
+    EXPECT_EQ(out.str(), "10.0.0.0\n");
+}
+
+TEST_F(SettingsCli, ARangeLineOfTheFileThatIsNoRangeIsNamed) {
+    // The window passes over it; the command line names it and makes nothing.
+    std::ofstream(file, std::ios::binary)
+        << "IPRange1=10.0.0.0/31\r\nIPRange2=; a note\r\nIPRange3=bad\r\nIPRangeN=3\r\n";
+    EXPECT_EQ(Run({"generate", "--settings", file}), 1);
+    EXPECT_EQ(err.str(), "zarvo-cli generate: settings file '" + file +
+                             "', range line 3: 'bad' is no range\n"
+                             "zarvo-cli generate: 1 line holds no range; nothing was generated\n");
+    EXPECT_EQ(out.str(), "");
+    // Ranges given on the command line take the file's place.
+    EXPECT_EQ(Run({"generate", "--settings", file, "10.0.0.5"}), 0);
+    EXPECT_EQ(out.str(), "10.0.0.5\n");
+}

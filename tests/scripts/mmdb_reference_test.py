@@ -59,21 +59,52 @@ def reference(rdrs, addr):
     return results.pop()
 
 
+# The keys of the record classes that --json prints, as the decoder fills them: a
+# record prints the keys of its class that the database holds, and nothing else.
+NAMES = {"names": None}
+COUNTRY = {"geoname_id": None, "iso_code": None, "is_in_european_union": None, **NAMES}
+COUNTRY_RECORD = {"continent": {"code": None, "geoname_id": None, **NAMES}, "country": COUNTRY,
+                  "registered_country": COUNTRY, "represented_country": {**COUNTRY, "type": None},
+                  "traits": {"is_anonymous_proxy": None, "is_satellite_provider": None}}
+CITY_RECORD = {**COUNTRY_RECORD, "city": {"geoname_id": None, **NAMES},
+               "location": {"accuracy_radius": None, "latitude": None, "longitude": None, "metro_code": None,
+                            "time_zone": None},
+               "postal": {"code": None}, "subdivisions": [COUNTRY]}
+
+
+def project(value, keys):
+    """What of a decoded value the record class of keys holds."""
+    if keys is None:
+        return value
+    if isinstance(keys, list):
+        return [project(v, keys[0]) for v in value]
+    return {k: project(v, keys[k]) for k, v in value.items() if k in keys}
+
+
+def without_line_number(message):
+    """ "line 7: ADDRESS: reason" -> "ADDRESS: reason" """
+    assert message.startswith("line "), message
+    return message.split(": ", 1)[1]
+
+
 def ours(db, addrs):
-    """address -> (found, prefix, code) or ("error",)"""
-    out = {}
+    """address -> (found, prefix, code) or ("error",); and address -> the --json record"""
+    out, records = {}, {}
     args_out, args_err = [], []
     for i in range(0, len(addrs), 400):
         batch = addrs[i:i + 400]
         p = subprocess.run([CLI, "lookup", "--json", db] + batch, capture_output=True, text=True)
         args_out.append(p.stdout)
-        args_err += p.stderr.splitlines()
+        # Addresses given as arguments count as lines 1, 2, ... of their run.
+        args_err += [without_line_number(e) for e in p.stderr.splitlines()]
         for line in p.stdout.splitlines():
             o = json.loads(line)
-            code = o["record"]["country"]["iso_code"] if o["found"] else ""
+            code = o["record"].get("country", {}).get("iso_code", "") if o["found"] else ""
             out[o["address"]] = (o["found"], o["prefix_length"], code)
+            if o["found"]:
+                records[o["address"]] = o["record"]
         for line in p.stderr.splitlines():
-            out[ipaddress.ip_address(line.split(": ", 1)[0]).compressed] = ("error",)
+            out[ipaddress.ip_address(without_line_number(line).split(": ", 1)[0]).compressed] = ("error",)
     # The same addresses from standard input, walked in batches: the same lines, and
     # the same messages with the line numbers in front.
     p = subprocess.run([CLI, "lookup", "--json", db, "-"], input="\n".join(addrs) + "\n", capture_output=True,
@@ -87,7 +118,8 @@ def ours(db, addrs):
         plain_out += q.stdout
         plain_err += q.stderr.splitlines()
     q = subprocess.run([CLI, "lookup", db, "-"], input="\n".join(addrs) + "\n", capture_output=True, text=True)
-    if q.stdout != plain_out or [e.split(": ", 1)[1] for e in q.stderr.splitlines()] != plain_err:
+    if q.stdout != plain_out or [without_line_number(e) for e in q.stderr.splitlines()] != \
+            [without_line_number(e) for e in plain_err]:
         failures.append(f"{os.path.basename(db)}: lookup - (lines) differs from the arguments")
     numbered, pending = [], list(args_err)
     for number, a in enumerate(addrs, 1):
@@ -95,7 +127,7 @@ def ours(db, addrs):
             numbered.append(f"line {number}: {pending.pop(0)}")
     if p.stderr.splitlines() != numbered:
         failures.append(f"{os.path.basename(db)}: lookup - reports {p.stderr[:200]!r}, the arguments {numbered[:3]}")
-    return out
+    return out, records
 
 
 def networks(db):
@@ -135,7 +167,8 @@ def check(name):
             addrs += [str(ipaddress.IPv6Address(base + rng.getrandbits(rng.choice([0, 4, 16, 40, 64, 96]))))
                       for _ in range(4)]
     addrs = [ipaddress.ip_address(a).compressed for a in addrs]
-    got = ours(db, addrs)
+    got, records = ours(db, addrs)
+    keys = CITY_RECORD if meta.database_type.lower().endswith("-city") else COUNTRY_RECORD
     compared = 0
     for a in addrs:
         ref = reference(rdrs, a)
@@ -145,6 +178,12 @@ def check(name):
         outcomes[ref[0]] = outcomes.get(ref[0], 0) + 1
         if got.get(a) != ref:
             failures.append(f"{name}: {a}: zarvo {got.get(a)}, libmaxminddb {ref}")
+        elif ref[0] is True:
+            # The whole record: what the database holds of the record's keys, no more.
+            want = project(rdrs[0].get(a), keys)
+            if records.get(a) != want:
+                failures.append(f"{name}: {a}: --json {records.get(a)!r:.300}, libmaxminddb {want!r:.300}")
+            json_compared[0] += 1
     return compared, len(rows)
 
 
@@ -154,6 +193,7 @@ SKIP = {"MaxMind-DB-no-ipv4-search-tree.mmdb",  # string records: a record type 
 
 total = 0
 outcomes = {}
+json_compared = [0]
 for name in sorted(os.listdir(DATA)):
     if not name.endswith(".mmdb") or name in SKIP:
         continue
@@ -241,7 +281,7 @@ except UnicodeDecodeError as e:
 print(f"{len(codes)} ill-formed database strings compared with Python's decoder")
 
 print(f"{total} lookups compared: {outcomes.get(True, 0)} found, {outcomes.get(False, 0)} not found, "
-      f"{outcomes.get('error', 0)} errors on both sides")
+      f"{outcomes.get('error', 0)} errors on both sides; {json_compared[0]} --json records")
 if outcomes.get(True, 0) < 2000 or outcomes.get(False, 0) < 2000 or not outcomes.get("error"):
     failures.append(f"too few lookups of some outcome: {outcomes}")
 for f in failures[:40]:
