@@ -141,7 +141,8 @@ void InitApplication() {
 }
 
 void KeepToolkitSettingsInSettingsFolder() {
-    const QString folder = QFileInfo(QFile::decodeName(QByteArray::fromStdString(SettingsFilePath(true)))).absolutePath();
+    const QString folder =
+        QFileInfo(QFile::decodeName(QByteArray::fromStdString(SettingsFilePath(true)))).absolutePath();
     // Qt's own files are in the native format, which is the ini format here.
     for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
         QSettings::setPath(format, QSettings::UserScope, folder);
@@ -762,7 +763,8 @@ void TForm1::BuildControls() {
     SetAccessibleNames();
     auto* noAltTyping = new TNoAltTyping(this);
     for (QWidget* w : findChildren<QWidget*>())
-        if (qobject_cast<QLineEdit*>(w) || qobject_cast<QPlainTextEdit*>(w)) w->installEventFilter(noAltTyping);
+        if (qobject_cast<QLineEdit*>(w) || qobject_cast<QPlainTextEdit*>(w))
+            w->installEventFilter(noAltTyping);
     // (The output pane draws its own.)
     for (QWidget* w :
          {static_cast<QWidget*>(Memo7), static_cast<QWidget*>(Memo8), static_cast<QWidget*>(SettingsListBox)})
@@ -867,7 +869,6 @@ void TForm1::BuildRightPanel(QWidget* right) {
     r->addWidget(Label15);
     r->addWidget(Label22);
     r->addWidget(Button12, 0, Qt::AlignHCenter);
-
 }
 
 void TForm1::SetAccessibleNames() {
@@ -1336,8 +1337,7 @@ dns::TLookupSettings TForm1::DNSLookupSettings() const {
 
 QString TForm1::DNSStateText(TDNSState state, size_t done, std::optional<size_t> total) {
     // "64 of 4096" once the run has read its addresses.
-    const QString count =
-        total ? QStringLiteral("%1 of %2").arg(done).arg(*total) : QString::number(done);
+    const QString count = total ? QStringLiteral("%1 of %2").arg(done).arg(*total) : QString::number(done);
     switch (state) {
     case TDNSState::NotStarted:
         break;

@@ -283,7 +283,7 @@ private:
     uint64_t FDNSSerial = 0; // numbers the runs, so that a late word of an ended one is known
     size_t FDNSDone = 0;
     std::optional<size_t> FDNSTotal; // the run's addresses, once it has read them
-    QTimer* FDNSTimer = nullptr; // gathers results into batches
+    QTimer* FDNSTimer = nullptr;     // gathers results into batches
     bool FShown = false;
     bool FSettingsFileUnread = false; // the settings file failed to load: left as it is
     // Where the keyboard was when a step (a run, Save, Shuffle) disabled the control

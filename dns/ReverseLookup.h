@@ -55,9 +55,10 @@ inline constexpr unsigned kDefaultTimeoutMs = 5000;
 inline constexpr unsigned kMaxTimeoutMs = 3600000;
 
 struct TLookupSettings {
-    unsigned InFlight = kDefaultInFlight;   // queries outstanding at once, at least 1 (at most half the file limit)
+    // Queries outstanding at once, at least 1 (at most half the file limit).
+    unsigned InFlight = kDefaultInFlight;
     unsigned TimeoutMs = kDefaultTimeoutMs; // each query's waiting time, from its sending
-    double RateQps = 0;        // queries sent per second at most; 0 for no limit
+    double RateQps = 0;                     // queries sent per second at most; 0 for no limit
 };
 
 // One address done, in address order.

@@ -106,10 +106,10 @@ enum class TKeyRule : uint8_t {
     Number,        // a number from 1 to High; anything else reads as Default
 };
 
-using TKeyField = std::variant<bool TZarvoOptions::*, std::string TZarvoOptions::*,
-                               std::vector<std::string> TZarvoOptions::*, TGenerateCounts TZarvoOptions::*,
-                               TNameDelimiter TZarvoOptions::*, TListDelimiter TZarvoOptions::*,
-                               unsigned TZarvoOptions::*>;
+using TKeyField =
+    std::variant<bool TZarvoOptions::*, std::string TZarvoOptions::*,
+                 std::vector<std::string> TZarvoOptions::*, TGenerateCounts TZarvoOptions::*,
+                 TNameDelimiter TZarvoOptions::*, TListDelimiter TZarvoOptions::*, unsigned TZarvoOptions::*>;
 
 struct TSettingKey {
     const char* Name;
@@ -148,8 +148,10 @@ const TSettingKey kSettingKeys[] = {
     {"ResolvedDelimiter", TKeyRule::Position, &TZarvoOptions::ResolvedDelimiter, kListDelimiterCount},
     {"UnresolvedDelimiter", TKeyRule::Position, &TZarvoOptions::UnresolvedDelimiter, kListDelimiterCount},
     // Added later than the keys above: a file without them gets the lookup's defaults.
-    {"DNSTimeout", TKeyRule::Number, &TZarvoOptions::DNSTimeoutMs, 0, dns::kMaxTimeoutMs, dns::kDefaultTimeoutMs},
-    {"DNSInFlight", TKeyRule::Number, &TZarvoOptions::DNSInFlight, 0, dns::kMaxInFlight, dns::kDefaultInFlight},
+    {"DNSTimeout", TKeyRule::Number, &TZarvoOptions::DNSTimeoutMs, 0, dns::kMaxTimeoutMs,
+     dns::kDefaultTimeoutMs},
+    {"DNSInFlight", TKeyRule::Number, &TZarvoOptions::DNSInFlight, 0, dns::kMaxInFlight,
+     dns::kDefaultInFlight},
 };
 
 template <class T> T& FieldOf(TZarvoOptions& o, const TSettingKey& k) {
@@ -244,7 +246,8 @@ void SettingsFromList(const TVHashedStringList& l, TZarvoOptions& o) {
         }
         case TKeyRule::Number: {
             const int32_t v = StrToIntDef(l.GetValue(k.Name), 0);
-            FieldOf<unsigned>(o, k) = v >= 1 && static_cast<unsigned>(v) <= k.High ? static_cast<unsigned>(v) : k.Default;
+            FieldOf<unsigned>(o, k) =
+                v >= 1 && static_cast<unsigned>(v) <= k.High ? static_cast<unsigned>(v) : k.Default;
             break;
         }
         }

@@ -5,8 +5,8 @@
 #include <QComboBox>
 #include <QDate>
 #include <QDir>
-#include <QFileDialog>
 #include <QFile>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QKeySequence>
 #include <QLineEdit>
@@ -15,8 +15,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSignalSpy>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -503,15 +503,15 @@ private Q_SLOTS:
                 continue;
             const QString key = Mnemonic(caption).toString();
             if (key.isEmpty()) continue;
-            QVERIFY2(!owners.contains(key),
-                     qPrintable(key + QStringLiteral(": ") + owners.value(key) + QStringLiteral(" and ") +
-                                w->objectName()));
+            QVERIFY2(!owners.contains(key), qPrintable(key + QStringLiteral(": ") + owners.value(key) +
+                                                       QStringLiteral(" and ") + w->objectName()));
             owners[key] = w->objectName();
         }
-        for (const char* name : {"StartButton", "BreakButton", "Button2", "Button10", "Button3", "Button5",
-                                 "Button9", "Button4", "Button11", "CheckBox8", "CheckBox4", "CheckBox6",
-                                 "CheckBox2", "CheckBox3", "CheckBox1", "CheckBox5", "CheckBox7",
-                                 "RadioButton1", "RadioButton2", "RadioButton3"})
+        for (const char* name :
+             {"StartButton", "BreakButton", "Button2",      "Button10",     "Button3",
+              "Button5",     "Button9",     "Button4",      "Button11",     "CheckBox8",
+              "CheckBox4",   "CheckBox6",   "CheckBox2",    "CheckBox3",    "CheckBox1",
+              "CheckBox5",   "CheckBox7",   "RadioButton1", "RadioButton2", "RadioButton3"})
             QVERIFY2(!Mnemonic(child<QAbstractButton>(name)->text()).isEmpty(), name);
         // The range box and the database path are reached through their labels.
         QCOMPARE(Mnemonic(child<QLabel>("Label1")->text()), QKeySequence(Qt::ALT | Qt::Key_I));
@@ -578,8 +578,9 @@ private Q_SLOTS:
             QVERIFY2(!reached(name), name);
             QVERIFY(child<QWidget>(name)->focusPolicy() & Qt::ClickFocus);
         }
-        for (const char* name : {"CheckBox8", "Memo6", "Edit9", "StartButton", "Memo2", "Button5", "Memo5",
-                                 "DNSTimeoutSpin", "DNSInFlightSpin", "Button1", "Memo3", "Memo4", "Button12"})
+        for (const char* name :
+             {"CheckBox8", "Memo6", "Edit9", "StartButton", "Memo2", "Button5", "Memo5", "DNSTimeoutSpin",
+              "DNSInFlightSpin", "Button1", "Memo3", "Memo4", "Button12"})
             QVERIFY2(reached(name), name);
     }
 

@@ -245,7 +245,8 @@ private Q_SLOTS:
         const QStringList done = Lines(memo("Memo3"));
         QVERIFY(done.size() < addresses.size());
         QCOMPARE(done, expected.mid(0, done.size()));
-        QCOMPARE(child<QLabel>("DNSStateLabel")->text(), QString("Broken off: %1 of 2000 done").arg(done.size()));
+        QCOMPARE(child<QLabel>("DNSStateLabel")->text(),
+                 QString("Broken off: %1 of 2000 done").arg(done.size()));
         QVERIFY(!child<QPushButton>("Button9")->isEnabled());
         QVERIFY(Lines(memo("Memo4")).isEmpty());
         QCOMPARE(child<QLabel>("Label7")->text(), QString::number(done.size()));

@@ -354,20 +354,20 @@ private Q_SLOTS:
             << QByteArray("GenerateNames=1\r\n") << "Label2" << QVariant("Name IPs (0):");
         QTest::newRow("keys ignore case") << QByteArray("rAnDoM=1\r\n") << "CheckBox1" << QVariant(true);
         // The lookup's numbers: a file from before they were kept has neither key.
-        QTest::newRow("no DNSTimeout: the default") << QByteArray("Random=1\r\n") << "DNSTimeoutSpin"
-                                                    << QVariant(5000);
-        QTest::newRow("no DNSInFlight: the default") << QByteArray("Random=1\r\n") << "DNSInFlightSpin"
-                                                     << QVariant(32);
-        QTest::newRow("DNSTimeout=0 is the default") << QByteArray("DNSTimeout=0\r\n") << "DNSTimeoutSpin"
-                                                     << QVariant(5000);
+        QTest::newRow("no DNSTimeout: the default")
+            << QByteArray("Random=1\r\n") << "DNSTimeoutSpin" << QVariant(5000);
+        QTest::newRow("no DNSInFlight: the default")
+            << QByteArray("Random=1\r\n") << "DNSInFlightSpin" << QVariant(32);
+        QTest::newRow("DNSTimeout=0 is the default")
+            << QByteArray("DNSTimeout=0\r\n") << "DNSTimeoutSpin" << QVariant(5000);
         QTest::newRow("DNSTimeout=3600001 is the default")
             << QByteArray("DNSTimeout=3600001\r\n") << "DNSTimeoutSpin" << QVariant(5000);
-        QTest::newRow("DNSTimeout=3600000") << QByteArray("DNSTimeout=3600000\r\n") << "DNSTimeoutSpin"
-                                            << QVariant(3600000);
+        QTest::newRow("DNSTimeout=3600000")
+            << QByteArray("DNSTimeout=3600000\r\n") << "DNSTimeoutSpin" << QVariant(3600000);
         QTest::newRow("DNSInFlight=abc is the default")
             << QByteArray("DNSInFlight=abc\r\n") << "DNSInFlightSpin" << QVariant(32);
-        QTest::newRow("DNSInFlight=1024") << QByteArray("DNSInFlight=1024\r\n") << "DNSInFlightSpin"
-                                          << QVariant(1024);
+        QTest::newRow("DNSInFlight=1024")
+            << QByteArray("DNSInFlight=1024\r\n") << "DNSInFlightSpin" << QVariant(1024);
     }
     void invalidValues() {
         QFETCH(QByteArray, file);
