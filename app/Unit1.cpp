@@ -12,6 +12,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPainter>
@@ -19,6 +20,8 @@
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSettings>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QStyleOptionFocusRect>
 #include <QSysInfo>
@@ -135,6 +138,14 @@ void InitApplication() {
     QApplication::setApplicationDisplayName(TForm1::Caption());
     QApplication::setApplicationVersion(QStringLiteral(ZARVO_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("zarvo"));
+}
+
+void KeepToolkitSettingsInSettingsFolder() {
+    const QString folder =
+        QFileInfo(QFile::decodeName(QByteArray::fromStdString(SettingsFilePath(true)))).absolutePath();
+    // Qt's own files are in the native format, which is the ini format here.
+    for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+        QSettings::setPath(format, QSettings::UserScope, folder);
 }
 
 // ---------------------------------------------------------------- the worker
@@ -355,6 +366,17 @@ void TForm1::SettingsDeleteButtonClick() {
 
 namespace {
 
+// A caption as it is shown: its mnemonic mark taken out ("&&" shows one "&").
+QString ShownText(const QString& caption) {
+    QString out;
+    out.reserve(caption.size());
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        if (caption[i] == QLatin1Char('&') && i + 1 < caption.size()) ++i;
+        out += caption[i];
+    }
+    return out;
+}
+
 // A caption that can change, such as a count. The label announces its new text
 // itself; the edit it names is told that its name changed with it.
 void SetCaption(QLabel* label, const QString& text) {
@@ -362,7 +384,7 @@ void SetCaption(QLabel* label, const QString& text) {
     label->setText(text);
     QWidget* buddy = label->buddy();
     if (!buddy) return;
-    if (qobject_cast<QAbstractItemView*>(buddy)) buddy->setAccessibleName(text); // reads no buddy
+    if (qobject_cast<QAbstractItemView*>(buddy)) buddy->setAccessibleName(ShownText(text)); // reads no buddy
     QAccessibleEvent event(buddy, QAccessible::NameChanged);
     QAccessible::updateAccessibility(&event);
 }
@@ -404,6 +426,22 @@ protected:
     }
 };
 
+// Alt and a letter meant for a shortcut that none answers (a disabled control's,
+// or no control's) would type the letter into the edit with the focus; it types
+// nothing, as in the output pane. Alt with Ctrl is AltGr, which types.
+class TNoAltTyping : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const Qt::KeyboardModifiers m = key->modifiers();
+        return (m & Qt::AltModifier) && !(m & Qt::ControlModifier) && !key->text().isEmpty();
+    }
+};
+
 template <class W> W* Named(W* w, const char* name) {
     w->setObjectName(QString::fromLatin1(name));
     return w;
@@ -421,6 +459,26 @@ QComboBox* NewCombo(QWidget* parent, const char* name, const QStringList& items,
     c->setEditable(editable);
     c->addItems(items);
     return c;
+}
+
+TLabelEx* NewLabel(QWidget* parent, const char* name, const QString& text) {
+    return Named(new TLabelEx(text, parent), name);
+}
+
+TButtonEx* NewButton(QWidget* parent, const char* name, const QString& text) {
+    return Named(new TButtonEx(text, parent), name);
+}
+
+// A number from 1 to high, its label governing it; no group separators, so that
+// the text reads as the settings file and the command line write it.
+QSpinBox* NewNumberBox(QWidget* parent, const char* name, TLabelEx* label, unsigned high, unsigned value) {
+    auto* box = Named(new QSpinBox(parent), name);
+    box->setRange(1, static_cast<int>(high));
+    box->setValue(static_cast<int>(value));
+    box->setGroupSeparatorShown(false);
+    box->setAccelerated(true);
+    label->setBuddy(box);
+    return box;
 }
 
 const QStringList kListDelimiters = {QStringLiteral("End-Of-Line"), QStringLiteral("Comma"),
@@ -444,16 +502,12 @@ void TForm1::BuildControls() {
     Splitter1->setStretchFactor(1, 0);
     Splitter1->setSizes({770, 1047 - 16 - 770});
 
-    auto label = [](QWidget* p, const char* name, const QString& text) {
-        return Named(new TLabelEx(text, p), name);
-    };
-    auto button = [](QWidget* p, const char* name, const QString& text) {
-        return Named(new TButtonEx(text, p), name);
-    };
-    auto check = [](QWidget* p, const char* name, const QString& text) {
+    const auto label = &NewLabel;
+    const auto button = &NewButton;
+    const auto check = [](QWidget* p, const char* name, const QString& text) {
         return Named(new QCheckBox(text, p), name);
     };
-    auto edit = [](QWidget* p, const char* name, const QString& text) {
+    const auto edit = [](QWidget* p, const char* name, const QString& text) {
         return Named(new QLineEdit(text, p), name);
     };
 
@@ -467,7 +521,7 @@ void TForm1::BuildControls() {
     auto* in = new QVBoxLayout(inBox);
     in->setContentsMargins(0, 0, 0, 0);
     leftRow->addWidget(inBox, 0);
-    Label1 = label(left, "Label1", QStringLiteral("IP Ranges (CIDR notation):"));
+    Label1 = label(left, "Label1", QStringLiteral("&IP Ranges (CIDR notation):"));
     Memo1 = NewMemo(left, "Memo1");
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setMinimumWidth(200);
@@ -480,20 +534,22 @@ void TForm1::BuildControls() {
                                        "B=fdc7:200d:3e17::fb05/48/60"));
     Memo7->setFixedHeight(Memo7->fontMetrics().lineSpacing() * 4 + 12);
     Memo7->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Read-only examples: the mouse selects and copies them; Tab passes them by.
+    Memo7->setFocusPolicy(Qt::ClickFocus);
     auto* exRow = new QHBoxLayout;
     exRow->addWidget(Label8, 0, Qt::AlignTop);
     exRow->addWidget(Memo7, 1);
     in->addLayout(exRow);
-    CheckBox8 = check(left, "CheckBox8", QStringLiteral("Usable host IP addresses"));
-    CheckBox4 = check(left, "CheckBox4", QStringLiteral("Exclude (example: *.0):"));
+    CheckBox8 = check(left, "CheckBox8", QStringLiteral("&Usable host IP addresses"));
+    CheckBox4 = check(left, "CheckBox4", QStringLiteral("E&xclude (example: *.0):"));
     Memo6 = NewMemo(left, "Memo6");
     Memo6->setFixedHeight(Memo6->fontMetrics().lineSpacing() * 3 + 12);
-    CheckBox6 = check(left, "CheckBox6", QStringLiteral("Escape IPv6 with square brackets"));
+    CheckBox6 = check(left, "CheckBox6", QStringLiteral("&Escape IPv6 with square brackets"));
     in->addWidget(CheckBox8);
     in->addWidget(CheckBox4);
     in->addWidget(Memo6);
     in->addWidget(CheckBox6);
-    CheckBox2 = check(left, "CheckBox2", QStringLiteral("Add Port Numbers:"));
+    CheckBox2 = check(left, "CheckBox2", QStringLiteral("Add &Port Numbers:"));
     Edit3 = edit(left, "Edit3", QStringLiteral("80"));
     auto* portRow = new QHBoxLayout;
     portRow->addWidget(CheckBox2);
@@ -501,7 +557,7 @@ void TForm1::BuildControls() {
     in->addLayout(portRow);
     Label9 = label(left, "Label9", QStringLiteral("Example: 80,3128-3130"));
     in->addWidget(Label9);
-    CheckBox3 = check(left, "CheckBox3", QStringLiteral("Generate Names using template:"));
+    CheckBox3 = check(left, "CheckBox3", QStringLiteral("Generate &Names using template:"));
     Edit4 = edit(left, "Edit4", QString());
     in->addWidget(CheckBox3);
     in->addWidget(Edit4);
@@ -510,7 +566,7 @@ void TForm1::BuildControls() {
     in->addWidget(Label12);
     in->addWidget(Label10);
     auto* nameGrid = new QGridLayout;
-    Label11 = label(left, "Label11", QStringLiteral("Counter Symbol:"));
+    Label11 = label(left, "Label11", QStringLiteral("Counter S&ymbol:"));
     ComboBox1 = NewCombo(left, "ComboBox1", {QStringLiteral("#"), QStringLiteral("@")}, true);
     Label13 = label(left, "Label13", QStringLiteral("First Number:"));
     Edit5 = edit(left, "Edit5", QStringLiteral("1"));
@@ -551,9 +607,9 @@ void TForm1::BuildControls() {
     leftRow->addWidget(midBox, 0);
     GroupBox1 = Named(new QGroupBox(QStringLiteral("Count"), left), "GroupBox1");
     auto* countGrid = new QGridLayout(GroupBox1);
-    RadioButton1 = Named(new QRadioButton(QStringLiteral("All IPs"), GroupBox1), "RadioButton1");
-    RadioButton2 = Named(new QRadioButton(QStringLiteral("Total Count:"), GroupBox1), "RadioButton2");
-    RadioButton3 = Named(new QRadioButton(QStringLiteral("For Each Range:"), GroupBox1), "RadioButton3");
+    RadioButton1 = Named(new QRadioButton(QStringLiteral("A&ll IPs"), GroupBox1), "RadioButton1");
+    RadioButton2 = Named(new QRadioButton(QStringLiteral("&Total Count:"), GroupBox1), "RadioButton2");
+    RadioButton3 = Named(new QRadioButton(QStringLiteral("&For Each Range:"), GroupBox1), "RadioButton3");
     RadioButton1->setChecked(true);
     Edit1 = edit(GroupBox1, "Edit1", QStringLiteral("10"));
     Edit2 = edit(GroupBox1, "Edit2", QStringLiteral("10"));
@@ -565,24 +621,24 @@ void TForm1::BuildControls() {
     countGrid->addWidget(RadioButton3, 2, 0);
     countGrid->addWidget(Edit2, 2, 1);
     mid->addWidget(GroupBox1);
-    CheckBox1 = check(left, "CheckBox1", QStringLiteral("Random Order"));
-    CheckBox5 = check(left, "CheckBox5", QStringLiteral("Append"));
-    CheckBox7 = check(left, "CheckBox7", QStringLiteral("Resolve IP country"));
+    CheckBox1 = check(left, "CheckBox1", QStringLiteral("Random &Order"));
+    CheckBox5 = check(left, "CheckBox5", QStringLiteral("&Append"));
+    CheckBox7 = check(left, "CheckBox7", QStringLiteral("&Resolve IP country"));
     mid->addWidget(CheckBox1);
     mid->addWidget(CheckBox5);
     mid->addWidget(CheckBox7);
-    Label3 = label(left, "Label3", QStringLiteral("GeipIP2 MMDB File:"));
+    Label3 = label(left, "Label3", QStringLiteral("GeipIP2 &MMDB File:"));
     Edit9 = edit(left, "Edit9", QString());
-    Button4 = button(left, "Button4", QStringLiteral("View..."));
-    Button11 = button(left, "Button11", QStringLiteral("Browse..."));
+    Button4 = button(left, "Button4", QStringLiteral("&View..."));
+    Button11 = button(left, "Button11", QStringLiteral("Bro&wse..."));
     mid->addWidget(Label3);
     mid->addWidget(Edit9);
     auto* dbRow = new QHBoxLayout;
     dbRow->addWidget(Button4);
     dbRow->addWidget(Button11);
     mid->addLayout(dbRow);
-    StartButton = button(left, "StartButton", QStringLiteral("Generate IPs"));
-    BreakButton = button(left, "BreakButton", QStringLiteral("Break"));
+    StartButton = button(left, "StartButton", QStringLiteral("&Generate IPs"));
+    BreakButton = button(left, "BreakButton", QStringLiteral("&Break"));
     BreakButton->setEnabled(false);
     StartButton->setMinimumHeight(32);
     mid->addWidget(StartButton);
@@ -645,9 +701,9 @@ void TForm1::BuildControls() {
     Memo2->setMinimumWidth(150);
     out->addWidget(Label2);
     out->addWidget(Memo2, 1);
-    Button2 = button(left, "Button2", QStringLiteral("Clear"));
-    Button10 = button(left, "Button10", QStringLiteral("Shuffle"));
-    Button3 = button(left, "Button3", QStringLiteral("Save to file..."));
+    Button2 = button(left, "Button2", QStringLiteral("&Clear"));
+    Button10 = button(left, "Button10", QStringLiteral("S&huffle"));
+    Button3 = button(left, "Button3", QStringLiteral("&Save to file..."));
     auto* paneRow = new QHBoxLayout;
     paneRow->addWidget(Button2);
     paneRow->addWidget(Button10);
@@ -660,77 +716,7 @@ void TForm1::BuildControls() {
     delimRow->addWidget(ComboBox2, 1);
     out->addLayout(delimRow);
 
-    // Right panel: the reverse DNS lookup and the notices.
-    auto* r = new QVBoxLayout(right);
-    r->setContentsMargins(0, 0, 0, 0);
-    Button5 = button(right, "Button5", QStringLiteral("Reverse DNS Lookup >>"));
-    r->addWidget(Button5);
-    ProgressBar1 = Named(new QProgressBar(right), "ProgressBar1");
-    ProgressBar1->setValue(0);
-    ProgressBar1->setTextVisible(false);
-    Label7 = label(right, "Label7", QStringLiteral("0"));
-    auto* dnsBar = new QHBoxLayout;
-    dnsBar->addWidget(ProgressBar1, 1);
-    dnsBar->addWidget(Label7);
-    r->addLayout(dnsBar);
-    Button9 = button(right, "Button9", QStringLiteral("Break DNS Lookup"));
-    Button8 = button(right, "Button8", QStringLiteral("Clear DNS Lookup Results"));
-    r->addWidget(Button9);
-    r->addWidget(Button8);
-    Label6 = label(right, "Label6", QStringLiteral("DNS Servers:"));
-    Memo5 = NewMemo(right, "Memo5");
-    Memo5->setPlainText(QStringLiteral("8.8.8.8\n8.8.4.4"));
-    Memo5->setFixedHeight(Memo5->fontMetrics().lineSpacing() * 3 + 12);
-    r->addWidget(Label6);
-    r->addWidget(Memo5);
-    Button1 = button(right, "Button1", QStringLiteral("Use Google Public DNS Servers:"));
-    Memo8 = NewMemo(right, "Memo8");
-    Memo8->setReadOnly(true);
-    Memo8->setFrameShape(QFrame::NoFrame);
-    Memo8->setBackgroundRole(QPalette::Window);
-    Memo8->viewport()->setAutoFillBackground(false);
-    Memo8->setPlainText(QStringLiteral("8.8.8.8\n8.8.4.4"));
-    Memo8->setFixedHeight(Memo8->fontMetrics().lineSpacing() * 2 + 10);
-    Memo8->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    r->addWidget(Button1);
-    r->addWidget(Memo8);
-    Label4 = label(right, "Label4", QStringLiteral("Resolved IPs - IP,Domain (0):"));
-    Memo3 = NewMemo(right, "Memo3");
-    Button6 = button(right, "Button6", QStringLiteral("Save to file..."));
-    Label19 = label(right, "Label19", QStringLiteral("Delimiter:"));
-    ComboBox3 = NewCombo(right, "ComboBox3", kListDelimiters);
-    r->addWidget(Label4);
-    r->addWidget(Memo3, 1);
-    auto* resRow = new QHBoxLayout;
-    resRow->addWidget(Button6);
-    resRow->addWidget(Label19);
-    resRow->addWidget(ComboBox3, 1);
-    r->addLayout(resRow);
-    Label5 = label(right, "Label5", QStringLiteral("Unresolved IPs (0):"));
-    Memo4 = NewMemo(right, "Memo4");
-    Button7 = button(right, "Button7", QStringLiteral("Save to file..."));
-    Label20 = label(right, "Label20", QStringLiteral("Delimiter:"));
-    ComboBox4 = NewCombo(right, "ComboBox4", kListDelimiters);
-    r->addWidget(Label5);
-    r->addWidget(Memo4, 1);
-    auto* unresRow = new QHBoxLayout;
-    unresRow->addWidget(Button7);
-    unresRow->addWidget(Label20);
-    unresRow->addWidget(ComboBox4, 1);
-    r->addLayout(unresRow);
-    Label14 = label(right, "Label14", QString::fromLatin1(kNotice));
-    Label14->setAlignment(Qt::AlignCenter);
-    Label14->setWordWrap(true);
-    Label15 = label(right, "Label15", QString::fromLatin1(kMakerName));
-    Label15->setAlignment(Qt::AlignCenter);
-    Label15->SetLink([this] { Label15Click(); });
-    Label22 = label(right, "Label22", QStringLiteral("Edition"));
-    Label22->setAlignment(Qt::AlignCenter);
-    Button12 = button(right, "Button12", QStringLiteral("Close"));
-    r->addWidget(Label14);
-    r->addWidget(Label15);
-    r->addWidget(Label22);
-    r->addWidget(Button12, 0, Qt::AlignHCenter);
+    BuildRightPanel(right);
 
     // Dialogs.
     SaveDialog1.Save = true;
@@ -775,6 +761,10 @@ void TForm1::BuildControls() {
     connect(FDNSTimer, &QTimer::timeout, this, &TForm1::TakeDNSResults);
 
     SetAccessibleNames();
+    auto* noAltTyping = new TNoAltTyping(this);
+    for (QWidget* w : findChildren<QWidget*>())
+        if (qobject_cast<QLineEdit*>(w) || qobject_cast<QPlainTextEdit*>(w))
+            w->installEventFilter(noAltTyping);
     // (The output pane draws its own.)
     for (QWidget* w :
          {static_cast<QWidget*>(Memo7), static_cast<QWidget*>(Memo8), static_cast<QWidget*>(SettingsListBox)})
@@ -785,6 +775,100 @@ void TForm1::BuildControls() {
         const QRect avail = screen->availableGeometry();
         move(avail.center() - rect().center());
     }
+}
+
+void TForm1::BuildRightPanel(QWidget* right) {
+    auto* r = new QVBoxLayout(right);
+    r->setContentsMargins(0, 0, 0, 0);
+    Button5 = NewButton(right, "Button5", QStringLiteral("Reverse &DNS Lookup >>"));
+    r->addWidget(Button5);
+    ProgressBar1 = Named(new QProgressBar(right), "ProgressBar1");
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    Label7 = NewLabel(right, "Label7", QStringLiteral("0"));
+    auto* dnsBar = new QHBoxLayout;
+    dnsBar->addWidget(ProgressBar1, 1);
+    dnsBar->addWidget(Label7);
+    r->addLayout(dnsBar);
+    // Where the run stands (running, done, broken off) and how far it got.
+    DNSStateLabel = NewLabel(right, "DNSStateLabel", DNSStateText(TDNSState::NotStarted, 0, {}));
+    r->addWidget(DNSStateLabel);
+    Button9 = NewButton(right, "Button9", QStringLiteral("Brea&k DNS Lookup"));
+    Button9->setEnabled(false); // while a run is under way
+    Button8 = NewButton(right, "Button8", QStringLiteral("Clear DNS Lookup Results"));
+    r->addWidget(Button9);
+    r->addWidget(Button8);
+    Label6 = NewLabel(right, "Label6", QStringLiteral("DNS Servers:"));
+    Memo5 = NewMemo(right, "Memo5");
+    Memo5->setPlainText(QStringLiteral("8.8.8.8\n8.8.4.4"));
+    Memo5->setFixedHeight(Memo5->fontMetrics().lineSpacing() * 3 + 12);
+    r->addWidget(Label6);
+    r->addWidget(Memo5);
+    // Each query's wait and the queries at once, as zarvo-cli rdns --timeout and --in-flight.
+    DNSTimeoutLabel = NewLabel(right, "DNSTimeoutLabel", QStringLiteral("Timeout (ms):"));
+    DNSTimeoutSpin =
+        NewNumberBox(right, "DNSTimeoutSpin", DNSTimeoutLabel, dns::kMaxTimeoutMs, dns::kDefaultTimeoutMs);
+    DNSTimeoutSpin->setToolTip(QStringLiteral("How long each query waits for its reply"));
+    DNSInFlightLabel = NewLabel(right, "DNSInFlightLabel", QStringLiteral("In flight:"));
+    DNSInFlightSpin =
+        NewNumberBox(right, "DNSInFlightSpin", DNSInFlightLabel, dns::kMaxInFlight, dns::kDefaultInFlight);
+    DNSInFlightSpin->setToolTip(QStringLiteral("How many queries wait for their replies at once"));
+    auto* queryRow = new QHBoxLayout;
+    queryRow->addWidget(DNSTimeoutLabel);
+    queryRow->addWidget(DNSTimeoutSpin);
+    queryRow->addStretch(1);
+    queryRow->addWidget(DNSInFlightLabel);
+    queryRow->addWidget(DNSInFlightSpin);
+    r->addLayout(queryRow);
+    Button1 = NewButton(right, "Button1", QStringLiteral("Use Google Public DNS Servers:"));
+    Memo8 = NewMemo(right, "Memo8");
+    Memo8->setReadOnly(true);
+    Memo8->setFrameShape(QFrame::NoFrame);
+    Memo8->setBackgroundRole(QPalette::Window);
+    Memo8->viewport()->setAutoFillBackground(false);
+    Memo8->setPlainText(QStringLiteral("8.8.8.8\n8.8.4.4"));
+    Memo8->setFixedHeight(Memo8->fontMetrics().lineSpacing() * 2 + 10);
+    Memo8->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Memo8->setFocusPolicy(Qt::ClickFocus); // as the examples under the ranges
+    r->addWidget(Button1);
+    r->addWidget(Memo8);
+    Label4 = NewLabel(right, "Label4", QStringLiteral("Resolved IPs - IP,Domain (0):"));
+    Memo3 = NewMemo(right, "Memo3");
+    Button6 = NewButton(right, "Button6", QStringLiteral("Save to file..."));
+    Label19 = NewLabel(right, "Label19", QStringLiteral("Delimiter:"));
+    ComboBox3 = NewCombo(right, "ComboBox3", kListDelimiters);
+    r->addWidget(Label4);
+    r->addWidget(Memo3, 1);
+    auto* resRow = new QHBoxLayout;
+    resRow->addWidget(Button6);
+    resRow->addWidget(Label19);
+    resRow->addWidget(ComboBox3, 1);
+    r->addLayout(resRow);
+    Label5 = NewLabel(right, "Label5", QStringLiteral("Unresolved IPs (0):"));
+    Memo4 = NewMemo(right, "Memo4");
+    Button7 = NewButton(right, "Button7", QStringLiteral("Save to file..."));
+    Label20 = NewLabel(right, "Label20", QStringLiteral("Delimiter:"));
+    ComboBox4 = NewCombo(right, "ComboBox4", kListDelimiters);
+    r->addWidget(Label5);
+    r->addWidget(Memo4, 1);
+    auto* unresRow = new QHBoxLayout;
+    unresRow->addWidget(Button7);
+    unresRow->addWidget(Label20);
+    unresRow->addWidget(ComboBox4, 1);
+    r->addLayout(unresRow);
+    Label14 = NewLabel(right, "Label14", QString::fromLatin1(kNotice));
+    Label14->setAlignment(Qt::AlignCenter);
+    Label14->setWordWrap(true);
+    Label15 = NewLabel(right, "Label15", QString::fromLatin1(kMakerName));
+    Label15->setAlignment(Qt::AlignCenter);
+    Label15->SetLink([this] { Label15Click(); });
+    Label22 = NewLabel(right, "Label22", QStringLiteral("Edition"));
+    Label22->setAlignment(Qt::AlignCenter);
+    Button12 = NewButton(right, "Button12", QStringLiteral("Close"));
+    r->addWidget(Label14);
+    r->addWidget(Label15);
+    r->addWidget(Label22);
+    r->addWidget(Button12, 0, Qt::AlignHCenter);
 }
 
 void TForm1::SetAccessibleNames() {
@@ -802,7 +886,7 @@ void TForm1::SetAccessibleNames() {
                                                               {CheckBox2, Edit3},
                                                               {CheckBox3, Edit4},
                                                               {CheckBox4, Memo6}};
-    for (const auto& [button, control] : governed) control->setAccessibleName(button->text());
+    for (const auto& [button, control] : governed) control->setAccessibleName(ShownText(button->text()));
     Edit8->setAccessibleName(QStringLiteral("Custom Delimiter:"));
     Memo8->setAccessibleName(QStringLiteral("Google Public DNS Servers:"));
     SettingsNameEdit->setAccessibleName(QStringLiteral("Settings Name:"));
@@ -812,7 +896,7 @@ void TForm1::SetAccessibleNames() {
     // A list view does not read its buddy: it is named after its label here and at
     // each change of the label (see SetCaption).
     for (const auto& [label, control] : buddies)
-        if (qobject_cast<QAbstractItemView*>(control)) control->setAccessibleName(label->text());
+        if (qobject_cast<QAbstractItemView*>(control)) control->setAccessibleName(ShownText(label->text()));
 }
 
 // ---------------------------------------------------------------- options
@@ -845,6 +929,8 @@ TZarvoOptions TForm1::ReadOptions() const {
     o.ResolvedDelimiter = static_cast<TListDelimiter>(ComboBox3->currentIndex());
     o.UnresolvedDelimiter = static_cast<TListDelimiter>(ComboBox4->currentIndex());
     o.DNSServers = MemoLines(Memo5);
+    o.DNSTimeoutMs = static_cast<unsigned>(DNSTimeoutSpin->value());
+    o.DNSInFlight = static_cast<unsigned>(DNSInFlightSpin->value());
     return o;
 }
 
@@ -882,6 +968,11 @@ void TForm1::WriteOptions(const TZarvoOptions& o) {
     setIndex(ComboBox3, o.ResolvedDelimiter);
     setIndex(ComboBox4, o.UnresolvedDelimiter);
     SetMemoLines(Memo5, o.DNSServers);
+    // Values out of range, which no settings file gives, leave the boxes as they are.
+    if (o.DNSTimeoutMs >= 1 && o.DNSTimeoutMs <= dns::kMaxTimeoutMs)
+        DNSTimeoutSpin->setValue(static_cast<int>(o.DNSTimeoutMs));
+    if (o.DNSInFlight >= 1 && o.DNSInFlight <= dns::kMaxInFlight)
+        DNSInFlightSpin->setValue(static_cast<int>(o.DNSInFlight));
     UpdateIPCountLabel();
 }
 
@@ -1228,15 +1319,53 @@ void TForm1::Button5Click() {
         if (!entry.isEmpty()) servers.push_back(Std(entry));
     }
     if (servers.empty()) {
+        FDNSDone = 0;
+        FDNSTotal.reset();
+        ShowDNSState(TDNSState::NotStarted);
         ErrorMessage(QStringLiteral("Error"), QStringLiteral("No DNS Servers specified"));
         return;
     }
     ResolveIPList(std::move(servers));
 }
 
+dns::TLookupSettings TForm1::DNSLookupSettings() const {
+    dns::TLookupSettings settings;
+    settings.TimeoutMs = static_cast<unsigned>(DNSTimeoutSpin->value());
+    settings.InFlight = static_cast<unsigned>(DNSInFlightSpin->value());
+    return settings;
+}
+
+QString TForm1::DNSStateText(TDNSState state, size_t done, std::optional<size_t> total) {
+    // "64 of 4096" once the run has read its addresses.
+    const QString count = total ? QStringLiteral("%1 of %2").arg(done).arg(*total) : QString::number(done);
+    switch (state) {
+    case TDNSState::NotStarted:
+        break;
+    case TDNSState::Running:
+        return QStringLiteral("Running: %1 done").arg(count);
+    case TDNSState::Done:
+        return QStringLiteral("Done: %1").arg(count);
+    case TDNSState::BrokenOff:
+        return QStringLiteral("Broken off: %1 done").arg(count);
+    case TDNSState::Failed:
+        return QStringLiteral("Failed: %1 done").arg(count);
+    }
+    return QStringLiteral("Not started");
+}
+
+void TForm1::ShowDNSState(TDNSState state) {
+    SetCaption(DNSStateLabel, DNSStateText(state, FDNSDone, FDNSTotal));
+    const bool running = state == TDNSState::Running;
+    if (Button9->isEnabled() == running) return;
+    // Break pressed from the keyboard: the keyboard goes back to the start button.
+    if (!running && focusWidget() == Button9) Button5->setFocus(Qt::OtherFocusReason);
+    Button9->setEnabled(running);
+}
+
 void TForm1::ResolveIPList(std::vector<std::string> servers) {
     fDNSBreak = false;
     FDNSDone = 0;
+    FDNSTotal.reset();
     // The number of addresses is known once the run has read the lines; until then
     // the bar stands empty (a range of 0 to 0 would show Qt's busy indicator).
     ProgressBar1->setRange(0, 1);
@@ -1248,10 +1377,11 @@ void TForm1::ResolveIPList(std::vector<std::string> servers) {
     // The run's word crosses to this thread as a queued call; one that arrives after
     // the window is gone is dropped with it.
     FDNSRun = std::make_unique<TDnsLookupRun>(
-        Memo2->Snapshot(), customDelimiter, std::move(servers), DNSLookupSettings, [this, serial] {
+        Memo2->Snapshot(), customDelimiter, std::move(servers), DNSLookupSettings(), [this, serial] {
             QMetaObject::invokeMethod(
                 this, [this, serial] { DNSResultsWaiting(serial); }, Qt::QueuedConnection);
         });
+    ShowDNSState(TDNSState::Running);
 }
 
 void TForm1::EndDNSRun() {
@@ -1274,9 +1404,11 @@ void TForm1::TakeDNSResults() {
     QString error;
     do {
         TDnsLookupBatch batch = FDNSRun->Take(TDnsLookupRun::kChunkResults, more);
-        if (batch.Total)
+        if (batch.Total) {
+            FDNSTotal = batch.Total;
             ProgressBar1->setRange(0, *batch.Total ? int(std::min(*batch.Total, static_cast<size_t>(INT_MAX)))
                                                    : 1);
+        }
         AppendLines(Memo3, std::move(batch.Resolved));
         AppendLines(Memo4, std::move(batch.Unresolved));
         FDNSDone += batch.Done;
@@ -1285,11 +1417,16 @@ void TForm1::TakeDNSResults() {
     } while (more && spent.elapsed() < 20);
     ProgressBar1->setValue(int(std::min(FDNSDone, static_cast<size_t>(INT_MAX))));
     SetCaption(Label7, QString::number(FDNSDone));
-    if (finished) {
-        FDNSRun.reset(); // its thread has ended; this only joins it
-        if (!error.isEmpty()) ErrorMessage(error);
-    } else if (more)
-        FDNSTimer->start(0);
+    if (!finished) {
+        ShowDNSState(TDNSState::Running);
+        if (more) FDNSTimer->start(0);
+        return;
+    }
+    FDNSRun.reset(); // its thread has ended; this only joins it
+    // A break that came after the last address changed nothing: the run is done.
+    const bool brokenOff = fDNSBreak && (!FDNSTotal || FDNSDone < *FDNSTotal);
+    ShowDNSState(!error.isEmpty() ? TDNSState::Failed : brokenOff ? TDNSState::BrokenOff : TDNSState::Done);
+    if (!error.isEmpty()) ErrorMessage(error);
 }
 
 void TForm1::Button9Click() {

@@ -31,6 +31,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
 class QRadioButton;
+class QSpinBox;
 class QSplitter;
 class QTimer;
 
@@ -40,6 +41,11 @@ inline constexpr char kApplicationTitle[] = "Zarvo";
 // main window's caption, so that the window system shows that caption as it is and
 // appends it to the titles of the other windows.
 void InitApplication();
+// Qt keeps the file dialogs' history in a settings file of its own, QtProject.conf,
+// in the user's configuration folder: it goes into the folder of the settings file
+// instead, so that everything the program keeps lies where the switches put it. A
+// first run in the per-user folder makes and seeds that folder, as the window would.
+void KeepToolkitSettingsInSettingsFolder();
 
 // How the viewer opens a file of its own ("zarvo --view FILE"): a database by its
 // extension or its metadata marker, a ".txt" file as text, anything else as CSV.
@@ -120,9 +126,13 @@ public:
     const std::string& ActionResult() const { return FActionResult; }
     const QString& AppVer() const { return fAppVer; }
 
-    // The reverse DNS lookup's queries: how many in flight, each one's waiting time.
-    zarvo::dns::TLookupSettings DNSLookupSettings;
+    // The reverse DNS lookup's queries as the panel sets them: each one's waiting
+    // time and how many in flight.
+    zarvo::dns::TLookupSettings DNSLookupSettings() const;
     bool DNSLookupRunning() const { return FDNSRun != nullptr; }
+    // Where a lookup stands, as the panel's state line says it.
+    enum class TDNSState { NotStarted, Running, Done, BrokenOff, Failed };
+    static QString DNSStateText(TDNSState state, size_t done, std::optional<size_t> total);
     // The number of lines of a result list: an empty last line does not count.
     static int MemoLineCount(const QPlainTextEdit* memo);
 
@@ -154,6 +164,9 @@ public:
     zarvo::qt::TLabelEx *Label7, *Label6, *Label4, *Label19, *Label5, *Label20, *Label14, *Label15, *Label22;
     QPlainTextEdit *Memo5, *Memo8, *Memo3, *Memo4;
     QComboBox *ComboBox3, *ComboBox4;
+    // The lookup's state line and its two numbers.
+    zarvo::qt::TLabelEx *DNSStateLabel, *DNSTimeoutLabel, *DNSInFlightLabel;
+    QSpinBox *DNSTimeoutSpin, *DNSInFlightSpin;
     QSplitter* Splitter1;
 
     zarvo::qt::TFileDialog SaveDialog1, MMDBOpenDialog;
@@ -168,6 +181,8 @@ private:
     void BuildControls();
     // Names each edit, list and pane after the label or button that governs it.
     void SetAccessibleNames();
+    // The right panel: the reverse DNS lookup and the notices.
+    void BuildRightPanel(QWidget* right);
     void FormShow();
 
     // Settings file: read at the end of creation, written at destruction and before
@@ -231,6 +246,8 @@ private:
     // On the window's thread: results wait in the run numbered serial.
     void DNSResultsWaiting(uint64_t serial);
     void TakeDNSResults();
+    // The state line, and Break enabled only while a run is under way.
+    void ShowDNSState(TDNSState state);
     void Button9Click();
     void Button8Click();
     void Button1Click();
@@ -265,7 +282,8 @@ private:
     std::unique_ptr<TDnsLookupRun> FDNSRun;
     uint64_t FDNSSerial = 0; // numbers the runs, so that a late word of an ended one is known
     size_t FDNSDone = 0;
-    QTimer* FDNSTimer = nullptr; // gathers results into batches
+    std::optional<size_t> FDNSTotal; // the run's addresses, once it has read them
+    QTimer* FDNSTimer = nullptr;     // gathers results into batches
     bool FShown = false;
     bool FSettingsFileUnread = false; // the settings file failed to load: left as it is
     // Where the keyboard was when a step (a run, Save, Shuffle) disabled the control

@@ -347,6 +347,10 @@ int RunLookup(const TRdnsArgs& args, std::istream& in, std::ostream& out, std::o
 
 } // namespace
 
+// The help texts of --in-flight and --timeout name the lookup's bounds and defaults.
+static_assert(dns::kMaxInFlight == 1024 && dns::kDefaultInFlight == 32, "see the help of --in-flight");
+static_assert(dns::kMaxTimeoutMs == 3600000 && dns::kDefaultTimeoutMs == 5000, "see the help of --timeout");
+
 std::vector<TOption> RdnsOptions(TRdnsArgs& a) {
     using K = TOptionKind;
     using V = const TOptionValue&;
@@ -390,13 +394,13 @@ std::vector<TOption> RdnsOptions(TRdnsArgs& a) {
          .ValueName = "N",
          .Kind = K::UInt,
          .Help = "queries outstanding at once, 1 to 1024 (default 32)",
-         .Set = [&a, inRange](V v) { a.InFlight = inRange("--in-flight", v.Number, 1, kRdnsMaxInFlight); }},
+         .Set = [&a, inRange](V v) { a.InFlight = inRange("--in-flight", v.Number, 1, dns::kMaxInFlight); }},
         {.Long = "--timeout",
          .ValueName = "MS",
          .Kind = K::UInt,
          .Help = "how long each query waits for its reply, in milliseconds, 1 to 3600000 (default 5000); "
                  "nothing is sent again",
-         .Set = [&a, inRange](V v) { a.TimeoutMs = inRange("--timeout", v.Number, 1, kRdnsMaxTimeoutMs); }},
+         .Set = [&a, inRange](V v) { a.TimeoutMs = inRange("--timeout", v.Number, 1, dns::kMaxTimeoutMs); }},
         {.Long = "--rate",
          .ValueName = "QPS",
          .Kind = K::UInt,

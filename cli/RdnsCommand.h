@@ -10,15 +10,10 @@
 #include <vector>
 
 #include "cli/CliArgs.h"
+#include "dns/ReverseLookup.h"
 #include "support/ListFile.h"
 
 namespace zarvo::cli {
-
-inline constexpr unsigned kRdnsDefaultInFlight = 32;
-inline constexpr unsigned kRdnsMaxInFlight = 1024;
-inline constexpr unsigned kRdnsDefaultTimeoutMs = 5000;
-// A query waits at most an hour: anything longer is a typing error.
-inline constexpr unsigned kRdnsMaxTimeoutMs = 3600000;
 
 struct TRdnsArgs {
     bool Help = false;
@@ -27,8 +22,8 @@ struct TRdnsArgs {
     std::string Unresolved;           // file for the unresolved addresses; empty for none
     std::optional<std::string> Delimiter;
     TListDelimiter ListDelimiter = ldEndOfLine; // between lines besides line breaks
-    unsigned InFlight = kRdnsDefaultInFlight;
-    unsigned TimeoutMs = kRdnsDefaultTimeoutMs;
+    unsigned InFlight = dns::kDefaultInFlight;
+    unsigned TimeoutMs = dns::kDefaultTimeoutMs;
     uint64_t RateQps = 0; // 0: no limit
 
     bool operator==(const TRdnsArgs&) const = default;

@@ -46,10 +46,19 @@ std::optional<TDnsServer> ParseServerEntry(std::string_view entry);
 // (an empty one too), with that part in badPart.
 bool ParseServerList(std::string_view entry, std::vector<TDnsServer>& servers, std::string& badPart);
 
+// The lookup's defaults and bounds, the same for the window, its settings file and
+// zarvo-cli rdns.
+inline constexpr unsigned kDefaultInFlight = 32;
+inline constexpr unsigned kMaxInFlight = 1024;
+inline constexpr unsigned kDefaultTimeoutMs = 5000;
+// A query waits at most an hour: anything longer is a typing error.
+inline constexpr unsigned kMaxTimeoutMs = 3600000;
+
 struct TLookupSettings {
-    unsigned InFlight = 32;    // queries outstanding at once, at least 1 (at most half the file limit)
-    unsigned TimeoutMs = 5000; // each query's waiting time, from its sending
-    double RateQps = 0;        // queries sent per second at most; 0 for no limit
+    // Queries outstanding at once, at least 1 (at most half the file limit).
+    unsigned InFlight = kDefaultInFlight;
+    unsigned TimeoutMs = kDefaultTimeoutMs; // each query's waiting time, from its sending
+    double RateQps = 0;                     // queries sent per second at most; 0 for no limit
 };
 
 // One address done, in address order.

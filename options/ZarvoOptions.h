@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "dns/ReverseLookup.h"
 #include "generator/ZarvoUtilsUnit.h"
 #include "support/ListFile.h"
 
@@ -38,6 +39,9 @@ struct TZarvoOptions {
     TListDelimiter IPDelimiter = ldEndOfLine;
     TListDelimiter ResolvedDelimiter = ldEndOfLine, UnresolvedDelimiter = ldEndOfLine;
     std::vector<std::string> DNSServers = {"8.8.8.8", "8.8.4.4"};
+    // The reverse lookup's queries: each one's wait for its reply, and how many at once.
+    unsigned DNSTimeoutMs = dns::kDefaultTimeoutMs;
+    unsigned DNSInFlight = dns::kDefaultInFlight;
 
     bool operator==(const TZarvoOptions&) const = default;
 };

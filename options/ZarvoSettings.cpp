@@ -103,17 +103,21 @@ enum class TKeyRule : uint8_t {
     Lines,         // Key1..KeyN and KeyN; read only when KeyN is 0 or more
     Mode,          // "Total Count" (1) or "For Each Range" (2); anything else "All IPs"
     Position,      // a list position; read only when it lies in the list
+    Number,        // a number from 1 to High; anything else reads as Default
 };
 
-using TKeyField = std::variant<bool TZarvoOptions::*, std::string TZarvoOptions::*,
-                               std::vector<std::string> TZarvoOptions::*, TGenerateCounts TZarvoOptions::*,
-                               TNameDelimiter TZarvoOptions::*, TListDelimiter TZarvoOptions::*>;
+using TKeyField =
+    std::variant<bool TZarvoOptions::*, std::string TZarvoOptions::*,
+                 std::vector<std::string> TZarvoOptions::*, TGenerateCounts TZarvoOptions::*,
+                 TNameDelimiter TZarvoOptions::*, TListDelimiter TZarvoOptions::*, unsigned TZarvoOptions::*>;
 
 struct TSettingKey {
     const char* Name;
     TKeyRule Rule;
     TKeyField Field;
-    int Positions = 0; // the list's length, for TKeyRule::Position
+    int Positions = 0;    // the list's length, for TKeyRule::Position
+    unsigned High = 0;    // the largest value, for TKeyRule::Number
+    unsigned Default = 0; // the value of a key that is absent or out of range, for TKeyRule::Number
 };
 
 const TSettingKey kSettingKeys[] = {
@@ -143,6 +147,11 @@ const TSettingKey kSettingKeys[] = {
     {"IPDelimiter", TKeyRule::Position, &TZarvoOptions::IPDelimiter, kListDelimiterCount},
     {"ResolvedDelimiter", TKeyRule::Position, &TZarvoOptions::ResolvedDelimiter, kListDelimiterCount},
     {"UnresolvedDelimiter", TKeyRule::Position, &TZarvoOptions::UnresolvedDelimiter, kListDelimiterCount},
+    // Added later than the keys above: a file without them gets the lookup's defaults.
+    {"DNSTimeout", TKeyRule::Number, &TZarvoOptions::DNSTimeoutMs, 0, dns::kMaxTimeoutMs,
+     dns::kDefaultTimeoutMs},
+    {"DNSInFlight", TKeyRule::Number, &TZarvoOptions::DNSInFlight, 0, dns::kMaxInFlight,
+     dns::kDefaultInFlight},
 };
 
 template <class T> T& FieldOf(TZarvoOptions& o, const TSettingKey& k) {
@@ -194,6 +203,9 @@ void SettingsToList(const TZarvoOptions& o, TVHashedStringList& l) {
         case TKeyRule::Position:
             PutInt(l, k.Name, ChoiceOf(o, k));
             break;
+        case TKeyRule::Number:
+            l.SetValue(k.Name, std::to_string(FieldOf<unsigned>(o, k)));
+            break;
         }
     }
 }
@@ -230,6 +242,12 @@ void SettingsFromList(const TVHashedStringList& l, TZarvoOptions& o) {
         case TKeyRule::Position: {
             const int32_t p = StrToIntDef(l.GetValue(k.Name), 0);
             if (p >= 0 && p < k.Positions) SetChoice(o, k, p);
+            break;
+        }
+        case TKeyRule::Number: {
+            const int32_t v = StrToIntDef(l.GetValue(k.Name), 0);
+            FieldOf<unsigned>(o, k) =
+                v >= 1 && static_cast<unsigned>(v) <= k.High ? static_cast<unsigned>(v) : k.Default;
             break;
         }
         }

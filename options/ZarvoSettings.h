@@ -39,7 +39,9 @@
 // "NameCustomDelimiter" apply only when present; "IPRange", "Exclude" and "DNS"
 // lines only when their count key ("IPRangeN"...) is a number of 0 or more;
 // "NameDelimiter" and the three list delimiters only when the position lies in
-// their list (0-4, 0-2).
+// their list (0-4, 0-2). "DNSTimeout" and "DNSInFlight", the last keys, are read
+// as the lookup's defaults (dns::kDefaultTimeoutMs, dns::kDefaultInFlight) when
+// absent, as in files written before they existed, or outside 1 to their maximum.
 #pragma once
 
 #include <string>
@@ -68,7 +70,7 @@ std::vector<std::string> SettingsToList(const TZarvoOptions& o);
 
 // Applies the keys of List to o, each by its own read-back rule (see above).
 // Invalid values are never reported: flags read as unticked, counts as 10, the
-// mode as "All IPs".
+// mode as "All IPs", the lookup's numbers as its defaults.
 void SettingsFromList(const TVHashedStringList& List, TZarvoOptions& o);
 void SettingsFromList(const std::vector<std::string>& lines, TZarvoOptions& o);
 

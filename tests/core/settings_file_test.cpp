@@ -71,6 +71,8 @@ TZarvoOptions Changed() {
     o.ResolvedDelimiter = ldComma;
     o.UnresolvedDelimiter = ldSemicolon;
     o.DNSServers = {"127.0.0.1", "9.9.9.9"};
+    o.DNSTimeoutMs = 1500;
+    o.DNSInFlight = 200;
     return o;
 }
 

@@ -38,6 +38,8 @@ TZarvoOptions Changed() {
     o.ResolvedDelimiter = ldSemicolon;
     o.UnresolvedDelimiter = ldComma;
     o.DNSServers = {"1.1.1.1"};
+    o.DNSTimeoutMs = 250;
+    o.DNSInFlight = 4;
     return o;
 }
 
@@ -81,6 +83,8 @@ TEST(SettingsKeys, WrittenInTheirFixedOrder) {
                                      "IPDelimiter=0",
                                      "ResolvedDelimiter=0",
                                      "UnresolvedDelimiter=0",
+                                     "DNSTimeout=5000",
+                                     "DNSInFlight=32",
                                  }));
 }
 
@@ -188,6 +192,37 @@ TEST(SettingsKeys, ReadBackRules) {
         {"the database path reads empty when absent",
          {},
          [](auto& o, auto&) { EXPECT_EQ(o.MMDBFilePath, ""); }},
+        // The lookup's numbers: a file written before they were kept has neither key.
+        {"the lookup's numbers absent read as its defaults",
+         {},
+         [](auto& o, auto&) {
+             EXPECT_EQ(o.DNSTimeoutMs, dns::kDefaultTimeoutMs);
+             EXPECT_EQ(o.DNSInFlight, dns::kDefaultInFlight);
+         }},
+        {"the lookup's numbers at their bounds",
+         {"DNSTimeout=3600000", "DNSInFlight=1"},
+         [](auto& o, auto&) {
+             EXPECT_EQ(o.DNSTimeoutMs, dns::kMaxTimeoutMs);
+             EXPECT_EQ(o.DNSInFlight, 1u);
+         }},
+        {"the lookup's numbers out of range or not integers read as its defaults",
+         {"DNSTimeout=0", "DNSInFlight=1025"},
+         [](auto& o, auto&) {
+             EXPECT_EQ(o.DNSTimeoutMs, dns::kDefaultTimeoutMs);
+             EXPECT_EQ(o.DNSInFlight, dns::kDefaultInFlight);
+         }},
+        {"the lookup's numbers negative or not integers read as its defaults",
+         {"DNSTimeout=-200", "DNSInFlight=8 "},
+         [](auto& o, auto&) {
+             EXPECT_EQ(o.DNSTimeoutMs, dns::kDefaultTimeoutMs);
+             EXPECT_EQ(o.DNSInFlight, dns::kDefaultInFlight);
+         }},
+        {"the lookup's numbers in hexadecimal, as every integer",
+         {"DNSTimeout=$100", "dnsinflight=0x10"},
+         [](auto& o, auto&) {
+             EXPECT_EQ(o.DNSTimeoutMs, 256u);
+             EXPECT_EQ(o.DNSInFlight, 16u);
+         }},
         {"keys ignore case and values keep their = signs",
          {"ipRANGEn=1", "iprange1=A=10.0.0.0/8/16"},
          [](auto& o, auto&) { EXPECT_EQ(o.IPRanges, (std::vector<std::string>{"A=10.0.0.0/8/16"})); }},

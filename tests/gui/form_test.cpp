@@ -6,15 +6,19 @@
 #include <QDate>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QGroupBox>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QSplitter>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUrlQuery>
 #include <QtTest>
@@ -80,6 +84,21 @@ QStringList PaneLines(const TLinesEdit* pane) {
         out << QString::fromUtf8(l.data(), qsizetype(l.size()));
     }
     return out;
+}
+
+// A caption as it is shown: the mnemonic mark taken out ("&&" shows one "&").
+QString Shown(const QString& caption) {
+    QString out;
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        if (caption[i] == QLatin1Char('&') && i + 1 < caption.size()) ++i;
+        out += caption[i];
+    }
+    return out;
+}
+
+// The caption's Alt shortcut as Qt reads it; empty for none.
+QKeySequence Mnemonic(const QString& caption) {
+    return QKeySequence::mnemonic(caption);
 }
 
 // A file's bytes; empty while it cannot be opened.
@@ -296,12 +315,19 @@ private Q_SLOTS:
                                  << "Reverse DNS Lookup >>" << true;
         QTest::newRow("Label7") << "Label7"
                                 << "0" << true;
+        QTest::newRow("DNSStateLabel") << "DNSStateLabel"
+                                       << "Not started" << true;
+        // Like Break of a run: enabled only while a lookup is under way.
         QTest::newRow("Button9") << "Button9"
-                                 << "Break DNS Lookup" << true;
+                                 << "Break DNS Lookup" << false;
         QTest::newRow("Button8") << "Button8"
                                  << "Clear DNS Lookup Results" << true;
         QTest::newRow("Label6") << "Label6"
                                 << "DNS Servers:" << true;
+        QTest::newRow("DNSTimeoutLabel") << "DNSTimeoutLabel"
+                                         << "Timeout (ms):" << true;
+        QTest::newRow("DNSInFlightLabel") << "DNSInFlightLabel"
+                                          << "In flight:" << true;
         QTest::newRow("Button1") << "Button1"
                                  << "Use Google Public DNS Servers:" << true;
         QTest::newRow("Label4") << "Label4"
@@ -334,12 +360,14 @@ private Q_SLOTS:
             actual = l->text();
         else if (auto* e = qobject_cast<QLineEdit*>(w))
             actual = e->text();
-        QCOMPARE(actual, text);
+        // A caption may mark its shortcut's letter; what shows is the caption itself.
+        QCOMPARE(Shown(actual), text);
+        QVERIFY2(actual.count(QLatin1Char('&')) <= 1, qPrintable(actual));
         QCOMPARE(w->isEnabled(), enabled);
         if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QLabel*>(w)) {
             // Captions are read as they are, never from a name frozen at creation.
             QVERIFY2(w->accessibleName().isEmpty(), qPrintable(name));
-            QCOMPARE(AccessibleName(w), QString(actual).remove(QLatin1Char('&')));
+            QCOMPARE(AccessibleName(w), Shown(actual));
         } else {
             QVERIFY2(!AccessibleName(w).isEmpty() && AccessibleName(w) != name, qPrintable(name));
         }
@@ -405,6 +433,8 @@ private Q_SLOTS:
             {"ComboBox2", "Delimiter:"},
             {"Memo5", "DNS Servers:"},
             {"Memo8", "Google Public DNS Servers:"},
+            {"DNSTimeoutSpin", "Timeout (ms):"},
+            {"DNSInFlightSpin", "In flight:"},
             {"Memo3", "Resolved IPs - IP,Domain (0):"},
             {"ComboBox3", "Delimiter:"},
             {"Memo4", "Unresolved IPs (0):"},
@@ -439,16 +469,136 @@ private Q_SLOTS:
         for (QWidget* w : form->findChildren<QWidget*>()) {
             if (auto* l = qobject_cast<QLabel*>(w)) {
                 QVERIFY2(l->accessibleName().isEmpty(), qPrintable(w->objectName()));
-                QCOMPARE(AccessibleName(w), l->text());
+                QCOMPARE(AccessibleName(w), l->buddy() ? Shown(l->text()) : l->text());
             } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
                 QVERIFY2(b->accessibleName().isEmpty(), qPrintable(w->objectName()));
-                QCOMPARE(AccessibleName(w), b->text().remove(QLatin1Char('&')));
+                QCOMPARE(AccessibleName(w), Shown(b->text()));
             }
             if (!(w->focusPolicy() & Qt::TabFocus) || w->focusProxy() || w->objectName().isEmpty()) continue;
             if (qobject_cast<QComboBox*>(w)) continue; // see accessibleNames
             const QString n = AccessibleName(w);
             QVERIFY2(!n.isEmpty() && n != w->objectName(), qPrintable(w->objectName()));
         }
+    }
+
+    // Alt and a letter reach one control each: the main actions and every check box
+    // have one, no two controls of the window share one, and a label's mark is its
+    // buddy's. A caption marks one letter of its own text (checked in initialControls).
+    void shortcutsAreUnique() {
+        QMap<QString, QString> owners; // shortcut -> control
+        for (QWidget* w : form->findChildren<QWidget*>()) {
+            QString caption;
+            if (auto* b = qobject_cast<QAbstractButton*>(w))
+                caption = b->text();
+            else if (auto* g = qobject_cast<QGroupBox*>(w))
+                caption = g->title();
+            else if (auto* l = qobject_cast<QLabel*>(w)) {
+                // Without a buddy a label shows "&" as it is: it must hold none.
+                if (!l->buddy()) {
+                    QVERIFY2(!l->text().contains(QLatin1Char('&')), qPrintable(w->objectName()));
+                    continue;
+                }
+                caption = l->text();
+            } else
+                continue;
+            const QString key = Mnemonic(caption).toString();
+            if (key.isEmpty()) continue;
+            QVERIFY2(!owners.contains(key), qPrintable(key + QStringLiteral(": ") + owners.value(key) +
+                                                       QStringLiteral(" and ") + w->objectName()));
+            owners[key] = w->objectName();
+        }
+        for (const char* name :
+             {"StartButton", "BreakButton", "Button2",      "Button10",     "Button3",
+              "Button5",     "Button9",     "Button4",      "Button11",     "CheckBox8",
+              "CheckBox4",   "CheckBox6",   "CheckBox2",    "CheckBox3",    "CheckBox1",
+              "CheckBox5",   "CheckBox7",   "RadioButton1", "RadioButton2", "RadioButton3"})
+            QVERIFY2(!Mnemonic(child<QAbstractButton>(name)->text()).isEmpty(), name);
+        // The range box and the database path are reached through their labels.
+        QCOMPARE(Mnemonic(child<QLabel>("Label1")->text()), QKeySequence(Qt::ALT | Qt::Key_I));
+        QCOMPARE(child<QLabel>("Label1")->buddy(), child<QWidget>("Memo1"));
+        QCOMPARE(Mnemonic(child<QLabel>("Label3")->text()), QKeySequence(Qt::ALT | Qt::Key_M));
+        QCOMPARE(child<QLabel>("Label3")->buddy(), child<QWidget>("Edit9"));
+    }
+
+    // The shortcuts act from inside an edit, whose text stays as it was; an Alt and
+    // letter that no enabled control answers types nothing.
+    void shortcutsActFromAnEdit() {
+        form->show();
+        QApplication::setActiveWindow(form.get());
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        setRanges("10.0.0.0/30");
+        auto* ranges = child<QPlainTextEdit>("Memo1");
+        ranges->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), ranges);
+        QTest::keyClick(ranges, Qt::Key_G, Qt::AltModifier);
+        QTRY_VERIFY_WITH_TIMEOUT(pane()->LineCount() == 4 && child<QPushButton>("StartButton")->isEnabled(),
+                                 30000);
+        QCOMPARE(ranges->toPlainText(), QString("10.0.0.0/30"));
+        // A check box is ticked; a label's shortcut moves to its edit.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_R, Qt::AltModifier);
+        QTRY_VERIFY(child<QCheckBox>("CheckBox7")->isChecked());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_M, Qt::AltModifier);
+        QTRY_COMPARE(QApplication::focusWidget(), child<QWidget>("Edit9"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_I, Qt::AltModifier);
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(ranges));
+        // Break is disabled while no run goes, and J is no control's.
+        QTest::keyClick(ranges, Qt::Key_B, Qt::AltModifier);
+        QTest::keyClick(ranges, Qt::Key_J, Qt::AltModifier);
+        QTest::keyClick(child<QLineEdit>("Edit9"), Qt::Key_K, Qt::AltModifier);
+        QCOMPARE(ranges->toPlainText(), QString("10.0.0.0/30"));
+        QVERIFY(child<QLineEdit>("Edit9")->text().isEmpty());
+        // AltGr (Ctrl and Alt) still types.
+        QTest::keyClick(ranges, Qt::Key_At, Qt::ControlModifier | Qt::AltModifier);
+        QCOMPARE(ranges->toPlainText(), QString("10.0.0.0/30@"));
+    }
+
+    // Tab goes round every control that takes input, and passes the read-only
+    // examples (the ranges' and the Google servers') by; the mouse still selects them.
+    void tabPassesReadOnlyBoxesBy() {
+        form->show();
+        QApplication::setActiveWindow(form.get());
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        auto* ranges = child<QWidget>("Memo1");
+        ranges->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), ranges);
+        QList<QWidget*> stops;
+        for (int i = 0; i < 200; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* f = QApplication::focusWidget();
+            if (!f || f == ranges) break;
+            stops << f;
+        }
+        QCOMPARE(QApplication::focusWidget(), ranges); // round the whole chain
+        const auto reached = [&](const char* name) {
+            QWidget* w = child<QWidget>(name);
+            return std::any_of(stops.begin(), stops.end(),
+                               [w](QWidget* s) { return s == w || w->isAncestorOf(s); });
+        };
+        for (const char* name : {"Memo7", "Memo8"}) {
+            QVERIFY2(!reached(name), name);
+            QVERIFY(child<QWidget>(name)->focusPolicy() & Qt::ClickFocus);
+        }
+        for (const char* name :
+             {"CheckBox8", "Memo6", "Edit9", "StartButton", "Memo2", "Button5", "Memo5", "DNSTimeoutSpin",
+              "DNSInFlightSpin", "Button1", "Memo3", "Memo4", "Button12"})
+            QVERIFY2(reached(name), name);
+    }
+
+    // The file dialogs' history (Qt's QtProject.conf) goes into the settings folder,
+    // never into the user's configuration folder.
+    void fileDialogHistoryStaysInTheSettingsFolder() {
+        const QString userConfig = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+        const QString userFile = userConfig + QStringLiteral("/QtProject.conf");
+        QFile::remove(userFile); // a test's own configuration folder (see CMakeLists.txt)
+        KeepToolkitSettingsInSettingsFolder();
+        {
+            QFileDialog dialog(nullptr, QString(), settingsDir->path());
+            dialog.setOption(QFileDialog::DontUseNativeDialog);
+        } // the dialog writes its history as it goes
+        QVERIFY(QFile::exists(settingsDir->filePath(QStringLiteral("QtProject.conf"))));
+        QVERIFY(!QFile::exists(userFile));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, userConfig);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, userConfig);
     }
 
     // Captions are read as they change, announced, and rename the panes they govern.

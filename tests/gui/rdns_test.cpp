@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cerrno>
@@ -131,6 +132,8 @@ private Q_SLOTS:
         QCOMPARE(child<QLabel>("Label7")->text(), QString("8"));
         QCOMPARE(child<QProgressBar>("ProgressBar1")->maximum(), 8);
         QCOMPARE(child<QProgressBar>("ProgressBar1")->value(), 8);
+        QCOMPARE(child<QLabel>("DNSStateLabel")->text(), QString("Done: 8 of 8"));
+        QVERIFY(!child<QPushButton>("Button9")->isEnabled());
         // A count caption is read as it stands, and names the edit of its list.
         QCOMPARE(AccessibleName(memo("Memo3")), child<QLabel>("Label4")->text());
         QCOMPARE(AccessibleName(child<QLabel>("Label4")), child<QLabel>("Label4")->text());
@@ -229,13 +232,22 @@ private Q_SLOTS:
         setPane(addresses);
         setServers({Q(slow.Server())});
 
+        QVERIFY(!child<QPushButton>("Button9")->isEnabled());
         click("Button5");
         QTRY_VERIFY_WITH_TIMEOUT(Lines(memo("Memo3")).size() >= 20, kWait);
+        QVERIFY(child<QPushButton>("Button9")->isEnabled());
+        QVERIFY2(QRegularExpression("^Running: [0-9]+ of 2000 done$")
+                     .match(child<QLabel>("DNSStateLabel")->text())
+                     .hasMatch(),
+                 qPrintable(child<QLabel>("DNSStateLabel")->text()));
         click("Button9");
         QTRY_VERIFY_WITH_TIMEOUT(!form->DNSLookupRunning(), kWait);
         const QStringList done = Lines(memo("Memo3"));
         QVERIFY(done.size() < addresses.size());
         QCOMPARE(done, expected.mid(0, done.size()));
+        QCOMPARE(child<QLabel>("DNSStateLabel")->text(),
+                 QString("Broken off: %1 of 2000 done").arg(done.size()));
+        QVERIFY(!child<QPushButton>("Button9")->isEnabled());
         QVERIFY(Lines(memo("Memo4")).isEmpty());
         QCOMPARE(child<QLabel>("Label7")->text(), QString::number(done.size()));
         QCOMPARE(child<QProgressBar>("ProgressBar1")->value(), done.size());
@@ -252,6 +264,7 @@ private Q_SLOTS:
         QVERIFY(memo("Memo3")->toPlainText().isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(!form->DNSLookupRunning(), kWait);
         QCOMPARE(Lines(memo("Memo3")), expected);
+        QCOMPARE(child<QLabel>("DNSStateLabel")->text(), QString("Done: 400 of 400"));
         checkCaptions();
 
         // Destroying the window during a run ends the run; nothing reaches the freed window.
@@ -290,6 +303,63 @@ private Q_SLOTS:
         QCOMPARE(dialogs->Boxes[0].Icon, QMessageBox::Critical);
         QCOMPARE(dialogs->Boxes[0].Text,
                  QStringLiteral("Cannot start the lookup: ") + QString::fromUtf8(std::strerror(EMFILE)));
+        QCOMPARE(child<QLabel>("DNSStateLabel")->text(), QString("Failed: 0 of 4 done"));
+    }
+
+    // The panel's two numbers go to the run: how many queries wait at once, and how
+    // long each waits. A silent server holds exactly that many queries, and Break
+    // ends the run with none done; from the keyboard, the keyboard goes back to start.
+    void inFlightFromThePanel() {
+        TScriptedDnsServer silent([](const TBytes&) { return std::vector<TDatagram>{}; });
+        setPane(Range(0, 10));
+        setServers({Q(silent.Server())});
+        child<QSpinBox>("DNSInFlightSpin")->setValue(3);
+        child<QSpinBox>("DNSTimeoutSpin")->setValue(600000);
+        form->show();
+        QApplication::setActiveWindow(form.get());
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        click("Button5");
+        QTRY_VERIFY_WITH_TIMEOUT(silent.QueryCount() >= 3, kWait);
+        QTest::qWait(300); // time for a fourth query, which must not go out
+        QCOMPARE(silent.QueryCount(), size_t(3));
+        QVERIFY(form->DNSLookupRunning());
+        QCOMPARE(child<QLabel>("DNSStateLabel")->text(), QString("Running: 0 of 10 done"));
+        auto* breakButton = child<QPushButton>("Button9");
+        breakButton->setFocus();
+        QTest::keyClick(breakButton, Qt::Key_Space);
+        QTRY_VERIFY_WITH_TIMEOUT(!form->DNSLookupRunning(), kWait);
+        QCOMPARE(child<QLabel>("DNSStateLabel")->text(), QString("Broken off: 0 of 10 done"));
+        QVERIFY(Lines(memo("Memo3")).isEmpty() && Lines(memo("Memo4")).isEmpty());
+        QVERIFY(!breakButton->isEnabled());
+        QCOMPARE(QApplication::focusWidget(), child<QWidget>("Button5"));
+    }
+
+    // Replies that come after a query's wait leave its address unresolved; with a
+    // longer wait the same replies resolve it.
+    void timeoutFromThePanel_data() {
+        QTest::addColumn<int>("timeoutMs");
+        QTest::addColumn<bool>("resolved");
+        QTest::newRow("replies after the wait") << 100 << false;
+        QTest::newRow("replies within the wait") << 10000 << true;
+    }
+    void timeoutFromThePanel() {
+        QFETCH(int, timeoutMs);
+        QFETCH(bool, resolved);
+        TScriptedDnsServer late([](const TBytes& query) {
+            return std::vector<TDatagram>{{PtrReply(query, "late.example"), false, 1000}};
+        });
+        const QStringList addresses = Range(0, 6);
+        setPane(addresses);
+        setServers({Q(late.Server())});
+        child<QSpinBox>("DNSTimeoutSpin")->setValue(timeoutMs);
+        child<QSpinBox>("DNSInFlightSpin")->setValue(8);
+        lookup();
+        QStringList named;
+        for (const QString& a : addresses) named << a + QStringLiteral(",late.example");
+        QCOMPARE(Lines(memo("Memo3")), resolved ? named : QStringList());
+        QCOMPARE(Lines(memo("Memo4")), resolved ? QStringList() : addresses);
+        QCOMPARE(child<QLabel>("DNSStateLabel")->text(), QString("Done: 6 of 6"));
+        QCOMPARE(late.QueryCount(), size_t(6));
     }
 
     void clearAndTypingKeepCaptions() {
@@ -371,6 +441,7 @@ private Q_SLOTS:
         QCOMPARE(dialogs->Boxes[0].Icon, QMessageBox::Critical);
         QCOMPARE(dialogs->Boxes[0].Title, QString("Error"));
         QCOMPARE(dialogs->Boxes[0].Text, QString("No DNS Servers specified"));
+        QCOMPARE(child<QLabel>("DNSStateLabel")->text(), QString("Not started"));
     }
 
     void googleButtonReplacesServers() {

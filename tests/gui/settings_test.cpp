@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <QTemporaryDir>
@@ -85,6 +86,8 @@ QVariantMap Snapshot(TForm1* f) {
                                                                                       : -1;
     m[QStringLiteral("Edit8.shown")] = !Child<QLineEdit>(f, "Edit8")->isHidden();
     m[QStringLiteral("Label2")] = Child<QLabel>(f, "Label2")->text();
+    for (const char* n : {"DNSTimeoutSpin", "DNSInFlightSpin"})
+        m[QString::fromLatin1(n)] = Child<QSpinBox>(f, n)->value();
     return m;
 }
 
@@ -222,6 +225,13 @@ private Q_SLOTS:
             Child<QComboBox>(&f, "ComboBox2")->setCurrentIndex(ipDelimiter);
             Child<QComboBox>(&f, "ComboBox3")->setCurrentIndex(resolvedDelimiter);
             Child<QComboBox>(&f, "ComboBox4")->setCurrentIndex(unresolvedDelimiter);
+            // Typed, as a user sets them; each row its own values.
+            auto* timeout = Child<QSpinBox>(&f, "DNSTimeoutSpin");
+            timeout->clear();
+            QTest::keyClicks(timeout, QString::number(250 * (mode + nameDelimiter)));
+            auto* inFlight = Child<QSpinBox>(&f, "DNSInFlightSpin");
+            inFlight->clear();
+            QTest::keyClicks(inFlight, QString::number(ipDelimiter + resolvedDelimiter));
             saved = Snapshot(&f);
         }
         for (auto it = initial.begin(); it != initial.end(); ++it) {
@@ -254,6 +264,8 @@ private Q_SLOTS:
                                  QString("IPDelimiter=%1").arg(ipDelimiter),
                                  QString("ResolvedDelimiter=%1").arg(resolvedDelimiter),
                                  QString("UnresolvedDelimiter=%1").arg(unresolvedDelimiter),
+                                 QString("DNSTimeout=%1").arg(250 * (mode + nameDelimiter)),
+                                 QString("DNSInFlight=%1").arg(ipDelimiter + resolvedDelimiter),
                                  QString("StoredListN=0")})
             QVERIFY2(lines.contains(l), qPrintable(l));
 
@@ -305,6 +317,8 @@ private Q_SLOTS:
                                       "IPDelimiter=0",
                                       "ResolvedDelimiter=0",
                                       "UnresolvedDelimiter=0",
+                                      "DNSTimeout=5000",
+                                      "DNSInFlight=32",
                                       "StoredListN=0"};
         QCOMPARE(FileLines(ini()), expected);
 
@@ -339,6 +353,21 @@ private Q_SLOTS:
         QTest::newRow("GenerateNames refreshes the caption")
             << QByteArray("GenerateNames=1\r\n") << "Label2" << QVariant("Name IPs (0):");
         QTest::newRow("keys ignore case") << QByteArray("rAnDoM=1\r\n") << "CheckBox1" << QVariant(true);
+        // The lookup's numbers: a file from before they were kept has neither key.
+        QTest::newRow("no DNSTimeout: the default")
+            << QByteArray("Random=1\r\n") << "DNSTimeoutSpin" << QVariant(5000);
+        QTest::newRow("no DNSInFlight: the default")
+            << QByteArray("Random=1\r\n") << "DNSInFlightSpin" << QVariant(32);
+        QTest::newRow("DNSTimeout=0 is the default")
+            << QByteArray("DNSTimeout=0\r\n") << "DNSTimeoutSpin" << QVariant(5000);
+        QTest::newRow("DNSTimeout=3600001 is the default")
+            << QByteArray("DNSTimeout=3600001\r\n") << "DNSTimeoutSpin" << QVariant(5000);
+        QTest::newRow("DNSTimeout=3600000")
+            << QByteArray("DNSTimeout=3600000\r\n") << "DNSTimeoutSpin" << QVariant(3600000);
+        QTest::newRow("DNSInFlight=abc is the default")
+            << QByteArray("DNSInFlight=abc\r\n") << "DNSInFlightSpin" << QVariant(32);
+        QTest::newRow("DNSInFlight=1024")
+            << QByteArray("DNSInFlight=1024\r\n") << "DNSInFlightSpin" << QVariant(1024);
     }
     void invalidValues() {
         QFETCH(QByteArray, file);
