@@ -16,6 +16,7 @@
 #include "cli/FdStream.h"
 #include "cli/ZarvoCli.h"
 #include "dns/LookupLines.h"
+#include "dns/ResolvConf.h"
 #include "dns/ReverseLookup.h"
 #include "support/AtomicFile.h"
 #include "support/TextDecode.h"
@@ -25,7 +26,7 @@ namespace zarvo::cli {
 
 namespace {
 
-const char* const kUsage = R"(Usage: zarvo-cli rdns -s SERVER [-s SERVER...] [OPTIONS] [FILE|-]
+const char* const kUsage = R"(Usage: zarvo-cli rdns [-s SERVER...] [OPTIONS] [FILE|-]
 
 Looks the addresses of FILE (standard input when FILE is "-" or left out) up in
 reverse DNS: one PTR query over UDP per address, several in flight, the servers
@@ -55,13 +56,15 @@ A SERVER is an IPv4 or IPv6 address with an optional port (192.0.2.53,
 192.0.2.53:5353, 2001:db8::53, [2001:db8::53]:5353) or a host name, which is
 resolved once, when the run starts, through the system's resolver; a name that
 does not resolve fails the run. One -s may list several servers separated by
-"," or ";".
+"," or ";". Without -s the servers are the "nameserver" lines of /etc/resolv.conf
+(IPv4, or IPv6 with the zone of a link-local address; the first three), as dig
+takes them; a file that lists none fails the run.
 
 Exit status: 0 when every line was looked up (unresolved addresses are a
 result, not an error); 1 when a line had no address or more than one (after
-the run, with the summary), or when the run could not be done: no server, a
-server entry that names none, a server name that does not resolve, no socket
-to be had, input that cannot be read, output or the --unresolved file that
+the run, with the summary), or when the run could not be done: no server (no
+-s, and none in /etc/resolv.conf), a server entry that names none, a server
+name that does not resolve, no socket to be had, input that cannot be read, output or the --unresolved file that
 cannot be written (the message goes to standard error, and no summary); 2 for
 bad options. A closed pipe (| head) ends the program quietly.
 SIGINT (Ctrl+C) and SIGTERM end it by the signal (130, 143) once the temporary
@@ -129,8 +132,20 @@ private:
     int FFd = -1;
 };
 
+// Without -s: the system's servers, as dig takes them.
+std::vector<dns::TDnsServer> SystemServers(const std::string& resolvConf) {
+    std::vector<dns::TDnsServer> servers;
+    try {
+        servers = dns::ReadResolvConf(resolvConf);
+    } catch (const dns::EReverseLookupError& e) {
+        Fail(std::string("No DNS Servers specified, and ") + e.what());
+    }
+    if (servers.empty())
+        Fail("No DNS Servers specified, and " + resolvConf + " lists no usable nameserver: give one with -s");
+    return servers;
+}
+
 std::vector<dns::TDnsServer> ParseServers(const std::vector<std::string>& entries) {
-    if (entries.empty()) Fail("No DNS Servers specified");
     std::vector<dns::TDnsServer> servers;
     for (const std::string& entry : entries) {
         std::string bad;
@@ -268,7 +283,8 @@ private:
 // standard output. Returns the exit code of a run that went to its end: 1 when a line
 // was not looked up as it stands.
 int RunLookup(const TRdnsArgs& args, std::istream& in, std::ostream& out, std::ostream& err) {
-    std::vector<dns::TDnsServer> servers = ParseServers(args.Servers);
+    std::vector<dns::TDnsServer> servers =
+        args.Servers.empty() ? SystemServers(args.ResolvConf) : ParseServers(args.Servers);
     TInput input(args.Input, in);
     // Opened before the first query, so that a file that cannot be written costs no
     // run; replaced only once every address is done.
@@ -362,7 +378,8 @@ std::vector<TOption> RdnsOptions(TRdnsArgs& a) {
          .Long = "--server",
          .ValueName = "SERVER",
          .Kind = K::Text,
-         .Help = "a DNS server to ask; repeatable, the servers are taken in turn",
+         .Help = "a DNS server to ask; repeatable, the servers are taken in turn (default: the nameserver "
+                 "lines of /etc/resolv.conf)",
          .Examples = {{"-s", "192.0.2.53", "-s", "[2001:db8::53]:5353"}},
          .Set = [&a](V v) { a.Servers.push_back(v.Text); }},
         {.Short = "-d",

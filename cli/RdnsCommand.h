@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/CliArgs.h"
+#include "dns/ResolvConf.h"
 #include "support/ListFile.h"
 
 namespace zarvo::cli {
@@ -30,6 +31,8 @@ struct TRdnsArgs {
     unsigned InFlight = kRdnsDefaultInFlight;
     unsigned TimeoutMs = kRdnsDefaultTimeoutMs;
     uint64_t RateQps = 0; // 0: no limit
+    // Where the servers come from when Servers is empty.
+    std::string ResolvConf = dns::kResolvConfPath;
 
     bool operator==(const TRdnsArgs&) const = default;
 };

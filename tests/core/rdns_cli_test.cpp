@@ -178,7 +178,6 @@ TEST_F(RdnsCli, FailuresAndBadWords) {
         int Code;
         std::string Err;
     } const cases[] = {
-        {{}, 1, "zarvo-cli rdns: No DNS Servers specified\n"},
         {{"-s", "127.0.0.1:99999"},
          1,
          "zarvo-cli rdns: '127.0.0.1:99999' is not a DNS server: give ADDRESS, ADDRESS:PORT, [IPv6]:PORT or "
@@ -716,14 +715,49 @@ TEST_F(RdnsCli, RunningOutOfDescriptors) {
     }
 }
 
+// A scripted server on port 53 of an address of 127/8 that no other test is likely to
+// take (resolv.conf names no port); null when none could be had.
+std::unique_ptr<TScriptedDnsServer> Port53Server(const TScriptedDnsServer::THandler& handler,
+                                                 uint32_t& address) {
+    std::mt19937 random(std::random_device{}());
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        address = (127u << 24) | (std::uniform_int_distribution<uint32_t>(100, 199)(random) << 16) |
+                  (std::uniform_int_distribution<uint32_t>(1, 250)(random) << 8) |
+                  std::uniform_int_distribution<uint32_t>(1, 250)(random);
+        try {
+            return std::make_unique<TScriptedDnsServer>(handler, address, 53);
+        } catch (const std::exception&) {
+        }
+    }
+    return nullptr;
+}
+
+// The command run in a mount namespace of its own, with resolv over /etc/resolv.conf:
+// nothing it asks the system's resolver leaves the machine.
+std::vector<std::string> Isolated(const std::string& resolv, std::vector<std::string> args) {
+    std::vector<std::string> all = {"/usr/bin/unshare",
+                                    "-m",
+                                    "/bin/sh",
+                                    "-c",
+                                    "mount --bind \"$0\" /etc/resolv.conf && exec \"$@\"",
+                                    resolv};
+    all.insert(all.end(), args.begin(), args.end());
+    return all;
+}
+
+// Whether Isolated works here (unshare and mount are allowed); why not in why.
+bool CanIsolate(const std::string& resolv, const std::string& scratch, std::string& why) {
+    TProgram probe({.Args = Isolated(resolv, {"/bin/cat", "/etc/resolv.conf"}), .Stdout = scratch});
+    const int status = probe.Wait();
+    why = probe.Err();
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 && ReadFile(scratch) == ReadFile(resolv);
+}
+
 // A host name among the servers is resolved through the system, here with a private
 // resolv.conf that points at a scripted server on a loopback address of its own (in a
 // mount namespace of the run's own: no query leaves the machine). A name that does
 // not resolve fails the run with its text.
 TEST_F(RdnsCli, ServerHostNames) {
-    // Port 53 of an address of 127/8 that no other test is likely to take.
-    std::mt19937 random(std::random_device{}());
-    std::unique_ptr<TScriptedDnsServer> dns;
     uint32_t address = 0;
     const auto handler = [&address](const TBytes& q) {
         const std::string name = QuestionName(q);
@@ -739,47 +773,27 @@ TEST_F(RdnsCli, ServerHostNames) {
             return std::vector<TDatagram>{{PtrReply(q, Name(n))}};
         return std::vector<TDatagram>{{RcodeReply(q, 3)}};
     };
-    for (int attempt = 0; attempt < 20 && !dns; ++attempt) {
-        address = (127u << 24) | (std::uniform_int_distribution<uint32_t>(100, 199)(random) << 16) |
-                  (std::uniform_int_distribution<uint32_t>(1, 250)(random) << 8) |
-                  std::uniform_int_distribution<uint32_t>(1, 250)(random);
-        try {
-            dns = std::make_unique<TScriptedDnsServer>(handler, address, 53);
-        } catch (const std::exception&) {
-        }
-    }
+    std::unique_ptr<TScriptedDnsServer> dns = Port53Server(handler, address);
     ASSERT_TRUE(dns) << "no loopback address with a free port 53";
     const std::string resolv = Dir / "resolv.conf", out = Dir / "out.txt", in = Dir / "in.txt";
     WriteFile(resolv, "nameserver " + dns->Address() + "\noptions timeout:1 attempts:1\n");
     ::chmod(resolv.c_str(), 0644);
     WriteFile(in, Address(0) + "\n" + Address(3) + "\n");
-    const auto isolated = [&](std::vector<std::string> args) {
-        std::vector<std::string> all = {"/usr/bin/unshare",
-                                        "-m",
-                                        "/bin/sh",
-                                        "-c",
-                                        "mount --bind \"$0\" /etc/resolv.conf && exec \"$@\"",
-                                        resolv};
-        all.insert(all.end(), args.begin(), args.end());
-        return all;
-    };
+    std::string why;
+    if (!CanIsolate(resolv, out, why))
+        GTEST_SKIP() << "unshare -m with a bind mount of resolv.conf is not allowed here: " << why;
     {
-        TProgram probe({.Args = isolated({"/bin/cat", "/etc/resolv.conf"}), .Stdout = out});
-        const int status = probe.Wait();
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || ReadFile(out) != ReadFile(resolv))
-            GTEST_SKIP() << "unshare -m with a bind mount of resolv.conf is not allowed here: "
-                         << probe.Err();
-    }
-    {
-        TProgram run({.Args = isolated({ZARVO_CLI, "rdns", "-s", "dns.zarvo.test", in}), .Stdout = out});
+        TProgram run(
+            {.Args = Isolated(resolv, {ZARVO_CLI, "rdns", "-s", "dns.zarvo.test", in}), .Stdout = out});
         const int status = run.Wait();
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << run.Err();
         EXPECT_EQ(run.Err(), "1 resolved, 1 unresolved\n");
         EXPECT_EQ(ReadFile(out), Address(0) + "," + Name(0) + "\n");
     }
     {
-        TProgram run({.Args = isolated({ZARVO_CLI, "rdns", "-s", dns->Server() + ",nosuch.zarvo.test", in}),
-                      .Stdout = out});
+        TProgram run(
+            {.Args = Isolated(resolv, {ZARVO_CLI, "rdns", "-s", dns->Server() + ",nosuch.zarvo.test", in}),
+             .Stdout = out});
         const int status = run.Wait();
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
         EXPECT_EQ(run.Err().rfind("zarvo-cli rdns: Cannot resolve the DNS server nosuch.zarvo.test: ", 0), 0u)
@@ -791,10 +805,55 @@ TEST_F(RdnsCli, ServerHostNames) {
     EXPECT_NE(std::find(asked.begin(), asked.end(), "nosuch.zarvo.test"), asked.end());
 }
 
+// Without -s the run asks the nameserver lines of /etc/resolv.conf (here a private one
+// in a mount namespace of the run's own, pointing at a scripted server on loopback);
+// a file that lists none fails the run.
+TEST_F(RdnsCli, SystemServersWithoutS) {
+    uint32_t address = 0;
+    const auto handler = [](const TBytes& q) {
+        const std::string name = QuestionName(q);
+        const int n = std::atoi(name.c_str());
+        if (QuestionType(q) == 12 && name.find(".99.10.in-addr.arpa") != std::string::npos && HasName(n))
+            return std::vector<TDatagram>{{PtrReply(q, Name(n))}};
+        return std::vector<TDatagram>{{RcodeReply(q, 3)}};
+    };
+    std::unique_ptr<TScriptedDnsServer> dns = Port53Server(handler, address);
+    ASSERT_TRUE(dns) << "no loopback address with a free port 53";
+    const std::string resolv = Dir / "resolv.conf", out = Dir / "out.txt", in = Dir / "in.txt";
+    WriteFile(resolv, "# made by the test\n; nameserver 192.0.2.1\nsearch zarvo.test\noptions timeout:1\n"
+                      "nameserver dns.zarvo.test\nnameserver " +
+                          dns->Address() + " # loopback\n");
+    ::chmod(resolv.c_str(), 0644);
+    WriteFile(in, Address(0) + "\n" + Address(3) + "\n" + Address(4) + "\n");
+    std::string why;
+    if (!CanIsolate(resolv, out, why))
+        GTEST_SKIP() << "unshare -m with a bind mount of resolv.conf is not allowed here: " << why;
+    {
+        TProgram run({.Args = Isolated(resolv, {ZARVO_CLI, "rdns", "--timeout", "2000", in}), .Stdout = out});
+        const int status = run.Wait();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << run.Err();
+        EXPECT_EQ(run.Err(), "2 resolved, 1 unresolved\n");
+        EXPECT_EQ(ReadFile(out), Address(0) + "," + Name(0) + "\n" + Address(4) + "," + Name(4) + "\n");
+        std::vector<std::string> asked = dns->Questions();
+        std::sort(asked.begin(), asked.end());
+        EXPECT_EQ(asked, (std::vector<std::string>{"0.0.99.10.in-addr.arpa", "3.0.99.10.in-addr.arpa",
+                                                   "4.0.99.10.in-addr.arpa"}));
+    }
+    WriteFile(resolv, "search zarvo.test\nnameserver dns.zarvo.test\n# nameserver 127.0.0.1\n");
+    {
+        TProgram run({.Args = Isolated(resolv, {ZARVO_CLI, "rdns", in}), .Stdout = out});
+        const int status = run.Wait();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+        EXPECT_EQ(run.Err(), "zarvo-cli rdns: No DNS Servers specified, and /etc/resolv.conf lists no usable "
+                             "nameserver: give one with -s\n");
+        EXPECT_EQ(ReadFile(out), "");
+    }
+}
+
 TEST(RdnsCliHelp, HelpAndCommandList) {
     const TRun r = Rdns({"--help"});
     EXPECT_EQ(r.Code, 0);
-    EXPECT_EQ(r.Out.rfind("Usage: zarvo-cli rdns -s SERVER [-s SERVER...] [OPTIONS] [FILE|-]\n", 0), 0u);
+    EXPECT_EQ(r.Out.rfind("Usage: zarvo-cli rdns [-s SERVER...] [OPTIONS] [FILE|-]\n", 0), 0u);
     for (const char* option :
          {"--server SERVER", "--delimiter TEXT", "--list-delimiter D", "--unresolved FILE", "--in-flight N",
           "--timeout MS", "--rate QPS", "Examples:"})
