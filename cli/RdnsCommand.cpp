@@ -41,7 +41,8 @@ whole with --list-delimiter. The input may be UTF-8 or, with a byte-order mark,
 UTF-16; it is read as a stream, and a line of more than 1048576 bytes is refused
 with its line number.
 
-Each resolved address gives the line ADDRESS,NAME on standard output, in input
+Each resolved address gives the line ADDRESS,NAME on standard output (with
+--format jsonl each looked-up address a JSON object, see below), in input
 order, as soon as it and every address before it are done (written out before
 the run waits for replies). Each line without an address, and each with more
 than one (only one is asked), is named on standard error with its line number
@@ -52,6 +53,14 @@ address" and ", L lines with more than one address" when there were any.
 )";
 
 const char* const kEpilogue = R"(
+With --format jsonl each looked-up address gives one line such as
+{"address":"192.0.2.1","name":"host.example","status":"NOERROR","server":"192.0.2.53:53","tries":1,"rtt_ms":0.412}
+"name" only when resolved; "status" NOERROR (resolved), NOPTR (an answer without
+a PTR record), the reply's RCODE (NXDOMAIN, SERVFAIL, REFUSED, FORMERR, NOTIMP,
+YXDOMAIN, ...), TIMEOUT (no reply in time), MALFORMED (a reply that failed the
+checks) or UNREACHABLE (the send failed, or the server's port is unreachable);
+"rtt_ms" from the sending to the end of the query.
+
 A SERVER is an IPv4 or IPv6 address with an optional port (192.0.2.53,
 192.0.2.53:5353, 2001:db8::53, [2001:db8::53]:5353) or a host name, which is
 resolved once, when the run starts, through the system's resolver; a name that
@@ -319,17 +328,27 @@ int RunLookup(const TRdnsArgs& args, std::istream& in, std::ostream& out, std::o
     uint64_t resolved = 0, unresolved = 0;
     bool unflushed = false;
     std::string text;
+    const auto write = [&] {
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+        if (!out) throw TOutputError(StreamErrno(out));
+        unflushed = true;
+    };
     const auto sink = [&](const dns::TLookupResult& r) {
         if (stop) return;
         try {
+            if (args.Format == TRdnsFormat::Jsonl) {
+                text.clear();
+                AppendJsonLine(text, r);
+                write();
+            }
             text = r.Address;
             if (r.Resolved) {
-                text += ',';
-                text += r.HostName;
-                text += '\n';
-                out.write(text.data(), static_cast<std::streamsize>(text.size()));
-                if (!out) throw TOutputError(StreamErrno(out));
-                unflushed = true;
+                if (args.Format == TRdnsFormat::Csv) {
+                    text += ',';
+                    text += r.HostName;
+                    text += '\n';
+                    write();
+                }
                 ++resolved;
             } else {
                 text += '\n';
@@ -361,7 +380,45 @@ int RunLookup(const TRdnsArgs& args, std::istream& in, std::ostream& out, std::o
     return notLookedUp ? 1 : 0;
 }
 
+// text as a JSON string: quotes, backslash and control characters escaped, the rest
+// as UTF-8 with ill-formed bytes replaced.
+void AppendJsonString(std::string& out, std::string_view text) {
+    static thread_local std::string utf8;
+    utf8.clear();
+    AppendSanitizedUtf8(utf8, text);
+    out += '"';
+    for (const char c : utf8) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20 || u == 0x7F) {
+            out += Format("\\u%04x", u);
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
 } // namespace
+
+void AppendJsonLine(std::string& out, const dns::TLookupResult& r) {
+    out += "{\"address\":";
+    AppendJsonString(out, r.Address);
+    if (r.Resolved) {
+        out += ",\"name\":";
+        AppendJsonString(out, r.HostName);
+    }
+    out += ",\"status\":\"";
+    out += dns::LookupStatusName(r.Status, r.RCode);
+    out += "\",\"server\":";
+    if (r.Server.empty())
+        out += "null";
+    else
+        AppendJsonString(out, r.Server);
+    out += Format(",\"tries\":%u,\"rtt_ms\":%.3f}\n", r.Tries, r.RttMs);
+}
 
 std::vector<TOption> RdnsOptions(TRdnsArgs& a) {
     using K = TOptionKind;
@@ -403,6 +460,13 @@ std::vector<TOption> RdnsOptions(TRdnsArgs& a) {
          .Help = "write the unresolved addresses to FILE, one per line; an existing FILE is replaced only "
                  "when the run completes",
          .Set = [&a](V v) { a.Unresolved = v.Text; }},
+        {.Long = "--format",
+         .ValueName = "FORMAT",
+         .Kind = K::Choice,
+         .Choices = {"csv", "jsonl"},
+         .Help = "standard output as csv (ADDRESS,NAME per resolved address, the default) or jsonl (a JSON "
+                 "object per looked-up address with its status, server, tries and time)",
+         .Set = [&a](V v) { a.Format = static_cast<TRdnsFormat>(v.Number); }},
         {.Long = "--in-flight",
          .ValueName = "N",
          .Kind = K::UInt,

@@ -11,6 +11,7 @@
 
 #include "cli/CliArgs.h"
 #include "dns/ResolvConf.h"
+#include "dns/ReverseLookup.h"
 #include "support/ListFile.h"
 
 namespace zarvo::cli {
@@ -20,6 +21,10 @@ inline constexpr unsigned kRdnsMaxInFlight = 1024;
 inline constexpr unsigned kRdnsDefaultTimeoutMs = 5000;
 // A query waits at most an hour: anything longer is a typing error.
 inline constexpr unsigned kRdnsMaxTimeoutMs = 3600000;
+
+// What standard output gets: "address,name" per resolved address, or a JSON object
+// per looked-up address with its status.
+enum class TRdnsFormat { Csv, Jsonl };
 
 struct TRdnsArgs {
     bool Help = false;
@@ -31,6 +36,7 @@ struct TRdnsArgs {
     unsigned InFlight = kRdnsDefaultInFlight;
     unsigned TimeoutMs = kRdnsDefaultTimeoutMs;
     uint64_t RateQps = 0; // 0: no limit
+    TRdnsFormat Format = TRdnsFormat::Csv;
     // Where the servers come from when Servers is empty.
     std::string ResolvConf = dns::kResolvConfPath;
 
@@ -39,6 +45,11 @@ struct TRdnsArgs {
 
 std::vector<TOption> RdnsOptions(TRdnsArgs& into);
 std::string RdnsHelp();
+
+// The JSON line of one looked-up address (with its line break): address, name (when
+// resolved), status, server, tries, rtt_ms. Text is escaped for JSON, ill-formed
+// UTF-8 replaced by U+FFFD.
+void AppendJsonLine(std::string& out, const dns::TLookupResult& result);
 
 // Raises TUsageError (exit code 2): an unknown option, a number out of its range,
 // more than one input. With Help set nothing after --help was read. Servers are

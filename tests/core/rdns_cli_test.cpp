@@ -17,11 +17,13 @@
 #include <fstream>
 #include <memory>
 #include <random>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
 
 #include "cli/FdStream.h"
+#include "cli/RdnsCommand.h"
 #include "cli/ZarvoCli.h"
 #include "cli_run.h"
 #include "common/DnsTestServers.h"
@@ -850,13 +852,132 @@ TEST_F(RdnsCli, SystemServersWithoutS) {
     }
 }
 
+// --format jsonl: a JSON object per looked-up address, in input order, with the
+// reason of each outcome; the unresolved addresses still go to their file.
+TEST_F(RdnsCli, JsonLinesGiveEachAddressItsStatus) {
+    const auto handler = [](const TBytes& q) -> std::vector<TDatagram> {
+        const int n = std::atoi(QuestionName(q).c_str());
+        switch (n) {
+        case 1:
+            return {{PtrReply(q, "host-1.zarvo.test")}};
+        case 2:
+            return {{RcodeReply(q, 3)}};
+        case 3:
+            return {{RcodeReply(q, 2)}};
+        case 4:
+            return {{RcodeReply(q, 5)}};
+        case 5:
+            return {{RcodeReply(q, 1)}};
+        case 6:
+            return {{RcodeReply(q, 4)}};
+        case 7:
+            return {{RcodeReply(q, 6)}};
+        case 8:
+            return {{RcodeReply(q, 12)}};
+        case 9:
+            return {}; // silence
+        case 10: {
+            TBytes cut = PtrReply(q, "host-10.zarvo.test");
+            cut.resize(cut.size() - 3); // the record runs past the end
+            return {{cut}};
+        }
+        case 11:
+            return {{TReplyBuilder(q).Bytes()}}; // no record at all
+        case 12:
+            return {{TReplyBuilder(q).Record(0, 1, {192, 0, 2, 1}).Bytes()}}; // an A record only
+        case 13:
+            return {{PtrReply(q, "q\"b\\s\x01.zarvo.test")}};
+        case 14:
+            return {{TBytes(q.begin(), q.begin() + 6)}}; // too short to be a reply
+        default:
+            return {{RcodeReply(q, 3)}};
+        }
+    };
+    TScriptedDnsServer server(handler);
+    const std::string at = server.Server();
+    const struct Case {
+        int N;
+        std::string Status, Name;
+    } cases[] = {
+        {1, "NOERROR", "host-1.zarvo.test"},
+        {2, "NXDOMAIN", ""},
+        {3, "SERVFAIL", ""},
+        {4, "REFUSED", ""},
+        {5, "FORMERR", ""},
+        {6, "NOTIMP", ""},
+        {7, "YXDOMAIN", ""},
+        {8, "RESERVED12", ""},
+        {9, "TIMEOUT", ""},
+        {10, "MALFORMED", ""},
+        {11, "NOPTR", ""},
+        {12, "NOPTR", ""},
+        {13, "NOERROR", R"(q\"b\\092s\\001.zarvo.test)"},
+        {14, "MALFORMED", ""},
+    };
+    std::string input, expected, unresolved;
+    for (const Case& c : cases) {
+        const std::string address = "10.0.0." + std::to_string(c.N);
+        input += address + "\n";
+        expected += "{\"address\":\"" + address + "\"" +
+                    (c.Name.empty() ? "" : ",\"name\":\"" + c.Name + "\"") + ",\"status\":\"" + c.Status +
+                    "\",\"server\":\"" + at + "\",\"tries\":1,\"rtt_ms\":X}\n";
+        if (c.Name.empty()) unresolved += address + "\n";
+    }
+    const std::string missing = Dir / "missing.txt";
+    const TRun r = Rdns({"-s", at, "--timeout", "300", "--format", "jsonl", "--unresolved", missing}, input);
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Err, "2 resolved, 12 unresolved\n");
+    // The round trip's time is the only figure that varies: a number of milliseconds.
+    EXPECT_EQ(std::regex_replace(r.Out, std::regex(R"("rtt_ms":[0-9]+\.[0-9]{3}\})"), "\"rtt_ms\":X}"),
+              expected);
+    EXPECT_EQ(ReadFile(missing), unresolved);
+
+    // csv, the default, stays ADDRESS,NAME for the resolved addresses only.
+    const TRun csv = Rdns({"-s", at, "--timeout", "300", "--format", "csv"}, "10.0.0.1\n10.0.0.2\n");
+    EXPECT_EQ(csv.Out, "10.0.0.1,host-1.zarvo.test\n");
+
+    // A port where nothing listens: the network says so at once.
+    const TRun closed =
+        Rdns({"-s", "127.0.0.1:" + std::to_string(FreeLoopbackPort()), "--format", "jsonl"}, "10.0.0.1\n");
+    EXPECT_EQ(closed.Code, 0) << closed.Err;
+    EXPECT_NE(closed.Out.find("\"status\":\"UNREACHABLE\""), std::string::npos) << closed.Out;
+}
+
+// JSON text: quotes, backslashes and control characters escaped, ill-formed UTF-8
+// replaced, an IPv6 server in brackets, no name for an unresolved address.
+TEST(RdnsJson, EscapedText) {
+    zarvo::dns::TLookupResult r;
+    r.Address = "2001:db8::1";
+    r.HostName = std::string("a\x01\"\\\x7f\xff\xc3\xa9\n", 10); // a NUL at its end
+    r.Resolved = true;
+    r.Status = zarvo::dns::TLookupStatus::Answer;
+    r.Server = "[::1]:53";
+    r.Tries = 1;
+    r.RttMs = 1.5;
+    std::string line;
+    zarvo::cli::AppendJsonLine(line, r);
+    EXPECT_EQ(
+        line,
+        "{\"address\":\"2001:db8::1\",\"name\":\"a\\u0001\\\"\\\\\\u007f\xef\xbf\xbd\xc3\xa9\\u000a\\u0000\","
+        "\"status\":\"NOERROR\",\"server\":\"[::1]:53\",\"tries\":1,\"rtt_ms\":1.500}\n");
+    r.Resolved = false;
+    r.Status = zarvo::dns::TLookupStatus::NotAsked;
+    r.Server.clear();
+    r.Tries = 0;
+    r.RttMs = 0;
+    line.clear();
+    zarvo::cli::AppendJsonLine(line, r);
+    EXPECT_EQ(line, "{\"address\":\"2001:db8::1\",\"status\":\"NOTASKED\",\"server\":null,\"tries\":0,"
+                    "\"rtt_ms\":0.000}\n");
+}
+
 TEST(RdnsCliHelp, HelpAndCommandList) {
     const TRun r = Rdns({"--help"});
     EXPECT_EQ(r.Code, 0);
     EXPECT_EQ(r.Out.rfind("Usage: zarvo-cli rdns [-s SERVER...] [OPTIONS] [FILE|-]\n", 0), 0u);
     for (const char* option :
-         {"--server SERVER", "--delimiter TEXT", "--list-delimiter D", "--unresolved FILE", "--in-flight N",
-          "--timeout MS", "--rate QPS", "Examples:"})
+         {"--server SERVER", "--delimiter TEXT", "--list-delimiter D", "--unresolved FILE", "--format FORMAT",
+          "--in-flight N", "--timeout MS", "--rate QPS", "Examples:"})
         EXPECT_NE(r.Out.find(option), std::string::npos) << option;
     std::istringstream in;
     std::ostringstream out, err;
