@@ -16,6 +16,7 @@
 #include "cli/FdStream.h"
 #include "cli/ZarvoCli.h"
 #include "dns/LookupLines.h"
+#include "dns/ResolvConf.h"
 #include "dns/ReverseLookup.h"
 #include "support/AtomicFile.h"
 #include "support/TextDecode.h"
@@ -25,7 +26,7 @@ namespace zarvo::cli {
 
 namespace {
 
-const char* const kUsage = R"(Usage: zarvo-cli rdns -s SERVER [-s SERVER...] [OPTIONS] [FILE|-]
+const char* const kUsage = R"(Usage: zarvo-cli rdns [-s SERVER...] [OPTIONS] [FILE|-]
 
 Looks the addresses of FILE (standard input when FILE is "-" or left out) up in
 reverse DNS: one PTR query over UDP per address, several in flight, the servers
@@ -40,7 +41,8 @@ whole with --list-delimiter. The input may be UTF-8 or, with a byte-order mark,
 UTF-16; it is read as a stream, and a line of more than 1048576 bytes is refused
 with its line number.
 
-Each resolved address gives the line ADDRESS,NAME on standard output, in input
+Each resolved address gives the line ADDRESS,NAME on standard output (with
+--format jsonl each looked-up address a JSON object, see below), in input
 order, as soon as it and every address before it are done (written out before
 the run waits for replies). Each line without an address, and each with more
 than one (only one is asked), is named on standard error with its line number
@@ -51,17 +53,27 @@ address" and ", L lines with more than one address" when there were any.
 )";
 
 const char* const kEpilogue = R"(
+With --format jsonl each looked-up address gives one line such as
+{"address":"192.0.2.1","name":"host.example","status":"NOERROR","server":"192.0.2.53:53","tries":1,"rtt_ms":0.412}
+"name" only when resolved; "status" NOERROR (resolved), NOPTR (an answer without
+a PTR record), the reply's RCODE (NXDOMAIN, SERVFAIL, REFUSED, FORMERR, NOTIMP,
+YXDOMAIN, ...), TIMEOUT (no reply in time), MALFORMED (a reply that failed the
+checks) or UNREACHABLE (the send failed, or the server's port is unreachable);
+"rtt_ms" from the sending to the end of the query.
+
 A SERVER is an IPv4 or IPv6 address with an optional port (192.0.2.53,
 192.0.2.53:5353, 2001:db8::53, [2001:db8::53]:5353) or a host name, which is
 resolved once, when the run starts, through the system's resolver; a name that
 does not resolve fails the run. One -s may list several servers separated by
-"," or ";".
+"," or ";". Without -s the servers are the "nameserver" lines of /etc/resolv.conf
+(IPv4, or IPv6 with the zone of a link-local address; the first three), as dig
+takes them; a file that lists none fails the run.
 
 Exit status: 0 when every line was looked up (unresolved addresses are a
 result, not an error); 1 when a line had no address or more than one (after
-the run, with the summary), or when the run could not be done: no server, a
-server entry that names none, a server name that does not resolve, no socket
-to be had, input that cannot be read, output or the --unresolved file that
+the run, with the summary), or when the run could not be done: no server (no
+-s, and none in /etc/resolv.conf), a server entry that names none, a server
+name that does not resolve, no socket to be had, input that cannot be read, output or the --unresolved file that
 cannot be written (the message goes to standard error, and no summary); 2 for
 bad options. A closed pipe (| head) ends the program quietly.
 SIGINT (Ctrl+C) and SIGTERM end it by the signal (130, 143) once the temporary
@@ -129,8 +141,20 @@ private:
     int FFd = -1;
 };
 
+// Without -s: the system's servers, as dig takes them.
+std::vector<dns::TDnsServer> SystemServers(const std::string& resolvConf) {
+    std::vector<dns::TDnsServer> servers;
+    try {
+        servers = dns::ReadResolvConf(resolvConf);
+    } catch (const dns::EReverseLookupError& e) {
+        Fail(std::string("No DNS Servers specified, and ") + e.what());
+    }
+    if (servers.empty())
+        Fail("No DNS Servers specified, and " + resolvConf + " lists no usable nameserver: give one with -s");
+    return servers;
+}
+
 std::vector<dns::TDnsServer> ParseServers(const std::vector<std::string>& entries) {
-    if (entries.empty()) Fail("No DNS Servers specified");
     std::vector<dns::TDnsServer> servers;
     for (const std::string& entry : entries) {
         std::string bad;
@@ -268,7 +292,8 @@ private:
 // standard output. Returns the exit code of a run that went to its end: 1 when a line
 // was not looked up as it stands.
 int RunLookup(const TRdnsArgs& args, std::istream& in, std::ostream& out, std::ostream& err) {
-    std::vector<dns::TDnsServer> servers = ParseServers(args.Servers);
+    std::vector<dns::TDnsServer> servers =
+        args.Servers.empty() ? SystemServers(args.ResolvConf) : ParseServers(args.Servers);
     TInput input(args.Input, in);
     // Opened before the first query, so that a file that cannot be written costs no
     // run; replaced only once every address is done.
@@ -303,17 +328,27 @@ int RunLookup(const TRdnsArgs& args, std::istream& in, std::ostream& out, std::o
     uint64_t resolved = 0, unresolved = 0;
     bool unflushed = false;
     std::string text;
+    const auto write = [&] {
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+        if (!out) throw TOutputError(StreamErrno(out));
+        unflushed = true;
+    };
     const auto sink = [&](const dns::TLookupResult& r) {
         if (stop) return;
         try {
+            if (args.Format == TRdnsFormat::Jsonl) {
+                text.clear();
+                AppendJsonLine(text, r);
+                write();
+            }
             text = r.Address;
             if (r.Resolved) {
-                text += ',';
-                text += r.HostName;
-                text += '\n';
-                out.write(text.data(), static_cast<std::streamsize>(text.size()));
-                if (!out) throw TOutputError(StreamErrno(out));
-                unflushed = true;
+                if (args.Format == TRdnsFormat::Csv) {
+                    text += ',';
+                    text += r.HostName;
+                    text += '\n';
+                    write();
+                }
                 ++resolved;
             } else {
                 text += '\n';
@@ -345,7 +380,45 @@ int RunLookup(const TRdnsArgs& args, std::istream& in, std::ostream& out, std::o
     return notLookedUp ? 1 : 0;
 }
 
+// text as a JSON string: quotes, backslash and control characters escaped, the rest
+// as UTF-8 with ill-formed bytes replaced.
+void AppendJsonString(std::string& out, std::string_view text) {
+    static thread_local std::string utf8;
+    utf8.clear();
+    AppendSanitizedUtf8(utf8, text);
+    out += '"';
+    for (const char c : utf8) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20 || u == 0x7F) {
+            out += Format("\\u%04x", u);
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
 } // namespace
+
+void AppendJsonLine(std::string& out, const dns::TLookupResult& r) {
+    out += "{\"address\":";
+    AppendJsonString(out, r.Address);
+    if (r.Resolved) {
+        out += ",\"name\":";
+        AppendJsonString(out, r.HostName);
+    }
+    out += ",\"status\":\"";
+    out += dns::LookupStatusName(r.Status, r.RCode);
+    out += "\",\"server\":";
+    if (r.Server.empty())
+        out += "null";
+    else
+        AppendJsonString(out, r.Server);
+    out += Format(",\"tries\":%u,\"rtt_ms\":%.3f}\n", r.Tries, r.RttMs);
+}
 
 // The help texts of --in-flight and --timeout name the lookup's bounds and defaults.
 static_assert(dns::kMaxInFlight == 1024 && dns::kDefaultInFlight == 32, "see the help of --in-flight");
@@ -366,7 +439,8 @@ std::vector<TOption> RdnsOptions(TRdnsArgs& a) {
          .Long = "--server",
          .ValueName = "SERVER",
          .Kind = K::Text,
-         .Help = "a DNS server to ask; repeatable, the servers are taken in turn",
+         .Help = "a DNS server to ask; repeatable, the servers are taken in turn (default: the nameserver "
+                 "lines of /etc/resolv.conf)",
          .Examples = {{"-s", "192.0.2.53", "-s", "[2001:db8::53]:5353"}},
          .Set = [&a](V v) { a.Servers.push_back(v.Text); }},
         {.Short = "-d",
@@ -390,6 +464,13 @@ std::vector<TOption> RdnsOptions(TRdnsArgs& a) {
          .Help = "write the unresolved addresses to FILE, one per line; an existing FILE is replaced only "
                  "when the run completes",
          .Set = [&a](V v) { a.Unresolved = v.Text; }},
+        {.Long = "--format",
+         .ValueName = "FORMAT",
+         .Kind = K::Choice,
+         .Choices = {"csv", "jsonl"},
+         .Help = "standard output as csv (ADDRESS,NAME per resolved address, the default) or jsonl (a JSON "
+                 "object per looked-up address with its status, server, tries and time)",
+         .Set = [&a](V v) { a.Format = static_cast<TRdnsFormat>(v.Number); }},
         {.Long = "--in-flight",
          .ValueName = "N",
          .Kind = K::UInt,

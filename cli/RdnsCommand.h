@@ -10,10 +10,15 @@
 #include <vector>
 
 #include "cli/CliArgs.h"
+#include "dns/ResolvConf.h"
 #include "dns/ReverseLookup.h"
 #include "support/ListFile.h"
 
 namespace zarvo::cli {
+
+// What standard output gets: "address,name" per resolved address, or a JSON object
+// per looked-up address with its status.
+enum class TRdnsFormat { Csv, Jsonl };
 
 struct TRdnsArgs {
     bool Help = false;
@@ -25,12 +30,20 @@ struct TRdnsArgs {
     unsigned InFlight = dns::kDefaultInFlight;
     unsigned TimeoutMs = dns::kDefaultTimeoutMs;
     uint64_t RateQps = 0; // 0: no limit
+    TRdnsFormat Format = TRdnsFormat::Csv;
+    // Where the servers come from when Servers is empty.
+    std::string ResolvConf = dns::kResolvConfPath;
 
     bool operator==(const TRdnsArgs&) const = default;
 };
 
 std::vector<TOption> RdnsOptions(TRdnsArgs& into);
 std::string RdnsHelp();
+
+// The JSON line of one looked-up address (with its line break): address, name (when
+// resolved), status, server, tries, rtt_ms. Text is escaped for JSON, ill-formed
+// UTF-8 replaced by U+FFFD.
+void AppendJsonLine(std::string& out, const dns::TLookupResult& result);
 
 // Raises TUsageError (exit code 2): an unknown option, a number out of its range,
 // more than one input. With Help set nothing after --help was read. Servers are

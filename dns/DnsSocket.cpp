@@ -39,6 +39,8 @@ bool ResolveServerAddress(std::string_view host, uint16_t port, int family, TSer
     hints.ai_family = family;
     hints.ai_socktype = SOCK_DGRAM;
     hints.ai_protocol = IPPROTO_UDP;
+    // An IPv6 address with its zone ("fe80::1%eth0") is read here, never looked up.
+    if (h.find(':') != std::string::npos) hints.ai_flags = AI_NUMERICHOST;
     addrinfo* res = nullptr;
     const int rc = getaddrinfo(h.c_str(), nullptr, &hints, &res);
     if (rc != 0 || res == nullptr) {

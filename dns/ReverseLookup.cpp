@@ -1,6 +1,7 @@
 #include "dns/ReverseLookup.h"
 
 #include <fcntl.h>
+#include <netdb.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -12,8 +13,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <deque>
+#include <span>
 
 #include "dns/DnsAddress.h"
 #include "dns/DnsMessage.h"
@@ -153,8 +156,57 @@ struct TPending {
     std::string Address;
     std::string HostName;
     bool Done = false;
-    bool Resolved = false;
+    TLookupStatus Status = TLookupStatus::NotAsked;
+    uint8_t RCode = 0;
+    size_t Server = SIZE_MAX; // none asked
+    unsigned Tries = 0;
+    double RttMs = 0;
 };
+
+// How a query ended: the status, the RCODE, the name of an answer.
+struct TOutcome {
+    TLookupStatus Status = TLookupStatus::NotAsked;
+    uint8_t RCode = 0;
+    std::string HostName;
+};
+
+// The outcome of a datagram that IsReplyTo took for the reply to the query of id.
+TOutcome ReadReply(std::span<const uint8_t> data, uint16_t id, TQueryResult& result) {
+    TOutcome o;
+    try {
+        FillResult(data, id, result);
+    } catch (const Exception&) {
+        const bool isReply = data.size() >= 12 && (data[2] & 0x80) != 0;
+        o.RCode = static_cast<uint8_t>(data.size() >= 12 ? data[3] & 0x0F : 0);
+        const bool noRecords = data.size() >= 12 && std::all_of(data.begin() + 6, data.begin() + 12,
+                                                                [](uint8_t b) { return b == 0; });
+        if (isReply && o.RCode != 0)
+            o.Status = TLookupStatus::RCode;
+        else if (isReply && noRecords)
+            o.Status = TLookupStatus::NoPtr; // NOERROR with no record at all
+        else
+            o.Status = TLookupStatus::Malformed;
+        return o;
+    }
+    const TPTRRecord* ptr = result.FirstPTR();
+    if (ptr == nullptr || ptr->HostName.empty()) {
+        o.Status = TLookupStatus::NoPtr;
+        return o;
+    }
+    o.Status = TLookupStatus::Answer;
+    o.HostName = ptr->HostName;
+    return o;
+}
+
+// "192.0.2.53:53", "[2001:db8::53]:53", "[fe80::1%lo]:53".
+std::string ServerText(const detail::TServerAddress& server) {
+    char host[NI_MAXHOST], port[NI_MAXSERV];
+    if (getnameinfo(reinterpret_cast<const sockaddr*>(&server.Addr), server.Length, host, sizeof host, port,
+                    sizeof port, NI_NUMERICHOST | NI_NUMERICSERV) != 0)
+        return {};
+    if (server.Addr.ss_family == AF_INET6) return std::string("[") + host + "]:" + port;
+    return std::string(host) + ":" + port;
+}
 
 // One query in flight.
 struct TSlot {
@@ -164,7 +216,7 @@ struct TSlot {
     size_t Index = 0;  // of the address
     uint16_t Id = 0;
     std::vector<uint8_t> Query;
-    TClock::time_point Deadline;
+    TClock::time_point SentAt, Deadline;
 };
 
 // A host name the system's resolver could be asked for: letters, digits, "-" and
@@ -187,6 +239,31 @@ bool IsHostName(std::string_view name) {
 }
 
 } // namespace
+
+std::string_view LookupStatusName(TLookupStatus status, uint8_t rcode) {
+    // RCODEs 0 to 15 (the header's four bits) by the IANA registry.
+    static constexpr std::array<std::string_view, 16> kRCodes = {
+        "NOERROR",    "FORMERR",    "SERVFAIL",   "NXDOMAIN",  "NOTIMP",  "REFUSED",
+        "YXDOMAIN",   "YXRRSET",    "NXRRSET",    "NOTAUTH",   "NOTZONE", "DSOTYPENI",
+        "RESERVED12", "RESERVED13", "RESERVED14", "RESERVED15"};
+    switch (status) {
+    case TLookupStatus::Answer:
+        return "NOERROR";
+    case TLookupStatus::NoPtr:
+        return "NOPTR";
+    case TLookupStatus::RCode:
+        return kRCodes[rcode & 0x0F];
+    case TLookupStatus::Timeout:
+        return "TIMEOUT";
+    case TLookupStatus::Malformed:
+        return "MALFORMED";
+    case TLookupStatus::Unreachable:
+        return "UNREACHABLE";
+    case TLookupStatus::NotAsked:
+        break;
+    }
+    return "NOTASKED";
+}
 
 std::optional<TDnsServer> ParseServerEntry(std::string_view entry) {
     const std::string_view text = Trim(entry);
@@ -276,6 +353,8 @@ size_t TReverseLookup::Run(const TSource& source, const TSink& sink, const std::
     }
 
     const std::vector<detail::TServerAddress> servers = ResolveServers(FServers);
+    std::vector<std::string> serverTexts;
+    for (const detail::TServerAddress& a : servers) serverTexts.push_back(ServerText(a));
     const size_t inFlightMax = InFlightLimit(FSettings.InFlight);
     // Lowered when descriptors run out: no more queries in flight than then.
     size_t inFlightCap = inFlightMax;
@@ -312,11 +391,21 @@ size_t TReverseLookup::Run(const TSource& source, const TSink& sink, const std::
         slot.Fd = -1;
         freeSlots.push_back(s);
     };
-    const auto finish = [&](size_t index, bool resolved, std::string hostName) {
+    // Ends an address's query with its outcome; slot: the query in flight, if any.
+    const auto finish = [&](size_t index, TOutcome o, const TSlot* slot) {
         TPending& p = pending[index - firstIndex];
         p.Done = true;
-        p.Resolved = resolved;
-        p.HostName = std::move(hostName);
+        p.Status = o.Status;
+        p.RCode = o.RCode;
+        p.HostName = std::move(o.HostName);
+        if (slot != nullptr) {
+            p.Server = slot->Server;
+            p.Tries = 1;
+            p.RttMs = std::chrono::duration<double, std::milli>(TClock::now() - slot->SentAt).count();
+        }
+    };
+    const auto fail = [&](size_t index, TLookupStatus status, const TSlot* slot) {
+        finish(index, TOutcome{status, 0, {}}, slot);
     };
     const auto canTake = [&] {
         return !sourceDone && inFlightMax - freeSlots.size() < inFlightCap && pending.size() < kMaxBacklog;
@@ -364,20 +453,23 @@ size_t TReverseLookup::Run(const TSource& source, const TSink& sink, const std::
                 break;
             }
             ++nextIndex;
-            pending.push_back(TPending{address, {}, false, false});
+            pending.push_back(TPending{address, {}, false});
             if (open == TSocketPool::TOpen::Ready &&
                 send(fd, slot.Query.data(), slot.Query.size(), MSG_NOSIGNAL) < 0) {
                 close(fd);
                 fd = -1;
+                pending.back().Tries = 1;
             }
             if (fd < 0) {
-                finish(index, false, {});
+                pending.back().Server = ask ? server : SIZE_MAX;
+                fail(index, ask ? TLookupStatus::Unreachable : TLookupStatus::NotAsked, nullptr);
                 continue;
             }
             slot.Fd = fd;
             slot.Server = server;
             ++slot.Uses;
             slot.Index = index;
+            slot.SentAt = now;
             slot.Deadline = now + timeout;
             freeSlots.pop_back();
             if (paced) {
@@ -395,7 +487,15 @@ size_t TReverseLookup::Run(const TSource& source, const TSink& sink, const std::
             out.Index = firstIndex;
             out.Address = std::move(p.Address);
             out.HostName = std::move(p.HostName);
-            out.Resolved = p.Resolved;
+            out.Resolved = p.Status == TLookupStatus::Answer;
+            out.Status = p.Status;
+            out.RCode = p.RCode;
+            if (p.Server < serverTexts.size())
+                out.Server = serverTexts[p.Server];
+            else
+                out.Server.clear();
+            out.Tries = p.Tries;
+            out.RttMs = p.RttMs;
             sink(out);
             pending.pop_front();
             ++firstIndex;
@@ -442,7 +542,7 @@ size_t TReverseLookup::Run(const TSource& source, const TSink& sink, const std::
                         if (errno == EINTR) continue;
                         if (errno == EAGAIN) break;
                         // ECONNREFUSED (port unreachable) and the like end the query.
-                        finish(slot.Index, false, {});
+                        fail(slot.Index, TLookupStatus::Unreachable, &slot);
                         closeSlot(s);
                         break;
                     }
@@ -455,18 +555,9 @@ size_t TReverseLookup::Run(const TSource& source, const TSink& sink, const std::
                     if (size >= 12 && size <= kMaxReplySize) {
                         if (!IsReplyTo(data, slot.Query)) continue;
                         replied = true;
-                        try {
-                            FillResult(data, slot.Id, result);
-                            const TPTRRecord* ptr = result.FirstPTR();
-                            if (ptr != nullptr && !ptr->HostName.empty())
-                                finish(slot.Index, true, ptr->HostName);
-                            else
-                                finish(slot.Index, false, {});
-                        } catch (const Exception&) {
-                            finish(slot.Index, false, {});
-                        }
+                        finish(slot.Index, ReadReply(data, slot.Id, result), &slot);
                     } else {
-                        finish(slot.Index, false, {});
+                        fail(slot.Index, TLookupStatus::Malformed, &slot);
                     }
                     closeSlot(s, replied);
                     break;
@@ -478,7 +569,7 @@ size_t TReverseLookup::Run(const TSource& source, const TSink& sink, const std::
         now = TClock::now();
         for (size_t s = 0; s < slots.size(); ++s) {
             if (slots[s].Fd >= 0 && now >= slots[s].Deadline) {
-                finish(slots[s].Index, false, {});
+                fail(slots[s].Index, TLookupStatus::Timeout, &slots[s]);
                 closeSlot(s);
             }
         }

@@ -61,13 +61,34 @@ struct TLookupSettings {
     double RateQps = 0;                     // queries sent per second at most; 0 for no limit
 };
 
+// How an address's query ended.
+enum class TLookupStatus : uint8_t {
+    Answer,      // NOERROR with a PTR record: resolved
+    NoPtr,       // NOERROR without a PTR record
+    RCode,       // an error RCODE (TLookupResult::RCode)
+    Timeout,     // no reply within the waiting time
+    Malformed,   // a reply that failed the checks (or too short or long to judge)
+    Unreachable, // the send failed, or the network told the server's port unreachable
+    NotAsked,    // not an address, or no server to ask
+};
+
 // One address done, in address order.
 struct TLookupResult {
     size_t Index = 0;     // position among the addresses looked up, from 0
     std::string Address;  // as the source gave it
     std::string HostName; // the first PTR record's name; empty when unresolved
     bool Resolved = false;
+    TLookupStatus Status = TLookupStatus::NotAsked;
+    uint8_t RCode = 0;  // the reply's RCODE (0 to 15)
+    std::string Server; // the server asked: "192.0.2.53:53", "[2001:db8::53]:53"; empty when none
+    unsigned Tries = 0; // datagrams sent for the address
+    double RttMs = 0;   // from the first sending to the end of the query, in milliseconds
 };
+
+// The status as a word: "NOERROR", "NOPTR", the RCODE's mnemonic ("NXDOMAIN",
+// "SERVFAIL", ... by the IANA registry; "RESERVED12" to "RESERVED15"), "TIMEOUT",
+// "MALFORMED", "UNREACHABLE", "NOTASKED".
+std::string_view LookupStatusName(TLookupStatus status, uint8_t rcode);
 
 class TReverseLookup {
 public:

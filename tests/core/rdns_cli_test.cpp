@@ -17,11 +17,13 @@
 #include <fstream>
 #include <memory>
 #include <random>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
 
 #include "cli/FdStream.h"
+#include "cli/RdnsCommand.h"
 #include "cli/ZarvoCli.h"
 #include "cli_run.h"
 #include "common/DnsTestServers.h"
@@ -178,7 +180,6 @@ TEST_F(RdnsCli, FailuresAndBadWords) {
         int Code;
         std::string Err;
     } const cases[] = {
-        {{}, 1, "zarvo-cli rdns: No DNS Servers specified\n"},
         {{"-s", "127.0.0.1:99999"},
          1,
          "zarvo-cli rdns: '127.0.0.1:99999' is not a DNS server: give ADDRESS, ADDRESS:PORT, [IPv6]:PORT or "
@@ -716,14 +717,49 @@ TEST_F(RdnsCli, RunningOutOfDescriptors) {
     }
 }
 
+// A scripted server on port 53 of an address of 127/8 that no other test is likely to
+// take (resolv.conf names no port); null when none could be had.
+std::unique_ptr<TScriptedDnsServer> Port53Server(const TScriptedDnsServer::THandler& handler,
+                                                 uint32_t& address) {
+    std::mt19937 random(std::random_device{}());
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        address = (127u << 24) | (std::uniform_int_distribution<uint32_t>(100, 199)(random) << 16) |
+                  (std::uniform_int_distribution<uint32_t>(1, 250)(random) << 8) |
+                  std::uniform_int_distribution<uint32_t>(1, 250)(random);
+        try {
+            return std::make_unique<TScriptedDnsServer>(handler, address, 53);
+        } catch (const std::exception&) {
+        }
+    }
+    return nullptr;
+}
+
+// The command run in a mount namespace of its own, with resolv over /etc/resolv.conf:
+// nothing it asks the system's resolver leaves the machine.
+std::vector<std::string> Isolated(const std::string& resolv, std::vector<std::string> args) {
+    std::vector<std::string> all = {"/usr/bin/unshare",
+                                    "-m",
+                                    "/bin/sh",
+                                    "-c",
+                                    "mount --bind \"$0\" /etc/resolv.conf && exec \"$@\"",
+                                    resolv};
+    all.insert(all.end(), args.begin(), args.end());
+    return all;
+}
+
+// Whether Isolated works here (unshare and mount are allowed); why not in why.
+bool CanIsolate(const std::string& resolv, const std::string& scratch, std::string& why) {
+    TProgram probe({.Args = Isolated(resolv, {"/bin/cat", "/etc/resolv.conf"}), .Stdout = scratch});
+    const int status = probe.Wait();
+    why = probe.Err();
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 && ReadFile(scratch) == ReadFile(resolv);
+}
+
 // A host name among the servers is resolved through the system, here with a private
 // resolv.conf that points at a scripted server on a loopback address of its own (in a
 // mount namespace of the run's own: no query leaves the machine). A name that does
 // not resolve fails the run with its text.
 TEST_F(RdnsCli, ServerHostNames) {
-    // Port 53 of an address of 127/8 that no other test is likely to take.
-    std::mt19937 random(std::random_device{}());
-    std::unique_ptr<TScriptedDnsServer> dns;
     uint32_t address = 0;
     const auto handler = [&address](const TBytes& q) {
         const std::string name = QuestionName(q);
@@ -739,47 +775,27 @@ TEST_F(RdnsCli, ServerHostNames) {
             return std::vector<TDatagram>{{PtrReply(q, Name(n))}};
         return std::vector<TDatagram>{{RcodeReply(q, 3)}};
     };
-    for (int attempt = 0; attempt < 20 && !dns; ++attempt) {
-        address = (127u << 24) | (std::uniform_int_distribution<uint32_t>(100, 199)(random) << 16) |
-                  (std::uniform_int_distribution<uint32_t>(1, 250)(random) << 8) |
-                  std::uniform_int_distribution<uint32_t>(1, 250)(random);
-        try {
-            dns = std::make_unique<TScriptedDnsServer>(handler, address, 53);
-        } catch (const std::exception&) {
-        }
-    }
+    std::unique_ptr<TScriptedDnsServer> dns = Port53Server(handler, address);
     ASSERT_TRUE(dns) << "no loopback address with a free port 53";
     const std::string resolv = Dir / "resolv.conf", out = Dir / "out.txt", in = Dir / "in.txt";
     WriteFile(resolv, "nameserver " + dns->Address() + "\noptions timeout:1 attempts:1\n");
     ::chmod(resolv.c_str(), 0644);
     WriteFile(in, Address(0) + "\n" + Address(3) + "\n");
-    const auto isolated = [&](std::vector<std::string> args) {
-        std::vector<std::string> all = {"/usr/bin/unshare",
-                                        "-m",
-                                        "/bin/sh",
-                                        "-c",
-                                        "mount --bind \"$0\" /etc/resolv.conf && exec \"$@\"",
-                                        resolv};
-        all.insert(all.end(), args.begin(), args.end());
-        return all;
-    };
+    std::string why;
+    if (!CanIsolate(resolv, out, why))
+        GTEST_SKIP() << "unshare -m with a bind mount of resolv.conf is not allowed here: " << why;
     {
-        TProgram probe({.Args = isolated({"/bin/cat", "/etc/resolv.conf"}), .Stdout = out});
-        const int status = probe.Wait();
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || ReadFile(out) != ReadFile(resolv))
-            GTEST_SKIP() << "unshare -m with a bind mount of resolv.conf is not allowed here: "
-                         << probe.Err();
-    }
-    {
-        TProgram run({.Args = isolated({ZARVO_CLI, "rdns", "-s", "dns.zarvo.test", in}), .Stdout = out});
+        TProgram run(
+            {.Args = Isolated(resolv, {ZARVO_CLI, "rdns", "-s", "dns.zarvo.test", in}), .Stdout = out});
         const int status = run.Wait();
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << run.Err();
         EXPECT_EQ(run.Err(), "1 resolved, 1 unresolved\n");
         EXPECT_EQ(ReadFile(out), Address(0) + "," + Name(0) + "\n");
     }
     {
-        TProgram run({.Args = isolated({ZARVO_CLI, "rdns", "-s", dns->Server() + ",nosuch.zarvo.test", in}),
-                      .Stdout = out});
+        TProgram run(
+            {.Args = Isolated(resolv, {ZARVO_CLI, "rdns", "-s", dns->Server() + ",nosuch.zarvo.test", in}),
+             .Stdout = out});
         const int status = run.Wait();
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
         EXPECT_EQ(run.Err().rfind("zarvo-cli rdns: Cannot resolve the DNS server nosuch.zarvo.test: ", 0), 0u)
@@ -791,13 +807,177 @@ TEST_F(RdnsCli, ServerHostNames) {
     EXPECT_NE(std::find(asked.begin(), asked.end(), "nosuch.zarvo.test"), asked.end());
 }
 
+// Without -s the run asks the nameserver lines of /etc/resolv.conf (here a private one
+// in a mount namespace of the run's own, pointing at a scripted server on loopback);
+// a file that lists none fails the run.
+TEST_F(RdnsCli, SystemServersWithoutS) {
+    uint32_t address = 0;
+    const auto handler = [](const TBytes& q) {
+        const std::string name = QuestionName(q);
+        const int n = std::atoi(name.c_str());
+        if (QuestionType(q) == 12 && name.find(".99.10.in-addr.arpa") != std::string::npos && HasName(n))
+            return std::vector<TDatagram>{{PtrReply(q, Name(n))}};
+        return std::vector<TDatagram>{{RcodeReply(q, 3)}};
+    };
+    std::unique_ptr<TScriptedDnsServer> dns = Port53Server(handler, address);
+    ASSERT_TRUE(dns) << "no loopback address with a free port 53";
+    const std::string resolv = Dir / "resolv.conf", out = Dir / "out.txt", in = Dir / "in.txt";
+    WriteFile(resolv, "# made by the test\n; nameserver 192.0.2.1\nsearch zarvo.test\noptions timeout:1\n"
+                      "nameserver dns.zarvo.test\nnameserver " +
+                          dns->Address() + " # loopback\n");
+    ::chmod(resolv.c_str(), 0644);
+    WriteFile(in, Address(0) + "\n" + Address(3) + "\n" + Address(4) + "\n");
+    std::string why;
+    if (!CanIsolate(resolv, out, why))
+        GTEST_SKIP() << "unshare -m with a bind mount of resolv.conf is not allowed here: " << why;
+    {
+        TProgram run({.Args = Isolated(resolv, {ZARVO_CLI, "rdns", "--timeout", "2000", in}), .Stdout = out});
+        const int status = run.Wait();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << run.Err();
+        EXPECT_EQ(run.Err(), "2 resolved, 1 unresolved\n");
+        EXPECT_EQ(ReadFile(out), Address(0) + "," + Name(0) + "\n" + Address(4) + "," + Name(4) + "\n");
+        std::vector<std::string> asked = dns->Questions();
+        std::sort(asked.begin(), asked.end());
+        EXPECT_EQ(asked, (std::vector<std::string>{"0.0.99.10.in-addr.arpa", "3.0.99.10.in-addr.arpa",
+                                                   "4.0.99.10.in-addr.arpa"}));
+    }
+    WriteFile(resolv, "search zarvo.test\nnameserver dns.zarvo.test\n# nameserver 127.0.0.1\n");
+    {
+        TProgram run({.Args = Isolated(resolv, {ZARVO_CLI, "rdns", in}), .Stdout = out});
+        const int status = run.Wait();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+        EXPECT_EQ(run.Err(), "zarvo-cli rdns: No DNS Servers specified, and /etc/resolv.conf lists no usable "
+                             "nameserver: give one with -s\n");
+        EXPECT_EQ(ReadFile(out), "");
+    }
+}
+
+// --format jsonl: a JSON object per looked-up address, in input order, with the
+// reason of each outcome; the unresolved addresses still go to their file.
+TEST_F(RdnsCli, JsonLinesGiveEachAddressItsStatus) {
+    const auto handler = [](const TBytes& q) -> std::vector<TDatagram> {
+        const int n = std::atoi(QuestionName(q).c_str());
+        switch (n) {
+        case 1:
+            return {{PtrReply(q, "host-1.zarvo.test")}};
+        case 2:
+            return {{RcodeReply(q, 3)}};
+        case 3:
+            return {{RcodeReply(q, 2)}};
+        case 4:
+            return {{RcodeReply(q, 5)}};
+        case 5:
+            return {{RcodeReply(q, 1)}};
+        case 6:
+            return {{RcodeReply(q, 4)}};
+        case 7:
+            return {{RcodeReply(q, 6)}};
+        case 8:
+            return {{RcodeReply(q, 12)}};
+        case 9:
+            return {}; // silence
+        case 10: {
+            TBytes cut = PtrReply(q, "host-10.zarvo.test");
+            cut.resize(cut.size() - 3); // the record runs past the end
+            return {{cut}};
+        }
+        case 11:
+            return {{TReplyBuilder(q).Bytes()}}; // no record at all
+        case 12:
+            return {{TReplyBuilder(q).Record(0, 1, {192, 0, 2, 1}).Bytes()}}; // an A record only
+        case 13:
+            return {{PtrReply(q, "q\"b\\s\x01.zarvo.test")}};
+        case 14:
+            return {{TBytes(q.begin(), q.begin() + 6)}}; // too short to be a reply
+        default:
+            return {{RcodeReply(q, 3)}};
+        }
+    };
+    TScriptedDnsServer server(handler);
+    const std::string at = server.Server();
+    const struct Case {
+        int N;
+        std::string Status, Name;
+    } cases[] = {
+        {1, "NOERROR", "host-1.zarvo.test"},
+        {2, "NXDOMAIN", ""},
+        {3, "SERVFAIL", ""},
+        {4, "REFUSED", ""},
+        {5, "FORMERR", ""},
+        {6, "NOTIMP", ""},
+        {7, "YXDOMAIN", ""},
+        {8, "RESERVED12", ""},
+        {9, "TIMEOUT", ""},
+        {10, "MALFORMED", ""},
+        {11, "NOPTR", ""},
+        {12, "NOPTR", ""},
+        {13, "NOERROR", R"(q\"b\\092s\\001.zarvo.test)"},
+        {14, "MALFORMED", ""},
+    };
+    std::string input, expected, unresolved;
+    for (const Case& c : cases) {
+        const std::string address = "10.0.0." + std::to_string(c.N);
+        input += address + "\n";
+        expected += "{\"address\":\"" + address + "\"" +
+                    (c.Name.empty() ? "" : ",\"name\":\"" + c.Name + "\"") + ",\"status\":\"" + c.Status +
+                    "\",\"server\":\"" + at + "\",\"tries\":1,\"rtt_ms\":X}\n";
+        if (c.Name.empty()) unresolved += address + "\n";
+    }
+    const std::string missing = Dir / "missing.txt";
+    const TRun r = Rdns({"-s", at, "--timeout", "300", "--format", "jsonl", "--unresolved", missing}, input);
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Err, "2 resolved, 12 unresolved\n");
+    // The round trip's time is the only figure that varies: a number of milliseconds.
+    EXPECT_EQ(std::regex_replace(r.Out, std::regex(R"("rtt_ms":[0-9]+\.[0-9]{3}\})"), "\"rtt_ms\":X}"),
+              expected);
+    EXPECT_EQ(ReadFile(missing), unresolved);
+
+    // csv, the default, stays ADDRESS,NAME for the resolved addresses only.
+    const TRun csv = Rdns({"-s", at, "--timeout", "300", "--format", "csv"}, "10.0.0.1\n10.0.0.2\n");
+    EXPECT_EQ(csv.Out, "10.0.0.1,host-1.zarvo.test\n");
+
+    // A port where nothing listens: the network says so at once.
+    const TRun closed =
+        Rdns({"-s", "127.0.0.1:" + std::to_string(FreeLoopbackPort()), "--format", "jsonl"}, "10.0.0.1\n");
+    EXPECT_EQ(closed.Code, 0) << closed.Err;
+    EXPECT_NE(closed.Out.find("\"status\":\"UNREACHABLE\""), std::string::npos) << closed.Out;
+}
+
+// JSON text: quotes, backslashes and control characters escaped, ill-formed UTF-8
+// replaced, an IPv6 server in brackets, no name for an unresolved address.
+TEST(RdnsJson, EscapedText) {
+    zarvo::dns::TLookupResult r;
+    r.Address = "2001:db8::1";
+    r.HostName = std::string("a\x01\"\\\x7f\xff\xc3\xa9\n", 10); // a NUL at its end
+    r.Resolved = true;
+    r.Status = zarvo::dns::TLookupStatus::Answer;
+    r.Server = "[::1]:53";
+    r.Tries = 1;
+    r.RttMs = 1.5;
+    std::string line;
+    zarvo::cli::AppendJsonLine(line, r);
+    EXPECT_EQ(
+        line,
+        "{\"address\":\"2001:db8::1\",\"name\":\"a\\u0001\\\"\\\\\\u007f\xef\xbf\xbd\xc3\xa9\\u000a\\u0000\","
+        "\"status\":\"NOERROR\",\"server\":\"[::1]:53\",\"tries\":1,\"rtt_ms\":1.500}\n");
+    r.Resolved = false;
+    r.Status = zarvo::dns::TLookupStatus::NotAsked;
+    r.Server.clear();
+    r.Tries = 0;
+    r.RttMs = 0;
+    line.clear();
+    zarvo::cli::AppendJsonLine(line, r);
+    EXPECT_EQ(line, "{\"address\":\"2001:db8::1\",\"status\":\"NOTASKED\",\"server\":null,\"tries\":0,"
+                    "\"rtt_ms\":0.000}\n");
+}
+
 TEST(RdnsCliHelp, HelpAndCommandList) {
     const TRun r = Rdns({"--help"});
     EXPECT_EQ(r.Code, 0);
-    EXPECT_EQ(r.Out.rfind("Usage: zarvo-cli rdns -s SERVER [-s SERVER...] [OPTIONS] [FILE|-]\n", 0), 0u);
+    EXPECT_EQ(r.Out.rfind("Usage: zarvo-cli rdns [-s SERVER...] [OPTIONS] [FILE|-]\n", 0), 0u);
     for (const char* option :
-         {"--server SERVER", "--delimiter TEXT", "--list-delimiter D", "--unresolved FILE", "--in-flight N",
-          "--timeout MS", "--rate QPS", "Examples:"})
+         {"--server SERVER", "--delimiter TEXT", "--list-delimiter D", "--unresolved FILE", "--format FORMAT",
+          "--in-flight N", "--timeout MS", "--rate QPS", "Examples:"})
         EXPECT_NE(r.Out.find(option), std::string::npos) << option;
     std::istringstream in;
     std::ostringstream out, err;
