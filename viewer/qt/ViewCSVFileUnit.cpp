@@ -352,7 +352,7 @@ QString TViewCSVFileForm::GetSelectedLinesText(TListViewEx* view) const {
     const size_t h = FPreview.Header ? 1 : 0;
     QString text;
     bool first = true;
-    const auto append = [&](const std::string& line) {
+    const auto append = [&](std::string_view line) {
         if (!first) text += QLatin1String("\r\n");
         first = false;
         text += Q(line);
