@@ -127,10 +127,20 @@ QString ViewArgument(const QStringList& args) {
     return {};
 }
 
-void ViewFileAlone(const QString& fileName) {
+std::unique_ptr<QDialog> CreateStandaloneViewer(const QString& fileName) {
     const TStandaloneView v = StandaloneViewOf(fileName);
-    TViewCSVFileForm::ViewFile(nullptr, v.Title, fileName, v.NoHeader,
-                               v.Database ? DatabaseReaderClass() : TLineReaderClass(), v.Filter, true, true);
+    return TViewCSVFileForm::CreateViewer(nullptr, v.Title, fileName, v.NoHeader,
+                                          v.Database ? DatabaseReaderClass() : TLineReaderClass(), v.Filter,
+                                          true, true);
+}
+
+int ViewFileAlone(const QString& fileName) {
+    // Not modal: the viewer is the application's only window, and its own dialogs
+    // are modal to it.
+    const std::unique_ptr<QDialog> viewer = CreateStandaloneViewer(fileName);
+    QObject::connect(viewer.get(), &QDialog::finished, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    viewer->show();
+    return QApplication::exec();
 }
 
 void InitApplication() {

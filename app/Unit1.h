@@ -61,8 +61,11 @@ QString ViewArgument(const QStringList& args);
 // The database as the viewer's line source, its dates in the locale's short form
 // (the locale's format, month and day names and digits).
 zarvo::TLineReaderClass DatabaseReaderClass();
-// Opens the viewer alone, modally, with counting and the row-limit link on.
-void ViewFileAlone(const QString& fileName);
+// The viewer alone, with counting and the row-limit link on, set up but not shown:
+// a top-level window of its own, which owns the dialogs it opens.
+std::unique_ptr<QDialog> CreateStandaloneViewer(const QString& fileName);
+// Shows that window and runs the event loop until it is closed; returns the exit code.
+int ViewFileAlone(const QString& fileName);
 
 class TForm1;
 

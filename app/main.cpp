@@ -59,8 +59,7 @@ int main(int argc, char* argv[]) {
             std::fputs("zarvo: --view needs a file name\n", stderr);
             return 2;
         }
-        ViewFileAlone(file);
-        return 0;
+        return ViewFileAlone(file);
     }
     TForm1 form;
     form.show();

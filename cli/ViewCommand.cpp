@@ -13,6 +13,7 @@
 #include "mmdb/uMMDBLineReader.h"
 #include "mmdb/uMMDBReader.h"
 #include "support/ZarvoText.h"
+#include "viewer/StreamReaderExUnit.h"
 #include "viewer/ViewerPreview.h"
 
 namespace zarvo::cli {
@@ -29,8 +30,9 @@ so any --max runs in a few MB. The first record is the header unless
 --no-header; the delimiter is the first of , ; | found. When more lines follow
 than were read, a note says so on standard error. The file is read as UTF-8
 (each ill-formed part of a sequence shown as one U+FFFD), or UTF-16 after a
-byte-order mark; lines are cut at 65535 characters. A file whose size says
-nothing of its length (/proc/cpuinfo) is read to its end.
+byte-order mark. A line longer than 65535 characters is one record, cut there
+(a quoted field open at the cut ends with it), and is named on standard error.
+A file whose size says nothing of its length (/proc/cpuinfo) is read to its end.
 A file named ".csv" or ".txt" is text. A MaxMind DB file (".mmdb", or another
 name by its content, when it opens as a database) is shown as the viewer shows
 a database: metadata lines, a header and rows, at most 1000 lines, none of them
@@ -105,7 +107,7 @@ std::vector<TOption> ViewOptions(TViewArgs& a) {
         {.Long = "--count",
          .Help =
              "print the number of rows instead, as the viewer's \"Count Rows...\" counts them: the lines of "
-             "the file, less the header line unless --no-header",
+             "the file (a line over 65535 characters is one), less the header line unless --no-header",
          .Set = [&a](const TOptionValue&) { a.Count = true; }},
         {.Short = "-h", .Long = "--help", .Kind = TOptionKind::Help, .Help = "this help"},
     };
@@ -144,11 +146,25 @@ namespace {
 
 // Prints each record as soon as it is complete, as the viewer's "Columns" view
 // parses it (the delimiter found while reading in force), and keeps nothing but
-// the count of lines: memory stays at one record whatever --max is.
+// the count of lines: memory stays at one record whatever --max is. A line longer
+// than the cap is one record, cut: each such line is named on standard error (the
+// first kMaxNamed; the rest counted).
 class TPrintSink : public TRecordSink {
 public:
-    explicit TPrintSink(std::ostream& out) : FOut(out) {}
-    void Line(int32_t, const std::string&, bool, const TCSVParser&) override { ++Lines; }
+    TPrintSink(const std::string& file, std::ostream& out, std::ostream& err)
+        : FFile(file), FOut(out), FErr(err) {}
+    void Line(int32_t, const std::string&, bool, bool cut, const TCSVParser&) override {
+        ++Lines;
+        if (cut && ++FCut <= kMaxNamed)
+            FErr << "zarvo-cli view: " << FFile << ": line " << Lines << ": longer than " << kCap
+                 << " characters, cut there\n";
+    }
+    // The count of the cut lines not named.
+    void Finish() {
+        if (FCut > kMaxNamed)
+            FErr << "zarvo-cli view: " << FFile << ": " << (FCut - kMaxNamed) << " more "
+                 << (FCut - kMaxNamed == 1 ? "line" : "lines") << " cut at " << kCap << " characters\n";
+    }
     void RecordEnd(const TCSVParser& parser) override {
         FLine.clear();
         for (size_t j = 0; j < parser.ColumnCount(); ++j) {
@@ -162,8 +178,14 @@ public:
     int64_t Lines = 0;
 
 private:
+    static constexpr int64_t kMaxNamed = 10;
+    static constexpr int32_t kCap = TStreamReaderEx::kDefaultTruncLineLength;
+
+    const std::string& FFile;
     std::ostream& FOut;
+    std::ostream& FErr;
     std::string FLine;
+    int64_t FCut = 0;
 };
 
 } // namespace
@@ -210,11 +232,12 @@ int RunView(const std::vector<std::string>& words, std::istream&, std::ostream& 
 
     TCSVParser parser(false, false, "", args.BackslashEscapes, 500);
     parser.SetCellLineBreaks(args.CellLineBreaks);
-    TPrintSink sink(out);
+    TPrintSink sink(args.File, out, err);
     // The end is looked for past the last line asked for, so that the note below
     // says "more" only when there is more.
     const TRecordsRead read = ReadRecords(source, noHeader, args.Max, parser, sink, true);
     CheckOutput(out);
+    sink.Finish();
     if (!read.Status.empty()) {
         err << PlainMessage(read.Status) << "\n";
         return 1;

@@ -152,6 +152,7 @@ void TStreamReaderEx::Close() {
     FNoDataInStream = true;
     FBufferedData.reset();
     FBufferedLength = FBufferedCapacity = FBufferedStartIndex = 0;
+    FRestPending = false;
     std::vector<char>().swap(FBlock);
     std::string().swap(FDecoded);
     FCarry = 0;
@@ -160,6 +161,7 @@ void TStreamReaderEx::Close() {
 void TStreamReaderEx::DiscardBufferedData() {
     FBufferedLength = FBufferedStartIndex = 0;
     FCarry = 0;
+    FRestPending = false;
     FNoDataInStream = FClosed;
 }
 
@@ -300,7 +302,7 @@ void TStreamReaderEx::FindLineEnd(size_t& end, size_t& next, bool& nul) {
                 ++chars;
             }
             if (chars >= limit) {
-                end = next = FBufferedStartIndex + counted;
+                EndAtCap(counted, nul, end, next);
                 return;
             }
             if (counted > off) {
@@ -332,7 +334,62 @@ void TStreamReaderEx::FindLineEnd(size_t& end, size_t& next, bool& nul) {
     }
 }
 
+void TStreamReaderEx::EndAtCap(size_t length, bool nul, size_t& end, size_t& next) {
+    // The byte after the cut, and a CR's LF after it, in view; a refill moves the line.
+    while (FBufferedStartIndex + length + 2 > FBufferedLength && Refill()) {
+    }
+    end = next = FBufferedStartIndex + length;
+    if (end >= FBufferedLength) return; // the text ends with the line
+    const char c = FBufferedData[end];
+    if (nul) {
+        if (c != 0) return; // the run ends there
+    } else if (c == '\n') {
+        next = end + 1;
+        return;
+    } else if (c == '\r') {
+        next = end + 1 < FBufferedLength && FBufferedData[end + 1] == '\n' ? end + 2 : end + 1;
+        return;
+    } else if (c == 0 && FSkipLineNullChars) {
+        return; // a run of NULs starts a line of its own
+    }
+    FRestPending = true;
+    FRestNul = nul;
+}
+
+bool TStreamReaderEx::SkipRest(size_t maxBytes) {
+    size_t scanned = 0;
+    while (FRestPending) {
+        if (FBufferedStartIndex >= FBufferedLength) {
+            if (scanned >= maxBytes) return false;
+            if (!Refill()) FRestPending = false; // the text ends with the line
+            continue;
+        }
+        const char* data = FBufferedData.get();
+        const char* from = data + FBufferedStartIndex;
+        const char* stop = data + FBufferedLength;
+        const char* q = FRestNul ? FindNotNul(from, stop) : FindBreak(from, stop, FSkipLineNullChars);
+        scanned += static_cast<size_t>(q - from);
+        FBufferedStartIndex = static_cast<size_t>(q - data);
+        if (q == stop) continue;
+        if (FRestNul || *q == 0) {
+            FRestPending = false; // the next line starts here
+        } else if (*q == '\n') {
+            ++FBufferedStartIndex;
+            FRestPending = false;
+        } else if (q + 1 < stop) {
+            FBufferedStartIndex += q[1] == '\n' ? 2 : 1;
+            FRestPending = false;
+        } else if (!Refill()) {
+            // A CR at the very end; otherwise the refill keeps it, and its LF comes in view.
+            ++FBufferedStartIndex;
+            FRestPending = false;
+        }
+    }
+    return true;
+}
+
 bool TStreamReaderEx::EndOfStream() {
+    SkipRest();
     while (FBufferedStartIndex >= FBufferedLength && Refill()) {
     }
     return FBufferedStartIndex >= FBufferedLength;
@@ -341,9 +398,12 @@ bool TStreamReaderEx::EndOfStream() {
 size_t TStreamReaderEx::ReadLineBuffer(std::string& line) {
     line.clear();
     if (FClosed) return 0;
+    SkipRest();
     size_t end = 0, next = 0;
     bool nul = false;
     FindLineEnd(end, next, nul);
+    // A run of NULs reads as an empty line however long it is: nothing of it is cut.
+    FLastCut = FRestPending && !FRestNul;
     if (!nul)
         AppendSanitizedUtf8(
             line, std::string_view(FBufferedData.get() + FBufferedStartIndex, end - FBufferedStartIndex));
@@ -378,19 +438,24 @@ size_t TStreamReaderEx::SkipWholeLines(size_t maxLines) {
 int64_t TStreamReaderEx::SkipLines(int64_t maxLines) {
     int64_t done = 0;
     while (done < maxLines && !FClosed && !EndOfStream()) {
-        done += static_cast<int64_t>(SkipWholeLines(static_cast<size_t>(maxLines - done)));
+        const size_t whole = SkipWholeLines(static_cast<size_t>(maxLines - done));
+        done += static_cast<int64_t>(whole);
+        if (whole > 0) FLastCut = false;
         if (done >= maxLines || EndOfStream()) break;
         GotoNextLine();
         ++done;
+        if (FRestPending) break;
     }
     return done;
 }
 
 void TStreamReaderEx::GotoNextLine() {
     if (FClosed) return;
+    SkipRest();
     size_t end = 0, next = 0;
     bool nul = false;
     FindLineEnd(end, next, nul);
+    FLastCut = FRestPending && !FRestNul;
     FBufferedStartIndex = next;
 }
 

@@ -1,9 +1,11 @@
 // A text reader over a byte stream: reads the stream in blocks, lets a byte-order
 // mark choose the decoding (UTF-8, UTF-16 LE or BE; UTF-8 without one) and splits
 // the text into lines of UTF-8, malformed bytes becoming U+FFFD and a character cut
-// by a block edge decoded whole. A line ends at CR LF, CR or LF, at the length cap
-// (the rest comes back as the next lines) and, with SkipLineNullChars, where a run
-// of NUL characters starts or ends (a run reads as one empty line).
+// by a block edge decoded whole. A line ends at CR LF, CR or LF and, with
+// SkipLineNullChars, where a run of NUL characters starts or ends (a run reads as one
+// empty line). A line longer than the length cap is cut there: it comes back as its
+// first TruncLineLength characters, LastLineCut() says so, and the rest of it up to
+// its end is skipped, so that it stays one line however long it is.
 //
 // UTF-8 stays as read in the buffer and is made valid line by line when a line is
 // taken: CR, LF and NUL never occur inside a character, so the lines split the same,
@@ -47,9 +49,18 @@ public:
     // Skips one line without building it.
     void GotoNextLine();
     // Skips up to maxLines lines as GotoNextLine would, many at a time; returns how
-    // many (fewer only at the end).
+    // many: fewer at the end, and after a line cut at the cap, whose rest is left
+    // for SkipRest.
     int64_t SkipLines(int64_t maxLines);
     bool EndOfStream();
+    // Whether the last line read or skipped was text cut at the cap (a run of NULs,
+    // read as an empty line, never is).
+    bool LastLineCut() const { return FLastCut; }
+    // Skips what is left of a line cut at the cap, at most about maxBytes of it per
+    // call; true once nothing is left. Reading, skipping and EndOfStream finish the
+    // rest themselves: a caller that must stay responsive (a file of one line of
+    // gigabytes) calls this first and looks at its own stop flag between the calls.
+    bool SkipRest(size_t maxBytes = SIZE_MAX);
     // Forgets the decoded text, for a caller that repositions the stream.
     void DiscardBufferedData();
 
@@ -65,6 +76,9 @@ private:
     // The end of the line that starts at FBufferedStartIndex and where the next one
     // begins; nul tells a line of NULs. Both equal the buffer's size at the end.
     void FindLineEnd(size_t& end, size_t& next, bool& nul);
+    // The line reached the cap after length bytes: it ends there, and whatever
+    // follows up to its real end is its rest (unless a break or the end is next).
+    void EndAtCap(size_t length, bool nul, size_t& end, size_t& next);
     // Skips the lines that end inside the buffer, as far as a plain scan can tell
     // them (no NUL, short of the cap), at most maxLines (rounded down to 64).
     size_t SkipWholeLines(size_t maxLines);
@@ -89,9 +103,12 @@ private:
     TStream* FStream;
     int32_t FTruncLineLength = kDefaultTruncLineLength;
     bool FSkipLineNullChars = true;
-    std::vector<char> FBlock; // UTF-16: the bytes of one block, behind a cut character's first bytes
-    size_t FCarry = 0;        // UTF-16: bytes of a cut character waiting at the start of FBlock
-    std::string FDecoded;     // UTF-16: one block as UTF-8
+    bool FLastCut = false;     // the last line taken was cut at the cap
+    bool FRestPending = false; // ... and its rest is still to be skipped
+    bool FRestNul = false;     // that line is a run of NULs (its rest ends at the first other byte)
+    std::vector<char> FBlock;  // UTF-16: the bytes of one block, behind a cut character's first bytes
+    size_t FCarry = 0;         // UTF-16: bytes of a cut character waiting at the start of FBlock
+    std::string FDecoded;      // UTF-16: one block as UTF-8
 };
 
 } // namespace zarvo

@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
 #include <new>
+#include <stdexcept>
 
 #include "support/ZarvoText.h"
 
@@ -20,15 +22,43 @@ bool SourceFileExists(const std::string& name) {
     return !name.empty() && ::stat(name.c_str(), &st) == 0;
 }
 
+void TPreviewLines::push_back(std::string_view line) {
+    if (line.size() > UINT32_MAX) throw std::length_error("Line too long");
+    if (line.size() > FRoom) {
+        const size_t size = std::max(kBlockSize, line.size());
+        FBlocks.push_back(std::make_unique<char[]>(size));
+        FUsed = 0;
+        FRoom = size;
+    }
+    if (!line.empty()) std::memcpy(FBlocks.back().get() + FUsed, line.data(), line.size());
+    FRefs.push_back({static_cast<uint32_t>(FBlocks.size() - 1), static_cast<uint32_t>(FUsed),
+                     static_cast<uint32_t>(line.size())});
+    FUsed += line.size();
+    FRoom -= line.size();
+}
+
+void TPreviewLines::clear() {
+    FBlocks.clear();
+    std::vector<TRef>().swap(FRefs);
+    FUsed = FRoom = 0;
+}
+
 void TViewerPreview::Clear() {
     Lines.clear();
     Rows.clear();
+    CutLines.clear();
     Columns.clear();
     Status.clear();
     Eof = false;
+    Cancelled = false;
 }
 
 namespace {
+
+// Bytes of a cut line's rest skipped between two looks at the stop flag.
+constexpr int64_t kRestStep = int64_t{4} << 20;
+// Lines read between two progress reports.
+constexpr int64_t kProgressLines = 4096;
 
 // Runs one step of reading the source, turning what it raises into Status.
 template <class F> bool Reading(TRecordsRead& result, F step) {
@@ -46,7 +76,7 @@ template <class F> bool Reading(TRecordsRead& result, F step) {
 } // namespace
 
 TRecordsRead ReadRecords(const TViewerSource& source, bool noHeader, int32_t maxLines, TCSVParser& parser,
-                         TRecordSink& sink, bool probeEnd) {
+                         TRecordSink& sink, bool probeEnd, const TReadControl& control) {
     TRecordsRead result;
     parser.Reset(true);
     if (!SourceFileExists(source.FileName)) {
@@ -55,16 +85,29 @@ TRecordsRead ReadRecords(const TViewerSource& source, bool noHeader, int32_t max
     }
     std::unique_ptr<TLineReader> reader;
     if (!Reading(result, [&] { reader = source.CreateReader(); })) return result;
+    const auto stopped = [&] {
+        return control.Cancelled && control.Cancelled->load(std::memory_order_relaxed);
+    };
+    int64_t lines = 0;
+    const auto report = [&] {
+        if (control.Progress) control.Progress(reader->StreamPosition(), reader->StreamSize(), lines);
+    };
     std::string line;
     bool open = false;       // the record of the last line goes on with the next one
     size_t recordLength = 0; // the text of that record, lines and joins
-    int32_t i = noHeader ? 1 : 0;
-    for (; i <= maxLines; ++i) {
-        bool end = false;
-        if (!Reading(result, [&] {
-                end = reader->EndOfLines();
-                if (!end) reader->ReadLine(line);
-            })) {
+    for (int32_t i = noHeader ? 1 : 0; i <= maxLines; ++i) {
+        bool end = false, cut = false;
+        if (!Reading(result,
+                     [&] {
+                         // The rest of a cut line in steps, so that a stop is heard inside it.
+                         while (!(result.Cancelled = stopped()) && !reader->SkipRest(kRestStep)) report();
+                         if (result.Cancelled) return;
+                         end = reader->EndOfLines();
+                         if (end) return;
+                         reader->ReadLine(line);
+                         cut = reader->LineCut();
+                     }) ||
+            result.Cancelled) {
             if (open) sink.RecordEnd(parser);
             return result;
         }
@@ -80,11 +123,13 @@ TRecordsRead ReadRecords(const TViewerSource& source, bool noHeader, int32_t max
             parser.ParseLine(line, csvUpdateDelimiter);
             recordLength = line.size();
         }
-        sink.Line(i, line, newRecord, parser);
+        if (cut && parser.FormatError() == csvNoCloseQuote) parser.CloseCut();
+        sink.Line(i, line, newRecord, cut, parser);
         // A record that outgrows the cap ends there, and the next line starts the next one.
-        open = parser.CellLineBreaks() && parser.FormatError() == csvNoCloseQuote &&
+        open = !cut && parser.CellLineBreaks() && parser.FormatError() == csvNoCloseQuote &&
                recordLength < TCSVParser::kMaxRecordLength;
         if (!open) sink.RecordEnd(parser);
+        if (++lines % kProgressLines == 0) report();
     }
     if (open) sink.RecordEnd(parser);
     if (!result.Eof && probeEnd) {
@@ -92,6 +137,7 @@ TRecordsRead ReadRecords(const TViewerSource& source, bool noHeader, int32_t max
         TRecordsRead probe;
         Reading(probe, [&] { result.Eof = reader->EndOfLines(); });
     }
+    report();
     return result;
 }
 
@@ -103,13 +149,15 @@ class TPreviewSink : public TRecordSink {
 public:
     TPreviewSink(TViewerPreview& preview, const TViewerPreview::TParsed& parsed)
         : FPreview(preview), FParsed(parsed) {}
-    void Line(int32_t number, const std::string& line, bool newRecord, const TCSVParser& parser) override {
+    void Line(int32_t number, const std::string& line, bool newRecord, bool cut,
+              const TCSVParser& parser) override {
         std::vector<std::string>& columns = FPreview.Columns;
         for (size_t j = columns.size(); j < parser.ColumnCount(); ++j)
             columns.push_back(number == 0 ? std::string(parser.GetColumnValue(j))
                                           : Format("Column %zu", j + 1));
         if (FParsed) FParsed(number, parser);
         if (newRecord) FPreview.Rows.push_back(FPreview.Lines.size());
+        if (cut) FPreview.CutLines.push_back(FPreview.Lines.size());
         FPreview.Lines.push_back(line);
     }
     void RecordEnd(const TCSVParser&) override {}
@@ -122,20 +170,30 @@ private:
 } // namespace
 
 bool TViewerPreview::Read(const TViewerSource& source, bool noHeader, TCSVParser& parser,
-                          const TParsed& parsed) {
+                          const TParsed& parsed, const TReadControl& control) {
     Header = !noHeader;
     Clear();
     TPreviewSink sink(*this, parsed);
     TRecordsRead result;
     try {
-        result = ReadRecords(source, noHeader, MaxLines, parser, sink);
+        result = ReadRecords(source, noHeader, MaxLines, parser, sink, false, control);
     } catch (const std::bad_alloc&) {
         // The lines kept by the sink ran out of memory.
         result.Status = "Out of memory";
     }
     Status = std::move(result.Status);
     Eof = result.Eof;
+    Cancelled = result.Cancelled;
     return Status.empty();
+}
+
+bool TViewerPreview::LineCut(size_t i) const {
+    return std::binary_search(CutLines.begin(), CutLines.end(), i);
+}
+
+bool TViewerPreview::RecordCut(size_t record) const {
+    const auto [first, last] = RecordLines(record);
+    return last > first && LineCut(last - 1);
 }
 
 std::pair<size_t, size_t> TViewerPreview::RecordLines(size_t record) const {
@@ -191,11 +249,15 @@ int64_t CountRows(const TViewerSource& source, bool noHeader, const std::atomic<
     int64_t count = 0;
     if (!noHeader && !reader->EndOfLines()) reader->GotoNextLine();
     // Lines go in batches: small enough for the abort to be seen at once and the
-    // progress to move, large enough to cost nothing against the scan.
+    // progress to move, large enough to cost nothing against the scan. A batch ends
+    // early at a line cut at the cap, whose rest goes in steps of its own.
     constexpr int64_t kBatch = 4096;
-    while (!reader->EndOfLines()) {
+    for (;;) {
         if (cancelled.load(std::memory_order_relaxed)) return -1;
-        count += reader->SkipLines(kBatch);
+        if (reader->SkipRest(kRestStep)) {
+            if (reader->EndOfLines()) break;
+            count += reader->SkipLines(kBatch);
+        }
         if (progress) progress(reader->StreamPosition(), reader->StreamSize(), count);
     }
     if (cancelled.load(std::memory_order_relaxed)) return -1;

@@ -149,6 +149,17 @@ size_t TCSVParser::ParseNextLine(std::string_view line) {
     return Scan(st, true);
 }
 
+size_t TCSVParser::CloseCut() {
+    if (!FOpen) throw std::logic_error("CloseCut: the last parse did not end inside quotes");
+    const TScan st = FOpenAt;
+    FFormatError = csvNoError;
+    FFailView = TFailView::None;
+    FOpen = false;
+    FDataString[st.Write] = 0;
+    Record(st.ValueStart, st.Write - st.ValueStart, st.Flags);
+    return st.Count + 1;
+}
+
 bool TCSVParser::ScanQuoted(char* buf, size_t len, size_t& r, size_t& w, bool& backslash) const {
     const char quote = FQuoteChar;
     while (r < len) {
@@ -274,14 +285,16 @@ std::string_view TCSVParser::LineBreakJoin() const {
 size_t TCSVParser::ReadParseLine(TLineReader& reader, std::string& s, TCSVParseFlags flags) {
     reader.ReadLine(s);
     size_t n = ParseLine(s, flags);
-    if (!FCellLineBreaks) return n;
     std::string line;
-    while (FFormatError == csvNoCloseQuote && s.size() < kMaxRecordLength && !reader.EndOfLines()) {
+    // A line cut at the cap ends its record: the quote it leaves open is its cut's.
+    while (!reader.LineCut() && FCellLineBreaks && FFormatError == csvNoCloseQuote &&
+           s.size() < kMaxRecordLength && !reader.EndOfLines()) {
         reader.ReadLine(line);
         s += LineBreakJoin();
         s += line;
         n = ParseNextLine(line);
     }
+    if (reader.LineCut() && FFormatError == csvNoCloseQuote) n = CloseCut();
     return n;
 }
 

@@ -72,9 +72,16 @@ public:
     // read. Raises std::logic_error after any other parse.
     size_t ParseNextLine(std::string_view line);
 
+    // The text of the last parse was cut short (a line longer than the reader's cap)
+    // inside a quoted value: that value ends where the text ends, as if its quote
+    // closed there, and the record is complete. Returns the number of values. Raises
+    // std::logic_error after any parse that did not end inside quotes.
+    size_t CloseCut();
+
     // Reads one record into s and parses it: with CellLineBreaks, lines are joined
     // (by "\r\n", or ReplaceLineBreaksWith) while the parse ends inside quotes,
-    // until the record reaches kMaxRecordLength.
+    // until the record reaches kMaxRecordLength. A line cut at the reader's cap ends
+    // the record, a quoted value it leaves open closed at the cut (CloseCut).
     size_t ReadParseLine(TLineReader& reader, std::string& s) {
         return ReadParseLine(reader, s, FParseFlags);
     }

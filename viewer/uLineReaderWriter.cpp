@@ -82,6 +82,14 @@ bool TLineReader::EndOfLines() {
     return !FLines || static_cast<uint64_t>(FLineIndex) >= FLines->Count();
 }
 
+bool TLineReader::LineCut() const {
+    return FStreamReader && FStreamReader->LastLineCut();
+}
+
+bool TLineReader::SkipRest(int64_t maxBytes) {
+    return !FStreamReader || FStreamReader->SkipRest(static_cast<size_t>(std::max<int64_t>(maxBytes, 0)));
+}
+
 int64_t TLineReader::StreamPosition() const {
     return FStreamReader && FStream ? FStream->Position() : 0;
 }

@@ -38,9 +38,17 @@ public:
     void ReadLine(std::string& line);
     // Consumes one line without building its text; nothing at the end.
     void GotoNextLine();
-    // GotoNextLine up to maxLines times, faster; returns the lines consumed.
+    // GotoNextLine up to maxLines times, faster; returns the lines consumed (fewer
+    // at the end, and after a line cut at the cap: see SkipRest).
     int64_t SkipLines(int64_t maxLines);
     bool EndOfLines();
+    // Whether the last line read or skipped was longer than the cap and cut there
+    // (its rest is skipped: such a line is one line however long).
+    bool LineCut() const;
+    // Skips at most about maxBytes of the rest of a cut line; true once none is left.
+    // Everything else finishes the rest at once; a caller with a stop flag to look
+    // at calls this first, in steps.
+    bool SkipRest(int64_t maxBytes);
     int64_t LineIndex() const { return FLineIndex; }
     // Byte position and size for progress; 0 in lines mode. The position runs
     // ahead of the lines given by what the text reader holds.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <stdexcept>
@@ -10,6 +11,7 @@
 #include "mmdb/uMMDBLineReader.h"
 #include "mmdb_builder.h"
 #include "test_files.h"
+#include "viewer/Stream.h"
 #include "viewer/ViewerPreview.h"
 #include "viewer/uCSVParser.h"
 
@@ -173,6 +175,51 @@ TEST(ViewerCsv, ParseNextLineAsTheWholeRecord) {
     EXPECT_THROW(p.ParseNextLine("c"), std::logic_error);
 }
 
+// A text cut short inside quotes: the open value ends where the text ends, the
+// values before it stay, and the record is complete.
+TEST(ViewerCsv, CloseCutEndsTheOpenValue) {
+    struct Case {
+        std::vector<const char*> Lines; // the first parsed, the others joined
+        TCSVParseFlags Flags;
+        std::vector<std::string> Values;
+    };
+    const Case cases[] = {
+        {{"1,\"abc"}, 0, {"1", "abc"}},
+        {{"\"abc"}, 0, {"abc"}},
+        {{"1,\"a\"\"b"}, 0, {"1", "a\"b"}},
+        {{"a;\"x;y"}, 0, {"a", "x;y"}},
+        {{"1,\"ab"}, csvKeepQuotes, {"1", "\"ab"}},
+        {{"1,\"first", "sec"}, 0, {"1", "first\r\nsec"}},
+        {{"x,y,\"z"}, csvSkipBadFormat, {"x", "y", "z"}},
+    };
+    for (const Case& c : cases) {
+        TCSVParser p(true, false, "", false, 500);
+        p.ParseLine(c.Lines[0], c.Flags);
+        for (size_t i = 1; i < c.Lines.size(); ++i) p.ParseNextLine(c.Lines[i]);
+        ASSERT_EQ(p.FormatError(), csvNoCloseQuote) << c.Lines.back();
+        EXPECT_EQ(p.CloseCut(), c.Values.size()) << c.Lines.back();
+        EXPECT_EQ(Values(p), c.Values) << c.Lines.back();
+        EXPECT_EQ(p.FormatError(), csvNoError);
+        EXPECT_THROW(p.CloseCut(), std::logic_error);
+    }
+}
+
+// A line cut at the reader's cap ends its record, and a quote left open by the cut
+// closes there: it does not join the lines after it.
+TEST(ViewerCsv, ReadParseLineEndsACutRecord) {
+    const std::string bytes = "1,\"" + std::string(20, 'Y') + "\",end\n2,x\n";
+    TBytesStream stream(bytes);
+    TLineReader r(&stream, 1024, false);
+    r.StreamReader()->SetTruncLineLength(10);
+    TCSVParser p(true, false, "", false, 500);
+    std::string s;
+    EXPECT_EQ(p.ReadParseLine(r, s), 2u);
+    EXPECT_TRUE(r.LineCut());
+    EXPECT_EQ(Values(p), (std::vector<std::string>{"1", std::string(7, 'Y')}));
+    EXPECT_EQ(p.ReadParseLine(r, s), 2u);
+    EXPECT_EQ(Values(p), (std::vector<std::string>{"2", "x"}));
+}
+
 std::string NumberedCsv(int rows) {
     std::string s = "id,name\n";
     for (int i = 1; i < rows; ++i) s += std::to_string(i) + ",n" + std::to_string(i) + "\n";
@@ -290,7 +337,7 @@ TEST(ViewerPreview, RecordsReachTheSinkBeforeTheNextLineIsRead) {
         std::vector<std::string> Records;
         std::vector<int64_t> ReadWhenEnded;
         explicit TSink(TLineReader*& r) : Reader(r) {}
-        void Line(int32_t, const std::string&, bool, const TCSVParser&) override {}
+        void Line(int32_t, const std::string&, bool, bool, const TCSVParser&) override {}
         void RecordEnd(const TCSVParser& p) override {
             std::string record;
             for (const std::string& v : Values(p)) record += "[" + v + "]";
@@ -324,6 +371,110 @@ TEST(ViewerPreview, DatabaseSourceWithoutHeader) {
     ASSERT_TRUE(pv.Read(source, false, parser));
     EXPECT_EQ(pv.Columns[0], "binary_format_major_version");
     EXPECT_EQ(pv.Columns[1], "2");
+}
+
+// A record with a field over the line cap is one row, its line cut, and counts
+// once: two records and a header are two rows, three lines without the header.
+TEST(ViewerPreview, ALongRecordIsOneRow) {
+    test::TTempDir dir("viewer-long");
+    const std::string path = dir / "f.csv";
+    const std::string field(100000, 'X');
+    const struct {
+        const char* Name;
+        std::string Record;
+        bool CellLineBreaks;
+        std::string CutValue;
+    } cases[] = {
+        {"unquoted", "1," + field + ",end", false, std::string(65535 - 2, 'X')},
+        {"quoted", "1,\"" + field + "\",end", false, std::string(65535 - 3, 'X')},
+        {"quoted, cell line breaks", "1,\"" + field + "\",end", true, std::string(65535 - 3, 'X')},
+        {"two-byte characters",
+         "1," +
+             [] {
+                 std::string e;
+                 for (int i = 0; i < 100000; ++i) e += "\xC3\xA9";
+                 return e;
+             }() +
+             ",end",
+         false,
+         [] {
+             std::string e;
+             for (int i = 0; i < 65535 - 2; ++i) e += "\xC3\xA9";
+             return e;
+         }()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        WriteFile(path, "id,data,end\n" + c.Record + "\n2,short,end\n");
+        TCSVParser parser(500);
+        parser.SetCellLineBreaks(c.CellLineBreaks);
+        TViewerPreview pv;
+        ASSERT_TRUE(pv.Read({.FileName = path}, false, parser));
+        EXPECT_TRUE(pv.Eof);
+        EXPECT_EQ(pv.Lines.size(), 3u);
+        EXPECT_EQ(pv.Rows, (std::vector<size_t>{0, 1, 2}));
+        EXPECT_EQ(pv.CutLines, (std::vector<size_t>{1}));
+        EXPECT_TRUE(pv.RecordCut(1));
+        EXPECT_FALSE(pv.RecordCut(2));
+        EXPECT_FALSE(pv.LineCut(2));
+        EXPECT_EQ(pv.RowsFigure(), 2);
+        EXPECT_EQ(pv.ColumnsItemCount(), 2u);
+        EXPECT_EQ(pv.TextItemCount(), 2u);
+        // The cut record's last value is the one cut short; the record after it is whole.
+        parser.ParseLine(pv.RecordText(1, parser));
+        if (parser.FormatError() == csvNoCloseQuote) parser.CloseCut();
+        EXPECT_EQ(Values(parser), (std::vector<std::string>{"1", c.CutValue}));
+        parser.ParseLine(pv.RecordText(2, parser));
+        EXPECT_EQ(Values(parser), (std::vector<std::string>{"2", "short", "end"}));
+        const std::atomic<bool> never{false};
+        EXPECT_EQ(CountRows({.FileName = path}, false, never), 2);
+        EXPECT_EQ(CountRows({.FileName = path}, true, never), 3);
+    }
+}
+
+// A read stopped by its flag keeps the lines read so far and says so; the flag is
+// heard inside the rest of a line of a gigabyte (a sparse file's NULs) as well.
+TEST(ViewerPreview, AStopEndsTheReadSoon) {
+    test::TTempDir dir("viewer-stop");
+    const std::string path = dir / "f.csv";
+    WriteFile(path, NumberedCsv(50000));
+    std::atomic<bool> stop{false};
+    int64_t reports = 0;
+    const TReadControl control{.Cancelled = &stop, .Progress = [&](int64_t pos, int64_t size, int64_t lines) {
+                                   EXPECT_LE(pos, size);
+                                   if (++reports == 2) stop = true;
+                                   EXPECT_LT(lines, 50000);
+                               }};
+    TCSVParser parser(500);
+    TViewerPreview pv;
+    pv.MaxLines = 1 << 20;
+    EXPECT_TRUE(pv.Read({.FileName = path}, false, parser, {}, control));
+    EXPECT_TRUE(pv.Cancelled);
+    EXPECT_FALSE(pv.Eof);
+    EXPECT_TRUE(pv.More());
+    EXPECT_GT(pv.Lines.size(), 0u);
+    EXPECT_LT(pv.Lines.size(), 50000u);
+    EXPECT_EQ(pv.Lines[1], "1,n1");
+
+    WriteFile(path, "a\n");
+    std::filesystem::resize_file(path, int64_t{1} << 30);
+    stop = false;
+    int64_t last = 0, size = 0;
+    const TReadControl inRest{.Cancelled = &stop, .Progress = [&](int64_t pos, int64_t total, int64_t) {
+                                  last = pos, size = total;
+                                  if (pos > 0) stop = true;
+                              }};
+    EXPECT_TRUE(pv.Read({.FileName = path}, false, parser, {}, inRest));
+    EXPECT_TRUE(pv.Cancelled);
+    EXPECT_EQ(pv.Lines.size(), 2u); // the header and the NUL run's empty line
+    EXPECT_LT(last, size);
+    stop = false;
+    const auto abort = [&](int64_t pos, int64_t total, int64_t) {
+        last = pos, size = total;
+        if (pos > 0) stop = true;
+    };
+    EXPECT_EQ(CountRows({.FileName = path}, false, stop, abort), -1);
+    EXPECT_LT(last, size);
 }
 
 TEST(ViewerCount, CountsLinesWithProgressAndAbort) {

@@ -36,6 +36,15 @@ std::string Utf16(const std::u16string& s, bool bigEndian) {
     return test::Utf16Bytes(s, bigEndian);
 }
 
+// The first n characters of well-formed UTF-8.
+std::string FirstChars(const std::string& s, size_t n) {
+    size_t i = 0;
+    for (size_t chars = 0; i < s.size(); ++i) {
+        if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80 && chars++ == n) break;
+    }
+    return s.substr(0, i);
+}
+
 struct LineCase {
     const char* Name;
     std::string Bytes;
@@ -72,9 +81,27 @@ std::vector<LineCase> LineCases() {
          "\xED\xA0\x80|\xE0\x80\xAF|\xF4\x90\x80\x80|\xF0\x9F\x98",
          {kFffd + kFffd + kFffd + "|" + kFffd + kFffd + kFffd + "|" + kFffd + kFffd + kFffd + kFffd + "|" +
           kFffd}},
-        {"70000 characters", x70000, {std::string(65535, 'x'), std::string(4465, 'x')}},
-        {"70000 two-byte characters", e70000, {e70000.substr(0, 2 * 65535), e70000.substr(2 * 65535)}},
+        // A line over the cap is one line, cut there; the rest of it is passed over.
+        {"70000 characters", x70000, {std::string(65535, 'x')}},
+        {"70000 two-byte characters", e70000, {e70000.substr(0, 2 * 65535)}},
+        {"over the cap, then more lines",
+         x70000 + "\nnext\r\nlast",
+         {std::string(65535, 'x'), "next", "last"}},
+        {"over the cap, its CR LF over a 128- and a 1024-byte edge",
+         std::string(70655, 'x') + "\r\nz",
+         {std::string(65535, 'x'), "z"}},
+        {"over the cap, ending in a CR at the end", x70000 + "\r", {std::string(65535, 'x')}},
+        {"over the cap, then a NUL run",
+         x70000 + std::string(3, '\0') + "b",
+         {std::string(65535, 'x'), "", "b"}},
+        {"a NUL run over the cap is one empty line", std::string(70000, '\0') + "a\n", {"", "a"}},
+        {"UTF-16 over the cap",
+         Utf16(std::u16string(70000, u'a') + u"\r\nb", false),
+         {std::string(65535, 'a'), "b"}},
         {"exactly the cap, then a break", std::string(65535, 'y') + "\r\nz", {std::string(65535, 'y'), "z"}},
+        {"exactly the cap, then NULs",
+         std::string(65535, 'y') + std::string(2, '\0'),
+         {std::string(65535, 'y'), ""}},
         {"last line ends a whole block", std::string(126, 'a') + "\nc", {std::string(126, 'a'), "c"}},
         {"CR LF over a 128-byte edge", std::string(127, 'a') + "\r\nb", {std::string(127, 'a'), "b"}},
         {"CR LF over a 1024-byte edge", std::string(1023, 'a') + "\r\nb", {std::string(1023, 'a'), "b"}},
@@ -99,8 +126,9 @@ TEST(ViewerStream, LineRules) {
             TCachedFileLineReader r(path, s.Cache, s.Block);
             EXPECT_EQ(ReadAll(r), c.Lines) << c.Name << " cache " << s.Cache << " block " << s.Block;
             TCachedFileLineReader skip(path, s.Cache, s.Block);
-            EXPECT_EQ(skip.SkipLines(1 << 20), static_cast<int64_t>(c.Lines.size())) << c.Name;
-            EXPECT_TRUE(skip.EndOfLines());
+            int64_t skipped = 0;
+            while (!skip.EndOfLines()) skipped += skip.SkipLines(1 << 20);
+            EXPECT_EQ(skipped, static_cast<int64_t>(c.Lines.size())) << c.Name;
             TCachedFileLineReader one(path, s.Cache, s.Block);
             int64_t n = 0;
             for (; !one.EndOfLines(); ++n) one.GotoNextLine();
@@ -136,7 +164,8 @@ TEST(ViewerStream, SkipLinesMatchesReadLine) {
     }
 }
 
-// The batch skip against the cap where lines end just past it inside one block.
+// The batch skip against the cap where lines end just past it inside one block:
+// every line is one, those over the cap cut to it.
 TEST(ViewerStream, SkipLinesHonoursASmallCap) {
     std::string bytes;
     for (size_t n = 90; n < 240; ++n) bytes += std::string(n, 'd') + "\n";
@@ -147,8 +176,43 @@ TEST(ViewerStream, SkipLinesHonoursASmallCap) {
     };
     TBytesStream a(bytes), b(bytes);
     const auto lines = ReadAll(*reader(a));
-    EXPECT_EQ(lines.size(), 11u + 2 * 100u + 3 * 39u);
-    EXPECT_EQ(reader(b)->SkipLines(1 << 20), static_cast<int64_t>(lines.size()));
+    ASSERT_EQ(lines.size(), 150u);
+    for (size_t n = 90; n < 240; ++n) EXPECT_EQ(lines[n - 90], std::string(std::min<size_t>(n, 100), 'd'));
+    const auto skip = reader(b);
+    int64_t skipped = 0;
+    while (!skip->EndOfLines()) skipped += skip->SkipLines(1 << 20);
+    EXPECT_EQ(skipped, 150);
+}
+
+// Which lines were cut, whichever way they are taken; the rest of a cut line goes
+// in steps of about the bytes asked for, and a read after it finds the next line.
+TEST(ViewerStream, CutLinesAndTheirRest) {
+    const std::string bytes = "a\n" + std::string(200000, 'x') + "\r\n" + std::string(65535, 'y') + "\n" +
+                              std::string(100000, '\0') + "b\n" + std::string(65536, 'z');
+    const std::vector<std::pair<std::string, bool>> want = {
+        {"a", false}, {std::string(65535, 'x'), true}, {std::string(65535, 'y'), false},
+        {"", false}, // a NUL run
+        {"b", false}, {std::string(65535, 'z'), true}};
+    TBytesStream read(bytes), go(bytes), skip(bytes);
+    TLineReader r(&read, 1024, false), g(&go, 1024, false), s(&skip, 1024, false);
+    for (const auto& [line, cut] : want) {
+        ASSERT_FALSE(r.EndOfLines());
+        EXPECT_EQ(r.ReadLine(), line);
+        EXPECT_EQ(r.LineCut(), cut) << r.LineIndex();
+        g.GotoNextLine();
+        EXPECT_EQ(g.LineCut(), cut) << g.LineIndex();
+        // A batch stops after a cut line; its rest goes in steps.
+        EXPECT_EQ(s.SkipLines(1), 1);
+        EXPECT_EQ(s.LineCut(), cut);
+        int steps = 0;
+        while (!s.SkipRest(4096)) ++steps;
+        // Rests of many steps: 134,465 bytes of the x line, 34,465 NULs of the run.
+        EXPECT_EQ(steps > 0, s.LineIndex() == 2 || s.LineIndex() == 4) << s.LineIndex();
+    }
+    EXPECT_TRUE(r.EndOfLines());
+    EXPECT_TRUE(g.EndOfLines());
+    EXPECT_TRUE(s.EndOfLines());
+    EXPECT_EQ(s.LineIndex(), 6);
 }
 
 // Ill-formed UTF-8 decodes as it would whole wherever a block edge or the length
@@ -171,9 +235,7 @@ TEST(ViewerStream, IllFormedUtf8AcrossBlockEdgesAndTheCap) {
             TBytesStream capped(line);
             TLineReader c(&capped, 128, false);
             c.StreamReader()->SetTruncLineLength(static_cast<int32_t>(at) + 1);
-            std::string joined;
-            for (const std::string& piece : ReadAll(c)) joined += piece;
-            EXPECT_EQ(joined, SanitizeUtf8(line)) << at;
+            EXPECT_EQ(ReadAll(c), (std::vector<std::string>{FirstChars(SanitizeUtf8(line), at + 1)})) << at;
         }
     }
 }
@@ -258,7 +320,7 @@ TEST(ViewerStream, SparseFileBeyond4GiB) {
     EXPECT_EQ(r.ReadLine(), "four");
     EXPECT_EQ(r.ReadLine(), "z");
     EXPECT_EQ(r.StreamSize(), size - at4g);
-    r.GotoNextLine(); // the NUL run up to the end, one capped piece at a time
+    r.GotoNextLine(); // the NUL run up to the end, one line however long
     EXPECT_EQ(r.LineIndex(), 3);
 }
 

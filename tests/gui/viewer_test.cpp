@@ -1,17 +1,22 @@
 // The file viewer window offscreen: the preview of CSV, text and database sources,
-// the status rows, "No Header", copying, counting rows with an abort, Escape, and
-// the main window's "View..." button.
+// the status rows, "No Header", copying, counting rows with an abort, Escape, a
+// record over the line cap as one marked row, the preview read on a worker with its
+// progress and "Stop", the dialogs of a "zarvo --view" window in their real modal
+// loops, and the main window's "View..." button.
 #include <QCheckBox>
 #include <QClipboard>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QToolButton>
+#include <QWindow>
 #include <QtTest>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,6 +50,11 @@ QString Caption(TListViewEx* view, int c) {
     return view->model()->headerData(c, Qt::Horizontal).toString();
 }
 
+// Lets the preview read on its worker and waits until the views show it.
+void Settle(TViewCSVFileForm* form) {
+    QTRY_VERIFY_WITH_TIMEOUT(!form->Reading(), 30000);
+}
+
 struct TViewer {
     std::unique_ptr<QDialog> Dialog;
     TViewCSVFileForm* Form = nullptr;
@@ -56,8 +66,53 @@ struct TViewer {
                                                 readerClass, QString(), counting, counting);
         Form = Dialog->findChild<TViewCSVFileForm*>(QStringLiteral("ViewCSVFileForm"));
         Dialog->show();
+        Settle(Form);
     }
 };
+
+// When a window named name is shown (by the real modal loop a click starts), runs
+// act on it once, from that loop, right after the show: also a dialog that closes
+// by itself gets looked at.
+class TWhenShown : public QObject {
+public:
+    TWhenShown(const QString& name, std::function<void(QWidget*)> act) : FName(name), FAct(std::move(act)) {
+        qApp->installEventFilter(this);
+    }
+    bool Done = false;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show && !FPosted && watched->objectName() == FName &&
+            watched->isWidgetType()) {
+            FPosted = true;
+            QPointer<QWidget> widget = static_cast<QWidget*>(watched);
+            QMetaObject::invokeMethod(
+                this,
+                [this, widget] {
+                    if (widget) FAct(widget);
+                    Done = true;
+                },
+                Qt::QueuedConnection);
+        }
+        return false;
+    }
+
+private:
+    QString FName;
+    std::function<void(QWidget*)> FAct;
+    bool FPosted = false;
+};
+
+// A file of lines, then gigabytes of NULs that cost no disk: reading the NUL run,
+// one line however long, takes a while.
+void WriteLinesThenNuls(const QString& name, int lines) {
+    QFile f(name);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QByteArray head = "a,b\n";
+    for (int i = 0; i < lines; ++i) head += "1,2\n";
+    f.write(head);
+    QVERIFY(f.resize(qint64(8) << 30));
+}
 
 // Shows the wait dialog and lets it run until its method closes it.
 int RunUntilClosed(QDialog& d) {
@@ -167,6 +222,7 @@ private Q_SLOTS:
             return int(QDialog::Accepted);
         };
         v.Form->MaxRowsValueLabel->Click();
+        Settle(v.Form);
         QCOMPARE(v.Form->MaxRowsValueLabel->text(), QStringLiteral("10"));
         QCOMPARE(v.Form->SourceView->Count(), 11);
         QCOMPARE(Cell(v.Form->SourceView, 10, 0), QStringLiteral("..."));
@@ -262,6 +318,7 @@ private Q_SLOTS:
         QCOMPARE(Caption(view, 1), QStringLiteral("Column 1"));
         QCOMPARE(Cell(view, 0, 1), QStringLiteral("binary_format_major_version"));
         QTest::mouseClick(v.Form->NoHeaderCheckBox, Qt::LeftButton);
+        Settle(v.Form);
         QVERIFY(!v.Form->NoHeaderCheckBox->isChecked());
         QCOMPARE(Caption(view, 1), QStringLiteral("binary_format_major_version"));
         QCOMPARE(Caption(view, 2), QStringLiteral("2"));
@@ -280,6 +337,7 @@ private Q_SLOTS:
                 return int(QDialog::Accepted);
             };
             QTest::mouseClick(v.Form->OptionsButton, Qt::LeftButton);
+            Settle(v.Form);
         };
         setOptions(false);
         TListViewEx* view = v.Form->SourceView;
@@ -349,6 +407,177 @@ private Q_SLOTS:
         QCOMPARE(ViewArgument({QStringLiteral("--view=") + file}), file);
     }
 
+    // A record with a field of 100,000 characters is one row, its cell cut at the line
+    // cap and marked so (an ellipsis, an icon, a tooltip), in both views, and the
+    // count counts it once.
+    void longRecordIsOneRow() {
+        WriteFile(Path("long.csv"), "id,data,end\n1," + QByteArray(100000, 'X') + ",end\n2,short,end\n");
+        TViewer v(Path("long.csv"));
+        TListViewEx* view = v.Form->SourceView;
+        QCOMPARE(view->Count(), 2);
+        QCOMPARE(v.Form->RowsLabel->text(), QStringLiteral("2"));
+        const QString cut = Cell(view, 0, 2);
+        QVERIFY(cut.startsWith(QStringLiteral("XXXX")));
+        QVERIFY(cut.endsWith(QChar(0x2026)));
+        QCOMPARE(Cell(view, 0, 3), QString()); // "end" lies past the cut
+        const QModelIndex marked = view->model()->index(0, 2);
+        QVERIFY(!view->model()->data(marked, Qt::DecorationRole).isNull());
+        const QString note = view->model()->data(marked, Qt::ToolTipRole).toString();
+        QVERIFY2(note.contains(QStringLiteral("line 2 is longer than 65,535 characters")), qPrintable(note));
+        QVERIFY(view->model()->data(view->model()->index(0, 1), Qt::DecorationRole).isNull());
+        QCOMPARE(Cell(view, 1, 3), QStringLiteral("end"));
+        QVERIFY(view->model()->data(view->model()->index(1, 2), Qt::DecorationRole).isNull());
+        TListViewEx* text = v.Form->SourceView2;
+        QCOMPARE(text->Count(), 2);
+        QVERIFY(Cell(text, 0, 1).endsWith(QChar(0x2026)));
+        QVERIFY(!text->model()->data(text->model()->index(0, 1), Qt::DecorationRole).isNull());
+        QCOMPARE(Cell(text, 1, 1), QStringLiteral("2,short,end"));
+
+        // One row less in view, then counted: two rows.
+        dialogs->OnExec = [](QDialog& d) {
+            if (auto* edit = d.findChild<QLineEdit*>(QStringLiteral("InputEdit"))) {
+                edit->setText(QStringLiteral("1"));
+                return int(QDialog::Accepted);
+            }
+            return RunUntilClosed(d);
+        };
+        v.Form->MaxRowsValueLabel->Click();
+        Settle(v.Form);
+        QCOMPARE(v.Form->RowsLabel->text(), QStringLiteral("1+"));
+        QTest::mouseClick(v.Form->CountRowsButton, Qt::LeftButton);
+        QCOMPARE(v.Form->RowsLabel->text(), QStringLiteral("2"));
+    }
+
+    // Raising the limit reads on a worker: the window keeps its rows and its events
+    // while it reads, shows the progress after a moment, and "Stop" keeps the rows
+    // read so far. A refresh meanwhile starts over; closing stops the read.
+    void limitRaisedReadsOnAWorker() {
+        WriteLinesThenNuls(Path("slow.csv"), 100000);
+        TViewer v(Path("slow.csv"));
+        QCOMPARE(v.Form->SourceView->Count(), 1001);
+        dialogs->OnExec = [](QDialog& d) {
+            d.findChild<QLineEdit*>(QStringLiteral("InputEdit"))->setText(QStringLiteral("2000000"));
+            return int(QDialog::Accepted);
+        };
+        v.Form->MaxRowsValueLabel->Click();
+        QVERIFY(v.Form->Reading());
+        QCOMPARE(v.Form->SourceView->Count(), 1001); // the rows shown stay while it reads
+        bool beat = false;
+        QTimer::singleShot(0, [&] { beat = true; });
+        QTRY_VERIFY(beat);
+        QTRY_VERIFY(v.Form->ReadPanel->isVisible());
+        QVERIFY(!v.Form->Panel4->isVisible());
+        // The header, 100,000 lines and the NUL run's line read; now in the run.
+        QTRY_COMPARE_WITH_TIMEOUT(v.Form->ReadProgressBar->text(), QStringLiteral("100,002 rows"), 30000);
+        QVERIFY(v.Form->Reading());
+        QTest::mouseClick(v.Form->StopReadButton, Qt::LeftButton);
+        QVERIFY(!v.Form->StopReadButton->isEnabled());
+        Settle(v.Form);
+        QVERIFY(!v.Form->ReadPanel->isVisible());
+        QCOMPARE(v.Form->RowsLabel->text(), QStringLiteral("100,001+"));
+        QCOMPARE(v.Form->SourceView->Count(), 100002); // the records and "..."
+        QCOMPARE(Cell(v.Form->SourceView, 100001, 0), QStringLiteral("..."));
+        QVERIFY(v.Form->CountRowsButton->isVisible());
+
+        QTest::mouseClick(v.Form->RefreshButton, Qt::LeftButton);
+        QVERIFY(v.Form->Reading());
+        QTest::mouseClick(v.Form->RefreshButton, Qt::LeftButton); // starts over
+        QVERIFY(v.Form->Reading());
+        QTRY_VERIFY(v.Form->ReadPanel->isVisible());
+        QSignalSpy finished(v.Dialog.get(), &QDialog::finished);
+        QTest::keyClick(v.Form->SourceView, Qt::Key_Escape);
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(!v.Form->Reading());
+        QVERIFY(v.Form->Preview().Lines.empty());
+    }
+
+    // "zarvo --view": the viewer is a window of its own, not a dialog of a window
+    // that is never shown, and the dialogs it opens belong to it. Each one runs in
+    // its real modal loop: it opens, runs and closes.
+    void viewModeDialogsOpenRunAndClose() {
+        dialogs.reset(); // the real dialogs
+        WriteFile(Path("five.csv"), QByteArray("a,b\n") + QByteArray("1,2\n").repeated(5000));
+        const std::unique_ptr<QDialog> viewer = CreateStandaloneViewer(Path("five.csv"));
+        auto* form = viewer->findChild<TViewCSVFileForm*>(QStringLiteral("ViewCSVFileForm"));
+        QCOMPARE(viewer->windowType(), Qt::Window);
+        QVERIFY(!viewer->parentWidget());
+        viewer->show();
+        QVERIFY(viewer->windowHandle());
+        QVERIFY(!viewer->windowHandle()->transientParent());
+        Settle(form);
+        QCOMPARE(form->RowsLabel->text(), QStringLiteral("1,000+"));
+
+        const auto belongs = [&](QWidget* modal) {
+            return modal->windowHandle() &&
+                   modal->windowHandle()->transientParent() == viewer->windowHandle();
+        };
+        QString seen;
+        bool owned = false;
+        {
+            // The options dialog: Escape closes it, nothing changes.
+            TWhenShown options(QStringLiteral("MultiInputBox"), [&](QWidget* modal) {
+                seen = modal->windowTitle();
+                owned = belongs(modal);
+                QTest::keyClick(modal, Qt::Key_Escape);
+            });
+            QTest::mouseClick(form->OptionsButton, Qt::LeftButton);
+            QVERIFY(options.Done);
+        }
+        QCOMPARE(seen, QStringLiteral("View Options"));
+        QVERIFY(owned);
+        QVERIFY(!form->Reading());
+        {
+            // The row limit: a new limit, read anew.
+            TWhenShown limit(QStringLiteral("MultiInputBox"), [&](QWidget* modal) {
+                seen = modal->windowTitle();
+                owned = belongs(modal);
+                modal->findChild<QLineEdit*>(QStringLiteral("InputEdit"))->setText(QStringLiteral("10"));
+                QTest::keyClick(modal, Qt::Key_Return);
+            });
+            form->MaxRowsValueLabel->Click();
+            QVERIFY(limit.Done);
+        }
+        QCOMPARE(seen, QStringLiteral("Max. View Rows"));
+        QVERIFY(owned);
+        Settle(form);
+        QCOMPARE(form->RowsLabel->text(), QStringLiteral("10+"));
+        {
+            // "Count Rows...": the wait dialog runs its count and closes itself.
+            TWhenShown count(QStringLiteral("WaitDialog"), [&](QWidget* modal) {
+                seen = modal->windowTitle();
+                owned = belongs(modal);
+            });
+            QTest::mouseClick(form->CountRowsButton, Qt::LeftButton);
+            QVERIFY(count.Done);
+        }
+        QCOMPARE(seen, QStringLiteral("Count Rows"));
+        QVERIFY(owned);
+        QCOMPARE(form->RowsLabel->text(), QStringLiteral("5,000"));
+        QVERIFY(!QApplication::activeModalWidget());
+
+        // A count that runs long: Escape leaves it, "&Abort" ends it.
+        WriteLinesThenNuls(Path("view-slow.csv"), 2000);
+        const std::unique_ptr<QDialog> slow = CreateStandaloneViewer(Path("view-slow.csv"));
+        auto* slowForm = slow->findChild<TViewCSVFileForm*>(QStringLiteral("ViewCSVFileForm"));
+        slow->show();
+        Settle(slowForm);
+        bool stayed = false;
+        {
+            TWhenShown abort(QStringLiteral("WaitDialog"), [&](QWidget* modal) {
+                QTest::keyClick(modal, Qt::Key_Escape);
+                stayed = modal->isVisible();
+                QTest::mouseClick(modal->findChild<QPushButton*>(QStringLiteral("AbortButton")),
+                                  Qt::LeftButton);
+            });
+            QTest::mouseClick(slowForm->CountRowsButton, Qt::LeftButton);
+            QVERIFY(abort.Done);
+        }
+        QVERIFY(stayed);
+        QCOMPARE(slowForm->RowsLabel->text(), QStringLiteral("1,000+"));
+        QVERIFY(!QApplication::activeModalWidget());
+        dialogs = std::make_unique<TFakeDialogs>();
+    }
+
     void mainWindowViewButton() {
         TForm1 main;
         main.show();
@@ -358,6 +587,7 @@ private Q_SLOTS:
         dialogs->OnExec = [&](QDialog& d) {
             auto* form = d.findChild<TViewCSVFileForm*>(QStringLiteral("ViewCSVFileForm"));
             d.show();
+            Settle(form);
             title = d.windowTitle();
             noHeader = form->NoHeaderCheckBox->isChecked();
             counting = form->CountRowsButton->isVisibleTo(form);

@@ -78,16 +78,24 @@ void TListViewExModel::SetColumnCaption(int column, const QString& caption) {
 }
 
 QVariant TListViewExModel::data(const QModelIndex& index, int role) const {
-    if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid() || index.row() >= FCount ||
-        !OnItemData)
+    if ((role != Qt::DisplayRole && role != Qt::ToolTipRole && role != Qt::DecorationRole) ||
+        !index.isValid() || index.row() >= FCount || !OnItemData)
         return {};
     if (FCachedRow != index.row()) {
         FCachedTexts = OnItemData(index.row());
+        FCachedMark = OnItemMark ? OnItemMark(index.row()) : TCellMark();
         FCachedRow = index.row();
     }
-    if (index.column() >= FCachedTexts.size()) return QString();
+    const bool marked = index.column() == FCachedMark.Column;
+    if (role == Qt::DecorationRole) return marked && !FMarkIcon.isNull() ? QVariant(FMarkIcon) : QVariant();
+    if (index.column() >= FCachedTexts.size()) return marked ? QStringLiteral("\u2026") : QString();
     const QString& text = FCachedTexts[index.column()];
-    if (role == Qt::ToolTipRole) return text.size() > 80 ? text.left(kMaxShownText) : QVariant();
+    if (role == Qt::ToolTipRole) {
+        if (marked) return FCachedMark.Note;
+        return text.size() > 80 ? text.left(kMaxShownText) : QVariant();
+    }
+    // A cut cell ends in an ellipsis, which a narrow column's eliding keeps.
+    if (marked) return text.left(kMaxShownText) + QStringLiteral("\u2026");
     return text.size() > kMaxShownText ? text.left(kMaxShownText) : text;
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QIcon>
 #include <QStringList>
 #include <QTreeView>
 #include <functional>
@@ -20,6 +21,16 @@ public:
     // The caption (column 0) and the sub-items of one row. Asked once for each row
     // drawn; the last row's texts are kept until the count or the columns change.
     std::function<QStringList(int row)> OnItemData;
+
+    // A cell shown cut short: its text ends in an ellipsis, it bears the mark icon,
+    // and the note is its tooltip. Column -1: none in the row.
+    struct TCellMark {
+        int Column = -1;
+        QString Note;
+    };
+    // Asked with OnItemData, when set.
+    std::function<TCellMark(int row)> OnItemMark;
+    void SetMarkIcon(const QIcon& icon) { FMarkIcon = icon; }
 
     int Count() const { return FCount; }
     void SetCount(int count);
@@ -40,8 +51,10 @@ public:
 private:
     int FCount = 0;
     QStringList FColumns;
+    QIcon FMarkIcon;
     mutable int FCachedRow = -1;
     mutable QStringList FCachedTexts;
+    mutable TCellMark FCachedMark;
 };
 
 class TListViewEx : public QTreeView {

@@ -12,18 +12,24 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QStackedWidget>
 #include <QStyle>
 #include <QTabBar>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <atomic>
 #include <limits>
+#include <thread>
+#include <unordered_map>
 
 #include "support/qt/LabelExUnit.h"
 #include "support/qt/MultiInputUnit.h"
+#include "viewer/StreamReaderExUnit.h"
 #include "viewer/qt/ListViewExUnit.h"
 #include "viewer/qt/WaitDialogUnit.h"
 
@@ -32,7 +38,10 @@ namespace zarvo::qt {
 namespace {
 
 constexpr char kDefaultFilter[] = "CSV files (*.csv)|*.csv|Text files (*.txt)|*.txt|All files (*.*)|*.*";
+constexpr int kMinColumnWidth = 50;
 constexpr int kMaxColumnWidth = 300;
+// How often a read's progress is shown, and so how long a read runs before it is.
+constexpr int kReadProgressMs = 250;
 
 QString Q(std::string_view s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
@@ -53,6 +62,61 @@ QLabel* Label(QWidget* parent, const char* name, const QString& caption) {
     return l;
 }
 
+// The column widths of a preview, measured on the thread that reads it, line by
+// line: a value's width is the sum of its characters' advances in the window's
+// font (each character measured once) plus 16, at most kMaxColumnWidth. Kerning
+// and shaping are left out, which puts a width a few pixels off at most, so that
+// two million lines cost a table look-up per character rather than a text layout
+// per value (16 s of 17 for a 50 MB file).
+class TColumnWidthMeter {
+public:
+    explicit TColumnWidthMeter(const QFont& font) : FMetrics(font) {
+        for (char16_t c = 0; c < 128; ++c) FAscii[c] = FMetrics.horizontalAdvance(QChar(c));
+    }
+    void Measure(size_t columns, const TCSVParser& parser) {
+        FWidths.resize(columns, kMinColumnWidth);
+        const size_t n = std::min(columns, parser.ColumnCount());
+        for (size_t j = 0; j < n; ++j) {
+            int& width = FWidths[j];
+            if (width < kMaxColumnWidth)
+                width = std::max(width, std::min(TextWidth(parser.GetColumnValue(j)) + 16, kMaxColumnWidth));
+        }
+    }
+    std::vector<int>& Widths() { return FWidths; }
+
+private:
+    int TextWidth(std::string_view v) {
+        int width = 0;
+        // Past the cap the rest of a long value cannot matter.
+        for (size_t i = 0; i < v.size() && width < kMaxColumnWidth;) {
+            const auto c = static_cast<unsigned char>(v[i]);
+            if (c < 0x80) {
+                width += FAscii[c];
+                ++i;
+                continue;
+            }
+            // Well-formed UTF-8: the reader made it so.
+            const size_t length = std::min<size_t>(c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2, v.size() - i);
+            char32_t code = c & (0x3F >> (length - 1));
+            for (size_t k = 1; k < length; ++k)
+                code = (code << 6) | (static_cast<unsigned char>(v[i + k]) & 0x3F);
+            width += Advance(code);
+            i += length;
+        }
+        return width;
+    }
+    int Advance(char32_t code) {
+        const auto [it, added] = FOther.try_emplace(code, 0);
+        if (added) it->second = FMetrics.horizontalAdvance(QString::fromUcs4(&code, 1));
+        return it->second;
+    }
+
+    QFontMetrics FMetrics;
+    int FAscii[128] = {};
+    std::unordered_map<char32_t, int> FOther;
+    std::vector<int> FWidths;
+};
+
 // Stops a view's repainting until the end of the scope, also on failure.
 class TUpdatesOff {
 public:
@@ -66,6 +130,33 @@ private:
 };
 
 } // namespace
+
+// A preview read on a worker thread: its number, its stop flag and its progress,
+// which the window's timer shows. Destroying it stops the thread and waits for it.
+struct TViewCSVFileForm::TPreviewRead {
+    uint64_t Number = 0;
+    std::thread Thread;
+    std::atomic<bool> Stop{false};
+    std::atomic<int64_t> Position{0}, Size{0}, Lines{0};
+    QElapsedTimer Clock;
+
+    TPreviewRead() = default;
+    TPreviewRead(const TPreviewRead&) = delete;
+    TPreviewRead& operator=(const TPreviewRead&) = delete;
+    ~TPreviewRead() {
+        Stop = true;
+        if (Thread.joinable()) Thread.join();
+    }
+};
+
+// What a read hands back to the window: the preview, the parser that read it (its
+// delimiter), the column widths.
+struct TViewCSVFileForm::TReadResult {
+    explicit TReadResult(const TCSVParser& parser) : Parser(parser) {}
+    TViewerPreview Preview;
+    TCSVParser Parser;
+    std::vector<int> Widths;
+};
 
 void TViewCSVFileForm::ViewFile(QWidget* owner, const QString& title, const QString& fileName, bool noHeader,
                                 const TLineReaderClass& lineReaderClass, const QString& openDialogFilter,
@@ -83,7 +174,13 @@ std::unique_ptr<QDialog> TViewCSVFileForm::CreateViewer(QWidget* owner, const QS
                                                         bool countRowsEnabled, bool setMaxRowsEnabled) {
     auto dialog = std::make_unique<QDialog>(owner);
     dialog->setObjectName(QStringLiteral("ViewCSVFileDialog"));
-    dialog->setWindowFlags(dialog->windowFlags() | Qt::WindowMaximizeButtonHint);
+    // A dialog without an owner window would belong to the application's hidden
+    // leader window; some window managers (matchbox) then never settle the focus
+    // of the dialogs opened from it.
+    if (owner)
+        dialog->setWindowFlags(dialog->windowFlags() | Qt::WindowMaximizeButtonHint);
+    else
+        dialog->setWindowFlags(Qt::Window);
     auto* form = new TViewCSVFileForm(dialog.get());
     auto* layout = new QVBoxLayout(dialog.get());
     layout->setContentsMargins(0, 0, 0, 0);
@@ -120,6 +217,11 @@ TViewCSVFileForm::TViewCSVFileForm(QDialog* host) : TVForm(host), FHost(host) {
     outer->addWidget(stack, 1);
     SourceView->Model()->OnItemData = [this](int k) { return ColumnsItemData(k); };
     SourceView2->Model()->OnItemData = [this](int k) { return TextItemData(k); };
+    SourceView->Model()->OnItemMark = [this](int k) { return ColumnsItemMark(k); };
+    SourceView2->Model()->OnItemMark = [this](int k) { return TextItemMark(k); };
+    const QIcon cut = style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    SourceView->Model()->SetMarkIcon(cut);
+    SourceView2->Model()->SetMarkIcon(cut);
     PopupMenu1 = MakePopupMenu(SourceView, "PopupMenu1");
     PopupMenu2 = MakePopupMenu(SourceView2, "PopupMenu2");
 
@@ -188,7 +290,27 @@ TViewCSVFileForm::TViewCSVFileForm(QDialog* host) : TVForm(host), FHost(host) {
     middle->addWidget(CountRowsButton);
     Panel4->hide();
     bar->addWidget(Panel4);
+
+    ReadPanel = new QWidget(bottom);
+    ReadPanel->setObjectName(QStringLiteral("ReadPanel"));
+    auto* reading = new QHBoxLayout(ReadPanel);
+    reading->setContentsMargins(0, 0, 0, 0);
+    reading->setSpacing(8);
+    ReadProgressBar = new QProgressBar(ReadPanel);
+    ReadProgressBar->setObjectName(QStringLiteral("ReadProgressBar"));
+    ReadProgressBar->setRange(0, 100);
+    ReadProgressBar->setFixedWidth(160);
+    StopReadButton = Button(ReadPanel, "StopReadButton", QStringLiteral("Stop"), 75);
+    StopReadButton->setToolTip(QStringLiteral("Stop reading: the rows read so far are shown"));
+    reading->addWidget(ReadProgressBar);
+    reading->addWidget(StopReadButton);
+    ReadPanel->hide();
+    bar->addWidget(ReadPanel);
     bar->addStretch(1);
+    FReadTimer = new QTimer(this);
+    FReadTimer->setInterval(kReadProgressMs);
+    connect(FReadTimer, &QTimer::timeout, this, &TViewCSVFileForm::ShowReadProgress);
+    connect(StopReadButton, &QPushButton::clicked, this, &TViewCSVFileForm::StopReading);
 
     CloseButton = Button(bottom, "CloseButton", QStringLiteral("Close"), 75);
     bar->addWidget(CloseButton);
@@ -198,8 +320,11 @@ TViewCSVFileForm::TViewCSVFileForm(QDialog* host) : TVForm(host), FHost(host) {
     connect(OpenFileButton, &QPushButton::clicked, this, &TViewCSVFileForm::OpenFileClick);
     connect(CountRowsButton, &QPushButton::clicked, this, &TViewCSVFileForm::CountRowsClick);
     connect(CloseButton, &QPushButton::clicked, host, &QDialog::reject);
-    // Closing the window lets the preview's lines go.
+    // Closing the window stops a read and lets the preview's lines go.
     connect(host, &QDialog::finished, this, [this] {
+        FRead.reset();
+        FReadTimer->stop();
+        ReadPanel->hide();
         FPreview.Clear();
         FPreviewColumnWidths.clear();
         SourceView->Model()->SetCount(0);
@@ -208,7 +333,9 @@ TViewCSVFileForm::TViewCSVFileForm(QDialog* host) : TVForm(host), FHost(host) {
     FOpenDialogFilter = QLatin1String(kDefaultFilter);
 }
 
-TViewCSVFileForm::~TViewCSVFileForm() = default;
+TViewCSVFileForm::~TViewCSVFileForm() {
+    FRead.reset(); // before the window goes: the thread posts to it
+}
 
 QMenu* TViewCSVFileForm::MakePopupMenu(TListViewEx* view, const QString& name) {
     auto* menu = new QMenu(view);
@@ -242,7 +369,7 @@ void TViewCSVFileForm::Setup(const QString& title, const QString& fileName, bool
     UpdateCaption();
     NoHeaderCheckBox->setChecked(noHeader);
     SetRowsLabel(0, false);
-    SetPreviewMaxLines(FPreview.MaxLines);
+    SetPreviewMaxLines(FMaxLines);
     if (setMaxRowsEnabled) MaxRowsValueLabel->SetLink([this] { MaxRowsClick(); });
     FOpenDialogFilter = openDialogFilter;
     FCountRowsEnabled = countRowsEnabled;
@@ -255,7 +382,7 @@ void TViewCSVFileForm::UpdateCaption() {
 }
 
 void TViewCSVFileForm::SetPreviewMaxLines(int32_t value) {
-    FPreview.MaxLines = value;
+    FMaxLines = value;
     MaxRowsValueLabel->setText(TWaitDialogBox::FormatCount(value));
 }
 
@@ -271,37 +398,85 @@ void TViewCSVFileForm::showEvent(QShowEvent* event) {
     connect(NoHeaderCheckBox, &QCheckBox::clicked, this, &TViewCSVFileForm::NoHeaderClick);
 }
 
-bool TViewCSVFileForm::ReadPreview(bool noHeader) {
-    FSource.FileName = QFile::encodeName(FPreviewFileName).toStdString();
-    FPreviewColumnWidths.clear();
-    const QFontMetrics metrics(font());
-    const bool ok = FPreview.Read(FSource, noHeader, FCSVParser, [&](int32_t, const TCSVParser& parser) {
-        const std::vector<std::string>& columns = FPreview.Columns;
-        FPreviewColumnWidths.resize(columns.size(), 50);
-        const size_t n = std::min(columns.size(), parser.ColumnCount());
-        for (size_t j = 0; j < n; ++j) {
-            int& width = FPreviewColumnWidths[j];
-            if (width >= kMaxColumnWidth) continue;
-            // Past the cap the rest of a long value cannot matter.
-            const std::string_view value = parser.GetColumnValue(j).substr(0, kMaxColumnWidth + 16);
-            width = std::max(width, std::min(metrics.horizontalAdvance(Q(value)) + 16, kMaxColumnWidth));
-        }
+void TViewCSVFileForm::RefreshSourceView() {
+    FRead.reset(); // its result, if already posted, is known by its number and dropped
+    auto read = std::make_unique<TPreviewRead>();
+    read->Number = ++FReadNumber;
+    read->Clock.start();
+    TViewerSource source = FSource;
+    source.FileName = QFile::encodeName(FPreviewFileName).toStdString();
+    auto result = std::make_shared<TReadResult>(FCSVParser);
+    result->Preview.MaxLines = FMaxLines;
+    TPreviewRead* r = read.get();
+    // The worker has copies of everything it reads; it hands the result back as one
+    // value, posted to this window, which the window drops when the read is no
+    // longer its own.
+    r->Thread = std::thread([this, r, source = std::move(source), noHeader = NoHeaderCheckBox->isChecked(),
+                             result, font = font()] {
+        TColumnWidthMeter widths(font);
+        TReadResult& out = *result;
+        const TReadControl control{.Cancelled = &r->Stop,
+                                   .Progress = [r](int64_t position, int64_t size, int64_t lines) {
+                                       r->Position.store(position, std::memory_order_relaxed);
+                                       r->Size.store(size, std::memory_order_relaxed);
+                                       r->Lines.store(lines, std::memory_order_relaxed);
+                                   }};
+        out.Preview.Read(
+            source, noHeader, out.Parser,
+            [&](int32_t, const TCSVParser& parser) { widths.Measure(out.Preview.Columns.size(), parser); },
+            control);
+        out.Widths = std::move(widths.Widths());
+        QMetaObject::invokeMethod(
+            this, [this, number = r->Number, result] { ShowRead(number, *result); }, Qt::QueuedConnection);
     });
-    SetRowsLabel(FPreview.RowsFigure(), FPreview.More());
-    return ok;
+    FRead = std::move(read);
+    FReadTimer->start();
 }
 
-void TViewCSVFileForm::RefreshSourceView() {
+void TViewCSVFileForm::StopReading() {
+    if (!FRead) return;
+    FRead->Stop = true;
+    StopReadButton->setEnabled(false);
+}
+
+void TViewCSVFileForm::ShowReadProgress() {
+    if (!FRead) return;
+    if (!ReadPanel->isVisible()) {
+        Panel4->hide();
+        StopReadButton->setEnabled(!FRead->Stop);
+        ReadPanel->show();
+    }
+    const int64_t size = FRead->Size.load(std::memory_order_relaxed);
+    const int64_t position = FRead->Position.load(std::memory_order_relaxed);
+    ReadProgressBar->setValue(size > 0 ? static_cast<int>(std::clamp<int64_t>(position * 100 / size, 0, 100))
+                                       : 0);
+    ReadProgressBar->setFormat(
+        FormatMessage(QStringLiteral("%s rows"),
+                      {TWaitDialogBox::FormatCount(FRead->Lines.load(std::memory_order_relaxed))}));
+}
+
+void TViewCSVFileForm::ShowRead(uint64_t number, TReadResult& result) {
+    if (!FRead || FRead->Number != number) return;
+    const qint64 elapsed = FRead->Clock.elapsed();
+    FRead.reset();
+    FReadTimer->stop();
+    ReadPanel->hide();
+    StopReadButton->setEnabled(true);
+    // The delimiter found while reading is the one the views parse with.
+    FCSVParser.SetDelimiter(result.Parser.Delimiter());
+    FPreview = std::move(result.Preview);
+    FPreviewColumnWidths = std::move(result.Widths);
+    ShowPreview();
+    ReadTimeValueLabel->setText(QString::number(elapsed / 1000));
+    emit PreviewRead();
+}
+
+void TViewCSVFileForm::ShowPreview() {
     const TUpdatesOff off1(SourceView), off2(SourceView2);
     SourceView->InvalidateListView(0);
     SourceView2->InvalidateListView(0);
     SourceView->ClearColumns();
-    FPreview.Clear();
-    QElapsedTimer clock;
-    clock.start();
-    const bool ok = ReadPreview(NoHeaderCheckBox->isChecked());
-    ReadTimeValueLabel->setText(QString::number(clock.elapsed() / 1000));
-    if (!ok) {
+    if (!FPreview.Status.empty()) {
         SourceView->AddColumns({QStringLiteral("Status")},
                                {std::max(0, SourceView->viewport()->width() - 21)});
         SourceView2->header()->resizeSection(0, 0);
@@ -311,7 +486,7 @@ void TViewCSVFileForm::RefreshSourceView() {
         std::vector<int> widths{60};
         for (size_t j = 0; j < FPreview.Columns.size(); ++j) {
             captions << Q(FPreview.Columns[j]);
-            widths.push_back(j < FPreviewColumnWidths.size() ? FPreviewColumnWidths[j] : 50);
+            widths.push_back(j < FPreviewColumnWidths.size() ? FPreviewColumnWidths[j] : kMinColumnWidth);
         }
         SourceView->AddColumns(captions, widths);
         SourceView2->header()->resizeSection(0, 60);
@@ -321,6 +496,7 @@ void TViewCSVFileForm::RefreshSourceView() {
     }
     SourceView->InvalidateListView(static_cast<int>(FPreview.ColumnsItemCount()));
     SourceView2->InvalidateListView(static_cast<int>(FPreview.TextItemCount()));
+    SetRowsLabel(FPreview.RowsFigure(), FPreview.More());
 }
 
 QStringList TViewCSVFileForm::ColumnsItemData(int k) {
@@ -328,8 +504,11 @@ QStringList TViewCSVFileForm::ColumnsItemData(int k) {
     const size_t item = static_cast<size_t>(k);
     if (!FPreview.IsColumnsRecordItem(item)) return {QStringLiteral("...")};
     QStringList texts{QString::number(k + 1)};
-    const std::string record = FPreview.RecordText(item + (FPreview.Header ? 1 : 0), FCSVParser);
+    const size_t index = item + (FPreview.Header ? 1 : 0);
+    const std::string record = FPreview.RecordText(index, FCSVParser);
     FCSVParser.ParseLine(record);
+    // A quote the cut of a long line left open closes at the cut, as when it was read.
+    if (FCSVParser.FormatError() == csvNoCloseQuote && FPreview.RecordCut(index)) FCSVParser.CloseCut();
     const size_t n = std::min(FCSVParser.ColumnCount(), FPreview.Columns.size());
     for (size_t j = 0; j < n; ++j) texts << Q(FCSVParser.GetColumnValue(j));
     return texts;
@@ -342,6 +521,37 @@ QStringList TViewCSVFileForm::TextItemData(int k) {
     return {QString::number(k + 1), Q(FPreview.Lines[item + (FPreview.Header ? 1 : 0)])};
 }
 
+namespace {
+
+// The tooltip of a cell cut short with its line: line is the line's index, 0 the first.
+QString CutNote(size_t line) {
+    return FormatMessage(QStringLiteral("Shortened: line %s is longer than %s characters; it is shown up to "
+                                        "there, and the rest of it is not read."),
+                         {TWaitDialogBox::FormatCount(static_cast<int64_t>(line) + 1),
+                          TWaitDialogBox::FormatCount(TStreamReaderEx::kDefaultTruncLineLength)});
+}
+
+} // namespace
+
+TListViewExModel::TCellMark TViewCSVFileForm::ColumnsItemMark(int k) const {
+    const size_t record = static_cast<size_t>(k) + (FPreview.Header ? 1 : 0);
+    if (!FPreview.Status.empty() || !FPreview.IsColumnsRecordItem(static_cast<size_t>(k)) ||
+        !FPreview.RecordCut(record))
+        return {};
+    // The cut falls in the record's last value, which follows the "#" column; its
+    // data was just parsed for the row (ColumnsItemData).
+    const int values = static_cast<int>(std::min(FCSVParser.ColumnCount(), FPreview.Columns.size()));
+    return {std::max(values, 1), CutNote(FPreview.RecordLines(record).second - 1)};
+}
+
+TListViewExModel::TCellMark TViewCSVFileForm::TextItemMark(int k) const {
+    const size_t line = static_cast<size_t>(k) + (FPreview.Header ? 1 : 0);
+    if (!FPreview.Status.empty() || !FPreview.IsTextLineItem(static_cast<size_t>(k)) ||
+        !FPreview.LineCut(line))
+        return {};
+    return {1, CutNote(line)};
+}
+
 void TViewCSVFileForm::SetRowsLabel(int64_t count, bool more) {
     RowsLabel->setText(TWaitDialogBox::FormatCount(count) + (more ? QStringLiteral("+") : QString()));
     Panel4->setVisible(more);
@@ -352,7 +562,7 @@ QString TViewCSVFileForm::GetSelectedLinesText(TListViewEx* view) const {
     const size_t h = FPreview.Header ? 1 : 0;
     QString text;
     bool first = true;
-    const auto append = [&](const std::string& line) {
+    const auto append = [&](std::string_view line) {
         if (!first) text += QLatin1String("\r\n");
         first = false;
         text += Q(line);
@@ -422,7 +632,7 @@ void TViewCSVFileForm::OpenFileClick() {
 }
 
 void TViewCSVFileForm::MaxRowsClick() {
-    int32_t value = FPreview.MaxLines;
+    int32_t value = FMaxLines;
     const QString name = QStringLiteral("Max. View Rows");
     if (!TMultiInputBox::NumInputBox(this, name, FormatMessage(QStringLiteral("Please, enter %s"), {name}),
                                      value, 1, std::numeric_limits<int32_t>::max()))

@@ -1,6 +1,8 @@
-// The file viewer: a modal window that previews the first lines of a line source
-// as a table ("Columns", one row per CSV record) and as text ("Text", one row per
-// line), and can count the rows of the whole source on a worker thread.
+// The file viewer: a window that previews the first lines of a line source as a
+// table ("Columns", one row per CSV record) and as text ("Text", one row per line),
+// and can count the rows of the whole source on a worker thread. The preview is read
+// on a worker thread too: the window stays live, shows the read's progress after a
+// moment, and can stop it (keeping the rows read so far).
 #pragma once
 
 #include <QDialog>
@@ -12,20 +14,22 @@
 
 #include "support/qt/VFormUnit.h"
 #include "viewer/ViewerPreview.h"
+#include "viewer/qt/ListViewExUnit.h"
 #include "viewer/uCSVParser.h"
 #include "viewer/uLineReaderWriter.h"
 
 class QCheckBox;
 class QLabel;
 class QMenu;
+class QProgressBar;
 class QPushButton;
 class QTabBar;
+class QTimer;
 class QToolButton;
 
 namespace zarvo::qt {
 
 class TLabelEx;
-class TListViewEx;
 
 class TViewCSVFileForm : public TVForm {
     Q_OBJECT
@@ -36,7 +40,9 @@ public:
                          const TLineReaderClass& lineReaderClass, const QString& openDialogFilter,
                          bool countRowsEnabled, bool setMaxRowsEnabled);
     // The same window set up but not shown, in the dialog that holds it; the form is
-    // the dialog's child named "ViewCSVFileForm".
+    // the dialog's child named "ViewCSVFileForm". Without an owner the dialog is a
+    // top-level window of its own (a window manager's normal window, not a dialog
+    // that belongs to a window never shown), and its own dialogs belong to it.
     static std::unique_ptr<QDialog> CreateViewer(QWidget* owner, const QString& title,
                                                  const QString& fileName, bool noHeader,
                                                  const TLineReaderClass& lineReaderClass,
@@ -46,7 +52,7 @@ public:
     explicit TViewCSVFileForm(QDialog* host);
     ~TViewCSVFileForm() override;
 
-    int32_t PreviewMaxLines() const { return FPreview.MaxLines; }
+    int32_t PreviewMaxLines() const { return FMaxLines; }
     void SetPreviewMaxLines(int32_t value);
     int32_t ReadBufferSize() const { return FSource.ReadBufferSize; }
     void SetReadBufferSize(int32_t value) { FSource.ReadBufferSize = value; }
@@ -56,8 +62,14 @@ public:
     const TViewerPreview& Preview() const { return FPreview; }
     const QString& PreviewFileName() const { return FPreviewFileName; }
 
-    bool ReadPreview(bool noHeader);
+    // Reads the preview anew on a worker thread, as "No Header" stands; a read under
+    // way is stopped and forgotten. The views keep what they show until the read is
+    // done (PreviewRead).
     void RefreshSourceView();
+    // Whether a read is under way.
+    bool Reading() const { return FRead != nullptr; }
+    // Stops the read under way; what it read so far is shown, with "+".
+    void StopReading();
     void SetRowsLabel(int64_t count, bool more);
     // Counts the rows behind the wait dialog and shows the outcome.
     void CountRowsClick();
@@ -82,14 +94,28 @@ public:
     QWidget* Panel3;
     QWidget* Panel4;
     QPushButton* CountRowsButton;
+    QWidget* ReadPanel; // the read's progress and "Stop", shown once a read takes a moment
+    QProgressBar* ReadProgressBar;
+    QPushButton* StopReadButton;
     QPushButton* CloseButton;
     QMenu* PopupMenu1;
     QMenu* PopupMenu2;
+
+signals:
+    // A read is done and the views show it (also a stopped one, and one that failed).
+    void PreviewRead();
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    struct TPreviewRead;
+    struct TReadResult;
+    void ShowRead(uint64_t number, TReadResult& result);
+    void ShowPreview();
+    void ShowReadProgress();
+    TListViewExModel::TCellMark ColumnsItemMark(int k) const;
+    TListViewExModel::TCellMark TextItemMark(int k) const;
     void Setup(const QString& title, const QString& fileName, bool noHeader,
                const TLineReaderClass& lineReaderClass, const QString& openDialogFilter,
                bool countRowsEnabled, bool setMaxRowsEnabled);
@@ -108,7 +134,11 @@ private:
     QString FTitle;
     QString FPreviewFileName;
     TViewerSource FSource;
+    int32_t FMaxLines = TViewerPreview::kDefaultMaxLines;
     TViewerPreview FPreview;
+    std::unique_ptr<TPreviewRead> FRead; // the read under way
+    uint64_t FReadNumber = 0;            // of the last read started
+    QTimer* FReadTimer;
     std::vector<int> FPreviewColumnWidths;
     TCSVParser FCSVParser{500};
     QString FOpenDialogFilter;
