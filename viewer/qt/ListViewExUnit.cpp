@@ -114,8 +114,8 @@ TListViewEx::TListViewEx(QWidget* parent) : QTableView(parent), FModel(new TList
     verticalHeader()->hide();
     // Rows of one height, never measured: the view keeps nothing per row.
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
-    verticalHeader()->setMinimumSectionSize(1);
+    verticalHeader()->setMinimumSectionSize(1); // else the default size is held to the style's minimum
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 2); // room for the 16-pixel cut mark
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
