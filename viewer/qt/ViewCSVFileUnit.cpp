@@ -219,25 +219,7 @@ TViewCSVFileForm::TViewCSVFileForm(QDialog* host) : TVForm(host), FHost(host) {
     outer->setContentsMargins(8, 8, 8, 8);
     outer->setSpacing(0);
 
-    auto* stack = new QStackedWidget(this);
-    SourceView = new TListViewEx(stack);
-    SourceView->setObjectName(QStringLiteral("SourceView"));
-    SourceView->setAccessibleName(QStringLiteral("Columns"));
-    SourceView2 = new TListViewEx(stack);
-    SourceView2->setObjectName(QStringLiteral("SourceView2"));
-    SourceView2->setAccessibleName(QStringLiteral("Text"));
-    SourceView2->AddColumns({QStringLiteral("#"), QStringLiteral("Line")}, {60, 300});
-    SourceView2->header()->setStretchLastSection(true);
-    stack->addWidget(SourceView);
-    stack->addWidget(SourceView2);
-    outer->addWidget(stack, 1);
-    SourceView->Model()->OnItemData = [this](int k) { return ColumnsItemData(k); };
-    SourceView2->Model()->OnItemData = [this](int k) { return TextItemData(k); };
-    SourceView->Model()->OnItemMark = [this](int k) { return ColumnsItemMark(k); };
-    SourceView2->Model()->OnItemMark = [this](int k) { return TextItemMark(k); };
-    const QIcon cut = style()->standardIcon(QStyle::SP_MessageBoxWarning);
-    SourceView->Model()->SetMarkIcon(cut);
-    SourceView2->Model()->SetMarkIcon(cut);
+    outer->addWidget(MakeViews(), 1);
     PopupMenu1 = MakePopupMenu(SourceView, "PopupMenu1");
     PopupMenu2 = MakePopupMenu(SourceView2, "PopupMenu2");
 
@@ -307,26 +289,8 @@ TViewCSVFileForm::TViewCSVFileForm(QDialog* host) : TVForm(host), FHost(host) {
     Panel4->hide();
     bar->addWidget(Panel4);
 
-    ReadPanel = new QWidget(bottom);
-    ReadPanel->setObjectName(QStringLiteral("ReadPanel"));
-    auto* reading = new QHBoxLayout(ReadPanel);
-    reading->setContentsMargins(0, 0, 0, 0);
-    reading->setSpacing(8);
-    ReadProgressBar = new QProgressBar(ReadPanel);
-    ReadProgressBar->setObjectName(QStringLiteral("ReadProgressBar"));
-    ReadProgressBar->setRange(0, 100);
-    ReadProgressBar->setFixedWidth(160);
-    StopReadButton = Button(ReadPanel, "StopReadButton", QStringLiteral("Stop"), 75);
-    StopReadButton->setToolTip(QStringLiteral("Stop reading: the rows read so far are shown"));
-    reading->addWidget(ReadProgressBar);
-    reading->addWidget(StopReadButton);
-    ReadPanel->hide();
-    bar->addWidget(ReadPanel);
+    bar->addWidget(MakeReadPanel(bottom));
     bar->addStretch(1);
-    FReadTimer = new QTimer(this);
-    FReadTimer->setInterval(kReadProgressMs);
-    connect(FReadTimer, &QTimer::timeout, this, &TViewCSVFileForm::ShowReadProgress);
-    connect(StopReadButton, &QPushButton::clicked, this, &TViewCSVFileForm::StopReading);
 
     CloseButton = Button(bottom, "CloseButton", QStringLiteral("Close"), 75);
     bar->addWidget(CloseButton);
@@ -348,6 +312,50 @@ TViewCSVFileForm::TViewCSVFileForm(QDialog* host) : TVForm(host), FHost(host) {
         SourceView2->Model()->SetCount(0);
     });
     FOpenDialogFilter = QLatin1String(kDefaultFilter);
+}
+
+QWidget* TViewCSVFileForm::MakeViews() {
+    auto* stack = new QStackedWidget(this);
+    SourceView = new TListViewEx(stack);
+    SourceView->setObjectName(QStringLiteral("SourceView"));
+    SourceView->setAccessibleName(QStringLiteral("Columns"));
+    SourceView2 = new TListViewEx(stack);
+    SourceView2->setObjectName(QStringLiteral("SourceView2"));
+    SourceView2->setAccessibleName(QStringLiteral("Text"));
+    SourceView2->AddColumns({QStringLiteral("#"), QStringLiteral("Line")}, {60, 300});
+    SourceView2->header()->setStretchLastSection(true);
+    stack->addWidget(SourceView);
+    stack->addWidget(SourceView2);
+    SourceView->Model()->OnItemData = [this](int k) { return ColumnsItemData(k); };
+    SourceView2->Model()->OnItemData = [this](int k) { return TextItemData(k); };
+    SourceView->Model()->OnItemMark = [this](int k) { return ColumnsItemMark(k); };
+    SourceView2->Model()->OnItemMark = [this](int k) { return TextItemMark(k); };
+    const QIcon cut = style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    SourceView->Model()->SetMarkIcon(cut);
+    SourceView2->Model()->SetMarkIcon(cut);
+    return stack;
+}
+
+QWidget* TViewCSVFileForm::MakeReadPanel(QWidget* parent) {
+    ReadPanel = new QWidget(parent);
+    ReadPanel->setObjectName(QStringLiteral("ReadPanel"));
+    auto* reading = new QHBoxLayout(ReadPanel);
+    reading->setContentsMargins(0, 0, 0, 0);
+    reading->setSpacing(8);
+    ReadProgressBar = new QProgressBar(ReadPanel);
+    ReadProgressBar->setObjectName(QStringLiteral("ReadProgressBar"));
+    ReadProgressBar->setRange(0, 100);
+    ReadProgressBar->setFixedWidth(160);
+    StopReadButton = Button(ReadPanel, "StopReadButton", QStringLiteral("Stop"), 75);
+    StopReadButton->setToolTip(QStringLiteral("Stop reading: the rows read so far are shown"));
+    reading->addWidget(ReadProgressBar);
+    reading->addWidget(StopReadButton);
+    ReadPanel->hide();
+    FReadTimer = new QTimer(this);
+    FReadTimer->setInterval(kReadProgressMs);
+    connect(FReadTimer, &QTimer::timeout, this, &TViewCSVFileForm::ShowReadProgress);
+    connect(StopReadButton, &QPushButton::clicked, this, &TViewCSVFileForm::StopReading);
+    return ReadPanel;
 }
 
 TViewCSVFileForm::~TViewCSVFileForm() {

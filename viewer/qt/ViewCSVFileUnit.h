@@ -125,6 +125,10 @@ private:
     void ShowRead(uint64_t number, TReadResult& result);
     void ShowPreview();
     void ShowReadProgress();
+    // The two list views in the stack that shows one of them.
+    QWidget* MakeViews();
+    // The read's progress bar and "Stop", hidden; and the timer that shows them.
+    QWidget* MakeReadPanel(QWidget* parent);
     TListViewExModel::TCellMark ColumnsItemMark(int k) const;
     TListViewExModel::TCellMark TextItemMark(int k) const;
 
