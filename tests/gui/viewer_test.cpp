@@ -353,12 +353,27 @@ private Q_SLOTS:
         QAction* copy = view->actions().value(0);
         QVERIFY(copy);
         QCOMPARE(copy->text(), QStringLiteral("&Copy"));
-        copy->trigger();
-        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("1,\"one\r\ntwo\r\nthree\""));
+        copy->trigger(); // the text is built on a worker
+        QTRY_COMPARE(QApplication::clipboard()->text(), QStringLiteral("1,\"one\r\ntwo\r\nthree\""));
+        QVERIFY(!v.Form->Copying());
         // Ctrl+A then the shortcut: both records, the "..." row not being there.
         QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
         QCOMPARE(view->SelectedRows().size(), size_t(2));
         QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+        QTRY_COMPARE(QApplication::clipboard()->text(), QStringLiteral("1,\"one\r\ntwo\r\nthree\"\r\n2,x"));
+
+        // A copy that the next one replaces never lands: one copy, the last.
+        QApplication::clipboard()->clear();
+        QSignalSpy copied(v.Form, &TViewCSVFileForm::Copied);
+        view->selectionModel()->select(view->model()->index(1, 0),
+                                       QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        copy->trigger();
+        QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+        QTRY_VERIFY(!v.Form->Copying());
+        QTRY_COMPARE(copied.count(), 1);
+        QCoreApplication::processEvents();
+        QCOMPARE(copied.count(), 1);
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("1,\"one\r\ntwo\r\nthree\"\r\n2,x"));
     }
 

@@ -105,13 +105,19 @@ QVariant TListViewExModel::headerData(int section, Qt::Orientation orientation, 
     return {};
 }
 
-TListViewEx::TListViewEx(QWidget* parent) : QTreeView(parent), FModel(new TListViewExModel(this)) {
+TListViewEx::TListViewEx(QWidget* parent) : QTableView(parent), FModel(new TListViewExModel(this)) {
     setModel(FModel);
     setItemDelegate(new TCutTextDelegate(this));
-    setRootIsDecorated(false);
-    setItemsExpandable(false);
-    setUniformRowHeights(true);
-    setAllColumnsShowFocus(true);
+    setShowGrid(false);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    verticalHeader()->hide();
+    // Rows of one height, never measured: the view keeps nothing per row.
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setMinimumSectionSize(1); // else the default size is held to the style's minimum
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 2); // room for the 16-pixel cut mark
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -122,11 +128,18 @@ TListViewEx::TListViewEx(QWidget* parent) : QTreeView(parent), FModel(new TListV
     header()->setStretchLastSection(false);
 }
 
+std::vector<std::pair<int, int>> TListViewEx::SelectedRanges() const {
+    std::vector<std::pair<int, int>> ranges;
+    if (selectionModel())
+        for (const QItemSelectionRange& r : selectionModel()->selection())
+            ranges.emplace_back(r.top(), r.bottom());
+    return ranges;
+}
+
 std::vector<int> TListViewEx::SelectedRows() const {
     std::vector<int> rows;
-    if (!selectionModel()) return rows;
-    for (const QItemSelectionRange& r : selectionModel()->selection())
-        for (int row = r.top(); row <= r.bottom(); ++row) rows.push_back(row);
+    for (const auto& [top, bottom] : SelectedRanges())
+        for (int row = top; row <= bottom; ++row) rows.push_back(row);
     std::sort(rows.begin(), rows.end());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     return rows;
@@ -156,7 +169,7 @@ void TListViewEx::ClearColumns() {
 
 void TListViewEx::SelectAll() {
     FNotifySuppressed = true;
-    QTreeView::selectAll();
+    QTableView::selectAll();
     FNotifySuppressed = false;
     viewport()->update();
     SelectionNotify();
@@ -179,13 +192,17 @@ void TListViewEx::InvalidateListView(int itemsCount, int) {
 }
 
 void TListViewEx::SelectionNotify() {
-    const std::vector<int> rows = SelectedRows();
-    FSelectedItemIndex = rows.empty() ? -1 : rows.front();
+    // The first selected row, from the ranges: Ctrl+A on a million rows lists none.
+    int first = -1;
+    if (selectionModel())
+        for (const QItemSelectionRange& r : selectionModel()->selection())
+            if (first < 0 || r.top() < first) first = r.top();
+    FSelectedItemIndex = first;
     if (OnSelected) OnSelected(this);
 }
 
 void TListViewEx::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
-    QTreeView::selectionChanged(selected, deselected);
+    QTableView::selectionChanged(selected, deselected);
     if (!FNotifySuppressed) SelectionNotify();
 }
 
@@ -210,7 +227,7 @@ void TListViewEx::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
-    QTreeView::keyPressEvent(event);
+    QTableView::keyPressEvent(event);
 }
 
 } // namespace zarvo::qt

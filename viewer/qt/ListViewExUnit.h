@@ -5,9 +5,10 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QHeaderView>
 #include <QIcon>
 #include <QStringList>
-#include <QTreeView>
+#include <QTableView>
 #include <functional>
 #include <vector>
 
@@ -57,10 +58,16 @@ private:
     mutable TCellMark FCachedMark;
 };
 
-class TListViewEx : public QTreeView {
+// A table without a grid or row headers, one row selected as a whole: a list view
+// in report style. A table view keeps nothing per row, so a million rows are laid
+// out, counted and scrolled as quickly as a thousand (a tree view walks them all).
+class TListViewEx : public QTableView {
     Q_OBJECT
 public:
     explicit TListViewEx(QWidget* parent = nullptr);
+
+    // The column headers.
+    QHeaderView* header() const { return horizontalHeader(); }
 
     TListViewExModel* Model() const { return FModel; }
     int Count() const { return FModel->Count(); }
@@ -68,6 +75,9 @@ public:
     int SelectedItemIndex() const { return FSelectedItemIndex; }
     // The selected rows in index order.
     std::vector<int> SelectedRows() const;
+    // The same as spans of rows (first, last), in no order, maybe overlapping: a
+    // selection of a million rows is a few of them.
+    std::vector<std::pair<int, int>> SelectedRanges() const;
     // The index of the first row in view, or -1 when there is none.
     int TopItemIndex() const;
     void SetTopItemIndex(int row);

@@ -149,6 +149,22 @@ struct TViewCSVFileForm::TPreviewRead {
     }
 };
 
+// A copy on a worker thread: its number and stop flag; destroying it stops the
+// thread and waits for it.
+struct TViewCSVFileForm::TCopyJob {
+    uint64_t Number = 0;
+    std::thread Thread;
+    std::atomic<bool> Stop{false};
+
+    TCopyJob() = default;
+    TCopyJob(const TCopyJob&) = delete;
+    TCopyJob& operator=(const TCopyJob&) = delete;
+    ~TCopyJob() {
+        Stop = true;
+        if (Thread.joinable()) Thread.join();
+    }
+};
+
 // What a read hands back to the window: the preview, the parser that read it (its
 // delimiter), the column widths.
 struct TViewCSVFileForm::TReadResult {
@@ -203,25 +219,7 @@ TViewCSVFileForm::TViewCSVFileForm(QDialog* host) : TVForm(host), FHost(host) {
     outer->setContentsMargins(8, 8, 8, 8);
     outer->setSpacing(0);
 
-    auto* stack = new QStackedWidget(this);
-    SourceView = new TListViewEx(stack);
-    SourceView->setObjectName(QStringLiteral("SourceView"));
-    SourceView->setAccessibleName(QStringLiteral("Columns"));
-    SourceView2 = new TListViewEx(stack);
-    SourceView2->setObjectName(QStringLiteral("SourceView2"));
-    SourceView2->setAccessibleName(QStringLiteral("Text"));
-    SourceView2->AddColumns({QStringLiteral("#"), QStringLiteral("Line")}, {60, 300});
-    SourceView2->header()->setStretchLastSection(true);
-    stack->addWidget(SourceView);
-    stack->addWidget(SourceView2);
-    outer->addWidget(stack, 1);
-    SourceView->Model()->OnItemData = [this](int k) { return ColumnsItemData(k); };
-    SourceView2->Model()->OnItemData = [this](int k) { return TextItemData(k); };
-    SourceView->Model()->OnItemMark = [this](int k) { return ColumnsItemMark(k); };
-    SourceView2->Model()->OnItemMark = [this](int k) { return TextItemMark(k); };
-    const QIcon cut = style()->standardIcon(QStyle::SP_MessageBoxWarning);
-    SourceView->Model()->SetMarkIcon(cut);
-    SourceView2->Model()->SetMarkIcon(cut);
+    outer->addWidget(MakeViews(), 1);
     PopupMenu1 = MakePopupMenu(SourceView, "PopupMenu1");
     PopupMenu2 = MakePopupMenu(SourceView2, "PopupMenu2");
 
@@ -291,26 +289,8 @@ TViewCSVFileForm::TViewCSVFileForm(QDialog* host) : TVForm(host), FHost(host) {
     Panel4->hide();
     bar->addWidget(Panel4);
 
-    ReadPanel = new QWidget(bottom);
-    ReadPanel->setObjectName(QStringLiteral("ReadPanel"));
-    auto* reading = new QHBoxLayout(ReadPanel);
-    reading->setContentsMargins(0, 0, 0, 0);
-    reading->setSpacing(8);
-    ReadProgressBar = new QProgressBar(ReadPanel);
-    ReadProgressBar->setObjectName(QStringLiteral("ReadProgressBar"));
-    ReadProgressBar->setRange(0, 100);
-    ReadProgressBar->setFixedWidth(160);
-    StopReadButton = Button(ReadPanel, "StopReadButton", QStringLiteral("Stop"), 75);
-    StopReadButton->setToolTip(QStringLiteral("Stop reading: the rows read so far are shown"));
-    reading->addWidget(ReadProgressBar);
-    reading->addWidget(StopReadButton);
-    ReadPanel->hide();
-    bar->addWidget(ReadPanel);
+    bar->addWidget(MakeReadPanel(bottom));
     bar->addStretch(1);
-    FReadTimer = new QTimer(this);
-    FReadTimer->setInterval(kReadProgressMs);
-    connect(FReadTimer, &QTimer::timeout, this, &TViewCSVFileForm::ShowReadProgress);
-    connect(StopReadButton, &QPushButton::clicked, this, &TViewCSVFileForm::StopReading);
 
     CloseButton = Button(bottom, "CloseButton", QStringLiteral("Close"), 75);
     bar->addWidget(CloseButton);
@@ -325,7 +305,8 @@ TViewCSVFileForm::TViewCSVFileForm(QDialog* host) : TVForm(host), FHost(host) {
         FRead.reset();
         FReadTimer->stop();
         ReadPanel->hide();
-        FPreview.Clear();
+        FCopy.reset();
+        FPreview = std::make_shared<const TViewerPreview>();
         FPreviewColumnWidths.clear();
         SourceView->Model()->SetCount(0);
         SourceView2->Model()->SetCount(0);
@@ -333,8 +314,54 @@ TViewCSVFileForm::TViewCSVFileForm(QDialog* host) : TVForm(host), FHost(host) {
     FOpenDialogFilter = QLatin1String(kDefaultFilter);
 }
 
+QWidget* TViewCSVFileForm::MakeViews() {
+    auto* stack = new QStackedWidget(this);
+    SourceView = new TListViewEx(stack);
+    SourceView->setObjectName(QStringLiteral("SourceView"));
+    SourceView->setAccessibleName(QStringLiteral("Columns"));
+    SourceView2 = new TListViewEx(stack);
+    SourceView2->setObjectName(QStringLiteral("SourceView2"));
+    SourceView2->setAccessibleName(QStringLiteral("Text"));
+    SourceView2->AddColumns({QStringLiteral("#"), QStringLiteral("Line")}, {60, 300});
+    SourceView2->header()->setStretchLastSection(true);
+    stack->addWidget(SourceView);
+    stack->addWidget(SourceView2);
+    SourceView->Model()->OnItemData = [this](int k) { return ColumnsItemData(k); };
+    SourceView2->Model()->OnItemData = [this](int k) { return TextItemData(k); };
+    SourceView->Model()->OnItemMark = [this](int k) { return ColumnsItemMark(k); };
+    SourceView2->Model()->OnItemMark = [this](int k) { return TextItemMark(k); };
+    const QIcon cut = style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    SourceView->Model()->SetMarkIcon(cut);
+    SourceView2->Model()->SetMarkIcon(cut);
+    return stack;
+}
+
+QWidget* TViewCSVFileForm::MakeReadPanel(QWidget* parent) {
+    ReadPanel = new QWidget(parent);
+    ReadPanel->setObjectName(QStringLiteral("ReadPanel"));
+    auto* reading = new QHBoxLayout(ReadPanel);
+    reading->setContentsMargins(0, 0, 0, 0);
+    reading->setSpacing(8);
+    ReadProgressBar = new QProgressBar(ReadPanel);
+    ReadProgressBar->setObjectName(QStringLiteral("ReadProgressBar"));
+    ReadProgressBar->setRange(0, 100);
+    ReadProgressBar->setFixedWidth(160);
+    StopReadButton = Button(ReadPanel, "StopReadButton", QStringLiteral("Stop"), 75);
+    StopReadButton->setToolTip(QStringLiteral("Stop reading: the rows read so far are shown"));
+    reading->addWidget(ReadProgressBar);
+    reading->addWidget(StopReadButton);
+    ReadPanel->hide();
+    FReadTimer = new QTimer(this);
+    FReadTimer->setInterval(kReadProgressMs);
+    connect(FReadTimer, &QTimer::timeout, this, &TViewCSVFileForm::ShowReadProgress);
+    connect(StopReadButton, &QPushButton::clicked, this, &TViewCSVFileForm::StopReading);
+    return ReadPanel;
+}
+
 TViewCSVFileForm::~TViewCSVFileForm() {
-    FRead.reset(); // before the window goes: the thread posts to it
+    // Before the window goes: the threads post to it.
+    FRead.reset();
+    FCopy.reset();
 }
 
 QMenu* TViewCSVFileForm::MakePopupMenu(TListViewEx* view, const QString& name) {
@@ -350,8 +377,7 @@ QMenu* TViewCSVFileForm::MakePopupMenu(TListViewEx* view, const QString& name) {
     for (QAction* hidden : {menu->addSeparator(), menu->addAction(QStringLiteral("&Find...")),
                             menu->addAction(QStringLiteral("&Go To..."))})
         hidden->setVisible(false);
-    connect(menu, &QMenu::aboutToShow, this,
-            [this, view, copy] { copy->setEnabled(!GetSelectedLinesText(view).isEmpty()); });
+    connect(menu, &QMenu::aboutToShow, this, [this, view, copy] { copy->setEnabled(HasSelectedText(view)); });
     // The shortcut works on the selection of its moment, not on the menu's last state.
     connect(menu, &QMenu::aboutToHide, copy, [copy] { copy->setEnabled(true); });
     view->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -464,7 +490,7 @@ void TViewCSVFileForm::ShowRead(uint64_t number, TReadResult& result) {
     StopReadButton->setEnabled(true);
     // The delimiter found while reading is the one the views parse with.
     FCSVParser.SetDelimiter(result.Parser.Delimiter());
-    FPreview = std::move(result.Preview);
+    FPreview = std::make_shared<const TViewerPreview>(std::move(result.Preview));
     FPreviewColumnWidths = std::move(result.Widths);
     ShowPreview();
     ReadTimeValueLabel->setText(QString::number(elapsed / 1000));
@@ -476,7 +502,7 @@ void TViewCSVFileForm::ShowPreview() {
     SourceView->InvalidateListView(0);
     SourceView2->InvalidateListView(0);
     SourceView->ClearColumns();
-    if (!FPreview.Status.empty()) {
+    if (!FPreview->Status.empty()) {
         SourceView->AddColumns({QStringLiteral("Status")},
                                {std::max(0, SourceView->viewport()->width() - 21)});
         SourceView2->header()->resizeSection(0, 0);
@@ -484,41 +510,41 @@ void TViewCSVFileForm::ShowPreview() {
     } else {
         QStringList captions{QStringLiteral("#")};
         std::vector<int> widths{60};
-        for (size_t j = 0; j < FPreview.Columns.size(); ++j) {
-            captions << Q(FPreview.Columns[j]);
+        for (size_t j = 0; j < FPreview->Columns.size(); ++j) {
+            captions << Q(FPreview->Columns[j]);
             widths.push_back(j < FPreviewColumnWidths.size() ? FPreviewColumnWidths[j] : kMinColumnWidth);
         }
         SourceView->AddColumns(captions, widths);
         SourceView2->header()->resizeSection(0, 60);
-        SourceView2->Model()->SetColumnCaption(1, FPreview.Header && !FPreview.Lines.empty()
-                                                      ? Q(FPreview.Lines.front())
+        SourceView2->Model()->SetColumnCaption(1, FPreview->Header && !FPreview->Lines.empty()
+                                                      ? Q(FPreview->Lines.front())
                                                       : QStringLiteral("Line"));
     }
-    SourceView->InvalidateListView(static_cast<int>(FPreview.ColumnsItemCount()));
-    SourceView2->InvalidateListView(static_cast<int>(FPreview.TextItemCount()));
-    SetRowsLabel(FPreview.RowsFigure(), FPreview.More());
+    SourceView->InvalidateListView(static_cast<int>(FPreview->ColumnsItemCount()));
+    SourceView2->InvalidateListView(static_cast<int>(FPreview->TextItemCount()));
+    SetRowsLabel(FPreview->RowsFigure(), FPreview->More());
 }
 
 QStringList TViewCSVFileForm::ColumnsItemData(int k) {
-    if (!FPreview.Status.empty()) return {Q(FPreview.Status)};
+    if (!FPreview->Status.empty()) return {Q(FPreview->Status)};
     const size_t item = static_cast<size_t>(k);
-    if (!FPreview.IsColumnsRecordItem(item)) return {QStringLiteral("...")};
+    if (!FPreview->IsColumnsRecordItem(item)) return {QStringLiteral("...")};
     QStringList texts{QString::number(k + 1)};
-    const size_t index = item + (FPreview.Header ? 1 : 0);
-    const std::string record = FPreview.RecordText(index, FCSVParser);
+    const size_t index = item + (FPreview->Header ? 1 : 0);
+    const std::string record = FPreview->RecordText(index, FCSVParser);
     FCSVParser.ParseLine(record);
     // A quote the cut of a long line left open closes at the cut, as when it was read.
-    if (FCSVParser.FormatError() == csvNoCloseQuote && FPreview.RecordCut(index)) FCSVParser.CloseCut();
-    const size_t n = std::min(FCSVParser.ColumnCount(), FPreview.Columns.size());
+    if (FCSVParser.FormatError() == csvNoCloseQuote && FPreview->RecordCut(index)) FCSVParser.CloseCut();
+    const size_t n = std::min(FCSVParser.ColumnCount(), FPreview->Columns.size());
     for (size_t j = 0; j < n; ++j) texts << Q(FCSVParser.GetColumnValue(j));
     return texts;
 }
 
 QStringList TViewCSVFileForm::TextItemData(int k) {
-    if (!FPreview.Status.empty()) return {QString(), Q(FPreview.Status)};
+    if (!FPreview->Status.empty()) return {QString(), Q(FPreview->Status)};
     const size_t item = static_cast<size_t>(k);
-    if (!FPreview.IsTextLineItem(item)) return {QStringLiteral("...")};
-    return {QString::number(k + 1), Q(FPreview.Lines[item + (FPreview.Header ? 1 : 0)])};
+    if (!FPreview->IsTextLineItem(item)) return {QStringLiteral("...")};
+    return {QString::number(k + 1), Q(FPreview->Lines[item + (FPreview->Header ? 1 : 0)])};
 }
 
 namespace {
@@ -534,20 +560,20 @@ QString CutNote(size_t line) {
 } // namespace
 
 TListViewExModel::TCellMark TViewCSVFileForm::ColumnsItemMark(int k) const {
-    const size_t record = static_cast<size_t>(k) + (FPreview.Header ? 1 : 0);
-    if (!FPreview.Status.empty() || !FPreview.IsColumnsRecordItem(static_cast<size_t>(k)) ||
-        !FPreview.RecordCut(record))
+    const size_t record = static_cast<size_t>(k) + (FPreview->Header ? 1 : 0);
+    if (!FPreview->Status.empty() || !FPreview->IsColumnsRecordItem(static_cast<size_t>(k)) ||
+        !FPreview->RecordCut(record))
         return {};
     // The cut falls in the record's last value, which follows the "#" column; its
     // data was just parsed for the row (ColumnsItemData).
-    const int values = static_cast<int>(std::min(FCSVParser.ColumnCount(), FPreview.Columns.size()));
-    return {std::max(values, 1), CutNote(FPreview.RecordLines(record).second - 1)};
+    const int values = static_cast<int>(std::min(FCSVParser.ColumnCount(), FPreview->Columns.size()));
+    return {std::max(values, 1), CutNote(FPreview->RecordLines(record).second - 1)};
 }
 
 TListViewExModel::TCellMark TViewCSVFileForm::TextItemMark(int k) const {
-    const size_t line = static_cast<size_t>(k) + (FPreview.Header ? 1 : 0);
-    if (!FPreview.Status.empty() || !FPreview.IsTextLineItem(static_cast<size_t>(k)) ||
-        !FPreview.LineCut(line))
+    const size_t line = static_cast<size_t>(k) + (FPreview->Header ? 1 : 0);
+    if (!FPreview->Status.empty() || !FPreview->IsTextLineItem(static_cast<size_t>(k)) ||
+        !FPreview->LineCut(line))
         return {};
     return {1, CutNote(line)};
 }
@@ -557,31 +583,93 @@ void TViewCSVFileForm::SetRowsLabel(int64_t count, bool more) {
     Panel4->setVisible(more);
 }
 
-QString TViewCSVFileForm::GetSelectedLinesText(TListViewEx* view) const {
-    if (!FPreview.Status.empty() || FPreview.Lines.empty()) return {};
-    const size_t h = FPreview.Header ? 1 : 0;
-    QString text;
-    bool first = true;
-    const auto append = [&](std::string_view line) {
-        if (!first) text += QLatin1String("\r\n");
-        first = false;
-        text += Q(line);
-    };
-    for (const int row : view->SelectedRows()) {
+namespace {
+
+// The rows of spans, each once, in order.
+std::vector<int> RowsOf(const std::vector<std::pair<int, int>>& ranges) {
+    std::vector<int> rows;
+    for (const auto& [top, bottom] : ranges)
+        for (int row = top; row <= bottom; ++row) rows.push_back(row);
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
+}
+
+// Calls line with each raw line behind rows of a view (the "Text" view's lines, or
+// the "Columns" view's records), in order, until it returns false; false then.
+template <class F>
+bool ForLines(const TViewerPreview& preview, const std::vector<int>& rows, bool text, F line) {
+    if (!preview.Status.empty() || preview.Lines.empty()) return true;
+    const size_t h = preview.Header ? 1 : 0;
+    for (const int row : rows) {
         const size_t k = static_cast<size_t>(row);
-        if (view == SourceView2) {
-            if (FPreview.IsTextLineItem(k)) append(FPreview.Lines[k + h]);
-        } else if (FPreview.IsColumnsRecordItem(k)) {
-            const auto [begin, end] = FPreview.RecordLines(k + h);
-            for (size_t i = begin; i < end; ++i) append(FPreview.Lines[i]);
+        if (text) {
+            if (preview.IsTextLineItem(k) && !line(preview.Lines[k + h])) return false;
+        } else if (preview.IsColumnsRecordItem(k)) {
+            const auto [begin, end] = preview.RecordLines(k + h);
+            for (size_t i = begin; i < end; ++i)
+                if (!line(preview.Lines[i])) return false;
         }
     }
-    return text;
+    return true;
+}
+
+// Those lines joined by CR LF: measured first, then built as UTF-8 in one piece and
+// turned into text once. Empty when stop is set meanwhile.
+QString LinesText(const TViewerPreview& preview, const std::vector<int>& rows, bool text,
+                  const std::atomic<bool>* stop = nullptr) {
+    size_t size = 0, lines = 0;
+    ForLines(preview, rows, text, [&](std::string_view line) {
+        size += line.size();
+        ++lines;
+        return true;
+    });
+    std::string joined;
+    joined.reserve(size + 2 * lines);
+    bool first = true;
+    lines = 0;
+    const bool whole = ForLines(preview, rows, text, [&](std::string_view line) {
+        if (!first) joined += "\r\n";
+        first = false;
+        joined += line;
+        return (++lines & 0xFFFF) != 0 || !stop || !stop->load(std::memory_order_relaxed);
+    });
+    return whole ? Q(joined) : QString();
+}
+
+} // namespace
+
+QString TViewCSVFileForm::GetSelectedLinesText(TListViewEx* view) const {
+    return LinesText(*FPreview, view->SelectedRows(), view == SourceView2);
+}
+
+bool TViewCSVFileForm::HasSelectedText(TListViewEx* view) const {
+    return !ForLines(*FPreview, view->SelectedRows(), view == SourceView2,
+                     [](std::string_view line) { return line.empty(); });
 }
 
 void TViewCSVFileForm::CopyClick(TListViewEx* view) {
-    const QString text = GetSelectedLinesText(view);
-    if (!text.isEmpty()) QApplication::clipboard()->setText(text);
+    FCopy.reset();
+    auto job = std::make_unique<TCopyJob>();
+    job->Number = ++FCopyNumber;
+    TCopyJob* j = job.get();
+    // The worker reads the preview it was given, which no read changes (a read makes
+    // a new one), and the selection as spans of rows.
+    j->Thread = std::thread(
+        [this, j, preview = FPreview, ranges = view->SelectedRanges(), text = view == SourceView2] {
+            QString copied = LinesText(*preview, RowsOf(ranges), text, &j->Stop);
+            if (j->Stop) return;
+            QMetaObject::invokeMethod(
+                this,
+                [this, number = j->Number, copied = std::move(copied)] {
+                    if (!FCopy || FCopy->Number != number) return;
+                    FCopy.reset();
+                    if (!copied.isEmpty()) QApplication::clipboard()->setText(copied);
+                    emit Copied();
+                },
+                Qt::QueuedConnection);
+        });
+    FCopy = std::move(job);
 }
 
 void TViewCSVFileForm::SyncTopItem(TListViewEx* from, TListViewEx* to) {

@@ -8,8 +8,10 @@
 #include <QDialog>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/qt/VFormUnit.h"
@@ -59,7 +61,7 @@ public:
     int32_t LineBufferSize() const { return FSource.LineBufferSize; }
     void SetLineBufferSize(int32_t value) { FSource.LineBufferSize = value; }
     TCSVParser& Parser() { return FCSVParser; }
-    const TViewerPreview& Preview() const { return FPreview; }
+    const TViewerPreview& Preview() const { return *FPreview; }
     const QString& PreviewFileName() const { return FPreviewFileName; }
 
     // Reads the preview anew on a worker thread, as "No Header" stands; a read under
@@ -75,6 +77,12 @@ public:
     void CountRowsClick();
     // The raw lines behind the view's selected items, joined by CR LF.
     QString GetSelectedLinesText(TListViewEx* view) const;
+    // Whether that text is not empty, found without building it.
+    bool HasSelectedText(TListViewEx* view) const;
+    // "&Copy": that text is built on a worker thread (a million rows take half a
+    // second) and put on the clipboard when done (Copied); a later copy replaces it.
+    void CopyClick(TListViewEx* view);
+    bool Copying() const { return FCopy != nullptr; }
     void SyncTopItem(TListViewEx* from, TListViewEx* to);
 
     // The controls, named like the fields.
@@ -104,6 +112,8 @@ public:
 signals:
     // A read is done and the views show it (also a stopped one, and one that failed).
     void PreviewRead();
+    // A copy is on the clipboard.
+    void Copied();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -111,11 +121,17 @@ protected:
 private:
     struct TPreviewRead;
     struct TReadResult;
+    struct TCopyJob;
     void ShowRead(uint64_t number, TReadResult& result);
     void ShowPreview();
     void ShowReadProgress();
+    // The two list views in the stack that shows one of them.
+    QWidget* MakeViews();
+    // The read's progress bar and "Stop", hidden; and the timer that shows them.
+    QWidget* MakeReadPanel(QWidget* parent);
     TListViewExModel::TCellMark ColumnsItemMark(int k) const;
     TListViewExModel::TCellMark TextItemMark(int k) const;
+
     void Setup(const QString& title, const QString& fileName, bool noHeader,
                const TLineReaderClass& lineReaderClass, const QString& openDialogFilter,
                bool countRowsEnabled, bool setMaxRowsEnabled);
@@ -123,7 +139,6 @@ private:
     QStringList ColumnsItemData(int k);
     QStringList TextItemData(int k);
     void TabChanged(int index);
-    void CopyClick(TListViewEx* view);
     void OptionsClick();
     void OpenFileClick();
     void MaxRowsClick();
@@ -135,9 +150,12 @@ private:
     QString FPreviewFileName;
     TViewerSource FSource;
     int32_t FMaxLines = TViewerPreview::kDefaultMaxLines;
-    TViewerPreview FPreview;
+    // Replaced whole by each read, never changed: a copy on a worker holds it.
+    std::shared_ptr<const TViewerPreview> FPreview = std::make_shared<const TViewerPreview>();
     std::unique_ptr<TPreviewRead> FRead; // the read under way
     uint64_t FReadNumber = 0;            // of the last read started
+    std::unique_ptr<TCopyJob> FCopy;     // the copy under way
+    uint64_t FCopyNumber = 0;
     QTimer* FReadTimer;
     std::vector<int> FPreviewColumnWidths;
     TCSVParser FCSVParser{500};
