@@ -42,7 +42,7 @@
 #include "support/ListFile.h"
 #include "support/ZarvoRandom.h"
 #include "support/ZarvoText.h"
-#include "viewer/qt/ViewCSVFileUnit.h"
+#include "qt/viewer/ViewCSVFileUnit.h"
 
 using namespace zarvo;
 using namespace zarvo::qt;

@@ -14,15 +14,15 @@
 #include "dns/ReverseLookup.h"
 #include "generator/ZarvoUtilsUnit.h"
 #include "options/ZarvoOptions.h"
-#include "support/qt/ButtonExUnit.h"
-#include "support/qt/LabelExUnit.h"
-#include "support/qt/LinesEditUnit.h"
-#include "support/qt/ProgressBinding.h"
-#include "support/qt/VFormUnit.h"
-#include "support/qt/VirtualListUnit.h"
+#include "qt/widgets/ButtonExUnit.h"
+#include "qt/widgets/LabelExUnit.h"
+#include "qt/widgets/LinesEditUnit.h"
+#include "qt/widgets/ProgressBinding.h"
+#include "qt/widgets/VFormUnit.h"
+#include "qt/widgets/VirtualListUnit.h"
 #include "support/uProgress.h"
 #include "support/uStoredSettings.h"
-#include "viewer/uLineReaderWriter.h"
+#include "readers/uLineReaderWriter.h"
 
 class QCheckBox;
 class QComboBox;

@@ -1,4 +1,4 @@
-#include "support/qt/LinesEditUnit.h"
+#include "qt/widgets/LinesEditUnit.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -29,8 +29,8 @@
 
 #include "support/LargeMemory.h"
 #include "support/TextDecode.h"
-#include "support/qt/VFormUnit.h"
-#include "support/qt/XSelectionReader.h"
+#include "qt/widgets/VFormUnit.h"
+#include "qt/widgets/XSelectionReader.h"
 
 namespace zarvo::qt {
 

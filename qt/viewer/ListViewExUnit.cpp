@@ -1,4 +1,4 @@
-#include "viewer/qt/ListViewExUnit.h"
+#include "qt/viewer/ListViewExUnit.h"
 
 #include <QAction>
 #include <QHeaderView>
