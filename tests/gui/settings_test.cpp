@@ -86,7 +86,7 @@ QVariantMap Snapshot(TForm1* f) {
                                                                                       : -1;
     m[QStringLiteral("Edit8.shown")] = !Child<QLineEdit>(f, "Edit8")->isHidden();
     m[QStringLiteral("Label2")] = Child<QLabel>(f, "Label2")->text();
-    for (const char* n : {"DNSTimeoutSpin", "DNSInFlightSpin"})
+    for (const char* n : {"DNSTimeoutSpin", "DNSInFlightSpin", "DNSRetriesSpin"})
         m[QString::fromLatin1(n)] = Child<QSpinBox>(f, n)->value();
     return m;
 }
@@ -232,6 +232,10 @@ private Q_SLOTS:
             auto* inFlight = Child<QSpinBox>(&f, "DNSInFlightSpin");
             inFlight->clear();
             QTest::keyClicks(inFlight, QString::number(ipDelimiter + resolvedDelimiter));
+            auto* retries = Child<QSpinBox>(&f, "DNSRetriesSpin");
+            retries->clear();
+            QTest::keyClicks(retries,
+                             QString::number(unresolvedDelimiter == 2 ? 0 : 5 + unresolvedDelimiter));
             saved = Snapshot(&f);
         }
         for (auto it = initial.begin(); it != initial.end(); ++it) {
@@ -243,30 +247,32 @@ private Q_SLOTS:
 
         // Each control under its own key.
         const QStringList lines = FileLines(ini());
-        for (const QString& l : {QString("ResolveCountry=1"),
-                                 QString("MMDBFilePath=/data/Geo Lite=2.mmdb"),
-                                 QString("IPRange1=A=192.168.1.100/16/24"),
-                                 QString("IPRangeN=3"),
-                                 QString("Exclude2=*.25[0-5]"),
-                                 QString("DNS3=1.1.1.1"),
-                                 QString("DNSN=3"),
-                                 QString("Mode=%1").arg(mode),
-                                 QString("TotalCount=25"),
-                                 QString("EachCount=3"),
-                                 QString("Ports=80,3128-3130"),
-                                 QString("NameTemplate=häst-#.%1.example.net"),
-                                 QString("CounterSymbol=@@"),
-                                 QString("FirstCounter=7"),
-                                 QString("CounterStep=3"),
-                                 QString("CounterDigits=4"),
-                                 QString("NameDelimiter=%1").arg(nameDelimiter),
-                                 QString("NameCustomDelimiter= => "),
-                                 QString("IPDelimiter=%1").arg(ipDelimiter),
-                                 QString("ResolvedDelimiter=%1").arg(resolvedDelimiter),
-                                 QString("UnresolvedDelimiter=%1").arg(unresolvedDelimiter),
-                                 QString("DNSTimeout=%1").arg(250 * (mode + nameDelimiter)),
-                                 QString("DNSInFlight=%1").arg(ipDelimiter + resolvedDelimiter),
-                                 QString("StoredListN=0")})
+        for (const QString& l :
+             {QString("ResolveCountry=1"),
+              QString("MMDBFilePath=/data/Geo Lite=2.mmdb"),
+              QString("IPRange1=A=192.168.1.100/16/24"),
+              QString("IPRangeN=3"),
+              QString("Exclude2=*.25[0-5]"),
+              QString("DNS3=1.1.1.1"),
+              QString("DNSN=3"),
+              QString("Mode=%1").arg(mode),
+              QString("TotalCount=25"),
+              QString("EachCount=3"),
+              QString("Ports=80,3128-3130"),
+              QString("NameTemplate=häst-#.%1.example.net"),
+              QString("CounterSymbol=@@"),
+              QString("FirstCounter=7"),
+              QString("CounterStep=3"),
+              QString("CounterDigits=4"),
+              QString("NameDelimiter=%1").arg(nameDelimiter),
+              QString("NameCustomDelimiter= => "),
+              QString("IPDelimiter=%1").arg(ipDelimiter),
+              QString("ResolvedDelimiter=%1").arg(resolvedDelimiter),
+              QString("UnresolvedDelimiter=%1").arg(unresolvedDelimiter),
+              QString("DNSTimeout=%1").arg(250 * (mode + nameDelimiter)),
+              QString("DNSInFlight=%1").arg(ipDelimiter + resolvedDelimiter),
+              QString("DNSRetries=%1").arg(unresolvedDelimiter == 2 ? 0 : 5 + unresolvedDelimiter),
+              QString("StoredListN=0")})
             QVERIFY2(lines.contains(l), qPrintable(l));
 
         TForm1 again;
@@ -319,6 +325,7 @@ private Q_SLOTS:
                                       "UnresolvedDelimiter=0",
                                       "DNSTimeout=5000",
                                       "DNSInFlight=32",
+                                      "DNSRetries=2",
                                       "StoredListN=0"};
         QCOMPARE(FileLines(ini()), expected);
 
@@ -368,6 +375,12 @@ private Q_SLOTS:
             << QByteArray("DNSInFlight=abc\r\n") << "DNSInFlightSpin" << QVariant(32);
         QTest::newRow("DNSInFlight=1024")
             << QByteArray("DNSInFlight=1024\r\n") << "DNSInFlightSpin" << QVariant(1024);
+        QTest::newRow("no DNSRetries: the default")
+            << QByteArray("Random=1\r\n") << "DNSRetriesSpin" << QVariant(2);
+        QTest::newRow("DNSRetries=0") << QByteArray("DNSRetries=0\r\n") << "DNSRetriesSpin" << QVariant(0);
+        QTest::newRow("DNSRetries=10") << QByteArray("DNSRetries=10\r\n") << "DNSRetriesSpin" << QVariant(10);
+        QTest::newRow("DNSRetries=11 is the default")
+            << QByteArray("DNSRetries=11\r\n") << "DNSRetriesSpin" << QVariant(2);
     }
     void invalidValues() {
         QFETCH(QByteArray, file);
