@@ -213,7 +213,10 @@ void TLookupRun::Paced(TClock::time_point now) {
 // ------------------------------------------------------------------ wait
 
 TLookupRun::TClock::time_point TLookupRun::NextTimer(const TQuery& q) const {
-    return std::min(q.Deadline, ResendDue(q));
+    TClock::time_point resend = ResendDue(q);
+    // A resend that waits for the pace wakes the run when the pace allows it.
+    if (FPaced && resend < q.Deadline) resend = std::max(resend, FNextSend);
+    return std::min(q.Deadline, resend);
 }
 
 void TLookupRun::WaitForEvents() {

@@ -541,8 +541,9 @@ private:
 };
 
 TEST(DnsLookup, ResendsAndTheirOutcomes) {
-    for (const unsigned inFlight : {1u, 32u}) {
-        SCOPED_TRACE(testing::Message() << inFlight << " in flight");
+    // Paced too: a resend waits for its turn, as every send does.
+    for (const auto& [inFlight, rate] : {std::pair{1u, 0.0}, std::pair{32u, 0.0}, std::pair{32u, 200.0}}) {
+        SCOPED_TRACE(testing::Message() << inFlight << " in flight, rate " << rate);
         // A run per number of retries, each address one case.
         for (const unsigned retries : {0u, 1u, 2u}) {
             std::vector<TResendCase> cases;
