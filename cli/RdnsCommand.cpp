@@ -18,6 +18,7 @@
 #include "dns/LookupLines.h"
 #include "dns/ResolvConf.h"
 #include "dns/ReverseLookup.h"
+#include "options/ZarvoSettings.h"
 #include "support/AtomicFile.h"
 #include "support/TextDecode.h"
 #include "support/ZarvoText.h"
@@ -97,7 +98,8 @@ Examples:
 )";
 
 // As long as a range line may be: the lines come from the same output pane.
-constexpr size_t kMaxLine = 1048576;
+constexpr size_t kMaxLine = kMaxSettingsLine;
+static_assert(kMaxLine == 1048576, "the help text names the cap");
 
 int Usage(std::ostream& err, const std::string& message) {
     err << "zarvo-cli rdns: " << message << "\nRun 'zarvo-cli rdns --help' for the options.\n";
