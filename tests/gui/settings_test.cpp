@@ -196,6 +196,8 @@ private Q_SLOTS:
         QFETCH(int, ipDelimiter);
         QFETCH(int, resolvedDelimiter);
         QFETCH(int, unresolvedDelimiter);
+        // Never the default (2), and 0 in some rows.
+        const int retries = unresolvedDelimiter == 2 ? 0 : 5 + unresolvedDelimiter;
         QFETCH(int, mode);
         const QVariantMap initial = defaults();
 
@@ -232,10 +234,9 @@ private Q_SLOTS:
             auto* inFlight = Child<QSpinBox>(&f, "DNSInFlightSpin");
             inFlight->clear();
             QTest::keyClicks(inFlight, QString::number(ipDelimiter + resolvedDelimiter));
-            auto* retries = Child<QSpinBox>(&f, "DNSRetriesSpin");
-            retries->clear();
-            QTest::keyClicks(retries,
-                             QString::number(unresolvedDelimiter == 2 ? 0 : 5 + unresolvedDelimiter));
+            auto* retriesSpin = Child<QSpinBox>(&f, "DNSRetriesSpin");
+            retriesSpin->clear();
+            QTest::keyClicks(retriesSpin, QString::number(retries));
             saved = Snapshot(&f);
         }
         for (auto it = initial.begin(); it != initial.end(); ++it) {
@@ -247,32 +248,31 @@ private Q_SLOTS:
 
         // Each control under its own key.
         const QStringList lines = FileLines(ini());
-        for (const QString& l :
-             {QString("ResolveCountry=1"),
-              QString("MMDBFilePath=/data/Geo Lite=2.mmdb"),
-              QString("IPRange1=A=192.168.1.100/16/24"),
-              QString("IPRangeN=3"),
-              QString("Exclude2=*.25[0-5]"),
-              QString("DNS3=1.1.1.1"),
-              QString("DNSN=3"),
-              QString("Mode=%1").arg(mode),
-              QString("TotalCount=25"),
-              QString("EachCount=3"),
-              QString("Ports=80,3128-3130"),
-              QString("NameTemplate=häst-#.%1.example.net"),
-              QString("CounterSymbol=@@"),
-              QString("FirstCounter=7"),
-              QString("CounterStep=3"),
-              QString("CounterDigits=4"),
-              QString("NameDelimiter=%1").arg(nameDelimiter),
-              QString("NameCustomDelimiter= => "),
-              QString("IPDelimiter=%1").arg(ipDelimiter),
-              QString("ResolvedDelimiter=%1").arg(resolvedDelimiter),
-              QString("UnresolvedDelimiter=%1").arg(unresolvedDelimiter),
-              QString("DNSTimeout=%1").arg(250 * (mode + nameDelimiter)),
-              QString("DNSInFlight=%1").arg(ipDelimiter + resolvedDelimiter),
-              QString("DNSRetries=%1").arg(unresolvedDelimiter == 2 ? 0 : 5 + unresolvedDelimiter),
-              QString("StoredListN=0")})
+        for (const QString& l : {QString("ResolveCountry=1"),
+                                 QString("MMDBFilePath=/data/Geo Lite=2.mmdb"),
+                                 QString("IPRange1=A=192.168.1.100/16/24"),
+                                 QString("IPRangeN=3"),
+                                 QString("Exclude2=*.25[0-5]"),
+                                 QString("DNS3=1.1.1.1"),
+                                 QString("DNSN=3"),
+                                 QString("Mode=%1").arg(mode),
+                                 QString("TotalCount=25"),
+                                 QString("EachCount=3"),
+                                 QString("Ports=80,3128-3130"),
+                                 QString("NameTemplate=häst-#.%1.example.net"),
+                                 QString("CounterSymbol=@@"),
+                                 QString("FirstCounter=7"),
+                                 QString("CounterStep=3"),
+                                 QString("CounterDigits=4"),
+                                 QString("NameDelimiter=%1").arg(nameDelimiter),
+                                 QString("NameCustomDelimiter= => "),
+                                 QString("IPDelimiter=%1").arg(ipDelimiter),
+                                 QString("ResolvedDelimiter=%1").arg(resolvedDelimiter),
+                                 QString("UnresolvedDelimiter=%1").arg(unresolvedDelimiter),
+                                 QString("DNSTimeout=%1").arg(250 * (mode + nameDelimiter)),
+                                 QString("DNSInFlight=%1").arg(ipDelimiter + resolvedDelimiter),
+                                 QString("DNSRetries=%1").arg(retries),
+                                 QString("StoredListN=0")})
             QVERIFY2(lines.contains(l), qPrintable(l));
 
         TForm1 again;
