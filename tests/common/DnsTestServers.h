@@ -28,6 +28,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -416,6 +417,16 @@ public:
     size_t QueryCount() const {
         std::lock_guard lock(FMutex);
         return FQuestions.size();
+    }
+    // The queries that came, each once however often it was sent (its resends repeat
+    // its question and ID): their question names in the order they first came.
+    std::vector<std::string> QueriesAsked() const {
+        std::lock_guard lock(FMutex);
+        std::vector<std::string> out;
+        std::set<std::pair<std::string, uint16_t>> seen;
+        for (const TReceived& r : FReceived)
+            if (!r.Lost && seen.insert({r.Question, r.Id}).second) out.push_back(r.Question);
+        return out;
     }
     // Every datagram that came, lost ones too, in order.
     std::vector<TReceived> Received() const {

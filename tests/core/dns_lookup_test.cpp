@@ -258,10 +258,21 @@ TEST(DnsLookup, EachKindOfReplyInARun) {
         EXPECT_EQ(results[i].Resolved, resolved);
         EXPECT_EQ(results[i].HostName, resolved ? HostOf(n) : "");
     }
-    // A query without its reply is sent again, twice by default; every other one once.
-    size_t sends = 0;
-    for (const TCase& c : kCases) sends += std::string(c.Error) == "TimedOut" ? 3u : 1u;
-    EXPECT_EQ(server.QueryCount(), sends);
+    // A query without its reply is sent three times (two retries by default); one that
+    // got it was sent once, or more when its reply came after a resend was due (a
+    // matter of the machine's load, as the round trips set the wait).
+    std::map<std::string, size_t> sends;
+    for (const std::string& q : server.Questions()) ++sends[q];
+    for (int n = 0; n < kCaseCount; ++n) {
+        SCOPED_TRACE(n);
+        const size_t count = sends[std::to_string(n) + ".0.77.10.in-addr.arpa"];
+        if (std::string(kCases[n].Error) == "TimedOut") {
+            EXPECT_EQ(count, 3u);
+        } else {
+            EXPECT_GE(count, 1u);
+            EXPECT_LE(count, 3u);
+        }
+    }
 }
 
 // A refusal without its question ends each query of a run at once: with a waiting
@@ -386,11 +397,11 @@ TEST(DnsLookup, ServersInTurn) {
     const std::vector<TLookupResult> results = RunLookup(entries, addresses);
     ASSERT_EQ(results.size(), 8u);
     for (size_t n = 0; n < 8; ++n) EXPECT_EQ(results[n].HostName, "s" + std::to_string(n % 3) + ".example");
-    EXPECT_EQ(servers[0]->Questions(),
+    EXPECT_EQ(servers[0]->QueriesAsked(),
               (std::vector<std::string>{"0.0.3.10.in-addr.arpa", "3.0.3.10.in-addr.arpa",
                                         "6.0.3.10.in-addr.arpa"}));
-    EXPECT_EQ(servers[1]->QueryCount(), 3u);
-    EXPECT_EQ(servers[2]->QueryCount(), 2u);
+    EXPECT_EQ(servers[1]->QueriesAsked().size(), 3u);
+    EXPECT_EQ(servers[2]->QueriesAsked().size(), 2u);
 }
 
 TEST(DnsLookup, StopDeliversAPrefixOnly) {
@@ -467,7 +478,7 @@ struct TResendCase {
     std::vector<TSendFate> Fates; // of the sends, in order; the sends after the last are silent
     TLookupStatus Status;
     const char* HostName; // "" when unresolved
-    unsigned Tries;
+    unsigned Tries;       // at least, when answered
 };
 
 const TResendCase kResendCases[] = {
@@ -555,7 +566,7 @@ TEST(DnsLookup, ResendsAndTheirOutcomes) {
                 }
             TResendServer scripted(cases);
             TLookupSettings settings;
-            settings.TimeoutMs = 500;
+            settings.TimeoutMs = 1000;
             settings.Retries = retries;
             settings.InFlight = inFlight;
             const std::vector<TLookupResult> results =
@@ -568,7 +579,14 @@ TEST(DnsLookup, ResendsAndTheirOutcomes) {
                 EXPECT_EQ(results[n].Status, c.Status);
                 EXPECT_EQ(results[n].HostName, c.HostName);
                 EXPECT_EQ(results[n].Resolved, *c.HostName != '\0');
-                EXPECT_EQ(results[n].Tries, c.Tries);
+                // Sends the script names; a reply that comes after a resend was due
+                // (the machine's load) leaves more, never beyond the retries.
+                if (c.Status == TLookupStatus::Timeout) {
+                    EXPECT_EQ(results[n].Tries, c.Tries);
+                } else {
+                    EXPECT_GE(results[n].Tries, c.Tries);
+                    EXPECT_LE(results[n].Tries, retries + 1);
+                }
                 EXPECT_EQ(results[n].Server, scripted.Server.Server());
                 if (c.Status == TLookupStatus::Timeout) {
                     EXPECT_GE(results[n].RttMs, settings.TimeoutMs);
@@ -582,8 +600,8 @@ TEST(DnsLookup, ResendsAndTheirOutcomes) {
                         ports.insert(r.Port);
                         ids.insert(r.Id);
                     }
-                EXPECT_EQ(sends, c.Tries);
-                EXPECT_EQ(ports.size(), c.Tries);
+                EXPECT_EQ(sends, results[n].Tries);
+                EXPECT_EQ(ports.size(), results[n].Tries);
                 EXPECT_EQ(ids.size(), 1u);
             }
         }

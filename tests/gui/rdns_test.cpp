@@ -216,9 +216,9 @@ private Q_SLOTS:
         }
         QCOMPARE(Lines(memo("Memo3")), resolved);
         QCOMPARE(Lines(memo("Memo4")), unresolved);
-        QCOMPARE(servers[0]->QueryCount(), size_t(3));
-        QCOMPARE(servers[1]->QueryCount(), badMiddleEntry ? size_t(0) : size_t(3));
-        QCOMPARE(servers[2]->QueryCount(), size_t(2));
+        QCOMPARE(servers[0]->QueriesAsked().size(), size_t(3));
+        QCOMPARE(servers[1]->QueriesAsked().size(), badMiddleEntry ? size_t(0) : size_t(3));
+        QCOMPARE(servers[2]->QueriesAsked().size(), size_t(2));
     }
 
     void breakLeavesPrefixAndRestartBeginsAfresh() {
