@@ -762,6 +762,7 @@ void TForm1::BuildControls() {
     connect(Button9, &QPushButton::clicked, this, &TForm1::Button9Click);
     connect(Button8, &QPushButton::clicked, this, &TForm1::Button8Click);
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    connect(SystemDNSButton, &QPushButton::clicked, this, &TForm1::SystemDNSButtonClick);
     connect(Button6, &QPushButton::clicked, this, &TForm1::Button6Click);
     connect(Button7, &QPushButton::clicked, this, &TForm1::Button7Click);
     connect(Memo3, &QPlainTextEdit::textChanged, this, &TForm1::UpdateResolvedCount);
@@ -809,10 +810,23 @@ void TForm1::BuildRightPanel(QWidget* right) {
     r->addWidget(Button9);
     r->addWidget(Button8);
     Label6 = NewLabel(right, "Label6", QStringLiteral("DNS Servers:"));
+    // As zarvo-cli rdns --retries: 0 sends each query once.
+    DNSRetriesLabel = NewLabel(right, "DNSRetriesLabel", QStringLiteral("Retries:"));
+    DNSRetriesSpin =
+        NewNumberBox(right, "DNSRetriesSpin", DNSRetriesLabel, dns::kMaxRetries, dns::kDefaultRetries);
+    DNSRetriesSpin->setMinimum(0);
+    DNSRetriesSpin->setToolTip(
+        QStringLiteral("How often a query without a reply is sent again, within its timeout"));
     Memo5 = NewMemo(right, "Memo5");
     Memo5->setPlainText(QStringLiteral("8.8.8.8\n8.8.4.4"));
     Memo5->setFixedHeight(Memo5->fontMetrics().lineSpacing() * 3 + 12);
-    r->addWidget(Label6);
+    // The retries beside the list's caption: the panel keeps its width and height.
+    auto* serversRow = new QHBoxLayout;
+    serversRow->addWidget(Label6);
+    serversRow->addStretch(1);
+    serversRow->addWidget(DNSRetriesLabel);
+    serversRow->addWidget(DNSRetriesSpin);
+    r->addLayout(serversRow);
     r->addWidget(Memo5);
     // Each query's wait and the queries at once, as zarvo-cli rdns --timeout and --in-flight.
     DNSTimeoutLabel = NewLabel(right, "DNSTimeoutLabel", QStringLiteral("Timeout (ms):"));
@@ -831,6 +845,8 @@ void TForm1::BuildRightPanel(QWidget* right) {
     queryRow->addWidget(DNSInFlightSpin);
     r->addLayout(queryRow);
     Button1 = NewButton(right, "Button1", QStringLiteral("Use Google Public DNS Servers:"));
+    SystemDNSButton = NewButton(right, "SystemDNSButton", QStringLiteral("Use System DNS Servers"));
+    SystemDNSButton->setToolTip(QStringLiteral("The nameserver lines of /etc/resolv.conf"));
     Memo8 = NewMemo(right, "Memo8");
     Memo8->setReadOnly(true);
     Memo8->setFrameShape(QFrame::NoFrame);
@@ -840,7 +856,10 @@ void TForm1::BuildRightPanel(QWidget* right) {
     Memo8->setFixedHeight(Memo8->fontMetrics().lineSpacing() * 2 + 10);
     Memo8->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Memo8->setFocusPolicy(Qt::ClickFocus); // as the examples under the ranges
-    r->addWidget(Button1);
+    auto* serverButtons = new QHBoxLayout;
+    serverButtons->addWidget(Button1);
+    serverButtons->addWidget(SystemDNSButton);
+    r->addLayout(serverButtons);
     r->addWidget(Memo8);
     Label4 = NewLabel(right, "Label4", QStringLiteral("Resolved IPs - IP,Domain (0):"));
     Memo3 = NewMemo(right, "Memo3");
@@ -941,6 +960,7 @@ TZarvoOptions TForm1::ReadOptions() const {
     o.DNSServers = MemoLines(Memo5);
     o.DNSTimeoutMs = static_cast<unsigned>(DNSTimeoutSpin->value());
     o.DNSInFlight = static_cast<unsigned>(DNSInFlightSpin->value());
+    o.DNSRetries = static_cast<unsigned>(DNSRetriesSpin->value());
     return o;
 }
 
@@ -983,6 +1003,7 @@ void TForm1::WriteOptions(const TZarvoOptions& o) {
         DNSTimeoutSpin->setValue(static_cast<int>(o.DNSTimeoutMs));
     if (o.DNSInFlight >= 1 && o.DNSInFlight <= dns::kMaxInFlight)
         DNSInFlightSpin->setValue(static_cast<int>(o.DNSInFlight));
+    if (o.DNSRetries <= dns::kMaxRetries) DNSRetriesSpin->setValue(static_cast<int>(o.DNSRetries));
     UpdateIPCountLabel();
 }
 
@@ -1349,6 +1370,7 @@ dns::TLookupSettings TForm1::DNSLookupSettings() const {
     dns::TLookupSettings settings;
     settings.TimeoutMs = static_cast<unsigned>(DNSTimeoutSpin->value());
     settings.InFlight = static_cast<unsigned>(DNSInFlightSpin->value());
+    settings.Retries = static_cast<unsigned>(DNSRetriesSpin->value());
     return settings;
 }
 
@@ -1459,6 +1481,27 @@ void TForm1::Button8Click() {
 
 void TForm1::Button1Click() {
     Memo5->setPlainText(Memo8->toPlainText());
+}
+
+void TForm1::SystemDNSButtonClick() {
+    // The servers zarvo-cli rdns asks without -s; the list stays as it was when the
+    // file names none or cannot be read.
+    std::vector<dns::TDnsServer> servers;
+    try {
+        servers = dns::ReadResolvConf(ResolvConfPath);
+    } catch (const std::exception& e) {
+        ErrorMessage(QStringLiteral("Error"), QString::fromUtf8(e.what()));
+        return;
+    }
+    if (servers.empty()) {
+        ErrorMessage(
+            QStringLiteral("Error"),
+            QStringLiteral("%1 lists no usable nameserver").arg(QString::fromStdString(ResolvConfPath)));
+        return;
+    }
+    QStringList lines;
+    for (const dns::TDnsServer& s : servers) lines << QString::fromStdString(s.Entry);
+    Memo5->setPlainText(lines.join(QLatin1Char('\n')));
 }
 
 void TForm1::SaveMemo(const QPlainTextEdit* memo, const QComboBox* delimiter) {

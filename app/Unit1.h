@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "app/DnsLookupRun.h"
+#include "dns/ResolvConf.h"
 #include "dns/ReverseLookup.h"
 #include "generator/ZarvoUtilsUnit.h"
 #include "options/ZarvoOptions.h"
@@ -132,8 +133,10 @@ public:
     const QString& AppVer() const { return fAppVer; }
 
     // The reverse DNS lookup's queries as the panel sets them: each one's waiting
-    // time and how many in flight.
+    // time, how many in flight and how often one is sent again.
     zarvo::dns::TLookupSettings DNSLookupSettings() const;
+    // The file whose nameserver lines "Use System DNS Servers" takes.
+    std::string ResolvConfPath = zarvo::dns::kResolvConfPath;
     bool DNSLookupRunning() const { return FDNSRun != nullptr; }
     // Where a lookup stands, as the panel's state line says it.
     enum class TDNSState { NotStarted, Running, Done, BrokenOff, Failed };
@@ -165,13 +168,14 @@ public:
     QComboBox* ComboBox2;
     // Right panel.
     zarvo::qt::TButtonEx *Button5, *Button9, *Button8, *Button1, *Button6, *Button7, *Button12;
+    zarvo::qt::TButtonEx* SystemDNSButton;
     QProgressBar* ProgressBar1;
     zarvo::qt::TLabelEx *Label7, *Label6, *Label4, *Label19, *Label5, *Label20, *Label14, *Label15, *Label22;
     QPlainTextEdit *Memo5, *Memo8, *Memo3, *Memo4;
     QComboBox *ComboBox3, *ComboBox4;
-    // The lookup's state line and its two numbers.
-    zarvo::qt::TLabelEx *DNSStateLabel, *DNSTimeoutLabel, *DNSInFlightLabel;
-    QSpinBox *DNSTimeoutSpin, *DNSInFlightSpin;
+    // The lookup's state line and its numbers.
+    zarvo::qt::TLabelEx *DNSStateLabel, *DNSTimeoutLabel, *DNSInFlightLabel, *DNSRetriesLabel;
+    QSpinBox *DNSTimeoutSpin, *DNSInFlightSpin, *DNSRetriesSpin;
     QSplitter* Splitter1;
 
     zarvo::qt::TFileDialog SaveDialog1, MMDBOpenDialog;
@@ -257,6 +261,7 @@ private:
     void Button9Click();
     void Button8Click();
     void Button1Click();
+    void SystemDNSButtonClick();
     void Button6Click();
     void Button7Click();
     void SaveMemo(const QPlainTextEdit* memo, const QComboBox* delimiter);

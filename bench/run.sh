@@ -64,6 +64,8 @@ fi
 if [ -x bench/dns/run.sh ]; then
     echo
     bench/dns/run.sh "$BUILD"
+    echo
+    bench/dns/resend.sh "$BUILD"
 fi
 
 if [ -x "$BUILD/bench/gui/zarvo_rdns_stall_bench" ] && command -v dnsmasq >/dev/null; then

@@ -18,6 +18,7 @@
 #include "dns/LookupLines.h"
 #include "dns/ResolvConf.h"
 #include "dns/ReverseLookup.h"
+#include "options/ZarvoSettings.h"
 #include "support/AtomicFile.h"
 #include "support/TextDecode.h"
 #include "support/ZarvoText.h"
@@ -59,7 +60,15 @@ With --format jsonl each looked-up address gives one line such as
 a PTR record), the reply's RCODE (NXDOMAIN, SERVFAIL, REFUSED, FORMERR, NOTIMP,
 YXDOMAIN, ...), TIMEOUT (no reply in time), MALFORMED (a reply that failed the
 checks) or UNREACHABLE (the send failed, or the server's port is unreachable);
-"rtt_ms" from the sending to the end of the query.
+"tries" the datagrams sent (1 and the resends), "rtt_ms" from the first sending
+to the end of the query.
+
+A query without a reply is sent again (--retries), each datagram from a socket
+of its own on a fresh random port; a reply to any of its sends is taken, and
+the query ends no later than --timeout after its first send. The queries in
+flight grow towards --in-flight as answers come, and halve when lost datagrams
+come with a queue at the server (or most are lost), so that a server that drops
+queries is asked more slowly rather than losing answers.
 
 A SERVER is an IPv4 or IPv6 address with an optional port (192.0.2.53,
 192.0.2.53:5353, 2001:db8::53, [2001:db8::53]:5353) or a host name, which is
@@ -89,7 +98,8 @@ Examples:
 )";
 
 // As long as a range line may be: the lines come from the same output pane.
-constexpr size_t kMaxLine = 1048576;
+constexpr size_t kMaxLine = kMaxSettingsLine;
+static_assert(kMaxLine == 1048576, "the help text names the cap");
 
 int Usage(std::ostream& err, const std::string& message) {
     err << "zarvo-cli rdns: " << message << "\nRun 'zarvo-cli rdns --help' for the options.\n";
@@ -304,6 +314,7 @@ int RunLookup(const TRdnsArgs& args, std::istream& in, std::ostream& out, std::o
     dns::TLookupSettings settings;
     settings.InFlight = args.InFlight;
     settings.TimeoutMs = args.TimeoutMs;
+    settings.Retries = args.Retries;
     settings.RateQps = static_cast<double>(args.RateQps);
     dns::TReverseLookup lookup(std::move(servers), settings);
 
@@ -401,6 +412,37 @@ void AppendJsonString(std::string& out, std::string_view text) {
     out += '"';
 }
 
+// The help of the options whose bounds and defaults are the lookup's (dns/ReverseLookup.h),
+// made from them once.
+const std::string& InFlightHelp() {
+    static const std::string text =
+        Format("queries outstanding at once, 1 to %u (default %u); a run starts with at most %u and "
+               "widens as answers come, and narrows when the server drops queries",
+               dns::kMaxInFlight, dns::kDefaultInFlight, dns::kDefaultInFlight);
+    return text;
+}
+const std::string& TimeoutHelp() {
+    static const std::string text =
+        Format("how long each query waits for a reply to any of its sends, in milliseconds, 1 to %u "
+               "(default %u); the resends go out within it",
+               dns::kMaxTimeoutMs, dns::kDefaultTimeoutMs);
+    return text;
+}
+const std::string& RetriesHelp() {
+    static const std::string text =
+        Format("send a query without a reply again up to N times, 0 to %u (default %u), each time from "
+               "a fresh port, after a wait that doubles (1 s, 2 s with the default timeout, shorter "
+               "when the server answers faster); 0 sends each query once",
+               dns::kMaxRetries, dns::kDefaultRetries);
+    return text;
+}
+const std::string& RateHelp() {
+    static const std::string text =
+        Format("send at most QPS queries per second, resends included, 1 to %u (default: no limit)",
+               dns::kMaxRateQps);
+    return text;
+}
+
 } // namespace
 
 void AppendJsonLine(std::string& out, const dns::TLookupResult& r) {
@@ -419,10 +461,6 @@ void AppendJsonLine(std::string& out, const dns::TLookupResult& r) {
         AppendJsonString(out, r.Server);
     out += Format(",\"tries\":%u,\"rtt_ms\":%.3f}\n", r.Tries, r.RttMs);
 }
-
-// The help texts of --in-flight and --timeout name the lookup's bounds and defaults.
-static_assert(dns::kMaxInFlight == 1024 && dns::kDefaultInFlight == 32, "see the help of --in-flight");
-static_assert(dns::kMaxTimeoutMs == 3600000 && dns::kDefaultTimeoutMs == 5000, "see the help of --timeout");
 
 std::vector<TOption> RdnsOptions(TRdnsArgs& a) {
     using K = TOptionKind;
@@ -474,19 +512,23 @@ std::vector<TOption> RdnsOptions(TRdnsArgs& a) {
         {.Long = "--in-flight",
          .ValueName = "N",
          .Kind = K::UInt,
-         .Help = "queries outstanding at once, 1 to 1024 (default 32)",
+         .Help = InFlightHelp().c_str(),
          .Set = [&a, inRange](V v) { a.InFlight = inRange("--in-flight", v.Number, 1, dns::kMaxInFlight); }},
         {.Long = "--timeout",
          .ValueName = "MS",
          .Kind = K::UInt,
-         .Help = "how long each query waits for its reply, in milliseconds, 1 to 3600000 (default 5000); "
-                 "nothing is sent again",
+         .Help = TimeoutHelp().c_str(),
          .Set = [&a, inRange](V v) { a.TimeoutMs = inRange("--timeout", v.Number, 1, dns::kMaxTimeoutMs); }},
+        {.Long = "--retries",
+         .ValueName = "N",
+         .Kind = K::UInt,
+         .Help = RetriesHelp().c_str(),
+         .Set = [&a, inRange](V v) { a.Retries = inRange("--retries", v.Number, 0, dns::kMaxRetries); }},
         {.Long = "--rate",
          .ValueName = "QPS",
          .Kind = K::UInt,
-         .Help = "send at most QPS queries per second (default: no limit)",
-         .Set = [&a, inRange](V v) { a.RateQps = inRange("--rate", v.Number, 1, 1000000); }},
+         .Help = RateHelp().c_str(),
+         .Set = [&a, inRange](V v) { a.RateQps = inRange("--rate", v.Number, 1, dns::kMaxRateQps); }},
         {.Short = "-h", .Long = "--help", .Kind = K::Help, .Help = "this help"},
     };
 }

@@ -29,6 +29,7 @@ struct TRdnsArgs {
     TListDelimiter ListDelimiter = ldEndOfLine; // between lines besides line breaks
     unsigned InFlight = dns::kDefaultInFlight;
     unsigned TimeoutMs = dns::kDefaultTimeoutMs;
+    unsigned Retries = dns::kDefaultRetries;
     uint64_t RateQps = 0; // 0: no limit
     TRdnsFormat Format = TRdnsFormat::Csv;
     // Where the servers come from when Servers is empty.

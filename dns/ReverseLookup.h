@@ -1,6 +1,7 @@
 // The reverse lookup of a list of addresses: PTR queries over UDP, several in flight,
 // the servers taken in turn (address I to server I mod N), each query with its own
-// waiting time, results handed on in address order. The window and zarvo-cli rdns
+// waiting time and the sends that are lost made again within it, results handed on
+// in address order. The window and zarvo-cli rdns
 // both run it; it owns no thread of its own and blocks the caller until the list is
 // done or a stop is asked.
 #pragma once
@@ -47,18 +48,29 @@ std::optional<TDnsServer> ParseServerEntry(std::string_view entry);
 bool ParseServerList(std::string_view entry, std::vector<TDnsServer>& servers, std::string& badPart);
 
 // The lookup's defaults and bounds, the same for the window, its settings file and
-// zarvo-cli rdns.
+// zarvo-cli rdns (whose help names them from here).
 inline constexpr unsigned kDefaultInFlight = 32;
 inline constexpr unsigned kMaxInFlight = 1024;
 inline constexpr unsigned kDefaultTimeoutMs = 5000;
 // A query waits at most an hour: anything longer is a typing error.
 inline constexpr unsigned kMaxTimeoutMs = 3600000;
+// Sends after the first for a query without a reply, as dig's +tries=3.
+inline constexpr unsigned kDefaultRetries = 2;
+inline constexpr unsigned kMaxRetries = 10;
+inline constexpr unsigned kMaxRateQps = 1000000;
 
 struct TLookupSettings {
-    // Queries outstanding at once, at least 1 (at most half the file limit).
+    // Queries outstanding at once, at least 1 (at most half the file limit). The run
+    // starts with at most kDefaultInFlight and widens to this as answers come; lost
+    // datagrams with a queue at the server narrow it again (dns/LookupPace.h).
     unsigned InFlight = kDefaultInFlight;
-    unsigned TimeoutMs = kDefaultTimeoutMs; // each query's waiting time, from its sending
-    double RateQps = 0;                     // queries sent per second at most; 0 for no limit
+    // Each query's whole waiting time, from its first send: its resends go out within
+    // it, and it ends no later, however many there were.
+    unsigned TimeoutMs = kDefaultTimeoutMs;
+    // Sends after the first, each from a fresh socket, after a wait that doubles
+    // (dns/LookupPace.h); 0 for one send only.
+    unsigned Retries = kDefaultRetries;
+    double RateQps = 0; // sends per second at most, resends included; 0 for no limit
 };
 
 // How an address's query ended.
@@ -66,7 +78,7 @@ enum class TLookupStatus : uint8_t {
     Answer,      // NOERROR with a PTR record: resolved
     NoPtr,       // NOERROR without a PTR record
     RCode,       // an error RCODE (TLookupResult::RCode)
-    Timeout,     // no reply within the waiting time
+    Timeout,     // no reply to any send within the waiting time
     Malformed,   // a reply that failed the checks (or too short or long to judge)
     Unreachable, // the send failed, or the network told the server's port unreachable
     NotAsked,    // not an address, or no server to ask
@@ -81,7 +93,7 @@ struct TLookupResult {
     TLookupStatus Status = TLookupStatus::NotAsked;
     uint8_t RCode = 0;  // the reply's RCODE (0 to 15)
     std::string Server; // the server asked: "192.0.2.53:53", "[2001:db8::53]:53"; empty when none
-    unsigned Tries = 0; // datagrams sent for the address
+    unsigned Tries = 0; // datagrams sent for the address (1 + the resends)
     double RttMs = 0;   // from the first sending to the end of the query, in milliseconds
 };
 
@@ -111,13 +123,17 @@ public:
     // resolved once, at the start. When *stop turns true the run ends at once: queries
     // in flight are abandoned, and neither their addresses nor any after them reach
     // the sink. Returns the number of results handed to the sink. Without any server
-    // (callers check for one first) every address is unresolved. A reply counts only
-    // from the server asked, with the query's ID and question (see IsReplyTo); other
-    // datagrams are passed over while the wait goes on. There is no second sending.
-    // A query fails alone (its address unresolved); what keeps the run from going on
-    // raises EReverseLookupError and ends it there: a server name that does not
-    // resolve, a socket that cannot be made, a failing wait. Out of descriptors the
-    // run keeps fewer queries in flight, and fails only when none is in flight.
+    // (callers check for one first) every address is unresolved. Every datagram goes
+    // out from a socket of its own, on a fresh random port (RFC 5452), closed when its
+    // query ends. A query without a reply is sent again (Retries) within its waiting
+    // time; a reply to any of its sends counts, and only from the server asked, to
+    // that send's socket, with the query's ID and question (see IsReplyTo); other
+    // datagrams are passed over while the wait goes on. A query fails alone (its
+    // address unresolved, with its status); what keeps the run from going on raises
+    // EReverseLookupError and ends it there: a server name that does not resolve, a
+    // socket that cannot be made, a failing wait. Out of descriptors the run keeps
+    // fewer queries in flight (a resend takes the socket of its query's oldest
+    // send), and fails only when none is in flight.
     size_t Run(const TSource& source, const TSink& sink, const std::atomic<bool>* stop = nullptr,
                const TWaitHook& beforeWait = {});
 

@@ -39,9 +39,11 @@ struct TZarvoOptions {
     TListDelimiter IPDelimiter = ldEndOfLine;
     TListDelimiter ResolvedDelimiter = ldEndOfLine, UnresolvedDelimiter = ldEndOfLine;
     std::vector<std::string> DNSServers = {"8.8.8.8", "8.8.4.4"};
-    // The reverse lookup's queries: each one's wait for its reply, and how many at once.
+    // The reverse lookup's queries: each one's wait for its reply, how many at once,
+    // and how often one without a reply is sent again.
     unsigned DNSTimeoutMs = dns::kDefaultTimeoutMs;
     unsigned DNSInFlight = dns::kDefaultInFlight;
+    unsigned DNSRetries = dns::kDefaultRetries;
 
     bool operator==(const TZarvoOptions&) const = default;
 };

@@ -118,6 +118,7 @@ struct TSettingKey {
     int Positions = 0;    // the list's length, for TKeyRule::Position
     unsigned High = 0;    // the largest value, for TKeyRule::Number
     unsigned Default = 0; // the value of a key that is absent or out of range, for TKeyRule::Number
+    unsigned Low = 1;     // the smallest value, for TKeyRule::Number
 };
 
 const TSettingKey kSettingKeys[] = {
@@ -152,6 +153,8 @@ const TSettingKey kSettingKeys[] = {
      dns::kDefaultTimeoutMs},
     {"DNSInFlight", TKeyRule::Number, &TZarvoOptions::DNSInFlight, 0, dns::kMaxInFlight,
      dns::kDefaultInFlight},
+    {"DNSRetries", TKeyRule::Number, &TZarvoOptions::DNSRetries, 0, dns::kMaxRetries, dns::kDefaultRetries,
+     0},
 };
 
 template <class T> T& FieldOf(TZarvoOptions& o, const TSettingKey& k) {
@@ -245,9 +248,11 @@ void SettingsFromList(const TVHashedStringList& l, TZarvoOptions& o) {
             break;
         }
         case TKeyRule::Number: {
-            const int32_t v = StrToIntDef(l.GetValue(k.Name), 0);
+            const int32_t v = StrToIntDef(l.GetValue(k.Name), -1);
             FieldOf<unsigned>(o, k) =
-                v >= 1 && static_cast<unsigned>(v) <= k.High ? static_cast<unsigned>(v) : k.Default;
+                v >= 0 && static_cast<unsigned>(v) >= k.Low && static_cast<unsigned>(v) <= k.High
+                    ? static_cast<unsigned>(v)
+                    : k.Default;
             break;
         }
         }

@@ -39,9 +39,10 @@
 // "NameCustomDelimiter" apply only when present; "IPRange", "Exclude" and "DNS"
 // lines only when their count key ("IPRangeN"...) is a number of 0 or more;
 // "NameDelimiter" and the three list delimiters only when the position lies in
-// their list (0-4, 0-2). "DNSTimeout" and "DNSInFlight", the last keys, are read
-// as the lookup's defaults (dns::kDefaultTimeoutMs, dns::kDefaultInFlight) when
-// absent, as in files written before they existed, or outside 1 to their maximum.
+// their list (0-4, 0-2). "DNSTimeout", "DNSInFlight" and "DNSRetries", the last
+// keys, are read as the lookup's defaults (dns::kDefaultTimeoutMs,
+// dns::kDefaultInFlight, dns::kDefaultRetries) when absent, as in files written
+// before they existed, or outside 1 (for DNSRetries 0) to their maximum.
 #pragma once
 
 #include <string>

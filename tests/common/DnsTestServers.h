@@ -1,7 +1,8 @@
 // DNS servers for the tests and benchmarks, on loopback only: a real dnsmasq that
 // answers PTR queries from a hosts file, and a scripted UDP server whose handler
-// decides, query by query, which datagrams go back (wrong IDs, RCODEs, broken
-// messages, strays from another port, delays, silence). Both take a free port of
+// decides, query by query and send by send, which datagrams go back (wrong IDs,
+// RCODEs, broken messages, strays from another port, delays, silence, replies lost
+// on the way), and which queries are lost before they reach it. Both take a free port of
 // 127.0.0.1 and are gone when their object is: a failing test cannot leave one
 // running (dnsmasq also dies with the process that started it).
 #pragma once
@@ -25,7 +26,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -351,6 +354,18 @@ struct TDatagram {
     TBytes Bytes;
     bool FromOtherPort = false; // sent from a second socket of the server (a stray)
     int DelayMs = 0;            // sent this long after the query came
+    bool Lost = false;          // made, but lost on the way back: never sent
+    uint16_t ToPort = 0;        // sent to this port of the sender's address instead of its own
+};
+
+// A datagram that came to the server (or was lost on its way there).
+struct TReceived {
+    std::string Question;
+    uint16_t Id = 0;
+    uint16_t Port = 0; // the sender's source port
+    unsigned Send = 0; // 1 for the first datagram of its question, 2 for the next, ...
+    bool Lost = false; // lost before the server: the handler never saw it
+    std::chrono::steady_clock::time_point At;
 };
 
 class TScriptedDnsServer {
@@ -358,12 +373,19 @@ public:
     // Gets each query as received and returns what goes back (nothing: silence).
     // Runs on the server's thread.
     using THandler = std::function<std::vector<TDatagram>(const TBytes& query)>;
+    // The same, told which send of its question the query is and where it came from.
+    using TSendHandler = std::function<std::vector<TDatagram>(const TBytes& query, const TReceived& info)>;
 
     explicit TScriptedDnsServer(THandler handler)
+        : TScriptedDnsServer(std::move(handler), INADDR_LOOPBACK, 0) {}
+    explicit TScriptedDnsServer(TSendHandler handler)
         : TScriptedDnsServer(std::move(handler), INADDR_LOOPBACK, 0) {}
     // On a loopback address of its own (host order) and a given port (0: any), such
     // as port 53 of 127.x.y.z for a resolv.conf; throws when it is taken.
     TScriptedDnsServer(THandler handler, uint32_t address, uint16_t port)
+        : TScriptedDnsServer([h = std::move(handler)](const TBytes& q, const TReceived&) { return h(q); },
+                             address, port) {}
+    TScriptedDnsServer(TSendHandler handler, uint32_t address, uint16_t port)
         : FHandler(std::move(handler)), FAddress(address), FPort(port) {
         FSocket = BoundUdpSocket(FPort, address);
         uint16_t other = 0;
@@ -395,6 +417,29 @@ public:
     size_t QueryCount() const {
         std::lock_guard lock(FMutex);
         return FQuestions.size();
+    }
+    // The queries that came, each once however often it was sent (its resends repeat
+    // its question and ID): their question names in the order they first came.
+    std::vector<std::string> QueriesAsked() const {
+        std::lock_guard lock(FMutex);
+        std::vector<std::string> out;
+        std::set<std::pair<std::string, uint16_t>> seen;
+        for (const TReceived& r : FReceived)
+            if (!r.Lost && seen.insert({r.Question, r.Id}).second) out.push_back(r.Question);
+        return out;
+    }
+    // Every datagram that came, lost ones too, in order.
+    std::vector<TReceived> Received() const {
+        std::lock_guard lock(FMutex);
+        return FReceived;
+    }
+    // The first count datagrams of each question that chosen picks are lost on their
+    // way: the handler never sees them, and they are not among Questions(). Set
+    // before the queries come.
+    void LoseQueries(std::function<bool(const std::string& question)> chosen, unsigned count = 1) {
+        std::lock_guard lock(FMutex);
+        FLose = std::move(chosen);
+        FLoseCount = count;
     }
 
 private:
@@ -430,13 +475,25 @@ private:
                 ::recvfrom(FSocket, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&peer), &peerLen);
             if (n <= 0) continue;
             const TBytes query(buf.begin(), buf.begin() + n);
+            TReceived info;
+            info.Question = QuestionName(query);
+            info.Id = n >= 2 ? QueryId(query) : 0;
+            info.Port = ntohs(reinterpret_cast<const sockaddr_in&>(peer).sin_port);
+            info.At = std::chrono::steady_clock::now();
             {
                 std::lock_guard lock(FMutex);
-                FQuestions.push_back(QuestionName(query));
+                info.Send = ++FSends[info.Question];
+                info.Lost = FLose && info.Send <= FLoseCount && FLose(info.Question);
+                FReceived.push_back(info);
+                if (info.Lost) continue;
+                FQuestions.push_back(info.Question);
             }
-            for (TDatagram& d : FHandler(query)) {
+            for (TDatagram& d : FHandler(query, info)) {
+                if (d.Lost) continue;
                 TPending item{std::chrono::steady_clock::now() + std::chrono::milliseconds(d.DelayMs),
                               std::move(d), peer, peerLen};
+                if (item.Datagram.ToPort != 0)
+                    reinterpret_cast<sockaddr_in&>(item.Peer).sin_port = htons(item.Datagram.ToPort);
                 if (item.Datagram.DelayMs <= 0)
                     Send(item);
                 else
@@ -450,13 +507,17 @@ private:
                  p.Datagram.Bytes.size(), 0, reinterpret_cast<const sockaddr*>(&p.Peer), p.PeerLen);
     }
 
-    THandler FHandler;
+    TSendHandler FHandler;
     int FSocket = -1, FOther = -1;
     uint32_t FAddress = INADDR_LOOPBACK;
     uint16_t FPort = 0;
     std::atomic<bool> FStop{false};
     mutable std::mutex FMutex;
     std::vector<std::string> FQuestions;
+    std::vector<TReceived> FReceived;
+    std::map<std::string, unsigned> FSends;
+    std::function<bool(const std::string&)> FLose;
+    unsigned FLoseCount = 0;
     std::thread FThread;
 };
 

@@ -9,13 +9,16 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "common/DnsTestServers.h"
 #include "dns/IdDNSResolver.h"
+#include "dns/LookupPace.h"
 #include "dns/ReverseLookup.h"
 
 using namespace zarvo::dns;
@@ -255,7 +258,21 @@ TEST(DnsLookup, EachKindOfReplyInARun) {
         EXPECT_EQ(results[i].Resolved, resolved);
         EXPECT_EQ(results[i].HostName, resolved ? HostOf(n) : "");
     }
-    EXPECT_EQ(server.QueryCount(), static_cast<size_t>(kCaseCount));
+    // A query without its reply is sent three times (two retries by default); one that
+    // got it was sent once, or more when its reply came after a resend was due (a
+    // matter of the machine's load, as the round trips set the wait).
+    std::map<std::string, size_t> sends;
+    for (const std::string& q : server.Questions()) ++sends[q];
+    for (int n = 0; n < kCaseCount; ++n) {
+        SCOPED_TRACE(n);
+        const size_t count = sends[std::to_string(n) + ".0.77.10.in-addr.arpa"];
+        if (std::string(kCases[n].Error) == "TimedOut") {
+            EXPECT_EQ(count, 3u);
+        } else {
+            EXPECT_GE(count, 1u);
+            EXPECT_LE(count, 3u);
+        }
+    }
 }
 
 // A refusal without its question ends each query of a run at once: with a waiting
@@ -380,11 +397,11 @@ TEST(DnsLookup, ServersInTurn) {
     const std::vector<TLookupResult> results = RunLookup(entries, addresses);
     ASSERT_EQ(results.size(), 8u);
     for (size_t n = 0; n < 8; ++n) EXPECT_EQ(results[n].HostName, "s" + std::to_string(n % 3) + ".example");
-    EXPECT_EQ(servers[0]->Questions(),
+    EXPECT_EQ(servers[0]->QueriesAsked(),
               (std::vector<std::string>{"0.0.3.10.in-addr.arpa", "3.0.3.10.in-addr.arpa",
                                         "6.0.3.10.in-addr.arpa"}));
-    EXPECT_EQ(servers[1]->QueryCount(), 3u);
-    EXPECT_EQ(servers[2]->QueryCount(), 2u);
+    EXPECT_EQ(servers[1]->QueriesAsked().size(), 3u);
+    EXPECT_EQ(servers[2]->QueriesAsked().size(), 2u);
 }
 
 TEST(DnsLookup, StopDeliversAPrefixOnly) {
@@ -441,6 +458,172 @@ TEST(DnsLookup, StopDeliversAPrefixOnly) {
         breaker.join();
         EXPECT_EQ(run.Seen, (std::vector<size_t>{0, 1, 2, 3, 4}));
     }
+}
+
+// Resends. Each case is one address of a run, and says what becomes of each of its
+// sends; the outcomes hang on the order of events alone (a reply to an earlier send
+// is sent when the server sees the later one), never on how fast the run goes.
+enum TSendFate {
+    fAnswer,        // answered at once, by "r<the send's number>.example"
+    fNxDomain,      // NXDOMAIN at once
+    fQueryLost,     // lost on its way: the server never sees it
+    fReplyLost,     // seen and answered, the reply lost on its way back
+    fSilent,        // seen, not answered
+    fAnswerFirstNow // not answered; the first send is answered now, to its own port
+};
+
+struct TResendCase {
+    const char* Name;
+    unsigned Retries;
+    std::vector<TSendFate> Fates; // of the sends, in order; the sends after the last are silent
+    TLookupStatus Status;
+    const char* HostName; // "" when unresolved
+    unsigned Tries;       // at least, when answered
+};
+
+const TResendCase kResendCases[] = {
+    {"answered at once", 2, {fAnswer}, TLookupStatus::Answer, "r1.example", 1},
+    {"lost query, then the answer", 2, {fQueryLost, fAnswer}, TLookupStatus::Answer, "r2.example", 2},
+    {"lost reply, then the answer", 2, {fReplyLost, fAnswer}, TLookupStatus::Answer, "r2.example", 2},
+    {"two lost, the last send answered",
+     2,
+     {fQueryLost, fReplyLost, fAnswer},
+     TLookupStatus::Answer,
+     "r3.example",
+     3},
+    {"the first send's answer after the resend",
+     2,
+     {fSilent, fAnswerFirstNow},
+     TLookupStatus::Answer,
+     "first.example",
+     2},
+    {"all sends lost", 2, {fQueryLost, fQueryLost, fQueryLost}, TLookupStatus::Timeout, "", 3},
+    {"all replies lost", 2, {fReplyLost, fReplyLost, fReplyLost}, TLookupStatus::Timeout, "", 3},
+    {"no retries: one send", 0, {fQueryLost, fAnswer}, TLookupStatus::Timeout, "", 1},
+    {"one retry", 1, {fQueryLost, fAnswer}, TLookupStatus::Answer, "r2.example", 2},
+    {"an NXDOMAIN is an answer: no resend", 2, {fNxDomain, fAnswer}, TLookupStatus::RCode, "", 1},
+    {"lost reply, then NXDOMAIN", 2, {fReplyLost, fNxDomain}, TLookupStatus::RCode, "", 2},
+};
+
+// The address of resend case n, and back.
+std::string ResendAddress(size_t n) {
+    return "10.66.0." + std::to_string(n);
+}
+
+class TResendServer {
+public:
+    explicit TResendServer(const std::vector<TResendCase>& cases)
+        : Cases(cases), Server([this](const TBytes& q, const TReceived& info) { return Reply(q, info); }) {
+        Server.LoseQueries([this](const std::string& question) { return LostAt(question); }, 3);
+    }
+    const std::vector<TResendCase>& Cases;
+    std::map<std::string, uint16_t> FirstPort; // by question; the server's thread only
+    TScriptedDnsServer Server;
+
+private:
+    TSendFate Fate(int n, unsigned send) const {
+        const std::vector<TSendFate>& f = Cases[static_cast<size_t>(n)].Fates;
+        return send <= f.size() ? f[send - 1] : fSilent;
+    }
+    // Whether the next datagram of question is lost on its way (counts its sends).
+    bool LostAt(const std::string& question) {
+        const unsigned send = ++Seen[question];
+        return Fate(std::atoi(question.c_str()), send) == fQueryLost;
+    }
+    std::vector<TDatagram> Reply(const TBytes& q, const TReceived& info) {
+        const int n = FirstLabel(q);
+        if (info.Send == 1) FirstPort[info.Question] = info.Port;
+        switch (Fate(n, info.Send)) {
+        case fAnswer:
+            return {{PtrReply(q, "r" + std::to_string(info.Send) + ".example")}};
+        case fNxDomain:
+            return {{RcodeReply(q, 3)}};
+        case fReplyLost:
+            return {{PtrReply(q, "lost.example"), false, 0, true}};
+        case fAnswerFirstNow:
+            return {{PtrReply(q, "first.example"), false, 0, false, FirstPort[info.Question]}};
+        case fQueryLost:
+        case fSilent:
+            break;
+        }
+        return {};
+    }
+    std::map<std::string, unsigned> Seen; // LostAt's count, under the server's lock
+};
+
+TEST(DnsLookup, ResendsAndTheirOutcomes) {
+    // Paced too: a resend waits for its turn, as every send does.
+    for (const auto& [inFlight, rate] : {std::pair{1u, 0.0}, std::pair{32u, 0.0}, std::pair{32u, 200.0}}) {
+        SCOPED_TRACE(testing::Message() << inFlight << " in flight, rate " << rate);
+        // A run per number of retries, each address one case.
+        for (const unsigned retries : {0u, 1u, 2u}) {
+            std::vector<TResendCase> cases;
+            std::vector<std::string> addresses;
+            for (const TResendCase& c : kResendCases)
+                if (c.Retries == retries) {
+                    addresses.push_back(ResendAddress(cases.size()));
+                    cases.push_back(c);
+                }
+            TResendServer scripted(cases);
+            TLookupSettings settings;
+            settings.TimeoutMs = 1000;
+            settings.Retries = retries;
+            settings.InFlight = inFlight;
+            const std::vector<TLookupResult> results =
+                RunLookup({scripted.Server.Server()}, addresses, settings);
+            ASSERT_EQ(results.size(), cases.size());
+            const std::vector<TReceived> received = scripted.Server.Received();
+            for (size_t n = 0; n < cases.size(); ++n) {
+                const TResendCase& c = cases[n];
+                SCOPED_TRACE(c.Name);
+                EXPECT_EQ(results[n].Status, c.Status);
+                EXPECT_EQ(results[n].HostName, c.HostName);
+                EXPECT_EQ(results[n].Resolved, *c.HostName != '\0');
+                // Sends the script names; a reply that comes after a resend was due
+                // (the machine's load) leaves more, never beyond the retries.
+                if (c.Status == TLookupStatus::Timeout) {
+                    EXPECT_EQ(results[n].Tries, c.Tries);
+                } else {
+                    EXPECT_GE(results[n].Tries, c.Tries);
+                    EXPECT_LE(results[n].Tries, retries + 1);
+                }
+                EXPECT_EQ(results[n].Server, scripted.Server.Server());
+                if (c.Status == TLookupStatus::Timeout) {
+                    EXPECT_GE(results[n].RttMs, settings.TimeoutMs);
+                }
+                // Every send of the address, each from a port of its own, the same ID.
+                std::set<uint16_t> ports, ids;
+                unsigned sends = 0;
+                for (const TReceived& r : received)
+                    if (std::atoi(r.Question.c_str()) == static_cast<int>(n)) {
+                        ++sends;
+                        ports.insert(r.Port);
+                        ids.insert(r.Id);
+                    }
+                EXPECT_EQ(sends, results[n].Tries);
+                EXPECT_EQ(ports.size(), results[n].Tries);
+                EXPECT_EQ(ids.size(), 1u);
+            }
+        }
+    }
+}
+
+// Every datagram of a run leaves from a fresh port: sixteen queries one after
+// another (which once shared one socket) come from many ports.
+TEST(DnsLookup, EachQueryFromAFreshPort) {
+    TScriptedDnsServer server(
+        [](const TBytes& q) { return std::vector<TDatagram>{{PtrReply(q, "p.example")}}; });
+    std::vector<std::string> addresses;
+    for (int n = 0; n < 16; ++n) addresses.push_back("10.8.0." + std::to_string(n));
+    TLookupSettings settings;
+    settings.InFlight = 1;
+    const std::vector<TLookupResult> results = RunLookup({server.Server()}, addresses, settings);
+    ASSERT_EQ(results.size(), addresses.size());
+    std::set<uint16_t> ports;
+    for (const TReceived& r : server.Received()) ports.insert(r.Port);
+    // Random ports of the ephemeral range may meet again; sixteen queries from fewer
+    // than eight ports would be sockets kept for several queries.
+    EXPECT_GE(ports.size(), 8u);
 }
 
 TEST(DnsLookup, WithoutServersEveryAddressIsUnresolved) {

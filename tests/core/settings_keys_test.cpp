@@ -40,6 +40,7 @@ TZarvoOptions Changed() {
     o.DNSServers = {"1.1.1.1"};
     o.DNSTimeoutMs = 250;
     o.DNSInFlight = 4;
+    o.DNSRetries = 0;
     return o;
 }
 
@@ -85,6 +86,7 @@ TEST(SettingsKeys, WrittenInTheirFixedOrder) {
                                      "UnresolvedDelimiter=0",
                                      "DNSTimeout=5000",
                                      "DNSInFlight=32",
+                                     "DNSRetries=2",
                                  }));
 }
 
@@ -198,30 +200,38 @@ TEST(SettingsKeys, ReadBackRules) {
          [](auto& o, auto&) {
              EXPECT_EQ(o.DNSTimeoutMs, dns::kDefaultTimeoutMs);
              EXPECT_EQ(o.DNSInFlight, dns::kDefaultInFlight);
+             EXPECT_EQ(o.DNSRetries, dns::kDefaultRetries);
          }},
         {"the lookup's numbers at their bounds",
-         {"DNSTimeout=3600000", "DNSInFlight=1"},
+         {"DNSTimeout=3600000", "DNSInFlight=1", "DNSRetries=0"},
          [](auto& o, auto&) {
              EXPECT_EQ(o.DNSTimeoutMs, dns::kMaxTimeoutMs);
              EXPECT_EQ(o.DNSInFlight, 1u);
+             EXPECT_EQ(o.DNSRetries, 0u);
          }},
+        {"the retries at their largest",
+         {"DNSRetries=10"},
+         [](auto& o, auto&) { EXPECT_EQ(o.DNSRetries, dns::kMaxRetries); }},
         {"the lookup's numbers out of range or not integers read as its defaults",
-         {"DNSTimeout=0", "DNSInFlight=1025"},
+         {"DNSTimeout=0", "DNSInFlight=1025", "DNSRetries=11"},
          [](auto& o, auto&) {
              EXPECT_EQ(o.DNSTimeoutMs, dns::kDefaultTimeoutMs);
              EXPECT_EQ(o.DNSInFlight, dns::kDefaultInFlight);
+             EXPECT_EQ(o.DNSRetries, dns::kDefaultRetries);
          }},
         {"the lookup's numbers negative or not integers read as its defaults",
-         {"DNSTimeout=-200", "DNSInFlight=8 "},
+         {"DNSTimeout=-200", "DNSInFlight=8 ", "DNSRetries=-1"},
          [](auto& o, auto&) {
              EXPECT_EQ(o.DNSTimeoutMs, dns::kDefaultTimeoutMs);
              EXPECT_EQ(o.DNSInFlight, dns::kDefaultInFlight);
+             EXPECT_EQ(o.DNSRetries, dns::kDefaultRetries);
          }},
         {"the lookup's numbers in hexadecimal, as every integer",
-         {"DNSTimeout=$100", "dnsinflight=0x10"},
+         {"DNSTimeout=$100", "dnsinflight=0x10", "DNSRETRIES=$3"},
          [](auto& o, auto&) {
              EXPECT_EQ(o.DNSTimeoutMs, 256u);
              EXPECT_EQ(o.DNSInFlight, 16u);
+             EXPECT_EQ(o.DNSRetries, 3u);
          }},
         {"keys ignore case and values keep their = signs",
          {"ipRANGEn=1", "iprange1=A=10.0.0.0/8/16"},

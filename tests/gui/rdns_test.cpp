@@ -216,9 +216,9 @@ private Q_SLOTS:
         }
         QCOMPARE(Lines(memo("Memo3")), resolved);
         QCOMPARE(Lines(memo("Memo4")), unresolved);
-        QCOMPARE(servers[0]->QueryCount(), size_t(3));
-        QCOMPARE(servers[1]->QueryCount(), badMiddleEntry ? size_t(0) : size_t(3));
-        QCOMPARE(servers[2]->QueryCount(), size_t(2));
+        QCOMPARE(servers[0]->QueriesAsked().size(), size_t(3));
+        QCOMPARE(servers[1]->QueriesAsked().size(), badMiddleEntry ? size_t(0) : size_t(3));
+        QCOMPARE(servers[2]->QueriesAsked().size(), size_t(2));
     }
 
     void breakLeavesPrefixAndRestartBeginsAfresh() {
@@ -315,6 +315,7 @@ private Q_SLOTS:
         setServers({Q(silent.Server())});
         child<QSpinBox>("DNSInFlightSpin")->setValue(3);
         child<QSpinBox>("DNSTimeoutSpin")->setValue(600000);
+        child<QSpinBox>("DNSRetriesSpin")->setValue(0); // a resend is no fourth query either
         form->show();
         QApplication::setActiveWindow(form.get());
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
@@ -353,6 +354,7 @@ private Q_SLOTS:
         setServers({Q(late.Server())});
         child<QSpinBox>("DNSTimeoutSpin")->setValue(timeoutMs);
         child<QSpinBox>("DNSInFlightSpin")->setValue(8);
+        child<QSpinBox>("DNSRetriesSpin")->setValue(0);
         lookup();
         QStringList named;
         for (const QString& a : addresses) named << a + QStringLiteral(",late.example");
@@ -360,6 +362,34 @@ private Q_SLOTS:
         QCOMPARE(Lines(memo("Memo4")), resolved ? QStringList() : addresses);
         QCOMPARE(child<QLabel>("DNSStateLabel")->text(), QString("Done: 6 of 6"));
         QCOMPARE(late.QueryCount(), size_t(6));
+    }
+
+    // The panel's retries go to the run: a server that never sees the first send of a
+    // query answers the second.
+    void retriesFromThePanel_data() {
+        QTest::addColumn<int>("retries");
+        QTest::addColumn<bool>("resolved");
+        QTest::newRow("one send: the lost queries stay unresolved") << 0 << false;
+        QTest::newRow("one retry: the resends are answered") << 1 << true;
+    }
+    void retriesFromThePanel() {
+        QFETCH(int, retries);
+        QFETCH(bool, resolved);
+        TScriptedDnsServer lossy(
+            [](const TBytes& query) { return std::vector<TDatagram>{{PtrReply(query, "again.example")}}; });
+        lossy.LoseQueries([](const std::string&) { return true; });
+        const QStringList addresses = Range(0, 4);
+        setPane(addresses);
+        setServers({Q(lossy.Server())});
+        child<QSpinBox>("DNSTimeoutSpin")->setValue(600);
+        child<QSpinBox>("DNSRetriesSpin")->setValue(retries);
+        QCOMPARE(form->DNSLookupSettings().Retries, unsigned(retries));
+        lookup();
+        QStringList named;
+        for (const QString& a : addresses) named << a + QStringLiteral(",again.example");
+        QCOMPARE(Lines(memo("Memo3")), resolved ? named : QStringList());
+        QCOMPARE(Lines(memo("Memo4")), resolved ? QStringList() : addresses);
+        QCOMPARE(lossy.Received().size(), size_t(addresses.size() * (retries + 1)));
     }
 
     void clearAndTypingKeepCaptions() {
@@ -450,6 +480,56 @@ private Q_SLOTS:
         QCOMPARE(memo("Memo5")->toPlainText(), QString("8.8.8.8\n8.8.4.4"));
         QCOMPARE(memo("Memo5")->toPlainText(), memo("Memo8")->toPlainText());
         QVERIFY(!form->DNSLookupRunning()); // it only fills the list
+    }
+
+    // "Use System DNS Servers" beside it puts the nameserver lines of resolv.conf (here
+    // files of the test's own) in the list, or says why it cannot, the list kept.
+    void systemServersButton_data() {
+        QTest::addColumn<QByteArray>("file"); // null: no file
+        QTest::addColumn<QString>("servers"); // the list after the click
+        QTest::addColumn<QString>("error");   // the message box's text; PATH for the file
+        QTest::newRow("comments, options, IPv6 with a zone")
+            << QByteArray("# by the test\n; nameserver 192.0.2.1\noptions timeout:1 attempts:2\n"
+                          "search zarvo.test\nnameserver 192.0.2.53 # office\nnameserver 2001:db8::53\n"
+                          "nameserver fe80::1%lo\n")
+            << "192.0.2.53\n2001:db8::53\nfe80::1%lo"
+            << "";
+        QTest::newRow("the first three") << QByteArray("nameserver 192.0.2.1\nnameserver 192.0.2.2\n"
+                                                       "nameserver 192.0.2.3\nnameserver 192.0.2.4\n")
+                                         << "192.0.2.1\n192.0.2.2\n192.0.2.3"
+                                         << "";
+        QTest::newRow("no entry") << QByteArray("search zarvo.test\nnameserver dns.zarvo.test\n")
+                                  << "127.0.0.9"
+                                  << "PATH lists no usable nameserver";
+        QTest::newRow("no file") << QByteArray() << "127.0.0.9"
+                                 << QStringLiteral("cannot read PATH: ") +
+                                        QString::fromUtf8(std::strerror(ENOENT));
+    }
+    void systemServersButton() {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, servers);
+        QFETCH(QString, error);
+        QCOMPARE(form->ResolvConfPath, std::string("/etc/resolv.conf"));
+        QTemporaryDir dir;
+        const QString path = dir.filePath("resolv.conf");
+        if (!file.isNull()) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(file);
+        }
+        form->ResolvConfPath = path.toStdString();
+        setServers({"127.0.0.9"});
+        click("SystemDNSButton");
+        QCOMPARE(memo("Memo5")->toPlainText(), servers);
+        QVERIFY(!form->DNSLookupRunning()); // it only fills the list
+        if (error.isEmpty()) {
+            QVERIFY(dialogs->Boxes.empty());
+            return;
+        }
+        QCOMPARE(dialogs->Boxes.size(), size_t(1));
+        QCOMPARE(dialogs->Boxes[0].Icon, QMessageBox::Critical);
+        QCOMPARE(dialogs->Boxes[0].Title, QString("Error"));
+        QCOMPARE(dialogs->Boxes[0].Text, QString(error).replace(QStringLiteral("PATH"), path));
     }
 };
 

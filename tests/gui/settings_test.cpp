@@ -86,7 +86,7 @@ QVariantMap Snapshot(TForm1* f) {
                                                                                       : -1;
     m[QStringLiteral("Edit8.shown")] = !Child<QLineEdit>(f, "Edit8")->isHidden();
     m[QStringLiteral("Label2")] = Child<QLabel>(f, "Label2")->text();
-    for (const char* n : {"DNSTimeoutSpin", "DNSInFlightSpin"})
+    for (const char* n : {"DNSTimeoutSpin", "DNSInFlightSpin", "DNSRetriesSpin"})
         m[QString::fromLatin1(n)] = Child<QSpinBox>(f, n)->value();
     return m;
 }
@@ -196,6 +196,8 @@ private Q_SLOTS:
         QFETCH(int, ipDelimiter);
         QFETCH(int, resolvedDelimiter);
         QFETCH(int, unresolvedDelimiter);
+        // Never the default (2), and 0 in some rows.
+        const int retries = unresolvedDelimiter == 2 ? 0 : 5 + unresolvedDelimiter;
         QFETCH(int, mode);
         const QVariantMap initial = defaults();
 
@@ -232,6 +234,9 @@ private Q_SLOTS:
             auto* inFlight = Child<QSpinBox>(&f, "DNSInFlightSpin");
             inFlight->clear();
             QTest::keyClicks(inFlight, QString::number(ipDelimiter + resolvedDelimiter));
+            auto* retriesSpin = Child<QSpinBox>(&f, "DNSRetriesSpin");
+            retriesSpin->clear();
+            QTest::keyClicks(retriesSpin, QString::number(retries));
             saved = Snapshot(&f);
         }
         for (auto it = initial.begin(); it != initial.end(); ++it) {
@@ -266,6 +271,7 @@ private Q_SLOTS:
                                  QString("UnresolvedDelimiter=%1").arg(unresolvedDelimiter),
                                  QString("DNSTimeout=%1").arg(250 * (mode + nameDelimiter)),
                                  QString("DNSInFlight=%1").arg(ipDelimiter + resolvedDelimiter),
+                                 QString("DNSRetries=%1").arg(retries),
                                  QString("StoredListN=0")})
             QVERIFY2(lines.contains(l), qPrintable(l));
 
@@ -319,6 +325,7 @@ private Q_SLOTS:
                                       "UnresolvedDelimiter=0",
                                       "DNSTimeout=5000",
                                       "DNSInFlight=32",
+                                      "DNSRetries=2",
                                       "StoredListN=0"};
         QCOMPARE(FileLines(ini()), expected);
 
@@ -368,6 +375,12 @@ private Q_SLOTS:
             << QByteArray("DNSInFlight=abc\r\n") << "DNSInFlightSpin" << QVariant(32);
         QTest::newRow("DNSInFlight=1024")
             << QByteArray("DNSInFlight=1024\r\n") << "DNSInFlightSpin" << QVariant(1024);
+        QTest::newRow("no DNSRetries: the default")
+            << QByteArray("Random=1\r\n") << "DNSRetriesSpin" << QVariant(2);
+        QTest::newRow("DNSRetries=0") << QByteArray("DNSRetries=0\r\n") << "DNSRetriesSpin" << QVariant(0);
+        QTest::newRow("DNSRetries=10") << QByteArray("DNSRetries=10\r\n") << "DNSRetriesSpin" << QVariant(10);
+        QTest::newRow("DNSRetries=11 is the default")
+            << QByteArray("DNSRetries=11\r\n") << "DNSRetriesSpin" << QVariant(2);
     }
     void invalidValues() {
         QFETCH(QByteArray, file);
