@@ -521,8 +521,7 @@ int RunGenerate(const std::vector<std::string>& words, std::istream& in, std::os
     try {
         args = ParseGenerateArgs(words);
     } catch (const TUsageError& e) {
-        err << "zarvo-cli generate: " << e.what() << "\nRun 'zarvo-cli generate --help' for the options.\n";
-        return 2;
+        return ReportUsageError(err, "generate", e.what());
     }
     if (args.Help) {
         out << GenerateHelp();

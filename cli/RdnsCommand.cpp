@@ -91,11 +91,6 @@ Examples:
 // As long as a range line may be: the lines come from the same output pane.
 constexpr size_t kMaxLine = 1048576;
 
-int Usage(std::ostream& err, const std::string& message) {
-    err << "zarvo-cli rdns: " << message << "\nRun 'zarvo-cli rdns --help' for the options.\n";
-    return 2;
-}
-
 [[noreturn]] void Fail(const std::string& message) {
     throw Exception("zarvo-cli rdns: " + message);
 }
@@ -498,14 +493,8 @@ std::string RdnsHelp() {
 
 TRdnsArgs ParseRdnsArgs(const std::vector<std::string>& args) {
     TRdnsArgs a;
-    bool haveInput = false;
-    const auto input = [&](const std::string& word) {
-        if (haveInput) throw TUsageError("give one input file");
-        if (word.empty()) throw TUsageError("the input file name is empty");
-        a.Input = word;
-        haveInput = true;
-    };
-    if (!ParseOptions(args, RdnsOptions(a), input)) {
+    TFileWord input(a.Input, "input file");
+    if (!ParseOptions(args, RdnsOptions(a), std::ref(input))) {
         a.Help = true;
         return a;
     }
@@ -517,7 +506,7 @@ int RunRdns(const std::vector<std::string>& words, std::istream& in, std::ostrea
     try {
         args = ParseRdnsArgs(words);
     } catch (const TUsageError& e) {
-        return Usage(err, e.what());
+        return ReportUsageError(err, "rdns", e.what());
     }
     if (args.Help) {
         out << RdnsHelp();

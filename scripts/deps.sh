@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that a make target needs, only when some are missing.
-# Usage: scripts/deps.sh GROUP...   (groups: build test app package bench fuzz)
+# Usage: scripts/deps.sh GROUP...   (groups: build test app package bench fuzz format)
 set -euo pipefail
 
 declare -A GROUP=(
@@ -14,6 +14,8 @@ declare -A GROUP=(
     [package]="dpkg-dev file"
     [bench]="libbenchmark-dev prips hyperfine coreutils npm libmaxminddb-dev time dnsmasq dnsperf bind9-dnsutils bc"
     [fuzz]="clang-14 libclang-rt-14-dev"
+    # make format and format-check (.ci/run): the style of .clang-format as Debian 12's clang-format 14 reads it.
+    [format]="clang-format"
 )
 
 want=()

@@ -25,20 +25,12 @@
 #include <algorithm>
 #include <memory>
 
-#include "FakeDialogs.h"
-#include "app/Unit1.h"
-#include "options/uAppFolder.h"
+#include "WindowFixture.h"
 #include "support/ZarvoText.h"
 
 using zarvo::qt::TLinesEdit;
 
 namespace {
-
-// What the accessibility bus reads as the control's name.
-QString AccessibleName(QWidget* w) {
-    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
-    return a ? a->text(QAccessible::Name) : QString();
-}
 
 // The name changes announced while a test listens: the object's name and its
 // accessible name then.
@@ -109,18 +101,9 @@ QByteArray FileBytes(const QString& path) {
 
 } // namespace
 
-class FormTest : public QObject {
+class FormTest : public TWindowFixture {
     Q_OBJECT
 
-    std::unique_ptr<TFakeDialogs> dialogs;
-    std::unique_ptr<QTemporaryDir> settingsDir;
-    std::unique_ptr<TForm1> form;
-
-    template <class W> W* child(const char* name) {
-        W* w = form->findChild<W*>(QString::fromLatin1(name));
-        if (!w) qFatal("no control %s", name);
-        return w;
-    }
     void typeInto(QWidget* w, const QString& text) {
         if (auto* e = qobject_cast<QLineEdit*>(w)) e->clear();
         if (auto* m = qobject_cast<QPlainTextEdit*>(w)) m->clear();
@@ -135,7 +118,6 @@ class FormTest : public QObject {
             QTest::keyClicks(memo, lines[i]);
         }
     }
-    void click(const char* name) { QTest::mouseClick(child<QAbstractButton>(name), Qt::LeftButton); }
     // Presses "Generate IPs" and waits for the run to end.
     void generate() {
         click("StartButton");
@@ -156,18 +138,8 @@ class FormTest : public QObject {
 
 private Q_SLOTS:
     void initTestCase() { InitApplication(); }
-    void init() {
-        dialogs = std::make_unique<TFakeDialogs>();
-        // Every test starts from the initial options: a fresh settings folder each.
-        settingsDir = std::make_unique<QTemporaryDir>();
-        zarvo::SetAppFolder({{"-settingsdir", settingsDir->path().toStdString()}, {}, {}, {}});
-        form = std::make_unique<TForm1>();
-    }
-    void cleanup() {
-        form.reset();
-        settingsDir.reset();
-        dialogs.reset();
-    }
+    void init() { openWindow(); }
+    void cleanup() { closeWindow(); }
 
     void captionRule() {
         QCOMPARE(TForm1::MakeCaption("Zarvo", "2.13.0.92", "x64"), QString("Zarvo 2.13 [x64] (build 92)"));
