@@ -39,10 +39,10 @@
 #include "mmdb/uMMDBLineReader.h"
 #include "mmdb/uMMDBReader.h"
 #include "options/ZarvoSettings.h"
+#include "qt/viewer/ViewCSVFileUnit.h"
 #include "support/ListFile.h"
 #include "support/ZarvoRandom.h"
 #include "support/ZarvoText.h"
-#include "qt/viewer/ViewCSVFileUnit.h"
 
 using namespace zarvo;
 using namespace zarvo::qt;

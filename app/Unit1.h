@@ -20,9 +20,9 @@
 #include "qt/widgets/ProgressBinding.h"
 #include "qt/widgets/VFormUnit.h"
 #include "qt/widgets/VirtualListUnit.h"
+#include "readers/uLineReaderWriter.h"
 #include "support/uProgress.h"
 #include "support/uStoredSettings.h"
-#include "readers/uLineReaderWriter.h"
 
 class QCheckBox;
 class QComboBox;

@@ -12,9 +12,9 @@
 #include "cli/ZarvoCli.h"
 #include "mmdb/uMMDBLineReader.h"
 #include "mmdb/uMMDBReader.h"
-#include "support/ZarvoText.h"
 #include "readers/StreamReaderExUnit.h"
 #include "readers/ViewerPreview.h"
+#include "support/ZarvoText.h"
 
 namespace zarvo::cli {
 
