@@ -152,6 +152,8 @@ const TSettingKey kSettingKeys[] = {
      dns::kDefaultTimeoutMs},
     {"DNSInFlight", TKeyRule::Number, &TZarvoOptions::DNSInFlight, 0, dns::kMaxInFlight,
      dns::kDefaultInFlight},
+    // A file without it writes IPv6 in upper case, as it always did.
+    {"LowerIPv6", TKeyRule::Flag, &TZarvoOptions::LowerIPv6},
 };
 
 template <class T> T& FieldOf(TZarvoOptions& o, const TSettingKey& k) {

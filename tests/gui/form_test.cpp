@@ -201,6 +201,8 @@ private Q_SLOTS:
                                    << "Exclude (example: *.0):" << true;
         QTest::newRow("CheckBox6") << "CheckBox6"
                                    << "Escape IPv6 with square brackets" << true;
+        QTest::newRow("LowerIPv6CheckBox") << "LowerIPv6CheckBox"
+                                           << "IPv6 in lower case (RFC 5952)" << true;
         QTest::newRow("CheckBox2") << "CheckBox2"
                                    << "Add Port Numbers:" << true;
         QTest::newRow("Edit3") << "Edit3"
@@ -480,10 +482,10 @@ private Q_SLOTS:
             owners[key] = w->objectName();
         }
         for (const char* name :
-             {"StartButton", "BreakButton", "Button2",      "Button10",     "Button3",
-              "Button5",     "Button9",     "Button4",      "Button11",     "CheckBox8",
-              "CheckBox4",   "CheckBox6",   "CheckBox2",    "CheckBox3",    "CheckBox1",
-              "CheckBox5",   "CheckBox7",   "RadioButton1", "RadioButton2", "RadioButton3"})
+             {"StartButton",  "BreakButton",  "Button2",          "Button10",  "Button3",   "Button5",
+              "Button9",      "Button4",      "Button11",         "CheckBox8", "CheckBox4", "CheckBox6",
+              "CheckBox2",    "CheckBox3",    "CheckBox1",        "CheckBox5", "CheckBox7", "RadioButton1",
+              "RadioButton2", "RadioButton3", "LowerIPv6CheckBox"})
             QVERIFY2(!Mnemonic(child<QAbstractButton>(name)->text()).isEmpty(), name);
         // The range box and the database path are reached through their labels.
         QCOMPARE(Mnemonic(child<QLabel>("Label1")->text()), QKeySequence(Qt::ALT | Qt::Key_I));
@@ -737,6 +739,7 @@ private Q_SLOTS:
         typeInto(child<QLineEdit>("Edit2"), "7");
         click("CheckBox1");
         click("CheckBox6");
+        click("LowerIPv6CheckBox");
         std::optional<zarvo::TGenerateRequest> r = form->ReadRequest();
         QVERIFY(r);
         QCOMPARE(r->IPRanges, (std::vector<std::string>{"10.0.0.0/30", "B=10.1.0.0/24"}));
@@ -754,6 +757,7 @@ private Q_SLOTS:
         QCOMPARE(r->Count, 7);
         QVERIFY(r->RandomOrder);
         QVERIFY(r->EscapeIPv6);
+        QVERIFY(r->LowerIPv6);
         QVERIFY(!r->Append);
         QVERIFY(!r->ResolveCountry);
         // The budget is the request's own unless the window sets one.
