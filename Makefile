@@ -4,6 +4,8 @@
 # make bench - benchmarks against prips / shuf, libmaxminddb, dig -f / dnsperf (bench/run.sh)
 # make fuzz  - long fuzzing sessions with libFuzzer (clang 14)
 # make package - the Debian package zarvo_VERSION_ARCH.deb in this folder (cpack, from build/)
+# make format-check - every C++ source of the tree against .clang-format (clang-format 14, Debian's)
+# make format  - rewrites the sources that differ from .clang-format
 
 SANITIZE ?= 0
 WERROR ?= 1
@@ -17,12 +19,12 @@ BUILD ?= build
 CMAKE_FLAGS += -DCMAKE_BUILD_TYPE=RelWithDebInfo
 endif
 
-.PHONY: all deps configure build test run bench fuzz package clean
+.PHONY: all deps configure build test run bench fuzz package format format-check clean
 
 all: build
 
 deps:
-	@scripts/deps.sh build test app
+	@scripts/deps.sh build test app format
 
 # Configured on every build, so that a changed flag (WERROR, SANITIZE) takes effect.
 configure: deps
@@ -33,6 +35,18 @@ build: configure
 
 test: build
 	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+# The C++ sources git knows of: files made by a build or not yet added stay out.
+FORMAT_FILES = git ls-files -z -- '*.cpp' '*.h'
+
+format-check:
+	@scripts/deps.sh format
+	@$(FORMAT_FILES) | xargs -0 clang-format --dry-run --Werror \
+		|| { echo "Formatting differs from .clang-format: run 'make format'" >&2; exit 1; }
+
+format:
+	@scripts/deps.sh format
+	@$(FORMAT_FILES) | xargs -0 clang-format -i
 
 run: build
 	@scripts/run-app.sh $(BUILD)

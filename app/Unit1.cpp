@@ -39,10 +39,10 @@
 #include "mmdb/uMMDBLineReader.h"
 #include "mmdb/uMMDBReader.h"
 #include "options/ZarvoSettings.h"
+#include "qt/viewer/ViewCSVFileUnit.h"
 #include "support/ListFile.h"
 #include "support/ZarvoRandom.h"
 #include "support/ZarvoText.h"
-#include "qt/viewer/ViewCSVFileUnit.h"
 
 using namespace zarvo;
 using namespace zarvo::qt;
@@ -147,7 +147,7 @@ void InitApplication() {
     QApplication::setApplicationName(QStringLiteral("zarvo"));
     QApplication::setApplicationDisplayName(TForm1::Caption());
     QApplication::setApplicationVersion(QStringLiteral(ZARVO_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("zarvo"));
+    QApplication::setDesktopFileName(QStringLiteral("org.example.zarvo"));
 }
 
 void KeepToolkitSettingsInSettingsFolder() {
@@ -555,10 +555,12 @@ void TForm1::BuildControls() {
     Memo6 = NewMemo(left, "Memo6");
     Memo6->setFixedHeight(Memo6->fontMetrics().lineSpacing() * 3 + 12);
     CheckBox6 = check(left, "CheckBox6", QStringLiteral("&Escape IPv6 with square brackets"));
+    LowerIPv6CheckBox = check(left, "LowerIPv6CheckBox", QStringLiteral("IPv&6 in lower case (RFC 5952)"));
     in->addWidget(CheckBox8);
     in->addWidget(CheckBox4);
     in->addWidget(Memo6);
     in->addWidget(CheckBox6);
+    in->addWidget(LowerIPv6CheckBox);
     CheckBox2 = check(left, "CheckBox2", QStringLiteral("Add &Port Numbers:"));
     Edit3 = edit(left, "Edit3", QStringLiteral("80"));
     auto* portRow = new QHBoxLayout;
@@ -937,6 +939,7 @@ TZarvoOptions TForm1::ReadOptions() const {
     o.Exclude = CheckBox4->isChecked();
     o.ExcludeMasks = MemoLines(Memo6);
     o.EscapeIPv6 = CheckBox6->isChecked();
+    o.LowerIPv6 = LowerIPv6CheckBox->isChecked();
     o.AddPort = CheckBox2->isChecked();
     o.Ports = Std(Edit3->text());
     o.GenerateNames = CheckBox3->isChecked();
@@ -973,6 +976,7 @@ void TForm1::WriteOptions(const TZarvoOptions& o) {
     CheckBox4->setChecked(o.Exclude);
     SetMemoLines(Memo6, o.ExcludeMasks);
     CheckBox6->setChecked(o.EscapeIPv6);
+    LowerIPv6CheckBox->setChecked(o.LowerIPv6);
     CheckBox2->setChecked(o.AddPort);
     Edit3->setText(Q(o.Ports));
     CheckBox3->setChecked(o.GenerateNames);

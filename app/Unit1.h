@@ -21,9 +21,9 @@
 #include "qt/widgets/ProgressBinding.h"
 #include "qt/widgets/VFormUnit.h"
 #include "qt/widgets/VirtualListUnit.h"
+#include "readers/uLineReaderWriter.h"
 #include "support/uProgress.h"
 #include "support/uStoredSettings.h"
-#include "readers/uLineReaderWriter.h"
 
 class QCheckBox;
 class QComboBox;
@@ -149,6 +149,7 @@ public:
         *Label21;
     QPlainTextEdit *Memo1, *Memo7, *Memo6;
     QCheckBox *CheckBox8, *CheckBox4, *CheckBox6, *CheckBox2, *CheckBox3;
+    QCheckBox* LowerIPv6CheckBox; // IPv6 in lower case: an option the original window lacked
     QLineEdit *Edit3, *Edit4, *Edit5, *Edit6, *Edit7, *Edit8;
     QComboBox *ComboBox1, *ComboBox5;
     // Left panel, middle column.

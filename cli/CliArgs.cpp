@@ -109,6 +109,23 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<TOptio
     return true;
 }
 
+int ReportUsageError(std::ostream& err, const char* command, const std::string& message) {
+    err << "zarvo-cli " << command << ": " << message << "\nRun 'zarvo-cli " << command
+        << " --help' for the options.\n";
+    return 2;
+}
+
+void TFileWord::operator()(const std::string& word) {
+    if (FGiven) throw TUsageError(std::string("give one ") + FNoun);
+    if (word.empty()) throw TUsageError(std::string("the ") + FNoun + " name is empty");
+    FFile = word;
+    FGiven = true;
+}
+
+void TFileWord::Require() const {
+    if (!FGiven) throw TUsageError(std::string("give the ") + FNoun);
+}
+
 std::vector<std::string> ListDelimiterWords() {
     return {"eol", "comma", "semicolon"};
 }

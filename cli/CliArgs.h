@@ -101,6 +101,28 @@ struct TOption {
 bool ParseOptions(const std::vector<std::string>& args, const std::vector<TOption>& options,
                   const std::function<void(const std::string&)>& positional);
 
+// A mistake in a command's words as every command reports it: "zarvo-cli COMMAND:
+// MESSAGE" and where to find the options, on err. Returns the exit code, 2.
+int ReportUsageError(std::ostream& err, const char* command, const std::string& message);
+
+// The one file a command's words name, taken by the parser's positional handler: a
+// second file, or an empty name, is a TUsageError. noun names it in the messages:
+// "give one NOUN", "the NOUN name is empty", "give the NOUN".
+class TFileWord {
+public:
+    TFileWord(std::string& file, const char* noun) : FFile(file), FNoun(noun) {}
+    // Takes the word as the file.
+    void operator()(const std::string& word);
+    bool Given() const { return FGiven; }
+    // Raises TUsageError when no file came.
+    void Require() const;
+
+private:
+    std::string& FFile;
+    const char* FNoun;
+    bool FGiven = false;
+};
+
 // The words of --list-delimiter, in the order of TListDelimiter (support/ListFile.h):
 // a Choice option's position is the delimiter.
 std::vector<std::string> ListDelimiterWords();

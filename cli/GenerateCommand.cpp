@@ -213,6 +213,9 @@ std::vector<TOption> GenerateOptions(TGenerateArgs& a) {
          .Long = "--escape-ipv6",
          .Help = "write IPv6 addresses as [address]",
          .Set = [&a](V) { a.EscapeIPv6 = true; }},
+        {.Long = "--ipv6-lower",
+         .Help = "write IPv6 addresses in lower case, as RFC 5952 recommends (fd00::a, not FD00::A)",
+         .Set = [&a](V) { a.LowerIPv6 = true; }},
         {.Long = "--ports",
          .ValueName = "LIST",
          .Kind = K::Text,
@@ -383,6 +386,7 @@ TZarvoOptions BuildGenerateOptions(const TGenerateArgs& a, std::istream& in, TRa
     opt.Random |= a.Random;
     opt.UsableHosts |= a.Usable;
     opt.EscapeIPv6 |= a.EscapeIPv6;
+    opt.LowerIPv6 |= a.LowerIPv6;
     if (!a.Excludes.empty()) {
         opt.Exclude = true;
         opt.ExcludeMasks = a.Excludes;
@@ -528,8 +532,7 @@ int RunGenerate(const std::vector<std::string>& words, std::istream& in, std::os
     try {
         args = ParseGenerateArgs(words);
     } catch (const TUsageError& e) {
-        err << "zarvo-cli generate: " << e.what() << "\nRun 'zarvo-cli generate --help' for the options.\n";
-        return 2;
+        return ReportUsageError(err, "generate", e.what());
     }
     if (args.Help) {
         out << GenerateHelp();

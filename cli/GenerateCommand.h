@@ -22,7 +22,7 @@ struct TGenerateArgs {
     std::vector<std::string> Ranges, RangeFiles, Excludes;
     std::optional<std::string> TotalCount, EachCount; // integer text
     std::optional<uint64_t> Seed;
-    bool Random = false, Usable = false, EscapeIPv6 = false;
+    bool Random = false, Usable = false, EscapeIPv6 = false, LowerIPv6 = false;
     std::optional<std::string> Ports, Names, CounterSymbol;
     std::optional<std::string> FirstCounter, CounterStep, CounterDigits; // integer text
     std::optional<std::string> Delimiter, Country, SettingsFile, SetName;

@@ -90,13 +90,7 @@ constexpr size_t kBatchText = size_t{1} << 20;
 // The most text the record memo may hold before it starts afresh.
 constexpr size_t kMemoText = size_t{32} << 20;
 
-const char* const kEmptyFile = "the database file name is empty";
-
-int Usage(std::ostream& err, const char* command, const std::string& message) {
-    err << "zarvo-cli " << command << ": " << message << "\nRun 'zarvo-cli " << command
-        << " --help' for the options.\n";
-    return 2;
-}
+const char* const kDatabaseFile = "database file";
 
 // The lines of lookups. A line's country code is the country column's
 // (TMMDBCountryCodes: only the record's country is decoded, the rest stepped over with
@@ -445,38 +439,31 @@ std::string LookupHelp() {
 
 TMmdbArgs ParseMmdbArgs(const std::vector<std::string>& args) {
     TMmdbArgs a;
-    bool haveFile = false;
-    const auto file = [&](const std::string& word) {
-        if (haveFile) throw TUsageError("give one database file");
-        if (word.empty()) throw TUsageError(kEmptyFile);
-        a.File = word;
-        haveFile = true;
-    };
-    if (!ParseOptions(args, MmdbOptions(a), file)) {
+    TFileWord file(a.File, kDatabaseFile);
+    if (!ParseOptions(args, MmdbOptions(a), std::ref(file))) {
         a.Help = true;
         return a;
     }
-    if (!haveFile) throw TUsageError("give the database file");
+    file.Require();
     return a;
 }
 
 TLookupArgs ParseLookupArgs(const std::vector<std::string>& args) {
     TLookupArgs a;
-    bool haveFile = false;
+    // The first word is the database, the others addresses.
+    TFileWord file(a.File, kDatabaseFile);
     const auto word = [&](const std::string& w) {
-        if (haveFile) {
+        if (file.Given()) {
             a.Addresses.push_back(w);
             return;
         }
-        if (w.empty()) throw TUsageError(kEmptyFile);
-        a.File = w;
-        haveFile = true;
+        file(w);
     };
     if (!ParseOptions(args, LookupOptions(a), word)) {
         a.Help = true;
         return a;
     }
-    if (!haveFile) throw TUsageError("give the database file");
+    file.Require();
     if (a.Addresses.empty()) throw TUsageError("give at least one address");
     if (a.Addresses.size() > 1 && std::find(a.Addresses.begin(), a.Addresses.end(), "-") != a.Addresses.end())
         throw TUsageError("give either addresses or '-' for standard input");
@@ -488,7 +475,7 @@ int RunMmdb(const std::vector<std::string>& words, std::istream&, std::ostream& 
     try {
         args = ParseMmdbArgs(words);
     } catch (const TUsageError& e) {
-        return Usage(err, "mmdb", e.what());
+        return ReportUsageError(err, "mmdb", e.what());
     }
     if (args.Help) {
         out << MmdbHelp();
@@ -515,7 +502,7 @@ int RunLookup(const std::vector<std::string>& words, std::istream& in, std::ostr
     try {
         args = ParseLookupArgs(words);
     } catch (const TUsageError& e) {
-        return Usage(err, "lookup", e.what());
+        return ReportUsageError(err, "lookup", e.what());
     }
     if (args.Help) {
         out << LookupHelp();

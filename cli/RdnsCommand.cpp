@@ -101,11 +101,6 @@ Examples:
 constexpr size_t kMaxLine = kMaxSettingsLine;
 static_assert(kMaxLine == 1048576, "the help text names the cap");
 
-int Usage(std::ostream& err, const std::string& message) {
-    err << "zarvo-cli rdns: " << message << "\nRun 'zarvo-cli rdns --help' for the options.\n";
-    return 2;
-}
-
 [[noreturn]] void Fail(const std::string& message) {
     throw Exception("zarvo-cli rdns: " + message);
 }
@@ -540,14 +535,8 @@ std::string RdnsHelp() {
 
 TRdnsArgs ParseRdnsArgs(const std::vector<std::string>& args) {
     TRdnsArgs a;
-    bool haveInput = false;
-    const auto input = [&](const std::string& word) {
-        if (haveInput) throw TUsageError("give one input file");
-        if (word.empty()) throw TUsageError("the input file name is empty");
-        a.Input = word;
-        haveInput = true;
-    };
-    if (!ParseOptions(args, RdnsOptions(a), input)) {
+    TFileWord input(a.Input, "input file");
+    if (!ParseOptions(args, RdnsOptions(a), std::ref(input))) {
         a.Help = true;
         return a;
     }
@@ -559,7 +548,7 @@ int RunRdns(const std::vector<std::string>& words, std::istream& in, std::ostrea
     try {
         args = ParseRdnsArgs(words);
     } catch (const TUsageError& e) {
-        return Usage(err, e.what());
+        return ReportUsageError(err, "rdns", e.what());
     }
     if (args.Help) {
         out << RdnsHelp();

@@ -12,9 +12,9 @@
 #include "cli/ZarvoCli.h"
 #include "mmdb/uMMDBLineReader.h"
 #include "mmdb/uMMDBReader.h"
-#include "support/ZarvoText.h"
 #include "readers/StreamReaderExUnit.h"
 #include "readers/ViewerPreview.h"
+#include "support/ZarvoText.h"
 
 namespace zarvo::cli {
 
@@ -73,11 +73,6 @@ void AppendEscaped(std::string& out, std::string_view value) {
     }
 }
 
-int Usage(std::ostream& err, const std::string& message) {
-    err << "zarvo-cli view: " << message << "\nRun 'zarvo-cli view --help' for the options.\n";
-    return 2;
-}
-
 } // namespace
 
 std::vector<TOption> ViewOptions(TViewArgs& a) {
@@ -120,18 +115,12 @@ std::string ViewHelp() {
 
 TViewArgs ParseViewArgs(const std::vector<std::string>& args) {
     TViewArgs a;
-    bool haveFile = false;
-    const auto file = [&](const std::string& word) {
-        if (haveFile) throw TUsageError("give one file");
-        if (word.empty()) throw TUsageError("the file name is empty");
-        a.File = word;
-        haveFile = true;
-    };
-    if (!ParseOptions(args, ViewOptions(a), file)) {
+    TFileWord file(a.File, "file");
+    if (!ParseOptions(args, ViewOptions(a), std::ref(file))) {
         a.Help = true;
         return a;
     }
-    if (!haveFile) throw TUsageError("give the file");
+    file.Require();
     return a;
 }
 
@@ -195,7 +184,7 @@ int RunView(const std::vector<std::string>& words, std::istream&, std::ostream& 
     try {
         args = ParseViewArgs(words);
     } catch (const TUsageError& e) {
-        return Usage(err, e.what());
+        return ReportUsageError(err, "view", e.what());
     }
     if (args.Help) {
         out << ViewHelp();

@@ -11,10 +11,10 @@
 #include <string_view>
 #include <vector>
 
-#include "support/TextDecode.h"
 #include "readers/Stream.h"
 #include "readers/uCSVParser.h"
 #include "readers/uLineReaderWriter.h"
+#include "support/TextDecode.h"
 
 namespace {
 

@@ -47,6 +47,7 @@ struct TGenerateSettings {
     std::optional<uint64_t> RandomSeed;
     bool UsableHosts = false; // drop each field's first and last address
     bool EscapeIPv6 = false;  // IPv6 addresses as [address]
+    bool LowerIPv6 = false;   // IPv6 hexadecimal digits in lower case (RFC 5952); upper case otherwise
     bool GenerateNames = false;
     TNameSettings Names; // only with GenerateNames
     bool ResolveCountry = false;

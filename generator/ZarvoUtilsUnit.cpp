@@ -274,8 +274,9 @@ public:
         : FTarget(target), FSink(sink), FKept(sink ? plan.SinkKeptLines : 0),
           FUsed(target.LinesSize() + (sink ? plan.SinkKeptBytes : 0)),
           FBudget(plan.MemoryBudget ? plan.MemoryBudget : UINT64_MAX), FEscape(plan.EscapeIPv6),
-          FPorts(plan.Ports ? &*plan.Ports : nullptr), FNamesOn(plan.GenerateNames), FNames(plan.Names),
-          FCountry(country), FSources(plan.Sources), FCounter(static_cast<uint32_t>(plan.Names.First)) {
+          FLower(plan.LowerIPv6), FPorts(plan.Ports ? &*plan.Ports : nullptr), FNamesOn(plan.GenerateNames),
+          FNames(plan.Names), FCountry(country), FSources(plan.Sources),
+          FCounter(static_cast<uint32_t>(plan.Names.First)) {
         const TNameSettings& names = plan.Names;
         FCounterOn = !names.Symbol.empty() && names.Template.find(names.Symbol) != std::string::npos;
         if (FCounterOn)
@@ -359,7 +360,7 @@ private:
         for (b.Failed = 0; b.Failed < b.Candidates.size() && !b.Answers[b.Failed].Error; ++b.Failed) {
             const std::string& code = b.Answers[b.Failed].Code;
             char* p = b.Lines.AddRaw(kIPAddrTextRoom + delimiter.size() + code.size());
-            char* end = IPAddrToChars(b.Candidates[b.Failed].Addr, FEscape, p);
+            char* end = IPAddrToChars(b.Candidates[b.Failed].Addr, FEscape, FLower, p);
             if (!delimiter.empty()) end = std::copy(delimiter.begin(), delimiter.end(), end);
             if (!code.empty()) end = std::copy(code.begin(), code.end(), end);
             b.Lines.ShrinkLast(static_cast<size_t>(end - p));
@@ -427,13 +428,13 @@ private:
         if (!FNamesOn && !FCountry && !FPorts) {
             // The common case: the address text straight into the list.
             char* p = FTarget.AddRaw(kIPAddrTextRoom);
-            const size_t n = static_cast<size_t>(IPAddrToChars(c.Addr, FEscape, p) - p);
+            const size_t n = static_cast<size_t>(IPAddrToChars(c.Addr, FEscape, FLower, p) - p);
             FTarget.ShrinkLast(n);
             Made(n);
             return;
         }
         char buf[kIPAddrTextRoom];
-        const size_t n = static_cast<size_t>(IPAddrToChars(c.Addr, FEscape, buf) - buf);
+        const size_t n = static_cast<size_t>(IPAddrToChars(c.Addr, FEscape, FLower, buf) - buf);
         if (!FNamesOn && !FCountry) {
             ForEachPort([&](std::string_view suffix) {
                 char* p = FTarget.AddRaw(n + suffix.size());
@@ -511,7 +512,7 @@ private:
     size_t FFlushed = 0;
     size_t FKept;            // lines the sink held before the run
     uint64_t FUsed, FBudget; // memory of the lines so far, and the most they may take
-    bool FEscape;
+    bool FEscape, FLower;
     const TPortList* FPorts;
     bool FNamesOn;
     const TNameSettings& FNames;

@@ -61,6 +61,16 @@ char* IPAddrToChars(const TIPAddr& addr, bool escapeIPv6, char* out) {
     return out;
 }
 
+char* IPAddrToChars(const TIPAddr& addr, bool escapeIPv6, bool lowerIPv6, char* out) {
+    char* const begin = out;
+    char* const end = IPAddrToChars(addr, escapeIPv6, out);
+    // The digits A to F are the only letters of the text.
+    if (lowerIPv6 && addr.ip_family == IPv6)
+        for (char* p = begin; p != end; ++p)
+            if (*p >= 'A' && *p <= 'F') *p = static_cast<char>(*p - 'A' + 'a');
+    return end;
+}
+
 std::string IPAddrToStr(const TIPAddr& addr, bool escapeIPv6) {
     char buf[kIPAddrTextRoom];
     return std::string(buf, IPAddrToChars(addr, escapeIPv6, buf));

@@ -48,6 +48,9 @@ std::string IPAddrToStr(const TIPAddr& addr, bool escapeIPv6);
 // Writes the text at out (room for kIPAddrTextRoom characters) and returns the end.
 constexpr size_t kIPAddrTextRoom = kIPv6TextRoom + 2;
 char* IPAddrToChars(const TIPAddr& addr, bool escapeIPv6, char* out);
+// The same with lowerIPv6: IPv6 hexadecimal digits in lower case, as RFC 5952 recommends
+// (the zero groups compressed as above all the same).
+char* IPAddrToChars(const TIPAddr& addr, bool escapeIPv6, bool lowerIPv6, char* out);
 std::string IPAddrQuadrant(const TIPAddr& addr, int n);
 
 TIPAddr MakeIPAddrMask(TIPAddrFamily family, int netBits, int hostFrom);

@@ -46,6 +46,7 @@ TGenerateRequest MakeGenerateRequest(TZarvoOptions o) {
     r.RandomOrder = o.Random;
     r.Append = o.Append;
     r.EscapeIPv6 = o.EscapeIPv6;
+    r.LowerIPv6 = o.LowerIPv6;
     return r;
 }
 

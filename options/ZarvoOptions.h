@@ -22,6 +22,7 @@ struct TZarvoOptions {
     bool Exclude = false;                  // "Exclude (example: *.0):"
     std::vector<std::string> ExcludeMasks; // one mask a line
     bool EscapeIPv6 = false;
+    bool LowerIPv6 = false; // "IPv6 in lower case (RFC 5952)"
     bool AddPort = false;
     std::string Ports = "80";
     bool GenerateNames = false;

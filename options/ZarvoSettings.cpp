@@ -155,6 +155,8 @@ const TSettingKey kSettingKeys[] = {
      dns::kDefaultInFlight},
     {"DNSRetries", TKeyRule::Number, &TZarvoOptions::DNSRetries, 0, dns::kMaxRetries, dns::kDefaultRetries,
      0},
+    // A file without it writes IPv6 in upper case, as it always did.
+    {"LowerIPv6", TKeyRule::Flag, &TZarvoOptions::LowerIPv6},
 };
 
 template <class T> T& FieldOf(TZarvoOptions& o, const TSettingKey& k) {

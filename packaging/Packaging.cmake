@@ -9,6 +9,25 @@ set(ZARVO_PACKAGE_MAINTAINER "Zarvo maintainers <maintainers@zarvo.example.org>"
 file(STRINGS ${PROJECT_SOURCE_DIR}/app/Unit1.cpp maker_url REGEX "kMakerUrl = \"[^\"]+\"")
 string(REGEX REPLACE ".*kMakerUrl = \"([^\"]+)\".*" "\\1" ZARVO_HOMEPAGE "${maker_url}")
 
+if(ZARVO_BUILD_APP)
+    include(${CMAKE_CURRENT_LIST_DIR}/Desktop.cmake)
+endif()
+
+# A stripped install (cpack, cmake --install --strip) also drops the compiler's .comment
+# section, as Debian's dh_strip does; it runs after the binaries' own install rules.
+install(CODE "set(zarvo_objcopy \"${CMAKE_OBJCOPY}\")\nset(zarvo_bindir \"${CMAKE_INSTALL_BINDIR}\")")
+install(CODE [[
+    if(CMAKE_INSTALL_DO_STRIP)
+        foreach(program zarvo zarvo-cli)
+            set(path "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${zarvo_bindir}/${program}")
+            if(EXISTS "${path}")
+                execute_process(COMMAND "${zarvo_objcopy}" --remove-section=.comment "${path}"
+                                COMMAND_ERROR_IS_FATAL ANY)
+            endif()
+        endforeach()
+    endif()
+]])
+
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 # A native package's Debian changelog goes as changelog.gz, compressed as Debian
 # policy wants it: level 9, without name or time, so builds are reproducible.

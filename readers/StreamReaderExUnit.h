@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "support/TextDecode.h"
 #include "readers/Stream.h"
+#include "support/TextDecode.h"
 
 namespace zarvo {
 

@@ -11,9 +11,9 @@
 #include <mutex>
 #include <string>
 
-#include "support/StringList.h"
 #include "readers/Stream.h"
 #include "readers/StreamReaderExUnit.h"
+#include "support/StringList.h"
 
 namespace zarvo {
 

@@ -30,14 +30,16 @@ public:
     void Insert(int32_t index, const T& value) {
         if (index < 0 || index > FCount) Error(index);
         if (FCount == FCapacity) Grow();
-        for (size_t i = static_cast<size_t>(FCount); i > static_cast<size_t>(index); --i) FList[i] = FList[i - 1];
+        for (size_t i = static_cast<size_t>(FCount); i > static_cast<size_t>(index); --i)
+            FList[i] = FList[i - 1];
         FList[static_cast<size_t>(index)] = value;
         ++FCount;
     }
 
     void Delete(int32_t index) {
         Check(index);
-        for (size_t i = static_cast<size_t>(index); i + 1 < static_cast<size_t>(FCount); ++i) FList[i] = FList[i + 1];
+        for (size_t i = static_cast<size_t>(index); i + 1 < static_cast<size_t>(FCount); ++i)
+            FList[i] = FList[i + 1];
         --FCount;
     }
 

@@ -32,8 +32,7 @@ inline unsigned DefaultLanes(unsigned max = 4) {
 // starts a thread. A process function that throws hands its error to the caller, which
 // raises it when it takes that batch back. The destructor stops the workers and waits for
 // them; batches not taken back by then are dropped.
-template <class TBatch>
-class TOrderedPipeline {
+template <class TBatch> class TOrderedPipeline {
 public:
     using TProcess = std::function<void(TBatch&, unsigned lane)>;
 
@@ -130,7 +129,8 @@ private:
     void Start() {
         FStarted = true;
         try {
-            for (unsigned lane = 1; lane < FLanes; ++lane) FWorkers.emplace_back([this, lane] { Work(lane); });
+            for (unsigned lane = 1; lane < FLanes; ++lane)
+                FWorkers.emplace_back([this, lane] { Work(lane); });
         } catch (const std::system_error&) {
             // No more threads to be had: the lanes started, and the caller's, do the work.
         }

@@ -47,7 +47,10 @@ int main(int argc, char* argv[]) {
     };
     for (const TCase& c : cases) {
         form.Memo1->setPlainText(c.Ranges);
-        (c.Mode == 1 ? form.RadioButton2 : c.Mode == 2 ? form.RadioButton3 : form.RadioButton1)->setChecked(true);
+        (c.Mode == 1   ? form.RadioButton2
+         : c.Mode == 2 ? form.RadioButton3
+                       : form.RadioButton1)
+            ->setChecked(true);
         form.Edit1->setText(QString::number(c.Count));
         form.Edit2->setText(QString::number(c.Count));
         form.CheckBox1->setChecked(c.Random);
@@ -75,8 +78,8 @@ int main(int argc, char* argv[]) {
             QApplication::processEvents(QEventLoop::WaitForMoreEvents);
         const qint64 ended = clock.elapsed();
         heartbeat.stop();
-        std::printf("%-48s break to ended %4lld ms, lines %zu, status \"%s\", longest stall %lld ms\n", c.Name,
-                    static_cast<long long>(ended - pressed), form.Memo2->LineCount(),
+        std::printf("%-48s break to ended %4lld ms, lines %zu, status \"%s\", longest stall %lld ms\n",
+                    c.Name, static_cast<long long>(ended - pressed), form.Memo2->LineCount(),
                     qPrintable(form.StatusLabel->text()), static_cast<long long>(stall));
     }
     return 0;

@@ -181,8 +181,10 @@ struct TBench {
             c.start();
             const QByteArray bytes = mime->data(QStringLiteral("text/plain"));
             std::printf("serve the copy %s   %8.2f ms  (%lld bytes) on the window's thread\n",
-                        i > 0 ? "again        " : atOnce ? "at once      " : "after 3 s    ", Ms(c),
-                        static_cast<long long>(bytes.size()));
+                        i > 0    ? "again        "
+                        : atOnce ? "at once      "
+                                 : "after 3 s    ",
+                        Ms(c), static_cast<long long>(bytes.size()));
         }
     }
 };

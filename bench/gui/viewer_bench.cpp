@@ -34,10 +34,10 @@
 #include <functional>
 #include <unistd.h>
 
-#include "qt/widgets/LabelExUnit.h"
-#include "qt/widgets/VFormUnit.h"
 #include "qt/viewer/ListViewExUnit.h"
 #include "qt/viewer/ViewCSVFileUnit.h"
+#include "qt/widgets/LabelExUnit.h"
+#include "qt/widgets/VFormUnit.h"
 
 using zarvo::qt::TListViewEx;
 using zarvo::qt::TViewCSVFileForm;

@@ -27,11 +27,11 @@
 #include <thread>
 #include <unordered_map>
 
+#include "qt/viewer/ListViewExUnit.h"
+#include "qt/viewer/WaitDialogUnit.h"
 #include "qt/widgets/LabelExUnit.h"
 #include "qt/widgets/MultiInputUnit.h"
 #include "readers/StreamReaderExUnit.h"
-#include "qt/viewer/ListViewExUnit.h"
-#include "qt/viewer/WaitDialogUnit.h"
 
 namespace zarvo::qt {
 

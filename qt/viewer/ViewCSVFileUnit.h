@@ -14,9 +14,9 @@
 #include <string_view>
 #include <vector>
 
+#include "qt/viewer/ListViewExUnit.h"
 #include "qt/widgets/VFormUnit.h"
 #include "readers/ViewerPreview.h"
-#include "qt/viewer/ListViewExUnit.h"
 #include "readers/uCSVParser.h"
 #include "readers/uLineReaderWriter.h"
 

@@ -27,10 +27,10 @@
 #include <optional>
 #include <thread>
 
-#include "support/LargeMemory.h"
-#include "support/TextDecode.h"
 #include "qt/widgets/VFormUnit.h"
 #include "qt/widgets/XSelectionReader.h"
+#include "support/LargeMemory.h"
+#include "support/TextDecode.h"
 
 namespace zarvo::qt {
 

@@ -14,8 +14,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "support/ZarvoText.h"
 #include "qt/widgets/VFormUnit.h"
+#include "support/ZarvoText.h"
 
 namespace zarvo::qt {
 

@@ -123,8 +123,8 @@ TVForm::TVForm(QWidget* parent) : QWidget(parent) {}
 TVForm::~TVForm() {
     // The controls outlive this part of the form (the base class deletes them), so
     // they must no longer reach back into it.
-    for (QWidget* c : fDropFileCtrls) disconnect(c, &QObject::destroyed, this, nullptr);
-    for (QWidget* c : fActiveDropCtrls) {
+    for (QWidget* c : FDropFileCtrls) disconnect(c, &QObject::destroyed, this, nullptr);
+    for (QWidget* c : FActiveDropCtrls) {
         c->removeEventFilter(this);
         if (auto* memo = qobject_cast<QPlainTextEdit*>(c)) memo->viewport()->removeEventFilter(this);
     }
@@ -169,20 +169,20 @@ bool TVForm::CheckNotEmpty(const QString& value, const QString& name) {
 }
 
 void TVForm::EnableDroppingFile(QWidget* control) {
-    if (!control || std::find(fDropFileCtrls.begin(), fDropFileCtrls.end(), control) != fDropFileCtrls.end())
+    if (!control || std::find(FDropFileCtrls.begin(), FDropFileCtrls.end(), control) != FDropFileCtrls.end())
         return;
-    fDropFileCtrls.push_back(control);
+    FDropFileCtrls.push_back(control);
     connect(control, &QObject::destroyed, this, [this, control] {
-        std::erase(fDropFileCtrls, control);
-        std::erase(fActiveDropCtrls, control);
+        std::erase(FDropFileCtrls, control);
+        std::erase(FActiveDropCtrls, control);
     });
     if (isVisible()) ActivateDropTarget(control);
 }
 
 void TVForm::ActivateDropTarget(QWidget* control) {
-    if (std::find(fActiveDropCtrls.begin(), fActiveDropCtrls.end(), control) != fActiveDropCtrls.end())
+    if (std::find(FActiveDropCtrls.begin(), FActiveDropCtrls.end(), control) != FActiveDropCtrls.end())
         return;
-    fActiveDropCtrls.push_back(control);
+    FActiveDropCtrls.push_back(control);
     control->setAcceptDrops(true);
     // A text edit takes drops on its viewport.
     if (auto* memo = qobject_cast<QPlainTextEdit*>(control)) memo->viewport()->installEventFilter(this);
@@ -190,7 +190,7 @@ void TVForm::ActivateDropTarget(QWidget* control) {
 }
 
 void TVForm::showEvent(QShowEvent* event) {
-    for (QWidget* c : fDropFileCtrls) ActivateDropTarget(c);
+    for (QWidget* c : FDropFileCtrls) ActivateDropTarget(c);
     QWidget::showEvent(event);
 }
 
@@ -207,9 +207,9 @@ bool TVForm::eventFilter(QObject* watched, QEvent* event) {
     if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
         return QWidget::eventFilter(watched, event);
     QWidget* control = qobject_cast<QWidget*>(watched);
-    if (control && !std::count(fActiveDropCtrls.begin(), fActiveDropCtrls.end(), control))
+    if (control && !std::count(FActiveDropCtrls.begin(), FActiveDropCtrls.end(), control))
         control = control->parentWidget(); // the viewport of a multi-line edit
-    if (!control || !std::count(fActiveDropCtrls.begin(), fActiveDropCtrls.end(), control))
+    if (!control || !std::count(FActiveDropCtrls.begin(), FActiveDropCtrls.end(), control))
         return QWidget::eventFilter(watched, event);
     auto* drop = static_cast<QDropEvent*>(event);
     if (LocalFiles(drop->mimeData()).isEmpty()) return QWidget::eventFilter(watched, event);

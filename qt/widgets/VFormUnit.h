@@ -96,7 +96,7 @@ public:
     // Registers an edit, a multi-line edit or a list widget as a target for files
     // dropped from the file manager; registering twice counts once.
     void EnableDroppingFile(QWidget* control);
-    const std::vector<QWidget*>& DropFileControls() const { return fDropFileCtrls; }
+    const std::vector<QWidget*>& DropFileControls() const { return FDropFileCtrls; }
 
     std::function<void(QListWidget*, const QString&, bool&)> OnDropFileItem;
     std::function<void(QLineEdit*, const QString&, bool&)> OnDropFile;
@@ -121,8 +121,8 @@ protected:
 private:
     void ActivateDropTarget(QWidget* control);
 
-    std::vector<QWidget*> fDropFileCtrls;
-    std::vector<QWidget*> fActiveDropCtrls;
+    std::vector<QWidget*> FDropFileCtrls;
+    std::vector<QWidget*> FActiveDropCtrls;
 };
 
 } // namespace zarvo::qt

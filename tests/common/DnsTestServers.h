@@ -441,6 +441,15 @@ public:
         FLose = std::move(chosen);
         FLoseCount = count;
     }
+    // Waits until at least count queries came; false after about 20 s. Bounded, so that
+    // a program that never sends them fails the test instead of hanging it.
+    bool AwaitQueries(size_t count) const {
+        for (int i = 0; i < 4000; ++i) {
+            if (QueryCount() >= count) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    }
 
 private:
     struct TPending {

@@ -2,10 +2,16 @@
 // and taken by the parser, in each of its spellings, and its examples parse.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "cli/GenerateCommand.h"
 #include "cli/MmdbCommand.h"
+#include "cli/RdnsCommand.h"
+#include "cli/ViewCommand.h"
 #include "cli/ZarvoCli.h"
 
 using namespace zarvo::cli;
@@ -64,16 +70,24 @@ void CheckTable(const std::string& command, std::vector<TOption> (*table)(TArgs&
         }
         for (const char* name : {o.Short, o.Long}) {
             if (!name) continue;
+            // A choice's words each give their own result; one of them may be the default.
+            std::vector<TArgs> chosen;
             for (const std::vector<std::string>& v : values) {
                 const TArgs parsed = parse(Join(Join(base, {name}), v));
                 if (o.Kind == TOptionKind::Help) {
                     EXPECT_TRUE(parsed.Help);
+                } else if (o.Kind == TOptionKind::Choice) {
+                    for (const TArgs& other : chosen) EXPECT_FALSE(parsed == other) << name << " " << v[0];
+                    chosen.push_back(parsed);
                 } else {
                     EXPECT_FALSE(parsed == plain) << name << " changes nothing";
                 }
                 if (!v.empty() && name == o.Long) { // --name=value
                     EXPECT_TRUE(parse(Join(base, {std::string(name) + "=" + v[0]})) == parsed) << name;
                 }
+            }
+            if (!chosen.empty()) {
+                EXPECT_LE(std::count(chosen.begin(), chosen.end(), plain), 1) << name << " changes nothing";
             }
         }
         if (o.Kind == TOptionKind::Choice) {
@@ -98,18 +112,76 @@ void CheckTable(const std::string& command, std::vector<TOption> (*table)(TArgs&
     }
 }
 
+// Every command's table, with the fewest words the command needs besides an option.
+const std::vector<std::pair<std::string, std::function<void(const std::string&)>>> kTables = {
+    {"generate",
+     [](const std::string& c) {
+         CheckTable(c, &GenerateOptions, &ParseGenerateArgs, {"--settings", "f"});
+     }},
+    {"mmdb", [](const std::string& c) { CheckTable(c, &MmdbOptions, &ParseMmdbArgs, {"db.mmdb"}); }},
+    {"lookup",
+     [](const std::string& c) {
+         CheckTable(c, &LookupOptions, &ParseLookupArgs, {"db.mmdb", "1.2.3.4"});
+     }},
+    {"rdns", [](const std::string& c) { CheckTable(c, &RdnsOptions, &ParseRdnsArgs, {"hosts.txt"}); }},
+    {"view", [](const std::string& c) { CheckTable(c, &ViewOptions, &ParseViewArgs, {"data.csv"}); }},
+};
+
+// The commands "zarvo-cli --help" lists, in its order.
+std::vector<std::string> Commands() {
+    std::istringstream in;
+    std::ostringstream out, err;
+    EXPECT_EQ(RunCli({"--help"}, in, out, err), 0);
+    std::istringstream help(out.str().substr(out.str().find("\nCommands:\n") + 11));
+    std::vector<std::string> names;
+    for (std::string line; std::getline(help, line) && !line.empty();)
+        names.push_back(line.substr(2, line.find(' ', 2) - 2));
+    return names;
+}
+
 TEST(CliOptions, EveryOptionIsDocumentedAndParsed) {
-    CheckTable<TGenerateArgs>("generate", &GenerateOptions, &ParseGenerateArgs, {"--settings", "f"});
-    CheckTable<TMmdbArgs>("mmdb", &MmdbOptions, &ParseMmdbArgs, {"db.mmdb"});
-    CheckTable<TLookupArgs>("lookup", &LookupOptions, &ParseLookupArgs, {"db.mmdb", "1.2.3.4"});
+    for (const auto& [command, check] : kTables) check(command);
+}
+
+// A command added to the program comes with its table here.
+TEST(CliOptions, EveryCommandHasItsTableChecked) {
+    std::vector<std::string> checked;
+    for (const auto& table : kTables) checked.push_back(table.first);
+    EXPECT_EQ(Commands(), checked);
 }
 
 TEST(CliOptions, HelpHasItsFixedParts) {
-    for (const std::string command : {"generate", "mmdb", "lookup"}) {
+    for (const std::string& command : Commands()) {
         const std::string help = FlatHelp(command);
-        EXPECT_EQ(help.rfind("Usage: zarvo-cli " + command + " [OPTIONS] ", 0), 0u) << command;
+        EXPECT_EQ(help.rfind("Usage: zarvo-cli " + command + " ", 0), 0u) << command;
+        EXPECT_NE(help.find(" [OPTIONS] "), std::string::npos) << command;
         EXPECT_NE(help.find(" Exit status: 0 "), std::string::npos) << command;
         EXPECT_NE(help.find(" Example"), std::string::npos) << command;
+    }
+}
+
+// The file a command's words name: no file, two, or an empty name are worded alike by
+// every command, with where to find the options.
+TEST(CliOptions, TheFileWordMistakes) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"view"}, "give the file"},
+        {{"view", "a", "b"}, "give one file"},
+        {{"view", ""}, "the file name is empty"},
+        {{"mmdb"}, "give the database file"},
+        {{"mmdb", "a", "b"}, "give one database file"},
+        {{"mmdb", ""}, "the database file name is empty"},
+        {{"lookup"}, "give the database file"},
+        {{"lookup", "", "1.2.3.4"}, "the database file name is empty"},
+        {{"rdns", "a", "b"}, "give one input file"},
+        {{"rdns", ""}, "the input file name is empty"},
+    };
+    for (const auto& [args, message] : cases) {
+        std::istringstream in;
+        std::ostringstream out, err;
+        EXPECT_EQ(RunCli(args, in, out, err), 2) << message;
+        EXPECT_EQ(err.str(), "zarvo-cli " + args[0] + ": " + message + "\nRun 'zarvo-cli " + args[0] +
+                                 " --help' for the options.\n");
+        EXPECT_EQ(out.str(), "");
     }
 }
 

@@ -69,6 +69,8 @@ TEST(Cli, OptionsMeanWhatTheWindowsOptionsMean) {
         {{"--each=1", "10.0.0.0/24", "10.1.0.0/24"}, "10.0.0.0\n10.1.0.0\n"},
         {{"--exclude", "*.0", "--exclude", "*.3", "10.0.0.0/30"}, "10.0.0.1\n10.0.0.2\n"},
         {{"--escape-ipv6", "--ports", "80", "::1"}, "[::1]:80\n"},
+        {{"--ipv6-lower", "--escape-ipv6", "FD00::A/127", "10.0.0.1"}, "[fd00::a]\n[fd00::b]\n10.0.0.1\n"},
+        {{"FD00::A/127"}, "FD00::A\nFD00::B\n"},
         {{"--ports", "22,80", "10.0.0.1"}, "10.0.0.1:22\n10.0.0.1:80\n"},
         // Nothing left to make lines of: no line, and no refusal.
         {{"--exclude", "*", "--ports", "80-90", "10.0.0.0/12"}, ""},
@@ -173,10 +175,10 @@ TEST(Cli, HelpDocumentsEveryOptionWithAnExample) {
     const CliResult r = Cli({"generate", "--help"});
     EXPECT_EQ(r.code, 0);
     for (const char* opt :
-         {"--ranges",   "--total",       "--each",      "--random", "--seed",           "--usable",
-          "--exclude",  "--escape-ipv6", "--ports",     "--names",  "--counter-symbol", "--first",
-          "--step",     "--digits",      "--delimiter", "--output", "--list-delimiter", "--country",
-          "--settings", "--set",         "Examples:"})
+         {"--ranges",   "--total",       "--each",       "--random", "--seed",           "--usable",
+          "--exclude",  "--escape-ipv6", "--ports",      "--names",  "--counter-symbol", "--first",
+          "--step",     "--digits",      "--delimiter",  "--output", "--list-delimiter", "--country",
+          "--settings", "--set",         "--ipv6-lower", "Examples:"})
         EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
     EXPECT_EQ(Cli({"--help"}).code, 0);
 }

@@ -314,8 +314,7 @@ TEST(DnsLookup, AFailingWaitFailsTheRun) {
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
     std::thread breaker([&] {
-        while (silent.QueryCount() < addresses.size())
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_TRUE(silent.AwaitQueries(addresses.size()));
         rlimit low = saved;
         low.rlim_cur = 2;
         ::setrlimit(RLIMIT_NOFILE, &low);
@@ -448,8 +447,7 @@ TEST(DnsLookup, StopDeliversAPrefixOnly) {
         TScriptedDnsServer server(handler);
         TRun run(server.Server(), addresses);
         std::thread breaker([&] {
-            while (server.QueryCount() < addresses.size())
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            EXPECT_TRUE(server.AwaitQueries(addresses.size()));
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             run.Stop = true;
             run.Lookup.Wake();

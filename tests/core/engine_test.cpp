@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -366,6 +367,44 @@ TEST_F(Engine, PortsLayout) {
     EXPECT_EQ(Generate({"::1/128"}).lines, (Lines{"[::1]:80"}));
     q.Ports = "0;70000,abc";
     EXPECT_TRUE(Generate({"10.0.0.0/30"}).lines.empty());
+}
+
+// IPv6 in lower case on request: every way a line carries the address, the zero
+// groups shortened as in upper case, IPv4 and the rest of the line as they were, and
+// the masks still matching without regard to case.
+TEST_F(Engine, IPv6InLowerCase) {
+    struct Case {
+        const char* what;
+        std::function<void(TGenerateRequest&)> set;
+        Lines upper, lower;
+    };
+    const std::vector<Case> cases = {
+        {"plain", [](TGenerateRequest&) {}, {"FD00:AB::A", "FD00:AB::B"}, {"fd00:ab::a", "fd00:ab::b"}},
+        {"escaped, with a port",
+         [](TGenerateRequest& r) {
+             r.EscapeIPv6 = true;
+             r.Ports = "80";
+         },
+         {"[FD00:AB::A]:80", "[FD00:AB::B]:80"},
+         {"[fd00:ab::a]:80", "[fd00:ab::b]:80"}},
+        {"an exclusion mask in upper case",
+         [](TGenerateRequest& r) { r.ExcludeMasks = {"*:B"}; },
+         {"FD00:AB::A"},
+         {"fd00:ab::a"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        q = TGenerateRequest();
+        c.set(q);
+        EXPECT_EQ(Generate({"fd00:ab::a/127"}).lines, c.upper);
+        q.LowerIPv6 = true;
+        EXPECT_EQ(Generate({"fd00:ab::a/127"}).lines, c.lower);
+    }
+    // Names take the parts as before (they are lower case either way); IPv4 has no letters.
+    q = TGenerateRequest();
+    q.LowerIPv6 = true;
+    Names("H-%1-%2", " ");
+    EXPECT_EQ(Generate({"ABCD::E/128", "10.0.0.1"}).lines, (Lines{"H-abcd-0 abcd::e", "H-10-0 10.0.0.1"}));
 }
 
 // The port list as the lines' suffixes, ":" and the port, in order.

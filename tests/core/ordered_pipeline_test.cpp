@@ -72,7 +72,8 @@ TEST_P(OrderedPipelineOrder, TakesBatchesBackInOrder) {
 INSTANTIATE_TEST_SUITE_P(Cases, OrderedPipelineOrder,
                          ::testing::Values(TCase{"none", 3, 4, 0, 8}, TCase{"oneBatchNoThread", 4, 4, 1, 5},
                                            TCase{"callerOnly", 1, 3, 50, 7}, TCase{"zeroLanes", 0, 0, 20, 3},
-                                           TCase{"twoLanes", 2, 4, 500, 64}, TCase{"manyLanes", 6, 3, 300, 16},
+                                           TCase{"twoLanes", 2, 4, 500, 64},
+                                           TCase{"manyLanes", 6, 3, 300, 16},
                                            TCase{"depthTwo", 3, 2, 200, 1}),
                          [](const ::testing::TestParamInfo<TCase>& p) { return std::string(p.param.Name); });
 

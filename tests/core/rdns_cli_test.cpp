@@ -675,7 +675,7 @@ TEST_F(RdnsCli, AnInterruptedRunKeepsTheLinesItFound) {
     TProgram run(
         {.Args = {ZARVO_CLI, "rdns", "-s", server.Server(), "--timeout", "600000", in}, .Stdout = out});
     ASSERT_TRUE(WaitForLines(out, 3)) << ReadFile(out);
-    while (server.QueryCount() < 8) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(server.AwaitQueries(8));
     run.Signal(SIGINT);
     const int status = run.Wait();
     EXPECT_TRUE((WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) ||

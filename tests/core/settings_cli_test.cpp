@@ -185,3 +185,21 @@ TEST_F(SettingsCli, ARangeLineOfTheFileThatIsNoRangeIsNamed) {
     EXPECT_EQ(Run({"generate", "--settings", file, "10.0.0.5"}), 0);
     EXPECT_EQ(out.str(), "10.0.0.5\n");
 }
+
+// The window's "IPv6 in lower case" goes with its settings, and a named set with it.
+TEST_F(SettingsCli, IPv6InLowerCaseFromTheFile) {
+    TZarvoOptions current;
+    current.IPRanges = {"FD00::A/127"};
+    current.LowerIPv6 = true;
+    TStoredSettingsList sets;
+    TZarvoOptions upper = current;
+    upper.LowerIPv6 = false;
+    SaveNamedSettings(sets, "upper", upper);
+    SaveSettingsFile(file, current, sets);
+    ASSERT_EQ(Run({"generate", "--settings", file}), 0) << err.str();
+    EXPECT_EQ(out.str(), "fd00::a\nfd00::b\n");
+    ASSERT_EQ(Run({"generate", "--settings", file, "--set", "upper"}), 0) << err.str();
+    EXPECT_EQ(out.str(), "FD00::A\nFD00::B\n");
+    ASSERT_EQ(Run({"generate", "--settings", file, "--set", "upper", "--ipv6-lower"}), 0) << err.str();
+    EXPECT_EQ(out.str(), "fd00::a\nfd00::b\n");
+}

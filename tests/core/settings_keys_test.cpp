@@ -17,6 +17,7 @@ TZarvoOptions Changed() {
     o.Exclude = true;
     o.ExcludeMasks = {"*.0", "*.255"};
     o.EscapeIPv6 = true;
+    o.LowerIPv6 = true;
     o.AddPort = true;
     o.Ports = "80,3128-3130";
     o.GenerateNames = true;
@@ -87,6 +88,7 @@ TEST(SettingsKeys, WrittenInTheirFixedOrder) {
                                      "DNSTimeout=5000",
                                      "DNSInFlight=32",
                                      "DNSRetries=2",
+                                     "LowerIPv6=0",
                                  }));
 }
 
@@ -339,7 +341,8 @@ TEST(SettingsKeys, OptionsBecomeOneRequest) {
     EXPECT_EQ(r.Names.Delimiter, " | ");
     EXPECT_EQ(r.Ports, std::optional<std::string>("80,3128-3130"));
     EXPECT_EQ(r.ExcludeMasks, (std::vector<std::string>{"*.0", "*.255"}));
-    EXPECT_TRUE(r.UsableHosts && r.EscapeIPv6 && r.RandomOrder && r.Append && r.ResolveCountry);
+    EXPECT_TRUE(r.UsableHosts && r.EscapeIPv6 && r.LowerIPv6 && r.RandomOrder && r.Append &&
+                r.ResolveCountry);
     EXPECT_EQ(r.MMDBFilePath, "/data/GeoLite2-Country.mmdb");
     EXPECT_EQ(r.MemoryBudget, DefaultMemoryBudget());
     EXPECT_EQ(r.MaxIPs, kMaxIPs);

@@ -18,8 +18,8 @@ std::vector<std::string> Lines(const TStringList& l) {
 // over at once) and for lines moved about, into an empty list or after lines.
 TEST(StringList, AddLinesIsAddOneByOne) {
     TStringList from;
-    for (const std::string& s : {std::string("a"), std::string(), std::string("10.0.0.1 DE"), std::string("bb"),
-                                  std::string(5000, 'x')})
+    for (const std::string& s : {std::string("a"), std::string(), std::string("10.0.0.1 DE"),
+                                 std::string("bb"), std::string(5000, 'x')})
         from.Add(s);
     TStringList moved = from;
     moved.Exchange(1, 3);
@@ -37,7 +37,8 @@ TEST(StringList, AddLinesIsAddOneByOne) {
                     EXPECT_EQ(Lines(got), Lines(want)) << at << "+" << n;
                     EXPECT_EQ(got.TextSize(), want.TextSize());
                     EXPECT_EQ(got.LinesSize(), want.LinesSize());
-                    EXPECT_EQ(source->LinesCost(at, n), want.LinesSize() - (before ? TStringList::LineCost(5) : 0));
+                    EXPECT_EQ(source->LinesCost(at, n),
+                              want.LinesSize() - (before ? TStringList::LineCost(5) : 0));
                 }
 }
 

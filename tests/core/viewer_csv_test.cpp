@@ -10,10 +10,10 @@
 
 #include "mmdb/uMMDBLineReader.h"
 #include "mmdb_builder.h"
-#include "test_files.h"
 #include "readers/Stream.h"
 #include "readers/ViewerPreview.h"
 #include "readers/uCSVParser.h"
+#include "test_files.h"
 
 using namespace zarvo;
 

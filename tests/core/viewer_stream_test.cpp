@@ -10,9 +10,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "test_files.h"
 #include "readers/BufferedFileStreamUnit.h"
 #include "readers/uLineReaderWriter.h"
+#include "test_files.h"
 
 using namespace zarvo;
 

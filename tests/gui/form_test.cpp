@@ -25,20 +25,12 @@
 #include <algorithm>
 #include <memory>
 
-#include "FakeDialogs.h"
-#include "app/Unit1.h"
-#include "options/uAppFolder.h"
+#include "WindowFixture.h"
 #include "support/ZarvoText.h"
 
 using zarvo::qt::TLinesEdit;
 
 namespace {
-
-// What the accessibility bus reads as the control's name.
-QString AccessibleName(QWidget* w) {
-    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
-    return a ? a->text(QAccessible::Name) : QString();
-}
 
 // The name changes announced while a test listens: the object's name and its
 // accessible name then.
@@ -109,18 +101,9 @@ QByteArray FileBytes(const QString& path) {
 
 } // namespace
 
-class FormTest : public QObject {
+class FormTest : public TWindowFixture {
     Q_OBJECT
 
-    std::unique_ptr<TFakeDialogs> dialogs;
-    std::unique_ptr<QTemporaryDir> settingsDir;
-    std::unique_ptr<TForm1> form;
-
-    template <class W> W* child(const char* name) {
-        W* w = form->findChild<W*>(QString::fromLatin1(name));
-        if (!w) qFatal("no control %s", name);
-        return w;
-    }
     void typeInto(QWidget* w, const QString& text) {
         if (auto* e = qobject_cast<QLineEdit*>(w)) e->clear();
         if (auto* m = qobject_cast<QPlainTextEdit*>(w)) m->clear();
@@ -135,7 +118,6 @@ class FormTest : public QObject {
             QTest::keyClicks(memo, lines[i]);
         }
     }
-    void click(const char* name) { QTest::mouseClick(child<QAbstractButton>(name), Qt::LeftButton); }
     // Presses "Generate IPs" and waits for the run to end.
     void generate() {
         click("StartButton");
@@ -156,18 +138,8 @@ class FormTest : public QObject {
 
 private Q_SLOTS:
     void initTestCase() { InitApplication(); }
-    void init() {
-        dialogs = std::make_unique<TFakeDialogs>();
-        // Every test starts from the initial options: a fresh settings folder each.
-        settingsDir = std::make_unique<QTemporaryDir>();
-        zarvo::SetAppFolder({{"-settingsdir", settingsDir->path().toStdString()}, {}, {}, {}});
-        form = std::make_unique<TForm1>();
-    }
-    void cleanup() {
-        form.reset();
-        settingsDir.reset();
-        dialogs.reset();
-    }
+    void init() { openWindow(); }
+    void cleanup() { closeWindow(); }
 
     void captionRule() {
         QCOMPARE(TForm1::MakeCaption("Zarvo", "2.13.0.92", "x64"), QString("Zarvo 2.13 [x64] (build 92)"));
@@ -229,6 +201,8 @@ private Q_SLOTS:
                                    << "Exclude (example: *.0):" << true;
         QTest::newRow("CheckBox6") << "CheckBox6"
                                    << "Escape IPv6 with square brackets" << true;
+        QTest::newRow("LowerIPv6CheckBox") << "LowerIPv6CheckBox"
+                                           << "IPv6 in lower case (RFC 5952)" << true;
         QTest::newRow("CheckBox2") << "CheckBox2"
                                    << "Add Port Numbers:" << true;
         QTest::newRow("Edit3") << "Edit3"
@@ -508,10 +482,10 @@ private Q_SLOTS:
             owners[key] = w->objectName();
         }
         for (const char* name :
-             {"StartButton", "BreakButton", "Button2",      "Button10",     "Button3",
-              "Button5",     "Button9",     "Button4",      "Button11",     "CheckBox8",
-              "CheckBox4",   "CheckBox6",   "CheckBox2",    "CheckBox3",    "CheckBox1",
-              "CheckBox5",   "CheckBox7",   "RadioButton1", "RadioButton2", "RadioButton3"})
+             {"StartButton",  "BreakButton",  "Button2",          "Button10",  "Button3",   "Button5",
+              "Button9",      "Button4",      "Button11",         "CheckBox8", "CheckBox4", "CheckBox6",
+              "CheckBox2",    "CheckBox3",    "CheckBox1",        "CheckBox5", "CheckBox7", "RadioButton1",
+              "RadioButton2", "RadioButton3", "LowerIPv6CheckBox"})
             QVERIFY2(!Mnemonic(child<QAbstractButton>(name)->text()).isEmpty(), name);
         // The range box and the database path are reached through their labels.
         QCOMPARE(Mnemonic(child<QLabel>("Label1")->text()), QKeySequence(Qt::ALT | Qt::Key_I));
@@ -765,6 +739,7 @@ private Q_SLOTS:
         typeInto(child<QLineEdit>("Edit2"), "7");
         click("CheckBox1");
         click("CheckBox6");
+        click("LowerIPv6CheckBox");
         std::optional<zarvo::TGenerateRequest> r = form->ReadRequest();
         QVERIFY(r);
         QCOMPARE(r->IPRanges, (std::vector<std::string>{"10.0.0.0/30", "B=10.1.0.0/24"}));
@@ -782,6 +757,7 @@ private Q_SLOTS:
         QCOMPARE(r->Count, 7);
         QVERIFY(r->RandomOrder);
         QVERIFY(r->EscapeIPv6);
+        QVERIFY(r->LowerIPv6);
         QVERIFY(!r->Append);
         QVERIFY(!r->ResolveCountry);
         // The budget is the request's own unless the window sets one.

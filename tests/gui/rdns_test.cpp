@@ -1,7 +1,6 @@
 // The main window's reverse DNS lookup, driven as a user would, against DNS servers on
 // loopback: dnsmasq with a hosts file, and scripted servers for the turn-taking and
 // the break. No query leaves 127.0.0.1.
-#include <QAccessible>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -19,10 +18,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "FakeDialogs.h"
-#include "app/Unit1.h"
+#include "WindowFixture.h"
 #include "common/DnsTestServers.h"
-#include "options/uAppFolder.h"
 
 using zarvo::test::PtrReply;
 using zarvo::test::RcodeReply;
@@ -32,12 +29,6 @@ using zarvo::test::TDnsmasq;
 using zarvo::test::TScriptedDnsServer;
 
 namespace {
-
-// What the accessibility bus reads as the control's name.
-QString AccessibleName(QWidget* w) {
-    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
-    return a ? a->text(QAccessible::Name) : QString();
-}
 
 // Generous: the machine is shared, and a wait ends as soon as its condition holds.
 constexpr int kWait = 20000;
@@ -70,19 +61,9 @@ int CaptionCount(const QLabel* label) {
 
 } // namespace
 
-class RdnsTest : public QObject {
+class RdnsTest : public TWindowFixture {
     Q_OBJECT
 
-    std::unique_ptr<TFakeDialogs> dialogs;
-    std::unique_ptr<QTemporaryDir> settingsDir;
-    std::unique_ptr<TForm1> form;
-
-    template <class W> W* child(const char* name) {
-        W* w = form->findChild<W*>(QString::fromLatin1(name));
-        if (!w) qFatal("no control %s", name);
-        return w;
-    }
-    void click(const char* name) { QTest::mouseClick(child<QAbstractButton>(name), Qt::LeftButton); }
     QPlainTextEdit* memo(const char* name) { return child<QPlainTextEdit>(name); }
     void setPane(const QStringList& lines) { form->Memo2->SetLines(StringList(lines)); }
     void setServers(const QStringList& servers) {
@@ -101,18 +82,11 @@ class RdnsTest : public QObject {
 
 private Q_SLOTS:
     void init() {
-        dialogs = std::make_unique<TFakeDialogs>();
-        settingsDir = std::make_unique<QTemporaryDir>();
-        zarvo::SetAppFolder({{"-settingsdir", settingsDir->path().toStdString()}, {}, {}, {}});
-        form = std::make_unique<TForm1>();
+        openWindow();
         // Every test names its own servers on loopback; the defaults are never asked.
         setServers({});
     }
-    void cleanup() {
-        form.reset();
-        settingsDir.reset();
-        dialogs.reset();
-    }
+    void cleanup() { closeWindow(); }
 
     void runFillsListsAndCaptions() {
         // PTR names for 10.0.0.2 .. 10.0.0.5 of the eight addresses 10.0.0.0 .. 10.0.0.7.

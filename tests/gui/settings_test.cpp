@@ -73,7 +73,7 @@ QVariantMap Snapshot(TForm1* f) {
     for (const char* n : {"Memo1", "Memo6", "Memo5"})
         m[QString::fromLatin1(n)] = Child<QPlainTextEdit>(f, n)->toPlainText();
     for (const char* n : {"CheckBox8", "CheckBox4", "CheckBox6", "CheckBox2", "CheckBox3", "CheckBox1",
-                          "CheckBox5", "CheckBox7"})
+                          "CheckBox5", "CheckBox7", "LowerIPv6CheckBox"})
         m[QString::fromLatin1(n)] = Child<QCheckBox>(f, n)->isChecked();
     for (const char* n : {"Edit1", "Edit2", "Edit3", "Edit4", "Edit5", "Edit6", "Edit7", "Edit8", "Edit9"})
         m[QString::fromLatin1(n)] = Child<QLineEdit>(f, n)->text();
@@ -210,7 +210,7 @@ private Q_SLOTS:
             Child<QPlainTextEdit>(&f, "Memo6")->setPlainText(QStringLiteral("*.0\n*.25[0-5]"));
             Child<QPlainTextEdit>(&f, "Memo5")->setPlainText(QStringLiteral("127.0.0.1\n9.9.9.9\n1.1.1.1"));
             for (const char* n : {"CheckBox8", "CheckBox4", "CheckBox6", "CheckBox2", "CheckBox3",
-                                  "CheckBox1", "CheckBox5", "CheckBox7"})
+                                  "CheckBox1", "CheckBox5", "CheckBox7", "LowerIPv6CheckBox"})
                 Child<QCheckBox>(&f, n)->click();
             type(Child<QLineEdit>(&f, "Edit3"), QStringLiteral("80,3128-3130"));
             type(Child<QLineEdit>(&f, "Edit4"), QStringLiteral("häst-#.%1.example.net"));
@@ -326,6 +326,7 @@ private Q_SLOTS:
                                       "DNSTimeout=5000",
                                       "DNSInFlight=32",
                                       "DNSRetries=2",
+                                      "LowerIPv6=0",
                                       "StoredListN=0"};
         QCOMPARE(FileLines(ini()), expected);
 

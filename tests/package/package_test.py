@@ -4,11 +4,16 @@
   package_test.py CPACK BUILD_DIR VERSION WITH_APP(ON|OFF)
 
 Its files and their modes are the expected ones, its control fields carry the version,
-section, priority and dependencies, lintian finds no error (its warnings and notes are
-printed), its changelog's latest entry is the version, and the zarvo-cli unpacked from it
-runs. Exits 77 (skipped) without dpkg-deb.
+section, priority and dependencies, lintian --pedantic finds no error and no hardening
+tag or unneeded section (its other notes are printed), its changelog's latest entry and
+its AppStream metadata's newest release are the version, the desktop entry passes
+desktop-file-validate and the metadata appstreamcli validate --pedantic, each icon has
+the size of its folder, and the zarvo-cli unpacked from it runs. Exits 77 (skipped)
+without dpkg-deb.
 """
 import gzip
+import struct
+import xml.etree.ElementTree as ET
 import os
 import shutil
 import subprocess
@@ -25,13 +30,23 @@ CLI_FILES = {
     "usr/share/doc/zarvo/copyright": "-rw-r--r--",
     "usr/share/doc/zarvo/changelog.gz": "-rw-r--r--",
 }
-APP_FILES = {
-    "usr/bin/zarvo": "-rwxr-xr-x",
-    "usr/share/man/man1/zarvo.1.gz": "-rw-r--r--",
-    "usr/share/applications/zarvo.desktop": "-rw-r--r--",
-    "usr/share/icons/hicolor/256x256/apps/zarvo.png": "-rw-r--r--",
-    "usr/share/icons/hicolor/scalable/apps/zarvo.svg": "-rw-r--r--",
-}
+APP_ID = "org.example.zarvo"
+DESKTOP = "usr/share/applications/%s.desktop" % APP_ID
+METAINFO = "usr/share/metainfo/%s.metainfo.xml" % APP_ID
+ICON_SIZES = (16, 24, 32, 48, 64, 128, 256)
+ICONS = {size: "usr/share/icons/hicolor/%dx%d/apps/zarvo.png" % (size, size) for size in ICON_SIZES}
+APP_FILES = dict(
+    {
+        "usr/bin/zarvo": "-rwxr-xr-x",
+        "usr/share/man/man1/zarvo.1.gz": "-rw-r--r--",
+        DESKTOP: "-rw-r--r--",
+        METAINFO: "-rw-r--r--",
+        "usr/share/icons/hicolor/scalable/apps/zarvo.svg": "-rw-r--r--",
+    },
+    **{path: "-rw-r--r--" for path in ICONS.values()})
+# What lintian says of a binary built without Debian's hardening flags, or stripped
+# without dropping the compiler's notes.
+UNHARDENED = ("hardening-", "binary-has-unneeded-section")
 
 failures = []
 
@@ -43,6 +58,44 @@ def check(ok, message):
 
 def run(*args, **kw):
     return subprocess.run(args, capture_output=True, text=True, **kw)
+
+
+def png_size(path):
+    """Width and height from a PNG's IHDR chunk; None for anything else."""
+    with open(path, "rb") as f:
+        head = f.read(24)
+    if len(head) < 24 or head[:8] != b"\x89PNG\r\n\x1a\n" or head[12:16] != b"IHDR":
+        return None
+    return struct.unpack(">II", head[16:24])
+
+
+def check_desktop(root):
+    """The menu entry, the AppStream metadata and the icons of the unpacked package."""
+    for tool in ("desktop-file-validate", "appstreamcli"):
+        if not shutil.which(tool):
+            sys.exit("%s is not installed (scripts/deps.sh test installs it)" % tool)
+    # Hints are printed; anything the tool calls an error fails, as does its exit status.
+    r = run("desktop-file-validate", os.path.join(root, DESKTOP))
+    print("desktop-file-validate (exit %d):" % r.returncode, *(r.stdout + r.stderr).splitlines(), sep="\n  ")
+    check(r.returncode == 0 and "error:" not in r.stdout + r.stderr, "desktop-file-validate fails")
+    # No network: a screenshot's address is checked for its form, not fetched.
+    r = run("appstreamcli", "validate", "--pedantic", "--no-net", os.path.join(root, METAINFO))
+    print("appstreamcli validate --pedantic (exit %d):" % r.returncode, *(r.stdout + r.stderr).splitlines(),
+          sep="\n  ")
+    check(r.returncode == 0, "appstreamcli validate --pedantic fails")
+
+    component = ET.parse(os.path.join(root, METAINFO)).getroot()
+    check(component.findtext("id") == APP_ID, "metainfo id %r, the desktop entry is %s" % (component.findtext("id"), DESKTOP))
+    check(component.findtext("launchable") == os.path.basename(DESKTOP),
+          "metainfo launches %r" % component.findtext("launchable"))
+    releases = component.findall("releases/release")
+    newest = releases[0].get("version") if releases else None
+    check(newest == VERSION, "the metainfo's newest release is %r, not version %s" % (newest, VERSION))
+    binaries = sorted(b.text for b in component.findall("provides/binary"))
+    check(binaries == ["zarvo", "zarvo-cli"], "the metainfo provides %s" % binaries)
+    for size, path in ICONS.items():
+        got = png_size(os.path.join(root, path))
+        check(got == (size, size), "%s is %s, not %dx%d" % (path, got, size, size))
 
 
 def main():
@@ -87,13 +140,16 @@ def main():
         for lib in ["libc6", "libstdc++6"] + (["libqt6widgets6"] if WITH_APP else []):
             check(lib in fields["Depends"], "Depends lacks %s: %s" % (lib, fields["Depends"]))
 
-        # Errors fail; warnings and notes are shown.
+        # Errors and the tags of an unhardened binary fail; other warnings and notes are shown.
         if not shutil.which("lintian"):
             sys.exit("lintian is not installed (scripts/deps.sh test installs it)")
-        r = run("lintian", "--fail-on", "error", "--display-info", deb)
+        r = run("lintian", "--pedantic", "--fail-on", "error", "--display-info", deb)
         notes = [l for l in (r.stdout + r.stderr).splitlines() if not l.startswith("running with root")]
-        print("lintian (exit %d):" % r.returncode, *notes, sep="\n  ")
+        print("lintian --pedantic (exit %d):" % r.returncode, *notes, sep="\n  ")
         check(r.returncode == 0 and not any(l.startswith("E:") for l in notes), "lintian reports errors")
+        for line in notes:
+            tag = line.split(": ", 2)[2] if line.count(": ") >= 2 else ""
+            check(not tag.startswith(UNHARDENED), "lintian: %s" % line)
 
         root = os.path.join(tmp, "root")
         check(run("dpkg", "-x", deb, root).returncode == 0, "dpkg -x failed")
@@ -102,6 +158,8 @@ def main():
         with gzip.open(os.path.join(root, "usr/share/doc/zarvo/changelog.gz"), "rt") as f:
             top = f.readline()
         check(top.startswith("zarvo (%s) " % VERSION), "packaging/changelog starts with %r, not version %s" % (top, VERSION))
+        if WITH_APP:
+            check_desktop(root)
         r = run(os.path.join(root, "usr/bin/zarvo-cli"), "generate", "192.0.2.0/30")
         check((r.returncode, r.stdout) == (0, "192.0.2.0\n192.0.2.1\n192.0.2.2\n192.0.2.3\n"),
               "unpacked zarvo-cli generate: exit %d, %r %r" % (r.returncode, r.stdout, r.stderr))
