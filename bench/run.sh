@@ -75,3 +75,6 @@ fi
 
 echo
 bench/viewer/run.sh "$BUILD"
+
+echo
+bench/aggregate/run.sh "$BUILD"

@@ -12,7 +12,7 @@ declare -A GROUP=(
     [app]="qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev pkgconf xvfb xauth"
     # cpack's DEB generator finds the package's dependencies with dpkg-shlibdeps and file.
     [package]="dpkg-dev file"
-    [bench]="libbenchmark-dev prips hyperfine coreutils npm libmaxminddb-dev time dnsmasq dnsperf bind9-dnsutils bc"
+    [bench]="libbenchmark-dev prips iprange hyperfine coreutils npm libmaxminddb-dev time dnsmasq dnsperf bind9-dnsutils bc"
     [fuzz]="clang-14 libclang-rt-14-dev"
 )
 
