@@ -142,12 +142,12 @@ private:
             const std::string_view line(text.data() + at, ends[i] - at);
             at = ends[i] + 1;
             switch (ParseRangeLine(line, range)) {
-            case TRangeLine::Range:
+            case TListLine::Range:
                 AddRange(set, range);
                 break;
-            case TRangeLine::Blank:
+            case TListLine::Blank:
                 break;
-            case TRangeLine::Bad:
+            case TListLine::Bad:
                 Say(Format("%s, line %llu: %s is no address, CIDR block or range", name.c_str(),
                            static_cast<unsigned long long>(first + i), Quoted(line).c_str()));
                 good = false;

@@ -220,10 +220,10 @@ bool TryParseAddressRange(std::string_view text, TAddressRange& range) {
     return true;
 }
 
-TRangeLine ParseRangeLine(std::string_view line, TAddressRange& range) {
+TListLine ParseRangeLine(std::string_view line, TAddressRange& range) {
     if (const size_t hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
-    if (TrimBlanks(line).empty()) return TRangeLine::Blank;
-    return TryParseAddressRange(line, range) ? TRangeLine::Range : TRangeLine::Bad;
+    if (TrimBlanks(line).empty()) return TListLine::Blank;
+    return TryParseAddressRange(line, range) ? TListLine::Range : TListLine::Bad;
 }
 
 void AddRange(TRangeSet& set, const TAddressRange& range) {

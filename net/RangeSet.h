@@ -99,8 +99,8 @@ struct TAddressRange {
     TIPAddrFamily Family = zarvo::IPv4;
     TUInt128 Low = 0, High = 0; // an IPv4 range in the low 32 bits
 };
-enum class TRangeLine : uint8_t { Blank, Range, Bad };
-TRangeLine ParseRangeLine(std::string_view line, TAddressRange& range);
+enum class TListLine : uint8_t { Blank, Range, Bad };
+TListLine ParseRangeLine(std::string_view line, TAddressRange& range);
 // The same without comments or blanks (the generator's exclude lines): true for an
 // address, block or range.
 bool TryParseAddressRange(std::string_view text, TAddressRange& range);

@@ -192,7 +192,7 @@ TEST(RangeSet, CountsAreExact) {
         TRangeSet s;
         for (const char* line : c.Lines) {
             TAddressRange r;
-            ASSERT_EQ(ParseRangeLine(line, r), TRangeLine::Range) << line;
+            ASSERT_EQ(ParseRangeLine(line, r), TListLine::Range) << line;
             AddRange(s, r);
         }
         s.Normalize();
@@ -203,51 +203,51 @@ TEST(RangeSet, CountsAreExact) {
 TEST(RangeSet, Lines) {
     struct Case {
         const char* Line;
-        TRangeLine Kind;
+        TListLine Kind;
         const char *Low = "", *High = "";
     };
     const std::vector<Case> cases = {
-        {"", TRangeLine::Blank},
-        {"  \t\r", TRangeLine::Blank},
-        {"# a comment", TRangeLine::Blank},
-        {"   # indented", TRangeLine::Blank},
-        {"10.0.0.1", TRangeLine::Range, "10.0.0.1", "10.0.0.1"},
-        {" 10.0.0.1 # the gateway", TRangeLine::Range, "10.0.0.1", "10.0.0.1"},
-        {"10.0.0.0/8", TRangeLine::Range, "10.0.0.0", "10.255.255.255"},
-        {"10.1.2.3/8", TRangeLine::Range, "10.0.0.0", "10.255.255.255"},
-        {"10.0.0.0/32", TRangeLine::Range, "10.0.0.0", "10.0.0.0"},
-        {"1.2.3.4/0", TRangeLine::Range, "0.0.0.0", "255.255.255.255"},
-        {"10.0.0.5-10.0.0.9", TRangeLine::Range, "10.0.0.5", "10.0.0.9"},
-        {"10.0.0.5 - 10.0.0.9", TRangeLine::Range, "10.0.0.5", "10.0.0.9"},
-        {"10.0.0.5-10.0.0.5", TRangeLine::Range, "10.0.0.5", "10.0.0.5"},
-        {"fd00::1", TRangeLine::Range, "fd00::1", "fd00::1"},
-        {"FD00::/16", TRangeLine::Range, "fd00::", "fd00:ffff:ffff:ffff:ffff:ffff:ffff:ffff"},
-        {"::/0", TRangeLine::Range, "::", "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"},
-        {"fd00::1-fd00::2", TRangeLine::Range, "fd00::1", "fd00::2"},
-        {"::ffff:10.0.0.1", TRangeLine::Range, "::ffff:10.0.0.1", "::ffff:10.0.0.1"},
-        {"10.0.0.1/33", TRangeLine::Bad},
-        {"10.0.0.1/", TRangeLine::Bad},
-        {"10.0.0.1/-1", TRangeLine::Bad},
-        {"10.0.0.1/ 8x", TRangeLine::Bad},
-        {"10.0.0.1/0x8", TRangeLine::Bad},
-        {"fd00::/129", TRangeLine::Bad},
-        {"10.0.0.9-10.0.0.5", TRangeLine::Bad}, // backwards
-        {"10.0.0.1-fd00::1", TRangeLine::Bad},  // two families
-        {"10.0.0.1-", TRangeLine::Bad},
-        {"10.0.0.0/8-10.0.0.1", TRangeLine::Bad},
-        {"10.0.0.256", TRangeLine::Bad},
-        {"10.0.0", TRangeLine::Bad},
-        {"010.0.0.1", TRangeLine::Bad},
-        {"10.0.0.1:80", TRangeLine::Bad},
-        {"[fd00::1]", TRangeLine::Bad},
-        {"fd00::1%eth0", TRangeLine::Bad},
-        {"host.example", TRangeLine::Bad},
-        {"10.0.0.1 10.0.0.2", TRangeLine::Bad},
+        {"", TListLine::Blank},
+        {"  \t\r", TListLine::Blank},
+        {"# a comment", TListLine::Blank},
+        {"   # indented", TListLine::Blank},
+        {"10.0.0.1", TListLine::Range, "10.0.0.1", "10.0.0.1"},
+        {" 10.0.0.1 # the gateway", TListLine::Range, "10.0.0.1", "10.0.0.1"},
+        {"10.0.0.0/8", TListLine::Range, "10.0.0.0", "10.255.255.255"},
+        {"10.1.2.3/8", TListLine::Range, "10.0.0.0", "10.255.255.255"},
+        {"10.0.0.0/32", TListLine::Range, "10.0.0.0", "10.0.0.0"},
+        {"1.2.3.4/0", TListLine::Range, "0.0.0.0", "255.255.255.255"},
+        {"10.0.0.5-10.0.0.9", TListLine::Range, "10.0.0.5", "10.0.0.9"},
+        {"10.0.0.5 - 10.0.0.9", TListLine::Range, "10.0.0.5", "10.0.0.9"},
+        {"10.0.0.5-10.0.0.5", TListLine::Range, "10.0.0.5", "10.0.0.5"},
+        {"fd00::1", TListLine::Range, "fd00::1", "fd00::1"},
+        {"FD00::/16", TListLine::Range, "fd00::", "fd00:ffff:ffff:ffff:ffff:ffff:ffff:ffff"},
+        {"::/0", TListLine::Range, "::", "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"},
+        {"fd00::1-fd00::2", TListLine::Range, "fd00::1", "fd00::2"},
+        {"::ffff:10.0.0.1", TListLine::Range, "::ffff:10.0.0.1", "::ffff:10.0.0.1"},
+        {"10.0.0.1/33", TListLine::Bad},
+        {"10.0.0.1/", TListLine::Bad},
+        {"10.0.0.1/-1", TListLine::Bad},
+        {"10.0.0.1/ 8x", TListLine::Bad},
+        {"10.0.0.1/0x8", TListLine::Bad},
+        {"fd00::/129", TListLine::Bad},
+        {"10.0.0.9-10.0.0.5", TListLine::Bad}, // backwards
+        {"10.0.0.1-fd00::1", TListLine::Bad},  // two families
+        {"10.0.0.1-", TListLine::Bad},
+        {"10.0.0.0/8-10.0.0.1", TListLine::Bad},
+        {"10.0.0.256", TListLine::Bad},
+        {"10.0.0", TListLine::Bad},
+        {"010.0.0.1", TListLine::Bad},
+        {"10.0.0.1:80", TListLine::Bad},
+        {"[fd00::1]", TListLine::Bad},
+        {"fd00::1%eth0", TListLine::Bad},
+        {"host.example", TListLine::Bad},
+        {"10.0.0.1 10.0.0.2", TListLine::Bad},
     };
     for (const Case& c : cases) {
         TAddressRange r;
         ASSERT_EQ(ParseRangeLine(c.Line, r), c.Kind) << c.Line;
-        if (c.Kind != TRangeLine::Range) continue;
+        if (c.Kind != TListLine::Range) continue;
         const bool v6 = std::string_view(c.Low).find(':') != std::string_view::npos;
         EXPECT_EQ(r.Family, v6 ? zarvo::IPv6 : zarvo::IPv4) << c.Line;
         EXPECT_TRUE(r.Low == (v6 ? V6(c.Low) : V4(c.Low))) << c.Line;

@@ -6,7 +6,7 @@ set or not, A-B ranges, comments and blanks, both families mixed) and compares:
 the union with collapse_addresses, --except with address_exclude, --common with
 the overlapping blocks, --ranges with the merged blocks and --count with the sum of
 num_addresses. The addresses are drawn near each other so that the lists overlap,
-touch and nest, and now and then from the whole space.
+touch and nest, now and then from the whole space, and at its two ends.
 """
 import ipaddress
 import os
@@ -23,6 +23,10 @@ def random_value(rng, family):
     width = 32 if family == 4 else 128
     if rng.random() < 0.1:
         return rng.getrandbits(width)
+    if rng.random() < 0.05:
+        # The ends of the space, where a last address + 1 would wrap.
+        edge = rng.getrandbits(8)
+        return edge if rng.random() < 0.5 else 2**width - 1 - edge
     # A small neighbourhood, so that entries overlap: 10.0.0.0/18 or fd00::/118.
     base = int(ipaddress.ip_address("10.0.0.0" if family == 4 else "fd00::"))
     return base + rng.getrandbits(14 if family == 4 else 10)
