@@ -42,7 +42,7 @@
 #include "support/ListFile.h"
 #include "support/ZarvoRandom.h"
 #include "support/ZarvoText.h"
-#include "viewer/qt/ViewCSVFileUnit.h"
+#include "qt/viewer/ViewCSVFileUnit.h"
 
 using namespace zarvo;
 using namespace zarvo::qt;
@@ -162,7 +162,7 @@ void KeepToolkitSettingsInSettingsFolder() {
 
 TZarvoThread::TZarvoThread(TForm1& form) : FForm(form) {
     FForm.OnStartThread();
-    FThread = std::thread([this] { FForm.DoProcess(this); });
+    FThread = std::thread([this] { FForm.DoProcess(); });
 }
 
 TZarvoThread::~TZarvoThread() {
@@ -986,17 +986,25 @@ void TForm1::WriteOptions(const TZarvoOptions& o) {
     UpdateIPCountLabel();
 }
 
-bool TForm1::ApplyOptionsToEngine() {
+std::optional<TGenerateRequest> TForm1::ReadRequest() {
     try {
-        zarvo::ApplyOptionsToEngine(ReadOptions(), *FUtils);
-        return true;
+        TGenerateRequest request = MakeGenerateRequest(ReadOptions());
+        if (MemoryBudget) request.MemoryBudget = *MemoryBudget;
+        // An appending run counts the pane's lines as its own: against the budget and in
+        // the result.
+        if (request.Append) {
+            const TLineSnapshot kept = Memo2->Snapshot();
+            request.SinkKeptLines = kept.LineCount();
+            request.SinkKeptBytes = kept.LineCount() ? kept.MemoryBytes() : 0;
+        }
+        return request;
     } catch (const EOptionMissing& e) {
         CheckNotEmpty(Edit9->text(), Q(e.Caption));
         Edit9->setFocus();
     } catch (const std::exception& e) {
         ErrorMessage(QString::fromUtf8(e.what()));
     }
-    return false;
+    return std::nullopt;
 }
 
 // ---------------------------------------------------------------- the run
@@ -1025,20 +1033,19 @@ void TForm1::SetRunningButtons(bool running) {
 }
 
 void TForm1::ProgressBeforeStart(bool& allow, bool& /*clearLog*/) {
-    allow = !FPaneTask.joinable() && ApplyOptionsToEngine();
+    std::optional<TGenerateRequest> request;
+    if (!FPaneTask.joinable()) request = ReadRequest();
+    allow = request.has_value();
     if (!allow) return;
+    FRequest = std::move(*request);
     SaveSettings();
     SetRunningButtons(true);
     FRunActive = true;
     // The pane keeps its lines until the run's are ready: a run that fails or is
     // refused leaves it as it was. An appending run builds on the lines shown now,
     // sharing their memory.
-    FRunBase = CheckBox5->isChecked() ? Memo2->Snapshot() : TLineSnapshot();
+    FRunBase = FRequest.Append ? Memo2->Snapshot() : TLineSnapshot();
     FRunResult.reset();
-    FUtils->FIPList.Clear();
-    FUtils->FMemoryBudget = MemoryBudget;
-    FUtils->FSinkKeptLines = FRunBase.LineCount();
-    FUtils->FSinkKeptBytes = FRunBase.LineCount() ? FRunBase.MemoryBytes() : 0;
     Memo2->SetReadOnly(true);
     UpdatePaneButtons();
     SetBusyCursor(true);
@@ -1048,7 +1055,7 @@ void TForm1::OnStartProcess() {
     FThread = std::make_unique<TZarvoThread>(*this);
 }
 
-void TForm1::DoProcess(TZarvoThread* thread) {
+void TForm1::DoProcess() {
     // Runs on the worker. The engine hands its lines over in chunks, which go
     // straight into the chunks of the pane's next text; the outcome crosses to the
     // window's thread as values. A failed run's lines are given back here.
@@ -1057,8 +1064,8 @@ void TForm1::DoProcess(TZarvoThread* thread) {
     std::optional<TLineSnapshot> lines;
     try {
         TLineSnapshotBuilder builder(FRunBase);
-        FUtils->FLineSink = [&builder](const TStringList& chunk) { builder.AddLines(chunk); };
-        ok = FUtils->PerformGenerateIPList(thread, text);
+        FRequest.LineSink = [&builder](const TStringList& chunk) { builder.AddLines(chunk); };
+        ok = FUtils->PerformGenerateIPList(FRequest, text);
         if (ok) lines = builder.Finish();
     } catch (const std::exception& e) {
         failed = true;
@@ -1067,7 +1074,7 @@ void TForm1::DoProcess(TZarvoThread* thread) {
         failed = true;
         text.clear();
     }
-    FUtils->FLineSink = nullptr;
+    FRequest = TGenerateRequest(); // its range lines are not kept
     QMetaObject::invokeMethod(
         this,
         [this, failed, ok, text = std::move(text), lines = std::move(lines)]() mutable {

@@ -14,15 +14,15 @@
 #include "dns/ReverseLookup.h"
 #include "generator/ZarvoUtilsUnit.h"
 #include "options/ZarvoOptions.h"
-#include "support/qt/ButtonExUnit.h"
-#include "support/qt/LabelExUnit.h"
-#include "support/qt/LinesEditUnit.h"
-#include "support/qt/ProgressBinding.h"
-#include "support/qt/VFormUnit.h"
-#include "support/qt/VirtualListUnit.h"
+#include "qt/widgets/ButtonExUnit.h"
+#include "qt/widgets/LabelExUnit.h"
+#include "qt/widgets/LinesEditUnit.h"
+#include "qt/widgets/ProgressBinding.h"
+#include "qt/widgets/VFormUnit.h"
+#include "qt/widgets/VirtualListUnit.h"
 #include "support/uProgress.h"
 #include "support/uStoredSettings.h"
-#include "viewer/uLineReaderWriter.h"
+#include "readers/uLineReaderWriter.h"
 
 class QCheckBox;
 class QComboBox;
@@ -108,7 +108,9 @@ public:
     void SettingsFromList(const zarvo::TVHashedStringList& List);
     zarvo::TStoredSettingsList& StoredList() { return *FStoredList; }
 
-    bool ApplyOptionsToEngine();
+    // The generation request of the controls and, for a run that appends, of the
+    // pane's lines; none when an option is missing or no number, which is shown.
+    std::optional<zarvo::TGenerateRequest> ReadRequest();
     void UpdateIPCountLabel();
     void SetRunningButtons(bool running);
     static std::string GetListDelimiter(const QComboBox* combo);
@@ -117,13 +119,13 @@ public:
                                const std::string& delimiter);
 
     // The most memory a run's lines may take, the pane's lines it appends to
-    // included; a run that passes it is broken off and refused.
-    uint64_t MemoryBudget = zarvo::DefaultMemoryBudget();
+    // included; a run that passes it is broken off and refused. Unset: the request's
+    // default.
+    std::optional<uint64_t> MemoryBudget;
     // Save to file or Shuffle under way on a thread of its own.
     bool PaneTaskRunning() const { return FPaneTask.joinable(); }
 
     zarvo::TProgress& Progress() { return *FProgress; }
-    zarvo::TZarvoUtils& Utils() { return *FUtils; }
     zarvo::qt::TProgressBinding& ProgressBinding() { return *FProgressBinding; }
     int ActiveThreads() const { return FActiveThreads; }
     const std::string& ActionResult() const { return FActionResult; }
@@ -211,7 +213,8 @@ private:
     void OnStartProcess();
     void OnStartThread() { ++FActiveThreads; }
     void OnEndThread();
-    void DoProcess(TZarvoThread* thread);
+    // On the worker: the run of FRequest.
+    void DoProcess();
     // On the window's thread: the outcome of the run that just ended.
     void ThreadDone(bool failed, bool ok, std::string text, std::optional<zarvo::TLineSnapshot> lines);
     void ShowResult();
@@ -264,6 +267,8 @@ private:
     int FActiveThreads = 0;
     std::string FActionResult;
     std::unique_ptr<zarvo::TZarvoUtils> FUtils;
+    // The run's request: made on the window's thread before the run, read by the worker.
+    zarvo::TGenerateRequest FRequest;
     std::unique_ptr<zarvo::TStoredSettingsList> FStoredList;
     bool fDNSBreak = false;
     QString fAppVer;

@@ -442,28 +442,36 @@ void TakeBack(std::ostream& out, off_t start, std::ostream& err) {
 
 } // namespace
 
-int RunGeneration(const TGenerateArgs& a, TZarvoOptions opt, std::ostream& out, std::ostream& err,
-                  const TRangeOrigins& origins) {
-    TZarvoUtils utils(nullptr);
-    utils.FRandomSeed = a.Seed;
+TGenerateRequest MakeCliRequest(const TGenerateArgs& a, TZarvoOptions opt, TLineSink stream,
+                                std::ostream& err, const TRangeOrigins& origins) {
+    // The range lines move into the request: millions of them are not held twice.
+    TGenerateRequest request = MakeGenerateRequest(std::move(opt));
+    request.RandomSeed = a.Seed;
     // A line that is no range would be passed over without a word: each is named, and
     // the run made of the others is refused rather than taken for the whole list.
-    utils.FOnNoRanges = [&](std::span<const size_t> noRanges) {
+    request.OnNoRanges = [&err, &origins](const std::vector<std::string>& lines,
+                                          std::span<const size_t> noRanges) {
         for (const size_t i : noRanges)
-            err << "zarvo-cli generate: " << origins.Name(i) << ": " << Quoted(utils.FIPRanges[i])
-                << " is no range\n";
+            err << "zarvo-cli generate: " << origins.Name(i) << ": " << Quoted(lines[i]) << " is no range\n";
         throw Exception(Format("zarvo-cli generate: %zu %s no range; nothing was generated", noRanges.size(),
                                noRanges.size() == 1 ? "line holds" : "lines hold"));
     };
+    // Streamed lines cost no memory however many they are: no budget then. Held ones
+    // keep the engine's budget, so that too many end in its message.
+    if (stream) {
+        request.LineSink = std::move(stream);
+        request.MemoryBudget = 0;
+    }
+    return request;
+}
+
+int RunGeneration(const TGenerateArgs& a, TZarvoOptions opt, std::ostream& out, std::ostream& err,
+                  const TRangeOrigins& origins) {
+    TZarvoUtils utils(nullptr);
     std::string result;
     std::unique_ptr<TListFileWriter> file;
     off_t takeBack = -1;
     try {
-        // The range lines move into the engine: millions of them are not held twice.
-        std::vector<std::string> ranges = std::move(opt.IPRanges);
-        opt.IPRanges.clear();
-        ApplyOptionsToEngine(opt, utils);
-        utils.FIPRanges = std::move(ranges);
         // Lines are written as they are made. A file is replaced only once the run is
         // complete (Close), so a run that fails, up front or part-way, leaves an
         // existing file as it was. With the country column a run can fail part-way on
@@ -488,14 +496,13 @@ int RunGeneration(const TGenerateArgs& a, TZarvoOptions opt, std::ostream& out, 
         };
         // A regular file on standard output can be cut back to where the run began: the
         // lines stream there too, and a run that fails has them taken back.
-        if (opt.ResolveCountry && a.Output.empty()) takeBack = TakeBackStart(out);
-        const bool hold = opt.ResolveCountry && a.Output.empty() && takeBack < 0;
-        if (!hold) utils.FLineSink = write;
-        // Streamed lines cost no memory however many they are: no budget then. Held
-        // ones keep the engine's budget, so that too many end in its message.
-        if (!hold) utils.FMemoryBudget = 0;
-        utils.PerformGenerateIPList(nullptr, result);
-        if (hold) write(utils.FIPList);
+        const off_t start = opt.ResolveCountry && a.Output.empty() ? TakeBackStart(out) : -1;
+        const bool hold = opt.ResolveCountry && a.Output.empty() && start < 0;
+        const TGenerateRequest request =
+            MakeCliRequest(a, std::move(opt), hold ? TLineSink() : TLineSink(write), err, origins);
+        takeBack = start; // only once the options have been taken
+        utils.PerformGenerateIPList(request, result);
+        if (hold) write(utils.IPList());
         if (a.Output.empty()) {
             CheckOutput(out);
         } else {

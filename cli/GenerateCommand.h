@@ -1,7 +1,8 @@
 // zarvo-cli generate in three steps: the words to TGenerateArgs (ParseGenerateArgs),
 // those and an optional settings file to the window's option set with its range
 // lines (BuildGenerateOptions), and the run of the engine to the output
-// (RunGeneration). RunGenerate in ZarvoCli.h chains them.
+// (RunGeneration, over the request of MakeCliRequest). RunGenerate in ZarvoCli.h
+// chains them.
 #pragma once
 
 #include <cstdint>
@@ -72,6 +73,14 @@ TZarvoOptions BuildGenerateOptions(const TGenerateArgs& args, std::istream& in,
 // CounterSymbol, NameCustomDelimiter) hold no CR or LF; raises Exception naming the
 // key of the first one that does. (The command line refuses its own with exit 2.)
 void CheckSingleLineSettings(const TZarvoOptions& options, const std::string& settingsFile);
+
+// The engine's request of a run: the options (MakeGenerateRequest, whose errors it
+// raises), the seed, and where the lines go: to stream in chunks, without a memory
+// budget, or, without it, held in the engine's list under the engine's budget. A range
+// line that is neither a range nor a comment is named on err (by origins) and the run
+// is refused before any line is made; the request refers to err and origins.
+TGenerateRequest MakeCliRequest(const TGenerateArgs& args, TZarvoOptions options, TLineSink stream,
+                                std::ostream& err, const TRangeOrigins& origins);
 
 // The engine over the options; lines to out or to the -o file, which is replaced
 // only by a run that completes; the result text to err. Returns the exit code. A range

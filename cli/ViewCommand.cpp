@@ -13,8 +13,8 @@
 #include "mmdb/uMMDBLineReader.h"
 #include "mmdb/uMMDBReader.h"
 #include "support/ZarvoText.h"
-#include "viewer/StreamReaderExUnit.h"
-#include "viewer/ViewerPreview.h"
+#include "readers/StreamReaderExUnit.h"
+#include "readers/ViewerPreview.h"
 
 namespace zarvo::cli {
 

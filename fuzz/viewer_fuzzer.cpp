@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "support/TextDecode.h"
-#include "viewer/Stream.h"
-#include "viewer/uCSVParser.h"
-#include "viewer/uLineReaderWriter.h"
+#include "readers/Stream.h"
+#include "readers/uCSVParser.h"
+#include "readers/uLineReaderWriter.h"
 
 namespace {
 

@@ -136,17 +136,19 @@ TLineRead ReadRangeLine(std::string_view line, TRangeLine& r) {
 
 } // namespace
 
-std::vector<TRangePlan> TZarvoUtils::ParseRanges(std::vector<std::string>* sources,
-                                                 std::vector<size_t>* noRanges) const {
-    const int64_t count = FGenerateCountMode == gcAllCount ? 0 : FGenerateCount;
+std::vector<TRangePlan> TZarvoUtils::ParseRanges(const TGenerateRequest& request,
+                                                 std::vector<std::string>* sources,
+                                                 std::vector<size_t>* noRanges) {
+    const std::vector<std::string>& lines = request.IPRanges;
+    const int64_t count = request.Mode == gcAllCount ? 0 : request.Count;
     const int countBits = BitsForCount(count);
     std::vector<TRangePlan> ranges;
     // Room for every line at once: growing a list of millions would hold it twice.
-    ranges.reserve(FIPRanges.size());
-    if (sources) sources->reserve(FIPRanges.size());
+    ranges.reserve(lines.size());
+    if (sources) sources->reserve(lines.size());
     TRangeLine line;
-    for (size_t i = 0; i < FIPRanges.size(); ++i) {
-        const TLineRead read = ReadRangeLine(FIPRanges[i], line);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const TLineRead read = ReadRangeLine(lines[i], line);
         if (read != TLineRead::Range) {
             if (read == TLineRead::NoRange && noRanges) noRanges->push_back(i);
             continue;
@@ -158,7 +160,7 @@ std::vector<TRangePlan> TZarvoUtils::ParseRanges(std::vector<std::string>* sourc
         int stepBits = maxLen - s, randomBits = 0;
         // A random pick of count addresses needs only enough field bits to number
         // them; the bits below are drawn at random for each one.
-        if (FRandomOrder && FGenerateCountMode != gcAllCount && s - p > countBits) {
+        if (request.RandomOrder && request.Mode != gcAllCount && s - p > countBits) {
             randomBits = (s - p) - countBits;
             s = p + countBits;
             stepBits += randomBits;
@@ -174,69 +176,59 @@ std::vector<TRangePlan> TZarvoUtils::ParseRanges(std::vector<std::string>* sourc
     return ranges;
 }
 
-TGenerateLimits TZarvoUtils::CheckLimits(const std::vector<TRangePlan>& ranges) const {
-    const int64_t count = FGenerateCountMode == gcAllCount ? 0 : FGenerateCount;
-    const int maxBits = BitsForCount(FMaxIPs);
+TGenerateLimits TZarvoUtils::CheckLimits(const TGenerateRequest& request,
+                                         const std::vector<TRangePlan>& ranges) {
+    const TGenerateCounts mode = request.Mode;
+    const int64_t count = mode == gcAllCount ? 0 : request.Count;
+    const int32_t maxIPs = request.MaxIPs;
+    const int maxBits = BitsForCount(maxIPs);
     TGenerateLimits limits;
-    if (FGenerateCountMode == gcTotalCount) {
-        if (count > FMaxIPs) throw Exception(Format(kTooManyIPs, static_cast<long long>(count), FMaxIPs));
+    if (mode == gcTotalCount) {
+        if (count > maxIPs) throw Exception(Format(kTooManyIPs, static_cast<long long>(count), maxIPs));
         limits.Total = count;
     }
     int64_t fieldSum = 0;
     for (const TRangePlan& r : ranges) {
-        if (FGenerateCountMode == gcForEach) {
+        if (mode == gcForEach) {
             limits.Total += count;
-            if (limits.Total > FMaxIPs)
-                throw Exception(Format(kTooManyIPs, static_cast<long long>(limits.Total), FMaxIPs));
-        } else if (FGenerateCountMode == gcAllCount) {
-            if (r.Span > maxBits) throw Exception(Format(kTooManyIPsBits, r.Span, FMaxIPs));
+            if (limits.Total > maxIPs)
+                throw Exception(Format(kTooManyIPs, static_cast<long long>(limits.Total), maxIPs));
+        } else if (mode == gcAllCount) {
+            if (r.Span > maxBits) throw Exception(Format(kTooManyIPsBits, r.Span, maxIPs));
             limits.Total += int64_t{1} << r.Span;
         }
         const int64_t positions = SaturatingPow2(r.Span);
         fieldSum = std::min(fieldSum + positions, INT64_MAX / 2);
-        if (FGenerateCountMode == gcForEach)
-            limits.SelectedBound += std::max<int64_t>(0, std::min(count, positions));
+        if (mode == gcForEach) limits.SelectedBound += std::max<int64_t>(0, std::min(count, positions));
     }
-    if (FGenerateCountMode == gcAllCount)
+    if (mode == gcAllCount)
         limits.SelectedBound = fieldSum;
-    else if (FGenerateCountMode == gcTotalCount)
+    else if (mode == gcTotalCount)
         limits.SelectedBound = std::max<int64_t>(0, std::min(count, fieldSum));
     return limits;
 }
 
-TGeneratePlan TZarvoUtils::BuildPlan() const {
+TGeneratePlan TZarvoUtils::BuildPlan(const TGenerateRequest& request) {
     TGeneratePlan plan;
-    plan.Append = FAppend;
-    plan.Mode = FGenerateCountMode;
-    plan.Count = FGenerateCountMode == gcAllCount ? 0 : FGenerateCount;
-    plan.RandomOrder = FRandomOrder;
-    plan.UsableHosts = FUsableHostIPAddresses;
-    plan.EscapeIPv6 = FEscapeIPv6;
-    plan.ResolveCountry = FResolveIPCountry;
-    plan.MMDBFilePath = FMMDBFilePath;
-    plan.CountryLanes = FCountryLanes ? FCountryLanes : DefaultLanes(4);
-    if (FAddPortNumbers) plan.Ports = ParsePortNumbers(FPortNumbers);
-    plan.GenerateNames = FGenerateNames;
-    if (FGenerateNames) {
-        plan.Names.Template = FNameTemplate;
-        plan.Names.Symbol = FCounterSymbol;
-        plan.Names.First = FFirstCounter;
-        plan.Names.Step = FCounterStep;
-        plan.Names.Digits = FCounterDigits;
-        plan.Names.Delimiter = FNameDelimiter;
-    } else {
-        plan.Names.Delimiter = " ";
+    static_cast<TGenerateSettings&>(plan) = request;
+    if (plan.Mode == gcAllCount) plan.Count = 0;
+    if (!plan.CountryLanes) plan.CountryLanes = DefaultLanes(4);
+    if (request.Ports) plan.Ports = ParsePortNumbers(*request.Ports);
+    if (!plan.GenerateNames) plan.Names = TNameSettings();
+    if (!plan.LineSink || !plan.Append) {
+        plan.SinkKeptLines = 0;
+        plan.SinkKeptBytes = 0;
     }
 
     // The names are made last, from plan.Names as the composer reads them.
     const bool sourcesUsed = plan.Names.Template.find("%s") != std::string::npos;
     std::vector<size_t> noRanges;
-    plan.Ranges = ParseRanges(sourcesUsed ? &plan.Sources : nullptr, FOnNoRanges ? &noRanges : nullptr);
-    if (!noRanges.empty()) FOnNoRanges(noRanges);
-    plan.Limits = CheckLimits(plan.Ranges);
-    if (FDoExclude)
-        for (const std::string& m : FExcludeMasks)
-            if (!m.empty()) plan.Excludes.Add(m);
+    plan.Ranges =
+        ParseRanges(request, sourcesUsed ? &plan.Sources : nullptr, request.OnNoRanges ? &noRanges : nullptr);
+    if (!noRanges.empty()) request.OnNoRanges(request.IPRanges, noRanges);
+    plan.Limits = CheckLimits(request, plan.Ranges);
+    for (const std::string& m : request.ExcludeMasks)
+        if (!m.empty()) plan.Excludes.Add(m);
 
     // Only a bound: the filters may drop most of these, so it sizes the first room
     // for the lines and refuses nothing. Ports multiply it, up to the type's end.
@@ -246,32 +238,29 @@ TGeneratePlan TZarvoUtils::BuildPlan() const {
         const int64_t nPorts = plan.Ports->Count;
         plan.ExpectedLines = nPorts == 0 ? 0 : selected > INT64_MAX / nPorts ? INT64_MAX : selected * nPorts;
     }
-    plan.MemoryBudget = FMemoryBudget;
-    if (FLineSink && FAppend) {
-        plan.KeptLines = FSinkKeptLines;
-        plan.KeptBytes = FSinkKeptBytes;
-    }
     return plan;
 }
 
-bool TZarvoUtils::PerformGenerateIPList(const void* thread, std::string& resultText) {
+bool TZarvoUtils::PerformGenerateIPList(const TGenerateRequest& request, std::string& resultText) {
     resultText.clear();
-    FThread = thread;
     if (FProgress) {
         FProgress->ReportStatus("Action: Generate IP List");
         FProgress->ReportRange(100);
     }
+    size_t kept = 0;
+    bool sink = false;
     try {
-        const TGeneratePlan plan = BuildPlan();
+        const TGeneratePlan plan = BuildPlan(request);
         if (FProgress) FProgress->ReportRange(plan.Limits.Total);
         Run(plan);
+        kept = plan.SinkKeptLines;
+        sink = static_cast<bool>(plan.LineSink);
     } catch (const std::bad_alloc&) {
         // Run has given back the lines it made; say so in the system's words.
         throw Exception(kNotEnoughMemory);
     }
-    resultText = Format(
-        "%lld IPs generated.",
-        static_cast<long long>(FLineSink ? (FAppend ? FSinkKeptLines : 0) + FSinkLines : FIPList.Count()));
+    resultText =
+        Format("%lld IPs generated.", static_cast<long long>(sink ? kept + FSinkLines : FIPList.Count()));
     if (FProgress) FProgress->ReportDone();
     return true;
 }
@@ -282,8 +271,8 @@ class TZarvoUtils::TLineComposer {
 public:
     TLineComposer(TStringList& target, const TLineSink* sink, const TGeneratePlan& plan,
                   TCountryColumn* country)
-        : FTarget(target), FSink(sink), FKept(sink ? plan.KeptLines : 0),
-          FUsed(target.LinesSize() + (sink ? plan.KeptBytes : 0)),
+        : FTarget(target), FSink(sink), FKept(sink ? plan.SinkKeptLines : 0),
+          FUsed(target.LinesSize() + (sink ? plan.SinkKeptBytes : 0)),
           FBudget(plan.MemoryBudget ? plan.MemoryBudget : UINT64_MAX), FEscape(plan.EscapeIPv6),
           FPorts(plan.Ports ? &*plan.Ports : nullptr), FNamesOn(plan.GenerateNames), FNames(plan.Names),
           FCountry(country), FSources(plan.Sources), FCounter(static_cast<uint32_t>(plan.Names.First)) {
@@ -764,12 +753,13 @@ void TZarvoUtils::Run(const TGeneratePlan& plan) {
     FSinkLines = 0;
     FSteps = 0;
     FStopped = false;
-    if (!plan.Append && !FLineSink) FIPList.Clear();
+    const TLineSink* sink = plan.LineSink ? &plan.LineSink : nullptr;
+    if (!plan.Append && !sink) FIPList.Clear();
     // A mask such as "*" leaves nothing to find: no need to walk a field of 2^64.
     if (nPlans == 0 || plan.Excludes.ExcludesEverything()) return;
 
-    if (FRandomSeed)
-        RandomSeed(*FRandomSeed);
+    if (plan.RandomSeed)
+        RandomSeed(*plan.RandomSeed);
     else
         Randomize();
 
@@ -782,10 +772,10 @@ void TZarvoUtils::Run(const TGeneratePlan& plan) {
     // With a sink the lines pass through one reused chunk; otherwise they go
     // straight into FIPList, with room for the expected lines made up front.
     TStringList chunk;
-    TStringList& target = FLineSink ? chunk : FIPList;
+    TStringList& target = sink ? chunk : FIPList;
     const size_t kept = target.Count(), keptText = target.TextSize();
     int64_t reserveLines = std::min<int64_t>(
-        plan.ExpectedLines, FLineSink ? int64_t{TLineComposer::kChunkLines} + 1 : int64_t{1} << 24);
+        plan.ExpectedLines, sink ? int64_t{TLineComposer::kChunkLines} + 1 : int64_t{1} << 24);
     // No more room up front than the budget could fill (a line costs at least 16).
     if (plan.MemoryBudget)
         reserveLines =
@@ -798,7 +788,7 @@ void TZarvoUtils::Run(const TGeneratePlan& plan) {
     else
         target.Reserve(kept + lines, 0);
 
-    TLineComposer composer(target, FLineSink ? &FLineSink : nullptr, plan, country.get());
+    TLineComposer composer(target, sink, plan, country.get());
     const TCandidateFilter filter(plan.UsableHosts, plan.Excludes, plan.EscapeIPv6);
     const int64_t all = INT64_MAX;
     try {
@@ -821,7 +811,7 @@ void TZarvoUtils::Run(const TGeneratePlan& plan) {
     } catch (...) {
         // A failed run keeps only the lines that were there before it, and gives
         // back the memory of its own.
-        if (!FLineSink) FIPList.Rollback(kept, keptText);
+        if (!sink) FIPList.Rollback(kept, keptText);
         throw;
     }
 }

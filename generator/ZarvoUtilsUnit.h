@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "generator/GenerateRequest.h"
 #include "net/uZarvo.h"
 #include "support/ProgressSink.h"
 #include "support/StringList.h"
@@ -40,17 +41,6 @@ public:
 };
 // Opens the database at path; raises the reader's errors.
 std::unique_ptr<TCountryColumn> OpenCountryColumn(const std::string& path);
-
-// A memory budget for a run's lines that fits this machine: half of its physical
-// memory (0, no budget, when that cannot be told). The engine's default.
-uint64_t DefaultMemoryBudget();
-
-// Host-name settings of a run: the template with its counter symbol, the counter
-// and the delimiter between name and address (and before the country code).
-struct TNameSettings {
-    std::string Template, Symbol, Delimiter;
-    int32_t First = 1, Step = 1, Digits = 1;
-};
 
 // One range line, parsed: its field is the Span bits from StepBits up. Position k of
 // the field is First with k placed StepBits up, and below that RandomBits bits drawn at
@@ -84,35 +74,22 @@ struct TGenerateLimits {
     int64_t SelectedBound = 0;
 };
 
-// Everything one run needs, checked and compiled; the run only reads it.
-struct TGeneratePlan {
-    bool Append = false;
-    TGenerateCounts Mode = gcAllCount;
-    int64_t Count = 0; // per range or in total, by Mode; 0 for all
-    bool RandomOrder = false;
+// Everything one run needs, checked and compiled from a request; the run only reads it.
+// The settings are the request's, with those the run does not use made plain: Count 0
+// for all, the names' defaults without names, CountryLanes a number of threads, the
+// sink's kept lines only for a sink that is appended to.
+struct TGeneratePlan : TGenerateSettings {
     std::vector<TRangePlan> Ranges;
     // Each range's label before "=", or its whole text: only when the names use it ("%s").
     std::vector<std::string> Sources;
-    bool UsableHosts = false;
     TExcludeList Excludes;
-    bool EscapeIPv6 = false;
     std::optional<TPortList> Ports;
-    bool GenerateNames = false;
-    TNameSettings Names;
-    bool ResolveCountry = false;
-    std::string MMDBFilePath;
-    unsigned CountryLanes = 1; // threads for the country column's lookups (FCountryLanes)
     TGenerateLimits Limits;
     int64_t ExpectedLines = 0; // for reserving room; never a limit
-    // The most memory the list may take, by TStringList::LineCost, counted as the
-    // lines are made (the lines an appending run keeps included); 0 for no budget.
-    uint64_t MemoryBudget = 0;
-    // Lines an appending run's sink already holds ahead of the run's (FSinkKept...):
-    // they count against the budget, in the limit message and in the result.
-    size_t KeptLines = 0;
-    uint64_t KeptBytes = 0;
 };
 
+// The engine: a request becomes a plan (BuildPlan), and the plan is enumerated into
+// the engine's list or the request's line sink (Run). It holds no options of its own.
 class TZarvoUtils {
 public:
     // progress may be null: the run then reports nothing.
@@ -120,79 +97,33 @@ public:
     TZarvoUtils(const TZarvoUtils&) = delete;
     TZarvoUtils& operator=(const TZarvoUtils&) = delete;
 
-    // Runs on the worker thread: BuildPlan, then Run. Returns true when the run
-    // finished; failures are raised with their message, and FIPList then holds the
+    // BuildPlan, then Run, telling the progress sink. Returns true when the run
+    // finished; failures are raised with their message, and IPList() then holds the
     // lines it held before the run.
-    bool PerformGenerateIPList(const void* thread, std::string& resultText);
+    bool PerformGenerateIPList(const TGenerateRequest& request, std::string& resultText);
 
     // The steps of a run, in order. ParseRanges reads the range lines (lines that
     // are not ranges are passed over); CheckLimits raises the count-limit messages;
     // BuildPlan does both and compiles the exclusion masks and the ports; Run
-    // enumerates the plan into FIPList or FLineSink. Nothing is refused for the
-    // lines it might make: those are counted against the memory budget as they are
+    // enumerates the plan into IPList() or the plan's LineSink. Nothing is refused for
+    // the lines it might make: those are counted against the memory budget as they are
     // made.
     // sources, when given, gets each range's label (or text); noRanges the places in
-    // FIPRanges of the lines that are neither a range nor a comment.
-    std::vector<TRangePlan> ParseRanges(std::vector<std::string>* sources = nullptr,
-                                        std::vector<size_t>* noRanges = nullptr) const;
-    TGenerateLimits CheckLimits(const std::vector<TRangePlan>& ranges) const;
-    TGeneratePlan BuildPlan() const;
+    // IPRanges of the lines that are neither a range nor a comment.
+    static std::vector<TRangePlan> ParseRanges(const TGenerateRequest& request,
+                                               std::vector<std::string>* sources = nullptr,
+                                               std::vector<size_t>* noRanges = nullptr);
+    static TGenerateLimits CheckLimits(const TGenerateRequest& request,
+                                       const std::vector<TRangePlan>& ranges);
+    static TGeneratePlan BuildPlan(const TGenerateRequest& request);
     void Run(const TGeneratePlan& plan);
 
+    // The lines of the runs without a line sink: replaced by each run, or added to by
+    // one that appends.
+    TStringList& IPList() { return FIPList; }
+    const TStringList& IPList() const { return FIPList; }
+
     static int BitsForCount(int64_t n);
-
-    // The request: options set by the caller before a run; the engine only reads them.
-    TGenerateCounts FGenerateCountMode = gcAllCount;
-    int32_t FGenerateCount = 0;
-    bool FGenerateNames = false;
-    std::string FNameTemplate;
-    std::string FCounterSymbol;
-    int32_t FFirstCounter = 0;
-    int32_t FCounterStep = 0;
-    int32_t FCounterDigits = 0;
-    std::string FNameDelimiter;
-    bool FAddPortNumbers = false;
-    std::string FPortNumbers;
-    std::vector<std::string> FIPRanges;
-    bool FUsableHostIPAddresses = false;
-    bool FDoExclude = false;
-    std::vector<std::string> FExcludeMasks;
-    bool FAppend = false;
-    bool FEscapeIPv6 = false;
-    bool FRandomOrder = false;
-    TStringList FIPList; // the output
-    int32_t FMaxIPs = 1000000;
-    bool FResolveIPCountry = false;
-    std::string FMMDBFilePath;
-    // A fixed seed makes a run reproducible; without it the clock seeds each run.
-    std::optional<uint64_t> FRandomSeed;
-    // The threads that look up the country column, the run's own included: 0 for one
-    // per core (at most 4), 1 for none but the run's. The lines are the same either way.
-    unsigned FCountryLanes = 0;
-    // When set, the finished lines go to the sink in chunks, in order, instead of
-    // into FIPList (which the run then leaves alone), so that a writer can stream a
-    // run of any size without holding it. Chunks handed over before a failure stay
-    // handed over.
-    using TLineSink = std::function<void(const TStringList&)>;
-    TLineSink FLineSink;
-    // The memory the run's lines may take (TGeneratePlan::MemoryBudget), half of
-    // this machine's unless set; 0 for none (the command line, which streams). A
-    // run that needs more is broken off when its lines pass the budget, with "Too
-    // many lines (more than N)\r\nMax. memory for the list: SIZE"; FIPList then
-    // holds the lines it held before the run. Lines handed to FLineSink count too,
-    // and stay handed over.
-    uint64_t FMemoryBudget = DefaultMemoryBudget();
-    // With FLineSink and FAppend: the lines the sink's owner keeps ahead of the run's
-    // (a window appending to its pane) and the memory they take. They count as the
-    // lines FIPList keeps do without a sink: against the budget, in its message and
-    // in "N IPs generated.".
-    size_t FSinkKeptLines = 0;
-    uint64_t FSinkKeptBytes = 0;
-
-    // When set, BuildPlan hands it the places in FIPRanges of the lines that are neither
-    // a range nor a comment, which the run otherwise passes over (as the window does);
-    // it may raise to refuse the run before any line is made.
-    std::function<void(std::span<const size_t>)> FOnNoRanges;
 
     // The ports of a list such as "80,3128-3130": items separated by "," or ";",
     // a range either way round, clipped to 1-65535; items that are not numbers
@@ -221,8 +152,8 @@ private:
     bool StopRequested();
 
     IProgressSink* FProgress;
-    const void* FThread = nullptr;
-    size_t FSinkLines = 0; // lines handed to FLineSink by the last run
+    TStringList FIPList;
+    size_t FSinkLines = 0; // lines handed to the line sink by the last run
     uint64_t FSteps = 0;   // positions walked, for looking at the stop flag now and then
     bool FStopped = false; // the run was asked to stop and ended early
 };

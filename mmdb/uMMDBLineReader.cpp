@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "viewer/Stream.h"
+#include "readers/Stream.h"
 
 namespace zarvo {
 

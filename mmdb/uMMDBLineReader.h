@@ -8,7 +8,7 @@
 
 #include "mmdb/uMMDBInfo.h"
 #include "mmdb/uMMDBReader.h"
-#include "viewer/uLineReaderWriter.h"
+#include "readers/uLineReaderWriter.h"
 
 namespace zarvo {
 

@@ -18,46 +18,35 @@ std::string NameDelimiterText(TNameDelimiter d, const std::string& custom) {
     return " ";
 }
 
-void ApplyOptionsToEngine(const TZarvoOptions& o, TZarvoUtils& u) {
+TGenerateRequest MakeGenerateRequest(TZarvoOptions o) {
     if (o.ResolveCountry && o.MMDBFilePath.empty()) throw EOptionMissing("GeoIP2 MMDB File Path");
-    u.FResolveIPCountry = o.ResolveCountry;
-    u.FMMDBFilePath = o.MMDBFilePath;
+    TGenerateRequest r;
+    r.ResolveCountry = o.ResolveCountry;
+    r.MMDBFilePath = std::move(o.MMDBFilePath);
     if (o.Mode == gcTotalCount) {
-        u.FGenerateCountMode = gcTotalCount;
-        u.FGenerateCount = StrToInt(o.TotalCount);
+        r.Mode = gcTotalCount;
+        r.Count = StrToInt(o.TotalCount);
     } else if (o.Mode == gcForEach) {
-        u.FGenerateCountMode = gcForEach;
-        u.FGenerateCount = StrToInt(o.EachCount);
-    } else {
-        u.FGenerateCountMode = gcAllCount;
-        u.FGenerateCount = 0;
+        r.Mode = gcForEach;
+        r.Count = StrToInt(o.EachCount);
     }
     if (o.GenerateNames) {
-        u.FGenerateNames = true;
-        u.FNameTemplate = o.NameTemplate;
-        u.FCounterSymbol = o.CounterSymbol;
-        u.FFirstCounter = StrToInt(o.FirstCounter);
-        u.FCounterStep = StrToInt(o.CounterStep);
-        u.FCounterDigits = StrToInt(o.CounterDigits);
-        u.FNameDelimiter = NameDelimiterText(o.NameDelimiter, o.NameCustomDelimiter);
-    } else {
-        u.FGenerateNames = false;
-        u.FNameTemplate.clear();
-        u.FCounterSymbol.clear();
-        u.FFirstCounter = 1;
-        u.FCounterStep = 1;
-        u.FCounterDigits = 1;
-        u.FNameDelimiter.assign(1, ' ');
+        r.GenerateNames = true;
+        r.Names.Template = std::move(o.NameTemplate);
+        r.Names.Symbol = std::move(o.CounterSymbol);
+        r.Names.First = StrToInt(o.FirstCounter);
+        r.Names.Step = StrToInt(o.CounterStep);
+        r.Names.Digits = StrToInt(o.CounterDigits);
+        r.Names.Delimiter = NameDelimiterText(o.NameDelimiter, o.NameCustomDelimiter);
     }
-    u.FAddPortNumbers = o.AddPort;
-    u.FPortNumbers = o.AddPort ? o.Ports : std::string();
-    u.FIPRanges = o.IPRanges;
-    u.FUsableHostIPAddresses = o.UsableHosts;
-    u.FDoExclude = o.Exclude;
-    u.FExcludeMasks = o.Exclude ? o.ExcludeMasks : std::vector<std::string>();
-    u.FRandomOrder = o.Random;
-    u.FAppend = o.Append;
-    u.FEscapeIPv6 = o.EscapeIPv6;
+    if (o.AddPort) r.Ports = std::move(o.Ports);
+    r.IPRanges = std::move(o.IPRanges);
+    r.UsableHosts = o.UsableHosts;
+    if (o.Exclude) r.ExcludeMasks = std::move(o.ExcludeMasks);
+    r.RandomOrder = o.Random;
+    r.Append = o.Append;
+    r.EscapeIPv6 = o.EscapeIPv6;
+    return r;
 }
 
 } // namespace zarvo

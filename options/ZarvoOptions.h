@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "dns/ReverseLookup.h"
-#include "generator/ZarvoUtilsUnit.h"
+#include "generator/GenerateRequest.h"
 #include "support/ListFile.h"
 
 namespace zarvo {
@@ -57,9 +57,11 @@ public:
 // The name delimiter's text: a tab, ",", ";", the custom text, or one blank.
 std::string NameDelimiterText(TNameDelimiter d, const std::string& custom);
 
-// Copies the options into the engine in the window's order. Raises EOptionMissing
-// for a missing database path and "'%s' is not a valid integer value" for a count
-// or counter field that is not an integer; the options copied before stay.
-void ApplyOptionsToEngine(const TZarvoOptions& o, TZarvoUtils& u);
+// The generation request of the options, in the window's order: the options as the
+// engine takes them (numbers from their texts, the name delimiter's text, the lists of
+// switched-off options left out), with the request's defaults for the rest. Raises
+// EOptionMissing for a missing database path and "'%s' is not a valid integer value"
+// for a count or counter field that is not an integer.
+TGenerateRequest MakeGenerateRequest(TZarvoOptions options);
 
 } // namespace zarvo

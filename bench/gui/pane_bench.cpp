@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "support/qt/LinesEditUnit.h"
+#include "qt/widgets/LinesEditUnit.h"
 
 namespace {
 

@@ -34,10 +34,10 @@
 #include <functional>
 #include <unistd.h>
 
-#include "support/qt/LabelExUnit.h"
-#include "support/qt/VFormUnit.h"
-#include "viewer/qt/ListViewExUnit.h"
-#include "viewer/qt/ViewCSVFileUnit.h"
+#include "qt/widgets/LabelExUnit.h"
+#include "qt/widgets/VFormUnit.h"
+#include "qt/viewer/ListViewExUnit.h"
+#include "qt/viewer/ViewCSVFileUnit.h"
 
 using zarvo::qt::TListViewEx;
 using zarvo::qt::TViewCSVFileForm;

@@ -6,7 +6,7 @@
 #include <QScreen>
 #include <QTemporaryDir>
 
-#include "viewer/qt/ViewCSVFileUnit.h"
+#include "qt/viewer/ViewCSVFileUnit.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);

@@ -272,53 +272,53 @@ class CountryRun : public ::testing::Test {
 protected:
     TProgress progress;
     TZarvoUtils u{&progress};
+    TGenerateRequest q;
     std::vector<std::string> Run(const std::vector<std::string>& ranges) {
-        u.FIPRanges = ranges;
-        u.FResolveIPCountry = true;
+        q.IPRanges = ranges;
+        q.ResolveCountry = true;
         std::string result;
-        EXPECT_TRUE(u.PerformGenerateIPList(nullptr, result));
+        EXPECT_TRUE(u.PerformGenerateIPList(q, result));
         std::vector<std::string> lines;
-        for (size_t i = 0; i < u.FIPList.Count(); ++i) lines.emplace_back(u.FIPList[i]);
+        for (size_t i = 0; i < u.IPList().Count(); ++i) lines.emplace_back(u.IPList()[i]);
         return lines;
     }
 };
 
 TEST_F(CountryRun, LinesEndInTheCode) {
-    u.FMMDBFilePath = TestDb("GeoIP2-Country-Test.mmdb");
+    q.MMDBFilePath = TestDb("GeoIP2-Country-Test.mmdb");
     EXPECT_EQ(Run({"81.2.69.140/30"}),
               (std::vector<std::string>{"81.2.69.140 ", "81.2.69.141 ", "81.2.69.142 GB", "81.2.69.143 GB"}));
-    u.FGenerateNames = true;
-    u.FNameTemplate = "name";
-    u.FCounterSymbol = "#";
-    u.FNameDelimiter = ",";
-    u.FAddPortNumbers = true;
-    u.FPortNumbers = "80";
+    q.GenerateNames = true;
+    q.Names.Template = "name";
+    q.Names.Symbol = "#";
+    q.Names.Delimiter = ",";
+    q.Ports = "80";
     EXPECT_EQ(Run({"81.2.69.160"}), (std::vector<std::string>{"name,81.2.69.160:80,GB"}));
 }
 
 TEST_F(CountryRun, BadDataInTheRecordFailsTheRun) {
     // The record's location holds a double of the wrong size: not a country field,
     // but the data is broken, and the run says so instead of giving codes.
-    u.FMMDBFilePath = TestDb("GeoIP2-City-Test-Broken-Double-Format.mmdb");
-    u.FIPRanges = {"2.125.160.216"};
-    u.FResolveIPCountry = true;
+    q.MMDBFilePath = TestDb("GeoIP2-City-Test-Broken-Double-Format.mmdb");
+    q.IPRanges = {"2.125.160.216"};
+    q.ResolveCountry = true;
     std::string result;
     try {
-        u.PerformGenerateIPList(nullptr, result);
+        u.PerformGenerateIPList(q, result);
         ADD_FAILURE() << "the run must fail";
     } catch (const Exception& e) {
         EXPECT_STREQ(e.what(),
                      "The MaxMind DB file's data section contains bad data: invalid size of double.");
     }
-    EXPECT_EQ(u.FIPList.Count(), 0u);
+    EXPECT_EQ(u.IPList().Count(), 0u);
 }
 
 TEST_F(CountryRun, NotADatabaseFailsTheRun) {
-    u.FMMDBFilePath = TestDb("README.md");
-    u.FIPRanges = {"10.0.0.0/30"};
-    u.FResolveIPCountry = true;
+    q.MMDBFilePath = TestDb("README.md");
+    q.IPRanges = {"10.0.0.0/30"};
+    q.ResolveCountry = true;
     std::string result;
-    EXPECT_THROW(u.PerformGenerateIPList(nullptr, result), Exception);
+    EXPECT_THROW(u.PerformGenerateIPList(q, result), Exception);
 }
 
 TEST_F(CountryRun, AFailureComesInItsPlace) {
@@ -340,17 +340,18 @@ TEST_F(CountryRun, AFailureComesInItsPlace) {
     for (const auto& c : cases) {
         TProgress p;
         TZarvoUtils run(&p);
-        run.FIPRanges = c.Ranges;
-        run.FResolveIPCountry = true;
-        run.FMMDBFilePath = HalfBroken();
-        run.FMemoryBudget = c.Budget * TStringList::LineCost(std::string("10.0.0.0 DE").size());
+        TGenerateRequest rq;
+        rq.IPRanges = c.Ranges;
+        rq.ResolveCountry = true;
+        rq.MMDBFilePath = HalfBroken();
+        rq.MemoryBudget = c.Budget * TStringList::LineCost(std::string("10.0.0.0 DE").size());
         std::string result;
-        const std::string error = ErrorOf([&] { run.PerformGenerateIPList(nullptr, result); });
+        const std::string error = ErrorOf([&] { run.PerformGenerateIPList(rq, result); });
         EXPECT_EQ(error.substr(0, c.Error.size()), c.Error) << c.Ranges[1] << " " << c.Budget;
         EXPECT_EQ(error.empty(), c.Error.empty()) << error;
         if (c.Error.empty()) {
-            EXPECT_EQ(run.FIPList.Count(), 9u);
-            EXPECT_EQ(run.FIPList[4], "130.0.0.1 ");
+            EXPECT_EQ(run.IPList().Count(), 9u);
+            EXPECT_EQ(run.IPList()[4], "130.0.0.1 ");
         }
     }
 }
@@ -379,26 +380,27 @@ TEST(CountryColumnThreads, GiveTheLinesOfOneThread) {
         std::string errors[2];
         for (int t = 0; t < 2; ++t) {
             TZarvoUtils run(nullptr);
-            run.FIPRanges = c.Ranges;
-            run.FResolveIPCountry = true;
-            run.FMMDBFilePath = c.Db;
-            run.FCountryLanes = t == 0 ? 1 : 3;
+            TGenerateRequest rq;
+            rq.IPRanges = c.Ranges;
+            rq.ResolveCountry = true;
+            rq.MMDBFilePath = c.Db;
+            rq.CountryLanes = t == 0 ? 1 : 3;
             if (c.Budget)
-                run.FMemoryBudget = c.Budget * TStringList::LineCost(std::string("10.0.0.0 DE").size());
+                rq.MemoryBudget = c.Budget * TStringList::LineCost(std::string("10.0.0.0 DE").size());
             if (c.Sink)
-                run.FLineSink = [&lines, t](const TStringList& chunk) {
+                rq.LineSink = [&lines, t](const TStringList& chunk) {
                     EXPECT_LE(chunk.Count(), 65536u);
                     for (size_t i = 0; i < chunk.Count(); ++i) lines[t].emplace_back(chunk[i]);
                 };
             if (c.Random) {
-                run.FRandomOrder = true;
-                run.FRandomSeed = 7;
-                run.FGenerateCountMode = gcTotalCount;
-                run.FGenerateCount = 30000;
+                rq.RandomOrder = true;
+                rq.RandomSeed = 7;
+                rq.Mode = gcTotalCount;
+                rq.Count = 30000;
             }
             std::string result;
-            errors[t] = ErrorOf([&] { run.PerformGenerateIPList(nullptr, result); });
-            for (size_t i = 0; i < run.FIPList.Count(); ++i) lines[t].emplace_back(run.FIPList[i]);
+            errors[t] = ErrorOf([&] { run.PerformGenerateIPList(rq, result); });
+            for (size_t i = 0; i < run.IPList().Count(); ++i) lines[t].emplace_back(run.IPList()[i]);
         }
         EXPECT_EQ(errors[0], errors[1]) << c.Name;
         EXPECT_EQ(lines[0], lines[1]) << c.Name;

@@ -21,19 +21,20 @@ class Engine : public ::testing::Test {
 protected:
     TProgress progress;
     TZarvoUtils u{&progress};
+    TGenerateRequest q;
 
     RunResult Generate(std::vector<std::string> ranges) {
-        u.FIPRanges = std::move(ranges);
+        q.IPRanges = std::move(ranges);
         RunResult r;
-        EXPECT_TRUE(u.PerformGenerateIPList(nullptr, r.result));
-        for (size_t i = 0; i < u.FIPList.Count(); ++i) r.lines.emplace_back(u.FIPList[i]);
+        EXPECT_TRUE(u.PerformGenerateIPList(q, r.result));
+        for (size_t i = 0; i < u.IPList().Count(); ++i) r.lines.emplace_back(u.IPList()[i]);
         return r;
     }
     std::string Fails(std::vector<std::string> ranges) {
-        u.FIPRanges = std::move(ranges);
+        q.IPRanges = std::move(ranges);
         std::string result;
         try {
-            u.PerformGenerateIPList(nullptr, result);
+            u.PerformGenerateIPList(q, result);
         } catch (const Exception& e) {
             return e.what();
         }
@@ -41,13 +42,13 @@ protected:
     }
     void Names(const std::string& tmpl, const std::string& delim = " ", int first = 1, int step = 1,
                int digits = 1) {
-        u.FGenerateNames = true;
-        u.FNameTemplate = tmpl;
-        u.FCounterSymbol = "#";
-        u.FFirstCounter = first;
-        u.FCounterStep = step;
-        u.FCounterDigits = digits;
-        u.FNameDelimiter = delim;
+        q.GenerateNames = true;
+        q.Names.Template = tmpl;
+        q.Names.Symbol = "#";
+        q.Names.First = first;
+        q.Names.Step = step;
+        q.Names.Digits = digits;
+        q.Names.Delimiter = delim;
     }
 };
 
@@ -116,12 +117,12 @@ TEST_F(Engine, Limits) {
     // Per range: two full ranges together above the maximum still pass.
     EXPECT_EQ(Generate({"10.0.0.0/12", "11.0.0.0/12"}).lines.size(), 2097152u);
 
-    u.FGenerateCountMode = gcTotalCount;
-    u.FGenerateCount = 2000000;
+    q.Mode = gcTotalCount;
+    q.Count = 2000000;
     EXPECT_EQ(Fails({"not a range"}), "Too many IPs (2000000)\r\nMax. IP count: 1000000");
 
-    u.FGenerateCountMode = gcForEach;
-    u.FGenerateCount = 400000;
+    q.Mode = gcForEach;
+    q.Count = 400000;
     EXPECT_EQ(Fails({"10.0.0.0/8", "bad", "11.0.0.0/8", "12.0.0.0/8"}),
               "Too many IPs (1200000)\r\nMax. IP count: 1000000");
 }
@@ -129,18 +130,17 @@ TEST_F(Engine, Limits) {
 // Nothing is refused for the lines a run might make: ports give the lines of the
 // addresses the filters and the count let through, however many ports there are.
 TEST_F(Engine, PortsAreNeverRefusedByAnEstimate) {
-    u.FAddPortNumbers = true;
-    u.FPortNumbers = "1-65535";
+    q.Ports = "1-65535";
     EXPECT_EQ(Generate({"10.0.0.1"}).lines.size(), 65535u);
-    u.FGenerateCountMode = gcTotalCount;
-    u.FGenerateCount = 20;
+    q.Mode = gcTotalCount;
+    q.Count = 20;
     EXPECT_EQ(Generate({"10.0.0.0/8"}).lines.size(), 1310700u);
-    u.FGenerateCountMode = gcForEach;
-    u.FGenerateCount = 2;
+    q.Mode = gcForEach;
+    q.Count = 2;
     const RunResult each = Generate({"10.0.0.0/8", "11.0.0.0/8"});
     ASSERT_EQ(each.lines.size(), 4u * 65535u);
     EXPECT_EQ(each.lines[2 * 65535], "11.0.0.0:1");
-    u.FGenerateCountMode = gcAllCount;
+    q.Mode = gcAllCount;
 
     // A long list is counted from its ranges, never expanded: 6553500000 ports.
     std::string many;
@@ -173,10 +173,9 @@ TEST_F(Engine, PortsAreNeverRefusedByAnEstimate) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        u.FPortNumbers = c.ports;
-        u.FUsableHostIPAddresses = c.usable;
-        u.FDoExclude = !c.excludes.empty();
-        u.FExcludeMasks = c.excludes;
+        q.Ports = c.ports;
+        q.UsableHosts = c.usable;
+        q.ExcludeMasks = c.excludes;
         const RunResult r = Generate(c.ranges);
         EXPECT_EQ(r.result, Format("%zu IPs generated.", c.lines));
         ASSERT_EQ(r.lines.size(), c.lines);
@@ -188,11 +187,10 @@ TEST_F(Engine, PortsAreNeverRefusedByAnEstimate) {
 
 // 16 addresses by 65535 ports: every line in order, through the sink, none held.
 TEST_F(Engine, PortLinesStreamThroughTheSinkInOrder) {
-    u.FAddPortNumbers = true;
-    u.FPortNumbers = "1-65535";
+    q.Ports = "1-65535";
     size_t n = 0, wrong = 0, largest = 0;
     std::string want, firstWrong;
-    u.FLineSink = [&](const TStringList& chunk) {
+    q.LineSink = [&](const TStringList& chunk) {
         largest = std::max(largest, chunk.Count());
         for (size_t i = 0; i < chunk.Count(); ++i, ++n) {
             want = "10.0.0." + std::to_string(16 + n / 65535) + ":" + std::to_string(n % 65535 + 1);
@@ -210,24 +208,23 @@ TEST_F(Engine, PortLinesStreamThroughTheSinkInOrder) {
 TEST_F(Engine, UsableHostsAndExclusions) {
     EXPECT_EQ(Generate({"192.168.1.0/30"}).lines,
               (Lines{"192.168.1.0", "192.168.1.1", "192.168.1.2", "192.168.1.3"}));
-    u.FUsableHostIPAddresses = true;
+    q.UsableHosts = true;
     EXPECT_EQ(Generate({"192.168.1.0/30"}).lines, (Lines{"192.168.1.1", "192.168.1.2"}));
     EXPECT_TRUE(Generate({"10.0.0.1/32", "10.0.0.0/31", "::1/128"}).lines.empty());
     // With a sub-prefix the first and last sub-network positions are dropped.
     EXPECT_EQ(Generate({"10.0.0.7/22/24"}).lines, (Lines{"10.0.1.7", "10.0.2.7"}));
     EXPECT_EQ(Generate({"fd00::/126"}).lines, (Lines{"FD00::1", "FD00::2"}));
 
-    u.FUsableHostIPAddresses = false;
-    u.FDoExclude = true;
-    u.FExcludeMasks = {"*.0", ""};
+    q.UsableHosts = false;
+    q.ExcludeMasks = {"*.0", ""};
     const RunResult r = Generate({"10.0.0.0/23"});
     EXPECT_EQ(r.lines.size(), 510u);
     EXPECT_EQ(std::count(r.lines.begin(), r.lines.end(), "10.0.1.0"), 0);
     // Excluded candidates do not count toward the count.
-    u.FGenerateCountMode = gcTotalCount;
-    u.FGenerateCount = 2;
+    q.Mode = gcTotalCount;
+    q.Count = 2;
     EXPECT_EQ(Generate({"10.0.0.0/23"}).lines, (Lines{"10.0.0.1", "10.0.0.2"}));
-    u.FExcludeMasks = {"[oops"};
+    q.ExcludeMasks = {"[oops"};
     EXPECT_EQ(Fails({"10.0.0.0/30"}), "'[oops' is an invalid mask at (6)");
 }
 
@@ -251,9 +248,9 @@ TEST_F(Engine, PlansHoldTheFieldTheMaskDraws) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Line);
-        u.FIPRanges = {c.Line};
+        q.IPRanges = {c.Line};
         std::vector<std::string> sources;
-        const std::vector<TRangePlan> plans = u.ParseRanges(&sources);
+        const std::vector<TRangePlan> plans = TZarvoUtils::ParseRanges(q, &sources);
         ASSERT_EQ(plans.size(), 1u);
         EXPECT_EQ(sources, (Lines{c.Line}));
         const TIPAddr mask = MakeIPAddrMask(c.Family, c.P, c.S);
@@ -269,45 +266,45 @@ TEST_F(Engine, PlansHoldTheFieldTheMaskDraws) {
         EXPECT_EQ(plans[0].Positions(), uint64_t{1} << std::min(c.S - c.P, 63));
     }
     // Usable hosts drop the first and the last position of a field above the low 64 bits too.
-    u.FUsableHostIPAddresses = true;
+    q.UsableHosts = true;
     EXPECT_EQ(Generate({"fd00::5/94/96"}).lines, (Lines{"FD00::1:0:5", "FD00::2:0:5"}));
 }
 
 TEST_F(Engine, Counts) {
-    u.FGenerateCountMode = gcForEach;
-    u.FGenerateCount = 2;
+    q.Mode = gcForEach;
+    q.Count = 2;
     EXPECT_EQ(Generate({"10.0.0.0/24", "10.1.0.0/24"}).lines,
               (Lines{"10.0.0.0", "10.0.0.1", "10.1.0.0", "10.1.0.1"}));
-    u.FGenerateCountMode = gcTotalCount;
-    u.FGenerateCount = 3;
+    q.Mode = gcTotalCount;
+    q.Count = 3;
     EXPECT_EQ(Generate({"10.0.0.0/24", "10.1.0.0/24"}).lines, (Lines{"10.0.0.0", "10.0.0.1", "10.0.0.2"}));
-    u.FGenerateCount = 5;
+    q.Count = 5;
     EXPECT_EQ(Generate({"10.0.0.0/30", "10.1.0.0/24"}).lines,
               (Lines{"10.0.0.0", "10.0.0.1", "10.0.0.2", "10.0.0.3", "10.1.0.0"}));
     for (int count : {0, -5}) {
-        u.FGenerateCount = count;
+        q.Count = count;
         EXPECT_TRUE(Generate({"10.0.0.0/24"}).lines.empty());
-        u.FRandomOrder = true;
+        q.RandomOrder = true;
         EXPECT_TRUE(Generate({"10.0.0.0/24"}).lines.empty());
-        u.FRandomOrder = false;
+        q.RandomOrder = false;
     }
 }
 
 TEST_F(Engine, RandomOrder) {
-    u.FRandomOrder = true;
+    q.RandomOrder = true;
     // All: a permutation of the whole field.
     RunResult r = Generate({"10.0.0.0/24"});
     Lines sorted = r.lines;
     std::sort(sorted.begin(), sorted.end());
-    u.FRandomOrder = false;
+    q.RandomOrder = false;
     Lines plain = Generate({"10.0.0.0/24"}).lines;
     std::sort(plain.begin(), plain.end());
     EXPECT_EQ(sorted, plain);
-    u.FRandomOrder = true;
+    q.RandomOrder = true;
 
     // A total from a huge range: distinct addresses, all inside it, typed 1 bits kept.
-    u.FGenerateCountMode = gcTotalCount;
-    u.FGenerateCount = 100;
+    q.Mode = gcTotalCount;
+    q.Count = 100;
     r = Generate({"10.0.0.1/8"});
     ASSERT_EQ(r.lines.size(), 100u);
     std::set<std::string> distinct(r.lines.begin(), r.lines.end());
@@ -319,8 +316,8 @@ TEST_F(Engine, RandomOrder) {
     }
 
     // Each range: Count from each, and a range smaller than the count gives all it has.
-    u.FGenerateCountMode = gcForEach;
-    u.FGenerateCount = 3;
+    q.Mode = gcForEach;
+    q.Count = 3;
     r = Generate({"a=10.0.0.0/8", "b=fd00::/16", "c=192.168.0.0/31"});
     ASSERT_EQ(r.lines.size(), 8u);
     for (size_t i = 0; i < 3; ++i) EXPECT_EQ(r.lines[i].rfind("10.", 0), 0u);
@@ -330,24 +327,24 @@ TEST_F(Engine, RandomOrder) {
 }
 
 TEST_F(Engine, SeededRunsRepeatAndUnseededDiffer) {
-    u.FRandomOrder = true;
-    u.FGenerateCountMode = gcTotalCount;
-    u.FGenerateCount = 50;
-    u.FRandomSeed = 99;
+    q.RandomOrder = true;
+    q.Mode = gcTotalCount;
+    q.Count = 50;
+    q.RandomSeed = 99;
     const Lines a = Generate({"fd00::/32"}).lines;
     EXPECT_EQ(Generate({"fd00::/32"}).lines, a);
-    u.FRandomSeed.reset();
+    q.RandomSeed.reset();
     EXPECT_NE(Generate({"fd00::/32"}).lines, Generate({"fd00::/32"}).lines);
 }
 
 TEST_F(Engine, RandomSelectionIsUniform) {
     // Picking 1 of 4 addresses many times: each must come up about equally often.
-    u.FRandomOrder = true;
-    u.FGenerateCountMode = gcTotalCount;
-    u.FGenerateCount = 1;
+    q.RandomOrder = true;
+    q.Mode = gcTotalCount;
+    q.Count = 1;
     std::map<std::string, int> seen;
     for (int i = 0; i < 4000; ++i) {
-        u.FRandomSeed = static_cast<uint64_t>(i);
+        q.RandomSeed = static_cast<uint64_t>(i);
         ++seen[Generate({"10.0.0.0/30"}).lines.at(0)];
     }
     ASSERT_EQ(seen.size(), 4u);
@@ -355,8 +352,7 @@ TEST_F(Engine, RandomSelectionIsUniform) {
 }
 
 TEST_F(Engine, PortsLayout) {
-    u.FAddPortNumbers = true;
-    u.FPortNumbers = "80,443";
+    q.Ports = "80,443";
     const RunResult r = Generate({"192.168.1.0/30"});
     ASSERT_EQ(r.lines.size(), 8u);
     EXPECT_EQ(r.lines[0], "192.168.1.0:80");
@@ -364,11 +360,11 @@ TEST_F(Engine, PortsLayout) {
     EXPECT_EQ(r.lines[7], "192.168.1.3:443");
     EXPECT_EQ(r.result, "8 IPs generated.");
 
-    u.FPortNumbers = "80";
+    q.Ports = "80";
     EXPECT_EQ(Generate({"::1/128"}).lines, (Lines{"::1:80"}));
-    u.FEscapeIPv6 = true;
+    q.EscapeIPv6 = true;
     EXPECT_EQ(Generate({"::1/128"}).lines, (Lines{"[::1]:80"}));
-    u.FPortNumbers = "0;70000,abc";
+    q.Ports = "0;70000,abc";
     EXPECT_TRUE(Generate({"10.0.0.0/30"}).lines.empty());
 }
 
@@ -419,16 +415,15 @@ TEST_F(Engine, HostNames) {
               (Lines{"2001-db8-1-A,2001:DB8::1", "10-1--10.1.2.3,10.1.2.3"}));
     // The counter runs across every port line; negative values pad in front of the sign.
     Names("h#", "\t", -1, 1, 3);
-    u.FAddPortNumbers = true;
-    u.FPortNumbers = "1,2";
+    q.Ports = "1,2";
     EXPECT_EQ(Generate({"10.0.0.0/31"}).lines,
               (Lines{"h0-1\t10.0.0.0:1", "h000\t10.0.0.0:2", "h001\t10.0.0.1:1", "h002\t10.0.0.1:2"}));
-    u.FAddPortNumbers = false;
+    q.Ports.reset();
     // No symbol in the template: no counter; an empty symbol never counts.
     Names("fixed");
     EXPECT_EQ(Generate({"10.0.0.0/31"}).lines, (Lines{"fixed 10.0.0.0", "fixed 10.0.0.1"}));
     Names("a#b");
-    u.FCounterSymbol = "";
+    q.Names.Symbol = "";
     EXPECT_EQ(Generate({"10.0.0.5"}).lines, (Lines{"a#b 10.0.0.5"}));
 }
 
@@ -440,28 +435,28 @@ TEST_F(Engine, CounterWrapsAt32Bits) {
 }
 
 TEST_F(Engine, AppendKeepsTheListAndCountsIt) {
-    u.FIPList.Add("kept line");
-    u.FAppend = true;
+    u.IPList().Add("kept line");
+    q.Append = true;
     const RunResult r = Generate({"10.0.0.0/31"});
     EXPECT_EQ(r.lines, (Lines{"kept line", "10.0.0.0", "10.0.0.1"}));
     EXPECT_EQ(r.result, "3 IPs generated.");
     EXPECT_EQ(Generate({"junk"}).result, "3 IPs generated.");
-    u.FAppend = false;
+    q.Append = false;
     EXPECT_EQ(Generate({"junk"}).result, "0 IPs generated.");
 }
 
 TEST_F(Engine, CountryColumnChecksComeFirst) {
-    u.FResolveIPCountry = true;
-    u.FIPList.Add("old");
-    u.FMMDBFilePath = "";
+    q.ResolveCountry = true;
+    u.IPList().Add("old");
+    q.MMDBFilePath = "";
     EXPECT_EQ(Fails({"10.0.0.1"}), "Invalid arguments");
-    u.FMMDBFilePath = "/nonexistent/file.mmdb";
+    q.MMDBFilePath = "/nonexistent/file.mmdb";
     EXPECT_EQ(Fails({"10.0.0.1"}), "MMDB File not found");
-    EXPECT_EQ(u.FIPList.Count(), 1u); // untouched by the argument checks
+    EXPECT_EQ(u.IPList().Count(), 1u); // untouched by the argument checks
 }
 
 TEST_F(Engine, ProgressCountsCandidates) {
-    u.FUsableHostIPAddresses = true;
+    q.UsableHosts = true;
     Generate({"10.0.0.0/24"});
     EXPECT_EQ(progress.Max(), 256);
     EXPECT_EQ(progress.Processed(), 254);
@@ -481,17 +476,17 @@ TEST(Engine_, BitsForCount) {
 namespace {
 
 TEST_F(Engine, SinkReceivesTheSameLinesInChunks) {
-    u.FRandomOrder = true;
-    u.FRandomSeed = 5;
+    q.RandomOrder = true;
+    q.RandomSeed = 5;
     const Lines held = Generate({"10.0.0.0/15"}).lines; // 131072 lines: more than one chunk
     Lines streamed;
     size_t chunks = 0;
-    u.FLineSink = [&](const TStringList& chunk) {
+    q.LineSink = [&](const TStringList& chunk) {
         ++chunks;
         for (size_t i = 0; i < chunk.Count(); ++i) streamed.emplace_back(chunk[i]);
     };
-    u.FIPList.Clear();
-    u.FIPList.Add("left alone");
+    u.IPList().Clear();
+    u.IPList().Add("left alone");
     const RunResult r = Generate({"10.0.0.0/15"});
     EXPECT_EQ(streamed, held);
     EXPECT_GT(chunks, 1u);
@@ -504,20 +499,20 @@ TEST_F(Engine, SinkReceivesTheSameLinesInChunks) {
 TEST_F(Engine, RandomPicksFromManyLargeRangesHoldOnlyWhatTheyTake) {
     // 2000 ranges of 2^17 positions each: a table of every position would take a
     // gigabyte; the walk holds only the slots it has moved.
-    u.FRandomOrder = true;
-    u.FGenerateCountMode = gcTotalCount;
-    u.FGenerateCount = 100000;
-    u.FRandomSeed = 1;
+    q.RandomOrder = true;
+    q.Mode = gcTotalCount;
+    q.Count = 100000;
+    q.RandomSeed = 1;
     const Lines lines = Generate(std::vector<std::string>(2000, "10.0.0.0/8")).lines;
     EXPECT_EQ(lines.size(), 100000u);
 
     // Uniform over the ranges too: 4100 distinct /22 ranges, 1000 picks each run.
     std::vector<std::string> ranges;
     for (int i = 0; i < 4100; ++i) ranges.push_back(Format("10.%d.%d.0/22", i / 64, (i % 64) * 4));
-    u.FGenerateCount = 1000;
+    q.Count = 1000;
     int firstHalf = 0;
     for (uint64_t seed = 0; seed < 20; ++seed) {
-        u.FRandomSeed = seed;
+        q.RandomSeed = seed;
         const Lines picked = Generate(ranges).lines;
         ASSERT_EQ(std::set<std::string>(picked.begin(), picked.end()).size(), 1000u);
         for (const std::string& l : picked) {
@@ -567,17 +562,17 @@ TEST(EngineStop, ABrokenRunEndsEarlyWithTheLinesSoFar) {
         SCOPED_TRACE(c.name);
         TStopAfter stop(50); // asked once every 4096 positions
         TZarvoUtils u(&stop);
-        u.FMaxIPs = INT32_MAX;
-        u.FGenerateCountMode = c.mode;
-        u.FGenerateCount = c.count;
-        u.FRandomOrder = c.random;
-        u.FDoExclude = !c.exclude.empty();
-        u.FExcludeMasks = c.exclude;
-        u.FIPRanges = c.ranges;
+        TGenerateRequest q;
+        q.MaxIPs = INT32_MAX;
+        q.Mode = c.mode;
+        q.Count = c.count;
+        q.RandomOrder = c.random;
+        q.ExcludeMasks = c.exclude;
+        q.IPRanges = c.ranges;
         std::string result;
-        u.PerformGenerateIPList(nullptr, result);
-        EXPECT_LE(u.FIPList.Count(), 50u * 4096u);
-        EXPECT_EQ(result, Format("%d IPs generated.", static_cast<int>(u.FIPList.Count())));
+        u.PerformGenerateIPList(q, result);
+        EXPECT_LE(u.IPList().Count(), 50u * 4096u);
+        EXPECT_EQ(result, Format("%d IPs generated.", static_cast<int>(u.IPList().Count())));
     }
 }
 
@@ -591,7 +586,7 @@ TEST_F(Engine, ALineTooLongIsRefusedBeforeItIsBuilt) {
 TEST_F(Engine, ChunksAreBoundedByTheirSize) {
     Names("#", " ", 1, 1, 100000); // lines of 100000 characters and more
     size_t chunks = 0, lines = 0, largest = 0;
-    u.FLineSink = [&](const TStringList& chunk) {
+    q.LineSink = [&](const TStringList& chunk) {
         ++chunks;
         lines += chunk.Count();
         largest = std::max(largest, chunk.TextSize());
@@ -603,11 +598,11 @@ TEST_F(Engine, ChunksAreBoundedByTheirSize) {
 }
 
 TEST_F(Engine, RunningOutOfMemoryIsReportedInWords) {
-    u.FIPList.Add("kept");
-    u.FAppend = true;
-    u.FLineSink = [](const TStringList&) { throw std::bad_alloc(); };
+    u.IPList().Add("kept");
+    q.Append = true;
+    q.LineSink = [](const TStringList&) { throw std::bad_alloc(); };
     EXPECT_EQ(Fails({"10.0.0.0/30"}), "Not enough memory");
-    EXPECT_EQ(u.FIPList.Count(), 1u);
+    EXPECT_EQ(u.IPList().Count(), 1u);
 }
 
 // A run's lines are counted against its memory budget as they are made, by what
@@ -665,20 +660,22 @@ TEST_F(Engine, AMemoryBudgetBreaksTheRunOffAtTheFirstLineThatDoesNotFit) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        u.FIPList.Clear();
-        for (const std::string& line : c.kept) u.FIPList.Add(line);
-        u.FAppend = !c.kept.empty();
-        u.FAddPortNumbers = !c.ports.empty();
-        u.FPortNumbers = c.ports;
-        u.FMemoryBudget = c.budget;
+        u.IPList().Clear();
+        for (const std::string& line : c.kept) u.IPList().Add(line);
+        q.Append = !c.kept.empty();
+        if (c.ports.empty())
+            q.Ports.reset();
+        else
+            q.Ports = c.ports;
+        q.MemoryBudget = c.budget;
         size_t sunk = 0;
-        u.FLineSink = nullptr;
-        u.FSinkKeptLines = 0;
-        u.FSinkKeptBytes = 0;
+        q.LineSink = nullptr;
+        q.SinkKeptLines = 0;
+        q.SinkKeptBytes = 0;
         if (c.sink) {
-            u.FLineSink = [&sunk](const TStringList& chunk) { sunk += chunk.Count(); };
-            u.FSinkKeptLines = c.kept.size();
-            u.FSinkKeptBytes = u.FIPList.LinesSize();
+            q.LineSink = [&sunk](const TStringList& chunk) { sunk += chunk.Count(); };
+            q.SinkKeptLines = c.kept.size();
+            q.SinkKeptBytes = u.IPList().LinesSize();
         }
         if (c.error.empty()) {
             const RunResult r = Generate({"10.0.0.0/30"});
@@ -686,40 +683,84 @@ TEST_F(Engine, AMemoryBudgetBreaksTheRunOffAtTheFirstLineThatDoesNotFit) {
             EXPECT_EQ(c.sink ? c.kept.size() + sunk : r.lines.size(), c.lines);
             continue;
         }
-        const size_t keptText = u.FIPList.TextSize();
+        const size_t keptText = u.IPList().TextSize();
         EXPECT_EQ(Fails({"10.0.0.0/30"}), c.error);
         EXPECT_EQ(sunk, 0u);
         // Nothing of the run stays: the kept lines alone, their text where it ended.
-        ASSERT_EQ(u.FIPList.Count(), c.kept.size());
-        for (size_t i = 0; i < c.kept.size(); ++i) EXPECT_EQ(u.FIPList[i], c.kept[i]);
-        EXPECT_EQ(u.FIPList.TextSize(), keptText);
+        ASSERT_EQ(u.IPList().Count(), c.kept.size());
+        for (size_t i = 0; i < c.kept.size(); ++i) EXPECT_EQ(u.IPList()[i], c.kept[i]);
+        EXPECT_EQ(u.IPList().TextSize(), keptText);
         // And the list takes lines after them as before.
-        u.FLineSink = nullptr;
-        u.FMemoryBudget = 0;
-        u.FAddPortNumbers = false;
+        q.LineSink = nullptr;
+        q.MemoryBudget = 0;
+        q.Ports.reset();
         const RunResult again = Generate({"10.0.0.0/31"});
         EXPECT_EQ(again.lines.size(), c.kept.size() + 2);
         EXPECT_EQ(again.lines.back(), "10.0.0.1");
     }
-    u.FLineSink = nullptr;
+    q.LineSink = nullptr;
     // Unless set, half of this machine's memory.
     EXPECT_GT(DefaultMemoryBudget(), uint64_t{1} << 20);
-    EXPECT_EQ(TZarvoUtils(nullptr).FMemoryBudget, DefaultMemoryBudget());
+    EXPECT_EQ(TGenerateRequest().MemoryBudget, DefaultMemoryBudget());
 }
 
 TEST_F(Engine, AMaskOfStarsOnlyLeavesNothingToWalk) {
     // Without the shortcut each run walks 2^32 or 2^63 positions.
-    u.FDoExclude = true;
-    u.FGenerateCount = 1;
+    q.Count = 1;
     for (const char* mask : {"*", "**"}) {
         SCOPED_TRACE(mask);
-        u.FExcludeMasks = {"*.0", mask};
-        u.FGenerateCountMode = gcTotalCount;
+        q.ExcludeMasks = {"*.0", mask};
+        q.Mode = gcTotalCount;
         EXPECT_EQ(Generate({"0.0.0.0/0"}).result, "0 IPs generated.");
-        u.FGenerateCountMode = gcForEach;
+        q.Mode = gcForEach;
         EXPECT_EQ(Generate({"::/0", "10.0.0.0/8"}).result, "0 IPs generated.");
     }
     EXPECT_TRUE(TMask("*").MatchesEverything());
     for (const char* mask : {"*.*", "?*", "*[0-9]", "a"})
         EXPECT_FALSE(TMask(mask).MatchesEverything()) << mask;
 }
+
+namespace {
+
+// The plan carries the request's settings on, with those the run does not read made
+// plain; the budget goes through as it was asked for.
+TEST(GeneratePlan, CarriesTheRequestsSettings) {
+    TGenerateRequest q;
+    q.IPRanges = {"10.0.0.0/30", "no range"};
+    q.Count = 7; // not read when all are asked for
+    q.Names.Template = "h-%s";
+    q.Append = true;
+    q.SinkKeptLines = 3;
+    q.SinkKeptBytes = 48;
+    q.MemoryBudget = 12345;
+    q.ExcludeMasks = {"", "*.1"};
+    q.Ports = "80,90-91";
+    std::vector<size_t> noRanges;
+    q.OnNoRanges = [&](const std::vector<std::string>& lines, std::span<const size_t> places) {
+        EXPECT_EQ(&lines, &q.IPRanges);
+        noRanges.assign(places.begin(), places.end());
+    };
+    TGeneratePlan plan = TZarvoUtils::BuildPlan(q);
+    EXPECT_EQ(noRanges, std::vector<size_t>{1});
+    EXPECT_EQ(plan.MemoryBudget, 12345u);
+    EXPECT_EQ(plan.Count, 0);
+    EXPECT_EQ(plan.Names.Template, "");   // no names asked for
+    EXPECT_EQ(plan.Names.Delimiter, " "); // before a country code
+    EXPECT_TRUE(plan.Sources.empty());
+    EXPECT_GE(plan.CountryLanes, 1u);
+    EXPECT_EQ(plan.SinkKeptLines, 0u); // kept by the engine's list, not a sink's owner
+    EXPECT_EQ(plan.Excludes.Count(), 1);
+    ASSERT_TRUE(plan.Ports);
+    EXPECT_EQ(plan.Ports->Count, 3);
+    EXPECT_EQ(plan.Limits.Total, 4);
+
+    q.LineSink = [](const TStringList&) {};
+    q.GenerateNames = true;
+    plan = TZarvoUtils::BuildPlan(q);
+    EXPECT_EQ(plan.SinkKeptLines, 3u);
+    EXPECT_EQ(plan.SinkKeptBytes, 48u);
+    EXPECT_EQ(plan.Names.Template, "h-%s");
+    EXPECT_EQ(plan.Sources, std::vector<std::string>{"10.0.0.0/30"});
+}
+
+} // namespace

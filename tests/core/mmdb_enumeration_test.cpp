@@ -8,7 +8,7 @@
 #include "mmdb/uMMDBLineReader.h"
 #include "mmdb/uMMDBReader.h"
 #include "mmdb_builder.h"
-#include "viewer/uLineReaderWriter.h"
+#include "readers/uLineReaderWriter.h"
 
 using namespace zarvo;
 using namespace mmdbtest;

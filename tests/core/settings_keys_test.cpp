@@ -312,3 +312,49 @@ TEST(NamedSettings, SaveLoadAndDelete) {
     EXPECT_TRUE(DeleteNamedSettings(sets, "Office"));
     EXPECT_EQ(sets.Count(), 0u);
 }
+
+// The options as the engine's request: numbers from their texts, the switched-off
+// options left out, and the checks in the window's order.
+TEST(SettingsKeys, OptionsBecomeOneRequest) {
+    const TGenerateRequest r = MakeGenerateRequest(Changed());
+    EXPECT_EQ(r.IPRanges, Changed().IPRanges);
+    EXPECT_EQ(r.Mode, gcForEach);
+    EXPECT_EQ(r.Count, 7);
+    EXPECT_TRUE(r.GenerateNames);
+    EXPECT_EQ(r.Names.Template, "host-%3-@.example.com");
+    EXPECT_EQ(r.Names.Symbol, "@");
+    EXPECT_EQ(r.Names.First, 5);
+    EXPECT_EQ(r.Names.Step, -2);
+    EXPECT_EQ(r.Names.Digits, 3);
+    EXPECT_EQ(r.Names.Delimiter, " | ");
+    EXPECT_EQ(r.Ports, std::optional<std::string>("80,3128-3130"));
+    EXPECT_EQ(r.ExcludeMasks, (std::vector<std::string>{"*.0", "*.255"}));
+    EXPECT_TRUE(r.UsableHosts && r.EscapeIPv6 && r.RandomOrder && r.Append && r.ResolveCountry);
+    EXPECT_EQ(r.MMDBFilePath, "/data/GeoLite2-Country.mmdb");
+    EXPECT_EQ(r.MemoryBudget, DefaultMemoryBudget());
+    EXPECT_EQ(r.MaxIPs, kMaxIPs);
+
+    TZarvoOptions off = Changed();
+    off.GenerateNames = off.AddPort = off.Exclude = false;
+    off.Mode = gcAllCount;
+    const TGenerateRequest plain = MakeGenerateRequest(off);
+    EXPECT_FALSE(plain.GenerateNames);
+    EXPECT_EQ(plain.Names.Template, "");
+    EXPECT_EQ(plain.Names.Delimiter, " ");
+    EXPECT_FALSE(plain.Ports);
+    EXPECT_TRUE(plain.ExcludeMasks.empty());
+    EXPECT_EQ(plain.Count, 0);
+
+    // The database path is asked for before any number is read.
+    TZarvoOptions bad = Changed();
+    bad.MMDBFilePath.clear();
+    bad.EachCount = "x";
+    EXPECT_THROW(MakeGenerateRequest(bad), EOptionMissing);
+    bad.ResolveCountry = false;
+    try {
+        MakeGenerateRequest(bad);
+        ADD_FAILURE() << "not a number";
+    } catch (const Exception& e) {
+        EXPECT_STREQ(e.what(), "'x' is not a valid integer value");
+    }
+}

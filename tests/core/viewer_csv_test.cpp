@@ -11,9 +11,9 @@
 #include "mmdb/uMMDBLineReader.h"
 #include "mmdb_builder.h"
 #include "test_files.h"
-#include "viewer/Stream.h"
-#include "viewer/ViewerPreview.h"
-#include "viewer/uCSVParser.h"
+#include "readers/Stream.h"
+#include "readers/ViewerPreview.h"
+#include "readers/uCSVParser.h"
 
 using namespace zarvo;
 

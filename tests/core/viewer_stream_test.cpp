@@ -11,8 +11,8 @@
 #include <fstream>
 
 #include "test_files.h"
-#include "viewer/BufferedFileStreamUnit.h"
-#include "viewer/uLineReaderWriter.h"
+#include "readers/BufferedFileStreamUnit.h"
+#include "readers/uLineReaderWriter.h"
 
 using namespace zarvo;
 

@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "support/qt/VFormUnit.h"
+#include "qt/widgets/VFormUnit.h"
 
 struct TFakeDialogs : zarvo::qt::IDialogs {
     struct TBox {

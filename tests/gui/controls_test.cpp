@@ -12,11 +12,11 @@
 #include <QtTest>
 
 #include "FakeDialogs.h"
-#include "support/qt/ButtonExUnit.h"
-#include "support/qt/LabelExUnit.h"
-#include "support/qt/MultiInputUnit.h"
-#include "support/qt/ProgressBinding.h"
-#include "support/qt/VFormUnit.h"
+#include "qt/widgets/ButtonExUnit.h"
+#include "qt/widgets/LabelExUnit.h"
+#include "qt/widgets/MultiInputUnit.h"
+#include "qt/widgets/ProgressBinding.h"
+#include "qt/widgets/VFormUnit.h"
 
 using namespace zarvo::qt;
 

@@ -765,42 +765,43 @@ private Q_SLOTS:
         typeInto(child<QLineEdit>("Edit2"), "7");
         click("CheckBox1");
         click("CheckBox6");
-        QVERIFY(form->ApplyOptionsToEngine());
-        const zarvo::TZarvoUtils& u = form->Utils();
-        QCOMPARE(u.FIPRanges, (std::vector<std::string>{"10.0.0.0/30", "B=10.1.0.0/24"}));
-        QVERIFY(u.FUsableHostIPAddresses);
-        QVERIFY(u.FDoExclude);
-        QCOMPARE(u.FExcludeMasks, std::vector<std::string>{"*.0"});
-        QVERIFY(u.FAddPortNumbers);
-        QCOMPARE(u.FPortNumbers, std::string("80,3128-3130"));
-        QVERIFY(u.FGenerateNames);
-        QCOMPARE(u.FNameTemplate, std::string("h#.example.org"));
-        QCOMPARE(u.FCounterSymbol, std::string("@"));
-        QCOMPARE(u.FFirstCounter, 16);
-        QCOMPARE(u.FCounterStep, 2);
-        QCOMPARE(u.FCounterDigits, 3);
-        QCOMPARE(u.FNameDelimiter, std::string(","));
-        QCOMPARE(u.FGenerateCountMode, zarvo::gcForEach);
-        QCOMPARE(u.FGenerateCount, 7);
-        QVERIFY(u.FRandomOrder);
-        QVERIFY(u.FEscapeIPv6);
-        QVERIFY(!u.FAppend);
-        QVERIFY(!u.FResolveIPCountry);
+        std::optional<zarvo::TGenerateRequest> r = form->ReadRequest();
+        QVERIFY(r);
+        QCOMPARE(r->IPRanges, (std::vector<std::string>{"10.0.0.0/30", "B=10.1.0.0/24"}));
+        QVERIFY(r->UsableHosts);
+        QCOMPARE(r->ExcludeMasks, std::vector<std::string>{"*.0"});
+        QCOMPARE(r->Ports, std::optional<std::string>("80,3128-3130"));
+        QVERIFY(r->GenerateNames);
+        QCOMPARE(r->Names.Template, std::string("h#.example.org"));
+        QCOMPARE(r->Names.Symbol, std::string("@"));
+        QCOMPARE(r->Names.First, 16);
+        QCOMPARE(r->Names.Step, 2);
+        QCOMPARE(r->Names.Digits, 3);
+        QCOMPARE(r->Names.Delimiter, std::string(","));
+        QCOMPARE(r->Mode, zarvo::gcForEach);
+        QCOMPARE(r->Count, 7);
+        QVERIFY(r->RandomOrder);
+        QVERIFY(r->EscapeIPv6);
+        QVERIFY(!r->Append);
+        QVERIFY(!r->ResolveCountry);
+        // The budget is the request's own unless the window sets one.
+        QCOMPARE(r->MemoryBudget, zarvo::TGenerateRequest().MemoryBudget);
 
         // Switched off again, the engine gets the fixed values.
         click("CheckBox3");
         click("CheckBox2");
         click("CheckBox4");
         click("RadioButton1");
-        QVERIFY(form->ApplyOptionsToEngine());
-        QVERIFY(!u.FGenerateNames);
-        QVERIFY(u.FNameTemplate.empty() && u.FCounterSymbol.empty());
-        QCOMPARE(u.FNameDelimiter, std::string(" "));
-        QCOMPARE(u.FFirstCounter, 1);
-        QVERIFY(!u.FAddPortNumbers && u.FPortNumbers.empty());
-        QVERIFY(!u.FDoExclude && u.FExcludeMasks.empty());
-        QCOMPARE(u.FGenerateCountMode, zarvo::gcAllCount);
-        QCOMPARE(u.FGenerateCount, 0);
+        r = form->ReadRequest();
+        QVERIFY(r);
+        QVERIFY(!r->GenerateNames);
+        QVERIFY(r->Names.Template.empty() && r->Names.Symbol.empty());
+        QCOMPARE(r->Names.Delimiter, std::string(" "));
+        QCOMPARE(r->Names.First, 1);
+        QVERIFY(!r->Ports);
+        QVERIFY(r->ExcludeMasks.empty());
+        QCOMPARE(r->Mode, zarvo::gcAllCount);
+        QCOMPARE(r->Count, 0);
         QVERIFY(dialogs->Boxes.empty());
     }
 
@@ -821,8 +822,9 @@ private Q_SLOTS:
         QTRY_COMPARE(QApplication::focusWidget(), child<QWidget>("Edit9"));
         // One blank is a value: the check passes it on.
         QTest::keyClicks(child<QLineEdit>("Edit9"), " ");
-        QVERIFY(form->ApplyOptionsToEngine());
-        QCOMPARE(form->Utils().FMMDBFilePath, std::string(" "));
+        const std::optional<zarvo::TGenerateRequest> r = form->ReadRequest();
+        QVERIFY(r);
+        QCOMPARE(r->MMDBFilePath, std::string(" "));
     }
 
     void notAnInteger_data() {
@@ -1107,7 +1109,7 @@ private Q_SLOTS:
         generate();
         const QString message = QString("Too many lines (more than %1)\nMax. memory for the list: %2")
                                     .arg(append ? 11 : 10)
-                                    .arg(QString::fromStdString(zarvo::FormatByteSize(form->MemoryBudget)));
+                                    .arg(QString::fromStdString(zarvo::FormatByteSize(*form->MemoryBudget)));
         QCOMPARE(dialogs->Boxes.size(), size_t(1));
         QCOMPARE(dialogs->Boxes[0].Icon, QMessageBox::Critical);
         QCOMPARE(dialogs->Boxes[0].Text, message);

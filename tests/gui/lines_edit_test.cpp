@@ -15,7 +15,7 @@
 #include <QtTest>
 #include <memory>
 
-#include "support/qt/LinesEditUnit.h"
+#include "qt/widgets/LinesEditUnit.h"
 
 using zarvo::TEditKind;
 using zarvo::TLineSnapshot;

@@ -25,9 +25,9 @@
 #include "app/Unit1.h"
 #include "mmdb/uMMDBLineReader.h"
 #include "mmdb/uMMDBReader.h"
-#include "viewer/qt/ListViewExUnit.h"
-#include "viewer/qt/ViewCSVFileUnit.h"
-#include "viewer/qt/WaitDialogUnit.h"
+#include "qt/viewer/ListViewExUnit.h"
+#include "qt/viewer/ViewCSVFileUnit.h"
+#include "qt/viewer/WaitDialogUnit.h"
 
 using namespace zarvo::qt;
 

@@ -1,4 +1,4 @@
-#include "support/qt/ButtonExUnit.h"
+#include "qt/widgets/ButtonExUnit.h"
 
 #include <QFileInfo>
 #include <QKeyEvent>

@@ -1,4 +1,4 @@
-#include "support/qt/LabelExUnit.h"
+#include "qt/widgets/LabelExUnit.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -6,7 +6,7 @@
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 
-#include "support/qt/VFormUnit.h"
+#include "qt/widgets/VFormUnit.h"
 
 namespace zarvo::qt {
 

@@ -1,4 +1,4 @@
-#include "viewer/StreamReaderExUnit.h"
+#include "readers/StreamReaderExUnit.h"
 
 #include <algorithm>
 #include <cstring>

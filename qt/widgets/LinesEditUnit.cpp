@@ -1,4 +1,4 @@
-#include "support/qt/LinesEditUnit.h"
+#include "qt/widgets/LinesEditUnit.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -24,12 +24,13 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "support/LargeMemory.h"
 #include "support/TextDecode.h"
-#include "support/qt/VFormUnit.h"
-#include "support/qt/XSelectionReader.h"
+#include "qt/widgets/VFormUnit.h"
+#include "qt/widgets/XSelectionReader.h"
 
 namespace zarvo::qt {
 
@@ -71,13 +72,19 @@ bool IsWordChar(QChar c) {
     return c.isLetterOrNumber() || c == QLatin1Char('_');
 }
 
-// What the clipboard holds after a copy: the text state and the range, turned into
-// text only when someone pastes it, so a copy of ten million lines costs nothing.
-// A pane of this program pastes the lines themselves; another program gets the
-// bytes written straight from the chunks (about 0.1 s for ten million lines).
+// What the clipboard holds after a copy: the text state and the range. A pane of
+// this program pastes the lines themselves. Another program gets UTF-8 bytes, and
+// Qt asks for them on the window's thread, all at once (0.1-0.8 s for ten million
+// lines). A large copy (Ctrl+C) has them made on a worker at once, since a desktop's
+// clipboard manager asks for every copy; the primary selection, offered at each
+// selection, makes them only when asked.
 class TLinesMimeData : public QMimeData {
 public:
-    TLinesMimeData(TLineSnapshot lines, TTextRange range) : FLines(std::move(lines)), FRange(range) {}
+    enum class TPrepare { OnRequest, Ahead };
+    TLinesMimeData(TLineSnapshot lines, TTextRange range, TPrepare prepare = TPrepare::OnRequest)
+        : FLines(std::move(lines)), FRange(range) {
+        if (prepare == TPrepare::Ahead && FLines.TextSize(FRange) >= kPrepareBytes) PrepareBytes();
+    }
     // The copy may hold the last of a list long gone from the pane.
     ~TLinesMimeData() override { ReleaseInBackground(std::move(FLines)); }
     const TLineSnapshot& Lines() const { return FLines; }
@@ -88,14 +95,40 @@ public:
 protected:
     QVariant retrieveData(const QString& mimeType, QMetaType type) const override {
         if (mimeType != QLatin1String("text/plain")) return {};
-        const QByteArray bytes = RangeBytes(FLines, FRange);
+        const QByteArray bytes = Bytes();
         if (type.id() == QMetaType::QByteArray) return bytes;
         return QString::fromUtf8(bytes);
     }
 
 private:
+    static constexpr size_t kPrepareBytes = size_t{8} << 20; // below, 10 ms at most on the window's thread
+    // Shared with the worker, which may outlive the copy (a new copy replaces it).
+    struct TPrepared {
+        std::mutex Lock;
+        std::condition_variable Done;
+        std::optional<QByteArray> Bytes;
+    };
+    void PrepareBytes() {
+        FPrepared = std::make_shared<TPrepared>();
+        std::thread([prepared = FPrepared, lines = FLines, range = FRange] {
+            QByteArray bytes = RangeBytes(lines, range);
+            {
+                std::lock_guard<std::mutex> lock(prepared->Lock);
+                prepared->Bytes = std::move(bytes);
+            }
+            prepared->Done.notify_all();
+            ReleaseInBackground(lines);
+        }).detach();
+    }
+    QByteArray Bytes() const {
+        if (!FPrepared) return RangeBytes(FLines, FRange);
+        std::unique_lock<std::mutex> lock(FPrepared->Lock);
+        FPrepared->Done.wait(lock, [this] { return FPrepared->Bytes.has_value(); });
+        return *FPrepared->Bytes; // shared, not copied
+    }
     TLineSnapshot FLines;
     TTextRange FRange;
+    std::shared_ptr<TPrepared> FPrepared;
 };
 
 // A pasted text as lines, split on a worker in slices; nothing when stopped.
@@ -717,7 +750,8 @@ void TLinesEdit::Cut() {
 
 void TLinesEdit::Copy() {
     if (!HasSelection()) return;
-    QGuiApplication::clipboard()->setMimeData(new TLinesMimeData(FBuffer.Snapshot(), Selection()));
+    QGuiApplication::clipboard()->setMimeData(
+        new TLinesMimeData(FBuffer.Snapshot(), Selection(), TLinesMimeData::TPrepare::Ahead));
 }
 
 void TLinesEdit::Paste() {

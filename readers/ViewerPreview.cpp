@@ -1,4 +1,4 @@
-#include "viewer/ViewerPreview.h"
+#include "readers/ViewerPreview.h"
 
 #include <sys/stat.h>
 

@@ -12,8 +12,8 @@
 #include <string>
 
 #include "support/StringList.h"
-#include "viewer/Stream.h"
-#include "viewer/StreamReaderExUnit.h"
+#include "readers/Stream.h"
+#include "readers/StreamReaderExUnit.h"
 
 namespace zarvo {
 

@@ -1,4 +1,4 @@
-#include "support/qt/MultiInputUnit.h"
+#include "qt/widgets/MultiInputUnit.h"
 
 #include <QCheckBox>
 #include <QDialog>
@@ -15,7 +15,7 @@
 #include <algorithm>
 
 #include "support/ZarvoText.h"
-#include "support/qt/VFormUnit.h"
+#include "qt/widgets/VFormUnit.h"
 
 namespace zarvo::qt {
 

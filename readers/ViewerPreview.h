@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "viewer/uCSVParser.h"
-#include "viewer/uLineReaderWriter.h"
+#include "readers/uCSVParser.h"
+#include "readers/uLineReaderWriter.h"
 
 namespace zarvo {
 

@@ -1,4 +1,4 @@
-#include "support/qt/XSelectionReader.h"
+#include "qt/widgets/XSelectionReader.h"
 
 #include <QGuiApplication>
 

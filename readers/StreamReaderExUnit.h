@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "support/TextDecode.h"
-#include "viewer/Stream.h"
+#include "readers/Stream.h"
 
 namespace zarvo {
 

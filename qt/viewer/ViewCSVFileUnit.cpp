@@ -1,4 +1,4 @@
-#include "viewer/qt/ViewCSVFileUnit.h"
+#include "qt/viewer/ViewCSVFileUnit.h"
 
 #include <QAction>
 #include <QApplication>
@@ -27,11 +27,11 @@
 #include <thread>
 #include <unordered_map>
 
-#include "support/qt/LabelExUnit.h"
-#include "support/qt/MultiInputUnit.h"
-#include "viewer/StreamReaderExUnit.h"
-#include "viewer/qt/ListViewExUnit.h"
-#include "viewer/qt/WaitDialogUnit.h"
+#include "qt/widgets/LabelExUnit.h"
+#include "qt/widgets/MultiInputUnit.h"
+#include "readers/StreamReaderExUnit.h"
+#include "qt/viewer/ListViewExUnit.h"
+#include "qt/viewer/WaitDialogUnit.h"
 
 namespace zarvo::qt {
 

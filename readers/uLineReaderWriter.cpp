@@ -1,8 +1,8 @@
-#include "viewer/uLineReaderWriter.h"
+#include "readers/uLineReaderWriter.h"
 
 #include <algorithm>
 
-#include "viewer/BufferedFileStreamUnit.h"
+#include "readers/BufferedFileStreamUnit.h"
 
 namespace zarvo {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "viewer/Stream.h"
+#include "readers/Stream.h"
 
 namespace zarvo {
 

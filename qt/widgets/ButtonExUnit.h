@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <functional>
 
-#include "support/qt/VFormUnit.h"
+#include "qt/widgets/VFormUnit.h"
 
 namespace zarvo::qt {
 

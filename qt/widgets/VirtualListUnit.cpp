@@ -1,4 +1,4 @@
-#include "support/qt/VirtualListUnit.h"
+#include "qt/widgets/VirtualListUnit.h"
 
 namespace zarvo::qt {
 

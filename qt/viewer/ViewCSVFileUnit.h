@@ -14,11 +14,11 @@
 #include <string_view>
 #include <vector>
 
-#include "support/qt/VFormUnit.h"
-#include "viewer/ViewerPreview.h"
-#include "viewer/qt/ListViewExUnit.h"
-#include "viewer/uCSVParser.h"
-#include "viewer/uLineReaderWriter.h"
+#include "qt/widgets/VFormUnit.h"
+#include "readers/ViewerPreview.h"
+#include "qt/viewer/ListViewExUnit.h"
+#include "readers/uCSVParser.h"
+#include "readers/uLineReaderWriter.h"
 
 class QCheckBox;
 class QLabel;

@@ -1,4 +1,4 @@
-#include "support/qt/VFormUnit.h"
+#include "qt/widgets/VFormUnit.h"
 
 #include <QDesktopServices>
 #include <QDialog>

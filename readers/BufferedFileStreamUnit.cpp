@@ -1,4 +1,4 @@
-#include "viewer/BufferedFileStreamUnit.h"
+#include "readers/BufferedFileStreamUnit.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

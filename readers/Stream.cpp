@@ -1,4 +1,4 @@
-#include "viewer/Stream.h"
+#include "readers/Stream.h"
 
 #include <fcntl.h>
 #include <linux/magic.h>

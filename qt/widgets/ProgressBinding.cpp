@@ -1,4 +1,4 @@
-#include "support/qt/ProgressBinding.h"
+#include "qt/widgets/ProgressBinding.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>

@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "viewer/uLineReaderWriter.h"
+#include "readers/uLineReaderWriter.h"
 
 namespace zarvo {
 

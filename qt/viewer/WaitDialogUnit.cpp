@@ -1,4 +1,4 @@
-#include "viewer/qt/WaitDialogUnit.h"
+#include "qt/viewer/WaitDialogUnit.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -11,7 +11,7 @@
 #include <QStyle>
 #include <QTimer>
 
-#include "support/qt/VFormUnit.h"
+#include "qt/widgets/VFormUnit.h"
 
 namespace zarvo::qt {
 

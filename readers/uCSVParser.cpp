@@ -1,4 +1,4 @@
-#include "viewer/uCSVParser.h"
+#include "readers/uCSVParser.h"
 
 #include <algorithm>
 #include <cstring>
