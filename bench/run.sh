@@ -78,3 +78,6 @@ bench/viewer/run.sh "$BUILD"
 
 echo
 bench/aggregate/run.sh "$BUILD"
+
+echo
+bench/shards/run.sh "$BUILD"

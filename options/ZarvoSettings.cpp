@@ -152,6 +152,7 @@ const TSettingKey kSettingKeys[] = {
      dns::kDefaultTimeoutMs},
     {"DNSInFlight", TKeyRule::Number, &TZarvoOptions::DNSInFlight, 0, dns::kMaxInFlight,
      dns::kDefaultInFlight},
+    {"UniqueIPAddresses", TKeyRule::Flag, &TZarvoOptions::Unique},
 };
 
 template <class T> T& FieldOf(TZarvoOptions& o, const TSettingKey& k) {

@@ -510,7 +510,7 @@ private Q_SLOTS:
         for (const char* name :
              {"StartButton", "BreakButton", "Button2",      "Button10",     "Button3",
               "Button5",     "Button9",     "Button4",      "Button11",     "CheckBox8",
-              "CheckBox4",   "CheckBox6",   "CheckBox2",    "CheckBox3",    "CheckBox1",
+              "UniqueCheckBox", "CheckBox4", "CheckBox6", "CheckBox2", "CheckBox3",    "CheckBox1",
               "CheckBox5",   "CheckBox7",   "RadioButton1", "RadioButton2", "RadioButton3"})
             QVERIFY2(!Mnemonic(child<QAbstractButton>(name)->text()).isEmpty(), name);
         // The range box and the database path are reached through their labels.
