@@ -551,12 +551,16 @@ void TForm1::BuildControls() {
     exRow->addWidget(Memo7, 1);
     in->addLayout(exRow);
     CheckBox8 = check(left, "CheckBox8", QStringLiteral("&Usable host IP addresses"));
+    UniqueCheckBox = check(left, "UniqueCheckBox", QStringLiteral("Uni&que IP addresses"));
     CheckBox4 = check(left, "CheckBox4", QStringLiteral("E&xclude (example: *.0):"));
     Memo6 = NewMemo(left, "Memo6");
     Memo6->setFixedHeight(Memo6->fontMetrics().lineSpacing() * 3 + 12);
+    Memo6->setToolTip(QStringLiteral("One a line: a wildcard mask (*.0, 10.0.[1-5].*), an address, a CIDR block "
+                                     "(10.0.0.0/24) or a range (10.0.0.5-10.0.0.9)"));
     CheckBox6 = check(left, "CheckBox6", QStringLiteral("&Escape IPv6 with square brackets"));
     LowerIPv6CheckBox = check(left, "LowerIPv6CheckBox", QStringLiteral("IPv&6 in lower case (RFC 5952)"));
     in->addWidget(CheckBox8);
+    in->addWidget(UniqueCheckBox);
     in->addWidget(CheckBox4);
     in->addWidget(Memo6);
     in->addWidget(CheckBox6);
@@ -936,6 +940,7 @@ TZarvoOptions TForm1::ReadOptions() const {
     TZarvoOptions o;
     o.IPRanges = MemoLines(Memo1);
     o.UsableHosts = CheckBox8->isChecked();
+    o.Unique = UniqueCheckBox->isChecked();
     o.Exclude = CheckBox4->isChecked();
     o.ExcludeMasks = MemoLines(Memo6);
     o.EscapeIPv6 = CheckBox6->isChecked();
@@ -973,6 +978,7 @@ void TForm1::WriteOptions(const TZarvoOptions& o) {
     };
     SetMemoLines(Memo1, o.IPRanges);
     CheckBox8->setChecked(o.UsableHosts);
+    UniqueCheckBox->setChecked(o.Unique);
     CheckBox4->setChecked(o.Exclude);
     SetMemoLines(Memo6, o.ExcludeMasks);
     CheckBox6->setChecked(o.EscapeIPv6);

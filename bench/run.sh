@@ -77,3 +77,9 @@ fi
 
 echo
 bench/viewer/run.sh "$BUILD"
+
+echo
+bench/aggregate/run.sh "$BUILD"
+
+echo
+bench/shards/run.sh "$BUILD"

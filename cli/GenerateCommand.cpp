@@ -50,6 +50,9 @@ Examples:
   echo 'A=192.168.1.100/16/24' | zarvo-cli generate --names 'gw-%s-#' --digits 3
   zarvo-cli generate --country GeoLite2-Country.mmdb --total 10 --random 2a02::/16
   zarvo-cli generate --settings ~/.config/Zarvo2/zarvo2.ini --set "web servers"
+  zarvo-cli generate --exclude 10.0.3.0/24 --unique 10.0.0.0/22 10.0.2.0/23
+  zarvo-cli generate --count-only --ports 1-65535 10.0.0.0/12
+  zarvo-cli generate --random --total 1000000 --seed 7 --shard 3/8 fd00::/32
 )";
 
 // Range lines are read as a stream: input without an end (< /dev/zero) costs no
@@ -157,6 +160,11 @@ void CheckSingleLineSettings(const TZarvoOptions& o, const std::string& settings
                        settingsFile.c_str(), key));
 }
 
+void CheckShardSeed(const TGenerateArgs& a, bool random) {
+    if (a.Shard && random && !a.Seed)
+        throw TUsageError("--shard with --random needs --seed: the shards must draw one random order");
+}
+
 std::vector<TOption> GenerateOptions(TGenerateArgs& a) {
     using K = TOptionKind;
     using V = const TOptionValue&;
@@ -205,9 +213,15 @@ std::vector<TOption> GenerateOptions(TGenerateArgs& a) {
         {.Long = "--exclude",
          .ValueName = "MASK",
          .Kind = K::Text,
-         .Help = "drop addresses matching a wildcard mask; repeatable",
-         .Examples = {{"--exclude", "*.0", "--exclude", "*.255"}},
+         .Help = "drop addresses matching a wildcard mask, or those of an address, CIDR block or A-B range; "
+                 "repeatable",
+         .Examples = {{"--exclude", "*.0", "--exclude", "*.255"}, {"--exclude", "10.0.0.0/24"}},
          .Set = [&a](V v) { a.Excludes.push_back(v.Text); }},
+        {.Long = "--unique",
+         .Help =
+             "each address at most once where ranges overlap, where it first appears; counts count distinct "
+             "addresses",
+         .Set = [&a](V) { a.Unique = true; }},
 
         {.Section = "Line layout:",
          .Long = "--escape-ipv6",
@@ -293,6 +307,26 @@ std::vector<TOption> GenerateOptions(TGenerateArgs& a) {
          .Help =
              "in FILE, between lines: eol (CR LF, default), comma, semicolon; nothing follows the last line",
          .Set = [&a](V v) { a.ListDelimiter = static_cast<TListDelimiter>(v.Number); }},
+        {.Long = "--count-only",
+         .Help = "print the number of lines the run would make, and make none (exact; a run with masks or "
+                 "--unique is walked without writing)",
+         .Set = [&a](V) { a.CountOnly = true; }},
+        {.Long = "--shard",
+         .ValueName = "I/N",
+         .Kind = K::Text,
+         .SingleLine = true,
+         .Help = "make share I of N (I from 1 to N) of the run's lines: its lines I, I+N, I+2N, ...; the N "
+                 "shards of one run (the same options, and with --random the same --seed) hold its lines, "
+                 "each once, their sizes within one (docs/SCALE.md)",
+         .Examples = {{"--shard", "3/8", "--seed", "42"}},
+         .Set =
+             [&a](V v) {
+                 try {
+                     a.Shard = ParseShard(v.Text);
+                 } catch (const std::exception& e) {
+                     throw TUsageError(e.what());
+                 }
+             }},
         {.Short = "-h", .Long = "--help", .Kind = K::Help, .Help = "this help"},
     };
 }
@@ -310,6 +344,8 @@ TGenerateArgs ParseGenerateArgs(const std::vector<std::string>& args) {
         return a;
     }
     if (a.SetName && !a.SettingsFile) throw TUsageError("--set needs --settings FILE");
+    if (a.CountOnly && !a.Output.empty()) throw TUsageError("--count-only makes no lines for -o FILE");
+    CheckShardSeed(a, a.Random);
     return a;
 }
 
@@ -385,6 +421,7 @@ TZarvoOptions BuildGenerateOptions(const TGenerateArgs& a, std::istream& in, TRa
     }
     opt.Random |= a.Random;
     opt.UsableHosts |= a.Usable;
+    opt.Unique |= a.Unique;
     opt.EscapeIPv6 |= a.EscapeIPv6;
     opt.LowerIPv6 |= a.LowerIPv6;
     if (!a.Excludes.empty()) {
@@ -451,6 +488,8 @@ TGenerateRequest MakeCliRequest(const TGenerateArgs& a, TZarvoOptions opt, TLine
     // The range lines move into the request: millions of them are not held twice.
     TGenerateRequest request = MakeGenerateRequest(std::move(opt));
     request.RandomSeed = a.Seed;
+    request.Shard = a.Shard.value_or(TShard{});
+    request.CountOnly = a.CountOnly;
     // A line that is no range would be passed over without a word: each is named, and
     // the run made of the others is refused rather than taken for the whole list.
     request.OnNoRanges = [&err, &origins](const std::vector<std::string>& lines,
@@ -506,6 +545,11 @@ int RunGeneration(const TGenerateArgs& a, TZarvoOptions opt, std::ostream& out, 
             MakeCliRequest(a, std::move(opt), hold ? TLineSink() : TLineSink(write), err, origins);
         takeBack = start; // only once the options have been taken
         utils.PerformGenerateIPList(request, result);
+        if (a.CountOnly) {
+            out << utils.LineCount() << "\n";
+            CheckOutput(out);
+            return 0;
+        }
         if (hold) write(utils.IPList());
         if (a.Output.empty()) {
             CheckOutput(out);
@@ -545,6 +589,13 @@ int RunGenerate(const std::vector<std::string>& words, std::istream& in, std::os
     } catch (const std::exception& e) {
         err << ErrorMessage(e) << "\n";
         return 1;
+    }
+    try {
+        // A settings file may ask for random order too.
+        CheckShardSeed(args, options.Random);
+    } catch (const TUsageError& e) {
+        err << "zarvo-cli generate: " << e.what() << "\nRun 'zarvo-cli generate --help' for the options.\n";
+        return 2;
     }
     return RunGeneration(args, std::move(options), out, err, origins);
 }

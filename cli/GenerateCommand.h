@@ -28,6 +28,8 @@ struct TGenerateArgs {
     std::optional<std::string> Delimiter, Country, SettingsFile, SetName;
     std::string Output;
     std::optional<TListDelimiter> ListDelimiter;
+    bool Unique = false, CountOnly = false;
+    std::optional<TShard> Shard;
 
     bool operator==(const TGenerateArgs&) const = default;
 };
@@ -55,6 +57,10 @@ private:
 std::vector<TOption> GenerateOptions(TGenerateArgs& into);
 // The whole --help text.
 std::string GenerateHelp();
+
+// --shard with random order and no --seed: raises TUsageError, as the shards would
+// each draw their own order.
+void CheckShardSeed(const TGenerateArgs& args, bool random);
 
 // Raises TUsageError (exit code 2). With Help set nothing after --help was read.
 TGenerateArgs ParseGenerateArgs(const std::vector<std::string>& args);

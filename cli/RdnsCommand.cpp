@@ -248,7 +248,8 @@ public:
     TAddressLines(TInput& input, const TRdnsArgs& args, std::ostream& err)
         : FInput(input), FList(args.ListDelimiter),
           FReader([&input](char* data, size_t size) { return input.Read(data, size); }, kMaxLine),
-          FFilter(args.Delimiter.value_or("")), FNotes(input.Name(), args.ListDelimiter, err) {
+          FFilter(args.Delimiter.value_or("")), FNotes(input.Name(), args.ListDelimiter, err),
+          FShard(args.Shard) {
         if (FList != ldEndOfLine) FReader.SetSeparator(ListDelimiter(FList).front());
     }
 
@@ -277,6 +278,8 @@ public:
                 break;
             }
             if (FEntry.OtherAddresses != 0) FNotes.SeveralAddresses(FReader, FEntry);
+            // --shard: every shard reads every line; each asks its share of the addresses.
+            if (!FShard.Wants(FAddresses++)) continue;
             address = std::move(FEntry.Address);
             return true;
         }
@@ -291,6 +294,8 @@ private:
     TLineNotes FNotes;
     std::string FLine;
     dns::TLookupLine FEntry;
+    TShard FShard;
+    uint64_t FAddresses = 0; // addresses read, those of other shards included
 };
 
 // The run; raises Exception for what makes it fail (exit code 1), TOutputError for
@@ -504,6 +509,22 @@ std::vector<TOption> RdnsOptions(TRdnsArgs& a) {
          .Help = "standard output as csv (ADDRESS,NAME per resolved address, the default) or jsonl (a JSON "
                  "object per looked-up address with its status, server, tries and time)",
          .Set = [&a](V v) { a.Format = static_cast<TRdnsFormat>(v.Number); }},
+        {.Long = "--shard",
+         .ValueName = "I/N",
+         .Kind = K::Text,
+         .SingleLine = true,
+         .Help =
+             "ask share I of N (I from 1 to N) of the addresses: the I-th, the (I+N)-th, ...; every line is "
+             "read, and the N shards together ask every address once",
+         .Examples = {{"--shard", "2/8"}},
+         .Set =
+             [&a](V v) {
+                 try {
+                     a.Shard = ParseShard(v.Text);
+                 } catch (const std::exception& e) {
+                     throw TUsageError(e.what());
+                 }
+             }},
         {.Long = "--in-flight",
          .ValueName = "N",
          .Kind = K::UInt,

@@ -12,6 +12,7 @@
 #include "cli/CliArgs.h"
 #include "dns/ResolvConf.h"
 #include "dns/ReverseLookup.h"
+#include "generator/RunShape.h"
 #include "support/ListFile.h"
 
 namespace zarvo::cli {
@@ -32,6 +33,8 @@ struct TRdnsArgs {
     unsigned Retries = dns::kDefaultRetries;
     uint64_t RateQps = 0; // 0: no limit
     TRdnsFormat Format = TRdnsFormat::Csv;
+    // The share of the looked-up addresses this run asks (every Count-th from Index).
+    TShard Shard;
     // Where the servers come from when Servers is empty.
     std::string ResolvConf = dns::kResolvConfPath;
 

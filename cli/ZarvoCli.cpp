@@ -16,6 +16,8 @@ const TCommand kCommands[] = {
     {"lookup", "look addresses up in a MaxMind DB file", &RunLookup},
     {"rdns", "reverse DNS lookup of address lines (PTR queries)", &RunRdns},
     {"view", "print a CSV or text file as the file viewer shows it, or count its rows", &RunView},
+    {"aggregate", "merge address lists into the fewest CIDR blocks; subtract, intersect, count",
+     &RunAggregate},
 };
 
 void PrintUsage(std::ostream& os) {

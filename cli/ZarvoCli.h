@@ -30,5 +30,7 @@ int RunMmdb(const std::vector<std::string>& args, std::istream& in, std::ostream
 int RunLookup(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
 int RunRdns(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
 int RunView(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
+int RunAggregate(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+                 std::ostream& err);
 
 } // namespace zarvo::cli

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "generator/RunShape.h"
 #include "net/uZarvo.h"
 #include "support/StringList.h"
 
@@ -46,8 +47,15 @@ struct TGenerateSettings {
     // A fixed seed makes a run reproducible; without it the clock seeds each run.
     std::optional<uint64_t> RandomSeed;
     bool UsableHosts = false; // drop each field's first and last address
-    bool EscapeIPv6 = false;  // IPv6 addresses as [address]
-    bool LowerIPv6 = false;   // IPv6 hexadecimal digits in lower case (RFC 5952); upper case otherwise
+    // Each address at most once across overlapping ranges, where it first appears;
+    // counts count distinct addresses.
+    bool Unique = false;
+    // The share of the run's lines that this run makes (TShard); all of them by default.
+    TShard Shard;
+    // Count the lines the run would make (TZarvoUtils::LineCount) and make none.
+    bool CountOnly = false;
+    bool EscapeIPv6 = false; // IPv6 addresses as [address]
+    bool LowerIPv6 = false;  // IPv6 hexadecimal digits in lower case (RFC 5952); upper case otherwise
     bool GenerateNames = false;
     TNameSettings Names; // only with GenerateNames
     bool ResolveCountry = false;

@@ -11,6 +11,7 @@
 #include "mmdb/uMMDBReader.h"
 #include "support/LargeMemory.h"
 #include "support/OrderedPipeline.h"
+#include "support/SeededPermutation.h"
 #include "support/ZarvoRandom.h"
 
 namespace zarvo {
@@ -31,6 +32,10 @@ public:
     ~TProgressBatch() { Flush(); }
     void Inc() {
         if (++FPending == 65536) Flush();
+    }
+    void Add(uint64_t n) {
+        FPending += static_cast<int64_t>(n);
+        if (FPending >= 65536) Flush();
     }
     void Flush() {
         if (FPending && FProgress) FProgress->ReportAdvance(FPending);
@@ -227,7 +232,10 @@ TGeneratePlan TZarvoUtils::BuildPlan(const TGenerateRequest& request) {
         ParseRanges(request, sourcesUsed ? &plan.Sources : nullptr, request.OnNoRanges ? &noRanges : nullptr);
     if (!noRanges.empty()) request.OnNoRanges(request.IPRanges, noRanges);
     plan.Limits = CheckLimits(request, plan.Ranges);
-    for (const std::string& m : request.ExcludeMasks)
+    // Blocks and ranges apart; the other lines are masks, as they always were.
+    std::vector<std::string> masks;
+    SplitExcludeLines(request.ExcludeMasks, masks, plan.ExcludeBlocks);
+    for (const std::string& m : masks)
         if (!m.empty()) plan.Excludes.Add(m);
 
     // Only a bound: the filters may drop most of these, so it sizes the first room
@@ -259,8 +267,11 @@ bool TZarvoUtils::PerformGenerateIPList(const TGenerateRequest& request, std::st
         // Run has given back the lines it made; say so in the system's words.
         throw Exception(kNotEnoughMemory);
     }
-    resultText =
-        Format("%lld IPs generated.", static_cast<long long>(sink ? kept + FSinkLines : FIPList.Count()));
+    if (request.CountOnly)
+        resultText = Format("%llu lines counted.", static_cast<unsigned long long>(FLineCount));
+    else
+        resultText =
+            Format("%lld IPs generated.", static_cast<long long>(sink ? kept + FSinkLines : FIPList.Count()));
     if (FProgress) FProgress->ReportDone();
     return true;
 }
@@ -274,9 +285,9 @@ public:
         : FTarget(target), FSink(sink), FKept(sink ? plan.SinkKeptLines : 0),
           FUsed(target.LinesSize() + (sink ? plan.SinkKeptBytes : 0)),
           FBudget(plan.MemoryBudget ? plan.MemoryBudget : UINT64_MAX), FEscape(plan.EscapeIPv6),
-          FLower(plan.LowerIPv6), FPorts(plan.Ports ? &*plan.Ports : nullptr), FNamesOn(plan.GenerateNames),
-          FNames(plan.Names), FCountry(country), FSources(plan.Sources),
-          FCounter(static_cast<uint32_t>(plan.Names.First)) {
+          FLower(plan.LowerIPv6), FPorts(plan.Ports ? &*plan.Ports : nullptr), FNamesOn(plan.GenerateNames), FNames(plan.Names),
+          FCountry(country), FSources(plan.Sources), FShard(plan.Shard), FCountOnly(plan.CountOnly),
+          FPortCount(plan.Ports ? plan.Ports->Count : 1) {
         const TNameSettings& names = plan.Names;
         FCounterOn = !names.Symbol.empty() && names.Template.find(names.Symbol) != std::string::npos;
         if (FCounterOn)
@@ -300,6 +311,10 @@ public:
     // the batch; the batches come back in order, their lines are made here, and an
     // address whose lookup fails raises its error in its place, after the lines before it.
     void Emit(const TCandidate& c) {
+        if (FCountOnly) {
+            FCounted += LinesInShard(c.Index);
+            return;
+        }
         if (!FLookups) {
             EmitLines(c, std::string());
             return;
@@ -328,6 +343,33 @@ public:
         HandOver();
     }
     size_t Flushed() const { return FFlushed; }
+    uint64_t Counted() const { return FCounted; }
+
+    // Candidate index makes the run's lines index * P to index * P + P - 1 (P the ports,
+    // one without them). Whether one of them is this shard's:
+    bool WantsCandidate(uint64_t index) const {
+        if (FPortCount <= 0) return false;
+        const auto p = static_cast<uint64_t>(FPortCount);
+        return FShard.WantsAny(TUInt128{index} * p, p);
+    }
+    // The first candidate from index on that has a line of this shard (UINT64_MAX for none).
+    uint64_t NextWanted(uint64_t index) const {
+        if (FPortCount <= 0) return UINT64_MAX;
+        if (!FShard.Active() || static_cast<uint64_t>(FPortCount) >= FShard.Count) return index;
+        if (FPortCount == 1)
+            return index + (FShard.Index + FShard.Count - index % FShard.Count) % FShard.Count;
+        while (!WantsCandidate(index)) ++index; // fewer than Count steps
+        return index;
+    }
+    // How many of the lines of candidate index are this shard's.
+    uint64_t LinesInShard(uint64_t index) const {
+        if (FPortCount <= 0) return 0;
+        const auto p = static_cast<uint64_t>(FPortCount);
+        if (!FShard.Active()) return p;
+        const auto at = static_cast<uint64_t>(TUInt128{index} * p % FShard.Count);
+        const uint64_t ahead = (FShard.Index + FShard.Count - at) % FShard.Count;
+        return ahead < p ? (p - 1 - ahead) / FShard.Count + 1 : 0;
+    }
     // A chunk ends at whichever comes first, so that long lines do not make it large.
     static constexpr size_t kChunkLines = 65536;
     static constexpr size_t kChunkBytes = size_t{4} << 20;
@@ -436,7 +478,7 @@ private:
         char buf[kIPAddrTextRoom];
         const size_t n = static_cast<size_t>(IPAddrToChars(c.Addr, FEscape, FLower, buf) - buf);
         if (!FNamesOn && !FCountry) {
-            ForEachPort([&](std::string_view suffix) {
+            ForEachPort(c, [&](std::string_view suffix, uint64_t) {
                 char* p = FTarget.AddRaw(n + suffix.size());
                 std::memcpy(p, buf, n);
                 std::memcpy(p + n, suffix.data(), suffix.size());
@@ -457,29 +499,42 @@ private:
         }
         const std::string_view addr(buf, n);
         if (!FPorts) {
-            EmitComposed(c, addr, {}, code);
+            EmitComposed(c, addr, {}, code, c.Index);
             return;
         }
-        ForEachPort([&](std::string_view suffix) { EmitComposed(c, addr, suffix, code); });
+        ForEachPort(
+            c, [&](std::string_view suffix, uint64_t line) { EmitComposed(c, addr, suffix, code, line); });
     }
 
-    // Calls f with ":" and the port, for every port of the list in order.
-    template <typename F> void ForEachPort(F f) const {
+    // Calls f with ":" and the port and the run's line number, for every port of the
+    // list in order whose line is this shard's.
+    template <typename F> void ForEachPort(const TCandidate& c, F f) const {
         char text[8] = {':'};
+        const auto p = static_cast<uint64_t>(FPortCount);
+        // The run's line number wraps at 64 bits; only the counter's low 32 bits use it.
+        uint64_t line = c.Index * p;
+        auto residue = static_cast<uint64_t>(TUInt128{c.Index} * p % FShard.Count);
         for (const TPortRange& r : FPorts->Ranges)
-            for (uint32_t port = r.Low; port <= r.High; ++port) {
+            for (uint32_t port = r.Low; port <= r.High; ++port, ++line) {
+                const bool mine = residue == FShard.Index;
+                if (++residue == FShard.Count) residue = 0;
+                if (!mine) continue;
                 const auto res = std::to_chars(text + 1, text + sizeof text, port);
-                f(std::string_view(text, static_cast<size_t>(res.ptr - text)));
+                f(std::string_view(text, static_cast<size_t>(res.ptr - text)), line);
             }
     }
 
+    // line: the line's number in the run, from 0, which sets its counter.
     void EmitComposed(const TCandidate& c, std::string_view addr, std::string_view suffix,
-                      const std::string& code) {
+                      const std::string& code, uint64_t line) {
         FLine.clear();
         if (FNamesOn) {
             FLine = FNames.Template;
             if (FCounterOn) {
-                std::string text = std::to_string(static_cast<int32_t>(FCounter));
+                // First + line * Step, wrapping at 32 bits as a counter stepped line by line does.
+                const uint32_t counter = static_cast<uint32_t>(FNames.First) +
+                                         static_cast<uint32_t>(line) * static_cast<uint32_t>(FNames.Step);
+                std::string text = std::to_string(static_cast<int32_t>(counter));
                 const size_t width = std::max(text.size(), static_cast<size_t>(std::max(FNames.Digits, 0)));
                 // Refuse a line that cannot be held before building it: a wide
                 // counter (say 2 billion digits) would otherwise be made first.
@@ -490,7 +545,6 @@ private:
                     throw Exception(Format("Line too long (%zu characters)", length));
                 if (text.size() < width) text.insert(0, width - text.size(), '0');
                 ReplaceAll(FLine, FNames.Symbol, text);
-                FCounter += static_cast<uint32_t>(FNames.Step); // wraps at 32 bits
             }
             for (int k = 1; k <= 8; ++k)
                 if (FQuadOn[k]) ReplaceAll(FLine, "%" + std::to_string(k), IPAddrQuadrant(c.Addr, k));
@@ -518,7 +572,10 @@ private:
     const TNameSettings& FNames;
     TCountryColumn* FCountry;
     const std::vector<std::string>& FSources;
-    uint32_t FCounter;
+    TShard FShard;
+    bool FCountOnly;
+    int64_t FPortCount; // lines per candidate
+    uint64_t FCounted = 0;
     bool FCounterOn = false, FSourceOn = false;
     size_t FCounterCount = 0; // the counter symbol's places in the template
     bool FQuadOn[9] = {};
@@ -534,36 +591,48 @@ private:
 };
 
 // Builds candidate k of a plan and decides whether it survives the usable-host
-// rule and the exclusion masks.
+// rule, the excluded blocks, the exclusion masks and --unique.
 class TZarvoUtils::TCandidateFilter {
 public:
-    TCandidateFilter(bool usableHosts, const TExcludeList& excludes, bool escapeIPv6)
-        : FUsable(usableHosts), FExcludes(excludes), FTestExcludes(excludes.Count() > 0),
-          FEscape(escapeIPv6) {}
+    TCandidateFilter(const TGeneratePlan& plan, TUniqueFilter& unique)
+        : FUsable(plan.UsableHosts), FExcludes(plan.Excludes), FTestExcludes(plan.Excludes.Count() > 0),
+          FBlocks(plan.ExcludeBlocks), FTestBlocks(!FBlocks.Empty()),
+          FUnique(unique.Active() ? &unique : nullptr), FEscape(plan.EscapeIPv6) {}
 
-    bool Make(const TRangePlan& r, int32_t range, uint64_t k, TCandidate& c) const {
+    // True when every candidate survives: the n-th position walked is then the n-th
+    // candidate, and a walk may step over the positions of other shards unbuilt.
+    bool DropsNothing() const { return !FUsable && !FTestExcludes && !FTestBlocks && !FUnique; }
+
+    // key and id draw the random bits of a random run's position (OrKeyedRandomBits).
+    bool Make(const TRangePlan& r, int32_t range, uint64_t k, TCandidate& c, uint64_t key,
+              uint64_t id) const {
         c.Addr = r.First;
         c.Range = range;
         // The field bits of First are 0, so placing k there is an OR.
         IPAddrOrBits(c.Addr, k, r.StepBits);
-        if (r.RandomBits > 0) IPAddrRandomBits(c.Addr, r.StepBits - r.RandomBits, r.RandomBits);
+        if (r.RandomBits > 0) OrKeyedRandomBits(c.Addr, key, id, r.StepBits - r.RandomBits, r.RandomBits);
         // The field holds k alone, so only the first and the last position can be the
         // field's first or last address (a field of 64 bits or more never reaches its last).
         if (FUsable && k == 0 && IPAddrEqual(c.Addr, r.First)) return false;
         if (FUsable && r.Span <= 63 && k == (uint64_t{1} << r.Span) - 1 && IPAddrEqual(c.Addr, r.Last()))
             return false;
+        if (FTestBlocks && FBlocks.Contains(c.Addr)) return false;
         if (FTestExcludes) {
             char buf[kIPAddrTextRoom];
             const char* end = IPAddrToChars(c.Addr, FEscape, buf);
             if (FExcludes.Excludes(std::string_view(buf, static_cast<size_t>(end - buf)))) return false;
         }
-        return true;
+        // Last, so that only addresses that are made are remembered.
+        return !FUnique || FUnique->Admit(range, c.Addr);
     }
 
 private:
     bool FUsable;
     const TExcludeList& FExcludes;
     bool FTestExcludes;
+    TExcludeBlocks FBlocks;
+    bool FTestBlocks;
+    TUniqueFilter* FUnique;
     bool FEscape;
 };
 
@@ -579,114 +648,44 @@ int64_t TZarvoUtils::CopyLines(const std::vector<TRangePlan>& ranges, int32_t fr
     TProgressBatch progress(FProgress);
     int64_t found = 0;
     TCandidate c;
+    const bool skip = filter.DropsNothing();
     for (int32_t i = from; i < to; ++i) {
         const TRangePlan& r = ranges[static_cast<size_t>(i)];
         const uint64_t positions = r.Positions();
         for (uint64_t k = 0; k < positions; ++k) {
             if (StopRequested()) return found;
-            if (!filter.Make(r, i, k, c)) continue;
+            if (skip && found < n) {
+                // Every position is a candidate: those of other shards are stepped over.
+                const uint64_t gap = std::min({target.NextWanted(FCandidates) - FCandidates, positions - k,
+                                               static_cast<uint64_t>(n - found)});
+                if (gap > 0) {
+                    k += gap - 1;
+                    FCandidates += gap;
+                    found += static_cast<int64_t>(gap);
+                    progress.Add(gap);
+                    if (found >= n) return found;
+                    continue;
+                }
+            }
+            if (!filter.Make(r, i, k, c, 0, 0)) continue;
             progress.Inc();
             ++found;
+            c.Index = FCandidates++;
             // A count of 0 or less still visits one candidate, but takes none.
-            if (found <= n) target.Emit(c);
+            if (found <= n && target.WantsCandidate(c.Index)) target.Emit(c);
             if (found >= n) return found;
         }
     }
     return found;
 }
 
-namespace {
-
-// The slots of a Fisher-Yates walk: slot k holds the position that the walk has
-// moved there, or k itself while untouched.
-//
-// Dense: every slot held, 4 bytes each; for fields that are small or not much
-// larger than the count.
-class TDenseSlots {
-public:
-    // In huge pages where it is large: a few faults instead of one per 4 KiB, and the
-    // walk's random swaps rarely miss the TLB.
-    explicit TDenseSlots(uint64_t total) : FOrder(MakeLargeArray<uint32_t>(static_cast<size_t>(total))) {
-        for (uint64_t i = 0; i < total; ++i) FOrder[i] = static_cast<uint32_t>(i);
-    }
-    void Prefetch(uint64_t k) const { __builtin_prefetch(&FOrder[k]); }
-    // Swaps slots i and k and returns what is now in slot i.
-    uint64_t Take(uint64_t i, uint64_t k) {
-        std::swap(FOrder[i], FOrder[k]);
-        return FOrder[i];
-    }
-
-private:
-    TLargeArray<uint32_t> FOrder;
-};
-
-// Sparse: only the slots the walk has written, in an open-addressing table, so
-// memory follows the steps taken, not the field's size (a count of 10 from
-// thousands of /8 ranges holds a few entries, not billions).
-class TSparseSlots {
-public:
-    // Room for about expected slots written (up to a million; 32 MB), so that a walk of
-    // known length rarely rehashes; a longer one grows the table as it goes.
-    explicit TSparseSlots(uint64_t expected) {
-        size_t size = 1024;
-        while (size < 2 * expected && size < (size_t{1} << 21)) size *= 2;
-        Resize(size);
-    }
-    void Prefetch(uint64_t k) const { __builtin_prefetch(&FSlots[Hash(k) & FMask]); }
-    uint64_t Take(uint64_t i, uint64_t k) {
-        const uint64_t atK = Get(k);
-        // Slot i is never read again; only slot k needs what slot i held.
-        if (k != i) Set(k, Get(i));
-        return atK;
-    }
-
-private:
-    static constexpr uint64_t kEmpty = UINT64_MAX;
-    struct TSlot {
-        uint64_t Key, Value; // together: one cache line holds both
-    };
-    static size_t Hash(uint64_t key) { return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 20); }
-    size_t Find(uint64_t key) const {
-        size_t h = Hash(key) & FMask;
-        while (FSlots[h].Key != kEmpty && FSlots[h].Key != key) h = (h + 1) & FMask;
-        return h;
-    }
-    uint64_t Get(uint64_t key) const {
-        const size_t h = Find(key);
-        return FSlots[h].Key == key ? FSlots[h].Value : key;
-    }
-    void Set(uint64_t key, uint64_t value) {
-        size_t h = Find(key);
-        if (FSlots[h].Key == kEmpty) {
-            if (2 * (FUsed + 1) > FSlots.size()) {
-                Resize(FSlots.size() * 2);
-                h = Find(key);
-            }
-            FSlots[h].Key = key;
-            ++FUsed;
-        }
-        FSlots[h].Value = value;
-    }
-    void Resize(size_t size) {
-        std::vector<TSlot> old(size, TSlot{kEmpty, 0});
-        old.swap(FSlots);
-        FMask = size - 1;
-        for (const TSlot& slot : old)
-            if (slot.Key != kEmpty) FSlots[Find(slot.Key)] = slot;
-    }
-    std::vector<TSlot> FSlots;
-    size_t FMask = 0, FUsed = 0;
-};
-
-} // namespace
-
 int64_t TZarvoUtils::CopyRandomLines(const std::vector<TRangePlan>& ranges, int32_t from, int32_t to,
                                      const TCandidateFilter& filter, TLineComposer& target, int64_t n) {
-    // A Fisher-Yates walk over the positions of all the plans, consumed lazily: each
-    // step takes a uniformly chosen position not taken before, builds its candidate
-    // (random bits included) and keeps it when it survives the filters. The first n
-    // kept form a selection without repetition in random order, just as picking n
-    // from the full candidate list would.
+    // The positions of all the plans in a seeded random order (TSeededPermutation),
+    // each built with random bits drawn from its place (OrKeyedRandomBits); the first
+    // n that survive the filters form a selection without repetition in random order,
+    // as picking n from the full candidate list would. Any place of the order is had
+    // without the places before it, and without memory, so a shard computes only its own.
     std::vector<uint64_t> starts; // first global index of each plan
     uint64_t total = 0;
     for (int32_t i = from; i < to; ++i) {
@@ -694,49 +693,34 @@ int64_t TZarvoUtils::CopyRandomLines(const std::vector<TRangePlan>& ranges, int3
         total = std::min<uint64_t>(total + ranges[static_cast<size_t>(i)].Positions(), uint64_t{1} << 62);
     }
     if (n <= 0 || total == 0) return 0;
-    // Dense slots cost 4 bytes a position, sparse ones about 32 a step taken.
-    const bool dense =
-        total <= UINT32_MAX && (total <= (uint64_t{1} << 22) || total <= 8 * static_cast<uint64_t>(n));
-    if (dense) {
-        TDenseSlots slots(total);
-        return RandomWalk(slots, ranges, starts, from, total, filter, target, n);
-    }
-    TSparseSlots slots(static_cast<uint64_t>(n));
-    return RandomWalk(slots, ranges, starts, from, total, filter, target, n);
-}
-
-template <class TSlots>
-int64_t TZarvoUtils::RandomWalk(TSlots& slots, const std::vector<TRangePlan>& ranges,
-                                const std::vector<uint64_t>& starts, int32_t from, uint64_t total,
-                                const TCandidateFilter& filter, TLineComposer& target, int64_t n) {
+    const uint64_t key = Mix64(FRunKey + static_cast<uint64_t>(from));
+    const TSeededPermutation order(total, key);
     TProgressBatch progress(FProgress);
     int64_t taken = 0;
     TCandidate c;
-    // The swap partners are drawn kAhead steps early (the same draws, in the same
-    // order) so that their slots can be prefetched: the walk's cost is otherwise
-    // one cache miss per position.
-    constexpr uint64_t kAhead = 32;
-    uint64_t partner[kAhead];
-    for (uint64_t j = 0; j < kAhead && j < total; ++j) {
-        partner[j] = j + RandomBelow(total - j);
-        slots.Prefetch(partner[j]);
-    }
+    const bool skip = filter.DropsNothing();
     for (uint64_t i = 0; i < total && taken < n; ++i) {
         if (StopRequested()) break;
-        const uint64_t k = partner[i % kAhead];
-        if (i + kAhead < total) {
-            const uint64_t next = i + kAhead + RandomBelow(total - i - kAhead);
-            partner[i % kAhead] = next;
-            slots.Prefetch(next);
+        if (skip) {
+            const uint64_t gap = std::min(
+                {target.NextWanted(FCandidates) - FCandidates, total - i, static_cast<uint64_t>(n - taken)});
+            if (gap > 0) {
+                i += gap - 1;
+                FCandidates += gap;
+                taken += static_cast<int64_t>(gap);
+                progress.Add(gap);
+                continue;
+            }
         }
-        const uint64_t id = slots.Take(i, k);
+        const uint64_t id = order(i);
         const size_t plan =
             static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), id) - starts.begin()) - 1;
         const int32_t range = from + static_cast<int32_t>(plan);
-        if (!filter.Make(ranges[static_cast<size_t>(range)], range, id - starts[plan], c)) continue;
+        if (!filter.Make(ranges[static_cast<size_t>(range)], range, id - starts[plan], c, key, id)) continue;
         progress.Inc();
-        target.Emit(c);
         ++taken;
+        c.Index = FCandidates++;
+        if (target.WantsCandidate(c.Index)) target.Emit(c);
     }
     return taken;
 }
@@ -754,8 +738,10 @@ void TZarvoUtils::Run(const TGeneratePlan& plan) {
     FSinkLines = 0;
     FSteps = 0;
     FStopped = false;
+    FCandidates = 0;
+    FLineCount = 0;
     const TLineSink* sink = plan.LineSink ? &plan.LineSink : nullptr;
-    if (!plan.Append && !sink) FIPList.Clear();
+    if (!plan.Append && !sink && !plan.CountOnly) FIPList.Clear();
     // A mask such as "*" leaves nothing to find: no need to walk a field of 2^64.
     if (nPlans == 0 || plan.Excludes.ExcludesEverything()) return;
 
@@ -763,9 +749,16 @@ void TZarvoUtils::Run(const TGeneratePlan& plan) {
         RandomSeed(*plan.RandomSeed);
     else
         Randomize();
+    FRunKey = Random64();
+    if (plan.CountOnly) {
+        if (const std::optional<uint64_t> lines = CountWithoutWalking(plan)) {
+            FLineCount = *lines;
+            return;
+        }
+    }
 
     std::unique_ptr<TCountryColumn> country;
-    if (plan.ResolveCountry) country = OpenCountryColumn(plan.MMDBFilePath);
+    if (plan.ResolveCountry && !plan.CountOnly) country = OpenCountryColumn(plan.MMDBFilePath);
 
     bool allIPv4 = true;
     for (const TRangePlan& r : plan.Ranges) allIPv4 = allIPv4 && r.First.ip_family == IPv4;
@@ -783,14 +776,18 @@ void TZarvoUtils::Run(const TGeneratePlan& plan) {
             std::min(reserveLines, static_cast<int64_t>(plan.MemoryBudget / TStringList::LineCost(7)));
     const size_t lines = static_cast<size_t>(std::max<int64_t>(reserveLines, 0));
     // Named lines have no size to tell ahead; the others are an address, a port, a code.
-    if (!plan.GenerateNames)
+    if (plan.CountOnly) {
+        // no lines are made
+    } else if (!plan.GenerateNames) {
         target.Reserve(kept + lines, keptText + lines * (allIPv4 ? 16 : 42) + (plan.Ports ? lines * 6 : 0) +
                                          (country ? lines * (plan.Names.Delimiter.size() + 2) : 0));
-    else
+    } else {
         target.Reserve(kept + lines, 0);
+    }
 
     TLineComposer composer(target, sink, plan, country.get());
-    const TCandidateFilter filter(plan.UsableHosts, plan.Excludes, plan.EscapeIPv6);
+    TUniqueFilter unique = plan.Unique ? TUniqueFilter(plan.Ranges) : TUniqueFilter();
+    const TCandidateFilter filter(plan, unique);
     const int64_t all = INT64_MAX;
     try {
         if (plan.Mode == gcForEach) {
@@ -809,12 +806,56 @@ void TZarvoUtils::Run(const TGeneratePlan& plan) {
         }
         composer.Flush();
         FSinkLines = composer.Flushed();
+        FLineCount = plan.CountOnly ? composer.Counted() : 0;
     } catch (...) {
         // A failed run keeps only the lines that were there before it, and gives
         // back the memory of its own.
         if (!sink) FIPList.Rollback(kept, keptText);
         throw;
     }
+}
+
+std::optional<uint64_t> TZarvoUtils::CountWithoutWalking(const TGeneratePlan& plan) const {
+    // Masks look at the text, and --unique at what came before: only a walk tells.
+    if (plan.Excludes.Count() > 0) return std::nullopt;
+    if (plan.Unique && TUniqueFilter(plan.Ranges).Active()) return std::nullopt;
+    const TRangeSet& blocks = plan.ExcludeBlocks;
+    const bool anyBlocks = !blocks.V4.Empty() || !blocks.V6.Empty();
+    TUInt128 candidates = 0;
+    if (plan.Mode == gcAllCount) {
+        for (const TRangePlan& r : plan.Ranges) {
+            // A range of one interval is counted against the blocks; one with a sub-prefix is walked.
+            if (anyBlocks && r.StepBits != 0) return std::nullopt;
+            TUInt128 n = r.Positions();
+            bool firstOut = false, lastOut = false;
+            if (anyBlocks) {
+                const TUInt128 low = AddressValue(r.First), high = AddressValue(r.Last());
+                n -= CountInside(blocks, r.First.ip_family, low, high);
+                firstOut = CountInside(blocks, r.First.ip_family, low, low) != 0;
+                lastOut = CountInside(blocks, r.First.ip_family, high, high) != 0;
+            }
+            if (plan.UsableHosts) {
+                // The first and the last position, one address when the field is empty.
+                if (!firstOut) --n;
+                if (r.Span > 0 && !lastOut) --n;
+            }
+            candidates += n;
+        }
+    } else {
+        if (plan.UsableHosts || anyBlocks) return std::nullopt;
+        const auto count = static_cast<TUInt128>(std::max<int64_t>(plan.Count, 0));
+        TUInt128 all = 0;
+        for (const TRangePlan& r : plan.Ranges) {
+            const TUInt128 positions = r.Positions();
+            all += plan.Mode == gcForEach ? std::min(count, positions) : positions;
+        }
+        candidates = plan.Mode == gcForEach ? all : std::min(count, all);
+    }
+    const TUInt128 ports = plan.Ports ? static_cast<TUInt128>(std::max<int64_t>(plan.Ports->Count, 0)) : 1;
+    const TUInt128 lines = candidates * ports;
+    const TShard& s = plan.Shard;
+    const TUInt128 mine = lines / s.Count + (s.Index < lines % s.Count ? 1 : 0);
+    return mine > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(mine);
 }
 
 } // namespace zarvo

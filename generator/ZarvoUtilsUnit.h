@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "generator/GenerateRequest.h"
+#include "generator/RunShape.h"
 #include "net/uZarvo.h"
 #include "support/ProgressSink.h"
 #include "support/StringList.h"
@@ -83,6 +84,8 @@ struct TGeneratePlan : TGenerateSettings {
     // Each range's label before "=", or its whole text: only when the names use it ("%s").
     std::vector<std::string> Sources;
     TExcludeList Excludes;
+    // Exclude lines that are addresses, CIDR blocks or A-B ranges (SplitExcludeLines).
+    TRangeSet ExcludeBlocks;
     std::optional<TPortList> Ports;
     TGenerateLimits Limits;
     int64_t ExpectedLines = 0; // for reserving room; never a limit
@@ -122,6 +125,8 @@ public:
     // one that appends.
     TStringList& IPList() { return FIPList; }
     const TStringList& IPList() const { return FIPList; }
+    // The lines the last run with CountOnly would have made (those of its shard).
+    uint64_t LineCount() const { return FLineCount; }
 
     static int BitsForCount(int64_t n);
 
@@ -134,6 +139,7 @@ private:
     struct TCandidate {
         TIPAddr Addr;
         int32_t Range;
+        uint64_t Index = 0; // its place among the run's candidates (a line's, without ports)
     };
     class TLineComposer;
     class TCandidateFilter;
@@ -144,18 +150,20 @@ private:
                       const TCandidateFilter& filter, TLineComposer& target, int64_t n);
     int64_t CopyRandomLines(const std::vector<TRangePlan>& ranges, int32_t from, int32_t to,
                             const TCandidateFilter& filter, TLineComposer& target, int64_t n);
-    template <class TSlots>
-    int64_t RandomWalk(TSlots& slots, const std::vector<TRangePlan>& ranges,
-                       const std::vector<uint64_t>& starts, int32_t from, uint64_t total,
-                       const TCandidateFilter& filter, TLineComposer& target, int64_t n);
+    // The lines a run makes, told from the plan without walking it where that can be
+    // done exactly; nullopt where only a walk tells.
+    std::optional<uint64_t> CountWithoutWalking(const TGeneratePlan& plan) const;
     // True once the user asked the run to stop; looks at the flag now and then.
     bool StopRequested();
 
     IProgressSink* FProgress;
     TStringList FIPList;
-    size_t FSinkLines = 0; // lines handed to the line sink by the last run
-    uint64_t FSteps = 0;   // positions walked, for looking at the stop flag now and then
-    bool FStopped = false; // the run was asked to stop and ended early
+    size_t FSinkLines = 0;    // lines handed to the line sink by the last run
+    uint64_t FSteps = 0;      // positions walked, for looking at the stop flag now and then
+    uint64_t FLineCount = 0;  // lines counted by the last run with CountOnly
+    bool FStopped = false;    // the run was asked to stop and ended early
+    uint64_t FCandidates = 0; // candidates of the run so far, those of other shards included
+    uint64_t FRunKey = 0;     // a random run's key: its order and random bits
 };
 
 } // namespace zarvo

@@ -42,6 +42,7 @@ TGenerateRequest MakeGenerateRequest(TZarvoOptions o) {
     if (o.AddPort) r.Ports = std::move(o.Ports);
     r.IPRanges = std::move(o.IPRanges);
     r.UsableHosts = o.UsableHosts;
+    r.Unique = o.Unique;
     if (o.Exclude) r.ExcludeMasks = std::move(o.ExcludeMasks);
     r.RandomOrder = o.Random;
     r.Append = o.Append;

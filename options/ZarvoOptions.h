@@ -19,6 +19,7 @@ inline constexpr int kNameDelimiterCount = 5;
 struct TZarvoOptions {
     std::vector<std::string> IPRanges;     // ranges, one line each
     bool UsableHosts = false;              // "Usable host IP addresses"
+    bool Unique = false;                   // "Unique IP addresses": each once across overlapping ranges
     bool Exclude = false;                  // "Exclude (example: *.0):"
     std::vector<std::string> ExcludeMasks; // one mask a line
     bool EscapeIPv6 = false;

@@ -157,6 +157,7 @@ const TSettingKey kSettingKeys[] = {
      0},
     // A file without it writes IPv6 in upper case, as it always did.
     {"LowerIPv6", TKeyRule::Flag, &TZarvoOptions::LowerIPv6},
+    {"UniqueIPAddresses", TKeyRule::Flag, &TZarvoOptions::Unique},
 };
 
 template <class T> T& FieldOf(TZarvoOptions& o, const TSettingKey& k) {

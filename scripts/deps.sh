@@ -7,14 +7,15 @@ declare -A GROUP=(
     # python3 makes the manual pages and the bash completion (docs/man/mdroff.py).
     [build]="cmake ninja-build g++ make ccache python3"
     # dpkg-dev, file and lintian: the package test builds the .deb and checks it, with
-    # desktop-file-validate (desktop-file-utils) and appstreamcli (appstream).
-    [test]="libgtest-dev libgmock-dev python3 mmdb-bin python3-maxminddb libmaxmind-db-writer-perl dnsmasq dpkg-dev file lintian desktop-file-utils appstream"
+    # desktop-file-validate (desktop-file-utils) and appstreamcli (appstream). parallel and
+    # python3-yaml: the shards run through GNU parallel and the Kubernetes example is read.
+    [test]="libgtest-dev libgmock-dev python3 python3-yaml parallel mmdb-bin python3-maxminddb libmaxmind-db-writer-perl dnsmasq dpkg-dev file lintian desktop-file-utils appstream"
     # libxcb1-dev and pkgconf: the output pane reads other programs' X11 selections itself.
     # librsvg2-bin: rsvg-convert draws the menu icons from the SVG at build time.
     [app]="qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev pkgconf xvfb xauth librsvg2-bin"
     # cpack's DEB generator finds the package's dependencies with dpkg-shlibdeps and file.
     [package]="dpkg-dev file"
-    [bench]="libbenchmark-dev prips hyperfine coreutils npm libmaxminddb-dev time dnsmasq dnsperf bind9-dnsutils bc"
+    [bench]="libbenchmark-dev prips iprange hyperfine coreutils npm libmaxminddb-dev time dnsmasq dnsperf bind9-dnsutils bc"
     [fuzz]="clang-14 libclang-rt-14-dev"
     # make format and format-check (.ci/run): the style of .clang-format as Debian 12's clang-format 14 reads it.
     [format]="clang-format"

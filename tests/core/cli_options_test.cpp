@@ -37,6 +37,14 @@ std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std:
     return a;
 }
 
+// The value an example gives the option, or "v" when none does.
+std::string SampleText(const TOption& o) {
+    for (const std::vector<std::string>& example : o.Examples)
+        for (size_t k = 0; k + 1 < example.size(); ++k)
+            if (example[k] == o.Long) return example[k + 1];
+    return "v";
+}
+
 // base: the fewest words the command needs besides the option under test.
 template <typename TArgs>
 void CheckTable(const std::string& command, std::vector<TOption> (*table)(TArgs&),
@@ -58,7 +66,8 @@ void CheckTable(const std::string& command, std::vector<TOption> (*table)(TArgs&
             values = {{}};
             break;
         case TOptionKind::Text:
-            values = {{"v"}};
+            // Any text, or for an option that reads its text (--shard I/N) the one of its example.
+            values = {{SampleText(o)}};
             break;
         case TOptionKind::IntText:
         case TOptionKind::UInt:

@@ -14,6 +14,7 @@ TZarvoOptions Changed() {
     TZarvoOptions o;
     o.IPRanges = {"A=192.168.1.100/16/24", "  ", "2001:db8::/126 ; comment"};
     o.UsableHosts = true;
+    o.Unique = true;
     o.Exclude = true;
     o.ExcludeMasks = {"*.0", "*.255"};
     o.EscapeIPv6 = true;
@@ -89,6 +90,7 @@ TEST(SettingsKeys, WrittenInTheirFixedOrder) {
                                      "DNSInFlight=32",
                                      "DNSRetries=2",
                                      "LowerIPv6=0",
+                                     "UniqueIPAddresses=0",
                                  }));
 }
 

@@ -72,8 +72,8 @@ QVariantMap Snapshot(TForm1* f) {
     QVariantMap m;
     for (const char* n : {"Memo1", "Memo6", "Memo5"})
         m[QString::fromLatin1(n)] = Child<QPlainTextEdit>(f, n)->toPlainText();
-    for (const char* n : {"CheckBox8", "CheckBox4", "CheckBox6", "CheckBox2", "CheckBox3", "CheckBox1",
-                          "CheckBox5", "CheckBox7", "LowerIPv6CheckBox"})
+    for (const char* n : {"CheckBox8", "UniqueCheckBox", "CheckBox4", "CheckBox6", "CheckBox2", "CheckBox3",
+                          "CheckBox1", "CheckBox5", "CheckBox7", "LowerIPv6CheckBox"})
         m[QString::fromLatin1(n)] = Child<QCheckBox>(f, n)->isChecked();
     for (const char* n : {"Edit1", "Edit2", "Edit3", "Edit4", "Edit5", "Edit6", "Edit7", "Edit8", "Edit9"})
         m[QString::fromLatin1(n)] = Child<QLineEdit>(f, n)->text();
@@ -209,8 +209,8 @@ private Q_SLOTS:
                 ->setPlainText(QStringLiteral("A=192.168.1.100/16/24\n10.0.0.0/30\nfdc7:200d:3e17::/120"));
             Child<QPlainTextEdit>(&f, "Memo6")->setPlainText(QStringLiteral("*.0\n*.25[0-5]"));
             Child<QPlainTextEdit>(&f, "Memo5")->setPlainText(QStringLiteral("127.0.0.1\n9.9.9.9\n1.1.1.1"));
-            for (const char* n : {"CheckBox8", "CheckBox4", "CheckBox6", "CheckBox2", "CheckBox3",
-                                  "CheckBox1", "CheckBox5", "CheckBox7", "LowerIPv6CheckBox"})
+            for (const char* n : {"CheckBox8", "UniqueCheckBox", "CheckBox4", "CheckBox6", "CheckBox2",
+                                  "CheckBox3", "CheckBox1", "CheckBox5", "CheckBox7", "LowerIPv6CheckBox"})
                 Child<QCheckBox>(&f, n)->click();
             type(Child<QLineEdit>(&f, "Edit3"), QStringLiteral("80,3128-3130"));
             type(Child<QLineEdit>(&f, "Edit4"), QStringLiteral("häst-#.%1.example.net"));
@@ -327,6 +327,7 @@ private Q_SLOTS:
                                       "DNSInFlight=32",
                                       "DNSRetries=2",
                                       "LowerIPv6=0",
+                                      "UniqueIPAddresses=0",
                                       "StoredListN=0"};
         QCOMPARE(FileLines(ini()), expected);
 

@@ -13,7 +13,7 @@ import tempfile
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "docs", "man"))
 import mdroff  # noqa: E402
 
-COMMANDS = {"generate", "mmdb", "lookup", "rdns", "view"}
+COMMANDS = {"generate", "mmdb", "lookup", "rdns", "view", "aggregate"}
 ALL_FILES = {"a.mmdb", "b.csv", "sub"}
 MMDB = {"a.mmdb", "sub"}
 
@@ -44,6 +44,9 @@ CASES = [
     (["zarvo-cli", "view", "--max", "10", ""], ALL_FILES),
     (["zarvo-cli", "view", "--", "--c"], set()),  # no options after "--"
     (["zarvo-cli", "view", "--", "b"], {"b.csv"}),
+    (["zarvo-cli", "aggregate", "--e"], {"--except"}),
+    (["zarvo-cli", "aggregate", "--common", ""], ALL_FILES),
+    (["zarvo-cli", "aggregate", "--count", ""], ALL_FILES),
     (["zarvo-cli", "unknown", "--"], set()),
 ]
 
