@@ -21,6 +21,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <array>
+#include <tuple>
 
 #include "app/Form1Shared.h"
 
@@ -164,6 +166,27 @@ QLineEdit* NewEdit(QWidget* parent, const char* name, const QString& text) {
 
 const QStringList kListDelimiters = {QStringLiteral("End-Of-Line"), QStringLiteral("Comma"),
                                      QStringLiteral("Semicolon")};
+
+// One list of the reverse lookup's results, below the others in column: its caption,
+// the list, and a row of Save with the delimiter of the saved file; names are the
+// object names of the five, in that order.
+std::tuple<TLabelEx*, QPlainTextEdit*, TButtonEx*, TLabelEx*, QComboBox*>
+AddResultList(QWidget* parent, QVBoxLayout* column, const QString& caption,
+              const std::array<const char*, 5>& names) {
+    TLabelEx* label = NewLabel(parent, names[0], caption);
+    QPlainTextEdit* memo = NewMemo(parent, names[1]);
+    TButtonEx* save = NewButton(parent, names[2], QStringLiteral("Save to file..."));
+    TLabelEx* delimiterLabel = NewLabel(parent, names[3], QStringLiteral("Delimiter:"));
+    QComboBox* delimiter = NewCombo(parent, names[4], kListDelimiters);
+    column->addWidget(label);
+    column->addWidget(memo, 1);
+    auto* row = new QHBoxLayout;
+    row->addWidget(save);
+    row->addWidget(delimiterLabel);
+    row->addWidget(delimiter, 1);
+    column->addLayout(row);
+    return {label, memo, save, delimiterLabel, delimiter};
+}
 
 } // namespace
 
@@ -536,30 +559,12 @@ void TForm1::BuildRightPanel(QWidget* right) {
     Memo8->setFocusPolicy(Qt::ClickFocus); // as the examples under the ranges
     r->addWidget(Button1);
     r->addWidget(Memo8);
-    Label4 = NewLabel(right, "Label4", QStringLiteral("Resolved IPs - IP,Domain (0):"));
-    Memo3 = NewMemo(right, "Memo3");
-    Button6 = NewButton(right, "Button6", QStringLiteral("Save to file..."));
-    Label19 = NewLabel(right, "Label19", QStringLiteral("Delimiter:"));
-    ComboBox3 = NewCombo(right, "ComboBox3", kListDelimiters);
-    r->addWidget(Label4);
-    r->addWidget(Memo3, 1);
-    auto* resRow = new QHBoxLayout;
-    resRow->addWidget(Button6);
-    resRow->addWidget(Label19);
-    resRow->addWidget(ComboBox3, 1);
-    r->addLayout(resRow);
-    Label5 = NewLabel(right, "Label5", QStringLiteral("Unresolved IPs (0):"));
-    Memo4 = NewMemo(right, "Memo4");
-    Button7 = NewButton(right, "Button7", QStringLiteral("Save to file..."));
-    Label20 = NewLabel(right, "Label20", QStringLiteral("Delimiter:"));
-    ComboBox4 = NewCombo(right, "ComboBox4", kListDelimiters);
-    r->addWidget(Label5);
-    r->addWidget(Memo4, 1);
-    auto* unresRow = new QHBoxLayout;
-    unresRow->addWidget(Button7);
-    unresRow->addWidget(Label20);
-    unresRow->addWidget(ComboBox4, 1);
-    r->addLayout(unresRow);
+    std::tie(Label4, Memo3, Button6, Label19, ComboBox3) =
+        AddResultList(right, r, QStringLiteral("Resolved IPs - IP,Domain (0):"),
+                      {"Label4", "Memo3", "Button6", "Label19", "ComboBox3"});
+    std::tie(Label5, Memo4, Button7, Label20, ComboBox4) =
+        AddResultList(right, r, QStringLiteral("Unresolved IPs (0):"),
+                      {"Label5", "Memo4", "Button7", "Label20", "ComboBox4"});
     Label14 = NewLabel(right, "Label14", QString::fromLatin1(kNotice));
     Label14->setAlignment(Qt::AlignCenter);
     Label14->setWordWrap(true);
