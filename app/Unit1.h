@@ -1,5 +1,9 @@
 // The main window: the generation options, the run on a worker thread, the output
-// pane and the controls around it.
+// pane and the controls around it. Its members are defined by concern: Unit1.cpp
+// (creation, caption, showing and closing), Form1Controls.cpp (the controls, per
+// panel), Form1Settings.cpp (controls <-> options, the settings file, named sets),
+// Form1Run.cpp (the generation request and run), Form1Pane.cpp (Clear, Shuffle,
+// Save) and Form1ReverseLookup.cpp (the reverse DNS lookup panel).
 #pragma once
 
 #include <QPointer>
@@ -10,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "app/Application.h"
 #include "app/DnsLookupRun.h"
 #include "dns/ResolvConf.h"
 #include "dns/ReverseLookup.h"
@@ -28,6 +33,7 @@
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QHBoxLayout;
 class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
@@ -35,38 +41,7 @@ class QRadioButton;
 class QSpinBox;
 class QSplitter;
 class QTimer;
-
-inline constexpr char kApplicationTitle[] = "Zarvo";
-
-// The application's names and version, before any window: its display name is the
-// main window's caption, so that the window system shows that caption as it is and
-// appends it to the titles of the other windows.
-void InitApplication();
-// Qt keeps the file dialogs' history in a settings file of its own, QtProject.conf,
-// in the user's configuration folder: it goes into the folder of the settings file
-// instead, so that everything the program keeps lies where the switches put it. A
-// first run in the per-user folder makes and seeds that folder, as the window would.
-void KeepToolkitSettingsInSettingsFolder();
-
-// How the viewer opens a file of its own ("zarvo --view FILE"): a database by its
-// extension or its metadata marker, a ".txt" file as text, anything else as CSV.
-struct TStandaloneView {
-    QString Title;
-    bool NoHeader = false;
-    bool Database = false;
-    QString Filter;
-};
-TStandaloneView StandaloneViewOf(const QString& fileName);
-// The file after "--view" (or in "--view=FILE"); empty when the switch is absent.
-QString ViewArgument(const QStringList& args);
-// The database as the viewer's line source, its dates in the locale's short form
-// (the locale's format, month and day names and digits).
-zarvo::TLineReaderClass DatabaseReaderClass();
-// The viewer alone, with counting and the row-limit link on, set up but not shown:
-// a top-level window of its own, which owns the dialogs it opens.
-std::unique_ptr<QDialog> CreateStandaloneViewer(const QString& fileName);
-// Shows that window and runs the event loop until it is closed; returns the exit code.
-int ViewFileAlone(const QString& fileName);
+class QVBoxLayout;
 
 class TForm1;
 
@@ -189,7 +164,14 @@ protected:
 private:
     friend class TZarvoThread;
 
+    // The controls, a panel at a time: the left panel's three columns (the middle one
+    // with the named-settings group), then the right one; BindEvents connects them.
     void BuildControls();
+    void BuildInputColumn(QWidget* left, QHBoxLayout* leftRow);
+    void BuildMiddleColumn(QWidget* left, QHBoxLayout* leftRow);
+    void BuildSettingsGroup(QWidget* left, QVBoxLayout* mid);
+    void BuildOutputColumn(QWidget* left, QHBoxLayout* leftRow);
+    void BindEvents();
     // Names each edit, list and pane after the label or button that governs it.
     void SetAccessibleNames();
     // The right panel: the reverse DNS lookup and the notices.

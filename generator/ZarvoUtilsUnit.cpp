@@ -370,6 +370,50 @@ public:
         const uint64_t ahead = (FShard.Index + FShard.Count - at) % FShard.Count;
         return ahead < p ? (p - 1 - ahead) / FShard.Count + 1 : 0;
     }
+
+    // Every line is an address alone: no name, port or country code.
+    // (and the run makes all of its lines, writing them)
+    bool PlainLines() const { return !FNamesOn && !FCountry && !FPorts && !FShard.Active() && !FCountOnly; }
+
+    // With PlainLines, the lines of the positions [k, k + count) of an IPv4 field, as
+    // EmitLines and Made make them one by one, but a run of them at a time: a run ends
+    // where a chunk might, or where the budget might be passed, and a position there is
+    // made alone.
+    void EmitIPv4Run(const TRangePlan& r, uint64_t k, uint64_t count) {
+        constexpr size_t kLongest = 15; // "255.255.255.255"
+        constexpr uint64_t kWorstCost = TStringList::LineCost(kLongest);
+        const uint32_t first = r.First.IPv4.Value;
+        const int stepBits = r.StepBits;
+        while (count > 0) {
+            uint64_t n = count;
+            if (FSink) {
+                n = std::min<uint64_t>(n, kChunkLines - std::min(FTarget.Count(), kChunkLines));
+                n = std::min<uint64_t>(n, (kChunkBytes - std::min(FTarget.TextSize(), kChunkBytes)) /
+                                              (kLongest + 1));
+            }
+            n = std::min<uint64_t>(n, FBudget >= FUsed ? (FBudget - FUsed) / kWorstCost : 0);
+            if (n == 0) {
+                TCandidate c;
+                c.Addr = r.First;
+                c.Range = 0;
+                c.Addr.IPv4.Value = first | static_cast<uint32_t>(k << stepBits);
+                EmitLines(c, std::string());
+                ++k;
+                --count;
+                continue;
+            }
+            const size_t before = FTarget.LinesSize();
+            FTarget.AddLinesWith(static_cast<size_t>(n), kLongest, [&](size_t i, char* p) {
+                return static_cast<size_t>(
+                    FIPv4.Write(first | static_cast<uint32_t>((k + i) << stepBits), p) - p);
+            });
+            FUsed += FTarget.LinesSize() - before;
+            if (FSink && (FTarget.Count() >= kChunkLines || FTarget.TextSize() >= kChunkBytes)) HandOver();
+            k += n;
+            count -= n;
+        }
+    }
+
     // A chunk ends at whichever comes first, so that long lines do not make it large.
     static constexpr size_t kChunkLines = 65536;
     static constexpr size_t kChunkBytes = size_t{4} << 20;
@@ -580,6 +624,7 @@ private:
     size_t FCounterCount = 0; // the counter symbol's places in the template
     bool FQuadOn[9] = {};
     std::string FLine;
+    TIPv4RunWriter FIPv4;
     // The country lookups: a column for each lane but the first (which uses FCountry),
     // then the batches of candidates waiting for their codes. The pipeline goes first
     // when the composer does, so that its threads are stopped before their columns go.
@@ -602,6 +647,9 @@ public:
     // True when every candidate survives: the n-th position walked is then the n-th
     // candidate, and a walk may step over the positions of other shards unbuilt.
     bool DropsNothing() const { return !FUsable && !FTestExcludes && !FTestBlocks && !FUnique; }
+
+    // Every candidate of the plan survives, as the position made it, and is not random.
+    bool TakesEvery(const TRangePlan& r) const { return DropsNothing() && r.RandomBits == 0; }
 
     // key and id draw the random bits of a random run's position (OrKeyedRandomBits).
     bool Make(const TRangePlan& r, int32_t range, uint64_t k, TCandidate& c, uint64_t key,
@@ -652,6 +700,24 @@ int64_t TZarvoUtils::CopyLines(const std::vector<TRangePlan>& ranges, int32_t fr
     for (int32_t i = from; i < to; ++i) {
         const TRangePlan& r = ranges[static_cast<size_t>(i)];
         const uint64_t positions = r.Positions();
+        if (n > 0 && r.First.ip_family == IPv4 && filter.TakesEvery(r) && target.PlainLines()) {
+            // The common case (every address of IPv4 ranges) a slice at a time: as the
+            // loop below, with the stop flag looked at after the same positions.
+            for (uint64_t k = 0; k < positions;) {
+                if (StopRequested()) return found;
+                const uint64_t look = (4096 - (FSteps & 4095)) & 4095;
+                const uint64_t slice =
+                    std::min({look ? look : 4096, positions - k, static_cast<uint64_t>(n - found)});
+                target.EmitIPv4Run(r, k, slice);
+                progress.Add(slice);
+                FCandidates += slice;
+                found += static_cast<int64_t>(slice);
+                FSteps += slice - 1;
+                k += slice;
+                if (found >= n) return found;
+            }
+            continue;
+        }
         for (uint64_t k = 0; k < positions; ++k) {
             if (StopRequested()) return found;
             if (skip && found < n) {

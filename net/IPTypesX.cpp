@@ -254,30 +254,8 @@ TIPv6 StrictStrToIPv6(std::string_view text) {
     return r;
 }
 
-namespace {
-// The decimal text of every octet: up to three digits and their count in byte 3.
-struct TOctetTable {
-    char text[256][4];
-    constexpr TOctetTable() : text() {
-        for (int v = 0; v < 256; ++v) {
-            int n = 0;
-            if (v >= 100) text[v][n++] = static_cast<char>('0' + v / 100);
-            if (v >= 10) text[v][n++] = static_cast<char>('0' + v / 10 % 10);
-            text[v][n++] = static_cast<char>('0' + v % 10);
-            text[v][3] = static_cast<char>(n);
-        }
-    }
-};
-constexpr TOctetTable kOctets;
-
-inline char* WriteOctet(uint8_t v, char* out) {
-    const char* t = kOctets.text[v];
-    std::memcpy(out, t, 3); // may write past the digits; the caller's room covers it
-    return out + t[3];
-}
-} // namespace
-
 char* IPv4ToChars(const TIPv4& ip, char* out) {
+    using ipv4_text::WriteOctet;
     out = WriteOctet(ip.A, out);
     *out++ = '.';
     out = WriteOctet(ip.B, out);

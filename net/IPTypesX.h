@@ -3,6 +3,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -76,6 +77,53 @@ constexpr size_t kIPv4TextRoom = 17;
 constexpr size_t kIPv6TextRoom = 39;
 char* IPv4ToChars(const TIPv4& ip, char* out);
 char* IPv6ToChars(const TIPv6& ip, char* out);
+
+namespace ipv4_text {
+// The decimal text of every octet: up to three digits and their count in byte 3.
+struct TOctetTable {
+    char text[256][4];
+    constexpr TOctetTable() : text() {
+        for (int v = 0; v < 256; ++v) {
+            int n = 0;
+            if (v >= 100) text[v][n++] = static_cast<char>('0' + v / 100);
+            if (v >= 10) text[v][n++] = static_cast<char>('0' + v / 10 % 10);
+            text[v][n++] = static_cast<char>('0' + v % 10);
+            text[v][3] = static_cast<char>(n);
+        }
+    }
+};
+inline constexpr TOctetTable kOctets;
+
+inline char* WriteOctet(uint8_t v, char* out) {
+    const char* t = kOctets.text[v];
+    std::memcpy(out, t, 3); // may write past the digits; the caller's room covers it
+    return out + t[3];
+}
+} // namespace ipv4_text
+
+// Writes IPv4 addresses as IPv4ToChars does, for runs of addresses that mostly share
+// their first three octets (a field walked in order): "A.B.C." is made once for them.
+class TIPv4RunWriter {
+public:
+    // Writes the text of the address value at out, which needs 16 bytes of room
+    // (bytes past the text may be written), and returns the text's end.
+    char* Write(uint32_t value, char* out) {
+        if ((value >> 8) != FHigh || FPrefixLength == 0) {
+            FHigh = value >> 8;
+            TIPv4 first;
+            first.Value = value & ~uint32_t{0xFF};
+            char* end = IPv4ToChars(first, FPrefix);
+            FPrefixLength = static_cast<size_t>(end - FPrefix) - 1; // "A.B.C." of "A.B.C.0"
+        }
+        std::memcpy(out, FPrefix, 12);
+        return ipv4_text::WriteOctet(static_cast<uint8_t>(value), out + FPrefixLength);
+    }
+
+private:
+    char FPrefix[kIPv4TextRoom] = {};
+    size_t FPrefixLength = 0;
+    uint32_t FHigh = 0;
+};
 
 inline TIPv4 MakeIPv4(uint32_t value) {
     TIPv4 r;

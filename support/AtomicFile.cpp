@@ -48,14 +48,16 @@ enum TSlotState : int { kFree, kFilling, kHeld, kTaken };
 
 struct TTempSlot {
     std::atomic<int> State{kFree};
-    char Name[PATH_MAX];
+    char Name[PATH_MAX] = {};
 };
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
               "used inside signal handlers");
 
 // More writers than are ever open at once (rdns: the unresolved list and the output).
 constexpr int kTempSlots = 32;
-TTempSlot gTempSlots[kTempSlots];
+// Made at compile time (zeros in .bss): a start-up that filled in the states would
+// touch a page for each slot of every run.
+constinit TTempSlot gTempSlots[kTempSlots];
 // Set by the first handler: from then on no temporary file may be left standing.
 std::atomic<bool> gTerminating{false};
 

@@ -47,6 +47,27 @@ public:
     // the next addition). ShrinkLast then cuts the last line to m <= n characters.
     char* AddRaw(size_t n);
     void ShrinkLast(size_t m);
+    // Adds count lines of at most maxLength (<= kMaxLineLength) characters each: write(i, p) writes line
+    // i at p, where maxLength + 1 bytes of room lie, and returns its length (at most
+    // maxLength; the bytes of the room behind it may be written too). As AddRaw and
+    // ShrinkLast line by line, with the room made once.
+    template <class F> void AddLinesWith(size_t count, size_t maxLength, F&& write) {
+        if (count == 0) return;
+        const size_t room = count * (maxLength + 1);
+        if (FSize + room > FCapacity) GrowText(FSize + room);
+        const size_t first = FEntries.size();
+        FEntries.resize(first + count);
+        uint64_t* entries = FEntries.data() + first;
+        size_t size = FSize;
+        for (size_t i = 0; i < count; ++i) {
+            char* p = FText + size;
+            const size_t n = write(i, p);
+            p[n] = '\n';
+            entries[i] = static_cast<uint64_t>(size) << kLenBits | n;
+            size += n + 1;
+        }
+        FSize = size;
+    }
     // Adds count lines of other from line from on, as Add would one by one.
     void AddLines(const TStringList& other, size_t from, size_t count);
     // What lines [from, from + count) cost, by LineCost.
