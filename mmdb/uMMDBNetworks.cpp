@@ -42,7 +42,22 @@ void TMMDBEnumeratorBase::SetNetwork(const TMMDBNetNode& n) {
     }
 }
 
+namespace {
+// Whether the walk reached n through zero bits alone (the way to ::/96).
+bool OnZeroPath(const TMMDBNetNode& n) {
+    return std::all_of(n.IPBytes.begin(), n.IPBytes.end(), [](uint8_t b) { return b == 0; });
+}
+} // namespace
+
 bool TMMDBEnumeratorBase::MoveNext() {
+    const int64_t r = NextRecord();
+    if (r == 0) return false;
+    LoadData(r);
+    FHaveNode = true;
+    return true;
+}
+
+int64_t TMMDBEnumeratorBase::NextRecord() {
     FHaveNode = false;
     const int64_t nodeCount = _reader.Metadata().NodeCount();
     while (!nodes.empty()) {
@@ -54,6 +69,8 @@ bool TMMDBEnumeratorBase::MoveNext() {
             if (++FVisited > FVisitLimit)
                 throw Exception(Format("Invalid search tree, more than %lld nodes visited",
                                        static_cast<long long>(FVisitLimit)));
+            // A way back into the IPv4 tree from elsewhere: those networks come once, as IPv4.
+            if (node.Pointer == FIPv4Root && FIPv4Root != 0 && !OnZeroPath(node)) break;
             TMMDBNetNode right = node;
             right.IPBytes[static_cast<size_t>(node.Bit / 8)] |=
                 static_cast<uint8_t>(1u << (7 - node.Bit % 8));
@@ -63,14 +80,21 @@ bool TMMDBEnumeratorBase::MoveNext() {
             ++node.Bit;
             nodes.push_back(right);
         }
-        if (node.Pointer == nodeCount) continue;
-        FVisitLimit += 8 * byteCount;
-        SetNetwork(node);
-        LoadData(node.Pointer);
-        FHaveNode = true;
-        return true;
+        if (node.Pointer >= nodeCount && node.Pointer != nodeCount) {
+            FVisitLimit += 8 * byteCount;
+            SetNetwork(node);
+            return node.Pointer;
+        }
     }
-    return false;
+    return 0;
+}
+
+TMMDBNetworkWalk::TMMDBNetworkWalk(TMMDBReader& reader, bool ipv4Only) : TMMDBEnumeratorBase(reader, ipv4Only) {
+    if (byteCount == 16) {
+        const int64_t root = reader.IPv4Root();
+        // Only a node can be reached again; a record at the root is a network like any other.
+        if (root > 0 && root < reader.Metadata().NodeCount()) FIPv4Root = root;
+    }
 }
 
 } // namespace zarvo

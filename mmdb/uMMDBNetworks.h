@@ -36,6 +36,9 @@ public:
 
 protected:
     TMMDBEnumeratorBase(TMMDBReader& reader, bool IPv4Only);
+    // Steps to the next network without loading its record: the tree record value, or
+    // 0 when no network is left.
+    int64_t NextRecord();
     // Fills (or first creates) the reported record from tree record value r.
     virtual void LoadData(int64_t r) = 0;
     void SetNetwork(const TMMDBNetNode& n);
@@ -51,6 +54,29 @@ protected:
     int64_t FVisitLimit = 0;
     TMMDBIPAddress FStart;
     int32_t FPrefix = 0;
+    // Over an IPv6 tree, where the IPv4 addresses start (0: nowhere to pass over).
+    int64_t FIPv4Root = 0;
+};
+
+// Every network of the database, each once, with its tree record value, without
+// decoding records: the IPv4 networks in IPv4 form (the tree below ::/96 of an IPv6
+// database), then the IPv6 ones. In an IPv6 tree, a branch elsewhere that leads back to
+// the IPv4 root (::ffff:0:0/96, 2002::/16) is passed over, as the networks it holds are
+// the IPv4 ones again. With ipv4Only, the IPv4 networks alone.
+class TMMDBNetworkWalk : public TMMDBEnumeratorBase {
+public:
+    TMMDBNetworkWalk(TMMDBReader& reader, bool ipv4Only);
+    // False when no network is left; raises the errors of a corrupt tree.
+    bool Next() { return (FRecord = NextRecord()) != 0; }
+    const TMMDBIPAddress& Start() const { return FStart; }
+    int32_t Prefix() const { return FPrefix; }
+    int64_t Record() const { return FRecord; }
+
+protected:
+    void LoadData(int64_t) override {}
+
+private:
+    int64_t FRecord = 0;
 };
 
 template <class T> class TMMDBEnumerator : public TMMDBEnumeratorBase {

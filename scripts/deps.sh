@@ -7,7 +7,7 @@ declare -A GROUP=(
     # python3 makes the manual pages and the bash completion (docs/man/mdroff.py).
     [build]="cmake ninja-build g++ make ccache python3"
     # dpkg-dev, file and lintian: the package test builds the .deb and checks it.
-    [test]="libgtest-dev libgmock-dev python3 mmdb-bin python3-maxminddb libmaxmind-db-writer-perl dnsmasq dpkg-dev file lintian"
+    [test]="libgtest-dev libgmock-dev python3 mmdb-bin python3-maxminddb libmaxmind-db-writer-perl libmaxmind-db-reader-perl dnsmasq dpkg-dev file lintian"
     # libxcb1-dev and pkgconf: the output pane reads other programs' X11 selections itself.
     [app]="qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev pkgconf xvfb xauth"
     # cpack's DEB generator finds the package's dependencies with dpkg-shlibdeps and file.
