@@ -4,7 +4,6 @@
 #include <sched.h>
 
 #include <algorithm>
-#include <thread>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -12,17 +11,18 @@
 #include <memory>
 #include <span>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "cli/FdStream.h"
 #include "cli/ZarvoCli.h"
+#include "mmdb/uMMDBCountryBlocks.h"
 #include "mmdb/uMMDBCountryCodes.h"
 #include "mmdb/uMMDBInfo.h"
 #include "mmdb/uMMDBLineReader.h"
 #include "mmdb/uMMDBReader.h"
 #include "mmdb/uMMDBValues.h"
-#include "mmdb/uMMDBCountryBlocks.h"
 #include "net/DottedQuad.h"
 #include "net/uZarvo.h"
 #include "support/OrderedPipeline.h"
@@ -38,7 +38,8 @@ const char* const kMmdbUsage = R"(Usage: zarvo-cli mmdb [OPTIONS] FILE.mmdb
 Prints a MaxMind DB file (GeoIP2 / GeoLite2 ".mmdb") as the file viewer shows it:
 its metadata as name,value lines, a CSV header, then one row per IPv4 network in
 ascending order, at most 1000 lines in all. City databases (type ending in
-"-city") get the city columns.
+"-city") get the city columns. --all writes every network, IPv4 then IPv6, as
+the tree is walked; --networks --country prints a country's address blocks.
 
 )";
 
@@ -47,8 +48,10 @@ Exit status: 0 on success, 1 when the file cannot be read as a database or the
 output cannot be written (the message goes to standard error), 2 for bad
 options.
 
-Example:
+Examples:
   zarvo-cli mmdb GeoLite2-Country.mmdb | head -20
+  zarvo-cli mmdb --all GeoLite2-City.mmdb > city.csv
+  zarvo-cli mmdb --networks --country DE,AT --ipv4 GeoLite2-Country.mmdb
 )";
 
 const char* const kLookupUsage = R"(Usage: zarvo-cli lookup [OPTIONS] FILE.mmdb ADDRESS...
@@ -61,7 +64,8 @@ is empty when the network has no country, and "-" when the address lies in no
 network of the database (the prefix length then tells where the search stopped).
 IPv4 prefix lengths count from the IPv4 part of an IPv6 database. The code is the
 one "generate --country" gives: only the record's country is decoded, the rest
-stepped over with its bounds and size checks; --json decodes the whole record.
+stepped over with its bounds and size checks; --json decodes the whole record,
+and --field prints chosen values of it instead of the code.
 
 With "-" the addresses come from standard input, one a line (blanks around it
 and text from "#" on are passed over, and so are lines left empty); their lines
@@ -83,6 +87,7 @@ cannot be written (messages go to standard error), 2 for bad options.
 Examples:
   zarvo-cli lookup GeoLite2-Country.mmdb 81.2.69.160 2001:218::1
   zarvo-cli lookup --json GeoLite2-City.mmdb 81.2.69.142
+  zarvo-cli lookup --network --field city.names.en --field location.latitude GeoLite2-City.mmdb 81.2.69.160
   zarvo-cli generate --random --total 1000 0.0.0.0/0 | zarvo-cli lookup GeoLite2-City.mmdb -
 )";
 
@@ -103,9 +108,11 @@ std::vector<std::string> CountryCodes(const std::string& text) {
     std::vector<std::string> codes;
     for (size_t start = 0;;) {
         const size_t comma = text.find(',', start);
-        std::string code(Trim(std::string_view(text).substr(start, comma == std::string::npos ? text.npos : comma - start)));
+        std::string code(Trim(
+            std::string_view(text).substr(start, comma == std::string::npos ? text.npos : comma - start)));
         for (char& c : code) c = AsciiUpper(c);
-        if (code.size() != 2 || !std::all_of(code.begin(), code.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))
+        if (code.size() != 2 ||
+            !std::all_of(code.begin(), code.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))
             throw TUsageError(Format("--country takes two-letter country codes separated by commas, not '%s'",
                                      code.c_str()));
         codes.push_back(code);
@@ -122,8 +129,9 @@ std::vector<std::string> CountryCodes(const std::string& text) {
 // three cores on.
 unsigned DefaultLookupLanes() {
     cpu_set_t set;
-    const int cores = sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set)
-                                                                  : static_cast<int>(std::thread::hardware_concurrency());
+    const int cores = sched_getaffinity(0, sizeof set, &set) == 0
+                          ? CPU_COUNT(&set)
+                          : static_cast<int>(std::thread::hardware_concurrency());
     return cores >= 3 ? std::min(static_cast<unsigned>(cores) - 1, 4u) : 1u;
 }
 
@@ -136,8 +144,8 @@ int Usage(std::ostream& err, const char* command, const std::string& message) {
 // What a lookup line holds besides the address.
 struct TLookupForm {
     bool Json = false;
-    bool Network = false;                // the network in CIDR notation instead of the prefix length
-    std::vector<TMMDBFieldPath> Fields;  // instead of the country code
+    bool Network = false;               // the network in CIDR notation instead of the prefix length
+    std::vector<TMMDBFieldPath> Fields; // instead of the country code
 };
 
 // The network of the prefix length's first bits of ip, in CIDR notation.
@@ -162,7 +170,8 @@ public:
     // it starts afresh.
     TLookupLines(TMMDBReader& reader, const TLookupForm& form, size_t memoText = kMemoText)
         : FReader(reader), FForm(form), FJson(form.Json),
-          FCity(IsCityDatabaseType(reader.Metadata().DatabaseType())), FMemoText(memoText), FValues(reader.Decoder()) {
+          FCity(IsCityDatabaseType(reader.Metadata().DatabaseType())), FMemoText(memoText),
+          FValues(reader.Decoder()) {
         if (!FJson && form.Fields.empty()) FCodes = std::make_unique<TMMDBCountryCodes>(reader);
         for (size_t k = 0; k < form.Fields.size(); ++k) FNoRecord += "\t-";
     }
@@ -196,7 +205,7 @@ public:
             return AppendCodeLine(out, ip, prefixText, code);
         }
         // The matched network, or the fields: the country code's line in its general form.
-        const std::string_view rest = FCodes ? std::string_view()
+        const std::string_view rest = FCodes   ? std::string_view()
                                       : r == 0 ? std::string_view(FNoRecord)
                                                : std::string_view(Part(r));
         out += ip.ToString();
@@ -424,8 +433,8 @@ void LookUpBatch(TMMDBReader& reader, TLookupLines& lines, TLookupBatch& b) {
 // The addresses of standard input, read a batch at a time; the batches are looked up on
 // lanes threads (TOrderedPipeline) and written in input order.
 // Returns the exit code.
-int LookupInput(TMMDBReader& reader, const TLookupForm& form, unsigned lanes, std::istream& in, std::ostream& out,
-                std::ostream& err) {
+int LookupInput(TMMDBReader& reader, const TLookupForm& form, unsigned lanes, std::istream& in,
+                std::ostream& out, std::ostream& err) {
     TTextLineReader input(
         [&in](char* data, size_t size) {
             in.read(data, static_cast<std::streamsize>(size));
@@ -650,7 +659,8 @@ TMmdbArgs ParseMmdbArgs(const std::vector<std::string>& args) {
     if (!a.Networks && !a.Countries.empty()) throw TUsageError("--country goes with --networks");
     if (!a.Networks && (a.IPv4 || a.IPv6)) throw TUsageError("--ipv4 and --ipv6 go with --networks");
     if (a.Networks && a.All) throw TUsageError("give either --all or --networks");
-    if (a.Networks && a.DateFormat) throw TUsageError("--date-format goes with the database's lines, not --networks");
+    if (a.Networks && a.DateFormat)
+        throw TUsageError("--date-format goes with the database's lines, not --networks");
     return a;
 }
 
@@ -728,7 +738,8 @@ int RunLookup(const std::vector<std::string>& words, std::istream& in, std::ostr
     TLookupForm form{args.Json, args.Network, {}};
     for (const std::string& f : args.Fields) form.Fields.push_back(ParseMMDBFieldPath(f));
     if (args.Addresses == std::vector<std::string>{"-"}) {
-        const int rc = LookupInput(*reader, form, args.Threads ? args.Threads : DefaultLookupLanes(), in, out, err);
+        const int rc =
+            LookupInput(*reader, form, args.Threads ? args.Threads : DefaultLookupLanes(), in, out, err);
         CheckOutput(out);
         return rc;
     }

@@ -40,7 +40,9 @@ private:
         uint8_t Size = 4;
         int32_t Prefix = 0;
     };
-    static bool Bit(const TBlock& b, int32_t i) { return (b.Bytes[static_cast<size_t>(i / 8)] >> (7 - i % 8)) & 1; }
+    static bool Bit(const TBlock& b, int32_t i) {
+        return (b.Bytes[static_cast<size_t>(i / 8)] >> (7 - i % 8)) & 1;
+    }
     // a is the lower half and b the upper half of one block.
     static bool Siblings(const TBlock& a, const TBlock& b) {
         if (a.Size != b.Size || a.Prefix != b.Prefix || a.Prefix == 0) return false;
@@ -68,7 +70,8 @@ void MMDBCountryBlocks(TMMDBReader& reader, const std::vector<std::string>& code
         const bool v6 = walk.Start().IsIPv6();
         if (v6 ? !ipv6 : !ipv4) continue;
         const std::string& code = countries.CodeOf(walk.Record());
-        if (std::find(codes.begin(), codes.end(), code) != codes.end()) merger.Add(walk.Start(), walk.Prefix());
+        if (std::find(codes.begin(), codes.end(), code) != codes.end())
+            merger.Add(walk.Start(), walk.Prefix());
     }
     merger.Flush();
 }

@@ -317,7 +317,8 @@ void WriteRows(TMMDBReader& reader, std::string (*fields)(const T&), std::string
 void WriteMMDBLines(TMMDBReader& reader, const std::string& shortDateFormat,
                     const std::function<void(std::string_view)>& write) {
     std::string buf;
-    for (const std::string& line : MMDBMetadataLines(reader.Metadata(), shortDateFormat, TDateTexts::English())) {
+    for (const std::string& line :
+         MMDBMetadataLines(reader.Metadata(), shortDateFormat, TDateTexts::English())) {
         buf += line;
         buf += '\n';
     }

@@ -4,10 +4,10 @@
 
 #include <array>
 #include <functional>
-#include <string_view>
-#include <vector>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "mmdb/uMMDBInfo.h"
 #include "mmdb/uMMDBReader.h"

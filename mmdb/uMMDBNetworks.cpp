@@ -89,7 +89,8 @@ int64_t TMMDBEnumeratorBase::NextRecord() {
     return 0;
 }
 
-TMMDBNetworkWalk::TMMDBNetworkWalk(TMMDBReader& reader, bool ipv4Only) : TMMDBEnumeratorBase(reader, ipv4Only) {
+TMMDBNetworkWalk::TMMDBNetworkWalk(TMMDBReader& reader, bool ipv4Only)
+    : TMMDBEnumeratorBase(reader, ipv4Only) {
     if (byteCount == 16) {
         const int64_t root = reader.IPv4Root();
         // Only a node can be reached again; a record at the root is a network like any other.

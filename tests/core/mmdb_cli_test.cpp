@@ -582,7 +582,8 @@ TEST(MmdbCli, LookupFieldsAndNetwork) {
           TestDb("GeoLite2-ASN-Test.mmdb"), "1.128.0.1"},
          "1.128.0.1\t11\t1221\tTelstra Pty Ltd\n"},
         {{"lookup", "--field", "subdivisions", "--field", "location", city, "81.2.69.160"},
-         "81.2.69.160\t27\t[{\"geoname_id\":6269131,\"iso_code\":\"ENG\",\"names\":{\"en\":\"England\",\"es\":"
+         "81.2.69.160\t27\t[{\"geoname_id\":6269131,\"iso_code\":\"ENG\",\"names\":{\"en\":\"England\","
+         "\"es\":"
          "\"Inglaterra\",\"fr\":\"Angleterre\",\"pt-BR\":\"Inglaterra\"}}]\t{\"accuracy_radius\":100,"
          "\"latitude\":51.5142,\"longitude\":-0.0931,\"time_zone\":\"Europe/London\"}\n"},
         {{"lookup", "--json", "--network", TestDb("GeoLite2-ASN-Test.mmdb"), "1.128.0.1"},
@@ -597,9 +598,9 @@ TEST(MmdbCli, LookupFieldsAndNetwork) {
 
 // Values of every type of the decoder test database: integers exact, uint128 too.
 TEST(MmdbCli, LookupFieldTypes) {
-    const CliRun r = Cli({"lookup", "--field", "uint128", "--field", "int32", "--field", "boolean", "--field",
-                          "double", "--field", "bytes", "--field", "array", TestDb("MaxMind-DB-test-decoder.mmdb"),
-                          "1.1.1.1"});
+    const CliRun r =
+        Cli({"lookup", "--field", "uint128", "--field", "int32", "--field", "boolean", "--field", "double",
+             "--field", "bytes", "--field", "array", TestDb("MaxMind-DB-test-decoder.mmdb"), "1.1.1.1"});
     EXPECT_EQ(r.Code, 0) << r.Err;
     EXPECT_EQ(r.Out, "1.1.1.1\t24\t1329227995784915872903807060280344576\t-268435456\ttrue\t42.123456\t"
                      "[0,0,0,42]\t[1,2,3]\n");
@@ -614,7 +615,8 @@ TEST(MmdbCli, MmdbAllAndCountryBlocks) {
     EXPECT_EQ(std::count(capped.Out.begin(), capped.Out.end(), '\n'), 1000);
     EXPECT_EQ(all.Out.rfind(capped.Out, 0), 0u); // the capped lines are the first ones
 
-    const CliRun v4 = Cli({"mmdb", "--networks", "--country", "se", "--ipv4", TestDb("GeoIP2-City-Test.mmdb")});
+    const CliRun v4 =
+        Cli({"mmdb", "--networks", "--country", "se", "--ipv4", TestDb("GeoIP2-City-Test.mmdb")});
     EXPECT_EQ(v4.Code, 0) << v4.Err;
     EXPECT_EQ(v4.Out, "89.160.20.112/28\n89.160.20.128/25\n");
 }
