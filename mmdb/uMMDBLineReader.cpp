@@ -282,13 +282,20 @@ public:
     TRowFields(TMMDBReader& reader, std::string (*fields)(const T&)) : FReader(reader), FFields(fields) {}
     const std::string& Of(int64_t r) {
         if (const auto it = FMemo.find(r); it != FMemo.end()) return it->second;
-        if (FMemo.size() >= kMaxMemo) FMemo.clear();
         FReader.LoadRecordInto(r, FRecord);
-        return FMemo.emplace(r, FFields(FRecord)).first->second;
+        std::string fields = FFields(FRecord);
+        // Too much text: the memo starts afresh (a city database has some 10^5 records).
+        if (FText + fields.size() > kMaxMemoText) {
+            FMemo.clear();
+            FText = 0;
+        }
+        FText += fields.size() + sizeof(int64_t);
+        return FMemo.emplace(r, std::move(fields)).first->second;
     }
 
 private:
-    static constexpr size_t kMaxMemo = 65536;
+    static constexpr size_t kMaxMemoText = size_t{16} << 20;
+    size_t FText = 0;
     TMMDBReader& FReader;
     std::string (*FFields)(const T&);
     T FRecord;
