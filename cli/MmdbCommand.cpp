@@ -102,8 +102,8 @@ constexpr size_t kMemoText = size_t{32} << 20;
 
 const char* const kEmptyFile = "the database file name is empty";
 
-// The codes of --country: split at commas, in upper case; raises TUsageError for an
-// empty one or one that is not two letters.
+// The codes of --country: split at commas, blanks around them dropped, in upper case
+// (CheckMmdbArgs refuses the ones that are not two letters).
 std::vector<std::string> CountryCodes(const std::string& text) {
     std::vector<std::string> codes;
     for (size_t start = 0;;) {
@@ -111,10 +111,6 @@ std::vector<std::string> CountryCodes(const std::string& text) {
         std::string code(Trim(
             std::string_view(text).substr(start, comma == std::string::npos ? text.npos : comma - start)));
         for (char& c : code) c = AsciiUpper(c);
-        if (code.size() != 2 ||
-            !std::all_of(code.begin(), code.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))
-            throw TUsageError(Format("--country takes two-letter country codes separated by commas, not '%s'",
-                                     code.c_str()));
         codes.push_back(code);
         if (comma == std::string::npos) return codes;
         start = comma + 1;
@@ -655,13 +651,21 @@ TMmdbArgs ParseMmdbArgs(const std::vector<std::string>& args) {
         return a;
     }
     if (!haveFile) throw TUsageError("give the database file");
+    return a;
+}
+
+void CheckMmdbArgs(const TMmdbArgs& a) {
+    for (const std::string& code : a.Countries)
+        if (code.size() != 2 ||
+            !std::all_of(code.begin(), code.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))
+            throw TUsageError(Format("--country takes two-letter country codes separated by commas, not '%s'",
+                                     code.c_str()));
     if (a.Networks && a.Countries.empty()) throw TUsageError("--networks needs --country");
     if (!a.Networks && !a.Countries.empty()) throw TUsageError("--country goes with --networks");
     if (!a.Networks && (a.IPv4 || a.IPv6)) throw TUsageError("--ipv4 and --ipv6 go with --networks");
     if (a.Networks && a.All) throw TUsageError("give either --all or --networks");
     if (a.Networks && a.DateFormat)
         throw TUsageError("--date-format goes with the database's lines, not --networks");
-    return a;
 }
 
 TLookupArgs ParseLookupArgs(const std::vector<std::string>& args) {
@@ -692,6 +696,7 @@ int RunMmdb(const std::vector<std::string>& words, std::istream&, std::ostream& 
     TMmdbArgs args;
     try {
         args = ParseMmdbArgs(words);
+        if (!args.Help) CheckMmdbArgs(args);
     } catch (const TUsageError& e) {
         return Usage(err, "mmdb", e.what());
     }

@@ -42,5 +42,8 @@ std::string LookupHelp();
 // Raise TUsageError (exit code 2); with Help set nothing after --help was read.
 TMmdbArgs ParseMmdbArgs(const std::vector<std::string>& args);
 TLookupArgs ParseLookupArgs(const std::vector<std::string>& args);
+// The mmdb options that depend on each other (--networks needs --country, ...) and the
+// country codes; raises TUsageError.
+void CheckMmdbArgs(const TMmdbArgs& args);
 
 } // namespace zarvo::cli
