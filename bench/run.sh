@@ -61,6 +61,11 @@ if [ -x bench/mmdb/run.sh ]; then
     bench/mmdb/run.sh
 fi
 
+if [ -x bench/mmdb/features.sh ]; then
+    echo
+    bench/mmdb/features.sh
+fi
+
 if [ -x bench/dns/run.sh ]; then
     echo
     bench/dns/run.sh "$BUILD"

@@ -1,6 +1,8 @@
 // zarvo-cli mmdb / lookup: a geolocation database as CSV lines, and single lookups.
 #include "cli/MmdbCommand.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -9,15 +11,18 @@
 #include <memory>
 #include <span>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "cli/FdStream.h"
 #include "cli/ZarvoCli.h"
+#include "mmdb/uMMDBCountryBlocks.h"
 #include "mmdb/uMMDBCountryCodes.h"
 #include "mmdb/uMMDBInfo.h"
 #include "mmdb/uMMDBLineReader.h"
 #include "mmdb/uMMDBReader.h"
+#include "mmdb/uMMDBValues.h"
 #include "net/DottedQuad.h"
 #include "net/uZarvo.h"
 #include "support/OrderedPipeline.h"
@@ -33,7 +38,8 @@ const char* const kMmdbUsage = R"(Usage: zarvo-cli mmdb [OPTIONS] FILE.mmdb
 Prints a MaxMind DB file (GeoIP2 / GeoLite2 ".mmdb") as the file viewer shows it:
 its metadata as name,value lines, a CSV header, then one row per IPv4 network in
 ascending order, at most 1000 lines in all. City databases (type ending in
-"-city") get the city columns.
+"-city") get the city columns. --all writes every network, IPv4 then IPv6, as
+the tree is walked; --networks --country prints a country's address blocks.
 
 )";
 
@@ -42,8 +48,10 @@ Exit status: 0 on success, 1 when the file cannot be read as a database or the
 output cannot be written (the message goes to standard error), 2 for bad
 options.
 
-Example:
+Examples:
   zarvo-cli mmdb GeoLite2-Country.mmdb | head -20
+  zarvo-cli mmdb --all GeoLite2-City.mmdb > city.csv
+  zarvo-cli mmdb --networks --country DE,AT --ipv4 GeoLite2-Country.mmdb
 )";
 
 const char* const kLookupUsage = R"(Usage: zarvo-cli lookup [OPTIONS] FILE.mmdb ADDRESS...
@@ -56,7 +64,8 @@ is empty when the network has no country, and "-" when the address lies in no
 network of the database (the prefix length then tells where the search stopped).
 IPv4 prefix lengths count from the IPv4 part of an IPv6 database. The code is the
 one "generate --country" gives: only the record's country is decoded, the rest
-stepped over with its bounds and size checks; --json decodes the whole record.
+stepped over with its bounds and size checks; --json decodes the whole record,
+and --field prints chosen values of it instead of the code.
 
 With "-" the addresses come from standard input, one a line (blanks around it
 and text from "#" on are passed over, and so are lines left empty); their lines
@@ -78,6 +87,7 @@ cannot be written (messages go to standard error), 2 for bad options.
 Examples:
   zarvo-cli lookup GeoLite2-Country.mmdb 81.2.69.160 2001:218::1
   zarvo-cli lookup --json GeoLite2-City.mmdb 81.2.69.142
+  zarvo-cli lookup --network --field city.names.en --field location.latitude GeoLite2-City.mmdb 81.2.69.160
   zarvo-cli generate --random --total 1000 0.0.0.0/0 | zarvo-cli lookup GeoLite2-City.mmdb -
 )";
 
@@ -92,6 +102,52 @@ constexpr size_t kMemoText = size_t{32} << 20;
 
 const char* const kDatabaseFile = "database file";
 
+// The codes of --country: split at commas, blanks around them dropped, in upper case
+// (CheckMmdbArgs refuses the ones that are not two letters).
+std::vector<std::string> CountryCodes(const std::string& text) {
+    std::vector<std::string> codes;
+    for (size_t start = 0;;) {
+        const size_t comma = text.find(',', start);
+        std::string code(Trim(
+            std::string_view(text).substr(start, comma == std::string::npos ? text.npos : comma - start)));
+        for (char& c : code) c = AsciiUpper(c);
+        codes.push_back(code);
+        if (comma == std::string::npos) return codes;
+        start = comma + 1;
+    }
+}
+
+// The lanes of "lookup FILE -" by default. A batch's work (a lockstep walk and a memo
+// hit an address) is small against handing it to another thread, and the caller's
+// thread reads and writes while the process that feeds standard input wants a core
+// too: on two cores a second lane was slower than one in every measurement
+// (bench/mmdb/run.sh), so a lane is added for each core beyond the first only from
+// three cores on.
+unsigned DefaultLookupLanes() {
+    cpu_set_t set;
+    const int cores = sched_getaffinity(0, sizeof set, &set) == 0
+                          ? CPU_COUNT(&set)
+                          : static_cast<int>(std::thread::hardware_concurrency());
+    return cores >= 3 ? std::min(static_cast<unsigned>(cores) - 1, 4u) : 1u;
+}
+
+
+// What a lookup line holds besides the address.
+struct TLookupForm {
+    bool Json = false;
+    bool Network = false;               // the network in CIDR notation instead of the prefix length
+    std::vector<TMMDBFieldPath> Fields; // instead of the country code
+};
+
+// The network of the prefix length's first bits of ip, in CIDR notation.
+std::string NetworkOf(const TMMDBIPAddress& ip, int32_t prefix) {
+    uint8_t b[16];
+    const int n = ip.GetAddressBytes(b);
+    for (int bit = std::max(prefix, 0); bit < n * 8; ++bit)
+        b[bit / 8] &= static_cast<uint8_t>(~(0x80u >> (bit % 8)));
+    return TMMDBIPAddress(b, static_cast<size_t>(n)).ToString() + "/" + std::to_string(prefix);
+}
+
 // The lines of lookups. A line's country code is the country column's
 // (TMMDBCountryCodes: only the record's country is decoded, the rest stepped over with
 // its checks), so that lookup and a generation run give an address the same code, and
@@ -101,11 +157,14 @@ const char* const kDatabaseFile = "database file";
 // first did.
 class TLookupLines {
 public:
-    // The memo of JSON records holds at most memoText of them before it starts afresh.
-    TLookupLines(TMMDBReader& reader, bool json, size_t memoText = kMemoText)
-        : FReader(reader), FJson(json), FCity(IsCityDatabaseType(reader.Metadata().DatabaseType())),
-          FMemoText(memoText) {
-        if (!json) FCodes = std::make_unique<TMMDBCountryCodes>(reader);
+    // The memo of JSON records (or field values) holds at most memoText of them before
+    // it starts afresh.
+    TLookupLines(TMMDBReader& reader, const TLookupForm& form, size_t memoText = kMemoText)
+        : FReader(reader), FForm(form), FJson(form.Json),
+          FCity(IsCityDatabaseType(reader.Metadata().DatabaseType())), FMemoText(memoText),
+          FValues(reader.Decoder()) {
+        if (!FJson && form.Fields.empty()) FCodes = std::make_unique<TMMDBCountryCodes>(reader);
+        for (size_t k = 0; k < form.Fields.size(); ++k) FNoRecord += "\t-";
     }
     TLookupLines(const TLookupLines&) = delete;
     TLookupLines& operator=(const TLookupLines&) = delete;
@@ -129,20 +188,52 @@ public:
         char digits[16];
         const auto prefixEnd = std::to_chars(digits, digits + sizeof digits, prefix).ptr;
         const std::string_view prefixText(digits, static_cast<size_t>(prefixEnd - digits));
-        if (FJson) {
-            const std::string* part = r == 0 ? nullptr : &Part(r);
-            out += "{\"address\":\"";
-            out += ip.ToString();
+        if (FJson) return AppendJson(out, ip, r, prefix, prefixText);
+        if (FCodes && !FForm.Network) {
+            const std::string_view code = known    ? std::string_view(*known)
+                                          : r == 0 ? std::string_view("-")
+                                                   : std::string_view(FCodes->CodeOf(r));
+            return AppendCodeLine(out, ip, prefixText, code);
+        }
+        // The matched network, or the fields: the country code's line in its general form.
+        const std::string_view rest = FCodes   ? std::string_view()
+                                      : r == 0 ? std::string_view(FNoRecord)
+                                               : std::string_view(Part(r));
+        out += ip.ToString();
+        out += '\t';
+        if (FForm.Network)
+            out += NetworkOf(ip, prefix);
+        else
+            out += prefixText;
+        if (FCodes) {
+            out += '\t';
+            out += known ? std::string_view(*known) : r == 0 ? std::string_view("-") : FCodes->CodeOf(r);
+        }
+        out += rest;
+        out += '\n';
+    }
+
+private:
+    void AppendJson(std::string& out, const TMMDBIPAddress& ip, int64_t r, int32_t prefix,
+                    std::string_view prefixText) {
+        const std::string* part = r == 0 ? nullptr : &Part(r);
+        out += "{\"address\":\"";
+        out += ip.ToString();
+        if (FForm.Network) {
+            out += "\",\"network\":\"";
+            out += NetworkOf(ip, prefix);
+            out += '"';
+        } else {
             out += "\",\"prefix_length\":";
             out += prefixText;
-            out += part ? ",\"found\":true,\"record\":" : ",\"found\":false";
-            if (part) out += *part;
-            out += "}\n";
-            return;
         }
-        const std::string_view code = known    ? std::string_view(*known)
-                                      : r == 0 ? std::string_view("-")
-                                               : std::string_view(FCodes->CodeOf(r));
+        out += part ? ",\"found\":true,\"record\":" : ",\"found\":false";
+        if (part) out += *part;
+        out += "}\n";
+    }
+
+    static void AppendCodeLine(std::string& out, const TMMDBIPAddress& ip, std::string_view prefixText,
+                               std::string_view code) {
         if (!ip.IsIPv6()) {
             // Written in place: most lines are an IPv4 address and a code.
             const size_t at = out.size();
@@ -164,7 +255,17 @@ public:
         }
     }
 
-private:
+    // The values of the fields of tree record value r, each behind a tab.
+    std::string FieldsText(int64_t r) {
+        std::string text;
+        const int64_t offset = FReader.RecordOffset(r);
+        for (const TMMDBFieldPath& path : FForm.Fields) {
+            text += '\t';
+            FValues.AppendField(offset, path, text);
+        }
+        return text;
+    }
+
     struct TSlot {
         int64_t Record = 0; // 0: empty
         uint32_t Part = 0;  // index into FParts
@@ -175,16 +276,21 @@ private:
         return static_cast<size_t>(static_cast<uint64_t>(r) * 0x9E3779B97F4A7C15ull >> 46) & (kSlots - 1);
     }
 
-    // The JSON of tree record value r.
+    // The JSON (or the fields' values) of tree record value r.
     const std::string& Part(int64_t r) {
         // Made with the first record, so that a lookup that finds none costs nothing.
         if (FSlots.empty()) FSlots.resize(kSlots);
         size_t i = Slot(r);
         for (; FSlots[i].Record != 0; i = (i + 1) & (kSlots - 1))
             if (FSlots[i].Record == r) return FParts[FSlots[i].Part];
-        TMMDBIPCountryInfoEx& record = FCity ? FCityInfo : FCountryInfo;
-        FReader.LoadRecordInto(r, record);
-        std::string part = MMDBRecordToJson(record);
+        std::string part;
+        if (FJson) {
+            TMMDBIPCountryInfoEx& record = FCity ? FCityInfo : FCountryInfo;
+            FReader.LoadRecordInto(r, record);
+            part = MMDBRecordToJson(record);
+        } else {
+            part = FieldsText(r);
+        }
         // Half full, or too much text: the memo starts afresh.
         if (FParts.size() == kSlots / 2 || FPartsText + part.size() > FMemoText) {
             std::fill(FSlots.begin(), FSlots.end(), TSlot{});
@@ -199,6 +305,7 @@ private:
     }
 
     TMMDBReader& FReader;
+    const TLookupForm& FForm;
     bool FJson, FCity;
     std::unique_ptr<TMMDBCountryCodes> FCodes; // for the lines without JSON
     TMMDBIPCountryInfoEx FCountryInfo;
@@ -207,6 +314,8 @@ private:
     std::vector<std::string> FParts;
     size_t FPartsText = 0;
     size_t FMemoText;
+    TMMDBValueReader FValues;
+    std::string FNoRecord; // the fields of an address in no network
 };
 
 // Writes text to out; a failed output ends the run there.
@@ -315,8 +424,8 @@ void LookUpBatch(TMMDBReader& reader, TLookupLines& lines, TLookupBatch& b) {
 // The addresses of standard input, read a batch at a time; the batches are looked up on
 // lanes threads (TOrderedPipeline) and written in input order.
 // Returns the exit code.
-int LookupInput(TMMDBReader& reader, bool json, unsigned lanes, std::istream& in, std::ostream& out,
-                std::ostream& err) {
+int LookupInput(TMMDBReader& reader, const TLookupForm& form, unsigned lanes, std::istream& in,
+                std::ostream& out, std::ostream& err) {
     TTextLineReader input(
         [&in](char* data, size_t size) {
             in.read(data, static_cast<std::streamsize>(size));
@@ -328,7 +437,7 @@ int LookupInput(TMMDBReader& reader, bool json, unsigned lanes, std::istream& in
         kMaxLine);
     // Each lane keeps its own record memo; together they hold what one would.
     const size_t memoText = kMemoText / lanes;
-    TLookupLines mine(reader, json, memoText);
+    TLookupLines mine(reader, form, memoText);
     std::vector<TLookupLane> others(lanes);
     TOrderedPipeline<TLookupBatch> pipe(lanes, 2 * size_t{lanes} + 2, [&](TLookupBatch& b, unsigned lane) {
         if (lane == 0) return LookUpBatch(reader, mine, b);
@@ -336,7 +445,7 @@ int LookupInput(TMMDBReader& reader, bool json, unsigned lanes, std::istream& in
         if (!l.Reader) {
             // Made on the lane's thread, which reads nothing of the command's reader but its image.
             l.Reader = reader.Twin();
-            l.Lines = std::make_unique<TLookupLines>(*l.Reader, json, memoText);
+            l.Lines = std::make_unique<TLookupLines>(*l.Reader, form, memoText);
         }
         LookUpBatch(*l.Reader, *l.Lines, b);
     });
@@ -388,6 +497,42 @@ int LookupInput(TMMDBReader& reader, bool json, unsigned lanes, std::istream& in
     return rc;
 }
 
+// mmdb --all and --networks: the lines go out as the tree is walked. Returns the exit code.
+int RunMmdbWalk(const TMmdbArgs& args, std::ostream& out, std::ostream& err) {
+    std::string buf;
+    const auto write = [&out](std::string_view text) { Put(out, text); };
+    try {
+        TMMDBReader reader(args.File);
+        if (args.All) {
+            WriteMMDBLines(reader, args.DateFormat.value_or(kMMDBDefaultShortDateFormat), write);
+        } else {
+            const bool both = !args.IPv4 && !args.IPv6;
+            MMDBCountryBlocks(reader, args.Countries, both || args.IPv4, both || args.IPv6,
+                              [&](const TMMDBIPAddress& start, int32_t prefix) {
+                                  buf += start.ToString();
+                                  buf += '/';
+                                  buf += std::to_string(prefix);
+                                  buf += '\n';
+                                  if (buf.size() >= (size_t{1} << 16)) {
+                                      write(buf);
+                                      buf.clear();
+                                  }
+                              });
+            write(buf);
+        }
+    } catch (const TOutputError&) {
+        throw;
+    } catch (const std::exception& e) {
+        // The lines so far first, so that the message stands after them.
+        write(buf);
+        CheckOutput(out);
+        err << ErrorMessage(e) << "\n";
+        return 1;
+    }
+    CheckOutput(out);
+    return 0;
+}
+
 } // namespace
 
 std::vector<TOption> MmdbOptions(TMmdbArgs& a) {
@@ -402,6 +547,29 @@ std::vector<TOption> MmdbOptions(TMmdbArgs& a) {
                  "default yyyy-mm-dd",
          .Examples = {{"--date-format", "dd.mm.yyyy"}},
          .Set = [&a](const TOptionValue& v) { a.DateFormat = v.Text; }},
+        {.Long = "--all",
+         .Help = "every network of the database, IPv4 then IPv6, without the 1000-line cap: the rows are "
+                 "written as the tree is walked, in memory that does not grow with the database",
+         .Set = [&a](const TOptionValue&) { a.All = true; }},
+        {.Section = "Country blocks:",
+         .Long = "--networks",
+         .Help = "print instead the fewest CIDR blocks, one a line, whose union is every address the "
+                 "database places in the countries of --country (by the record's country.iso_code): "
+                 "IPv4 first, then IPv6",
+         .Set = [&a](const TOptionValue&) { a.Networks = true; }},
+        {.Long = "--country",
+         .ValueName = "CC[,CC...]",
+         .Kind = TOptionKind::Text,
+         .SingleLine = true,
+         .Help = "the two-letter country codes of --networks, separated by commas (any letter case)",
+         .Examples = {{"--networks", "--country", "DE,FR"}},
+         .Set = [&a](const TOptionValue& v) { a.Countries = CountryCodes(v.Text); }},
+        {.Long = "--ipv4",
+         .Help = "with --networks, the IPv4 blocks alone",
+         .Set = [&a](const TOptionValue&) { a.IPv4 = true; }},
+        {.Long = "--ipv6",
+         .Help = "with --networks, the IPv6 blocks alone",
+         .Set = [&a](const TOptionValue&) { a.IPv6 = true; }},
         {.Short = "-h", .Long = "--help", .Kind = TOptionKind::Help, .Help = "this help"},
     };
 }
@@ -414,10 +582,37 @@ std::vector<TOption> LookupOptions(TLookupArgs& a) {
                  "{\"address\":..,\"prefix_length\":..,\"found\":.., \"record\":{..}} (city record for "
                  "\"-city\" databases; the keys of the record the database holds)",
          .Set = [&a](const TOptionValue&) { a.Json = true; }},
+        {.Long = "--field",
+         .ValueName = "PATH",
+         .Kind = TOptionKind::Text,
+         .SingleLine = true,
+         .Help = "print this value of the record instead of the country code; may be given more than once, "
+                 "the values follow in the order given, each behind a tab. PATH is the record's keys and "
+                 "array indexes joined by dots (country.iso_code, city.names.en, subdivisions.0.iso_code, "
+                 "location.latitude, autonomous_system_number, isp). A string prints as it is (a tab, line "
+                 "break or backslash in it as \\t, \\n, \\r, \\\\), a number as JSON writes it, a "
+                 "map or array as compact JSON; the value is empty when the record lacks it, \"-\" when "
+                 "the address lies in no network",
+         .Examples = {{"--field", "city.names.en", "--field", "location.latitude"}},
+         .Set =
+             [&a](const TOptionValue& v) {
+                 try {
+                     ParseMMDBFieldPath(v.Text);
+                 } catch (const Exception& e) {
+                     throw TUsageError(e.what());
+                 }
+                 a.Fields.push_back(v.Text);
+             }},
+        {.Long = "--network",
+         .Help = "print the matched network in CIDR notation (81.2.69.160/27) instead of the prefix length "
+                 "(--json: \"network\" instead of \"prefix_length\"); an IPv4 address found through an "
+                 "IPv6 tree gets an IPv4 network",
+         .Set = [&a](const TOptionValue&) { a.Network = true; }},
         {.Long = "--threads",
          .ValueName = "N",
          .Kind = TOptionKind::UInt,
-         .Help = "with -, look the addresses up on N threads, 1 to 64 (default one per core, at most 4)",
+         .Help = "with -, look the addresses up on N threads, 1 to 64 (default: one per core beyond the "
+                 "first, at most 4, and one on a machine of two cores or fewer)",
          .Set =
              [&a](const TOptionValue& v) {
                  if (v.Number < 1 || v.Number > 64) throw TUsageError("--threads takes 1 to 64");
@@ -448,6 +643,20 @@ TMmdbArgs ParseMmdbArgs(const std::vector<std::string>& args) {
     return a;
 }
 
+void CheckMmdbArgs(const TMmdbArgs& a) {
+    for (const std::string& code : a.Countries)
+        if (code.size() != 2 ||
+            !std::all_of(code.begin(), code.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))
+            throw TUsageError(Format("--country takes two-letter country codes separated by commas, not '%s'",
+                                     code.c_str()));
+    if (a.Networks && a.Countries.empty()) throw TUsageError("--networks needs --country");
+    if (!a.Networks && !a.Countries.empty()) throw TUsageError("--country goes with --networks");
+    if (!a.Networks && (a.IPv4 || a.IPv6)) throw TUsageError("--ipv4 and --ipv6 go with --networks");
+    if (a.Networks && a.All) throw TUsageError("give either --all or --networks");
+    if (a.Networks && a.DateFormat)
+        throw TUsageError("--date-format goes with the database's lines, not --networks");
+}
+
 TLookupArgs ParseLookupArgs(const std::vector<std::string>& args) {
     TLookupArgs a;
     // The first word is the database, the others addresses.
@@ -467,6 +676,7 @@ TLookupArgs ParseLookupArgs(const std::vector<std::string>& args) {
     if (a.Addresses.empty()) throw TUsageError("give at least one address");
     if (a.Addresses.size() > 1 && std::find(a.Addresses.begin(), a.Addresses.end(), "-") != a.Addresses.end())
         throw TUsageError("give either addresses or '-' for standard input");
+    if (a.Json && !a.Fields.empty()) throw TUsageError("give either --json or --field");
     return a;
 }
 
@@ -474,6 +684,7 @@ int RunMmdb(const std::vector<std::string>& words, std::istream&, std::ostream& 
     TMmdbArgs args;
     try {
         args = ParseMmdbArgs(words);
+        if (!args.Help) CheckMmdbArgs(args);
     } catch (const TUsageError& e) {
         return ReportUsageError(err, "mmdb", e.what());
     }
@@ -481,6 +692,7 @@ int RunMmdb(const std::vector<std::string>& words, std::istream&, std::ostream& 
         out << MmdbHelp();
         return 0;
     }
+    if (args.All || args.Networks) return RunMmdbWalk(args, out, err);
     try {
         TMMDBMetaReader reader(args.File, 0, args.DateFormat.value_or(kMMDBDefaultShortDateFormat));
         std::string buf;
@@ -516,13 +728,15 @@ int RunLookup(const std::vector<std::string>& words, std::istream& in, std::ostr
         err << ErrorMessage(e) << "\n";
         return 1;
     }
+    TLookupForm form{args.Json, args.Network, {}};
+    for (const std::string& f : args.Fields) form.Fields.push_back(ParseMMDBFieldPath(f));
     if (args.Addresses == std::vector<std::string>{"-"}) {
         const int rc =
-            LookupInput(*reader, args.Json, args.Threads ? args.Threads : DefaultLanes(4), in, out, err);
+            LookupInput(*reader, form, args.Threads ? args.Threads : DefaultLookupLanes(), in, out, err);
         CheckOutput(out);
         return rc;
     }
-    TLookupLines lines(*reader, args.Json);
+    TLookupLines lines(*reader, form);
     int rc = 0;
     std::string text;
     // The addresses count as lines 1, 2, ... in their order, so that a message names

@@ -51,26 +51,6 @@ Examples:
   zarvo-cli view GeoLite2-Country.mmdb | cut -f1,4
 )";
 
-// Appends value as a field of an output line (see EscapeField).
-void AppendEscaped(std::string& out, std::string_view value) {
-    for (char c : value) {
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            out += c;
-        }
-    }
 }
 
 } // namespace
@@ -127,7 +107,7 @@ TViewArgs ParseViewArgs(const std::vector<std::string>& args) {
 std::string EscapeField(std::string_view value) {
     std::string out;
     out.reserve(value.size());
-    AppendEscaped(out, value);
+    AppendEscaped(out, value, TEscapeStyle::TabField);
     return out;
 }
 
@@ -158,7 +138,7 @@ public:
         FLine.clear();
         for (size_t j = 0; j < parser.ColumnCount(); ++j) {
             if (j > 0) FLine += '\t';
-            AppendEscaped(FLine, parser.GetColumnValue(j));
+            AppendEscaped(FLine, parser.GetColumnValue(j), TEscapeStyle::TabField);
         }
         FLine += '\n';
         FOut.write(FLine.data(), static_cast<std::streamsize>(FLine.size()));

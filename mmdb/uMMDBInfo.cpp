@@ -122,31 +122,7 @@ namespace {
 
 void JsonString(std::string& out, std::string_view s) {
     out += '"';
-    for (const char ch : s) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20)
-                out += Format("\\u%04x", c);
-            else
-                out += static_cast<char>(c);
-        }
-    }
+    AppendEscaped(out, s, TEscapeStyle::Json);
     out += '"';
 }
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "readers/Stream.h"
 
@@ -17,6 +18,9 @@ const char* const kCityHeader =
     "network,continent_code,continent_geoname_id,country_iso_code,country_geoname_id,"
     "registered_country_iso_code,registered_country_geoname_id,city_geoname_id,"
     "en_city_name,en_state_name,postal_code";
+
+// The rows written at a time by WriteMMDBLines.
+constexpr size_t kWriteBlock = size_t{1} << 16;
 
 // The network's first address with every bit from prefix on cleared.
 std::string NetworkText(const TMMDBIPAddress& start, int32_t prefix) {
@@ -34,6 +38,32 @@ std::string Ll(int64_t v) {
 std::string EnName(const TMMDBStringDictionary& names) {
     const std::string* s = names.Find("en");
     return s ? *s : std::string();
+}
+
+// The network column of a row and the comma behind it.
+std::string NetworkColumn(const TMMDBIPAddress& start, int32_t prefix) {
+    return Format("%s/%d,", NetworkText(start, prefix).c_str(), prefix);
+}
+
+// The columns of a row behind the network: they depend on the record alone.
+std::string CountryFields(const TMMDBIPCountryInfo& r) {
+    return Format("%s,%s,%s,%s,%s,%s", r.Continent().Code().c_str(), Ll(r.Continent().GeonameId()).c_str(),
+                  r.Country().ISOCode().c_str(), Ll(r.Country().GeonameId()).c_str(),
+                  r.RegisteredCountry().ISOCode().c_str(), Ll(r.RegisteredCountry().GeonameId()).c_str());
+}
+
+std::string CityFields(const TMMDBIPCountryCityInfoEx& r) {
+    std::string state;
+    for (size_t i = 0; i < r.Subdivisions().Count(); ++i)
+        if (const std::string* s = r.Subdivisions()[i].Names().Find("en")) {
+            state = *s;
+            break;
+        }
+    return Format("%s,%s,%s,%s,%s,%s,%s,%s,%s,%s", r.Continent().Code().c_str(),
+                  Ll(r.Continent().GeonameId()).c_str(), r.Country().ISOCode().c_str(),
+                  Ll(r.Country().GeonameId()).c_str(), r.RegisteredCountry().ISOCode().c_str(),
+                  Ll(r.RegisteredCountry().GeonameId()).c_str(), Ll(r.City().GeonameId()).c_str(),
+                  EnName(r.City().Names()).c_str(), state.c_str(), r.Postal().Code().c_str());
 }
 
 template <class T, class Row> void AddRows(TMMDBReader& reader, TStringList& lines, Row row) {
@@ -205,51 +235,111 @@ TLineReaderClass TMMDBMetaReader::ReaderClass(const std::string& shortDateFormat
 
 std::string TMMDBMetaReader::RenderCountryRow(const TMMDBIPAddress& start, int32_t prefix,
                                               const TMMDBIPCountryInfo& r) {
-    return Format("%s/%d,%s,%s,%s,%s,%s,%s", NetworkText(start, prefix).c_str(), prefix,
-                  r.Continent().Code().c_str(), Ll(r.Continent().GeonameId()).c_str(),
-                  r.Country().ISOCode().c_str(), Ll(r.Country().GeonameId()).c_str(),
-                  r.RegisteredCountry().ISOCode().c_str(), Ll(r.RegisteredCountry().GeonameId()).c_str());
+    return NetworkColumn(start, prefix) + CountryFields(r);
 }
 
 std::string TMMDBMetaReader::RenderCityRow(const TMMDBIPAddress& start, int32_t prefix,
                                            const TMMDBIPCountryCityInfoEx& r) {
-    std::string state;
-    for (size_t i = 0; i < r.Subdivisions().Count(); ++i)
-        if (const std::string* s = r.Subdivisions()[i].Names().Find("en")) {
-            state = *s;
-            break;
-        }
-    return Format("%s/%d,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s", NetworkText(start, prefix).c_str(), prefix,
-                  r.Continent().Code().c_str(), Ll(r.Continent().GeonameId()).c_str(),
-                  r.Country().ISOCode().c_str(), Ll(r.Country().GeonameId()).c_str(),
-                  r.RegisteredCountry().ISOCode().c_str(), Ll(r.RegisteredCountry().GeonameId()).c_str(),
-                  Ll(r.City().GeonameId()).c_str(), EnName(r.City().Names()).c_str(), state.c_str(),
-                  r.Postal().Code().c_str());
+    return NetworkColumn(start, prefix) + CityFields(r);
+}
+
+std::vector<std::string> MMDBMetadataLines(const TMMDBMetadata& m, const std::string& shortDateFormat,
+                                           const TDateTexts& dateTexts) {
+    std::vector<std::string> lines;
+    lines.push_back(Format("binary_format_major_version,%d", m.BinaryFormatMajorVersion()));
+    lines.push_back(Format("binary_format_minor_version,%d", m.BinaryFormatMinorVersion()));
+    lines.push_back(
+        Format("build_epoch,%s", FormatShortDate(m.BuildEpoch(), shortDateFormat, dateTexts).c_str()));
+    lines.push_back(Format("database_type,%s", m.DatabaseType().c_str()));
+    for (size_t i = 0; i < m.Description().Count(); ++i)
+        lines.push_back(
+            Format("description.%s,%s", m.Description().Key(i).c_str(), m.Description().Value(i).c_str()));
+    lines.push_back(Format("ip_version,%d", m.IPVersion()));
+    for (size_t i = 0; i < m.Languages().size(); ++i)
+        lines.push_back(Format("language[%d],%s", static_cast<int>(i), m.Languages()[i].c_str()));
+    lines.push_back(Format("node_count,%s", Ll(m.NodeCount()).c_str()));
+    lines.push_back(Format("record_size,%d", m.RecordSize()));
+    lines.push_back(IsCityDatabaseType(m.DatabaseType()) ? kCityHeader : kCountryHeader);
+    return lines;
 }
 
 void TMMDBMetaReader::Build(TStringList& lines, const std::string& shortDateFormat,
                             const TDateTexts& dateTexts) {
-    const TMMDBMetadata& m = FMMDBReader->Metadata();
-    lines.Add(Format("binary_format_major_version,%d", m.BinaryFormatMajorVersion()));
-    lines.Add(Format("binary_format_minor_version,%d", m.BinaryFormatMinorVersion()));
-    lines.Add(Format("build_epoch,%s", FormatShortDate(m.BuildEpoch(), shortDateFormat, dateTexts).c_str()));
-    lines.Add(Format("database_type,%s", m.DatabaseType().c_str()));
-    for (size_t i = 0; i < m.Description().Count(); ++i)
-        lines.Add(
-            Format("description.%s,%s", m.Description().Key(i).c_str(), m.Description().Value(i).c_str()));
-    lines.Add(Format("ip_version,%d", m.IPVersion()));
-    for (size_t i = 0; i < m.Languages().size(); ++i)
-        lines.Add(Format("language[%d],%s", static_cast<int>(i), m.Languages()[i].c_str()));
-    lines.Add(Format("node_count,%s", Ll(m.NodeCount()).c_str()));
-    lines.Add(Format("record_size,%d", m.RecordSize()));
-
-    if (IsCityDatabaseType(m.DatabaseType())) {
-        lines.Add(kCityHeader);
+    for (std::string& line : MMDBMetadataLines(FMMDBReader->Metadata(), shortDateFormat, dateTexts))
+        lines.Add(line);
+    if (IsCityDatabaseType(FMMDBReader->Metadata().DatabaseType()))
         AddRows<TMMDBIPCountryCityInfoEx>(*FMMDBReader, lines, &RenderCityRow);
-    } else {
-        lines.Add(kCountryHeader);
+    else
         AddRows<TMMDBIPCountryInfo>(*FMMDBReader, lines, &RenderCountryRow);
+}
+
+namespace {
+
+// The columns behind the network of each record, made once for each record value and
+// kept while there are not too many, so that memory stays flat on any database.
+template <class T> class TRowFields {
+public:
+    TRowFields(TMMDBReader& reader, std::string (*fields)(const T&)) : FReader(reader), FFields(fields) {}
+    const std::string& Of(int64_t r) {
+        if (const auto it = FMemo.find(r); it != FMemo.end()) return it->second;
+        FReader.LoadRecordInto(r, FRecord);
+        std::string fields = FFields(FRecord);
+        // Too much text: the memo starts afresh (a city database has some 10^5 records).
+        if (FText + fields.size() > kMaxMemoText) {
+            FMemo.clear();
+            FText = 0;
+        }
+        FText += fields.size() + sizeof(int64_t);
+        return FMemo.emplace(r, std::move(fields)).first->second;
     }
+
+private:
+    static constexpr size_t kMaxMemoText = size_t{16} << 20;
+    size_t FText = 0;
+    TMMDBReader& FReader;
+    std::string (*FFields)(const T&);
+    T FRecord;
+    std::unordered_map<int64_t, std::string> FMemo;
+};
+
+template <class T>
+void WriteRows(TMMDBReader& reader, std::string (*fields)(const T&), std::string& buf,
+               const std::function<void(std::string_view)>& write) {
+    TRowFields<T> rows(reader, fields);
+    TMMDBNetworkWalk walk(reader, false);
+    while (walk.Next()) {
+        const std::string& f = rows.Of(walk.Record());
+        buf += NetworkColumn(walk.Start(), walk.Prefix());
+        buf += f;
+        buf += '\n';
+        if (buf.size() >= kWriteBlock) {
+            write(buf);
+            buf.clear();
+        }
+    }
+}
+
+} // namespace
+
+void WriteMMDBLines(TMMDBReader& reader, const std::string& shortDateFormat,
+                    const std::function<void(std::string_view)>& write) {
+    std::string buf;
+    for (const std::string& line :
+         MMDBMetadataLines(reader.Metadata(), shortDateFormat, TDateTexts::English())) {
+        buf += line;
+        buf += '\n';
+    }
+    try {
+        if (IsCityDatabaseType(reader.Metadata().DatabaseType()))
+            WriteRows<TMMDBIPCountryCityInfoEx>(reader, &CityFields, buf, write);
+        else
+            WriteRows<TMMDBIPCountryInfo>(reader, &CountryFields, buf, write);
+    } catch (...) {
+        // The rows before the failure go out first.
+        if (!buf.empty()) write(buf);
+        throw;
+    }
+    if (!buf.empty()) write(buf);
 }
 
 } // namespace zarvo

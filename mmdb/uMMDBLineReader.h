@@ -3,8 +3,11 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "mmdb/uMMDBInfo.h"
 #include "mmdb/uMMDBReader.h"
@@ -51,6 +54,18 @@ private:
 
     std::unique_ptr<TMMDBReader> FMMDBReader;
 };
+
+// The lines above the rows: the metadata as name,value lines and the CSV header.
+std::vector<std::string> MMDBMetadataLines(const TMMDBMetadata& m, const std::string& shortDateFormat,
+                                           const TDateTexts& dateTexts = TDateTexts::English());
+
+// The whole database as the viewer's lines, without their cap: the metadata lines, the
+// header, then a row for every network (TMMDBNetworkWalk: IPv4, then IPv6), handed to
+// write a block of lines at a time as the tree is walked, so that memory does not grow
+// with the database. Raises the errors of the walk and of decoding a record, after
+// handing on the lines before.
+void WriteMMDBLines(TMMDBReader& reader, const std::string& shortDateFormat,
+                    const std::function<void(std::string_view)>& write);
 
 // How the viewer shows a file (the command line and the window alike).
 enum class TViewerFileKind { Text, Database };

@@ -188,94 +188,151 @@ bool TCSVParser::ScanQuoted(char* buf, size_t len, size_t& r, size_t& w, bool& b
     return false;
 }
 
-size_t TCSVParser::Scan(TScan st, bool resume) {
-    char* const buf = FDataString.data();
-    const size_t len = FDataStringLength;
-    const TCSVParseFlags flags = st.Flags;
-    const bool trim = FTrimColumns;
-    const char quote = FQuoteChar;
-    char delim = st.Delimiter;
-    // The candidates as a table: a line without any delimiter is looked at character by
-    // character, and a search of the candidate string for each made long lines slow.
-    bool candidate[256] = {};
-    if (delim == 0)
-        for (const char d : FDelimiters)
-            if (d != 0) candidate[static_cast<unsigned char>(d)] = true;
-    // A candidate seen while no delimiter is known becomes the delimiter.
-    const auto isDelimiter = [&](char c) {
-        if (delim == 0) {
-            if (!candidate[static_cast<unsigned char>(c)]) return false;
-            delim = c;
-            if (flags & csvUpdateDelimiter) FDelimiter = c;
-            return true;
-        }
-        return c == delim;
+// One pass of Scan over the buffer, in named steps: a value starts (blanks, an
+// opening quote), its quoted parts and its plain text are read, and it ends at a
+// delimiter or at the end of the line. Values are written over the line in place.
+class TCSVParser::TLineScan {
+public:
+    // How a step left the value.
+    enum class TStep : uint8_t {
+        Delimiter,         // the value ended at a delimiter; more values follow
+        EndOfLine,         // the value ended with the line
+        MoreText,          // text follows a closing quote (csvMultiQuotes)
+        MoreQuoted,        // another quoted part follows a closing quote (csvMultiQuotes)
+        NoCloseQuote,      // the line ended inside quotes
+        DelimiterExpected, // text follows a closing quote
     };
 
-    size_t r = st.Read, w = st.Write, count = st.Count;
-    for (;;) {
-        size_t valueStart = w;
-        bool quoted = resume;
-        if (resume) {
-            valueStart = st.ValueStart;
-        } else {
-            if (trim)
-                while (r < len && buf[r] == ' ') ++r;
-            quoted = quote != 0 && r < len && buf[r] == quote;
-        }
-        bool endOfLine = false;
-        for (;;) {
-            if (quoted) {
-                bool backslash = false;
-                if (resume) {
-                    resume = false;
-                    // A backslash that ended the last line escapes a quote that starts this text.
-                    if (st.Backslash && r < len && buf[r] == quote) {
-                        buf[w - 1] = quote;
-                        ++r;
-                    }
-                } else {
-                    if (flags & csvKeepQuotes) buf[w++] = quote;
-                    ++r;
-                }
-                const bool closed = ScanQuoted(buf, len, r, w, backslash);
-                if (closed && (flags & csvKeepQuotes)) buf[w++] = quote;
-                if (!closed) return Fail({r, w, valueStart, count, delim, flags, backslash}, csvNoCloseQuote);
-                const size_t blanks = r;
-                if (trim)
-                    while (r < len && buf[r] == ' ') ++r;
-                if (r >= len) {
-                    endOfLine = true;
-                    break;
-                }
-                if (isDelimiter(buf[r])) {
-                    ++r;
-                    break;
-                }
-                if (!(flags & csvMultiQuotes)) return Fail({}, csvDelimiterExpected);
-                // The blanks after the quote belong to the value, and so does what follows.
-                for (size_t k = blanks; k < r; ++k) buf[w++] = ' ';
-                quoted = buf[r] == quote;
-                if (quoted) continue;
-            }
-            // Unquoted text, up to the delimiter or the end; a quote here is a character.
-            const size_t textStart = w;
-            while (r < len && !isDelimiter(buf[r])) buf[w++] = buf[r++];
-            if (trim)
-                while (w > textStart && buf[w - 1] == ' ') --w;
-            if (r >= len)
-                endOfLine = true;
-            else
-                ++r;
-            break;
-        }
-        buf[w] = 0;
-        Record(valueStart, w - valueStart, flags);
-        ++w;
-        ++count;
-        if (endOfLine) break;
+    TLineScan(TCSVParser& parser, const TScan& st)
+        : P(parser), Buf(parser.FDataString.data()), Len(parser.FDataStringLength), R(st.Read), W(st.Write),
+          Delimiter(st.Delimiter), Flags(st.Flags), Quote(parser.FQuoteChar), Trim(parser.FTrimColumns) {
+        // The candidates as a table: a line without any delimiter is looked at character by
+        // character, and a search of the candidate string for each made long lines slow.
+        if (Delimiter == 0)
+            for (const char d : parser.FDelimiters)
+                if (d != 0) Candidate[static_cast<unsigned char>(d)] = true;
     }
-    return count;
+
+    // Blanks before a value are passed over; true when it opens with a quote.
+    bool StartValue() {
+        if (Trim) SkipBlanks();
+        return Quote != 0 && R < Len && Buf[R] == Quote;
+    }
+
+    // The value from where StartValue left it (quoted: at its opening quote), or from
+    // inside its quotes where the last line left it (resume; backslash: that line
+    // ended in a backslash taken as itself).
+    TStep ReadValue(bool quoted, bool resume, bool backslash) {
+        while (quoted) {
+            const TStep step = QuotedPart(resume, backslash);
+            resume = false;
+            if (step != TStep::MoreText && step != TStep::MoreQuoted) return step;
+            quoted = step == TStep::MoreQuoted;
+        }
+        return PlainText();
+    }
+
+    // Where the next value will be written.
+    size_t Written() const { return W; }
+
+    // The value written from valueStart ends: NUL-terminated, the next one behind it.
+    void EndValue(size_t valueStart) {
+        Buf[W] = 0;
+        P.Record(valueStart, W - valueStart, Flags);
+        ++W;
+    }
+
+    // Where a parse that ended inside quotes stands, for ParseNextLine.
+    TScan OpenState(size_t valueStart, size_t count) const {
+        return {R, W, valueStart, count, Delimiter, Flags, Backslash};
+    }
+
+private:
+    void SkipBlanks() {
+        while (R < Len && Buf[R] == ' ') ++R;
+    }
+
+    // A candidate seen while no delimiter is known becomes the delimiter.
+    bool IsDelimiter(char c) {
+        if (Delimiter == 0) {
+            if (!Candidate[static_cast<unsigned char>(c)]) return false;
+            Delimiter = c;
+            if (Flags & csvUpdateDelimiter) P.FDelimiter = c;
+            return true;
+        }
+        return c == Delimiter;
+    }
+
+    // A quoted part: its opening quote (or the resumed inside), its text, its closing
+    // quote, and what follows it.
+    TStep QuotedPart(bool resume, bool backslash) {
+        if (resume) {
+            // A backslash that ended the last line escapes a quote that starts this text.
+            if (backslash && R < Len && Buf[R] == Quote) {
+                Buf[W - 1] = Quote;
+                ++R;
+            }
+        } else {
+            if (Flags & csvKeepQuotes) Buf[W++] = Quote;
+            ++R;
+        }
+        Backslash = false;
+        if (!P.ScanQuoted(Buf, Len, R, W, Backslash)) return TStep::NoCloseQuote;
+        if (Flags & csvKeepQuotes) Buf[W++] = Quote;
+        return AfterQuote();
+    }
+
+    // Behind a closing quote: blanks, then the end, a delimiter, or (csvMultiQuotes)
+    // more of the value, the blanks included.
+    TStep AfterQuote() {
+        const size_t blanks = R;
+        if (Trim) SkipBlanks();
+        if (R >= Len) return TStep::EndOfLine;
+        if (IsDelimiter(Buf[R])) {
+            ++R;
+            return TStep::Delimiter;
+        }
+        if (!(Flags & csvMultiQuotes)) return TStep::DelimiterExpected;
+        for (size_t k = blanks; k < R; ++k) Buf[W++] = ' ';
+        return Buf[R] == Quote ? TStep::MoreQuoted : TStep::MoreText;
+    }
+
+    // Unquoted text, up to the delimiter or the end; a quote here is a character.
+    TStep PlainText() {
+        const size_t textStart = W;
+        while (R < Len && !IsDelimiter(Buf[R])) Buf[W++] = Buf[R++];
+        if (Trim)
+            while (W > textStart && Buf[W - 1] == ' ') --W;
+        if (R >= Len) return TStep::EndOfLine;
+        ++R;
+        return TStep::Delimiter;
+    }
+
+    TCSVParser& P;
+    char* const Buf;
+    const size_t Len;
+    size_t R, W;
+    char Delimiter;
+    const TCSVParseFlags Flags;
+    const char Quote;
+    const bool Trim;
+    bool Backslash = false; // the last byte read inside quotes was a backslash taken as itself
+    bool Candidate[256] = {};
+};
+
+size_t TCSVParser::Scan(TScan st, bool resume) {
+    using TStep = TLineScan::TStep;
+    TLineScan scan(*this, st);
+    for (size_t count = st.Count;; resume = false) {
+        const size_t valueStart = resume ? st.ValueStart : scan.Written();
+        const bool quoted = resume || scan.StartValue();
+        const TStep end = scan.ReadValue(quoted, resume, st.Backslash);
+        if (end == TStep::NoCloseQuote) return Fail(scan.OpenState(valueStart, count), csvNoCloseQuote);
+        if (end == TStep::DelimiterExpected) return Fail({}, csvDelimiterExpected);
+        scan.EndValue(valueStart);
+        ++count;
+        if (end == TStep::EndOfLine) return count;
+    }
 }
 
 std::string_view TCSVParser::LineBreakJoin() const {

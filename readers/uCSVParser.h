@@ -145,6 +145,8 @@ private:
         TCSVParseFlags Flags = 0;
         bool Backslash = false;
     };
+    // The steps of Scan over one line (uCSVParser.cpp).
+    class TLineScan;
     // How a failed parse shows: the whole text as one value, or nothing.
     enum class TFailView : uint8_t { None, Whole, Empty };
 

@@ -139,4 +139,44 @@ std::string FormatByteSize(uint64_t bytes) {
     return text + " " + kUnits[unit];
 }
 
+void AppendEscaped(std::string& out, std::string_view text, TEscapeStyle style) {
+    const bool json = style == TEscapeStyle::Json;
+    size_t plain = 0; // the start of the run that needs no escape
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const char* escape = nullptr;
+        switch (c) {
+        case '\\':
+            escape = "\\\\";
+            break;
+        case '\t':
+            escape = "\\t";
+            break;
+        case '\n':
+            escape = "\\n";
+            break;
+        case '\r':
+            escape = "\\r";
+            break;
+        case '"':
+            if (json) escape = "\\\"";
+            break;
+        default:
+            if (!json || c >= 0x20) continue;
+        }
+        if (!escape && !(json && c < 0x20)) continue;
+        out.append(text.data() + plain, i - plain);
+        plain = i + 1;
+        if (escape) {
+            out += escape;
+        } else {
+            static const char kHex[] = "0123456789abcdef";
+            out += "\\u00";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    out.append(text.data() + plain, text.size() - plain);
+}
+
 } // namespace zarvo

@@ -52,6 +52,17 @@ char AsciiUpper(char c);
 // Replaces every occurrence of `what` (case matters) by `with`.
 void ReplaceAll(std::string& text, std::string_view what, std::string_view with);
 
+// How AppendEscaped writes the characters that a format cannot carry as they are.
+enum class TEscapeStyle : uint8_t {
+    // A field of a tab-separated line: backslash, tab, LF and CR as \\, \t, \n, \r.
+    TabField,
+    // The inside of a JSON string: those, the quote as \", and the other control
+    // characters below 0x20 as \u00XX (lowercase hex).
+    Json,
+};
+// Appends text to out with the escapes of style; every other byte as it is.
+void AppendEscaped(std::string& out, std::string_view text, TEscapeStyle style);
+
 // A size for messages: "512 bytes", "64 KB", "1.5 GB" (units of 1024, one decimal
 // at most).
 std::string FormatByteSize(uint64_t bytes);

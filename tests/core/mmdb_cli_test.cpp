@@ -560,3 +560,81 @@ TEST(MmdbCli, LookupAccountsForEveryLine) {
 }
 
 } // namespace
+
+namespace {
+
+// lookup --field and --network: the values in the order given, empty where the record
+// lacks one, "-" for an address in no network; maps and arrays as compact JSON.
+TEST(MmdbCli, LookupFieldsAndNetwork) {
+    struct Case {
+        std::vector<std::string> Words;
+        std::string Out;
+    };
+    const std::string city = TestDb("GeoIP2-City-Test.mmdb");
+    const std::vector<Case> cases = {
+        {{"lookup", "--field", "city.names.en", "--field", "location.latitude", "--field", "no_such_key",
+          "--field", "subdivisions.0.iso_code", city, "81.2.69.160", "1.2.3.4"},
+         "81.2.69.160\t27\tLondon\t51.5142\t\tENG\n1.2.3.4\t8\t-\t-\t-\t-\n"},
+        {{"lookup", "--network", "--field", "country.iso_code", city, "81.2.69.160", "2001:218::1"},
+         "81.2.69.160\t81.2.69.160/27\tGB\n2001:218::1\t2001:218::/32\tJP\n"},
+        {{"lookup", "--network", city, "81.2.69.160"}, "81.2.69.160\t81.2.69.160/27\tGB\n"},
+        {{"lookup", "--field", "autonomous_system_number", "--field", "autonomous_system_organization",
+          TestDb("GeoLite2-ASN-Test.mmdb"), "1.128.0.1"},
+         "1.128.0.1\t11\t1221\tTelstra Pty Ltd\n"},
+        {{"lookup", "--field", "subdivisions", "--field", "location", city, "81.2.69.160"},
+         "81.2.69.160\t27\t[{\"geoname_id\":6269131,\"iso_code\":\"ENG\",\"names\":{\"en\":\"England\","
+         "\"es\":"
+         "\"Inglaterra\",\"fr\":\"Angleterre\",\"pt-BR\":\"Inglaterra\"}}]\t{\"accuracy_radius\":100,"
+         "\"latitude\":51.5142,\"longitude\":-0.0931,\"time_zone\":\"Europe/London\"}\n"},
+        {{"lookup", "--json", "--network", TestDb("GeoLite2-ASN-Test.mmdb"), "1.128.0.1"},
+         "{\"address\":\"1.128.0.1\",\"network\":\"1.128.0.0/11\",\"found\":true,\"record\":{}}\n"},
+    };
+    for (const Case& c : cases) {
+        const CliRun r = Cli(c.Words);
+        EXPECT_EQ(r.Code, 0) << r.Err;
+        EXPECT_EQ(r.Out, c.Out) << c.Words[1];
+    }
+}
+
+// Values of every type of the decoder test database: integers exact, uint128 too.
+TEST(MmdbCli, LookupFieldTypes) {
+    const CliRun r =
+        Cli({"lookup", "--field", "uint128", "--field", "int32", "--field", "boolean", "--field", "double",
+             "--field", "bytes", "--field", "array", TestDb("MaxMind-DB-test-decoder.mmdb"), "1.1.1.1"});
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Out, "1.1.1.1\t24\t1329227995784915872903807060280344576\t-268435456\ttrue\t42.123456\t"
+                     "[0,0,0,42]\t[1,2,3]\n");
+}
+
+TEST(MmdbCli, MmdbAllAndCountryBlocks) {
+    // Every network, past the viewer's 1000 lines: the ISP test database has 2129.
+    const CliRun all = Cli({"mmdb", "--all", TestDb("GeoIP2-ISP-Test.mmdb")});
+    EXPECT_EQ(all.Code, 0) << all.Err;
+    EXPECT_GT(std::count(all.Out.begin(), all.Out.end(), '\n'), 2100);
+    const CliRun capped = Cli({"mmdb", TestDb("GeoIP2-ISP-Test.mmdb")});
+    EXPECT_EQ(std::count(capped.Out.begin(), capped.Out.end(), '\n'), 1000);
+    EXPECT_EQ(all.Out.rfind(capped.Out, 0), 0u); // the capped lines are the first ones
+
+    const CliRun v4 =
+        Cli({"mmdb", "--networks", "--country", "se", "--ipv4", TestDb("GeoIP2-City-Test.mmdb")});
+    EXPECT_EQ(v4.Code, 0) << v4.Err;
+    EXPECT_EQ(v4.Out, "89.160.20.112/28\n89.160.20.128/25\n");
+}
+
+TEST(MmdbCli, NewOptionsRefuseMistakes) {
+    for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
+             {"lookup", "--field", "a..b", "x.mmdb", "1.2.3.4"},
+             {"lookup", "--field", "", "x.mmdb", "1.2.3.4"},
+             {"lookup", "--json", "--field", "a", "x.mmdb", "-"},
+             {"mmdb", "--networks", "x.mmdb"},
+             {"mmdb", "--country", "DE", "x.mmdb"},
+             {"mmdb", "--networks", "--country", "DE,,FR", "x.mmdb"},
+             {"mmdb", "--networks", "--country", "DE", "--all", "x.mmdb"},
+             {"mmdb", "--ipv6", "x.mmdb"},
+         }) {
+        const CliRun r = Cli(words);
+        EXPECT_EQ(r.Code, 2) << words[1] << " " << words[2] << ": " << r.Err;
+    }
+}
+
+} // namespace
