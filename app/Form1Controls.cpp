@@ -280,8 +280,9 @@ void TForm1::BuildInputColumn(QWidget* left, QHBoxLayout* leftRow) {
     CheckBox4 = check(left, "CheckBox4", QStringLiteral("E&xclude (example: *.0):"));
     Memo6 = NewMemo(left, "Memo6");
     Memo6->setFixedHeight(Memo6->fontMetrics().lineSpacing() * 3 + 12);
-    Memo6->setToolTip(QStringLiteral("One a line: a wildcard mask (*.0, 10.0.[1-5].*), an address, a CIDR block "
-                                     "(10.0.0.0/24) or a range (10.0.0.5-10.0.0.9)"));
+    Memo6->setToolTip(
+        QStringLiteral("One a line: a wildcard mask (*.0, 10.0.[1-5].*), an address, a CIDR block "
+                       "(10.0.0.0/24) or a range (10.0.0.5-10.0.0.9)"));
     CheckBox6 = check(left, "CheckBox6", QStringLiteral("&Escape IPv6 with square brackets"));
     LowerIPv6CheckBox = check(left, "LowerIPv6CheckBox", QStringLiteral("IPv&6 in lower case (RFC 5952)"));
     in->addWidget(CheckBox8);

@@ -125,7 +125,7 @@ public:
     QPlainTextEdit *Memo1, *Memo7, *Memo6;
     QCheckBox *CheckBox8, *CheckBox4, *CheckBox6, *CheckBox2, *CheckBox3;
     QCheckBox* LowerIPv6CheckBox; // IPv6 in lower case: an option the original window lacked
-    QCheckBox* UniqueCheckBox; // each address once across overlapping ranges
+    QCheckBox* UniqueCheckBox;    // each address once across overlapping ranges
     QLineEdit *Edit3, *Edit4, *Edit5, *Edit6, *Edit7, *Edit8;
     QComboBox *ComboBox1, *ComboBox5;
     // Left panel, middle column.

@@ -131,7 +131,6 @@ unsigned DefaultLookupLanes() {
     return cores >= 3 ? std::min(static_cast<unsigned>(cores) - 1, 4u) : 1u;
 }
 
-
 // What a lookup line holds besides the address.
 struct TLookupForm {
     bool Json = false;

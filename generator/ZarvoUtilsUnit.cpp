@@ -285,9 +285,9 @@ public:
         : FTarget(target), FSink(sink), FKept(sink ? plan.SinkKeptLines : 0),
           FUsed(target.LinesSize() + (sink ? plan.SinkKeptBytes : 0)),
           FBudget(plan.MemoryBudget ? plan.MemoryBudget : UINT64_MAX), FEscape(plan.EscapeIPv6),
-          FLower(plan.LowerIPv6), FPorts(plan.Ports ? &*plan.Ports : nullptr), FNamesOn(plan.GenerateNames), FNames(plan.Names),
-          FCountry(country), FSources(plan.Sources), FShard(plan.Shard), FCountOnly(plan.CountOnly),
-          FPortCount(plan.Ports ? plan.Ports->Count : 1) {
+          FLower(plan.LowerIPv6), FPorts(plan.Ports ? &*plan.Ports : nullptr), FNamesOn(plan.GenerateNames),
+          FNames(plan.Names), FCountry(country), FSources(plan.Sources), FShard(plan.Shard),
+          FCountOnly(plan.CountOnly), FPortCount(plan.Ports ? plan.Ports->Count : 1) {
         const TNameSettings& names = plan.Names;
         FCounterOn = !names.Symbol.empty() && names.Template.find(names.Symbol) != std::string::npos;
         if (FCounterOn)

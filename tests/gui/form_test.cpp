@@ -482,10 +482,11 @@ private Q_SLOTS:
             owners[key] = w->objectName();
         }
         for (const char* name :
-             {"StartButton", "BreakButton", "Button2",      "Button10",     "Button3",
-              "Button5",     "Button9",     "Button4",      "Button11",     "CheckBox8",
-              "UniqueCheckBox", "CheckBox4", "CheckBox6", "CheckBox2", "CheckBox3",    "CheckBox1",
-              "CheckBox5",   "CheckBox7",   "RadioButton1", "RadioButton2", "RadioButton3", "LowerIPv6CheckBox"})
+             {"StartButton",    "BreakButton",      "Button2",   "Button10",     "Button3",
+              "Button5",        "Button9",          "Button4",   "Button11",     "CheckBox8",
+              "UniqueCheckBox", "CheckBox4",        "CheckBox6", "CheckBox2",    "CheckBox3",
+              "CheckBox1",      "CheckBox5",        "CheckBox7", "RadioButton1", "RadioButton2",
+              "RadioButton3",   "LowerIPv6CheckBox"})
             QVERIFY2(!Mnemonic(child<QAbstractButton>(name)->text()).isEmpty(), name);
         // The range box and the database path are reached through their labels.
         QCOMPARE(Mnemonic(child<QLabel>("Label1")->text()), QKeySequence(Qt::ALT | Qt::Key_I));
