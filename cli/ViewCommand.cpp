@@ -51,8 +51,6 @@ Examples:
   zarvo-cli view GeoLite2-Country.mmdb | cut -f1,4
 )";
 
-}
-
 } // namespace
 
 std::vector<TOption> ViewOptions(TViewArgs& a) {
