@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/AggregateCommand.h"
 #include "cli/GenerateCommand.h"
 #include "cli/MmdbCommand.h"
 #include "cli/RdnsCommand.h"
@@ -134,6 +135,8 @@ const std::vector<std::pair<std::string, std::function<void(const std::string&)>
      }},
     {"rdns", [](const std::string& c) { CheckTable(c, &RdnsOptions, &ParseRdnsArgs, {"hosts.txt"}); }},
     {"view", [](const std::string& c) { CheckTable(c, &ViewOptions, &ParseViewArgs, {"data.csv"}); }},
+    {"aggregate",
+     [](const std::string& c) { CheckTable(c, &AggregateOptions, &ParseAggregateArgs, {"list.txt"}); }},
 };
 
 // The commands "zarvo-cli --help" lists, in its order.
