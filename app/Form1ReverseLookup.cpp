@@ -116,7 +116,7 @@ void TForm1::ShowDNSState(TDNSState state) {
 }
 
 void TForm1::ResolveIPList(std::vector<std::string> servers) {
-    fDNSBreak = false;
+    FDNSBreak = false;
     FDNSDone = 0;
     FDNSTotal.reset();
     // The number of addresses is known once the run has read the lines; until then
@@ -177,13 +177,13 @@ void TForm1::TakeDNSResults() {
     }
     FDNSRun.reset(); // its thread has ended; this only joins it
     // A break that came after the last address changed nothing: the run is done.
-    const bool brokenOff = fDNSBreak && (!FDNSTotal || FDNSDone < *FDNSTotal);
+    const bool brokenOff = FDNSBreak && (!FDNSTotal || FDNSDone < *FDNSTotal);
     ShowDNSState(!error.isEmpty() ? TDNSState::Failed : brokenOff ? TDNSState::BrokenOff : TDNSState::Done);
     if (!error.isEmpty()) ErrorMessage(error);
 }
 
 void TForm1::Button9Click() {
-    fDNSBreak = true;
+    FDNSBreak = true;
     // Results that arrived before the break are still shown when the run ends.
     if (FDNSRun) FDNSRun->Stop();
 }

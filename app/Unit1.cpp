@@ -36,7 +36,7 @@ QString BuildArch() {
 TForm1::TForm1(QWidget* parent) : TVForm(parent) {
     BuildControls();
 
-    fAppVer = ShortVersion(QStringLiteral(ZARVO_VERSION));
+    FAppVer = ShortVersion(QStringLiteral(ZARVO_VERSION));
     setWindowTitle(Caption());
 
     FProgress = std::make_unique<TProgress>();
@@ -137,7 +137,7 @@ void TForm1::Button4Click() {
 void TForm1::Label15Click() {
     QUrl url(QString::fromLatin1(kMakerUrl));
     QUrlQuery query;
-    query.addQueryItem(QStringLiteral("ver"), fAppVer);
+    query.addQueryItem(QStringLiteral("ver"), FAppVer);
     url.setQuery(query);
     Dialogs().OpenUrl(url);
 }

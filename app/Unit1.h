@@ -105,7 +105,7 @@ public:
     zarvo::qt::TProgressBinding& ProgressBinding() { return *FProgressBinding; }
     int ActiveThreads() const { return FActiveThreads; }
     const std::string& ActionResult() const { return FActionResult; }
-    const QString& AppVer() const { return fAppVer; }
+    const QString& AppVer() const { return FAppVer; }
 
     // The reverse DNS lookup's queries as the panel sets them: each one's waiting
     // time, how many in flight and how often one is sent again.
@@ -259,8 +259,8 @@ private:
     // The run's request: made on the window's thread before the run, read by the worker.
     zarvo::TGenerateRequest FRequest;
     std::unique_ptr<zarvo::TStoredSettingsList> FStoredList;
-    bool fDNSBreak = false;
-    QString fAppVer;
+    bool FDNSBreak = false;
+    QString FAppVer;
     std::unique_ptr<zarvo::qt::TProgressBinding> FProgressBinding;
     std::unique_ptr<TZarvoThread> FThread;
     bool FRunActive = false;

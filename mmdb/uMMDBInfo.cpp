@@ -9,40 +9,40 @@ namespace zarvo {
 const TMMDBKeyTable& TMMDBContinentInfo::Table() {
     using C = TMMDBContinentInfo;
     static const TMMDBKeyTable t =
-        MMDBKeys({F(C, _code, "code", mkString), F(C, _geoname_id, "geoname_id", mkInt64)});
+        MMDBKeys({F(C, FCode, "code", mkString), F(C, FGeonameId, "geoname_id", mkInt64)});
     return t;
 }
 
 const TMMDBKeyTable& TMMDBContinentInfoEx::Table() {
     using C = TMMDBContinentInfoEx;
     static const TMMDBKeyTable t =
-        MMDBKeys({F(C, _names, "names", mkDictionary)}, TMMDBContinentInfo::Table());
+        MMDBKeys({F(C, FNames, "names", mkDictionary)}, TMMDBContinentInfo::Table());
     return t;
 }
 
 const TMMDBKeyTable& TMMDBCountryInfo::Table() {
     using C = TMMDBCountryInfo;
     static const TMMDBKeyTable t =
-        MMDBKeys({F(C, _geoname_id, "geoname_id", mkInt64), F(C, _iso_code, "iso_code", mkString),
-                  F(C, _is_in_european_union, "is_in_european_union", mkBoolean)});
+        MMDBKeys({F(C, FGeonameId, "geoname_id", mkInt64), F(C, FISOCode, "iso_code", mkString),
+                  F(C, FIsInEuropeanUnion, "is_in_european_union", mkBoolean)});
     return t;
 }
 
 const TMMDBKeyTable& TMMDBRepresentedCountryInfo::Table() {
     using C = TMMDBRepresentedCountryInfo;
-    static const TMMDBKeyTable t = MMDBKeys({F(C, _type, "type", mkString)}, TMMDBCountryInfo::Table());
+    static const TMMDBKeyTable t = MMDBKeys({F(C, FType, "type", mkString)}, TMMDBCountryInfo::Table());
     return t;
 }
 
 const TMMDBKeyTable& TMMDBCountryInfoEx::Table() {
     using C = TMMDBCountryInfoEx;
-    static const TMMDBKeyTable t = MMDBKeys({F(C, _names, "names", mkDictionary)}, TMMDBCountryInfo::Table());
+    static const TMMDBKeyTable t = MMDBKeys({F(C, FNames, "names", mkDictionary)}, TMMDBCountryInfo::Table());
     return t;
 }
 
 const TMMDBKeyTable& TMMDBRepresentedCountryInfoEx::Table() {
     using C = TMMDBRepresentedCountryInfoEx;
-    static const TMMDBKeyTable t = MMDBKeys({F(C, _type, "type", mkString)}, TMMDBCountryInfoEx::Table());
+    static const TMMDBKeyTable t = MMDBKeys({F(C, FType, "type", mkString)}, TMMDBCountryInfoEx::Table());
     return t;
 }
 
@@ -52,62 +52,61 @@ const TMMDBKeyTable& TMMDBSubdivisionEx::Table() {
 
 const TMMDBKeyTable& TMMDBTraitsInfo::Table() {
     using C = TMMDBTraitsInfo;
-    static const TMMDBKeyTable t =
-        MMDBKeys({F(C, _is_anonymous_proxy, "is_anonymous_proxy", mkBoolean),
-                  F(C, _is_satellite_provider, "is_satellite_provider", mkBoolean)});
+    static const TMMDBKeyTable t = MMDBKeys({F(C, FIsAnonymousProxy, "is_anonymous_proxy", mkBoolean),
+                                             F(C, FIsSatelliteProvider, "is_satellite_provider", mkBoolean)});
     return t;
 }
 
 const TMMDBKeyTable& TMMDBCityInfo::Table() {
     using C = TMMDBCityInfo;
-    static const TMMDBKeyTable t = MMDBKeys({F(C, _geoname_id, "geoname_id", mkInt64)});
+    static const TMMDBKeyTable t = MMDBKeys({F(C, FGeonameId, "geoname_id", mkInt64)});
     return t;
 }
 
 const TMMDBKeyTable& TMMDBCityInfoEx::Table() {
     using C = TMMDBCityInfoEx;
-    static const TMMDBKeyTable t = MMDBKeys({F(C, _names, "names", mkDictionary)}, TMMDBCityInfo::Table());
+    static const TMMDBKeyTable t = MMDBKeys({F(C, FNames, "names", mkDictionary)}, TMMDBCityInfo::Table());
     return t;
 }
 
 const TMMDBKeyTable& TMMDBLocation::Table() {
     using C = TMMDBLocation;
     static const TMMDBKeyTable t =
-        MMDBKeys({F(C, _accuracy_radius, "accuracy_radius", mkInteger), F(C, _latitude, "latitude", mkDouble),
-                  F(C, _longitude, "longitude", mkDouble), F(C, _metro_code, "metro_code", mkInteger),
-                  F(C, _time_zone, "time_zone", mkString)});
+        MMDBKeys({F(C, FAccuracyRadius, "accuracy_radius", mkInteger), F(C, FLatitude, "latitude", mkDouble),
+                  F(C, FLongitude, "longitude", mkDouble), F(C, FMetroCode, "metro_code", mkInteger),
+                  F(C, FTimeZone, "time_zone", mkString)});
     return t;
 }
 
 const TMMDBKeyTable& TMMDBPostal::Table() {
     using C = TMMDBPostal;
-    static const TMMDBKeyTable t = MMDBKeys({F(C, _code, "code", mkString)});
+    static const TMMDBKeyTable t = MMDBKeys({F(C, FCode, "code", mkString)});
     return t;
 }
 
 const TMMDBKeyTable& TMMDBIPCountryInfo::Table() {
     using C = TMMDBIPCountryInfo;
     static const TMMDBKeyTable t = MMDBKeys(
-        {F(C, _continent, "continent", mkRecord), F(C, _country, "country", mkRecord),
-         F(C, _registered_country, "registered_country", mkRecord),
-         F(C, _represented_country, "represented_country", mkRecord), F(C, _traits, "traits", mkRecord)});
+        {F(C, FContinent, "continent", mkRecord), F(C, FCountry, "country", mkRecord),
+         F(C, FRegisteredCountry, "registered_country", mkRecord),
+         F(C, FRepresentedCountry, "represented_country", mkRecord), F(C, FTraits, "traits", mkRecord)});
     return t;
 }
 
 const TMMDBKeyTable& TMMDBIPCountryInfoEx::Table() {
     using C = TMMDBIPCountryInfoEx;
     static const TMMDBKeyTable t = MMDBKeys(
-        {F(C, _continent, "continent", mkRecord), F(C, _country, "country", mkRecord),
-         F(C, _registered_country, "registered_country", mkRecord),
-         F(C, _represented_country, "represented_country", mkRecord), F(C, _traits, "traits", mkRecord)});
+        {F(C, FContinent, "continent", mkRecord), F(C, FCountry, "country", mkRecord),
+         F(C, FRegisteredCountry, "registered_country", mkRecord),
+         F(C, FRepresentedCountry, "represented_country", mkRecord), F(C, FTraits, "traits", mkRecord)});
     return t;
 }
 
 const TMMDBKeyTable& TMMDBIPCountryCityInfoEx::Table() {
     using C = TMMDBIPCountryCityInfoEx;
     static const TMMDBKeyTable t =
-        MMDBKeys({F(C, _city, "city", mkRecord), F(C, _location, "location", mkRecord),
-                  F(C, _postal, "postal", mkRecord), F(C, _subdivisions, "subdivisions", mkRecordList)},
+        MMDBKeys({F(C, FCity, "city", mkRecord), F(C, FLocation, "location", mkRecord),
+                  F(C, FPostal, "postal", mkRecord), F(C, FSubdivisions, "subdivisions", mkRecordList)},
                  TMMDBIPCountryInfoEx::Table());
     return t;
 }

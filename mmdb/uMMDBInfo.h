@@ -20,63 +20,63 @@ public:                                                                         
 
 class TMMDBContinentInfo : public TMMDBRecord {
     ZARVO_MMDB_RECORD(TMMDBContinentInfo)
-    const std::string& Code() const { return _code; }
-    void SetCode(const std::string& v) { _code = v; }
-    int64_t GeonameId() const { return _geoname_id; }
-    void SetGeonameId(int64_t v) { _geoname_id = v; }
+    const std::string& Code() const { return FCode; }
+    void SetCode(const std::string& v) { FCode = v; }
+    int64_t GeonameId() const { return FGeonameId; }
+    void SetGeonameId(int64_t v) { FGeonameId = v; }
 
 private:
-    std::string _code;
-    int64_t _geoname_id = 0;
+    std::string FCode;
+    int64_t FGeonameId = 0;
 };
 
 class TMMDBContinentInfoEx : public TMMDBContinentInfo {
     ZARVO_MMDB_RECORD(TMMDBContinentInfoEx)
-    const TMMDBStringDictionary& Names() const { return _names; }
+    const TMMDBStringDictionary& Names() const { return FNames; }
 
 private:
-    TMMDBStringDictionary _names;
+    TMMDBStringDictionary FNames;
 };
 
 class TMMDBCountryInfo : public TMMDBRecord {
     ZARVO_MMDB_RECORD(TMMDBCountryInfo)
-    int64_t GeonameId() const { return _geoname_id; }
-    void SetGeonameId(int64_t v) { _geoname_id = v; }
-    const std::string& ISOCode() const { return _iso_code; }
-    void SetISOCode(const std::string& v) { _iso_code = v; }
-    bool IsInEuropeanUnion() const { return _is_in_european_union; }
-    void SetIsInEuropeanUnion(bool v) { _is_in_european_union = v; }
+    int64_t GeonameId() const { return FGeonameId; }
+    void SetGeonameId(int64_t v) { FGeonameId = v; }
+    const std::string& ISOCode() const { return FISOCode; }
+    void SetISOCode(const std::string& v) { FISOCode = v; }
+    bool IsInEuropeanUnion() const { return FIsInEuropeanUnion; }
+    void SetIsInEuropeanUnion(bool v) { FIsInEuropeanUnion = v; }
 
 private:
-    int64_t _geoname_id = 0;
-    std::string _iso_code;
-    bool _is_in_european_union = false;
+    int64_t FGeonameId = 0;
+    std::string FISOCode;
+    bool FIsInEuropeanUnion = false;
 };
 
 class TMMDBRepresentedCountryInfo : public TMMDBCountryInfo {
     ZARVO_MMDB_RECORD(TMMDBRepresentedCountryInfo)
-    const std::string& RType() const { return _type; }
-    void SetRType(const std::string& v) { _type = v; }
+    const std::string& RType() const { return FType; }
+    void SetRType(const std::string& v) { FType = v; }
 
 private:
-    std::string _type;
+    std::string FType;
 };
 
 class TMMDBCountryInfoEx : public TMMDBCountryInfo {
     ZARVO_MMDB_RECORD(TMMDBCountryInfoEx)
-    const TMMDBStringDictionary& Names() const { return _names; }
+    const TMMDBStringDictionary& Names() const { return FNames; }
 
 private:
-    TMMDBStringDictionary _names;
+    TMMDBStringDictionary FNames;
 };
 
 class TMMDBRepresentedCountryInfoEx : public TMMDBCountryInfoEx {
     ZARVO_MMDB_RECORD(TMMDBRepresentedCountryInfoEx)
-    const std::string& RType() const { return _type; }
-    void SetRType(const std::string& v) { _type = v; }
+    const std::string& RType() const { return FType; }
+    void SetRType(const std::string& v) { FType = v; }
 
 private:
-    std::string _type;
+    std::string FType;
 };
 
 class TMMDBSubdivisionEx : public TMMDBCountryInfoEx {
@@ -85,110 +85,110 @@ class TMMDBSubdivisionEx : public TMMDBCountryInfoEx {
 
 class TMMDBTraitsInfo : public TMMDBRecord {
     ZARVO_MMDB_RECORD(TMMDBTraitsInfo)
-    bool IsAnonymousProxy() const { return _is_anonymous_proxy; }
-    void SetIsAnonymousProxy(bool v) { _is_anonymous_proxy = v; }
-    bool IsSatelliteProvider() const { return _is_satellite_provider; }
-    void SetIsSatelliteProvider(bool v) { _is_satellite_provider = v; }
+    bool IsAnonymousProxy() const { return FIsAnonymousProxy; }
+    void SetIsAnonymousProxy(bool v) { FIsAnonymousProxy = v; }
+    bool IsSatelliteProvider() const { return FIsSatelliteProvider; }
+    void SetIsSatelliteProvider(bool v) { FIsSatelliteProvider = v; }
 
 private:
-    bool _is_anonymous_proxy = false;
-    bool _is_satellite_provider = false;
+    bool FIsAnonymousProxy = false;
+    bool FIsSatelliteProvider = false;
 };
 
 class TMMDBCityInfo : public TMMDBRecord {
     ZARVO_MMDB_RECORD(TMMDBCityInfo)
-    int64_t GeonameId() const { return _geoname_id; }
-    void SetGeonameId(int64_t v) { _geoname_id = v; }
+    int64_t GeonameId() const { return FGeonameId; }
+    void SetGeonameId(int64_t v) { FGeonameId = v; }
 
 private:
-    int64_t _geoname_id = 0;
+    int64_t FGeonameId = 0;
 };
 
 class TMMDBCityInfoEx : public TMMDBCityInfo {
     ZARVO_MMDB_RECORD(TMMDBCityInfoEx)
-    const TMMDBStringDictionary& Names() const { return _names; }
+    const TMMDBStringDictionary& Names() const { return FNames; }
 
 private:
-    TMMDBStringDictionary _names;
+    TMMDBStringDictionary FNames;
 };
 
 class TMMDBLocation : public TMMDBRecord {
     ZARVO_MMDB_RECORD(TMMDBLocation)
-    int32_t Accuracy() const { return _accuracy_radius; }
-    void SetAccuracy(int32_t v) { _accuracy_radius = v; }
-    double Latitude() const { return _latitude; }
-    void SetLatitude(double v) { _latitude = v; }
-    double Longitude() const { return _longitude; }
-    void SetLongitude(double v) { _longitude = v; }
-    int32_t MetroCode() const { return _metro_code; }
-    void SetMetroCode(int32_t v) { _metro_code = v; }
-    const std::string& TimeZone() const { return _time_zone; }
-    void SetTimeZone(const std::string& v) { _time_zone = v; }
+    int32_t Accuracy() const { return FAccuracyRadius; }
+    void SetAccuracy(int32_t v) { FAccuracyRadius = v; }
+    double Latitude() const { return FLatitude; }
+    void SetLatitude(double v) { FLatitude = v; }
+    double Longitude() const { return FLongitude; }
+    void SetLongitude(double v) { FLongitude = v; }
+    int32_t MetroCode() const { return FMetroCode; }
+    void SetMetroCode(int32_t v) { FMetroCode = v; }
+    const std::string& TimeZone() const { return FTimeZone; }
+    void SetTimeZone(const std::string& v) { FTimeZone = v; }
 
 private:
-    int32_t _accuracy_radius = 0;
-    double _latitude = 0;
-    double _longitude = 0;
-    int32_t _metro_code = 0;
-    std::string _time_zone;
+    int32_t FAccuracyRadius = 0;
+    double FLatitude = 0;
+    double FLongitude = 0;
+    int32_t FMetroCode = 0;
+    std::string FTimeZone;
 };
 
 class TMMDBPostal : public TMMDBRecord {
     ZARVO_MMDB_RECORD(TMMDBPostal)
-    const std::string& Code() const { return _code; }
-    void SetCode(const std::string& v) { _code = v; }
+    const std::string& Code() const { return FCode; }
+    void SetCode(const std::string& v) { FCode = v; }
 
 private:
-    std::string _code;
+    std::string FCode;
 };
 
 // Country level, without names: the enumeration of country databases.
 class TMMDBIPCountryInfo : public TMMDBRecord {
     ZARVO_MMDB_RECORD(TMMDBIPCountryInfo)
-    const TMMDBContinentInfo& Continent() const { return _continent; }
-    const TMMDBCountryInfo& Country() const { return _country; }
-    const TMMDBCountryInfo& RegisteredCountry() const { return _registered_country; }
-    const TMMDBRepresentedCountryInfo& RepresentedCountry() const { return _represented_country; }
-    const TMMDBTraitsInfo& Traits() const { return _traits; }
+    const TMMDBContinentInfo& Continent() const { return FContinent; }
+    const TMMDBCountryInfo& Country() const { return FCountry; }
+    const TMMDBCountryInfo& RegisteredCountry() const { return FRegisteredCountry; }
+    const TMMDBRepresentedCountryInfo& RepresentedCountry() const { return FRepresentedCountry; }
+    const TMMDBTraitsInfo& Traits() const { return FTraits; }
 
 private:
-    TMMDBContinentInfo _continent;
-    TMMDBCountryInfo _country;
-    TMMDBCountryInfo _registered_country;
-    TMMDBRepresentedCountryInfo _represented_country;
-    TMMDBTraitsInfo _traits;
+    TMMDBContinentInfo FContinent;
+    TMMDBCountryInfo FCountry;
+    TMMDBCountryInfo FRegisteredCountry;
+    TMMDBRepresentedCountryInfo FRepresentedCountry;
+    TMMDBTraitsInfo FTraits;
 };
 
 // Country level with names: lookups in country databases.
 class TMMDBIPCountryInfoEx : public TMMDBRecord {
     ZARVO_MMDB_RECORD(TMMDBIPCountryInfoEx)
-    const TMMDBContinentInfoEx& Continent() const { return _continent; }
-    const TMMDBCountryInfoEx& Country() const { return _country; }
-    const TMMDBCountryInfoEx& RegisteredCountry() const { return _registered_country; }
-    const TMMDBRepresentedCountryInfoEx& RepresentedCountry() const { return _represented_country; }
-    const TMMDBTraitsInfo& Traits() const { return _traits; }
+    const TMMDBContinentInfoEx& Continent() const { return FContinent; }
+    const TMMDBCountryInfoEx& Country() const { return FCountry; }
+    const TMMDBCountryInfoEx& RegisteredCountry() const { return FRegisteredCountry; }
+    const TMMDBRepresentedCountryInfoEx& RepresentedCountry() const { return FRepresentedCountry; }
+    const TMMDBTraitsInfo& Traits() const { return FTraits; }
 
 private:
-    TMMDBContinentInfoEx _continent;
-    TMMDBCountryInfoEx _country;
-    TMMDBCountryInfoEx _registered_country;
-    TMMDBRepresentedCountryInfoEx _represented_country;
-    TMMDBTraitsInfo _traits;
+    TMMDBContinentInfoEx FContinent;
+    TMMDBCountryInfoEx FCountry;
+    TMMDBCountryInfoEx FRegisteredCountry;
+    TMMDBRepresentedCountryInfoEx FRepresentedCountry;
+    TMMDBTraitsInfo FTraits;
 };
 
 // City level: lookups in and the enumeration of city databases.
 class TMMDBIPCountryCityInfoEx : public TMMDBIPCountryInfoEx {
     ZARVO_MMDB_RECORD(TMMDBIPCountryCityInfoEx)
-    const TMMDBCityInfoEx& City() const { return _city; }
-    const TMMDBLocation& Location() const { return _location; }
-    const TMMDBPostal& Postal() const { return _postal; }
-    const TMMDBObjectList<TMMDBSubdivisionEx>& Subdivisions() const { return _subdivisions; }
+    const TMMDBCityInfoEx& City() const { return FCity; }
+    const TMMDBLocation& Location() const { return FLocation; }
+    const TMMDBPostal& Postal() const { return FPostal; }
+    const TMMDBObjectList<TMMDBSubdivisionEx>& Subdivisions() const { return FSubdivisions; }
 
 private:
-    TMMDBCityInfoEx _city;
-    TMMDBLocation _location;
-    TMMDBPostal _postal;
-    TMMDBObjectList<TMMDBSubdivisionEx> _subdivisions;
+    TMMDBCityInfoEx FCity;
+    TMMDBLocation FLocation;
+    TMMDBPostal FPostal;
+    TMMDBObjectList<TMMDBSubdivisionEx> FSubdivisions;
 };
 
 // True when the database type ends in "-city" (any letter case).

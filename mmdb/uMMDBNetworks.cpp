@@ -8,7 +8,7 @@
 namespace zarvo {
 
 TMMDBEnumeratorBase::TMMDBEnumeratorBase(TMMDBReader& reader, bool IPv4Only)
-    : _reader(reader), byteCount(reader.Metadata().IPVersion() != 6 || IPv4Only ? 4 : 16) {
+    : FReader(reader), byteCount(reader.Metadata().IPVersion() != 6 || IPv4Only ? 4 : 16) {
     // A tree whose branches meet again and again (k -> k + 1 on both sides) has
     // exponentially many paths; most of them lead nowhere, and the walk would go on
     // for ages without a network to show. The steps are budgeted by what they give:
@@ -25,7 +25,7 @@ void TMMDBEnumeratorBase::Reset() {
     FVisited = 0;
     FVisitLimit = FVisitBase;
     TMMDBNetNode start;
-    start.Pointer = _reader.TreeStartNode(byteCount * 8);
+    start.Pointer = FReader.TreeStartNode(byteCount * 8);
     nodes.push_back(start);
 }
 
@@ -59,7 +59,7 @@ bool TMMDBEnumeratorBase::MoveNext() {
 
 int64_t TMMDBEnumeratorBase::NextRecord() {
     FHaveNode = false;
-    const int64_t nodeCount = _reader.Metadata().NodeCount();
+    const int64_t nodeCount = FReader.Metadata().NodeCount();
     while (!nodes.empty()) {
         node = nodes.back();
         nodes.pop_back();
@@ -74,9 +74,9 @@ int64_t TMMDBEnumeratorBase::NextRecord() {
             TMMDBNetNode right = node;
             right.IPBytes[static_cast<size_t>(node.Bit / 8)] |=
                 static_cast<uint8_t>(1u << (7 - node.Bit % 8));
-            right.Pointer = _reader.ReadNodeRecord(node.Pointer, 1);
+            right.Pointer = FReader.ReadNodeRecord(node.Pointer, 1);
             ++right.Bit;
-            node.Pointer = _reader.ReadNodeRecord(node.Pointer, 0);
+            node.Pointer = FReader.ReadNodeRecord(node.Pointer, 0);
             ++node.Bit;
             nodes.push_back(right);
         }

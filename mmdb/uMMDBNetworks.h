@@ -43,7 +43,7 @@ protected:
     virtual void LoadData(int64_t r) = 0;
     void SetNetwork(const TMMDBNetNode& n);
 
-    TMMDBReader& _reader;
+    TMMDBReader& FReader;
     int byteCount;
     std::vector<TMMDBNetNode> nodes;
     bool FHaveNode = false;
@@ -83,24 +83,24 @@ template <class T> class TMMDBEnumerator : public TMMDBEnumeratorBase {
 public:
     TMMDBEnumerator(TMMDBReader& reader, bool IPv4Only) : TMMDBEnumeratorBase(reader, IPv4Only) {}
     // The network the enumerator stands on, or nullptr; overwritten by MoveNext.
-    const TMMDBIteratorNode<T>* Current() const { return FHaveNode && _iterator.Data ? &_iterator : nullptr; }
+    const TMMDBIteratorNode<T>* Current() const { return FHaveNode && FIterator.Data ? &FIterator : nullptr; }
 
 protected:
     void LoadData(int64_t r) override;
 
 private:
-    TMMDBIteratorNode<T> _iterator;
+    TMMDBIteratorNode<T> FIterator;
 };
 
 template <class T> class TMMDBEnumerable {
 public:
-    TMMDBEnumerable(TMMDBReader& reader, bool IPv4Only) : _reader(reader), FIPv4Only(IPv4Only) {}
+    TMMDBEnumerable(TMMDBReader& reader, bool IPv4Only) : FReader(reader), FIPv4Only(IPv4Only) {}
     std::unique_ptr<TMMDBEnumerator<T>> GetEnumerator() const {
-        return std::make_unique<TMMDBEnumerator<T>>(_reader, FIPv4Only);
+        return std::make_unique<TMMDBEnumerator<T>>(FReader, FIPv4Only);
     }
 
 private:
-    TMMDBReader& _reader;
+    TMMDBReader& FReader;
     bool FIPv4Only;
 };
 

@@ -12,22 +12,22 @@ const char* const kTreeTooLarge =
 } // namespace
 
 TMMDBReader::TMMDBReader(const std::string& Filename) : _fileName(Filename) {
-    _database = std::make_shared<const TMMDBArrayBuffer>(Filename);
+    FDatabase = std::make_shared<const TMMDBArrayBuffer>(Filename);
     Open();
 }
 
 TMMDBReader::TMMDBReader(std::vector<uint8_t> image, const std::string& name) : _fileName(name) {
-    _database = std::make_shared<const TMMDBArrayBuffer>(std::move(image));
+    FDatabase = std::make_shared<const TMMDBArrayBuffer>(std::move(image));
     Open();
 }
 
 TMMDBReader::TMMDBReader(std::shared_ptr<const TMMDBArrayBuffer> image, const std::string& name)
-    : _database(std::move(image)), _fileName(name) {
+    : FDatabase(std::move(image)), _fileName(name) {
     Open();
 }
 
 std::unique_ptr<TMMDBReader> TMMDBReader::Twin() const {
-    return std::unique_ptr<TMMDBReader>(new TMMDBReader(_database, _fileName));
+    return std::unique_ptr<TMMDBReader>(new TMMDBReader(FDatabase, _fileName));
 }
 
 TMMDBReader::~TMMDBReader() {
@@ -35,14 +35,14 @@ TMMDBReader::~TMMDBReader() {
     FMetadata.reset();
     FMetaOwnerObjects.clear();
     FFindOwnerObjects.clear();
-    _database.reset();
+    FDatabase.reset();
 }
 
 void TMMDBReader::Open() {
-    const int64_t metaStart = LocateMMDBMetadata(*_database, _fileName);
+    const int64_t metaStart = LocateMMDBMetadata(*FDatabase, _fileName);
     FMetadata = std::make_unique<TMMDBMetadata>();
     {
-        TMMDBDecoder metaDecoder(&FMetaOwnerObjects, _database.get(), metaStart, true);
+        TMMDBDecoder metaDecoder(&FMetaOwnerObjects, FDatabase.get(), metaStart, true);
         metaDecoder.DecodeInto(*FMetadata, metaStart);
     }
     const TMMDBMetadata& m = *FMetadata;
@@ -52,18 +52,18 @@ void TMMDBReader::Open() {
         m.SearchTreeSize() + 16 > metaStart - 14)
         throw Exception(kTreeTooLarge);
     FNodeCount = m.NodeCount();
-    FTree.Attach(*_database,
-                 _database->Image(kTreeTooLarge).ReadBytes(static_cast<size_t>(m.SearchTreeSize())).data(),
+    FTree.Attach(*FDatabase,
+                 FDatabase->Image(kTreeTooLarge).ReadBytes(static_cast<size_t>(m.SearchTreeSize())).data(),
                  m.NodeCount(), m.RecordSize(), m.IPVersion());
     FDecoder =
-        std::make_unique<TMMDBDecoder>(&FFindOwnerObjects, _database.get(), m.SearchTreeSize() + 16, true);
+        std::make_unique<TMMDBDecoder>(&FFindOwnerObjects, FDatabase.get(), m.SearchTreeSize() + 16, true);
 }
 
 int64_t TMMDBReader::RecordOffset(int64_t r) const {
     const int64_t offset = FMetadata->SearchTreeSize() + r - FNodeCount;
     // NodeCount + 16 is the first byte of the data section; the values below it
     // would take the tree or the 16-byte separator for a record.
-    if (r - FNodeCount < 16 || offset >= _database->Length()) throw Exception(kTreeCorrupt);
+    if (r - FNodeCount < 16 || offset >= FDatabase->Length()) throw Exception(kTreeCorrupt);
     return offset;
 }
 

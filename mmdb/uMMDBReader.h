@@ -66,7 +66,7 @@ public:
     // Asks for the first bytes of the data of tree record value r ahead of decoding
     // them; nothing when r is no record value.
     void PrefetchRecord(int64_t r) const {
-        _database->Prefetch(FMetadata->SearchTreeSize() + r - FNodeCount);
+        FDatabase->Prefetch(FMetadata->SearchTreeSize() + r - FNodeCount);
     }
 
     int64_t TreeStartNode(int bitCount) { return FTree.TreeStartNode(bitCount); }
@@ -84,7 +84,7 @@ private:
     TMMDBReader(std::shared_ptr<const TMMDBArrayBuffer> image, const std::string& name);
     void Open();
 
-    std::shared_ptr<const TMMDBArrayBuffer> _database;
+    std::shared_ptr<const TMMDBArrayBuffer> FDatabase;
     std::string _fileName;
     std::unique_ptr<TMMDBMetadata> FMetadata;
     std::unique_ptr<TMMDBDecoder> FDecoder;
@@ -96,12 +96,12 @@ private:
 };
 
 template <class T> void TMMDBEnumerator<T>::LoadData(int64_t r) {
-    if (!_iterator.Data)
-        _iterator.Data = _reader.LoadRecord<T>(r);
+    if (!FIterator.Data)
+        FIterator.Data = FReader.LoadRecord<T>(r);
     else
-        _reader.LoadRecordInto(r, *_iterator.Data);
-    _iterator.Start = FStart;
-    _iterator.Prefix = FPrefix;
+        FReader.LoadRecordInto(r, *FIterator.Data);
+    FIterator.Start = FStart;
+    FIterator.Prefix = FPrefix;
 }
 
 } // namespace zarvo

@@ -6,30 +6,30 @@ namespace zarvo {
 
 using namespace mmdbtree;
 
-TMMDBIPAddress::TMMDBIPAddress(const uint8_t* bytes, size_t count) : _v6(false), _ipv6{} {
+TMMDBIPAddress::TMMDBIPAddress(const uint8_t* bytes, size_t count) : FV6(false), FIPv6{} {
     if (count == 4) {
-        _ipv4.Value =
+        FIPv4.Value =
             (uint32_t(bytes[0]) << 24) | (uint32_t(bytes[1]) << 16) | (uint32_t(bytes[2]) << 8) | bytes[3];
     } else if (count == 16) {
-        _v6 = true;
+        FV6 = true;
         for (int g = 0; g < 8; ++g)
-            _ipv6.Groups[7 - g] = static_cast<uint16_t>((bytes[2 * g] << 8) | bytes[2 * g + 1]);
+            FIPv6.Groups[7 - g] = static_cast<uint16_t>((bytes[2 * g] << 8) | bytes[2 * g + 1]);
     } else {
         throw Exception(Format("Bad address size: %d.", static_cast<int>(count)));
     }
 }
 
 int TMMDBIPAddress::GetAddressBytes(uint8_t* out) const {
-    if (!_v6) {
-        out[0] = _ipv4.A;
-        out[1] = _ipv4.B;
-        out[2] = _ipv4.C;
-        out[3] = _ipv4.D;
+    if (!FV6) {
+        out[0] = FIPv4.A;
+        out[1] = FIPv4.B;
+        out[2] = FIPv4.C;
+        out[3] = FIPv4.D;
         return 4;
     }
     for (int g = 0; g < 8; ++g) {
-        out[2 * g] = static_cast<uint8_t>(_ipv6.Groups[7 - g] >> 8);
-        out[2 * g + 1] = static_cast<uint8_t>(_ipv6.Groups[7 - g]);
+        out[2 * g] = static_cast<uint8_t>(FIPv6.Groups[7 - g] >> 8);
+        out[2 * g + 1] = static_cast<uint8_t>(FIPv6.Groups[7 - g]);
     }
     return 16;
 }
@@ -41,8 +41,8 @@ std::vector<uint8_t> TMMDBIPAddress::GetAddressBytes() const {
 }
 
 std::string TMMDBIPAddress::ToString() const {
-    if (!_v6) return IPv4ToStr(_ipv4);
-    std::string s = IPv6ToStr(_ipv6);
+    if (!FV6) return IPv4ToStr(FIPv4);
+    std::string s = IPv6ToStr(FIPv6);
     for (char& ch : s) ch = AsciiLower(ch);
     return s;
 }

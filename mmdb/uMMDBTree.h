@@ -15,27 +15,27 @@ namespace zarvo {
 
 class TMMDBIPAddress {
 public:
-    TMMDBIPAddress() : _v6(false), _ipv6{} {}
-    explicit TMMDBIPAddress(const TIPv4& ipv4) : _v6(false), _ipv6{} { _ipv4 = ipv4; }
-    explicit TMMDBIPAddress(const TIPv6& ipv6) : _v6(true), _ipv6(ipv6) {}
+    TMMDBIPAddress() : FV6(false), FIPv6{} {}
+    explicit TMMDBIPAddress(const TIPv4& ipv4) : FV6(false), FIPv6{} { FIPv4 = ipv4; }
+    explicit TMMDBIPAddress(const TIPv6& ipv6) : FV6(true), FIPv6(ipv6) {}
     // 4 bytes give IPv4 and 16 IPv6, network order; raises "Bad address size: %d.".
     explicit TMMDBIPAddress(const std::vector<uint8_t>& address)
         : TMMDBIPAddress(address.data(), address.size()) {}
     TMMDBIPAddress(const uint8_t* bytes, size_t count);
 
-    bool IsIPv6() const { return _v6; }
-    const TIPv4& IPv4() const { return _ipv4; }
-    const TIPv6& IPv6() const { return _ipv6; }
+    bool IsIPv6() const { return FV6; }
+    const TIPv4& IPv4() const { return FIPv4; }
+    const TIPv6& IPv6() const { return FIPv6; }
     std::vector<uint8_t> GetAddressBytes() const;
     // Writes 4 or 16 bytes and returns the count.
     int GetAddressBytes(uint8_t* out) const;
     std::string ToString() const;
 
 private:
-    bool _v6;
+    bool FV6;
     union {
-        TIPv4 _ipv4;
-        TIPv6 _ipv6;
+        TIPv4 FIPv4;
+        TIPv6 FIPv6;
     };
 };
 

@@ -22,6 +22,8 @@ import tempfile
 
 SKIP = 77
 CPACK, BUILD, VERSION, WITH_APP = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4] == "ON"
+# A debug build (the sanitizer's) has no _FORTIFY_SOURCE: its package is not held to it.
+HARDENED = len(sys.argv) <= 5 or sys.argv[5] == "hardened"
 
 CLI_FILES = {
     "usr/bin/zarvo-cli": "-rwxr-xr-x",
@@ -149,7 +151,7 @@ def main():
         check(r.returncode == 0 and not any(l.startswith("E:") for l in notes), "lintian reports errors")
         for line in notes:
             tag = line.split(": ", 2)[2] if line.count(": ") >= 2 else ""
-            check(not tag.startswith(UNHARDENED), "lintian: %s" % line)
+            check(not (HARDENED and tag.startswith(UNHARDENED)), "lintian: %s" % line)
 
         root = os.path.join(tmp, "root")
         check(run("dpkg", "-x", deb, root).returncode == 0, "dpkg -x failed")
