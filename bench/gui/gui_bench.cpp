@@ -10,6 +10,7 @@
 // Shuffle, an appending run to 18.9 million, Clear and Undo, each with its time and
 // the event loop's longest stall, and the resident memory after the lines are shown
 // and after the append.
+#include "bench/gui/Heartbeat.h"
 #include <QApplication>
 #include <QTemporaryDir>
 
@@ -39,33 +40,6 @@ long PeakRssMb() {
     getrusage(RUSAGE_SELF, &u);
     return u.ru_maxrss / 1024;
 }
-
-// Longest gap between heartbeats while armed.
-struct THeartbeat {
-    QTimer Timer;
-    QElapsedTimer Clock;
-    qint64 Last = 0, MaxGap = 0;
-    THeartbeat() {
-        Timer.setInterval(2);
-        QObject::connect(&Timer, &QTimer::timeout, [this] { Beat(); });
-        Clock.start();
-    }
-    void Beat() {
-        const qint64 now = Clock.elapsed();
-        MaxGap = std::max(MaxGap, now - Last);
-        Last = now;
-    }
-    void Arm() {
-        Last = Clock.elapsed();
-        MaxGap = 0;
-        Timer.start();
-    }
-    qint64 Disarm() {
-        Beat();
-        Timer.stop();
-        return MaxGap;
-    }
-};
 
 // Waits in the event loop until the pane has painted after its lines changed.
 class TPaintWatch : public QObject {

@@ -16,6 +16,7 @@
 // Under X11 (xvfb-run -a -s "-screen 0 1366x768x24" ...) with xclip installed, also
 // what another program costs the window when it reads the copy (xclip -o) and when
 // the window pastes a text that xclip holds (Qt reads it over X on this thread).
+#include "bench/gui/Heartbeat.h"
 #include <QAccessible>
 #include <QAccessibleTextInterface>
 #include <QApplication>
@@ -56,34 +57,6 @@ long StatusMiB(const char* field) {
 void ResetPeak() {
     std::ofstream("/proc/self/clear_refs") << "5";
 }
-
-// Longest gap between heartbeats while armed.
-struct THeartbeat {
-    QTimer Timer;
-    QElapsedTimer Clock;
-    qint64 Last = 0, MaxGap = 0;
-    THeartbeat() {
-        Timer.setTimerType(Qt::PreciseTimer);
-        Timer.setInterval(2);
-        QObject::connect(&Timer, &QTimer::timeout, [this] { Beat(); });
-        Clock.start();
-    }
-    void Beat() {
-        const qint64 now = Clock.elapsed();
-        MaxGap = std::max(MaxGap, now - Last);
-        Last = now;
-    }
-    void Arm() {
-        Last = Clock.elapsed();
-        MaxGap = 0;
-        Timer.start();
-    }
-    qint64 Disarm() {
-        Beat();
-        Timer.stop();
-        return MaxGap;
-    }
-};
 
 void WaitFor(const std::function<bool()>& done) {
     while (!done()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);

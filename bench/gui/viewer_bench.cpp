@@ -15,6 +15,7 @@
 // longest stall meanwhile (a 2 ms heartbeat), then the stalls of the steps a user
 // takes next with a million rows (the other tab, the end of the list, Ctrl+A, Copy,
 // a refresh, closing), and the resident memory (3 runs).
+#include "bench/gui/Heartbeat.h"
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -43,33 +44,6 @@ using zarvo::qt::TListViewEx;
 using zarvo::qt::TViewCSVFileForm;
 
 namespace {
-
-// Longest gap between heartbeats of a 2 ms timer while armed.
-struct THeartbeat {
-    QTimer Timer;
-    QElapsedTimer Clock;
-    qint64 Last = 0, MaxGap = 0;
-    THeartbeat() {
-        Timer.setInterval(2);
-        QObject::connect(&Timer, &QTimer::timeout, [this] { Beat(); });
-        Clock.start();
-    }
-    void Beat() {
-        const qint64 now = Clock.elapsed();
-        MaxGap = std::max(MaxGap, now - Last);
-        Last = now;
-    }
-    void Arm() {
-        Last = Clock.elapsed();
-        MaxGap = 0;
-        Timer.start();
-    }
-    qint64 Disarm() {
-        Beat();
-        Timer.stop();
-        return MaxGap;
-    }
-};
 
 // Answers the row-limit box with a number, as a user would.
 struct TLimitAnswer : zarvo::qt::IDialogs {
