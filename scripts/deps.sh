@@ -6,10 +6,10 @@ set -euo pipefail
 declare -A GROUP=(
     # python3 makes the manual pages and the bash completion (docs/man/mdroff.py).
     [build]="cmake ninja-build g++ make ccache python3"
-    # dpkg-dev, file and lintian: the package test builds the .deb and checks it, with
+    # dpkg-dev, file, lintian and groff-base: the package test builds the .deb and checks it and its pages, with
     # desktop-file-validate (desktop-file-utils) and appstreamcli (appstream). parallel and
     # python3-yaml: the shards run through GNU parallel and the Kubernetes example is read.
-    [test]="libgtest-dev libgmock-dev python3 python3-yaml parallel mmdb-bin python3-maxminddb libmaxmind-db-writer-perl libmaxmind-db-reader-perl dnsmasq dpkg-dev file lintian desktop-file-utils appstream"
+    [test]="libgtest-dev libgmock-dev python3 python3-yaml parallel mmdb-bin python3-maxminddb libmaxmind-db-writer-perl libmaxmind-db-reader-perl dnsmasq dpkg-dev file lintian groff-base desktop-file-utils appstream"
     # libxcb1-dev and pkgconf: the output pane reads other programs' X11 selections itself.
     # librsvg2-bin: rsvg-convert draws the menu icons from the SVG at build time.
     [app]="qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev pkgconf xvfb xauth librsvg2-bin"

@@ -42,7 +42,8 @@ def inline(s):
         out.append(roff_text(s[pos:m.start()]))
         code, bold, italic, escaped = m.groups()
         if code is not None:
-            out.append("\\fB" + roff_literal(code) + "\\fR")
+            # A long example (a JSON line) may break after a comma rather than overrun the line.
+            out.append("\\fB" + roff_literal(code).replace(",", ",\\:") + "\\fR")
         elif bold is not None:
             out.append("\\fB" + roff_literal(bold) + "\\fR")
         elif italic is not None:

@@ -100,6 +100,17 @@ def check_desktop(root):
         check(got == (size, size), "%s is %s, not %dx%d" % (path, got, size, size))
 
 
+def check_man_pages(root):
+    """Every page renders without a groff warning (a line that cannot break, an unknown request)."""
+    if not shutil.which("groff"):
+        sys.exit("groff is not installed (scripts/deps.sh test installs it)")
+    folder = os.path.join(root, "usr/share/man/man1")
+    for name in sorted(os.listdir(folder)):
+        with gzip.open(os.path.join(folder, name), "rt") as f:
+            r = run("groff", "-man", "-ww", "-z", "-Tutf8", input=f.read())
+        check(r.returncode == 0 and not r.stderr.strip(), "groff warns on %s: %s" % (name, r.stderr.strip()))
+
+
 def main():
     if not shutil.which("dpkg-deb"):
         print("dpkg-deb is not installed")
@@ -162,6 +173,7 @@ def main():
         check(top.startswith("zarvo (%s) " % VERSION), "packaging/changelog starts with %r, not version %s" % (top, VERSION))
         if WITH_APP:
             check_desktop(root)
+        check_man_pages(root)
         r = run(os.path.join(root, "usr/bin/zarvo-cli"), "generate", "192.0.2.0/30")
         check((r.returncode, r.stdout) == (0, "192.0.2.0\n192.0.2.1\n192.0.2.2\n192.0.2.3\n"),
               "unpacked zarvo-cli generate: exit %d, %r %r" % (r.returncode, r.stdout, r.stderr))
