@@ -25,14 +25,39 @@ TShard ParseShard(std::string_view text) {
     return TShard{i - 1, n};
 }
 
+namespace {
+
+// Whether the mask holds a "/" or "-" of its own, outside a "[...]" set: no address text
+// (hexadecimal digits, ".", ":", the brackets of escaping) has one, so it matches nothing.
+bool MatchesNoAddress(std::string_view mask) {
+    for (size_t p = 0; p < mask.size(); ++p) {
+        if (mask[p] == '/' || mask[p] == '-') return true;
+        if (mask[p] != '[') continue;
+        // A set, read as the mask compiler reads it: "!", then up to "]", "-" taking the next.
+        if (++p < mask.size() && mask[p] == '!') ++p;
+        for (; p < mask.size() && mask[p] != ']'; ++p)
+            if (mask[p] == '-') ++p;
+    }
+    return false;
+}
+
+} // namespace
+
 void SplitExcludeLines(const std::vector<std::string>& lines, std::vector<std::string>& masks,
                        TRangeSet& blocks) {
     TAddressRange range;
     for (const std::string& line : lines) {
-        if (line.find_first_of("/-") != std::string::npos && TryParseAddressRange(line, range))
-            AddRange(blocks, range);
-        else
+        if (line.find_first_of("/-") == std::string::npos) {
             masks.push_back(line);
+        } else if (TryParseAddressRange(line, range)) {
+            AddRange(blocks, range);
+        } else if (MatchesNoAddress(line)) {
+            // Taken as a mask it would drop nothing, silently: a mistyped block, say.
+            throw Exception(Format(
+                "'%s' is not an address, block or range, and as a mask it matches no address", line.c_str()));
+        } else {
+            masks.push_back(line);
+        }
     }
     blocks.Normalize();
 }

@@ -38,7 +38,9 @@ TShard ParseShard(std::string_view text);
 
 // The exclude lines that are an address, a CIDR block or an A-B range (a line holding
 // "/" or "-" that TryParseAddressRange reads) go to blocks; the others, masks, to masks.
-// An address text never holds "/" or "-", so no mask that could match one is taken.
+// An address text never holds "/" or "-", so no mask that could match one is taken; a
+// line that is no range and, as a mask, holds "/" or "-" outside a set matches nothing,
+// and raises Exception naming it.
 void SplitExcludeLines(const std::vector<std::string>& lines, std::vector<std::string>& masks,
                        TRangeSet& blocks);
 

@@ -227,6 +227,15 @@ TEST_F(Engine, UsableHostsAndExclusions) {
     EXPECT_EQ(Generate({"10.0.0.0/23"}).lines, (Lines{"10.0.0.1", "10.0.0.2"}));
     q.ExcludeMasks = {"[oops"};
     EXPECT_EQ(Fails({"10.0.0.0/30"}), "'[oops' is an invalid mask at (6)");
+    // A "-" inside a set is a mask's; one outside, or a "/", could never match an address,
+    // so a line that is no block or range then is a mistake, not a mask that drops nothing.
+    q.ExcludeMasks = {"10.0.0.[0-1]", "10.0.0.[!0-2]"};
+    EXPECT_EQ(Generate({"10.0.0.0/30"}).lines, (Lines{"10.0.0.2"}));
+    for (const std::string bad : {"10.0.0.0/33", "10.0.0.1-10.0.0.300", "*-*", "10.0.[0-1]/24"}) {
+        q.ExcludeMasks = {bad};
+        EXPECT_EQ(Fails({"10.0.0.0/30"}),
+                  "'" + bad + "' is not an address, block or range, and as a mask it matches no address");
+    }
 }
 
 // A plan keeps only the field's first address and its place; its last address and the
