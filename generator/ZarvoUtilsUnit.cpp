@@ -130,7 +130,9 @@ TLineRead ReadRangeLine(std::string_view line, TRangeLine& r) {
         prefixText = rest.substr(0, slash2);
         if (slash2 != std::string_view::npos) subText = rest.substr(slash2 + 1);
     }
-    if (addrText.empty() || !TryStrToIPAddr(addrText, r.Address)) return bad;
+    // Read whole, so that a line of another shape ("10.0.0.5 GB", "host1 10.0.0.1") is no
+    // range rather than an address with a part taken as 0; blanks before a "/" are no part.
+    if (addrText.empty() || !TryWholeStrToIPAddr(TrimRight(addrText), r.Address)) return bad;
     const int maxLen = r.Address.ip_family == IPv4 ? 32 : 128;
     r.P = prefixText.empty() ? maxLen : StrToIntDef(prefixText, -1);
     if (r.P < 0 || r.P > maxLen) return bad;

@@ -1,5 +1,6 @@
 #include "net/IPTypesX.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace zarvo {
@@ -153,6 +154,32 @@ TIPv4 ParseIPv4(std::string_view text, bool raiseOnError, bool& valid) {
 TIPv4 StrToIPv4(std::string_view text) {
     bool valid;
     return ParseIPv4(text, true, valid);
+}
+
+namespace {
+
+// Exactly four "."-separated fields, each a number from 0 to 255.
+bool DottedWhole(std::string_view text) {
+    for (int field = 0; field < 4; ++field) {
+        const size_t dot = field < 3 ? text.find('.') : text.size();
+        if (dot == std::string_view::npos) return false;
+        const auto v = TryStrToInt(text.substr(0, dot));
+        if (!v || *v < 0 || *v > 255) return false;
+        text.remove_prefix(field < 3 ? dot + 1 : dot);
+    }
+    return true;
+}
+
+} // namespace
+
+bool ReadsWhole(std::string_view text) {
+    if (text.find(':') == std::string_view::npos) return DottedWhole(text);
+    const size_t dc = text.find("::");
+    // The full form reads eight groups, and the compressed form stops at a ninth.
+    if (dc == std::string_view::npos) return std::count(text.begin(), text.end(), ':') == 7;
+    if (text.find('.') == std::string_view::npos) return true;
+    return text.find_first_not_of("0:") >= dc && text.size() > dc + 7 && text[dc + 6] == ':' &&
+           DottedWhole(text.substr(dc + 7));
 }
 
 TIPv6 ParseIPv6(std::string_view text, bool raiseOnError, bool& valid) {

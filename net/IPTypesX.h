@@ -57,6 +57,13 @@ TIPv6 ParseIPv6(std::string_view text, bool raiseOnError, bool& valid);
 TIPv6 StrToIPv6(std::string_view text);
 std::string IPv6ToStr(const TIPv6& ip);
 
+// Whether ParseIPv4 or ParseIPv6 (by the ":" rule) reads all of a valid text as it stands:
+// no IPv4 field taken as 0 for not being a number from 0 to 255 by the integer-text rule,
+// nothing passed over (after the last field or group; before the "::" of the IPv4-mapped
+// form unless zero groups; the character after its FFFF unless ":"). A range line's
+// address must be read whole, or "10.0.0.5 GB" would silently become 10.0.0.0.
+bool ReadsWhole(std::string_view text);
+
 // The strict reading, for a text that must be one whole address (a lookup), where the
 // readings above, made for the range box, take a bad part as 0 or pass over what
 // follows. IPv4: four decimal numbers of one to three digits, each at most 255 and

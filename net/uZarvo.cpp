@@ -52,6 +52,10 @@ bool TryStrToIPAddr(std::string_view text, TIPAddr& addr) {
     return valid;
 }
 
+bool TryWholeStrToIPAddr(std::string_view text, TIPAddr& addr) {
+    return TryStrToIPAddr(text, addr) && ReadsWhole(text);
+}
+
 char* IPAddrToChars(const TIPAddr& addr, bool escapeIPv6, char* out) {
     if (addr.ip_family == IPv4) return IPv4ToChars(addr.IPv4, out);
     if (!escapeIPv6) return IPv6ToChars(addr.IPv6, out);

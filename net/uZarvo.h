@@ -41,6 +41,8 @@ public:
 // The range box's reading (ParseIPv4, ParseIPv6): IPv6 when the text holds a ":".
 TIPAddr StrToIPAddr(std::string_view text);
 bool TryStrToIPAddr(std::string_view text, TIPAddr& addr);
+// TryStrToIPAddr of a text that it reads whole (ReadsWhole): a range line's address.
+bool TryWholeStrToIPAddr(std::string_view text, TIPAddr& addr);
 // The strict reading of one whole address (StrictStrToIPv4, StrictStrToIPv6), with the
 // same messages.
 TIPAddr StrictStrToIPAddr(std::string_view text);

@@ -203,10 +203,11 @@ TEST_F(CliInput, GenerateAccountsForEveryRangeLine) {
          "\xEF\xBB\xBF"
          "10.0.0.1\r\n10.0.0.2\r\n",
          {"10.0.0.1", "10.0.0.2"}},
-        // The range box's reading: a part that is no number is 0, a prefix left empty none.
+        // A prefix left empty is none, and blanks before the "/" are no part of the address;
+        // but an address read only in part (a field taken as 0, text passed over) is no range.
         {"the range box's lenient addresses",
-         "10.0.0.x\n256.1.1.1\n10.0.0.0/\n",
-         {"10.0.0.0", "0.1.1.1", "10.0.0.0"}},
+         "10.0.0.0/\n10.0.0.5 /32\n10.0.0.x\n256.1.1.1\n10.0.0.5 GB\n1:2:3:4:5:6:7:8:9\n",
+         {"10.0.0.0", "10.0.0.5", "!", "!", "!", "!"}},
         {"malformed lines",
          "bad\n10.0.0.0/33\n::/129\n10.0.0.0/24/16\n10.0.0.0/abc\n10.0.0.0//24\n1.2.3/24\nA=\n"
          "10.0.0.0/24 x\n/24\n1::2::3/64\n\xEF\xBB\xBF\n",
@@ -220,6 +221,7 @@ TEST_F(CliInput, GenerateAccountsForEveryRangeLine) {
         {"generate -o, CR LF between lines", saved("eol"), {"10.9.0.0", "10.9.0.1", "10.9.0.2", "10.9.0.3"}},
         {"generate's lines with ports", generated({"--ports", "80,443", "10.9.0.0/31"}), Lines(4, "!")},
         {"generate's bracketed IPv6 lines", generated({"--escape-ipv6", "fd00::/127"}), Lines(2, "!")},
+        {"generate's lines with names", generated({"--names", "host#", "10.9.0.0/31"}), Lines(2, "!")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);

@@ -83,7 +83,7 @@ TEST(Cli, OptionsMeanWhatTheWindowsOptionsMean) {
         {{"--names", "x", "--delimiter", "semicolon", "10.0.0.9"}, "x;10.0.0.9\n"},
         {{"--names", "x", "--delimiter", " | ", "10.0.0.9"}, "x | 10.0.0.9\n"},
         {{"--first", "5", "10.0.0.9"}, "10.0.0.9\n"}, // counter options do nothing without names
-        {{"--", "-10.0.0.1"}, "0.0.0.1\n"},
+        {{"--names", "%s", "--", "-a=10.0.0.1"}, "-a 10.0.0.1\n"},
         // A word with line breaks holds one range a line, as the window's range lines do.
         {{"10.0.0.1\r\n10.0.0.2"}, "10.0.0.1\n10.0.0.2\n"},
         {{"--names", "%s", "a=10.0.0.2\nb=10.0.0.1"}, "a 10.0.0.2\nb 10.0.0.1\n"},

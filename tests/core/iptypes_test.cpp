@@ -322,4 +322,32 @@ TEST(StrictAddress, MessagesAreTheParsers) {
     }
 }
 
+// The range box's reading is lenient (a bad IPv4 field reads 0, text after the address is
+// passed over); ReadsWhole tells the texts it reads as they stand from those it reads in part.
+TEST(RangeBoxAddress, ReadsWholeOnlyWhatItUses) {
+    struct Case {
+        const char* text;
+        bool whole;
+    };
+    const Case cases[] = {
+        {"10.0.0.5", true},         {"10.0.0.0x10", true}, // the integer-text rule: hexadecimal
+        {"10. 0.0.5", true},                               // and leading blanks
+        {"10.0.0.5 GB", false},     {"10.0.0.300", false},        {"10.0.0.-1", false},
+        {"10.0..5", false},         {"10.0.0.5.7", false},        {"host1 10.0.0.1", false},
+        {"1:2:3:4:5:6:7:8", true},  {"1:2:3:4:5:6:7:8:9", false}, {"FD00::1", true},
+        {"::FFFF:10.0.0.1", true},  {"0:0::ffff:10.0.0.1", true}, {"1::FFFF:10.0.0.1", false},
+        {"::FFFFx10.0.0.1", false}, {"::FFFF:10.0.0.1.9", false},
+    };
+    for (const Case& c : cases) {
+        bool valid = false;
+        if (std::strchr(c.text, ':'))
+            ParseIPv6(c.text, false, valid);
+        else
+            ParseIPv4(c.text, false, valid);
+        // Every case is one the lenient reading takes; whole or not is the question.
+        EXPECT_TRUE(valid) << c.text;
+        EXPECT_EQ(ReadsWhole(c.text), c.whole) << c.text;
+    }
+}
+
 } // namespace

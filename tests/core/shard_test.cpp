@@ -135,8 +135,8 @@ TEST(GenerateExcludes, BlocksAndRangesBesideMasks) {
         {{"10.0.0.0/30"}, {"10.0.0.0/29"}, {"10.0.0.0", "10.0.0.1", "10.0.0.2", "10.0.0.3"}},
         {{" 10.0.0.2 - 10.0.0.4 "}, {"10.0.0.0/29"}, {"10.0.0.2", "10.0.0.3", "10.0.0.4"}},
         {{"10.0.0.6/31", "*.1"}, {"10.0.0.0/29"}, {"10.0.0.1", "10.0.0.6", "10.0.0.7"}},
-        // A mask may hold "-" in a set; a "/" that makes no block leaves a mask that matches nothing.
-        {{"10.0.0.[2-3]", "10.0.0.0/33"}, {"10.0.0.0/29"}, {"10.0.0.2", "10.0.0.3"}},
+        // A mask may hold "-" in a set (a "/" that makes no block fails the run: engine_test).
+        {{"10.0.0.[2-3]"}, {"10.0.0.0/29"}, {"10.0.0.2", "10.0.0.3"}},
         // The block covers the range's addresses even when written inside it.
         {{"10.0.0.5/30"}, {"10.0.0.0/29"}, {"10.0.0.4", "10.0.0.5", "10.0.0.6", "10.0.0.7"}},
         {{"fd00::2-fd00::5", "FD00::7"},
