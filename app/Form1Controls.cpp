@@ -631,11 +631,11 @@ void TForm1::SetAccessibleNames() {
     // are the edits their labels govern (through the buddy, live). An edit governed
     // by a check box or radio button takes that control's fixed caption.
     const std::pair<TLabelEx*, QWidget*> buddies[] = {
-        {Label1, Memo1},      {Label8, Memo7},      {Label11, ComboBox1}, {Label13, Edit5},
-        {Label16, Edit6},     {Label17, Edit7},     {Label21, ComboBox5}, {Label3, Edit9},
-        {Label26, Edit10},    {Label25, ComboBox6},
-        {Label2, Memo2},      {Label18, ComboBox2}, {Label6, Memo5},      {Label4, Memo3},
-        {Label19, ComboBox3}, {Label5, Memo4},      {Label20, ComboBox4}, {Label24, SettingsListBox}};
+        {Label1, Memo1},      {Label8, Memo7},           {Label11, ComboBox1}, {Label13, Edit5},
+        {Label16, Edit6},     {Label17, Edit7},          {Label21, ComboBox5}, {Label3, Edit9},
+        {Label26, Edit10},    {Label25, ComboBox6},      {Label2, Memo2},      {Label18, ComboBox2},
+        {Label6, Memo5},      {Label4, Memo3},           {Label19, ComboBox3}, {Label5, Memo4},
+        {Label20, ComboBox4}, {Label24, SettingsListBox}};
     for (const auto& [label, control] : buddies) label->setBuddy(control);
     const std::pair<QAbstractButton*, QWidget*> governed[] = {{RadioButton2, Edit1},
                                                               {RadioButton3, Edit2},

@@ -285,11 +285,12 @@ std::vector<TOption> GenerateOptions(TGenerateArgs& a) {
          .ValueName = "PATH",
          .Kind = K::Text,
          .SingleLine = true,
-         .Help = "with --country, the column holds this value of each address's record instead of the country "
-                 "code (default country.iso_code): a path as \"lookup --field\" takes it and its value as it "
-                 "prints it (city.names.en, subdivisions.0.iso_code, location.latitude, "
-                 "autonomous_system_number, autonomous_system_organization, isp); empty when the record "
-                 "lacks it",
+         .Help =
+             "with --country, the column holds this value of each address's record instead of the country "
+             "code (default country.iso_code): a path as \"lookup --field\" takes it and its value as it "
+             "prints it (city.names.en, subdivisions.0.iso_code, location.latitude, "
+             "autonomous_system_number, autonomous_system_organization, isp); empty when the record "
+             "lacks it",
          .Examples = {{"--country", "GeoLite2-City.mmdb", "--field", "city.names.en"}},
          .Set =
              [&a](V v) {
@@ -308,8 +309,8 @@ std::vector<TOption> GenerateOptions(TGenerateArgs& a) {
                  "codes separated by commas, any letter case; by country.iso_code, whatever --field shows): "
                  "the counts count them, and random order draws among them alone; a range that holds none "
                  "is named on standard error",
-         .Examples = {{"--country", "GeoLite2-City.mmdb", "--only-country", "DE,AT", "--random", "--total", "100",
-                       "0.0.0.0/0"}},
+         .Examples = {{"--country", "GeoLite2-City.mmdb", "--only-country", "DE,AT", "--random", "--total",
+                       "100", "0.0.0.0/0"}},
          .Set =
              [&a](V v) {
                  try {
@@ -560,8 +561,8 @@ void ReportRangesWithoutKept(const std::vector<size_t>& places, const TGenerateR
     std::string codes;
     for (const std::string& c : request.OnlyCountries) codes += (codes.empty() ? "" : ",") + c;
     for (size_t k = 0; k < places.size() && k < kNamed; ++k)
-        err << "zarvo-cli generate: " << origins.Name(places[k]) << ": " << Quoted(request.IPRanges[places[k]])
-            << " holds no address in " << codes << "\n";
+        err << "zarvo-cli generate: " << origins.Name(places[k]) << ": "
+            << Quoted(request.IPRanges[places[k]]) << " holds no address in " << codes << "\n";
     if (places.size() > kNamed)
         err << "zarvo-cli generate: " << places.size() - kNamed << " more range lines hold no address in "
             << codes << "\n";
@@ -657,7 +658,8 @@ int RunGenerate(const std::vector<std::string>& words, std::istream& in, std::os
         CheckShardSeed(args, options.Random);
         // ... and give the database.
         if ((args.CountryField || args.OnlyCountries) && !options.ResolveCountry)
-            throw TUsageError(args.CountryField ? "--field goes with --country" : "--only-country goes with --country");
+            throw TUsageError(args.CountryField ? "--field goes with --country"
+                                                : "--only-country goes with --country");
     } catch (const TUsageError& e) {
         err << "zarvo-cli generate: " << e.what() << "\nRun 'zarvo-cli generate --help' for the options.\n";
         return 2;

@@ -2,8 +2,8 @@
 // the country-and-city record for a city database, else in the country record, or,
 // for another field, its value read by its path as "lookup --field" reads it.
 #include <span>
-#include <unordered_map>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "generator/ZarvoUtilsUnit.h"
@@ -145,7 +145,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<TCountryColumn> OpenCountryColumn(std::unique_ptr<TMMDBReader> reader, const std::string& field) {
+std::unique_ptr<TCountryColumn> OpenCountryColumn(std::unique_ptr<TMMDBReader> reader,
+                                                  const std::string& field) {
     // The country code keeps its own way: only the record's country is decoded.
     if (field == kDefaultCountryField) return std::make_unique<TMMDBCountryColumn>(std::move(reader));
     return std::make_unique<TMMDBFieldColumn>(std::move(reader), ParseMMDBFieldPath(field));

@@ -178,7 +178,8 @@ void KeptRuns(const std::vector<TInterval<U>>& set, const TRangePlan& r, std::ve
     auto at = std::lower_bound(set.begin(), set.end(), static_cast<U>(low),
                                [](const TInterval<U>& item, U v) { return item.High < v; });
     for (; at != set.end() && TUInt128{at->Low} <= high; ++at) {
-        const TUInt128 a = std::max<TUInt128>(at->Low, low) - low, b = std::min<TUInt128>(at->High, high) - low;
+        const TUInt128 a = std::max<TUInt128>(at->Low, low) - low,
+                       b = std::min<TUInt128>(at->High, high) - low;
         // The positions whose address lies in [a, b] (offsets from the first address).
         const TUInt128 kLow = r.Span == 0 ? 0 : (a >> step) + ((a & below) != 0 ? 1 : 0);
         TUInt128 kHigh = r.Span == 0 ? 0 : b >> step;
@@ -210,7 +211,8 @@ TKeptPositions::TKeptPositions(const std::vector<TRangePlan>& ranges, const TRan
 TUInt128 TKeptPositions::Count(size_t from, size_t to) const {
     constexpr TUInt128 kMax = TUInt128{1} << 127;
     TUInt128 n = 0;
-    for (size_t i = FFirst[from]; i < FFirst[to]; ++i) n = std::min(kMax, n + std::min(kMax, FRuns[i].Size()));
+    for (size_t i = FFirst[from]; i < FFirst[to]; ++i)
+        n = std::min(kMax, n + std::min(kMax, FRuns[i].Size()));
     return n;
 }
 

@@ -169,7 +169,8 @@ std::vector<TRangePlan> TZarvoUtils::ParseRanges(const TGenerateRequest& request
         // A random pick of count addresses needs only enough field bits to number
         // them; the bits below are drawn at random for each one. Not when only the
         // addresses of some countries are kept: those are drawn from the kept ones.
-        if (request.RandomOrder && request.Mode != gcAllCount && s - p > countBits && !OnlyCountriesOn(request)) {
+        if (request.RandomOrder && request.Mode != gcAllCount && s - p > countBits &&
+            !OnlyCountriesOn(request)) {
             randomBits = (s - p) - countBits;
             s = p + countBits;
             stepBits += randomBits;
@@ -235,9 +236,9 @@ TGeneratePlan TZarvoUtils::BuildPlan(const TGenerateRequest& request) {
     // The names are made last, from plan.Names as the composer reads them.
     const bool sourcesUsed = plan.Names.Template.find("%s") != std::string::npos;
     std::vector<size_t> noRanges;
-    plan.Ranges = ParseRanges(request, sourcesUsed ? &plan.Sources : nullptr,
-                              request.OnNoRanges ? &noRanges : nullptr,
-                              OnlyCountriesOn(request) ? &plan.RangeLines : nullptr);
+    plan.Ranges =
+        ParseRanges(request, sourcesUsed ? &plan.Sources : nullptr, request.OnNoRanges ? &noRanges : nullptr,
+                    OnlyCountriesOn(request) ? &plan.RangeLines : nullptr);
     if (!noRanges.empty()) request.OnNoRanges(request.IPRanges, noRanges);
     plan.Limits = CheckLimits(request, plan.Ranges);
     // Blocks and ranges apart; the other lines are masks, as they always were.
@@ -856,11 +857,13 @@ void TZarvoUtils::Run(const TGeneratePlan& plan) {
 
     // One reader for the kept addresses and the column.
     std::unique_ptr<TMMDBReader> reader;
-    if (plan.ResolveCountry && (only || !plan.CountOnly)) reader = std::make_unique<TMMDBReader>(plan.MMDBFilePath);
+    if (plan.ResolveCountry && (only || !plan.CountOnly))
+        reader = std::make_unique<TMMDBReader>(plan.MMDBFilePath);
     TKeptPositions keptPositions;
     if (only) keptPositions = FindKept(plan, *reader);
     std::unique_ptr<TCountryColumn> country;
-    if (plan.ResolveCountry && !plan.CountOnly) country = OpenCountryColumn(std::move(reader), plan.CountryField);
+    if (plan.ResolveCountry && !plan.CountOnly)
+        country = OpenCountryColumn(std::move(reader), plan.CountryField);
 
     bool allIPv4 = true;
     for (const TRangePlan& r : plan.Ranges) allIPv4 = allIPv4 && r.First.ip_family == IPv4;
@@ -937,7 +940,8 @@ TKeptPositions TZarvoUtils::FindKept(const TGeneratePlan& plan, TMMDBReader& rea
     // The excluded blocks go with the countries' (the filter then leaves them alone);
     // a range is named for holding none of the countries' addresses, excluded or not.
     TKeptPositions kept(plan.Ranges, anyBlocks ? TRangeSet::Subtract(inCountries, blocks) : inCountries);
-    const TKeptPositions ofCountries = anyBlocks ? TKeptPositions(plan.Ranges, inCountries) : TKeptPositions();
+    const TKeptPositions ofCountries =
+        anyBlocks ? TKeptPositions(plan.Ranges, inCountries) : TKeptPositions();
     const TKeptPositions& named = anyBlocks ? ofCountries : kept;
     for (size_t i = 0; i < plan.Ranges.size(); ++i)
         if (named.Of(i).empty()) FNoneKept.push_back(plan.RangeLines[i]);
@@ -963,8 +967,8 @@ int64_t TZarvoUtils::CopyKeptLines(const std::vector<TRangePlan>& ranges, const 
                 if (skip && found < n) {
                     // Every position is a candidate: those of other shards are stepped over.
                     const uint64_t here = after >= UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(after) + 1;
-                    gap = std::min(
-                        {target.NextWanted(FCandidates) - FCandidates, here, static_cast<uint64_t>(n - found)});
+                    gap = std::min({target.NextWanted(FCandidates) - FCandidates, here,
+                                    static_cast<uint64_t>(n - found)});
                 }
                 if (gap > 0) {
                     FCandidates += gap;

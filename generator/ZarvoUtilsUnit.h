@@ -46,10 +46,13 @@ class TMMDBReader;
 // errors and, for a field path with an empty part, its message.
 std::unique_ptr<TCountryColumn> OpenCountryColumn(const std::string& path,
                                                   const std::string& field = kDefaultCountryField);
-std::unique_ptr<TCountryColumn> OpenCountryColumn(std::unique_ptr<TMMDBReader> reader, const std::string& field);
+std::unique_ptr<TCountryColumn> OpenCountryColumn(std::unique_ptr<TMMDBReader> reader,
+                                                  const std::string& field);
 
 // Whether the run keeps only the addresses of chosen countries (--only-country).
-inline bool OnlyCountriesOn(const TGenerateSettings& s) { return s.ResolveCountry && !s.OnlyCountries.empty(); }
+inline bool OnlyCountriesOn(const TGenerateSettings& s) {
+    return s.ResolveCountry && !s.OnlyCountries.empty();
+}
 
 // One range line, parsed: its field is the Span bits from StepBits up. Position k of
 // the field is First with k placed StepBits up, and below that RandomBits bits drawn at

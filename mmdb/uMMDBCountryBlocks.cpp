@@ -87,9 +87,11 @@ std::vector<std::string> ParseCountryCodes(std::string_view text, std::string_vi
     std::vector<std::string> codes;
     for (size_t start = 0;;) {
         const size_t comma = text.find(',', start);
-        std::string code(Trim(text.substr(start, comma == std::string_view::npos ? text.npos : comma - start)));
+        std::string code(
+            Trim(text.substr(start, comma == std::string_view::npos ? text.npos : comma - start)));
         for (char& c : code) c = AsciiUpper(c);
-        if (code.size() != 2 || !std::all_of(code.begin(), code.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))
+        if (code.size() != 2 ||
+            !std::all_of(code.begin(), code.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))
             throw Exception(Format("%.*s takes two-letter country codes separated by commas, not '%s'",
                                    static_cast<int>(option.size()), option.data(), code.c_str()));
         codes.push_back(std::move(code));
@@ -107,7 +109,8 @@ namespace {
 class TCountryDecider {
 public:
     TCountryDecider(TMMDBReader& reader, const std::vector<std::string>& codes)
-        : FReader(reader), FValues(reader.Decoder()), FCodes(codes), FNodeCount(reader.Metadata().NodeCount()),
+        : FReader(reader), FValues(reader.Decoder()), FCodes(codes),
+          FNodeCount(reader.Metadata().NodeCount()),
           FMarks(static_cast<size_t>(std::max<int64_t>(reader.DataSectionEnd(), 0) / 4 + 1)) {}
 
     bool Kept(int64_t r) {
@@ -124,8 +127,9 @@ public:
             if (known == FCountries.end()) {
                 std::string code;
                 FValues.AppendField(country, FIsoCodePath, code);
-                known = FCountries.emplace(country, std::find(FCodes.begin(), FCodes.end(), code) != FCodes.end())
-                            .first;
+                known =
+                    FCountries.emplace(country, std::find(FCodes.begin(), FCodes.end(), code) != FCodes.end())
+                        .first;
             }
             FLastKept = known->second;
         }
@@ -185,7 +189,8 @@ void WalkCountries(TMMDBReader& reader, int64_t start, const TIntervalSet<U>& wi
         }
         if (it.Node == nodeCount || !decide.Kept(it.Node)) continue;
         budget += kWidth;
-        for (; at != w.end() && at->Low <= high; ++at) out.Add(std::max(at->Low, it.Low), std::min(at->High, high));
+        for (; at != w.end() && at->Low <= high; ++at)
+            out.Add(std::max(at->Low, it.Low), std::min(at->High, high));
     }
 }
 

@@ -75,7 +75,8 @@ QVariantMap Snapshot(TForm1* f) {
     for (const char* n : {"CheckBox8", "UniqueCheckBox", "CheckBox4", "CheckBox6", "CheckBox2", "CheckBox3",
                           "CheckBox1", "CheckBox5", "CheckBox7", "LowerIPv6CheckBox"})
         m[QString::fromLatin1(n)] = Child<QCheckBox>(f, n)->isChecked();
-    for (const char* n : {"Edit1", "Edit2", "Edit3", "Edit4", "Edit5", "Edit6", "Edit7", "Edit8", "Edit9", "Edit10"})
+    for (const char* n :
+         {"Edit1", "Edit2", "Edit3", "Edit4", "Edit5", "Edit6", "Edit7", "Edit8", "Edit9", "Edit10"})
         m[QString::fromLatin1(n)] = Child<QLineEdit>(f, n)->text();
     for (const char* n : {"ComboBox5", "ComboBox2", "ComboBox3", "ComboBox4"})
         m[QString::fromLatin1(n)] = Child<QComboBox>(f, n)->currentIndex();
