@@ -1,8 +1,6 @@
 // zarvo-cli mmdb / lookup: a geolocation database as CSV lines, and single lookups.
 #include "cli/MmdbCommand.h"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -101,20 +99,6 @@ constexpr size_t kBatchText = size_t{1} << 20;
 constexpr size_t kMemoText = size_t{32} << 20;
 
 const char* const kDatabaseFile = "database file";
-
-// The lanes of "lookup FILE -" by default. A batch's work (a lockstep walk and a memo
-// hit an address) is small against handing it to another thread, and the caller's
-// thread reads and writes while the process that feeds standard input wants a core
-// too: on two cores a second lane was slower than one in every measurement
-// (bench/mmdb/run.sh), so a lane is added for each core beyond the first only from
-// three cores on.
-unsigned DefaultLookupLanes() {
-    cpu_set_t set;
-    const int cores = sched_getaffinity(0, sizeof set, &set) == 0
-                          ? CPU_COUNT(&set)
-                          : static_cast<int>(std::thread::hardware_concurrency());
-    return cores >= 3 ? std::min(static_cast<unsigned>(cores) - 1, 4u) : 1u;
-}
 
 // What a lookup line holds besides the address.
 struct TLookupForm {
@@ -718,7 +702,7 @@ int RunLookup(const std::vector<std::string>& words, std::istream& in, std::ostr
     for (const std::string& f : args.Fields) form.Fields.push_back(ParseMMDBFieldPath(f));
     if (args.Addresses == std::vector<std::string>{"-"}) {
         const int rc =
-            LookupInput(*reader, form, args.Threads ? args.Threads : DefaultLookupLanes(), in, out, err);
+            LookupInput(*reader, form, args.Threads ? args.Threads : DefaultLookupLanes(4), in, out, err);
         CheckOutput(out);
         return rc;
     }

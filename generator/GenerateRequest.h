@@ -70,8 +70,9 @@ struct TGenerateSettings {
     // (two-letter codes in upper case, by country.iso_code) are candidates; the counts
     // count them alone. None: every address.
     std::vector<std::string> OnlyCountries;
-    // The threads that look up the country column, the run's own included: 0 for one
-    // per core (at most 4), 1 for none but the run's. The lines are the same either way.
+    // The threads that look up the country column, the run's own included: 0 for the
+    // machine's (DefaultLookupLanes: one on two cores or fewer, else one per core beyond
+    // the first, at most 4), 1 for none but the run's. The lines are the same either way.
     unsigned CountryLanes = 0;
     // Add to the lines already there (the engine's list, or the sink's owner's)
     // rather than replace them.

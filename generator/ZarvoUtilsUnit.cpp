@@ -223,7 +223,7 @@ TGeneratePlan TZarvoUtils::BuildPlan(const TGenerateRequest& request) {
     TGeneratePlan plan;
     static_cast<TGenerateSettings&>(plan) = request;
     if (plan.Mode == gcAllCount) plan.Count = 0;
-    if (!plan.CountryLanes) plan.CountryLanes = DefaultLanes(4);
+    if (!plan.CountryLanes) plan.CountryLanes = DefaultLookupLanes(4);
     // A field path with an empty part is refused before anything is read.
     if (plan.ResolveCountry) ParseMMDBFieldPath(plan.CountryField);
     if (request.Ports) plan.Ports = ParsePortNumbers(*request.Ports);
