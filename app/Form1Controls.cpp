@@ -386,6 +386,26 @@ void TForm1::BuildMiddleColumn(QWidget* left, QHBoxLayout* leftRow) {
     dbRow->addWidget(Button4);
     dbRow->addWidget(Button11);
     mid->addLayout(dbRow);
+    Label26 = label(left, "Label26", QStringLiteral("Only countries:"));
+    Edit10 = edit(left, "Edit10", QString());
+    Edit10->setPlaceholderText(QStringLiteral("DE,FR (all when empty)"));
+    Label25 = label(left, "Label25", QStringLiteral("Country field:"));
+    ComboBox6 = NewCombo(left, "ComboBox6",
+                         {QStringLiteral("country.iso_code"), QStringLiteral("city.names.en"),
+                          QStringLiteral("subdivisions.0.iso_code"), QStringLiteral("location.latitude"),
+                          QStringLiteral("location.longitude"), QStringLiteral("autonomous_system_number"),
+                          QStringLiteral("autonomous_system_organization"), QStringLiteral("isp")},
+                         true);
+    // As wide as the column's other controls, whatever the longest field.
+    ComboBox6->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    ComboBox6->setMinimumContentsLength(8);
+    auto* columnGrid = new QGridLayout;
+    columnGrid->addWidget(Label26, 0, 0);
+    columnGrid->addWidget(Edit10, 0, 1);
+    columnGrid->addWidget(Label25, 1, 0);
+    columnGrid->addWidget(ComboBox6, 1, 1);
+    columnGrid->setColumnStretch(1, 1);
+    mid->addLayout(columnGrid);
     StartButton = button(left, "StartButton", QStringLiteral("&Generate IPs"));
     BreakButton = button(left, "BreakButton", QStringLiteral("&Break"));
     BreakButton->setEnabled(false);
@@ -611,10 +631,11 @@ void TForm1::SetAccessibleNames() {
     // are the edits their labels govern (through the buddy, live). An edit governed
     // by a check box or radio button takes that control's fixed caption.
     const std::pair<TLabelEx*, QWidget*> buddies[] = {
-        {Label1, Memo1},      {Label8, Memo7},      {Label11, ComboBox1}, {Label13, Edit5},
-        {Label16, Edit6},     {Label17, Edit7},     {Label21, ComboBox5}, {Label3, Edit9},
-        {Label2, Memo2},      {Label18, ComboBox2}, {Label6, Memo5},      {Label4, Memo3},
-        {Label19, ComboBox3}, {Label5, Memo4},      {Label20, ComboBox4}, {Label24, SettingsListBox}};
+        {Label1, Memo1},      {Label8, Memo7},           {Label11, ComboBox1}, {Label13, Edit5},
+        {Label16, Edit6},     {Label17, Edit7},          {Label21, ComboBox5}, {Label3, Edit9},
+        {Label26, Edit10},    {Label25, ComboBox6},      {Label2, Memo2},      {Label18, ComboBox2},
+        {Label6, Memo5},      {Label4, Memo3},           {Label19, ComboBox3}, {Label5, Memo4},
+        {Label20, ComboBox4}, {Label24, SettingsListBox}};
     for (const auto& [label, control] : buddies) label->setBuddy(control);
     const std::pair<QAbstractButton*, QWidget*> governed[] = {{RadioButton2, Edit1},
                                                               {RadioButton3, Edit2},

@@ -170,6 +170,8 @@ TZarvoOptions TForm1::ReadOptions() const {
     o.Append = CheckBox5->isChecked();
     o.ResolveCountry = CheckBox7->isChecked();
     o.MMDBFilePath = Std(Edit9->text());
+    o.CountryField = Std(ComboBox6->currentText());
+    o.OnlyCountries = Std(Edit10->text());
     o.IPDelimiter = static_cast<TListDelimiter>(ComboBox2->currentIndex());
     o.ResolvedDelimiter = static_cast<TListDelimiter>(ComboBox3->currentIndex());
     o.UnresolvedDelimiter = static_cast<TListDelimiter>(ComboBox4->currentIndex());
@@ -212,6 +214,8 @@ void TForm1::WriteOptions(const TZarvoOptions& o) {
     CheckBox5->setChecked(o.Append);
     CheckBox7->setChecked(o.ResolveCountry);
     Edit9->setText(Q(o.MMDBFilePath));
+    ComboBox6->setCurrentText(Q(o.CountryField));
+    Edit10->setText(Q(o.OnlyCountries));
     setIndex(ComboBox2, o.IPDelimiter);
     setIndex(ComboBox3, o.ResolvedDelimiter);
     setIndex(ComboBox4, o.UnresolvedDelimiter);

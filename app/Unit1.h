@@ -132,6 +132,11 @@ public:
     QGroupBox* GroupBox1;
     QRadioButton *RadioButton1, *RadioButton2, *RadioButton3;
     QLineEdit *Edit1, *Edit2, *Edit9, *SettingsNameEdit;
+    // The country column's record field (an editable list of common ones) and the
+    // countries whose addresses alone are kept.
+    QComboBox* ComboBox6;
+    QLineEdit* Edit10;
+    zarvo::qt::TLabelEx *Label25, *Label26;
     QCheckBox *CheckBox1, *CheckBox5, *CheckBox7;
     zarvo::qt::TLabelEx *Label3, *ProgressLabel, *ElapsedTitleLabel, *ElapsedLabel, *StatusLabel, *Label24;
     zarvo::qt::TButtonEx *Button4, *Button11, *StartButton, *BreakButton, *SettingsSaveButton,

@@ -14,6 +14,8 @@
 #include "cli/FdStream.h"
 #include "cli/ZarvoCli.h"
 #include "generator/ZarvoUtilsUnit.h"
+#include "mmdb/uMMDBCountryBlocks.h"
+#include "mmdb/uMMDBValues.h"
 #include "options/ZarvoSettings.h"
 #include "support/ListFile.h"
 #include "support/TextDecode.h"
@@ -279,6 +281,45 @@ std::vector<TOption> GenerateOptions(TGenerateArgs& a) {
          .Help = "add the country code of each address from a MaxMind DB (GeoIP2/GeoLite2 country or city "
                  "database)",
          .Set = [&a](V v) { a.Country = v.Text; }},
+        {.Long = "--field",
+         .ValueName = "PATH",
+         .Kind = K::Text,
+         .SingleLine = true,
+         .Help =
+             "with --country, the column holds this value of each address's record instead of the country "
+             "code (default country.iso_code): a path as \"lookup --field\" takes it and its value as it "
+             "prints it (city.names.en, subdivisions.0.iso_code, location.latitude, "
+             "autonomous_system_number, autonomous_system_organization, isp); empty when the record "
+             "lacks it",
+         .Examples = {{"--country", "GeoLite2-City.mmdb", "--field", "city.names.en"}},
+         .Set =
+             [&a](V v) {
+                 try {
+                     ParseMMDBFieldPath(v.Text);
+                 } catch (const std::exception& e) {
+                     throw TUsageError(e.what());
+                 }
+                 a.CountryField = v.Text;
+             }},
+        {.Long = "--only-country",
+         .ValueName = "CC[,CC...]",
+         .Kind = K::Text,
+         .SingleLine = true,
+         .Help = "with --country, keep only the addresses the database places in these countries (two-letter "
+                 "codes separated by commas, any letter case; by country.iso_code, whatever --field shows): "
+                 "the counts count them, and random order draws among them alone; a range that holds none "
+                 "is named on standard error",
+         .Examples = {{"--country", "GeoLite2-City.mmdb", "--only-country", "DE,AT", "--random", "--total",
+                       "100", "0.0.0.0/0"}},
+         .Set =
+             [&a](V v) {
+                 try {
+                     ParseCountryCodes(v.Text, "--only-country");
+                 } catch (const std::exception& e) {
+                     throw TUsageError(e.what());
+                 }
+                 a.OnlyCountries = v.Text;
+             }},
         {.Long = "--settings",
          .ValueName = "FILE",
          .Kind = K::Text,
@@ -451,6 +492,8 @@ TZarvoOptions BuildGenerateOptions(const TGenerateArgs& a, std::istream& in, TRa
         opt.ResolveCountry = true;
         opt.MMDBFilePath = *a.Country;
     }
+    if (a.CountryField) opt.CountryField = *a.CountryField;
+    if (a.OnlyCountries) opt.OnlyCountries = *a.OnlyCountries;
     opt.Append = false;
     GatherRanges(a, in, opt.IPRanges, origins ? *origins : unusedOrigins);
     return opt;
@@ -508,6 +551,25 @@ TGenerateRequest MakeCliRequest(const TGenerateArgs& a, TZarvoOptions opt, TLine
     return request;
 }
 
+namespace {
+
+// Names on err the range lines (places in the request's lines) that hold no address of
+// the countries of --only-country: the first ten, then how many more.
+void ReportRangesWithoutKept(const std::vector<size_t>& places, const TGenerateRequest& request,
+                             const TRangeOrigins& origins, std::ostream& err) {
+    constexpr size_t kNamed = 10;
+    std::string codes;
+    for (const std::string& c : request.OnlyCountries) codes += (codes.empty() ? "" : ",") + c;
+    for (size_t k = 0; k < places.size() && k < kNamed; ++k)
+        err << "zarvo-cli generate: " << origins.Name(places[k]) << ": "
+            << Quoted(request.IPRanges[places[k]]) << " holds no address in " << codes << "\n";
+    if (places.size() > kNamed)
+        err << "zarvo-cli generate: " << places.size() - kNamed << " more range lines hold no address in "
+            << codes << "\n";
+}
+
+} // namespace
+
 int RunGeneration(const TGenerateArgs& a, TZarvoOptions opt, std::ostream& out, std::ostream& err,
                   const TRangeOrigins& origins) {
     TZarvoUtils utils(nullptr);
@@ -545,6 +607,7 @@ int RunGeneration(const TGenerateArgs& a, TZarvoOptions opt, std::ostream& out, 
             MakeCliRequest(a, std::move(opt), hold ? TLineSink() : TLineSink(write), err, origins);
         takeBack = start; // only once the options have been taken
         utils.PerformGenerateIPList(request, result);
+        ReportRangesWithoutKept(utils.LinesWithoutKept(), request, origins, err);
         if (a.CountOnly) {
             out << utils.LineCount() << "\n";
             CheckOutput(out);
@@ -593,6 +656,10 @@ int RunGenerate(const std::vector<std::string>& words, std::istream& in, std::os
     try {
         // A settings file may ask for random order too.
         CheckShardSeed(args, options.Random);
+        // ... and give the database.
+        if ((args.CountryField || args.OnlyCountries) && !options.ResolveCountry)
+            throw TUsageError(args.CountryField ? "--field goes with --country"
+                                                : "--only-country goes with --country");
     } catch (const TUsageError& e) {
         err << "zarvo-cli generate: " << e.what() << "\nRun 'zarvo-cli generate --help' for the options.\n";
         return 2;

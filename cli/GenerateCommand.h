@@ -26,6 +26,7 @@ struct TGenerateArgs {
     std::optional<std::string> Ports, Names, CounterSymbol;
     std::optional<std::string> FirstCounter, CounterStep, CounterDigits; // integer text
     std::optional<std::string> Delimiter, Country, SettingsFile, SetName;
+    std::optional<std::string> CountryField, OnlyCountries; // as given (checked)
     std::string Output;
     std::optional<TListDelimiter> ListDelimiter;
     bool Unique = false, CountOnly = false;

@@ -1,8 +1,6 @@
 // zarvo-cli mmdb / lookup: a geolocation database as CSV lines, and single lookups.
 #include "cli/MmdbCommand.h"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -101,35 +99,6 @@ constexpr size_t kBatchText = size_t{1} << 20;
 constexpr size_t kMemoText = size_t{32} << 20;
 
 const char* const kDatabaseFile = "database file";
-
-// The codes of --country: split at commas, blanks around them dropped, in upper case
-// (CheckMmdbArgs refuses the ones that are not two letters).
-std::vector<std::string> CountryCodes(const std::string& text) {
-    std::vector<std::string> codes;
-    for (size_t start = 0;;) {
-        const size_t comma = text.find(',', start);
-        std::string code(Trim(
-            std::string_view(text).substr(start, comma == std::string::npos ? text.npos : comma - start)));
-        for (char& c : code) c = AsciiUpper(c);
-        codes.push_back(code);
-        if (comma == std::string::npos) return codes;
-        start = comma + 1;
-    }
-}
-
-// The lanes of "lookup FILE -" by default. A batch's work (a lockstep walk and a memo
-// hit an address) is small against handing it to another thread, and the caller's
-// thread reads and writes while the process that feeds standard input wants a core
-// too: on two cores a second lane was slower than one in every measurement
-// (bench/mmdb/run.sh), so a lane is added for each core beyond the first only from
-// three cores on.
-unsigned DefaultLookupLanes() {
-    cpu_set_t set;
-    const int cores = sched_getaffinity(0, sizeof set, &set) == 0
-                          ? CPU_COUNT(&set)
-                          : static_cast<int>(std::thread::hardware_concurrency());
-    return cores >= 3 ? std::min(static_cast<unsigned>(cores) - 1, 4u) : 1u;
-}
 
 // What a lookup line holds besides the address.
 struct TLookupForm {
@@ -562,7 +531,14 @@ std::vector<TOption> MmdbOptions(TMmdbArgs& a) {
          .SingleLine = true,
          .Help = "the two-letter country codes of --networks, separated by commas (any letter case)",
          .Examples = {{"--networks", "--country", "DE,FR"}},
-         .Set = [&a](const TOptionValue& v) { a.Countries = CountryCodes(v.Text); }},
+         .Set =
+             [&a](const TOptionValue& v) {
+                 try {
+                     a.Countries = ParseCountryCodes(v.Text, "--country");
+                 } catch (const Exception& e) {
+                     throw TUsageError(e.what());
+                 }
+             }},
         {.Long = "--ipv4",
          .Help = "with --networks, the IPv4 blocks alone",
          .Set = [&a](const TOptionValue&) { a.IPv4 = true; }},
@@ -643,11 +619,6 @@ TMmdbArgs ParseMmdbArgs(const std::vector<std::string>& args) {
 }
 
 void CheckMmdbArgs(const TMmdbArgs& a) {
-    for (const std::string& code : a.Countries)
-        if (code.size() != 2 ||
-            !std::all_of(code.begin(), code.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))
-            throw TUsageError(Format("--country takes two-letter country codes separated by commas, not '%s'",
-                                     code.c_str()));
     if (a.Networks && a.Countries.empty()) throw TUsageError("--networks needs --country");
     if (!a.Networks && !a.Countries.empty()) throw TUsageError("--country goes with --networks");
     if (!a.Networks && (a.IPv4 || a.IPv6)) throw TUsageError("--ipv4 and --ipv6 go with --networks");
@@ -731,7 +702,7 @@ int RunLookup(const std::vector<std::string>& words, std::istream& in, std::ostr
     for (const std::string& f : args.Fields) form.Fields.push_back(ParseMMDBFieldPath(f));
     if (args.Addresses == std::vector<std::string>{"-"}) {
         const int rc =
-            LookupInput(*reader, form, args.Threads ? args.Threads : DefaultLookupLanes(), in, out, err);
+            LookupInput(*reader, form, args.Threads ? args.Threads : DefaultLookupLanes(4), in, out, err);
         CheckOutput(out);
         return rc;
     }

@@ -35,6 +35,9 @@ struct TNameSettings {
     int32_t First = 1, Step = 1, Digits = 1;
 };
 
+// The value of each address's record that the country column shows by default.
+inline constexpr const char* kDefaultCountryField = "country.iso_code";
+
 // Where the finished lines go when not into the engine's list: chunks in order.
 using TLineSink = std::function<void(const TStringList&)>;
 
@@ -60,8 +63,16 @@ struct TGenerateSettings {
     TNameSettings Names; // only with GenerateNames
     bool ResolveCountry = false;
     std::string MMDBFilePath;
-    // The threads that look up the country column, the run's own included: 0 for one
-    // per core (at most 4), 1 for none but the run's. The lines are the same either way.
+    // The value of an address's record that the column shows: a path of keys and array
+    // indexes joined by dots, as "zarvo-cli lookup --field" reads and prints it.
+    std::string CountryField = kDefaultCountryField;
+    // With ResolveCountry: only the addresses the database places in these countries
+    // (two-letter codes in upper case, by country.iso_code) are candidates; the counts
+    // count them alone. None: every address.
+    std::vector<std::string> OnlyCountries;
+    // The threads that look up the country column, the run's own included: 0 for the
+    // machine's (DefaultLookupLanes: one on two cores or fewer, else one per core beyond
+    // the first, at most 4), 1 for none but the run's. The lines are the same either way.
     unsigned CountryLanes = 0;
     // Add to the lines already there (the engine's list, or the sink's owner's)
     // rather than replace them.

@@ -190,4 +190,65 @@ void OrKeyedRandomBits(TIPAddr& addr, uint64_t key, uint64_t id, int firstBit, i
     }
 }
 
+namespace {
+
+template <class U>
+void KeptRuns(const std::vector<TInterval<U>>& set, const TRangePlan& r, std::vector<TKeptRun>& runs) {
+    const TUInt128 low = AddressValue(r.First), high = AddressValue(r.Last());
+    const TUInt128 lastPosition = r.Positions() - 1;
+    const int step = r.StepBits;
+    const TUInt128 below = step >= 128 ? ~TUInt128{0} : (TUInt128{1} << step) - 1;
+    const size_t first = runs.size();
+    // The first interval that ends at the range's first address or later.
+    auto at = std::lower_bound(set.begin(), set.end(), static_cast<U>(low),
+                               [](const TInterval<U>& item, U v) { return item.High < v; });
+    for (; at != set.end() && TUInt128{at->Low} <= high; ++at) {
+        const TUInt128 a = std::max<TUInt128>(at->Low, low) - low,
+                       b = std::min<TUInt128>(at->High, high) - low;
+        // The positions whose address lies in [a, b] (offsets from the first address).
+        const TUInt128 kLow = r.Span == 0 ? 0 : (a >> step) + ((a & below) != 0 ? 1 : 0);
+        TUInt128 kHigh = r.Span == 0 ? 0 : b >> step;
+        if (r.Span == 0 && a != 0) continue;
+        if (kLow > lastPosition) break;
+        kHigh = std::min(kHigh, lastPosition);
+        if (kLow > kHigh) continue;
+        if (runs.size() > first && runs.back().High + 1 == kLow)
+            runs.back().High = kHigh;
+        else
+            runs.push_back({kLow, kHigh});
+    }
+}
+
+} // namespace
+
+TKeptPositions::TKeptPositions(const std::vector<TRangePlan>& ranges, const TRangeSet& kept) {
+    FFirst.reserve(ranges.size() + 1);
+    for (const TRangePlan& r : ranges) {
+        FFirst.push_back(FRuns.size());
+        if (r.First.ip_family == IPv4)
+            KeptRuns(kept.V4.Items(), r, FRuns);
+        else
+            KeptRuns(kept.V6.Items(), r, FRuns);
+    }
+    FFirst.push_back(FRuns.size());
+}
+
+TUInt128 TKeptPositions::Count(size_t from, size_t to) const {
+    constexpr TUInt128 kMax = TUInt128{1} << 127;
+    TUInt128 n = 0;
+    for (size_t i = FFirst[from]; i < FFirst[to]; ++i)
+        n = std::min(kMax, n + std::min(kMax, FRuns[i].Size()));
+    return n;
+}
+
+TIPAddr PositionAddress(const TRangePlan& r, TUInt128 k) {
+    TIPAddr addr = r.First;
+    const TUInt128 value = r.Span == 0 ? AddressValue(r.First) : AddressValue(r.First) + (k << r.StepBits);
+    if (addr.ip_family == IPv4)
+        addr.IPv4.Value = static_cast<uint32_t>(value);
+    else
+        addr.IPv6 = UInt128ToIPv6(value);
+    return addr;
+}
+
 } // namespace zarvo

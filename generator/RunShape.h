@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -81,6 +82,33 @@ private:
     std::vector<TSlot> FSlots;
     size_t FUsed = 0;
 };
+
+// --only-country: the positions of each range whose address is kept (the database
+// places it in one of the countries), as runs of positions in ascending order. A
+// position k of a range stands for First + k * 2^StepBits (the range has no random
+// bits), and its runs end where the range's walk ends (TRangePlan::Positions).
+struct TKeptRun {
+    TUInt128 Low = 0, High = 0; // positions, both included
+    TUInt128 Size() const { return High - Low + 1; }
+};
+class TKeptPositions {
+public:
+    TKeptPositions() = default;
+    // kept: a normalized set of the addresses to keep.
+    TKeptPositions(const std::vector<TRangePlan>& ranges, const TRangeSet& kept);
+    std::span<const TKeptRun> Of(size_t range) const {
+        return std::span<const TKeptRun>(FRuns).subspan(FFirst[range], FFirst[range + 1] - FFirst[range]);
+    }
+    // The kept addresses of ranges [from, to), at most 2^127.
+    TUInt128 Count(size_t from, size_t to) const;
+
+private:
+    std::vector<TKeptRun> FRuns;
+    std::vector<size_t> FFirst; // each range's first run in FRuns, and their end
+};
+
+// The address of position k of r, when r has no random bits.
+TIPAddr PositionAddress(const TRangePlan& r, TUInt128 k);
 
 // The number of addresses of family in blocks from low to high.
 TUInt128 CountInside(const TRangeSet& blocks, TIPAddrFamily family, TUInt128 low, TUInt128 high);

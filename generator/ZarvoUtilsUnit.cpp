@@ -8,7 +8,9 @@
 
 #include <unistd.h>
 
+#include "mmdb/uMMDBCountryBlocks.h"
 #include "mmdb/uMMDBReader.h"
+#include "mmdb/uMMDBValues.h"
 #include "support/LargeMemory.h"
 #include "support/OrderedPipeline.h"
 #include "support/SeededPermutation.h"
@@ -145,7 +147,8 @@ TLineRead ReadRangeLine(std::string_view line, TRangeLine& r) {
 
 std::vector<TRangePlan> TZarvoUtils::ParseRanges(const TGenerateRequest& request,
                                                  std::vector<std::string>* sources,
-                                                 std::vector<size_t>* noRanges) {
+                                                 std::vector<size_t>* noRanges,
+                                                 std::vector<size_t>* rangeLines) {
     const std::vector<std::string>& lines = request.IPRanges;
     const int64_t count = request.Mode == gcAllCount ? 0 : request.Count;
     const int countBits = BitsForCount(count);
@@ -166,8 +169,10 @@ std::vector<TRangePlan> TZarvoUtils::ParseRanges(const TGenerateRequest& request
         TRangePlan r;
         int stepBits = maxLen - s, randomBits = 0;
         // A random pick of count addresses needs only enough field bits to number
-        // them; the bits below are drawn at random for each one.
-        if (request.RandomOrder && request.Mode != gcAllCount && s - p > countBits) {
+        // them; the bits below are drawn at random for each one. Not when only the
+        // addresses of some countries are kept: those are drawn from the kept ones.
+        if (request.RandomOrder && request.Mode != gcAllCount && s - p > countBits &&
+            !OnlyCountriesOn(request)) {
             randomBits = (s - p) - countBits;
             s = p + countBits;
             stepBits += randomBits;
@@ -179,6 +184,7 @@ std::vector<TRangePlan> TZarvoUtils::ParseRanges(const TGenerateRequest& request
         r.Span = static_cast<uint8_t>(s - p);
         ranges.push_back(r);
         if (sources) sources->emplace_back(line.Label);
+        if (rangeLines) rangeLines->push_back(i);
     }
     return ranges;
 }
@@ -219,7 +225,9 @@ TGeneratePlan TZarvoUtils::BuildPlan(const TGenerateRequest& request) {
     TGeneratePlan plan;
     static_cast<TGenerateSettings&>(plan) = request;
     if (plan.Mode == gcAllCount) plan.Count = 0;
-    if (!plan.CountryLanes) plan.CountryLanes = DefaultLanes(4);
+    if (!plan.CountryLanes) plan.CountryLanes = DefaultLookupLanes(4);
+    // A field path with an empty part is refused before anything is read.
+    if (plan.ResolveCountry) ParseMMDBFieldPath(plan.CountryField);
     if (request.Ports) plan.Ports = ParsePortNumbers(*request.Ports);
     if (!plan.GenerateNames) plan.Names = TNameSettings();
     if (!plan.LineSink || !plan.Append) {
@@ -231,7 +239,8 @@ TGeneratePlan TZarvoUtils::BuildPlan(const TGenerateRequest& request) {
     const bool sourcesUsed = plan.Names.Template.find("%s") != std::string::npos;
     std::vector<size_t> noRanges;
     plan.Ranges =
-        ParseRanges(request, sourcesUsed ? &plan.Sources : nullptr, request.OnNoRanges ? &noRanges : nullptr);
+        ParseRanges(request, sourcesUsed ? &plan.Sources : nullptr, request.OnNoRanges ? &noRanges : nullptr,
+                    OnlyCountriesOn(request) ? &plan.RangeLines : nullptr);
     if (!noRanges.empty()) request.OnNoRanges(request.IPRanges, noRanges);
     plan.Limits = CheckLimits(request, plan.Ranges);
     // Blocks and ranges apart; the other lines are masks, as they always were.
@@ -274,6 +283,12 @@ bool TZarvoUtils::PerformGenerateIPList(const TGenerateRequest& request, std::st
     else
         resultText =
             Format("%lld IPs generated.", static_cast<long long>(sink ? kept + FSinkLines : FIPList.Count()));
+    if (!FNoneKept.empty()) {
+        std::string codes;
+        for (const std::string& c : request.OnlyCountries) codes += (codes.empty() ? "" : ",") + c;
+        resultText += Format(" %zu %s no address in %s.", FNoneKept.size(),
+                             FNoneKept.size() == 1 ? "range holds" : "ranges hold", codes.c_str());
+    }
     if (FProgress) FProgress->ReportDone();
     return true;
 }
@@ -641,9 +656,10 @@ private:
 // rule, the excluded blocks, the exclusion masks and --unique.
 class TZarvoUtils::TCandidateFilter {
 public:
-    TCandidateFilter(const TGeneratePlan& plan, TUniqueFilter& unique)
+    // blocksFolded: the excluded blocks are left out of the kept addresses already.
+    TCandidateFilter(const TGeneratePlan& plan, TUniqueFilter& unique, bool blocksFolded = false)
         : FUsable(plan.UsableHosts), FExcludes(plan.Excludes), FTestExcludes(plan.Excludes.Count() > 0),
-          FBlocks(plan.ExcludeBlocks), FTestBlocks(!FBlocks.Empty()),
+          FBlocks(plan.ExcludeBlocks), FTestBlocks(!FBlocks.Empty() && !blocksFolded),
           FUnique(unique.Active() ? &unique : nullptr), FEscape(plan.EscapeIPv6) {}
 
     // True when every candidate survives: the n-th position walked is then the n-th
@@ -666,6 +682,20 @@ public:
         if (FUsable && k == 0 && IPAddrEqual(c.Addr, r.First)) return false;
         if (FUsable && r.Span <= 63 && k == (uint64_t{1} << r.Span) - 1 && IPAddrEqual(c.Addr, r.Last()))
             return false;
+        return Survives(range, c);
+    }
+
+    // The same for position k of a plan without random bits, at any width.
+    bool MakeAt(const TRangePlan& r, int32_t range, TUInt128 k, TCandidate& c) const {
+        c.Addr = PositionAddress(r, k);
+        c.Range = range;
+        if (FUsable && k == 0) return false;
+        if (FUsable && r.Span <= 63 && k == (TUInt128{1} << r.Span) - 1) return false;
+        return Survives(range, c);
+    }
+
+private:
+    bool Survives(int32_t range, const TCandidate& c) const {
         if (FTestBlocks && FBlocks.Contains(c.Addr)) return false;
         if (FTestExcludes) {
             char buf[kIPAddrTextRoom];
@@ -676,7 +706,6 @@ public:
         return !FUnique || FUnique->Admit(range, c.Addr);
     }
 
-private:
     bool FUsable;
     const TExcludeList& FExcludes;
     bool FTestExcludes;
@@ -808,6 +837,7 @@ void TZarvoUtils::Run(const TGeneratePlan& plan) {
     FStopped = false;
     FCandidates = 0;
     FLineCount = 0;
+    FNoneKept.clear();
     const TLineSink* sink = plan.LineSink ? &plan.LineSink : nullptr;
     if (!plan.Append && !sink && !plan.CountOnly) FIPList.Clear();
     // A mask such as "*" leaves nothing to find: no need to walk a field of 2^64.
@@ -818,15 +848,24 @@ void TZarvoUtils::Run(const TGeneratePlan& plan) {
     else
         Randomize();
     FRunKey = Random64();
-    if (plan.CountOnly) {
+    // Kept addresses are told by a walk of the database's tree; the run then walks them.
+    const bool only = OnlyCountriesOn(plan);
+    if (plan.CountOnly && !only) {
         if (const std::optional<uint64_t> lines = CountWithoutWalking(plan)) {
             FLineCount = *lines;
             return;
         }
     }
 
+    // One reader for the kept addresses and the column.
+    std::unique_ptr<TMMDBReader> reader;
+    if (plan.ResolveCountry && (only || !plan.CountOnly))
+        reader = std::make_unique<TMMDBReader>(plan.MMDBFilePath);
+    TKeptPositions keptPositions;
+    if (only) keptPositions = FindKept(plan, *reader);
     std::unique_ptr<TCountryColumn> country;
-    if (plan.ResolveCountry && !plan.CountOnly) country = OpenCountryColumn(plan.MMDBFilePath);
+    if (plan.ResolveCountry && !plan.CountOnly)
+        country = OpenCountryColumn(std::move(reader), plan.CountryField);
 
     bool allIPv4 = true;
     for (const TRangePlan& r : plan.Ranges) allIPv4 = allIPv4 && r.First.ip_family == IPv4;
@@ -855,23 +894,9 @@ void TZarvoUtils::Run(const TGeneratePlan& plan) {
 
     TLineComposer composer(target, sink, plan, country.get());
     TUniqueFilter unique = plan.Unique ? TUniqueFilter(plan.Ranges) : TUniqueFilter();
-    const TCandidateFilter filter(plan, unique);
-    const int64_t all = INT64_MAX;
+    const TCandidateFilter filter(plan, unique, only);
     try {
-        if (plan.Mode == gcForEach) {
-            for (int32_t i = 0; i < nPlans && !FStopped; ++i) {
-                if (plan.RandomOrder)
-                    CopyRandomLines(plan.Ranges, i, i + 1, filter, composer, plan.Count);
-                else
-                    CopyLines(plan.Ranges, i, i + 1, filter, composer, plan.Count);
-            }
-        } else {
-            const int64_t n = plan.Mode == gcTotalCount ? plan.Count : all;
-            if (plan.RandomOrder)
-                CopyRandomLines(plan.Ranges, 0, nPlans, filter, composer, n);
-            else
-                CopyLines(plan.Ranges, 0, nPlans, filter, composer, n);
-        }
+        Walk(plan, only ? &keptPositions : nullptr, filter, composer);
         composer.Flush();
         FSinkLines = composer.Flushed();
         FLineCount = plan.CountOnly ? composer.Counted() : 0;
@@ -881,6 +906,151 @@ void TZarvoUtils::Run(const TGeneratePlan& plan) {
         if (!sink) FIPList.Rollback(kept, keptText);
         throw;
     }
+}
+
+void TZarvoUtils::Walk(const TGeneratePlan& plan, const TKeptPositions* kept, const TCandidateFilter& filter,
+                       TLineComposer& composer) {
+    const auto copy = [&](int32_t from, int32_t to, int64_t n) {
+        if (kept)
+            return plan.RandomOrder ? CopyRandomKeptLines(plan.Ranges, *kept, from, to, filter, composer, n)
+                                    : CopyKeptLines(plan.Ranges, *kept, from, to, filter, composer, n);
+        return plan.RandomOrder ? CopyRandomLines(plan.Ranges, from, to, filter, composer, n)
+                                : CopyLines(plan.Ranges, from, to, filter, composer, n);
+    };
+    const auto nPlans = static_cast<int32_t>(plan.Ranges.size());
+    if (plan.Mode == gcForEach) {
+        for (int32_t i = 0; i < nPlans && !FStopped; ++i) copy(i, i + 1, plan.Count);
+    } else {
+        copy(0, nPlans, plan.Mode == gcTotalCount ? plan.Count : INT64_MAX);
+    }
+}
+
+TKeptPositions TZarvoUtils::FindKept(const TGeneratePlan& plan, TMMDBReader& reader) {
+    // The tree is walked where the ranges' hulls lie, and nowhere else.
+    TRangeSet within;
+    for (const TRangePlan& r : plan.Ranges) {
+        const TUInt128 low = AddressValue(r.First), high = AddressValue(r.Last());
+        if (r.First.ip_family == IPv4)
+            within.V4.Add(static_cast<uint32_t>(low), static_cast<uint32_t>(high));
+        else
+            within.V6.Add(low, high);
+    }
+    within.Normalize();
+    const TRangeSet inCountries = MMDBCountryAddresses(reader, plan.OnlyCountries, within);
+    const TRangeSet& blocks = plan.ExcludeBlocks;
+    const bool anyBlocks = !blocks.V4.Empty() || !blocks.V6.Empty();
+    // The excluded blocks go with the countries' (the filter then leaves them alone);
+    // a range is named for holding none of the countries' addresses, excluded or not.
+    TKeptPositions kept(plan.Ranges, anyBlocks ? TRangeSet::Subtract(inCountries, blocks) : inCountries);
+    const TKeptPositions ofCountries =
+        anyBlocks ? TKeptPositions(plan.Ranges, inCountries) : TKeptPositions();
+    const TKeptPositions& named = anyBlocks ? ofCountries : kept;
+    for (size_t i = 0; i < plan.Ranges.size(); ++i)
+        if (named.Of(i).empty()) FNoneKept.push_back(plan.RangeLines[i]);
+    return kept;
+}
+
+int64_t TZarvoUtils::CopyKeptLines(const std::vector<TRangePlan>& ranges, const TKeptPositions& kept,
+                                   int32_t from, int32_t to, const TCandidateFilter& filter,
+                                   TLineComposer& target, int64_t n) {
+    // As CopyLines, over the kept runs of positions alone.
+    TProgressBatch progress(FProgress);
+    int64_t found = 0;
+    TCandidate c;
+    const bool skip = filter.DropsNothing();
+    for (int32_t i = from; i < to; ++i) {
+        const TRangePlan& r = ranges[static_cast<size_t>(i)];
+        for (const TKeptRun& run : kept.Of(static_cast<size_t>(i))) {
+            for (TUInt128 k = run.Low;;) {
+                if (StopRequested()) return found;
+                const TUInt128 after = run.High - k; // the run's positions after k
+                uint64_t advance = 1;
+                uint64_t gap = 0;
+                if (skip && found < n) {
+                    // Every position is a candidate: those of other shards are stepped over.
+                    const uint64_t here = after >= UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(after) + 1;
+                    gap = std::min({target.NextWanted(FCandidates) - FCandidates, here,
+                                    static_cast<uint64_t>(n - found)});
+                }
+                if (gap > 0) {
+                    FCandidates += gap;
+                    found += static_cast<int64_t>(gap);
+                    progress.Add(gap);
+                    advance = gap;
+                } else if (filter.MakeAt(r, i, k, c)) {
+                    progress.Inc();
+                    ++found;
+                    c.Index = FCandidates++;
+                    // A count of 0 or less still visits one candidate, but takes none.
+                    if (found <= n && target.WantsCandidate(c.Index)) target.Emit(c);
+                }
+                if (found >= n) return found;
+                if (after < advance) break;
+                k += advance;
+            }
+        }
+    }
+    return found;
+}
+
+int64_t TZarvoUtils::CopyRandomKeptLines(const std::vector<TRangePlan>& ranges, const TKeptPositions& kept,
+                                         int32_t from, int32_t to, const TCandidateFilter& filter,
+                                         TLineComposer& target, int64_t n) {
+    // As CopyRandomLines, over the kept addresses alone, numbered from 0 in the order
+    // of their runs: a seeded order of those numbers, so that nothing else is walked.
+    std::vector<TUInt128> starts, lows; // each run's first number and first position
+    std::vector<int32_t> owners;        // each run's range
+    TUInt128 total = 0;
+    for (int32_t i = from; i < to; ++i)
+        for (const TKeptRun& run : kept.Of(static_cast<size_t>(i))) {
+            starts.push_back(total);
+            lows.push_back(run.Low);
+            owners.push_back(i);
+            total = std::min(TUInt128{1} << 127, total + std::min(TUInt128{1} << 127, run.Size()));
+        }
+    if (n <= 0 || total == 0) return 0;
+    // Past 2^62 numbers the order is one of units of 2^extra numbers, each taken at a
+    // random place inside (as a range's random low bits are); a place past the end is
+    // no candidate.
+    const int extra = total > (TUInt128{1} << 62) ? rangeset_detail::HighestBit(total - 1) + 1 - 62 : 0;
+    const auto units = static_cast<uint64_t>(((total - 1) >> extra) + 1);
+    const uint64_t key = Mix64(FRunKey + static_cast<uint64_t>(from));
+    const TSeededPermutation order(units, key);
+    TProgressBatch progress(FProgress);
+    int64_t taken = 0;
+    TCandidate c;
+    const bool skip = filter.DropsNothing() && extra == 0;
+    for (uint64_t i = 0; i < units && taken < n; ++i) {
+        if (StopRequested()) break;
+        if (skip) {
+            const uint64_t gap = std::min(
+                {target.NextWanted(FCandidates) - FCandidates, units - i, static_cast<uint64_t>(n - taken)});
+            if (gap > 0) {
+                i += gap - 1;
+                FCandidates += gap;
+                taken += static_cast<int64_t>(gap);
+                progress.Add(gap);
+                continue;
+            }
+        }
+        const uint64_t unit = order(i);
+        TUInt128 number = TUInt128{unit} << extra;
+        if (extra > 0) {
+            const TUInt128 bits = TUInt128{KeyedRandom64(key + 1, unit)} << 64 | KeyedRandom64(key, unit);
+            number |= bits & ((TUInt128{1} << extra) - 1);
+            if (number >= total) continue;
+        }
+        const size_t run =
+            static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), number) - starts.begin()) - 1;
+        const int32_t range = owners[run];
+        if (!filter.MakeAt(ranges[static_cast<size_t>(range)], range, lows[run] + (number - starts[run]), c))
+            continue;
+        progress.Inc();
+        ++taken;
+        c.Index = FCandidates++;
+        if (target.WantsCandidate(c.Index)) target.Emit(c);
+    }
+    return taken;
 }
 
 std::optional<uint64_t> TZarvoUtils::CountWithoutWalking(const TGeneratePlan& plan) const {

@@ -40,8 +40,19 @@ public:
     // on that thread while this one is in use.
     virtual std::unique_ptr<TCountryColumn> Twin() const = 0;
 };
-// Opens the database at path; raises the reader's errors.
-std::unique_ptr<TCountryColumn> OpenCountryColumn(const std::string& path);
+class TMMDBReader;
+// Opens the database at path, or takes an opened one, for a column of field (a path
+// as "lookup --field" reads it; the country code by default); raises the reader's
+// errors and, for a field path with an empty part, its message.
+std::unique_ptr<TCountryColumn> OpenCountryColumn(const std::string& path,
+                                                  const std::string& field = kDefaultCountryField);
+std::unique_ptr<TCountryColumn> OpenCountryColumn(std::unique_ptr<TMMDBReader> reader,
+                                                  const std::string& field);
+
+// Whether the run keeps only the addresses of chosen countries (--only-country).
+inline bool OnlyCountriesOn(const TGenerateSettings& s) {
+    return s.ResolveCountry && !s.OnlyCountries.empty();
+}
 
 // One range line, parsed: its field is the Span bits from StepBits up. Position k of
 // the field is First with k placed StepBits up, and below that RandomBits bits drawn at
@@ -88,6 +99,8 @@ struct TGeneratePlan : TGenerateSettings {
     TRangeSet ExcludeBlocks;
     std::optional<TPortList> Ports;
     TGenerateLimits Limits;
+    // With OnlyCountriesOn: each range's place among the request's range lines.
+    std::vector<size_t> RangeLines;
     int64_t ExpectedLines = 0; // for reserving room; never a limit
 };
 
@@ -113,9 +126,11 @@ public:
     // made.
     // sources, when given, gets each range's label (or text); noRanges the places in
     // IPRanges of the lines that are neither a range nor a comment.
+    // rangeLines, when given, gets each range's place in IPRanges.
     static std::vector<TRangePlan> ParseRanges(const TGenerateRequest& request,
                                                std::vector<std::string>* sources = nullptr,
-                                               std::vector<size_t>* noRanges = nullptr);
+                                               std::vector<size_t>* noRanges = nullptr,
+                                               std::vector<size_t>* rangeLines = nullptr);
     static TGenerateLimits CheckLimits(const TGenerateRequest& request,
                                        const std::vector<TRangePlan>& ranges);
     static TGeneratePlan BuildPlan(const TGenerateRequest& request);
@@ -127,6 +142,9 @@ public:
     const TStringList& IPList() const { return FIPList; }
     // The lines the last run with CountOnly would have made (those of its shard).
     uint64_t LineCount() const { return FLineCount; }
+    // With OnlyCountriesOn: the places in IPRanges of the last run's range lines that
+    // hold no address of the countries.
+    const std::vector<size_t>& LinesWithoutKept() const { return FNoneKept; }
 
     static int BitsForCount(int64_t n);
 
@@ -150,6 +168,18 @@ private:
                       const TCandidateFilter& filter, TLineComposer& target, int64_t n);
     int64_t CopyRandomLines(const std::vector<TRangePlan>& ranges, int32_t from, int32_t to,
                             const TCandidateFilter& filter, TLineComposer& target, int64_t n);
+    // The same over the kept positions alone (--only-country).
+    int64_t CopyKeptLines(const std::vector<TRangePlan>& ranges, const TKeptPositions& kept, int32_t from,
+                          int32_t to, const TCandidateFilter& filter, TLineComposer& target, int64_t n);
+    int64_t CopyRandomKeptLines(const std::vector<TRangePlan>& ranges, const TKeptPositions& kept,
+                                int32_t from, int32_t to, const TCandidateFilter& filter,
+                                TLineComposer& target, int64_t n);
+    // The kept addresses of a run with OnlyCountriesOn, from reader; FNoneKept learns the
+    // ranges without any.
+    TKeptPositions FindKept(const TGeneratePlan& plan, TMMDBReader& reader);
+    // Enumerates the plan into the composer, by the counting mode.
+    void Walk(const TGeneratePlan& plan, const TKeptPositions* kept, const TCandidateFilter& filter,
+              TLineComposer& composer);
     // The lines a run makes, told from the plan without walking it where that can be
     // done exactly; nullopt where only a walk tells.
     std::optional<uint64_t> CountWithoutWalking(const TGeneratePlan& plan) const;
@@ -164,6 +194,7 @@ private:
     bool FStopped = false;    // the run was asked to stop and ended early
     uint64_t FCandidates = 0; // candidates of the run so far, those of other shards included
     uint64_t FRunKey = 0;     // a random run's key: its order and random bits
+    std::vector<size_t> FNoneKept;
 };
 
 } // namespace zarvo

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <unordered_map>
 
 #include "mmdb/uMMDBCountryCodes.h"
+#include "mmdb/uMMDBValues.h"
+#include "support/ZarvoText.h"
 
 namespace zarvo {
 
@@ -74,6 +77,133 @@ void MMDBCountryBlocks(TMMDBReader& reader, const std::vector<std::string>& code
             merger.Add(walk.Start(), walk.Prefix());
     }
     merger.Flush();
+}
+
+} // namespace zarvo
+
+namespace zarvo {
+
+std::vector<std::string> ParseCountryCodes(std::string_view text, std::string_view option) {
+    std::vector<std::string> codes;
+    for (size_t start = 0;;) {
+        const size_t comma = text.find(',', start);
+        std::string code(
+            Trim(text.substr(start, comma == std::string_view::npos ? text.npos : comma - start)));
+        for (char& c : code) c = AsciiUpper(c);
+        if (code.size() != 2 ||
+            !std::all_of(code.begin(), code.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))
+            throw Exception(Format("%.*s takes two-letter country codes separated by commas, not '%s'",
+                                   static_cast<int>(option.size()), option.data(), code.c_str()));
+        codes.push_back(std::move(code));
+        if (comma == std::string_view::npos) return codes;
+        start = comma + 1;
+    }
+}
+
+namespace {
+
+// Whether a tree record value's country.iso_code is one of the codes. Each record is
+// read once, as far as its country: its answer is kept in two bits at its place in
+// the data section (a table a quarter of the section's size, quicker than a hash of
+// half a million records), and each country object's answer by its place.
+class TCountryDecider {
+public:
+    TCountryDecider(TMMDBReader& reader, const std::vector<std::string>& codes)
+        : FReader(reader), FValues(reader.Decoder()), FCodes(codes),
+          FNodeCount(reader.Metadata().NodeCount()),
+          FMarks(static_cast<size_t>(std::max<int64_t>(reader.DataSectionEnd(), 0) / 4 + 1)) {}
+
+    bool Kept(int64_t r) {
+        // Neighbouring networks often share their record.
+        if (r == FLast) return FLastKept;
+        FLast = r;
+        const auto at = static_cast<uint64_t>(r - FNodeCount);
+        const int64_t offset = FReader.RecordOffset(r); // raises for a place outside the data section
+        const unsigned mark = (FMarks[at / 4] >> (at % 4 * 2)) & 3u;
+        if (mark != 0) return FLastKept = mark == 2;
+        FLastKept = false;
+        if (const int64_t country = FValues.FieldOffset(offset, FCountryPath); country >= 0) {
+            auto known = FCountries.find(country);
+            if (known == FCountries.end()) {
+                std::string code;
+                FValues.AppendField(country, FIsoCodePath, code);
+                known =
+                    FCountries.emplace(country, std::find(FCodes.begin(), FCodes.end(), code) != FCodes.end())
+                        .first;
+            }
+            FLastKept = known->second;
+        }
+        FMarks[at / 4] = static_cast<uint8_t>(FMarks[at / 4] | (FLastKept ? 2u : 1u) << (at % 4 * 2));
+        return FLastKept;
+    }
+
+private:
+    TMMDBReader& FReader;
+    TMMDBValueReader FValues;
+    const TMMDBFieldPath FCountryPath = ParseMMDBFieldPath("country");
+    const TMMDBFieldPath FIsoCodePath = ParseMMDBFieldPath("iso_code");
+    const std::vector<std::string>& FCodes;
+    const int64_t FNodeCount;
+    std::vector<uint8_t> FMarks; // 2 bits a place: 0 not read yet, 1 another country, 2 kept
+    std::unordered_map<int64_t, bool> FCountries;
+    int64_t FLast = -1;
+    bool FLastKept = false;
+};
+
+// The depth-first walk of one family's tree from start, over the subtrees that meet
+// within alone; the kept networks, clipped to within, go to out.
+template <class U>
+void WalkCountries(TMMDBReader& reader, int64_t start, const TIntervalSet<U>& within, TCountryDecider& decide,
+                   TIntervalSet<U>& out) {
+    constexpr int kWidth = TIntervalSet<U>::kWidth;
+    const auto& w = within.Items();
+    if (w.empty()) return;
+    const int64_t nodeCount = reader.Metadata().NodeCount();
+    // As TMMDBNetworkWalk budgets its steps: a sound tree in one pass, and a descent's
+    // worth for every network it keeps, so that a tree whose branches meet again and
+    // again cannot keep the walk going for ages.
+    int64_t budget = 8 * nodeCount + 1024;
+    struct TItem {
+        int64_t Node;
+        U Low;
+        int Bit;
+    };
+    std::vector<TItem> stack{{start, U{0}, 0}};
+    while (!stack.empty()) {
+        const TItem it = stack.back();
+        stack.pop_back();
+        const U high = it.Bit == 0 ? ~U{0} : static_cast<U>(it.Low | ((U{1} << (kWidth - it.Bit)) - 1));
+        // The first interval of within that ends at Low or later.
+        auto at = std::lower_bound(w.begin(), w.end(), it.Low,
+                                   [](const TInterval<U>& item, U v) { return item.High < v; });
+        if (at == w.end() || at->Low > high) continue;
+        if (it.Node < nodeCount) {
+            if (it.Bit >= kWidth) throw Exception(Format("Invalid search tree, bad bit %d", it.Bit));
+            if (--budget < 0)
+                throw Exception(Format("Invalid search tree, more than %lld nodes visited",
+                                       static_cast<long long>(8 * nodeCount + 1024)));
+            const U half = U{1} << (kWidth - 1 - it.Bit);
+            stack.push_back({reader.ReadNodeRecord(it.Node, 1), static_cast<U>(it.Low | half), it.Bit + 1});
+            stack.push_back({reader.ReadNodeRecord(it.Node, 0), it.Low, it.Bit + 1});
+            continue;
+        }
+        if (it.Node == nodeCount || !decide.Kept(it.Node)) continue;
+        budget += kWidth;
+        for (; at != w.end() && at->Low <= high; ++at)
+            out.Add(std::max(at->Low, it.Low), std::min(at->High, high));
+    }
+}
+
+} // namespace
+
+TRangeSet MMDBCountryAddresses(TMMDBReader& reader, const std::vector<std::string>& codes,
+                               const TRangeSet& within) {
+    TCountryDecider decide(reader, codes);
+    TRangeSet kept;
+    if (!within.V4.Empty()) WalkCountries(reader, reader.TreeStartNode(32), within.V4, decide, kept.V4);
+    if (!within.V6.Empty()) WalkCountries(reader, 0, within.V6, decide, kept.V6);
+    kept.Normalize();
+    return kept;
 }
 
 } // namespace zarvo

@@ -96,6 +96,13 @@ void TMMDBCountryCodes::Load(int64_t r, bool known) {
 const std::string& TMMDBCountryCodes::CodeOf(int64_t r) {
     if (r == 0) return FNoCode;
     if (const std::string* known = FCodes.Find(r)) return *known;
+    const std::string& code = DecodeCode(r);
+    FCodes.Add(r, code);
+    return code;
+}
+
+const std::string& TMMDBCountryCodes::DecodeCode(int64_t r) {
+    if (r == 0) return FNoCode;
     // LoadRecordInto starts from an empty record, so a record without "country" gives
     // an empty code, never the code of an earlier record.
     const TMMDBDecoder::TOnlyFieldVisit& visit = FReader.Decoder().OnlyFieldVisit();
@@ -108,7 +115,6 @@ const std::string& TMMDBCountryCodes::CodeOf(int64_t r) {
                                   : FRecord.Country().ISOCode();
     if (visit.Count == 1 && visit.Target >= 0 && !visit.Passed && FCountryCodes.size() < kMaxCountries)
         FCountryCodes.emplace(CountryKey(visit.Target, visit.Depth), code);
-    FCodes.Add(r, code);
     return code;
 }
 

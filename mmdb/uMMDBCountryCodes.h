@@ -27,6 +27,9 @@ public:
     // The code of tree record value r: "" for 0 (no record) and for a record without a
     // country. Raises the errors of decoding the record. Valid until the next call.
     const std::string& CodeOf(int64_t r);
+    // The same, decoded now and not kept by record (for a caller that keeps what it
+    // needs of it); the country objects' codes are kept as for CodeOf.
+    const std::string& DecodeCode(int64_t r);
     // The code kept for r, or nullptr. A kept code stays where it is for the life of
     // this object.
     const std::string* Known(int64_t r) const;

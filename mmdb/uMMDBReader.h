@@ -63,6 +63,8 @@ public:
     // The file offset of the data of tree record value r; a corrupt tree unless it lies
     // between the start of the data section and the end of the file.
     int64_t RecordOffset(int64_t r) const;
+    // The tree record values of data records lie below NodeCount plus this.
+    int64_t DataSectionEnd() const { return FDatabase->Length() - FMetadata->SearchTreeSize(); }
     // Asks for the first bytes of the data of tree record value r ahead of decoding
     // them; nothing when r is no record value.
     void PrefetchRecord(int64_t r) const {

@@ -57,10 +57,11 @@ TMMDBFieldPath ParseMMDBFieldPath(std::string_view text) {
     return path;
 }
 
-TMMDBDecoder::TControl TMMDBValueReader::Resolve(int64_t offset, int& depth) const {
+TMMDBDecoder::TControl TMMDBValueReader::Resolve(int64_t offset, int& depth, int64_t* at) const {
     for (;;) {
         if (depth > TMMDBDecoder::kMaxDepth) throw Exception(kMMDBTooDeep);
         const TMMDBDecoder::TControl c = FDecoder.ReadControl(offset);
+        if (at) *at = offset;
         if (c.Type != T::Pointer) return c;
         offset = FDecoder.PointerTarget(c.Size, c.Payload).first;
         ++depth;
@@ -99,6 +100,19 @@ bool TMMDBValueReader::AppendField(int64_t offset, const TMMDBFieldPath& path, s
     }
     AppendScalar(c, out, false);
     return true;
+}
+
+int64_t TMMDBValueReader::FieldOffset(int64_t offset, const TMMDBFieldPath& path) const {
+    int depth = 0;
+    int64_t place = offset;
+    TMMDBDecoder::TControl c = Resolve(offset, depth, &place);
+    for (const std::string& step : path.Steps) {
+        const int64_t at = Step(c, step, depth + 1);
+        if (at < 0) return -1;
+        ++depth;
+        c = Resolve(at, depth, &place);
+    }
+    return place;
 }
 
 int64_t TMMDBValueReader::AppendJson(int64_t offset, std::string& out, int depth) const {

@@ -33,12 +33,17 @@ public:
     // nothing at path: a key it lacks, an index past an array's end, a step into a value
     // that is no map or array. Raises the errors of bad data on the way.
     bool AppendField(int64_t offset, const TMMDBFieldPath& path, std::string& out) const;
+    // Where the value at path inside the data at offset stands, pointers followed (the
+    // place AppendField would print from; one place for all the records that share it),
+    // or -1 when the data holds nothing at path.
+    int64_t FieldOffset(int64_t offset, const TMMDBFieldPath& path) const;
     // Appends the value at offset as compact JSON; returns the offset behind it.
     int64_t AppendJson(int64_t offset, std::string& out, int depth = 0) const;
 
 private:
-    // Follows pointers from offset to a value; depth counts them.
-    TMMDBDecoder::TControl Resolve(int64_t offset, int& depth) const;
+    // Follows pointers from offset to a value; depth counts them; at, when given, gets
+    // the value's place.
+    TMMDBDecoder::TControl Resolve(int64_t offset, int& depth, int64_t* at = nullptr) const;
     // The offset of the value at step inside the map or array c; -1 when there is none.
     int64_t Step(const TMMDBDecoder::TControl& c, const std::string& step, int depth) const;
     void AppendScalar(const TMMDBDecoder::TControl& c, std::string& out, bool inJson) const;

@@ -1,5 +1,7 @@
 #include "options/ZarvoOptions.h"
 
+#include "mmdb/uMMDBCountryBlocks.h"
+
 namespace zarvo {
 
 std::string NameDelimiterText(TNameDelimiter d, const std::string& custom) {
@@ -23,6 +25,9 @@ TGenerateRequest MakeGenerateRequest(TZarvoOptions o) {
     TGenerateRequest r;
     r.ResolveCountry = o.ResolveCountry;
     r.MMDBFilePath = std::move(o.MMDBFilePath);
+    if (!Trim(o.CountryField).empty()) r.CountryField = Trim(o.CountryField);
+    if (o.ResolveCountry && !Trim(o.OnlyCountries).empty())
+        r.OnlyCountries = ParseCountryCodes(o.OnlyCountries, "Only countries");
     if (o.Mode == gcTotalCount) {
         r.Mode = gcTotalCount;
         r.Count = StrToInt(o.TotalCount);

@@ -38,6 +38,10 @@ struct TZarvoOptions {
     bool Append = false;
     bool ResolveCountry = false;
     std::string MMDBFilePath;
+    // The record field of the column ("Field:"), and the countries whose addresses
+    // alone are kept ("Only countries:", codes separated by commas; none when blank).
+    std::string CountryField = kDefaultCountryField;
+    std::string OnlyCountries;
     TListDelimiter IPDelimiter = ldEndOfLine;
     TListDelimiter ResolvedDelimiter = ldEndOfLine, UnresolvedDelimiter = ldEndOfLine;
     std::vector<std::string> DNSServers = {"8.8.8.8", "8.8.4.4"};
@@ -64,8 +68,9 @@ std::string NameDelimiterText(TNameDelimiter d, const std::string& custom);
 // The generation request of the options, in the window's order: the options as the
 // engine takes them (numbers from their texts, the name delimiter's text, the lists of
 // switched-off options left out), with the request's defaults for the rest. Raises
-// EOptionMissing for a missing database path and "'%s' is not a valid integer value"
-// for a count or counter field that is not an integer.
+// EOptionMissing for a missing database path, "'%s' is not a valid integer value"
+// for a count or counter field that is not an integer, and ParseCountryCodes' message
+// for a country that is not two letters. A blank field is the country code.
 TGenerateRequest MakeGenerateRequest(TZarvoOptions options);
 
 } // namespace zarvo

@@ -158,6 +158,9 @@ const TSettingKey kSettingKeys[] = {
     // A file without it writes IPv6 in upper case, as it always did.
     {"LowerIPv6", TKeyRule::Flag, &TZarvoOptions::LowerIPv6},
     {"UniqueIPAddresses", TKeyRule::Flag, &TZarvoOptions::Unique},
+    // A file without them shows the country code of every address, as it always did.
+    {"CountryField", TKeyRule::TextIfPresent, &TZarvoOptions::CountryField},
+    {"OnlyCountries", TKeyRule::Text, &TZarvoOptions::OnlyCountries},
 };
 
 template <class T> T& FieldOf(TZarvoOptions& o, const TSettingKey& k) {

@@ -1,6 +1,8 @@
 // Batches of work spread over the cores and taken back in the order they were handed in.
 #pragma once
 
+#include <sched.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstddef>
@@ -19,6 +21,20 @@ namespace zarvo {
 inline unsigned DefaultLanes(unsigned max = 4) {
     const unsigned cores = std::thread::hardware_concurrency();
     return std::clamp(cores == 0 ? 1u : cores, 1u, std::max(max, 1u));
+}
+
+// The lanes of the database lookups of many addresses ("lookup FILE -", the country
+// column of a run). A batch's work (a lockstep walk and a memo hit an address) is small
+// against handing it to another thread, and the caller's thread reads and writes while
+// it waits: on two cores a second lane was slower than one in every measurement
+// (bench/mmdb), so a lane is added for each core beyond the first only from three cores
+// on, up to max. The cores are those this process may run on.
+inline unsigned DefaultLookupLanes(unsigned max = 4) {
+    cpu_set_t set;
+    const int cores = sched_getaffinity(0, sizeof set, &set) == 0
+                          ? CPU_COUNT(&set)
+                          : static_cast<int>(std::thread::hardware_concurrency());
+    return cores >= 3 ? std::min(static_cast<unsigned>(cores) - 1, std::max(max, 1u)) : 1u;
 }
 
 // The caller's thread fills batches in order and hands each over (Submit); the middle

@@ -197,4 +197,30 @@ TEST(CliOptions, TheFileWordMistakes) {
     }
 }
 
+// The country column's options: each mistake named, before any file is read.
+TEST(CliOptions, CountryColumnMistakes) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"generate", "--country", "x.mmdb", "--only-country", "DE,D1", "10.0.0.0/30"},
+         "--only-country takes two-letter country codes separated by commas, not 'D1'"},
+        {{"generate", "--country", "x.mmdb", "--only-country", "DE,,FR", "10.0.0.0/30"},
+         "--only-country takes two-letter country codes separated by commas, not ''"},
+        {{"generate", "--country", "x.mmdb", "--only-country", "DEU", "10.0.0.0/30"},
+         "--only-country takes two-letter country codes separated by commas, not 'DEU'"},
+        {{"generate", "--country", "x.mmdb", "--field", "city..en", "10.0.0.0/30"},
+         "the field path 'city..en' has an empty part"},
+        {{"generate", "--only-country", "DE", "10.0.0.0/30"}, "--only-country goes with --country"},
+        {{"generate", "--field", "city.names.en", "10.0.0.0/30"}, "--field goes with --country"},
+        {{"mmdb", "--networks", "--country", "D-", "x.mmdb"},
+         "--country takes two-letter country codes separated by commas, not 'D-'"},
+    };
+    for (const auto& [args, message] : cases) {
+        std::istringstream in;
+        std::ostringstream out, err;
+        EXPECT_EQ(RunCli(args, in, out, err), 2) << message;
+        EXPECT_EQ(err.str(), "zarvo-cli " + args[0] + ": " + message + "\nRun 'zarvo-cli " + args[0] +
+                                 " --help' for the options.\n");
+        EXPECT_EQ(out.str(), "");
+    }
+}
+
 } // namespace

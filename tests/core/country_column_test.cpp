@@ -356,6 +356,152 @@ TEST_F(CountryRun, AFailureComesInItsPlace) {
     }
 }
 
+// --only-country: a run keeps the lines of the full run whose address is in the
+// countries, as if the full list were filtered; counts count kept addresses.
+TEST_F(CountryRun, OnlyCountriesKeepWhatFilteringTheFullRunKeeps) {
+    q.MMDBFilePath = TestDb("GeoIP2-Country-Test.mmdb");
+    const std::vector<std::string> ranges = {"81.2.69.0/24",   "10.0.0.0/30",    "A=89.160.20.7/16/24",
+                                             "2.125.160.0/24", "2001:218::/126", "89.160.20.96/27"};
+    struct Case {
+        const char* What;
+        std::function<void(TGenerateRequest&)> Set;
+    };
+    const Case cases[] = {
+        {"all", [](TGenerateRequest&) {}},
+        {"usable hosts", [](TGenerateRequest& r) { r.UsableHosts = true; }},
+        {"a block and a mask excluded",
+         [](TGenerateRequest& r) {
+             r.ExcludeMasks = {"81.2.69.14[0-5]", "89.160.20.112/29", "*.3"};
+         }},
+        {"ports and names",
+         [](TGenerateRequest& r) {
+             r.Ports = "80,443";
+             r.GenerateNames = true;
+             r.Names.Template = "h%4-%s"; // a counter numbers the kept lines: below
+             r.Names.Symbol = "#";
+         }},
+        {"unique over overlapping ranges", [](TGenerateRequest& r) { r.Unique = true; }},
+        {"a field as the column", [](TGenerateRequest& r) { r.CountryField = "country.names.en"; }},
+    };
+    const auto inCountries = [](const std::string& line) {
+        return line.ends_with(" GB") || line.ends_with(" SE") || line.ends_with(" JP") ||
+               line.ends_with(" United Kingdom") || line.ends_with(" Sweden") || line.ends_with(" Japan");
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.What);
+        q = TGenerateRequest();
+        q.MMDBFilePath = TestDb("GeoIP2-Country-Test.mmdb");
+        c.Set(q);
+        const std::vector<std::string> full = Run(ranges);
+        std::vector<std::string> want;
+        std::copy_if(full.begin(), full.end(), std::back_inserter(want), inCountries);
+        q.OnlyCountries = {"GB", "SE", "JP"};
+        EXPECT_EQ(Run(ranges), want);
+        EXPECT_EQ(u.LinesWithoutKept(), (std::vector<size_t>{1, 2}));
+        // The first ones of them with a total; a shard's lines are every third.
+        q.Mode = gcTotalCount;
+        q.Count = 40;
+        const std::vector<std::string> first = Run(ranges);
+        const std::ptrdiff_t perAddress = q.Ports ? 2 : 1; // the total counts addresses
+        EXPECT_EQ(first, std::vector<std::string>(
+                             want.begin(), want.begin() + std::min(40 * perAddress, std::ssize(want))));
+        q.Shard = TShard{1, 3};
+        std::vector<std::string> shard;
+        for (size_t k = 1; k < first.size(); k += 3) shard.push_back(first[k]);
+        EXPECT_EQ(Run(ranges), shard);
+        q.Shard = TShard{};
+        q.CountOnly = true;
+        Run(ranges);
+        EXPECT_EQ(u.LineCount(), first.size());
+    }
+}
+
+// Each range's count counts its kept addresses; random order draws among them alone,
+// the shards of a seeded run hold its lines, and a range without any is told.
+TEST_F(CountryRun, OnlyCountriesCountsAndRandomOrder) {
+    q.MMDBFilePath = TestDb("GeoIP2-Country-Test.mmdb");
+    q.OnlyCountries = {"GB"};
+    const std::vector<std::string> ranges = {"81.2.69.0/24", "89.160.20.0/24", "2.125.160.0/24"};
+    q.Mode = gcForEach;
+    q.Count = 10;
+    std::vector<std::string> lines = Run(ranges);
+    ASSERT_EQ(lines.size(), 18u); // 10 of the first range's 66, the third's 8
+    EXPECT_EQ(lines[0], "81.2.69.142 GB");
+    EXPECT_EQ(lines[10], "2.125.160.216 GB");
+    EXPECT_EQ(u.LinesWithoutKept(), std::vector<size_t>{1});
+    std::string result;
+    u.PerformGenerateIPList(q, result);
+    EXPECT_EQ(result, "18 IPs generated. 1 range holds no address in GB.");
+    // A name's counter numbers the lines made.
+    q.GenerateNames = true;
+    q.Names.Template = "n#";
+    q.Names.Symbol = "#";
+    lines = Run(ranges);
+    EXPECT_EQ(lines[0], "n1 81.2.69.142 GB");
+    EXPECT_EQ(lines[10], "n11 2.125.160.216 GB");
+    q.GenerateNames = false;
+    q.Names = TNameSettings();
+
+    for (const TGenerateCounts mode : {gcTotalCount, gcForEach, gcAllCount}) {
+        SCOPED_TRACE(static_cast<int>(mode));
+        q.Mode = mode;
+        q.Count = 50;
+        q.RandomOrder = true;
+        q.RandomSeed = 11;
+        lines = Run(ranges);
+        const size_t want = mode == gcTotalCount ? 50 : mode == gcForEach ? 58 : 74;
+        EXPECT_EQ(lines.size(), want);
+        for (const std::string& l : lines) EXPECT_TRUE(l.ends_with(" GB")) << l;
+        std::vector<std::string> sorted = lines;
+        std::sort(sorted.begin(), sorted.end());
+        EXPECT_EQ(std::unique(sorted.begin(), sorted.end()), sorted.end());
+        std::vector<std::string> shards;
+        for (uint64_t i = 0; i < 4; ++i) {
+            q.Shard = TShard{i, 4};
+            for (const std::string& l : Run(ranges)) shards.push_back(l);
+        }
+        q.Shard = TShard{};
+        std::sort(shards.begin(), shards.end());
+        EXPECT_EQ(shards, sorted);
+    }
+}
+
+// The column's value by path, as lookup --field prints it; the country code's path
+// gives the lines of the default column byte for byte.
+TEST_F(CountryRun, FieldColumn) {
+    q.MMDBFilePath = TestDb("GeoIP2-City-Test.mmdb");
+    const std::vector<std::string> ranges = {"81.2.69.140/30", "2.125.160.216", "10.0.0.1"};
+    const std::vector<std::string> codes = Run(ranges);
+    q.CountryField = "country.iso_code";
+    EXPECT_EQ(Run(ranges), codes);
+    const struct {
+        const char* Field;
+        std::vector<std::string> Lines;
+    } cases[] = {
+        {"city.names.en",
+         {"81.2.69.140 ", "81.2.69.141 ", "81.2.69.142 London", "81.2.69.143 London", "2.125.160.216 Boxford",
+          "10.0.0.1 "}},
+        {"location.latitude",
+         {"81.2.69.140 ", "81.2.69.141 ", "81.2.69.142 51.5142", "81.2.69.143 51.5142", "2.125.160.216 51.75",
+          "10.0.0.1 "}},
+        {"subdivisions.0.iso_code",
+         {"81.2.69.140 ", "81.2.69.141 ", "81.2.69.142 ENG", "81.2.69.143 ENG", "2.125.160.216 ENG",
+          "10.0.0.1 "}},
+        {"continent",
+         {"81.2.69.140 ", "81.2.69.141 ",
+          R"(81.2.69.142 {"code":"EU","geoname_id":6255148,"names":{"de":"Europa","en":"Europe","es":"Europa","fr":"Europe","ja":"ヨーロッパ","pt-BR":"Europa","ru":"Европа","zh-CN":"欧洲"}})",
+          R"(81.2.69.143 {"code":"EU","geoname_id":6255148,"names":{"de":"Europa","en":"Europe","es":"Europa","fr":"Europe","ja":"ヨーロッパ","pt-BR":"Europa","ru":"Европа","zh-CN":"欧洲"}})",
+          R"(2.125.160.216 {"code":"EU","geoname_id":6255148,"names":{"de":"Europa","en":"Europe","es":"Europa","fr":"Europe","ja":"ヨーロッパ","pt-BR":"Europa","ru":"Европа","zh-CN":"欧洲"}})",
+          "10.0.0.1 "}},
+    };
+    for (const auto& c : cases) {
+        q.CountryField = c.Field;
+        EXPECT_EQ(Run(ranges), c.Lines) << c.Field;
+    }
+    q.CountryField = "city..en";
+    EXPECT_EQ(ErrorOf([&] { Run(ranges); }), "the field path 'city..en' has an empty part");
+}
+
 TEST(CountryColumnThreads, GiveTheLinesOfOneThread) {
     // Lookups spread over threads give the lines and the failure that one thread
     // gives, in the same order, over runs of many batches, held or handed to a sink.

@@ -36,6 +36,8 @@ TZarvoOptions Changed() {
     o.Append = true;
     o.ResolveCountry = true;
     o.MMDBFilePath = "/data/GeoLite2-Country.mmdb";
+    o.CountryField = "city.names.en";
+    o.OnlyCountries = "de, AT";
     o.IPDelimiter = ldComma;
     o.ResolvedDelimiter = ldSemicolon;
     o.UnresolvedDelimiter = ldComma;
@@ -91,6 +93,7 @@ TEST(SettingsKeys, WrittenInTheirFixedOrder) {
                                      "DNSRetries=2",
                                      "LowerIPv6=0",
                                      "UniqueIPAddresses=0",
+                                     "CountryField=country.iso_code",
                                  }));
 }
 
@@ -198,6 +201,19 @@ TEST(SettingsKeys, ReadBackRules) {
         {"the database path reads empty when absent",
          {},
          [](auto& o, auto&) { EXPECT_EQ(o.MMDBFilePath, ""); }},
+        // A file written before the column had a choice: the country code, every address.
+        {"the country field absent keeps what was there, the countries read empty",
+         {},
+         [](auto& o, auto& b) {
+             EXPECT_EQ(o.CountryField, b.CountryField);
+             EXPECT_EQ(o.OnlyCountries, "");
+         }},
+        {"the country field and countries as written",
+         {"CountryField=location.latitude", "OnlyCountries=LU"},
+         [](auto& o, auto&) {
+             EXPECT_EQ(o.CountryField, "location.latitude");
+             EXPECT_EQ(o.OnlyCountries, "LU");
+         }},
         // The lookup's numbers: a file written before they were kept has neither key.
         {"the lookup's numbers absent read as its defaults",
          {},
@@ -346,6 +362,8 @@ TEST(SettingsKeys, OptionsBecomeOneRequest) {
     EXPECT_TRUE(r.UsableHosts && r.EscapeIPv6 && r.LowerIPv6 && r.RandomOrder && r.Append &&
                 r.ResolveCountry);
     EXPECT_EQ(r.MMDBFilePath, "/data/GeoLite2-Country.mmdb");
+    EXPECT_EQ(r.CountryField, "city.names.en");
+    EXPECT_EQ(r.OnlyCountries, (std::vector<std::string>{"DE", "AT"}));
     EXPECT_EQ(r.MemoryBudget, DefaultMemoryBudget());
     EXPECT_EQ(r.MaxIPs, kMaxIPs);
 
@@ -359,6 +377,20 @@ TEST(SettingsKeys, OptionsBecomeOneRequest) {
     EXPECT_FALSE(plain.Ports);
     EXPECT_TRUE(plain.ExcludeMasks.empty());
     EXPECT_EQ(plain.Count, 0);
+    // A blank field is the country code; the countries go with the column alone.
+    off.CountryField = " ";
+    off.ResolveCountry = false;
+    const TGenerateRequest noColumn = MakeGenerateRequest(off);
+    EXPECT_EQ(noColumn.CountryField, kDefaultCountryField);
+    EXPECT_TRUE(noColumn.OnlyCountries.empty());
+    off.ResolveCountry = true;
+    off.OnlyCountries = "DE,D1";
+    try {
+        MakeGenerateRequest(off);
+        ADD_FAILURE() << "not a country code";
+    } catch (const Exception& e) {
+        EXPECT_STREQ(e.what(), "Only countries takes two-letter country codes separated by commas, not 'D1'");
+    }
 
     // The database path is asked for before any number is read.
     TZarvoOptions bad = Changed();

@@ -253,6 +253,12 @@ private Q_SLOTS:
                                  << "View..." << true;
         QTest::newRow("Button11") << "Button11"
                                   << "Browse..." << true;
+        QTest::newRow("Label26") << "Label26"
+                                 << "Only countries:" << true;
+        QTest::newRow("Edit10") << "Edit10"
+                                << "" << true;
+        QTest::newRow("Label25") << "Label25"
+                                 << "Country field:" << true;
         QTest::newRow("StartButton") << "StartButton"
                                      << "Generate IPs" << true;
         QTest::newRow("BreakButton") << "BreakButton"
@@ -401,6 +407,8 @@ private Q_SLOTS:
             {"Edit1", "Total Count:"},
             {"Edit2", "For Each Range:"},
             {"Edit9", "GeipIP2 MMDB File:"},
+            {"Edit10", "Only countries:"},
+            {"ComboBox6", "Country field:"},
             {"SettingsListBox", "Save, Load or Delete stored IP Generation Settings."},
             {"SettingsNameEdit", "Settings Name:"},
             {"Memo2", "IPs (0):"},
@@ -780,6 +788,43 @@ private Q_SLOTS:
         QCOMPARE(r->Mode, zarvo::gcAllCount);
         QCOMPARE(r->Count, 0);
         QVERIFY(dialogs->Boxes.empty());
+    }
+
+    // The country group's field and countries go into the request as typed; a
+    // country that is not two letters refuses the start, named.
+    void countryFieldAndOnlyCountries() {
+        auto* field = child<QComboBox>("ComboBox6");
+        QCOMPARE(field->currentText(), QString("country.iso_code"));
+        QVERIFY(field->isEditable());
+        QCOMPARE(field->count(), 8);
+        click("CheckBox7");
+        typeInto(child<QLineEdit>("Edit9"), "/data/GeoLite2-City.mmdb");
+        std::optional<zarvo::TGenerateRequest> r = form->ReadRequest();
+        QVERIFY(r);
+        QCOMPARE(r->CountryField, std::string("country.iso_code"));
+        QVERIFY(r->OnlyCountries.empty());
+
+        field->setCurrentIndex(1);
+        typeInto(child<QLineEdit>("Edit10"), "de, Fr");
+        r = form->ReadRequest();
+        QVERIFY(r);
+        QCOMPARE(r->CountryField, std::string("city.names.en"));
+        QCOMPARE(r->OnlyCountries, (std::vector<std::string>{"DE", "FR"}));
+        field->setCurrentText(QStringLiteral("traits.is_anycast"));
+        r = form->ReadRequest();
+        QVERIFY(r);
+        QCOMPARE(r->CountryField, std::string("traits.is_anycast"));
+        QVERIFY(dialogs->Boxes.empty());
+
+        typeInto(child<QLineEdit>("Edit10"), "DE,DEU");
+        QVERIFY(!form->ReadRequest());
+        QCOMPARE(dialogs->Boxes.size(), size_t(1));
+        QVERIFY2(dialogs->Boxes[0].Text.contains("'DEU'"), qPrintable(dialogs->Boxes[0].Text));
+        // Without the column the countries are not read.
+        click("CheckBox7");
+        r = form->ReadRequest();
+        QVERIFY(r);
+        QVERIFY(r->OnlyCountries.empty());
     }
 
     void missingDatabasePath() {

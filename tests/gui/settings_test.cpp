@@ -75,11 +75,13 @@ QVariantMap Snapshot(TForm1* f) {
     for (const char* n : {"CheckBox8", "UniqueCheckBox", "CheckBox4", "CheckBox6", "CheckBox2", "CheckBox3",
                           "CheckBox1", "CheckBox5", "CheckBox7", "LowerIPv6CheckBox"})
         m[QString::fromLatin1(n)] = Child<QCheckBox>(f, n)->isChecked();
-    for (const char* n : {"Edit1", "Edit2", "Edit3", "Edit4", "Edit5", "Edit6", "Edit7", "Edit8", "Edit9"})
+    for (const char* n :
+         {"Edit1", "Edit2", "Edit3", "Edit4", "Edit5", "Edit6", "Edit7", "Edit8", "Edit9", "Edit10"})
         m[QString::fromLatin1(n)] = Child<QLineEdit>(f, n)->text();
     for (const char* n : {"ComboBox5", "ComboBox2", "ComboBox3", "ComboBox4"})
         m[QString::fromLatin1(n)] = Child<QComboBox>(f, n)->currentIndex();
-    m[QStringLiteral("ComboBox1")] = Child<QComboBox>(f, "ComboBox1")->currentText();
+    for (const char* n : {"ComboBox1", "ComboBox6"})
+        m[QString::fromLatin1(n)] = Child<QComboBox>(f, n)->currentText();
     m[QStringLiteral("Mode")] = Child<QRadioButton>(f, "RadioButton2")->isChecked()   ? 1
                                 : Child<QRadioButton>(f, "RadioButton3")->isChecked() ? 2
                                 : Child<QRadioButton>(f, "RadioButton1")->isChecked() ? 0
@@ -202,6 +204,7 @@ private Q_SLOTS:
         const QVariantMap initial = defaults();
 
         QVariantMap saved;
+        QString field; // the country field chosen
         {
             TForm1 f;
             QCOMPARE(Snapshot(&f), initial);
@@ -224,6 +227,13 @@ private Q_SLOTS:
             type(Child<QLineEdit>(&f, "Edit1"), QStringLiteral("25"));
             type(Child<QLineEdit>(&f, "Edit2"), QStringLiteral("3"));
             type(Child<QLineEdit>(&f, "Edit9"), QStringLiteral("/data/Geo Lite=2.mmdb"));
+            type(Child<QLineEdit>(&f, "Edit10"), QStringLiteral("de, FR"));
+            // A field of the list in some rows, one typed in the others.
+            if (mode == 1)
+                Child<QComboBox>(&f, "ComboBox6")->setCurrentIndex(nameDelimiter);
+            else
+                Child<QComboBox>(&f, "ComboBox6")->setCurrentText(QStringLiteral("traits.user_type"));
+            field = Child<QComboBox>(&f, "ComboBox6")->currentText();
             Child<QComboBox>(&f, "ComboBox2")->setCurrentIndex(ipDelimiter);
             Child<QComboBox>(&f, "ComboBox3")->setCurrentIndex(resolvedDelimiter);
             Child<QComboBox>(&f, "ComboBox4")->setCurrentIndex(unresolvedDelimiter);
@@ -250,6 +260,8 @@ private Q_SLOTS:
         const QStringList lines = FileLines(ini());
         for (const QString& l : {QString("ResolveCountry=1"),
                                  QString("MMDBFilePath=/data/Geo Lite=2.mmdb"),
+                                 QString("OnlyCountries=de, FR"),
+                                 QString("CountryField=") + field,
                                  QString("IPRange1=A=192.168.1.100/16/24"),
                                  QString("IPRangeN=3"),
                                  QString("Exclude2=*.25[0-5]"),
@@ -328,6 +340,7 @@ private Q_SLOTS:
                                       "DNSRetries=2",
                                       "LowerIPv6=0",
                                       "UniqueIPAddresses=0",
+                                      "CountryField=country.iso_code",
                                       "StoredListN=0"};
         QCOMPARE(FileLines(ini()), expected);
 

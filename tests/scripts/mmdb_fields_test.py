@@ -7,18 +7,12 @@ in order, with its country code) and for a country's blocks (compared with
 ipaddress.collapse_addresses of the networks Python finds in those countries); the Perl
 MaxMind::DB::Reader for the full walks."""
 import ipaddress
-import json
 import os
 import random
-import struct
 import subprocess
 import sys
 
-try:
-    import maxminddb
-except ImportError:  # a python3 outside Debian's (pyenv, venv) does not see the package
-    sys.path.append("/usr/lib/python3/dist-packages")
-    import maxminddb
+from mmdb_values import MISSING, at_path, code_of, maxminddb, paths_of, python_networks, same_field
 
 CLI = sys.argv[1]
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -45,102 +39,6 @@ $r->iterate_search_tree(sub {
 
 def run(args, stdin=None):
     return subprocess.run([CLI] + args, input=stdin, capture_output=True, text=True)
-
-
-def paths_of(value, prefix=""):
-    """Every path of a decoded record: its keys and indexes joined by dots."""
-    out = []
-    if isinstance(value, dict):
-        for k, v in value.items():
-            p = f"{prefix}.{k}" if prefix else k
-            out.append(p)
-            out += paths_of(v, p)
-    elif isinstance(value, list):
-        for i, v in enumerate(value):
-            p = f"{prefix}.{i}" if prefix else str(i)
-            out.append(p)
-            out += paths_of(v, p)
-    return out
-
-
-MISSING = object()
-
-
-def at_path(record, path):
-    v = record
-    for step in path.split("."):
-        if isinstance(v, dict) and step in v:
-            v = v[step]
-        elif isinstance(v, list) and step.isdigit() and int(step) < len(v):
-            v = v[int(step)]
-        else:
-            return MISSING
-    return v
-
-
-def same_number(text_value, want):
-    """A double reads back exactly; a float (single) as the nearest single."""
-    got = float(text_value)
-    return got == want or struct.unpack("f", struct.pack("f", got))[0] == want
-
-
-def same_json(got, want):
-    if isinstance(want, bool) or want is None:
-        return got == want
-    if isinstance(want, float):
-        return isinstance(got, (int, float)) and same_number(repr(got), want)
-    if isinstance(want, (bytes, bytearray)):
-        return got == list(want)
-    if isinstance(want, dict):
-        return isinstance(got, dict) and got.keys() == want.keys() and all(same_json(got[k], want[k]) for k in want)
-    if isinstance(want, list):
-        return isinstance(got, list) and len(got) == len(want) and all(same_json(g, w) for g, w in zip(got, want))
-    return got == want
-
-
-def same_field(text, want):
-    if want is MISSING:
-        return text == ""
-    if isinstance(want, str):
-        esc = want.replace("\\", "\\\\").replace("\t", "\\t").replace("\n", "\\n").replace("\r", "\\r")
-        return text == esc
-    if isinstance(want, bool):
-        return text == ("true" if want else "false")
-    if isinstance(want, int):
-        return text == str(want)
-    if isinstance(want, float):
-        return same_number(text, want)
-    try:
-        return same_json(json.loads(text), want)
-    except ValueError:
-        return False
-
-
-def python_networks(reader):
-    """Every network with its record, through the pure-Python reader's node and data
-    reads (its own iteration came with a later release): depth first, the branches that
-    lead back into the IPv4 tree of an IPv6 database passed over, and the networks below
-    ::/96 of such a database as IPv4 networks."""
-    meta = reader.metadata()
-    bits = 128 if meta.ip_version == 6 else 32
-    reader.get("1.1.1.1")  # sets the IPv4 start node
-    ipv4_start = reader._ipv4_start
-    out, stack = [], [(0, 0, 0)]
-    while stack:
-        node, depth, acc = stack.pop()
-        if acc != 0 and node == ipv4_start and bits == 128 and node < meta.node_count:
-            continue
-        if node > meta.node_count:
-            value = acc << (bits - depth)
-            if bits == 128 and value < 2 ** 32 and depth >= 96:
-                out.append((ipaddress.IPv4Network((value, depth - 96)), reader._resolve_data_pointer(node)))
-            else:
-                net = ipaddress.IPv6Network((value, depth)) if bits == 128 else ipaddress.IPv4Network((value, depth))
-                out.append((net, reader._resolve_data_pointer(node)))
-        elif node < meta.node_count:
-            stack.append((reader._read_node(node, 1), depth + 1, acc << 1 | 1))
-            stack.append((reader._read_node(node, 0), depth + 1, acc << 1))
-    return out
 
 
 def check_fields(name, db, reader, nets):
@@ -198,12 +96,6 @@ def our_rows(name, db):
         if "/" in cells[0] and ":" in cells[0] or cells[0][:1].isdigit() and "/" in cells[0]:
             rows.append((ipaddress.ip_network(cells[0]), cells[3]))
     return rows
-
-
-def code_of(rec):
-    if isinstance(rec, dict) and isinstance(rec.get("country"), dict):
-        return rec["country"].get("iso_code", "")
-    return ""
 
 
 def check_walk(name, db, nets, rows, ip_version):
