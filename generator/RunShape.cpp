@@ -64,6 +64,19 @@ bool TExcludeBlocks::Contains(const TIPAddr& addr) const {
     return Find<TUInt128>(FSet.V6, IPv6ToUInt128(addr.IPv6), FHint6);
 }
 
+uint64_t TExcludeBlocks::RunV4(uint64_t first, int strideBits, uint64_t count, bool& inside) const {
+    const auto& items = FSet.V4.Items();
+    // The first block that ends at first or later.
+    const auto it =
+        std::lower_bound(items.begin(), items.end(), first,
+                         [](const TInterval<uint32_t>& item, uint64_t v) { return item.High < v; });
+    inside = it != items.end() && it->Low <= first;
+    if (inside) return std::min(count, ((it->High - first) >> strideBits) + 1);
+    if (it == items.end()) return count;
+    // The addresses before the block's start.
+    return std::min(count, ((it->Low - first - 1) >> strideBits) + 1);
+}
+
 namespace {
 
 // The block a range's addresses lie in: its kept high bits fixed, all below free.

@@ -415,7 +415,9 @@ public:
     }
 
     // A chunk ends at whichever comes first, so that long lines do not make it large.
-    static constexpr size_t kChunkLines = 65536;
+    // It is small enough to stay in the caches while the sink writes it, and its room is
+    // touched once and reused: a run faults in a few hundred KiB, not megabytes.
+    static constexpr size_t kChunkLines = 8192;
     static constexpr size_t kChunkBytes = size_t{4} << 20;
 
 private:
@@ -648,8 +650,18 @@ public:
     // candidate, and a walk may step over the positions of other shards unbuilt.
     bool DropsNothing() const { return !FUsable && !FTestExcludes && !FTestBlocks && !FUnique; }
 
-    // Every candidate of the plan survives, as the position made it, and is not random.
-    bool TakesEvery(const TRangePlan& r) const { return DropsNothing() && r.RandomBits == 0; }
+    // Every candidate of the plan survives but those in the excluded blocks, as the position
+    // made it, and is not random.
+    bool TakesAllButBlocks(const TRangePlan& r) const {
+        return !FUsable && !FTestExcludes && !FUnique && r.RandomBits == 0;
+    }
+    // With TakesAllButBlocks, for an IPv4 plan: how many of the count positions from k on
+    // are all dropped as excluded blocks or all taken (at least one); dropped tells which.
+    uint64_t BlockRun(const TRangePlan& r, uint64_t k, uint64_t count, bool& dropped) const {
+        dropped = false;
+        if (!FTestBlocks) return count;
+        return FBlocks.RunV4(uint64_t{r.First.IPv4.Value} + (k << r.StepBits), r.StepBits, count, dropped);
+    }
 
     // key and id draw the random bits of a random run's position (OrKeyedRandomBits).
     bool Make(const TRangePlan& r, int32_t range, uint64_t k, TCandidate& c, uint64_t key,
@@ -700,18 +712,22 @@ int64_t TZarvoUtils::CopyLines(const std::vector<TRangePlan>& ranges, int32_t fr
     for (int32_t i = from; i < to; ++i) {
         const TRangePlan& r = ranges[static_cast<size_t>(i)];
         const uint64_t positions = r.Positions();
-        if (n > 0 && r.First.ip_family == IPv4 && filter.TakesEvery(r) && target.PlainLines()) {
-            // The common case (every address of IPv4 ranges) a slice at a time: as the
-            // loop below, with the stop flag looked at after the same positions.
+        if (n > 0 && r.First.ip_family == IPv4 && filter.TakesAllButBlocks(r) && target.PlainLines()) {
+            // The common case (every address of IPv4 ranges, excluded blocks passed over
+            // whole) a slice at a time: as the loop below, with the stop flag looked at
+            // after the same positions.
             for (uint64_t k = 0; k < positions;) {
                 if (StopRequested()) return found;
                 const uint64_t look = (4096 - (FSteps & 4095)) & 4095;
-                const uint64_t slice =
-                    std::min({look ? look : 4096, positions - k, static_cast<uint64_t>(n - found)});
-                target.EmitIPv4Run(r, k, slice);
-                progress.Add(slice);
-                FCandidates += slice;
-                found += static_cast<int64_t>(slice);
+                bool dropped = false;
+                uint64_t slice = filter.BlockRun(r, k, std::min(look ? look : 4096, positions - k), dropped);
+                if (!dropped) {
+                    slice = std::min(slice, static_cast<uint64_t>(n - found));
+                    target.EmitIPv4Run(r, k, slice);
+                    progress.Add(slice);
+                    FCandidates += slice;
+                    found += static_cast<int64_t>(slice);
+                }
                 FSteps += slice - 1;
                 k += slice;
                 if (found >= n) return found;
@@ -834,8 +850,12 @@ void TZarvoUtils::Run(const TGeneratePlan& plan) {
     TStringList chunk;
     TStringList& target = sink ? chunk : FIPList;
     const size_t kept = target.Count(), keptText = target.TextSize();
-    int64_t reserveLines = std::min<int64_t>(
-        plan.ExpectedLines, sink ? int64_t{TLineComposer::kChunkLines} + 1 : int64_t{1} << 24);
+    // A shard makes its share of the lines: room for that, not for the whole run's.
+    const auto expected = static_cast<int64_t>(std::min<uint64_t>(
+        plan.Shard.LinesOf(static_cast<uint64_t>(std::max<int64_t>(plan.ExpectedLines, 0))),
+        uint64_t{INT64_MAX}));
+    int64_t reserveLines =
+        std::min<int64_t>(expected, sink ? int64_t{TLineComposer::kChunkLines} + 1 : int64_t{1} << 24);
     // No more room up front than the budget could fill (a line costs at least 16).
     if (plan.MemoryBudget)
         reserveLines =
