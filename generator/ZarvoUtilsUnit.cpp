@@ -361,6 +361,9 @@ public:
         while (!WantsCandidate(index)) ++index; // fewer than Count steps
         return index;
     }
+    // When every candidate makes one line and this run is a shard of Count: Count, the
+    // distance between this shard's candidates; 0 otherwise.
+    uint64_t CandidateStride() const { return FShard.Active() && FPortCount == 1 ? FShard.Count : 0; }
     // How many of the lines of candidate index are this shard's.
     uint64_t LinesInShard(uint64_t index) const {
         if (FPortCount <= 0) return 0;
@@ -777,10 +780,37 @@ int64_t TZarvoUtils::CopyRandomLines(const std::vector<TRangePlan>& ranges, int3
     if (n <= 0 || total == 0) return 0;
     const uint64_t key = Mix64(FRunKey + static_cast<uint64_t>(from));
     const TSeededPermutation order(total, key);
+    // The candidate at place i of the order, if it survives the filters.
+    const auto make = [&](uint64_t i, TCandidate& c) {
+        const uint64_t id = order(i);
+        const size_t plan =
+            static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), id) - starts.begin()) - 1;
+        const int32_t range = from + static_cast<int32_t>(plan);
+        return filter.Make(ranges[static_cast<size_t>(range)], range, id - starts[plan], c, key, id);
+    };
     TProgressBatch progress(FProgress);
     int64_t taken = 0;
     TCandidate c;
     const bool skip = filter.DropsNothing();
+    if (skip && target.CandidateStride() > 0) {
+        // Every place is a candidate of one line: this shard's are every Count-th place
+        // from its first, made without a look at the places between them.
+        const uint64_t stride = target.CandidateStride(), first = FCandidates;
+        const uint64_t limit = std::min(total, static_cast<uint64_t>(n));
+        uint64_t i = target.NextWanted(first) - first, counted = 0;
+        for (; i < limit; i += stride) {
+            if (StopRequested()) break;
+            make(i, c);
+            c.Index = first + i;
+            target.Emit(c);
+            progress.Add(i + 1 - counted); // the places passed so far, the others' included
+            counted = i + 1;
+        }
+        const uint64_t passed = std::min(i, limit);
+        progress.Add(passed - std::min(passed, counted));
+        FCandidates = first + passed;
+        return static_cast<int64_t>(passed);
+    }
     for (uint64_t i = 0; i < total && taken < n; ++i) {
         if (StopRequested()) break;
         if (skip) {
@@ -794,11 +824,7 @@ int64_t TZarvoUtils::CopyRandomLines(const std::vector<TRangePlan>& ranges, int3
                 continue;
             }
         }
-        const uint64_t id = order(i);
-        const size_t plan =
-            static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), id) - starts.begin()) - 1;
-        const int32_t range = from + static_cast<int32_t>(plan);
-        if (!filter.Make(ranges[static_cast<size_t>(range)], range, id - starts[plan], c, key, id)) continue;
+        if (!make(i, c)) continue;
         progress.Inc();
         ++taken;
         c.Index = FCandidates++;
