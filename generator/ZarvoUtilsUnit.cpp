@@ -419,9 +419,10 @@ public:
 
     // A chunk ends at whichever comes first, so that long lines do not make it large.
     // It is small enough to stay in the caches while the sink writes it, and its room is
-    // touched once and reused: a run faults in a few hundred KiB, not megabytes.
+    // touched once and reused: a run faults in some 200 KiB for it, not megabytes (a
+    // page costs some 10 us to fault in on a virtual machine; a shard pays it again).
     static constexpr size_t kChunkLines = 8192;
-    static constexpr size_t kChunkBytes = size_t{4} << 20;
+    static constexpr size_t kChunkBytes = size_t{128} << 10;
 
 private:
     static constexpr size_t kCountryBatch = 2048;
