@@ -87,4 +87,7 @@ echo
 bench/aggregate/run.sh "$BUILD"
 
 echo
+bench/generate/run.sh "$BUILD"
+
+echo
 bench/shards/run.sh "$BUILD"

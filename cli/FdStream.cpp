@@ -87,17 +87,17 @@ bool TFdOutBuf::WriteAll(const char* p, size_t n) {
 bool TFdOutBuf::FlushBuffer() {
     const size_t n = static_cast<size_t>(pptr() - pbase());
     const bool ok = n == 0 || WriteAll(pbase(), n);
-    if (!FBuffer.empty()) setp(FBuffer.data(), FBuffer.data() + FBuffer.size());
+    if (FBuffer) setp(FBuffer.get(), FBuffer.get() + kBufferSize);
     return ok && FError == 0;
 }
 
 TFdOutBuf::int_type TFdOutBuf::overflow(int_type c) {
-    if (FBuffer.empty()) {
-        FBuffer.resize(kBufferSize);
+    if (!FBuffer) {
+        FBuffer.reset(new char[kBufferSize]);
     } else if (!FlushBuffer()) {
         return traits_type::eof();
     }
-    setp(FBuffer.data(), FBuffer.data() + FBuffer.size());
+    setp(FBuffer.get(), FBuffer.get() + kBufferSize);
     if (FError != 0) return traits_type::eof();
     if (!traits_type::eq_int_type(c, traits_type::eof())) {
         *pptr() = traits_type::to_char_type(c);
@@ -127,11 +127,11 @@ int TFdOutBuf::sync() {
 TFdInBuf::int_type TFdInBuf::underflow() {
     if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
     if (FError != 0) return traits_type::eof();
-    if (FBuffer.empty()) FBuffer.resize(kBufferSize);
+    if (!FBuffer) FBuffer.reset(new char[kBufferSize]);
     for (;;) {
-        const ssize_t r = ::read(FFd, FBuffer.data(), FBuffer.size());
+        const ssize_t r = ::read(FFd, FBuffer.get(), kBufferSize);
         if (r > 0) {
-            setg(FBuffer.data(), FBuffer.data(), FBuffer.data() + r);
+            setg(FBuffer.get(), FBuffer.get(), FBuffer.get() + r);
             return traits_type::to_int_type(*gptr());
         }
         if (r == 0) return traits_type::eof();

@@ -5,9 +5,9 @@
 #pragma once
 
 #include <ios>
+#include <memory>
 #include <streambuf>
 #include <string>
-#include <vector>
 
 namespace zarvo::cli {
 
@@ -33,7 +33,9 @@ private:
 
     int FFd;
     int FError = 0;
-    std::vector<char> FBuffer;
+    // Made on first use and not cleared: its pages are touched only as far as they
+    // are written (a short run's output, or --version, costs a page, not sixteen).
+    std::unique_ptr<char[]> FBuffer;
 };
 
 // Buffered reading from fd; a failed read ends the input.
@@ -51,7 +53,7 @@ protected:
 private:
     int FFd;
     int FError = 0;
-    std::vector<char> FBuffer;
+    std::unique_ptr<char[]> FBuffer; // as TFdOutBuf's
 };
 
 // Opens a file that the command line reads as a stream, without waiting: a regular

@@ -34,7 +34,7 @@ void PrintUsage(std::ostream& os) {
        << "Version " << ZARVO_VERSION << "\n";
 }
 
-int Dispatch(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
+int Dispatch(std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
     if (args.empty()) {
         PrintUsage(err);
         return 2;
@@ -48,8 +48,10 @@ int Dispatch(const std::vector<std::string>& args, std::istream& in, std::ostrea
         return 0;
     }
     for (const TCommand& c : kCommands)
-        if (args[0] == c.Name)
-            return c.Run(std::vector<std::string>(args.begin() + 1, args.end()), in, out, err);
+        if (args[0] == c.Name) {
+            args.erase(args.begin());
+            return c.Run(args, in, out, err);
+        }
     err << "zarvo-cli: unknown command '" << args[0] << "'\n\n";
     PrintUsage(err);
     return 2;
@@ -57,7 +59,7 @@ int Dispatch(const std::vector<std::string>& args, std::istream& in, std::ostrea
 
 } // namespace
 
-int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
+int RunCli(std::vector<std::string> args, std::istream& in, std::ostream& out, std::ostream& err) {
     try {
         const int code = Dispatch(args, in, out, err);
         CheckOutput(out);

@@ -12,8 +12,9 @@ namespace zarvo::cli {
 // Exit code 0 on success, 1 for a failed run (also when standard output cannot be
 // written: "zarvo-cli: cannot write output: REASON"), 2 for bad words. A closed pipe
 // ends the program by SIGPIPE before a write returns; if the signal is blocked or
-// ignored (as in a test) the run ends quietly with kExitBrokenPipe.
-int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
+// ignored (as in a test) the run ends quietly with kExitBrokenPipe. The arguments are
+// taken over (main moves them in): the command's own are them less the first, not a copy.
+int RunCli(std::vector<std::string> args, std::istream& in, std::ostream& out, std::ostream& err);
 
 // The status a shell shows for a process that SIGPIPE ended.
 inline constexpr int kExitBrokenPipe = 128 + SIGPIPE;

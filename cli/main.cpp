@@ -1,6 +1,7 @@
 #include <signal.h>
 
 #include <iostream>
+#include <utility>
 
 #include "cli/FdStream.h"
 #include "cli/ZarvoCli.h"
@@ -24,6 +25,6 @@ int main(int argc, char** argv) {
     zarvo::cli::TFdOutBuf outBuf(1);
     std::istream in(&inBuf);
     std::ostream out(&outBuf);
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    return zarvo::cli::RunCli(args, in, out, std::cerr);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    return zarvo::cli::RunCli(std::move(args), in, out, std::cerr);
 }

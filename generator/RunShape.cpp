@@ -46,6 +46,8 @@ bool MatchesNoAddress(std::string_view mask) {
 void SplitExcludeLines(const std::vector<std::string>& lines, std::vector<std::string>& masks,
                        TRangeSet& blocks) {
     TAddressRange range;
+    // Room for every line as an IPv4 block up front: thousands of blocks are not grown by copies.
+    blocks.V4.Reserve(blocks.V4.Items().size() + lines.size());
     for (const std::string& line : lines) {
         if (line.find_first_of("/-") == std::string::npos) {
             masks.push_back(line);
@@ -87,6 +89,19 @@ template <class U> bool TExcludeBlocks::Find(const TIntervalSet<U>& set, U value
 bool TExcludeBlocks::Contains(const TIPAddr& addr) const {
     if (addr.ip_family == IPv4) return Find<uint32_t>(FSet.V4, addr.IPv4.Value, FHint4);
     return Find<TUInt128>(FSet.V6, IPv6ToUInt128(addr.IPv6), FHint6);
+}
+
+uint64_t TExcludeBlocks::RunV4(uint64_t first, int strideBits, uint64_t count, bool& inside) const {
+    const auto& items = FSet.V4.Items();
+    // The first block that ends at first or later.
+    const auto it =
+        std::lower_bound(items.begin(), items.end(), first,
+                         [](const TInterval<uint32_t>& item, uint64_t v) { return item.High < v; });
+    inside = it != items.end() && it->Low <= first;
+    if (inside) return std::min(count, ((it->High - first) >> strideBits) + 1);
+    if (it == items.end()) return count;
+    // The addresses before the block's start.
+    return std::min(count, ((it->Low - first - 1) >> strideBits) + 1);
 }
 
 namespace {

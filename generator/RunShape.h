@@ -52,6 +52,11 @@ public:
     explicit TExcludeBlocks(const TRangeSet& set) : FSet(set) {}
     bool Empty() const { return FSet.V4.Empty() && FSet.V6.Empty(); }
     bool Contains(const TIPAddr& addr) const;
+    // Of the IPv4 addresses first + (j << strideBits), j = 0 .. count - 1 (count > 0, all
+    // within 32 bits), how many from the first on are all in the blocks or all outside
+    // them (at least one); inside tells which. A walk in order passes over an excluded
+    // block whole, and makes the addresses between blocks a run at a time.
+    uint64_t RunV4(uint64_t first, int strideBits, uint64_t count, bool& inside) const;
 
 private:
     template <class U> static bool Find(const TIntervalSet<U>& set, U value, size_t& hint);

@@ -378,6 +378,9 @@ public:
         while (!WantsCandidate(index)) ++index; // fewer than Count steps
         return index;
     }
+    // When every candidate makes one line and this run is a shard of Count: Count, the
+    // distance between this shard's candidates; 0 otherwise.
+    uint64_t CandidateStride() const { return FShard.Active() && FPortCount == 1 ? FShard.Count : 0; }
     // How many of the lines of candidate index are this shard's.
     uint64_t LinesInShard(uint64_t index) const {
         if (FPortCount <= 0) return 0;
@@ -432,8 +435,11 @@ public:
     }
 
     // A chunk ends at whichever comes first, so that long lines do not make it large.
-    static constexpr size_t kChunkLines = 65536;
-    static constexpr size_t kChunkBytes = size_t{4} << 20;
+    // It is small enough to stay in the caches while the sink writes it, and its room is
+    // touched once and reused: a run faults in some 200 KiB for it, not megabytes (a
+    // page costs some 10 us to fault in on a virtual machine; a shard pays it again).
+    static constexpr size_t kChunkLines = 8192;
+    static constexpr size_t kChunkBytes = size_t{128} << 10;
 
 private:
     static constexpr size_t kCountryBatch = 2048;
@@ -666,8 +672,18 @@ public:
     // candidate, and a walk may step over the positions of other shards unbuilt.
     bool DropsNothing() const { return !FUsable && !FTestExcludes && !FTestBlocks && !FUnique; }
 
-    // Every candidate of the plan survives, as the position made it, and is not random.
-    bool TakesEvery(const TRangePlan& r) const { return DropsNothing() && r.RandomBits == 0; }
+    // Every candidate of the plan survives but those in the excluded blocks, as the position
+    // made it, and is not random.
+    bool TakesAllButBlocks(const TRangePlan& r) const {
+        return !FUsable && !FTestExcludes && !FUnique && r.RandomBits == 0;
+    }
+    // With TakesAllButBlocks, for an IPv4 plan: how many of the count positions from k on
+    // are all dropped as excluded blocks or all taken (at least one); dropped tells which.
+    uint64_t BlockRun(const TRangePlan& r, uint64_t k, uint64_t count, bool& dropped) const {
+        dropped = false;
+        if (!FTestBlocks) return count;
+        return FBlocks.RunV4(uint64_t{r.First.IPv4.Value} + (k << r.StepBits), r.StepBits, count, dropped);
+    }
 
     // key and id draw the random bits of a random run's position (OrKeyedRandomBits).
     bool Make(const TRangePlan& r, int32_t range, uint64_t k, TCandidate& c, uint64_t key,
@@ -731,18 +747,22 @@ int64_t TZarvoUtils::CopyLines(const std::vector<TRangePlan>& ranges, int32_t fr
     for (int32_t i = from; i < to; ++i) {
         const TRangePlan& r = ranges[static_cast<size_t>(i)];
         const uint64_t positions = r.Positions();
-        if (n > 0 && r.First.ip_family == IPv4 && filter.TakesEvery(r) && target.PlainLines()) {
-            // The common case (every address of IPv4 ranges) a slice at a time: as the
-            // loop below, with the stop flag looked at after the same positions.
+        if (n > 0 && r.First.ip_family == IPv4 && filter.TakesAllButBlocks(r) && target.PlainLines()) {
+            // The common case (every address of IPv4 ranges, excluded blocks passed over
+            // whole) a slice at a time: as the loop below, with the stop flag looked at
+            // after the same positions.
             for (uint64_t k = 0; k < positions;) {
                 if (StopRequested()) return found;
                 const uint64_t look = (4096 - (FSteps & 4095)) & 4095;
-                const uint64_t slice =
-                    std::min({look ? look : 4096, positions - k, static_cast<uint64_t>(n - found)});
-                target.EmitIPv4Run(r, k, slice);
-                progress.Add(slice);
-                FCandidates += slice;
-                found += static_cast<int64_t>(slice);
+                bool dropped = false;
+                uint64_t slice = filter.BlockRun(r, k, std::min(look ? look : 4096, positions - k), dropped);
+                if (!dropped) {
+                    slice = std::min(slice, static_cast<uint64_t>(n - found));
+                    target.EmitIPv4Run(r, k, slice);
+                    progress.Add(slice);
+                    FCandidates += slice;
+                    found += static_cast<int64_t>(slice);
+                }
                 FSteps += slice - 1;
                 k += slice;
                 if (found >= n) return found;
@@ -792,10 +812,37 @@ int64_t TZarvoUtils::CopyRandomLines(const std::vector<TRangePlan>& ranges, int3
     if (n <= 0 || total == 0) return 0;
     const uint64_t key = Mix64(FRunKey + static_cast<uint64_t>(from));
     const TSeededPermutation order(total, key);
+    // The candidate at place i of the order, if it survives the filters.
+    const auto make = [&](uint64_t i, TCandidate& c) {
+        const uint64_t id = order(i);
+        const size_t plan =
+            static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), id) - starts.begin()) - 1;
+        const int32_t range = from + static_cast<int32_t>(plan);
+        return filter.Make(ranges[static_cast<size_t>(range)], range, id - starts[plan], c, key, id);
+    };
     TProgressBatch progress(FProgress);
     int64_t taken = 0;
     TCandidate c;
     const bool skip = filter.DropsNothing();
+    if (skip && target.CandidateStride() > 0) {
+        // Every place is a candidate of one line: this shard's are every Count-th place
+        // from its first, made without a look at the places between them.
+        const uint64_t stride = target.CandidateStride(), first = FCandidates;
+        const uint64_t limit = std::min(total, static_cast<uint64_t>(n));
+        uint64_t i = target.NextWanted(first) - first, counted = 0;
+        for (; i < limit; i += stride) {
+            if (StopRequested()) break;
+            make(i, c);
+            c.Index = first + i;
+            target.Emit(c);
+            progress.Add(i + 1 - counted); // the places passed so far, the others' included
+            counted = i + 1;
+        }
+        const uint64_t passed = std::min(i, limit);
+        progress.Add(passed - std::min(passed, counted));
+        FCandidates = first + passed;
+        return static_cast<int64_t>(passed);
+    }
     for (uint64_t i = 0; i < total && taken < n; ++i) {
         if (StopRequested()) break;
         if (skip) {
@@ -809,11 +856,7 @@ int64_t TZarvoUtils::CopyRandomLines(const std::vector<TRangePlan>& ranges, int3
                 continue;
             }
         }
-        const uint64_t id = order(i);
-        const size_t plan =
-            static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), id) - starts.begin()) - 1;
-        const int32_t range = from + static_cast<int32_t>(plan);
-        if (!filter.Make(ranges[static_cast<size_t>(range)], range, id - starts[plan], c, key, id)) continue;
+        if (!make(i, c)) continue;
         progress.Inc();
         ++taken;
         c.Index = FCandidates++;
@@ -875,8 +918,12 @@ void TZarvoUtils::Run(const TGeneratePlan& plan) {
     TStringList chunk;
     TStringList& target = sink ? chunk : FIPList;
     const size_t kept = target.Count(), keptText = target.TextSize();
-    int64_t reserveLines = std::min<int64_t>(
-        plan.ExpectedLines, sink ? int64_t{TLineComposer::kChunkLines} + 1 : int64_t{1} << 24);
+    // A shard makes its share of the lines: room for that, not for the whole run's.
+    const auto expected = static_cast<int64_t>(std::min<uint64_t>(
+        plan.Shard.LinesOf(static_cast<uint64_t>(std::max<int64_t>(plan.ExpectedLines, 0))),
+        uint64_t{INT64_MAX}));
+    int64_t reserveLines =
+        std::min<int64_t>(expected, sink ? int64_t{TLineComposer::kChunkLines} + 1 : int64_t{1} << 24);
     // No more room up front than the budget could fill (a line costs at least 16).
     if (plan.MemoryBudget)
         reserveLines =

@@ -20,6 +20,9 @@ namespace zarvo {
 namespace {
 
 constexpr size_t kChunk = 1 << 20; // one write call per megabyte, not per line
+// A piece at least this large (a writer's own buffer) goes out in its own write call,
+// not copied through this one's.
+constexpr size_t kDirect = 64 << 10;
 
 bool WriteAll(int fd, const char* p, size_t n) {
     while (n > 0) {
@@ -199,7 +202,8 @@ void TAtomicFileWriter::FlushBuffer() {
 
 void TAtomicFileWriter::Write(std::string_view bytes) {
     if (FFd < 0) Fail(FError ? FError : EBADF);
-    if (FBuffer.empty() && bytes.size() >= kChunk) {
+    if (bytes.size() >= kDirect) {
+        FlushBuffer();
         if (!WriteAll(FFd, bytes.data(), bytes.size())) Fail(errno);
         return;
     }

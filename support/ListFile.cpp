@@ -1,6 +1,7 @@
 #include "support/ListFile.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace zarvo {
 
@@ -16,6 +17,10 @@ std::string ListDelimiter(TListDelimiter d) {
     return "\r\n";
 }
 
+namespace {
+constexpr size_t kPiece = size_t{128} << 10;
+} // namespace
+
 TListFileWriter::TListFileWriter(const std::string& fileName, std::string_view delimiter)
     : FFile(fileName), FDelimiter(delimiter) {}
 
@@ -23,22 +28,32 @@ void TListFileWriter::Write(const TStringList& lines) {
     for (size_t i = 0; i < lines.Count(); ++i) WriteLine(lines[i]);
 }
 
+void TListFileWriter::FlushPiece() {
+    if (FPieceSize > 0) FFile.Write(std::string_view(FPiece.get(), FPieceSize));
+    FPieceSize = 0;
+}
+
 void TListFileWriter::WriteLine(std::string_view line) {
-    // Lines are gathered into one piece before they reach the file: a million
-    // short lines would otherwise be two million small writes into its buffer.
-    constexpr size_t kPiece = size_t{1} << 20;
-    if (!FFirst) FPiece.append(FDelimiter);
+    const std::string_view delimiter = FFirst ? std::string_view() : std::string_view(FDelimiter);
     FFirst = false;
-    FPiece.append(line);
-    if (FPiece.size() >= kPiece) {
-        FFile.Write(FPiece);
-        FPiece.clear();
+    if (FPieceSize + delimiter.size() + line.size() > kPiece) {
+        FlushPiece();
+        // A line longer than the piece goes out as it is.
+        if (delimiter.size() + line.size() > kPiece) {
+            if (!delimiter.empty()) FFile.Write(delimiter);
+            FFile.Write(line);
+            return;
+        }
     }
+    if (!FPiece) FPiece.reset(new char[kPiece]);
+    char* p = FPiece.get() + FPieceSize;
+    if (!delimiter.empty()) std::memcpy(p, delimiter.data(), delimiter.size());
+    if (!line.empty()) std::memcpy(p + delimiter.size(), line.data(), line.size());
+    FPieceSize += delimiter.size() + line.size();
 }
 
 void TListFileWriter::Close() {
-    FFile.Write(FPiece);
-    FPiece.clear();
+    FlushPiece();
     FFile.Commit();
 }
 

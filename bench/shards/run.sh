@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
-# Excludes by block and shards, side by side in one hyperfine run each:
+# Excludes by block and shards, each side by side with the run it is held to, without a
+# shell, in ROUNDS rounds (another build may share the machine):
 #   zarvo-cli generate 10.0.0.0/12, and the same with 10000 random /24 blocks excluded
-#     (drawn from 10.0.0.0/8, so that some fall in the range; target: at most 1.5 x)
-#   a random total of 1000000 from fd00::/32, and the same as 8 shards run one after
-#     another (--shard I/8, same --seed; target: the 8 together at most 1.2 x)
-# Usage: bench/shards/run.sh [BUILD_DIR]       (RUNS=N for the runs of each)
+#     (drawn from 10.0.0.0/8, so that some fall in the range; target: at most 1.5 x), the
+#     blocks as 10000 --exclude words (bench/interleave.py: hyperfine cannot take a command
+#     line that long) and as the Exclude lines of a settings file (hyperfine -N)
+#   a random total of 1000000 from fd00::/32, and the same as 8 shards (--shard I/8, same
+#     --seed; target: the 8 together at most 1.2 x): each shard timed by hyperfine -N and
+#     the 8 summed; then the 8 one after another in a shell loop, with the shell's own
+#     share (the same loop of /bin/true)
+# Usage: bench/shards/run.sh [BUILD_DIR]       (RUNS=N runs of each per round, ROUNDS=N)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 BUILD=${1:-build}
@@ -15,6 +20,7 @@ mkdir -p "$DATA"
 OUT=$(mktemp -d)
 trap 'rm -rf "$OUT"' EXIT
 RUNS=${RUNS:-10}
+ROUNDS=${ROUNDS:-3}
 
 [ -f "$DATA/exclude10k.txt" ] || python3 -c "
 import random
@@ -22,58 +28,88 @@ r = random.Random(24)
 with open('$DATA/exclude10k.txt', 'w') as f:
     for _ in range(10000):
         f.write('10.%d.%d.0/24\n' % (r.randrange(256), r.randrange(256)))"
-# The blocks as --exclude words, in a file that the commands below read back.
-EXCLUDES=$DATA/exclude10k.args
-sed 's/^/--exclude /' "$DATA/exclude10k.txt" | tr '\n' ' ' > "$EXCLUDES"
+# The blocks as --exclude words (one argument a line, for bench/interleave.py) and as the
+# Exclude lines of a settings file.
+{ printf '%s\n' "$CLI" generate 10.0.0.0/12; } > "$OUT/plain.args"
+{ printf '%s\n' "$CLI" generate; sed 's/^/--exclude\n/' "$DATA/exclude10k.txt"; echo 10.0.0.0/12; } > "$OUT/excluded.args"
+python3 - "$DATA/exclude10k.txt" "$OUT/exclude.ini" <<'PY'
+import sys
+lines = open(sys.argv[1]).read().split()
+with open(sys.argv[2], "w", newline="") as f:
+    f.write("Exclude=1\r\nExcludeN=%d\r\n" % len(lines))
+    f.writelines("Exclude%d=%s\r\n" % (i, line) for i, line in enumerate(lines, 1))
+PY
 IN_RANGE=$(awk -F. '$2 < 16' "$DATA/exclude10k.txt" | sort -u | wc -l)
 
 echo "== Machine: $(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg)"
 
-ratio() { # json, name of the reference, name of the other, target
-    python3 - "$@" <<'PY'
-import json, sys
-r = {x["command"]: x for x in json.load(open(sys.argv[1]))["results"]}
-ref, z = r[sys.argv[2]], r[sys.argv[3]]
-cpu = lambda x: x["user"] + x["system"]
-print(f"   wall: {sys.argv[3]} {z['mean']*1000:.1f} ms vs {sys.argv[2]} {ref['mean']*1000:.1f} ms -> ratio {z['mean']/ref['mean']:.3f} (median {z['median']/ref['median']:.3f}; target {sys.argv[4]})")
-print(f"   cpu:  {cpu(z)*1000:.1f} ms vs {cpu(ref)*1000:.1f} ms -> ratio {cpu(z)/cpu(ref):.3f}")
-PY
-}
-
 echo
 echo "== generate 10.0.0.0/12, and with 10000 random /24 blocks of 10.0.0.0/8 excluded ($IN_RANGE of them in the range)"
-hyperfine -w 2 -r "$RUNS" --export-json "$OUT/exclude.json" \
-    -n plain "$CLI generate 10.0.0.0/12 > $OUT/plain.txt 2>/dev/null" \
-    -n excluded "$CLI generate \$(cat $EXCLUDES) 10.0.0.0/12 > $OUT/excluded.txt 2>/dev/null" 2>/dev/null |
-    grep -E 'Time|±|Benchmark' || true
-ratio "$OUT/exclude.json" plain excluded 1.5
-# The shell's $(cat ...) above is measured too; perf counts the program alone.
-if command -v perf >/dev/null; then
-    clock() { perf stat -r 5 -x, -e task-clock "$@" 2>&1 >/dev/null | awk -F, '/task-clock/ {print $1}'; }
-    plain=$(clock "$CLI" generate 10.0.0.0/12)
-    # shellcheck disable=SC2046
-    excluded=$(clock "$CLI" generate $(cat "$EXCLUDES") 10.0.0.0/12)
-    # shellcheck disable=SC2046
-    words=$(clock "$CLI" generate $(cat "$EXCLUDES") 10.0.0.0/30)
-    echo "   perf task-clock: plain $plain ms, excluded $excluded ms -> ratio $(echo "scale=3; $excluded / $plain" | bc)" \
-        "(reading the 10000 --exclude words alone: $words ms, on a /30)"
-fi
-echo "   lines: $(wc -l < "$OUT/plain.txt") and $(wc -l < "$OUT/excluded.txt");" \
-    "counted: $($CLI generate --count-only $(cat "$EXCLUDES") 10.0.0.0/12)"
+echo "-- as --exclude words (target 1.5):"
+python3 bench/interleave.py $((RUNS * ROUNDS)) "$OUT/list.txt" plain="$OUT/plain.args" excluded="$OUT/excluded.args"
+echo "-- from a settings file (--settings FILE), hyperfine -N:"
+for round in $(seq "$ROUNDS"); do
+    hyperfine -N -w 2 -r "$RUNS" --output="$OUT/list.txt" --export-json "$OUT/exclude$round.json" \
+        -n plain "$CLI generate 10.0.0.0/12" -n excluded "$CLI generate --settings $OUT/exclude.ini 10.0.0.0/12" \
+        >/dev/null 2>&1
+done
+python3 - "$OUT" "$ROUNDS" <<'PY'
+import json, statistics, sys
+out, rounds = sys.argv[1], int(sys.argv[2])
+runs = [{x["command"]: x for x in json.load(open("%s/exclude%d.json" % (out, k)))["results"]} for k in range(1, rounds + 1)]
+cpu = lambda x: x["user"] + x["system"]
+for name in ("plain", "excluded"):
+    print("   %-9s wall %6.1f ms, user+sys %6.1f ms" % (name, statistics.mean(r[name]["mean"] for r in runs) * 1e3,
+                                                      statistics.mean(cpu(r[name]) for r in runs) * 1e3))
+print("   excluded / plain: wall %.3f (rounds %s), user+sys %.3f (target 1.5)" % (
+    statistics.mean(r["excluded"]["mean"] / r["plain"]["mean"] for r in runs),
+    " ".join("%.3f" % (r["excluded"]["mean"] / r["plain"]["mean"]) for r in runs),
+    statistics.mean(cpu(r["excluded"]) / cpu(r["plain"]) for r in runs)))
+PY
+echo "   lines: $("$CLI" generate 10.0.0.0/12 2>/dev/null | wc -l) and $(python3 -c '
+import subprocess, sys
+print(subprocess.run(open(sys.argv[1]).read().splitlines(), capture_output=True).stdout.count(b"\n"))' "$OUT/excluded.args");" \
+    "counted: $("$CLI" generate --count-only --settings "$OUT/exclude.ini" 10.0.0.0/12)"
 
 echo
-echo "== random total of 1000000 from fd00::/32: one run, and 8 shards one after another"
-SHARDS="for i in 1 2 3 4 5 6 7 8; do $CLI generate --random --total 1000000 --seed 7 --shard \$i/8 fd00::/32 > $OUT/shard-\$i.txt 2>/dev/null; done"
-hyperfine -w 2 -r "$RUNS" --export-json "$OUT/shards.json" \
-    -n single "$CLI generate --random --total 1000000 --seed 7 fd00::/32 > $OUT/single.txt 2>/dev/null" \
-    -n shards "$SHARDS" 2>/dev/null | grep -E 'Time|±|Benchmark' || true
-ratio "$OUT/shards.json" single shards 1.2
-if command -v perf >/dev/null; then
-    base=$(perf stat -r 5 -x, -e task-clock "$CLI" --version 2>&1 >/dev/null | awk -F, '/task-clock/ {print $1}')
-    echo "   one process that does nothing (zarvo-cli --version): $base ms of task-clock, paid once per shard"
-fi
+echo "== random total of 1000000 from fd00::/32: one run, and 8 shards"
+SINGLE="$CLI generate --random --total 1000000 --seed 7 fd00::/32"
+commands=(-n single "$SINGLE")
+for i in 1 2 3 4 5 6 7 8; do commands+=(-n "shard$i" "$CLI generate --random --total 1000000 --seed 7 --shard $i/8 fd00::/32"); done
+for round in $(seq "$ROUNDS"); do
+    hyperfine -N -w 2 -r "$RUNS" --output="$OUT/list.txt" --export-json "$OUT/shards$round.json" "${commands[@]}" \
+        >/dev/null 2>&1
+done
+python3 - "$OUT" "$ROUNDS" <<'PY'
+import json, statistics, sys
+out, rounds = sys.argv[1], int(sys.argv[2])
+runs = [{x["command"]: x for x in json.load(open("%s/shards%d.json" % (out, k)))["results"]} for k in range(1, rounds + 1)]
+cpu = lambda x: x["user"] + x["system"]
+shards = ["shard%d" % i for i in range(1, 9)]
+single = [r["single"]["mean"] for r in runs]
+total = [sum(r[s]["mean"] for s in shards) for r in runs]
+print("   single %.1f ms, the 8 shards together %.1f ms (each %s ms)" % (
+    statistics.mean(single) * 1e3, statistics.mean(total) * 1e3,
+    " ".join("%.1f" % (statistics.mean(r[s]["mean"] for r in runs) * 1e3) for s in shards)))
+print("   shards / single: wall %.3f (rounds %s), user+sys %.3f (target 1.2)" % (
+    statistics.mean(t / s for t, s in zip(total, single)), " ".join("%.3f" % (t / s) for t, s in zip(total, single)),
+    statistics.mean(sum(cpu(r[s]) for s in shards) / cpu(r["single"]) for r in runs)))
+PY
+echo "-- the 8 one after another in a shell loop, each to its own file:"
+LOOP="for i in 1 2 3 4 5 6 7 8; do $CLI generate --random --total 1000000 --seed 7 --shard \$i/8 fd00::/32 > $OUT/shard-\$i.txt 2>/dev/null; done"
+hyperfine -w 2 -r "$((RUNS * ROUNDS))" --export-json "$OUT/loop.json" -n single "$SINGLE > $OUT/single.txt 2>/dev/null" \
+    -n loop "$LOOP" -n shell "for i in 1 2 3 4 5 6 7 8; do /bin/true > $OUT/true-\$i.txt; done" >/dev/null 2>&1
+python3 - "$OUT/loop.json" <<'PY'
+import json, sys
+r = {x["command"]: x for x in json.load(open(sys.argv[1]))["results"]}
+cpu = lambda x: x["user"] + x["system"]
+s, l, sh = r["single"], r["loop"], r["shell"]
+print("   single %.1f ms, loop %.1f ms -> %.3f (user+sys %.3f); the same loop of 8 x /bin/true: %.1f ms" % (
+    s["mean"] * 1e3, l["mean"] * 1e3, l["mean"] / s["mean"], cpu(l) / cpu(s), sh["mean"] * 1e3))
+PY
 if cmp -s <(sort "$OUT/single.txt") <(sort "$OUT"/shard-*.txt); then
     echo "   the 8 shards hold the single run's lines: yes ($(cat "$OUT"/shard-*.txt | wc -l) lines)"
 else
     echo "   the 8 shards hold the single run's lines: NO"
 fi
+echo "   load now $(cut -d' ' -f1 /proc/loadavg)"

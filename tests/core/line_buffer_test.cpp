@@ -402,6 +402,29 @@ TEST(LineSnapshotBuilder, BuildsOnAWorkerWhileTheBufferIsEdited) {
     EXPECT_EQ(result.Row(5000), "w0");
 }
 
+// The writer gathers lines into pieces of its own: lines that fill a piece exactly, pass
+// its end, or are longer than it, reach the file as the lines joined by the delimiter.
+TEST(ListFileWriter, LinesAcrossPiecesAsJoined) {
+    test::TTempDir dir("listfile");
+    const size_t piece = size_t{128} << 10;
+    const std::vector<std::vector<std::string>> lists = {
+        {std::string(piece, 'a'), "b"},
+        {std::string(piece - 2, 'a'), "", "b"},
+        {"a", std::string(piece + 5, 'x'), "", "c", std::string(3 * piece, 'y')},
+        {"", "", ""},
+    };
+    std::vector<std::string> many;
+    for (int i = 0; i < 40000; ++i) many.push_back(std::to_string(i * 7919)); // some pieces' worth
+    for (const std::vector<std::string>& list : {lists[0], lists[1], lists[2], lists[3], many})
+        for (const TListDelimiter d : {ldEndOfLine, ldComma, ldSemicolon}) {
+            TStringList lines;
+            for (const std::string& line : list) lines.Add(line);
+            SaveListToFile(lines, dir / "out.txt", ListDelimiter(d));
+            EXPECT_EQ(ReadFile(dir / "out.txt"), lines.Join(ListDelimiter(d)))
+                << list.size() << " lines, delimiter " << static_cast<int>(d);
+        }
+}
+
 TEST(SaveLinesToFile, WritesWhatSaveListToFileWrites) {
     test::TTempDir dir("savelines");
     const TStringList big = Numbered("10.0.", 150000); // several progress blocks

@@ -168,6 +168,43 @@ TEST(GenerateExcludes, BlocksAndRangesBesideMasks) {
     }
 }
 
+// Where the excluded blocks are the only filter, an IPv4 walk passes over each block
+// whole and makes the addresses between blocks a run at a time; a mask beside them (one
+// that matches no address) makes it test address by address. Both give the same lines.
+TEST(GenerateExcludes, BlocksPassedOverWholeAsAddressByAddress) {
+    std::vector<std::vector<std::string>> cases = {
+        {"--exclude", "10.0.0.0/30", "--exclude", "10.0.1.250-10.0.2.5", "10.0.0.0/22"},
+        // A sub-prefix walks the third octet, a stride of 256 addresses.
+        {"--exclude", "10.0.0.0/24", "--exclude", "10.0.2.7-10.0.3.9", "A=10.0.0.9/22/24"},
+        {"--exclude", "10.0.2.0/23", "--exclude", "10.0.5.0/24", "10.0.0.0/16/20"},
+        // The count ends inside a run and inside a block.
+        {"--total", "300", "--exclude", "10.0.0.100-10.0.0.199", "10.0.0.0/23"},
+        {"--total", "150", "--exclude", "10.0.0.100-10.0.0.199", "10.0.0.0/23"},
+        {"--each", "50", "--exclude", "10.0.0.16/28", "10.0.0.0/26", "10.0.1.0/26", "10.0.0.8/29"},
+        // The ends of the space, a range all excluded, blocks of the other family.
+        {"--exclude", "255.255.255.128/25", "--exclude", "0.0.0.0/31", "255.255.255.0/24", "0.0.0.0/28"},
+        {"--exclude", "10.0.0.0/8", "--exclude", "fd00::/16", "10.1.0.0/16", "10.0.0.0/30", "11.0.0.0/30"},
+        {"--exclude", "10.0.0.5", "--exclude", "10.0.0.7", "10.0.0.0/29", "10.0.0.0/29"},
+    };
+    // Many blocks of every size over a /16 walked across several slices.
+    std::vector<std::string> many = {"10.0.0.0/16"};
+    uint32_t x = 12345;
+    for (int i = 0; i < 300; ++i) {
+        x = x * 1103515245u + 12345u;
+        const uint32_t prefix = 22 + (x >> 16) % 11, third = (x >> 4) % 256, fourth = (x >> 8) % 256;
+        many.insert(many.begin(), {"--exclude", "10.0." + std::to_string(third) + "." +
+                                                    std::to_string(fourth) + "/" + std::to_string(prefix)});
+    }
+    cases.push_back(many);
+    for (const std::vector<std::string>& words : cases) {
+        std::vector<std::string> tested = words;
+        tested.insert(tested.begin(), {"--exclude", "none"});
+        const std::vector<std::string> lines = Generate(words);
+        EXPECT_EQ(lines, Generate(tested)) << words[1] << " " << words.back();
+        EXPECT_EQ(CountOnly(words), lines.size()) << words[1] << " " << words.back();
+    }
+}
+
 TEST(GenerateUnique, EachAddressOnceWhereItFirstAppears) {
     struct Case {
         std::vector<std::string> Words;
