@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
+#include <memory>
+#include <new>
 #include <unordered_map>
 
 #include "mmdb/uMMDBCountryCodes.h"
@@ -111,7 +114,12 @@ public:
     TCountryDecider(TMMDBReader& reader, const std::vector<std::string>& codes)
         : FReader(reader), FValues(reader.Decoder()), FCodes(codes),
           FNodeCount(reader.Metadata().NodeCount()),
-          FMarks(static_cast<size_t>(std::max<int64_t>(reader.DataSectionEnd(), 0) / 4 + 1)) {}
+          // Zeroed pages from the system as they are first touched, not a memset of all.
+          FMarks(static_cast<uint8_t*>(std::calloc(
+                     static_cast<size_t>(std::max<int64_t>(reader.DataSectionEnd(), 0) / 4 + 1), 1)),
+                 &std::free) {
+        if (!FMarks) throw std::bad_alloc();
+    }
 
     bool Kept(int64_t r) {
         // Neighbouring networks often share their record.
@@ -119,7 +127,8 @@ public:
         FLast = r;
         const auto at = static_cast<uint64_t>(r - FNodeCount);
         const int64_t offset = FReader.RecordOffset(r); // raises for a place outside the data section
-        const unsigned mark = (FMarks[at / 4] >> (at % 4 * 2)) & 3u;
+        uint8_t& marks = FMarks.get()[at / 4];
+        const unsigned mark = (static_cast<unsigned>(marks) >> (at % 4 * 2)) & 3u;
         if (mark != 0) return FLastKept = mark == 2;
         FLastKept = false;
         if (const int64_t country = FValues.FieldOffset(offset, FCountryPath); country >= 0) {
@@ -133,7 +142,7 @@ public:
             }
             FLastKept = known->second;
         }
-        FMarks[at / 4] = static_cast<uint8_t>(FMarks[at / 4] | (FLastKept ? 2u : 1u) << (at % 4 * 2));
+        marks = static_cast<uint8_t>(marks | (FLastKept ? 2u : 1u) << (at % 4 * 2));
         return FLastKept;
     }
 
@@ -144,7 +153,8 @@ private:
     const TMMDBFieldPath FIsoCodePath = ParseMMDBFieldPath("iso_code");
     const std::vector<std::string>& FCodes;
     const int64_t FNodeCount;
-    std::vector<uint8_t> FMarks; // 2 bits a place: 0 not read yet, 1 another country, 2 kept
+    // 2 bits a place: 0 not read yet, 1 another country, 2 kept.
+    std::unique_ptr<uint8_t, decltype(&std::free)> FMarks;
     std::unordered_map<int64_t, bool> FCountries;
     int64_t FLast = -1;
     bool FLastKept = false;
