@@ -445,7 +445,7 @@ void GatherRanges(const TGenerateArgs& a, std::istream& in, std::vector<std::str
 
 } // namespace
 
-TZarvoOptions BuildGenerateOptions(const TGenerateArgs& a, std::istream& in, TRangeOrigins* origins) {
+TZarvoOptions BuildGenerateOptions(TGenerateArgs& a, std::istream& in, TRangeOrigins* origins) {
     TRangeOrigins unusedOrigins;
     // The command line builds the same option set as the window and copies it into
     // the engine through the same checks; a settings file, when given, is the base.
@@ -470,7 +470,7 @@ TZarvoOptions BuildGenerateOptions(const TGenerateArgs& a, std::istream& in, TRa
     opt.LowerIPv6 |= a.LowerIPv6;
     if (!a.Excludes.empty()) {
         opt.Exclude = true;
-        opt.ExcludeMasks = a.Excludes;
+        opt.ExcludeMasks = std::move(a.Excludes);
     }
     if (a.Ports) {
         opt.AddPort = true;

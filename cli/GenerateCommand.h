@@ -72,9 +72,9 @@ TGenerateArgs ParseGenerateArgs(const std::vector<std::string>& args);
 // with the message to show (exit code 1): a file that cannot be read, with the
 // reason; a line over the cap, with its number; a settings value that would split
 // an output line (CheckSingleLineSettings). origins, when given, learns where each range
-// line came from.
-TZarvoOptions BuildGenerateOptions(const TGenerateArgs& args, std::istream& in,
-                                   TRangeOrigins* origins = nullptr);
+// line came from. The exclude words move into the options (args.Excludes is left empty):
+// a script may give ten thousand of them.
+TZarvoOptions BuildGenerateOptions(TGenerateArgs& args, std::istream& in, TRangeOrigins* origins = nullptr);
 
 // The values of a settings file that go into one output line (NameTemplate,
 // CounterSymbol, NameCustomDelimiter) hold no CR or LF; raises Exception naming the

@@ -1,6 +1,7 @@
 #include "options/ZarvoSettings.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -68,13 +69,21 @@ void GetIfPresent(const TVHashedStringList& l, const char* key, std::string& v) 
     if (l.IndexOfName(key) >= 0) v = l.GetValue(key);
 }
 
+// The name index's buckets for a list of lines: a bucket a line or so, at least the 256
+// of a small file, so that ten thousand range or exclude lines are read in milliseconds.
+uint32_t BucketsFor(size_t lines) {
+    return static_cast<uint32_t>(std::clamp<size_t>(std::bit_ceil(lines), 256, size_t{1} << 20));
+}
+
 void GetLines(const TVHashedStringList& l, const std::string& key, std::vector<std::string>& lines) {
     const int32_t n = StrToIntDef(l.GetValue(key + "N"), -1);
     if (n < 0) return;
     lines.clear();
     // Only the numbers the file holds are looked up, so a garbled count of two
     // billion costs nothing and a count beyond the file's length drops no key.
-    for (const uint32_t i : l.NumberedNames(key, static_cast<uint32_t>(n))) {
+    const std::vector<uint32_t> numbers = l.NumberedNames(key, static_cast<uint32_t>(n));
+    lines.reserve(numbers.size());
+    for (const uint32_t i : numbers) {
         std::string v = l.GetValue(key + std::to_string(i));
         if (!v.empty()) lines.push_back(std::move(v));
     }
@@ -266,7 +275,7 @@ void SettingsFromList(const TVHashedStringList& l, TZarvoOptions& o) {
 }
 
 void SettingsFromList(const std::vector<std::string>& lines, TZarvoOptions& o) {
-    TVHashedStringList l(256);
+    TVHashedStringList l(BucketsFor(lines.size()));
     l.Assign(lines);
     SettingsFromList(l, o);
 }
@@ -324,8 +333,9 @@ TVHashedStringList ReadSettingsList(const std::string& path) {
     // The text becomes the list's buffer. Only name=value lines are kept: every
     // reader of the file looks lines up by name, and a line without "=" has none
     // (64 MB of empty lines would otherwise cost an entry each).
-    TVHashedStringList l(256);
-    l.AssignText(DecodeTextBuffer(std::move(bytes)), [](std::string_view line) {
+    std::string text = DecodeTextBuffer(std::move(bytes));
+    TVHashedStringList l(BucketsFor(static_cast<size_t>(std::count(text.begin(), text.end(), '\n'))));
+    l.AssignText(std::move(text), [](std::string_view line) {
         return line.size() <= kMaxSettingsLine && line.find('=') != std::string_view::npos;
     });
     return l;

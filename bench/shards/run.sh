@@ -4,7 +4,9 @@
 #   zarvo-cli generate 10.0.0.0/12, and the same with 10000 random /24 blocks excluded
 #     (drawn from 10.0.0.0/8, so that some fall in the range; target: at most 1.5 x), the
 #     blocks as 10000 --exclude words (bench/interleave.py: hyperfine cannot take a command
-#     line that long) and as the Exclude lines of a settings file (hyperfine -N)
+#     line that long; /bin/true with and without the same words shows what the kernel's
+#     start of a program with them costs by itself) and as the Exclude lines of a settings
+#     file (hyperfine -N)
 #   a random total of 1000000 from fd00::/32, and the same as 8 shards (--shard I/8, same
 #     --seed; target: the 8 together at most 1.2 x): each shard timed by hyperfine -N and
 #     the 8 summed; then the 8 one after another in a shell loop, with the shell's own
@@ -32,6 +34,10 @@ with open('$DATA/exclude10k.txt', 'w') as f:
 # Exclude lines of a settings file.
 { printf '%s\n' "$CLI" generate 10.0.0.0/12; } > "$OUT/plain.args"
 { printf '%s\n' "$CLI" generate; sed 's/^/--exclude\n/' "$DATA/exclude10k.txt"; echo 10.0.0.0/12; } > "$OUT/excluded.args"
+# What starting a program with those words costs by itself (the kernel copies them in):
+# /bin/true with and without them.
+echo /bin/true > "$OUT/true.args"
+{ echo /bin/true; sed 's/^/--exclude\n/' "$DATA/exclude10k.txt"; } > "$OUT/true-words.args"
 python3 - "$DATA/exclude10k.txt" "$OUT/exclude.ini" <<'PY'
 import sys
 lines = open(sys.argv[1]).read().split()
@@ -46,7 +52,8 @@ echo "== Machine: $(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg)"
 echo
 echo "== generate 10.0.0.0/12, and with 10000 random /24 blocks of 10.0.0.0/8 excluded ($IN_RANGE of them in the range)"
 echo "-- as --exclude words (target 1.5):"
-python3 bench/interleave.py $((RUNS * ROUNDS)) "$OUT/list.txt" plain="$OUT/plain.args" excluded="$OUT/excluded.args"
+python3 bench/interleave.py $((RUNS * ROUNDS)) "$OUT/list.txt" plain="$OUT/plain.args" excluded="$OUT/excluded.args" \
+    true="$OUT/true.args" true+words="$OUT/true-words.args"
 echo "-- from a settings file (--settings FILE), hyperfine -N:"
 for round in $(seq "$ROUNDS"); do
     hyperfine -N -w 2 -r "$RUNS" --output="$OUT/list.txt" --export-json "$OUT/exclude$round.json" \
