@@ -150,8 +150,7 @@ def main():
         check(fields["Homepage"].startswith("https://"), "Homepage: %s" % fields["Homepage"])
         check("<" in fields["Maintainer"], "Maintainer: %s" % fields["Maintainer"])
         check(len(fields["Description"].splitlines()) > 2, "no long description")
-        # zarvo-cli has the C++ runtime linked in; the window loads it.
-        for lib in ["libc6"] + (["libstdc++6", "libqt6widgets6"] if WITH_APP else []):
+        for lib in ["libc6", "libstdc++6"] + (["libqt6widgets6"] if WITH_APP else []):
             check(lib in fields["Depends"], "Depends lacks %s: %s" % (lib, fields["Depends"]))
 
         # Errors and the tags of an unhardened binary fail; other warnings and notes are shown.
