@@ -658,6 +658,22 @@ private:
     bool FLaneLines = false;
 };
 
+namespace {
+
+// Steps over the candidates before the target's next wanted one (another shard's), at
+// most left of them and at most wanted: how many (0 when the next one is wanted).
+template <class TTarget>
+uint64_t PassOthers(const TTarget& target, uint64_t& candidates, uint64_t left, int64_t wanted,
+                    TProgressBatch& progress) {
+    const uint64_t gap =
+        std::min({target.NextWanted(candidates) - candidates, left, static_cast<uint64_t>(wanted)});
+    candidates += gap;
+    progress.Add(gap);
+    return gap;
+}
+
+} // namespace
+
 // Builds candidate k of a plan and decides whether it survives the usable-host
 // rule, the excluded blocks, the exclusion masks and --unique.
 class TZarvoUtils::TCandidateFilter {
@@ -771,19 +787,15 @@ int64_t TZarvoUtils::CopyLines(const std::vector<TRangePlan>& ranges, int32_t fr
         }
         for (uint64_t k = 0; k < positions; ++k) {
             if (StopRequested()) return found;
-            if (skip && found < n) {
-                // Every position is a candidate: those of other shards are stepped over.
-                const uint64_t gap = std::min({target.NextWanted(FCandidates) - FCandidates, positions - k,
-                                               static_cast<uint64_t>(n - found)});
-                if (gap > 0) {
+            // Every position is a candidate: those of other shards are stepped over.
+            if (skip && found < n)
+                if (const uint64_t gap =
+                        PassOthers(target, FCandidates, positions - k, n - found, progress)) {
                     k += gap - 1;
-                    FCandidates += gap;
                     found += static_cast<int64_t>(gap);
-                    progress.Add(gap);
                     if (found >= n) return found;
                     continue;
                 }
-            }
             if (!filter.Make(r, i, k, c, 0, 0)) continue;
             progress.Inc();
             ++found;
@@ -845,17 +857,12 @@ int64_t TZarvoUtils::CopyRandomLines(const std::vector<TRangePlan>& ranges, int3
     }
     for (uint64_t i = 0; i < total && taken < n; ++i) {
         if (StopRequested()) break;
-        if (skip) {
-            const uint64_t gap = std::min(
-                {target.NextWanted(FCandidates) - FCandidates, total - i, static_cast<uint64_t>(n - taken)});
-            if (gap > 0) {
+        if (skip)
+            if (const uint64_t gap = PassOthers(target, FCandidates, total - i, n - taken, progress)) {
                 i += gap - 1;
-                FCandidates += gap;
                 taken += static_cast<int64_t>(gap);
-                progress.Add(gap);
                 continue;
             }
-        }
         if (!make(i, c)) continue;
         progress.Inc();
         ++taken;
@@ -1012,17 +1019,11 @@ int64_t TZarvoUtils::CopyKeptLines(const std::vector<TRangePlan>& ranges, const 
                 if (StopRequested()) return found;
                 const TUInt128 after = run.High - k; // the run's positions after k
                 uint64_t advance = 1;
-                uint64_t gap = 0;
-                if (skip && found < n) {
-                    // Every position is a candidate: those of other shards are stepped over.
-                    const uint64_t here = after >= UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(after) + 1;
-                    gap = std::min({target.NextWanted(FCandidates) - FCandidates, here,
-                                    static_cast<uint64_t>(n - found)});
-                }
-                if (gap > 0) {
-                    FCandidates += gap;
+                // Every position is a candidate: those of other shards are stepped over.
+                const uint64_t here = after >= UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(after) + 1;
+                if (const uint64_t gap =
+                        skip && found < n ? PassOthers(target, FCandidates, here, n - found, progress) : 0) {
                     found += static_cast<int64_t>(gap);
-                    progress.Add(gap);
                     advance = gap;
                 } else if (filter.MakeAt(r, i, k, c)) {
                     progress.Inc();
@@ -1069,17 +1070,12 @@ int64_t TZarvoUtils::CopyRandomKeptLines(const std::vector<TRangePlan>& ranges, 
     const bool skip = filter.DropsNothing() && extra == 0;
     for (uint64_t i = 0; i < units && taken < n; ++i) {
         if (StopRequested()) break;
-        if (skip) {
-            const uint64_t gap = std::min(
-                {target.NextWanted(FCandidates) - FCandidates, units - i, static_cast<uint64_t>(n - taken)});
-            if (gap > 0) {
+        if (skip)
+            if (const uint64_t gap = PassOthers(target, FCandidates, units - i, n - taken, progress)) {
                 i += gap - 1;
-                FCandidates += gap;
                 taken += static_cast<int64_t>(gap);
-                progress.Add(gap);
                 continue;
             }
-        }
         const uint64_t unit = order(i);
         TUInt128 number = TUInt128{unit} << extra;
         if (extra > 0) {
