@@ -5,10 +5,12 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <thread>
 #include <unordered_map>
 
 #include "mmdb/uMMDBCountryCodes.h"
 #include "mmdb/uMMDBValues.h"
+#include "support/LargeMemory.h"
 #include "support/ZarvoText.h"
 
 namespace zarvo {
@@ -118,6 +120,9 @@ public:
           FMarksSize(static_cast<size_t>(std::max<int64_t>(reader.DataSectionEnd(), 0) / 4 + 1)),
           FMarks(static_cast<uint8_t*>(std::calloc(FMarksSize, 1)), &std::free) {
         if (!FMarks) throw std::bad_alloc();
+        // Nearly every page is touched, at random: a few faults for huge pages instead
+        // of one for every 4 KiB.
+        AdviseHugePages(FMarks.get(), FMarksSize);
     }
 
     // Asks for the cache line of record value r's mark ahead of Kept.
@@ -189,11 +194,12 @@ public:
     TCountryWalk(TMMDBReader& reader, const TIntervalSet<U>& within, TCountryDecider& decide,
                  TIntervalSet<U>& out)
         : FReader(reader), FWithin(within.Items()), FDecide(decide), FOut(out),
-          FNodeCount(reader.Metadata().NodeCount()), FBudget(8 * FNodeCount + 1024) {}
+          FNodeCount(reader.Metadata().NodeCount()), FBudget(FullBudget()), FLowestBudget(FBudget) {}
 
-    void Run(int64_t start) {
+    // From node (or record) start, the block of bit bits at low.
+    void Run(int64_t start, U low = 0, int bit = 0) {
         if (FWithin.empty()) return;
-        std::vector<TItem> stack{{start, U{0}, 0, false}};
+        std::vector<TItem> stack{{start, low, bit, false}};
         while (!stack.empty()) {
             const TItem it = stack.back();
             stack.pop_back();
@@ -225,6 +231,13 @@ public:
         if (FHasPending) FOut.Add(FPending.Low, FPending.High);
     }
 
+    // The budget the walk starts from, and where it stands at its end and where it
+    // stood lowest (at most where it would have stood, as kept networks wait in a batch).
+    int64_t FullBudget() const { return 8 * FNodeCount + 1024; }
+    void SetBudget(int64_t budget) { FBudget = FLowestBudget = budget; }
+    int64_t Budget() const { return FBudget; }
+    int64_t LowestBudget() const { return FLowestBudget; }
+
 private:
     static constexpr int kWidth = TIntervalSet<U>::kWidth;
     static constexpr size_t kBatch = 32;
@@ -246,11 +259,12 @@ private:
         // As TMMDBNetworkWalk budgets its steps: a sound tree in one pass, and a descent's
         // worth for every network it keeps, so that a tree whose branches meet again and
         // again cannot keep the walk going for ages.
-        if (--FBudget < 0) {
+        if (--FBudget < FLowestBudget) FLowestBudget = FBudget;
+        if (FBudget < 0) {
             Drain(); // the kept networks waiting there add to the budget
             if (FBudget < 0)
                 throw Exception(Format("Invalid search tree, more than %lld nodes visited",
-                                       static_cast<long long>(8 * FNodeCount + 1024)));
+                                       static_cast<long long>(FullBudget())));
         }
         int64_t left = 0, right = 0;
         FReader.ReadNode(it.Node, left, right);
@@ -299,11 +313,71 @@ private:
     TIntervalSet<U>& FOut;
     const int64_t FNodeCount;
     int64_t FBudget;
+    int64_t FLowestBudget;
     std::array<TLeaf, kBatch> FBatch{};
     size_t FBatchSize = 0;
     TInterval<U> FPending;
     bool FHasPending = false;
 };
+
+// The two halves of the tree below start walked at once, each by its own reader and
+// decider; true when both went through and the one walk would have too (its budget
+// carried from the first half into the second). Otherwise nothing is kept and the one
+// walk is left to give the error where it meets it.
+template <class U>
+bool WalkHalves(TMMDBReader& reader, const std::vector<std::string>& codes, int64_t start,
+                const TIntervalSet<U>& within, TCountryDecider& decide, TIntervalSet<U>& out) {
+    int64_t left = 0, right = 0;
+    reader.ReadNode(start, left, right);
+    // The second lane's state lives on its own thread's stack: next to the first one's,
+    // their busy fields would share cache lines, and both lanes ran at half speed.
+    bool rightDone = false;
+    int64_t rightLowest = 0;
+    TIntervalSet<U> outRight;
+    const std::unique_ptr<TMMDBReader> twin = reader.Twin();
+    std::thread other([&] {
+        try {
+            TCountryDecider decideRight(*twin, codes);
+            TIntervalSet<U> kept;
+            TCountryWalk<U> walk(*twin, within, decideRight, kept);
+            // Each half starts where the one walk stands after the root.
+            walk.SetBudget(walk.FullBudget() - 1);
+            walk.Run(right, static_cast<U>(U{1} << (TIntervalSet<U>::kWidth - 1)), 1);
+            rightLowest = walk.LowestBudget();
+            outRight = std::move(kept);
+            rightDone = true;
+        } catch (...) {
+        }
+    });
+    TIntervalSet<U> outLeft;
+    TCountryWalk<U> walkLeft(reader, within, decide, outLeft);
+    walkLeft.SetBudget(walkLeft.FullBudget() - 1);
+    bool leftDone = false;
+    try {
+        walkLeft.Run(left, U{0}, 1);
+        leftDone = true;
+    } catch (...) {
+    }
+    other.join();
+    // What the first half used up or added, the one walk's second half starts with.
+    if (!leftDone || !rightDone || rightLowest + (walkLeft.Budget() - walkLeft.FullBudget() + 1) < 0)
+        return false;
+    for (const TIntervalSet<U>* half : {&outLeft, &outRight})
+        for (const TInterval<U>& i : half->Items()) out.Add(i.Low, i.High);
+    return true;
+}
+
+// One walk of the tree below start, or two lanes on two halves where the machine has
+// the cores and the root is a node.
+template <class U>
+void WalkCountries(TMMDBReader& reader, const std::vector<std::string>& codes, int64_t start,
+                   const TIntervalSet<U>& within, TCountryDecider& decide, TIntervalSet<U>& out) {
+    if (within.Empty()) return;
+    if (std::thread::hardware_concurrency() >= 2 && start >= 0 && start < reader.Metadata().NodeCount() &&
+        WalkHalves(reader, codes, start, within, decide, out))
+        return;
+    TCountryWalk<U>(reader, within, decide, out).Run(start);
+}
 
 } // namespace
 
@@ -312,8 +386,8 @@ TRangeSet MMDBCountryAddresses(TMMDBReader& reader, const std::vector<std::strin
     TCountryDecider decide(reader, codes);
     TRangeSet kept;
     if (!within.V4.Empty())
-        TCountryWalk<uint32_t>(reader, within.V4, decide, kept.V4).Run(reader.TreeStartNode(32));
-    if (!within.V6.Empty()) TCountryWalk<TUInt128>(reader, within.V6, decide, kept.V6).Run(0);
+        WalkCountries(reader, codes, reader.TreeStartNode(32), within.V4, decide, kept.V4);
+    if (!within.V6.Empty()) WalkCountries(reader, codes, int64_t{0}, within.V6, decide, kept.V6);
     kept.Normalize();
     return kept;
 }
