@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 
@@ -335,7 +336,7 @@ bool WalkHalves(TMMDBReader& reader, const std::vector<std::string>& codes, int6
     int64_t rightLowest = 0;
     TIntervalSet<U> outRight;
     const std::unique_ptr<TMMDBReader> twin = reader.Twin();
-    std::thread other([&] {
+    const auto walkRight = [&] {
         try {
             TCountryDecider decideRight(*twin, codes);
             TIntervalSet<U> kept;
@@ -348,7 +349,13 @@ bool WalkHalves(TMMDBReader& reader, const std::vector<std::string>& codes, int6
             rightDone = true;
         } catch (...) {
         }
-    });
+    };
+    std::thread other;
+    try {
+        other = std::thread(walkRight);
+    } catch (const std::system_error&) {
+        return false; // no thread to be had: the one walk
+    }
     TIntervalSet<U> outLeft;
     TCountryWalk<U> walkLeft(reader, within, decide, outLeft);
     walkLeft.SetBudget(walkLeft.FullBudget() - 1);
