@@ -74,6 +74,7 @@ public:
     int64_t TreeStartNode(int bitCount) { return FTree.TreeStartNode(bitCount); }
     int64_t IPv4Root() { return FTree.IPv4Root(); }
     int64_t ReadNodeRecord(int64_t node, int side) const { return FTree.ReadNodeRecord(node, side); }
+    void ReadNode(int64_t node, int64_t& left, int64_t& right) const { FTree.ReadNode(node, left, right); }
 
     template <class T> TMMDBEnumerable<T> EnumerateNetworks(bool IPv4Only) {
         return TMMDBEnumerable<T>(*this, IPv4Only);

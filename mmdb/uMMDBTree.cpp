@@ -75,6 +75,11 @@ int64_t TMMDBSearchTree::ReadNodeRecord(int64_t node, int side) const {
     }
 }
 
+void TMMDBSearchTree::ReadNodeChecked(int64_t node, int64_t& left, int64_t& right) const {
+    left = ReadNodeRecord(node, 0);
+    right = ReadNodeRecord(node, 1);
+}
+
 int64_t TMMDBSearchTree::IPv4Root() {
     if (FIPv4Start != 0 || FIPVersion == 4) return FIPv4Start;
     int64_t node = 0;

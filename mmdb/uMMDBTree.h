@@ -57,6 +57,25 @@ public:
     int64_t NodeCount() const { return FNodeCount; }
     // Record side (0 left, 1 right) of node, through the bounds-checked image.
     int64_t ReadNodeRecord(int64_t node, int side) const;
+    // Both records of node (below NodeCount, else an error) in one read: left and right.
+    void ReadNode(int64_t node, int64_t& left, int64_t& right) const {
+        if (node < 0 || node >= FNodeCount) return ReadNodeChecked(node, left, right);
+        // Attach checked the tree's bytes.
+        const uint8_t* b = FTree + node * (FRecordSize / 4);
+        if (FRecordSize == 24) {
+            left = (int64_t(b[0]) << 16) | (int64_t(b[1]) << 8) | b[2];
+            right = (int64_t(b[3]) << 16) | (int64_t(b[4]) << 8) | b[5];
+        } else if (FRecordSize == 28) {
+            b = FTree + node * 7;
+            left = (int64_t(b[3] & 0xF0) << 20) | (int64_t(b[0]) << 16) | (int64_t(b[1]) << 8) | b[2];
+            right = (int64_t(b[3] & 0x0F) << 24) | (int64_t(b[4]) << 16) | (int64_t(b[5]) << 8) | b[6];
+        } else if (FRecordSize == 32) {
+            left = (int64_t(b[0]) << 24) | (int64_t(b[1]) << 16) | (int64_t(b[2]) << 8) | b[3];
+            right = (int64_t(b[4]) << 24) | (int64_t(b[5]) << 16) | (int64_t(b[6]) << 8) | b[7];
+        } else {
+            ReadNodeChecked(node, left, right);
+        }
+    }
     // Where IPv4 addresses start: the node reached by 96 zero bits in an IPv6 tree.
     int64_t IPv4Root();
     int64_t TreeStartNode(int bitCount) { return FIPVersion == 6 && bitCount == 32 ? IPv4Root() : 0; }
@@ -68,6 +87,8 @@ public:
                    std::span<int32_t> prefixLengths);
 
 private:
+    // ReadNode through the bounds-checked image, with ReadNodeRecord's errors.
+    void ReadNodeChecked(int64_t node, int64_t& left, int64_t& right) const;
     void FillPrefixTable(int64_t node, int depth, uint32_t prefix);
     // The node and the bit an IPv4 walk starts from: the start node and bit 0, or
     // where the prefix table leads once it is built.

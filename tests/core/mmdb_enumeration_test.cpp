@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "mmdb/uMMDBCountryBlocks.h"
 #include "mmdb/uMMDBInfo.h"
 #include "mmdb/uMMDBLineReader.h"
 #include "mmdb/uMMDBReader.h"
@@ -120,6 +121,12 @@ TEST(MMDBEnumeration, RefilledRecordForgetsTheEarlierNetwork) {
     EXPECT_EQ(Networks(r, true), (std::vector<std::string>{"0.0.0.0/1 DE", "128.0.0.0/1 "}));
 }
 
+TRangeSet AllIPv4() {
+    TRangeSet all;
+    all.V4.Add(0, ~0u);
+    return all;
+}
+
 // Node k leads to node k + 1 on both sides for k < last: a chain whose every node is
 // met by both branches of the one before, 2^(k+1) times in the walk.
 Bytes Chain(uint32_t last) {
@@ -136,6 +143,8 @@ TEST(MMDBEnumeration, WalkStepsAreBoundedByTheNetworksReported) {
         std::function<Bytes(uint32_t aa, uint32_t bb)> tree;
         size_t networks; // reported before the error, or taken without one
         const char* error;
+        // The country walk's, where it differs: it names the budget it started with.
+        const char* countryError = nullptr;
     };
     const Case cases[] = {
         {"both records of the root point back at it: deeper than 32 bits", 1,
@@ -149,7 +158,8 @@ TEST(MMDBEnumeration, WalkStepsAreBoundedByTheNetworksReported) {
          [](uint32_t aa, uint32_t) {
              return Chain(20) + Node(24, aa, 21) + Chain(30).substr(21 * 6) + Node(24, 31, 31);
          },
-         2, "Invalid search tree, more than 1336 nodes visited"},
+         2, "Invalid search tree, more than 1336 nodes visited",
+         "Invalid search tree, more than 1272 nodes visited"},
         // The branches share every node, as in the IPv4 aliases of an IPv6 tree: 2^32
         // networks, read as long as the reader wants them.
         {"a comb of pointers to one subtree", 32,
@@ -170,9 +180,18 @@ TEST(MMDBEnumeration, WalkStepsAreBoundedByTheNetworksReported) {
         });
         EXPECT_EQ(networks, c.networks);
         EXPECT_EQ(error, c.error);
+        // The walk of a country's addresses keeps the same budget and fails alike.
+        if (*c.error) {
+            for (const char* code : {"AA", "BB"})
+                EXPECT_EQ(ErrorOf([&] { MMDBCountryAddresses(r, {code}, AllIPv4()); }),
+                          c.countryError ? c.countryError : c.error)
+                    << code;
+        }
     }
     TMMDBReader broken(TestDb("MaxMind-DB-test-broken-search-tree-24.mmdb"));
     EXPECT_EQ(ErrorOf([&] { Networks(broken, true); }), "Invalid search tree, bad bit 32");
+    EXPECT_EQ(ErrorOf([&] { MMDBCountryAddresses(broken, {"GB"}, AllIPv4()); }),
+              "Invalid search tree, bad bit 32");
 }
 
 // ---------------------------------------------------------------------------
