@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/StringList.h"
+#include "support/ZarvoText.h"
 
 namespace zarvo::cli {
 
@@ -19,6 +20,16 @@ class TUsageError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// An option value's reading (a parser that raises Exception with its message), its
+// mistake made a usage error: the value is the user's word, not the program's fault.
+template <class TRead> auto ReadOptionValue(TRead&& read) -> decltype(read()) {
+    try {
+        return read();
+    } catch (const Exception& e) {
+        throw TUsageError(e.what());
+    }
+}
 
 // Standard output failed. Raised where a command hands its lines on, so that a run
 // whose output is lost stops there; RunCli reports it. A command's own error

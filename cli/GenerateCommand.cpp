@@ -294,11 +294,7 @@ std::vector<TOption> GenerateOptions(TGenerateArgs& a) {
          .Examples = {{"--country", "GeoLite2-City.mmdb", "--field", "city.names.en"}},
          .Set =
              [&a](V v) {
-                 try {
-                     ParseMMDBFieldPath(v.Text);
-                 } catch (const std::exception& e) {
-                     throw TUsageError(e.what());
-                 }
+                 ReadOptionValue([&] { return ParseMMDBFieldPath(v.Text); });
                  a.CountryField = v.Text;
              }},
         {.Long = "--only-country",
@@ -313,11 +309,7 @@ std::vector<TOption> GenerateOptions(TGenerateArgs& a) {
                        "100", "0.0.0.0/0"}},
          .Set =
              [&a](V v) {
-                 try {
-                     ParseCountryCodes(v.Text, "--only-country");
-                 } catch (const std::exception& e) {
-                     throw TUsageError(e.what());
-                 }
+                 ReadOptionValue([&] { return ParseCountryCodes(v.Text, "--only-country"); });
                  a.OnlyCountries = v.Text;
              }},
         {.Long = "--settings",
@@ -360,14 +352,7 @@ std::vector<TOption> GenerateOptions(TGenerateArgs& a) {
                  "shards of one run (the same options, and with --random the same --seed) hold its lines, "
                  "each once, their sizes within one (docs/SCALE.md)",
          .Examples = {{"--shard", "3/8", "--seed", "42"}},
-         .Set =
-             [&a](V v) {
-                 try {
-                     a.Shard = ParseShard(v.Text);
-                 } catch (const std::exception& e) {
-                     throw TUsageError(e.what());
-                 }
-             }},
+         .Set = [&a](V v) { a.Shard = ReadOptionValue([&] { return ParseShard(v.Text); }); }},
         {.Short = "-h", .Long = "--help", .Kind = K::Help, .Help = "this help"},
     };
 }

@@ -533,11 +533,7 @@ std::vector<TOption> MmdbOptions(TMmdbArgs& a) {
          .Examples = {{"--networks", "--country", "DE,FR"}},
          .Set =
              [&a](const TOptionValue& v) {
-                 try {
-                     a.Countries = ParseCountryCodes(v.Text, "--country");
-                 } catch (const Exception& e) {
-                     throw TUsageError(e.what());
-                 }
+                 a.Countries = ReadOptionValue([&] { return ParseCountryCodes(v.Text, "--country"); });
              }},
         {.Long = "--ipv4",
          .Help = "with --networks, the IPv4 blocks alone",
@@ -571,11 +567,7 @@ std::vector<TOption> LookupOptions(TLookupArgs& a) {
          .Examples = {{"--field", "city.names.en", "--field", "location.latitude"}},
          .Set =
              [&a](const TOptionValue& v) {
-                 try {
-                     ParseMMDBFieldPath(v.Text);
-                 } catch (const Exception& e) {
-                     throw TUsageError(e.what());
-                 }
+                 ReadOptionValue([&] { return ParseMMDBFieldPath(v.Text); });
                  a.Fields.push_back(v.Text);
              }},
         {.Long = "--network",

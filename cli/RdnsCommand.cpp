@@ -517,14 +517,7 @@ std::vector<TOption> RdnsOptions(TRdnsArgs& a) {
              "ask share I of N (I from 1 to N) of the addresses: the I-th, the (I+N)-th, ...; every line is "
              "read, and the N shards together ask every address once",
          .Examples = {{"--shard", "2/8"}},
-         .Set =
-             [&a](V v) {
-                 try {
-                     a.Shard = ParseShard(v.Text);
-                 } catch (const std::exception& e) {
-                     throw TUsageError(e.what());
-                 }
-             }},
+         .Set = [&a](V v) { a.Shard = ReadOptionValue([&] { return ParseShard(v.Text); }); }},
         {.Long = "--in-flight",
          .ValueName = "N",
          .Kind = K::UInt,
