@@ -172,6 +172,17 @@ TEST(CliOptions, HelpHasItsFixedParts) {
     }
 }
 
+// The words are refused with exit code 2, the message and where to find the options,
+// and nothing on standard output.
+void ExpectUsageError(const std::vector<std::string>& args, const std::string& message) {
+    std::istringstream in;
+    std::ostringstream out, err;
+    EXPECT_EQ(RunCli(args, in, out, err), 2) << message;
+    EXPECT_EQ(err.str(), "zarvo-cli " + args[0] + ": " + message + "\nRun 'zarvo-cli " + args[0] +
+                             " --help' for the options.\n");
+    EXPECT_EQ(out.str(), "");
+}
+
 // The file a command's words name: no file, two, or an empty name are worded alike by
 // every command, with where to find the options.
 TEST(CliOptions, TheFileWordMistakes) {
@@ -187,17 +198,11 @@ TEST(CliOptions, TheFileWordMistakes) {
         {{"rdns", "a", "b"}, "give one input file"},
         {{"rdns", ""}, "the input file name is empty"},
     };
-    for (const auto& [args, message] : cases) {
-        std::istringstream in;
-        std::ostringstream out, err;
-        EXPECT_EQ(RunCli(args, in, out, err), 2) << message;
-        EXPECT_EQ(err.str(), "zarvo-cli " + args[0] + ": " + message + "\nRun 'zarvo-cli " + args[0] +
-                                 " --help' for the options.\n");
-        EXPECT_EQ(out.str(), "");
-    }
+    for (const auto& [args, message] : cases) ExpectUsageError(args, message);
 }
 
-// The country column's options: each mistake named, before any file is read.
+// Option values read by their parsers (the country column's, --shard): each mistake named,
+// before any file is read.
 TEST(CliOptions, CountryColumnMistakes) {
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"generate", "--country", "x.mmdb", "--only-country", "DE,D1", "10.0.0.0/30"},
@@ -212,15 +217,11 @@ TEST(CliOptions, CountryColumnMistakes) {
         {{"generate", "--field", "city.names.en", "10.0.0.0/30"}, "--field goes with --country"},
         {{"mmdb", "--networks", "--country", "D-", "x.mmdb"},
          "--country takes two-letter country codes separated by commas, not 'D-'"},
+        {{"lookup", "--field", ".city", "x.mmdb", "1.2.3.4"}, "the field path '.city' has an empty part"},
+        {{"generate", "--shard", "3/2", "10.0.0.0/30"}, "--shard takes I/N: share I (1 to N) of N"},
+        {{"rdns", "--shard", "0/2", "in.txt"}, "--shard takes I/N: share I (1 to N) of N"},
     };
-    for (const auto& [args, message] : cases) {
-        std::istringstream in;
-        std::ostringstream out, err;
-        EXPECT_EQ(RunCli(args, in, out, err), 2) << message;
-        EXPECT_EQ(err.str(), "zarvo-cli " + args[0] + ": " + message + "\nRun 'zarvo-cli " + args[0] +
-                                 " --help' for the options.\n");
-        EXPECT_EQ(out.str(), "");
-    }
+    for (const auto& [args, message] : cases) ExpectUsageError(args, message);
 }
 
 } // namespace
